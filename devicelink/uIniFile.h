@@ -1,0 +1,57 @@
+#pragma once
+// Sectioned key=value settings file with the behaviour of Windows profile files: sections and
+// keys matched without regard to case, a written key replaced in place, a new key appended at
+// the end of its section (a new section at the end of the file), every other line (comments,
+// foreign keys, blank lines) kept as it was. The encoding is chosen by the caller: UTF-8 for
+// settings, Windows-1251 for parameter and tare files. One object per thread.
+
+#include <QString>
+#include <QStringList>
+
+class TIniFile {
+public:
+    enum class Encoding { Utf8, Windows1251 };
+
+    // Reads the file if it exists; a missing or unreadable file reads as empty.
+    explicit TIniFile(const QString& fileName, Encoding encoding = Encoding::Utf8);
+
+    const QString& FileName() const { return FileName_; }
+    bool FileExisted() const { return Existed_; }
+
+    bool SectionExists(const QString& section) const;
+    bool ValueExists(const QString& section, const QString& key) const;
+    // Keys of a section in file order.
+    QStringList ReadSection(const QString& section) const;
+    QStringList Sections() const;
+
+    // The value as written (trimmed), or def when the key is missing.
+    QString ReadString(const QString& section, const QString& key, const QString& def) const;
+    // Decimal integers; "0x…" and "$…" are read as hexadecimal. Unreadable gives def.
+    qint64 ReadInteger(const QString& section, const QString& key, qint64 def) const;
+    // "0"/"1" (any integer: non-zero is true), "true"/"false"; unreadable gives def.
+    bool ReadBool(const QString& section, const QString& key, bool def) const;
+    // Decimal number with either '.' or ',' as the separator; unreadable gives def.
+    double ReadFloat(const QString& section, const QString& key, double def) const;
+
+    // Change the text in memory; Save writes it.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, qint64 value);
+    void WriteBool(const QString& section, const QString& key, bool value); // 0 or 1
+    void EraseSection(const QString& section);
+    void DeleteKey(const QString& section, const QString& key);
+
+    // Writes the whole text to the file through a temporary file and a rename, so that a
+    // failure halfway leaves the old file intact. Creates missing directories only when
+    // createDirs is true. Returns false on any failure.
+    bool Save(bool createDirs = false);
+
+private:
+    int FindSection(const QString& section) const; // index of the header line or -1
+    int FindKey(int sectionLine, const QString& key) const;
+    int SectionEnd(int sectionLine) const; // line after the last key line of the section
+
+    QString FileName_;
+    Encoding Encoding_;
+    bool Existed_ = false;
+    QStringList Lines_;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The three places where the program keeps files: beside the program (its executable's
+// directory), under the working directory taken at start, and the archive root (archive
+// settings). The first two are fixed at start-up; tests point them at temporary directories.
+// Set on the user-interface thread before other threads start; read from any thread.
+
+#include <QString>
+
+// The program's directory; QCoreApplication::applicationDirPath() unless set.
+QString ProgramDir();
+void SetProgramDir(const QString& dir);
+
+// The working directory at start; QDir::currentPath() at the first call unless set.
+QString StartDir();
+void SetStartDir(const QString& dir);
+
+// JoinPath(ProgramDir(), "INI") and JoinPath(StartDir(), "INI").
+QString ProgramIniDir();
+QString StartIniDir();

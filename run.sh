@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the Release program and starts it against the built-in
+# gauge simulator. Extra arguments go to the program (for example /full).
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/deps.sh
+ulmar_install_deps
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMAR_BUILD_TESTS=OFF
+cmake --build build/release --target ulmar
+exec build/release/app/ulmar --simulator "$@"

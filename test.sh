@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs every test; then builds the threaded tests with ThreadSanitizer and runs them.
+set -euo pipefail
+cd "$(dirname "$0")"
+source tools/deps.sh
+ulmar_install_deps
+jobs=$(nproc)
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DULMAR_SANITIZE=address
+cmake --build build/asan -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp
+(cd build/asan && ctest --output-on-failure -j "$jobs")
+
+if [ -f tests/tsan.supp ]; then
+    cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DULMAR_SANITIZE=thread
+    cmake --build build/tsan -j "$jobs"
+    export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1"
+    (cd build/tsan && ctest --output-on-failure -j "$jobs" -L thread)
+fi

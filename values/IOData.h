@@ -12,7 +12,8 @@
 #include <vector>
 
 // Small dynamically typed value: empty, unsigned byte, integer, double, boolean or text.
-// Numeric kinds (and booleans) compare by numeric value: byte 0 equals double 0.0.
+// Numeric kinds (and booleans) compare by numeric value: byte 0 equals double 0.0. Texts
+// compare as texts and never equal a number; two empties are equal.
 class TVariant {
 public:
     enum class Kind { Empty, Byte, Int, Double, Bool, Text };
@@ -29,8 +30,8 @@ public:
     // Conversions throw std::invalid_argument when the value cannot be converted
     // (empty, or text that is not a number).
     double ToDouble() const;
-    qint64 ToInt() const; // doubles are rounded half away from zero
-    QString ToText() const;
+    qint64 ToInt() const;   // doubles are rounded half away from zero
+    QString ToText() const; // empty gives "", booleans "True"/"False"
 
     bool operator==(const TVariant& other) const;
     bool operator!=(const TVariant& other) const { return !(*this == other); }
@@ -59,6 +60,7 @@ public:
     virtual void SetValue(const TVariant& value, TDateTime time = 0.0);
     virtual TVariant GetInValue() const;
     // Subscribes to source (none only disconnects); immediately also takes its value now.
+    // A source that would close a loop of connected values is refused (only disconnects).
     virtual void Connect(TIOData* source, bool immediately = false);
     virtual TVariant GetValue() const;
 
@@ -76,6 +78,7 @@ public:
     TIOEvent OnInChange;
     bool Active = true;
 
+    // Destroying a value clears the Source of the values connected to it.
     TIOData* Source() const { return Source_; }
     const std::vector<TIOData*>& Subscribers() const { return Subscribers_; }
     TDateTime ValueTime() const { return ValueTime_.Time; }
@@ -88,9 +91,17 @@ protected:
     TVariant OutValue_ = TVariant::FromByte(0);
 
 private:
+    void Fire(const TIOEvent& event);
+    bool FeedsInto(const TIOData* value) const; // value is reached by following the pushes
+    void CompactSubscribers();
+
+    void SetSource(TIOData* source);
+
     std::vector<TIOData*> Subscribers_;
     TIOData* Source_ = nullptr;
+    std::vector<TIOData*> Referrers_; // values whose Source is this one, connected or not
     TTimeOut ValueTime_;
+    int Notifying_ = 0; // while above 0, Disconnect empties entries instead of removing them
 };
 
 class TCustomIOData : public TIOData {
@@ -111,7 +122,8 @@ protected:
 
 class TiodThreeStatesToThreeStates : public TCustomIOData {
 protected:
-    TVariant Convert() const override; // the input's low 8 bits as a byte code
+    // The input's low 8 bits as a byte code; a boolean gives tsTrue or tsFalse.
+    TVariant Convert() const override;
 };
 
 class TIODouble : public TiodDoubleToDouble {
@@ -131,7 +143,7 @@ public:
     ~TIOThreeStates() override;
     void Assign(const TIOData* source) override;
     TDescriptionOfThreeStates* Description() const { return Description_.get(); }
-    // The current code (0 to 255).
+    // The current code (0 to 255); tsUnknown when the output is not a number.
     std::uint8_t State() const;
 
 private:

@@ -59,14 +59,16 @@ public:
 
     double Min() const { return Min_; }
     double Max() const { return Max_; }
-    void SetMin(double x);             // ignored when x > Max
-    void SetMax(double x);             // ignored when x < Min
-    void SetRange(double min, double max); // ignored when min > max
+    void SetMin(double x);                 // ignored when x > Max or x is NaN
+    void SetMax(double x);                 // ignored when x < Min or x is NaN
+    void SetRange(double min, double max); // ignored when min > max or either is NaN
 
     // The number format: rounded half away from zero to Precision significant digits or to
     // Digits decimals, whichever keeps fewer; fixed point with the regional thousands and
     // decimal separators and exactly Digits decimals; scientific when the integer part has
-    // more digits than Precision. Digits 255 prints the general form.
+    // more digits than Precision, as mantissa, "E", sign and two or more exponent digits
+    // ("1,2346E+10"). Digits 255 prints the general form (Precision significant digits, no
+    // grouping). Precision is taken as 1 to 17, Digits as 0 to 18.
     QString FormatValue(double value) const;
     // FormatValue, a blank and Dimension (no blank when Dimension is empty).
     QString FormatWithUnit(double value) const;

@@ -1,0 +1,158 @@
+#pragma once
+// The request cycle and the device link: pacing timer, device list, serial transport, request
+// thread and request log, built at start-up and torn down at program end.
+// Construct, destroy and call the public operations from the user-interface thread, except
+// where a line says otherwise. Exactly one TDeviceLink exists while the program runs.
+
+#include "devicelink/Ulmar.h"
+#include "devicelink/uCustomTimer.h"
+#include "devicelink/uLog.h"
+#include "devicelink/uTransmitter.h"
+#include <QString>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class QObject;
+
+// One entry of the device list: kind 0 is the gauge, kind 1 the КАЛИСТ-1 current meter.
+struct TListDevice {
+    quint8 Kind = 0;
+    qint32 Number = 0;
+    std::atomic<bool> Enabled{false}; // read by the request thread, set by the windows
+    QString Name;
+};
+
+// Gauge command codes polled by a gauge cycle (0 to 87; codes 0 to 80 are polled).
+class TSelectedCommands {
+public:
+    static constexpr int Size = 88;
+    bool Contains(int code) const;
+    void Include(int code);
+    void Exclude(int code);
+    void Clear();
+    std::vector<int> Codes() const; // ascending
+
+private:
+    std::array<std::atomic<bool>, Size> Flags_{};
+};
+
+class TRequestThread;
+
+// Start-up choices of the device link beyond the saved settings.
+struct TDeviceLinkOptions {
+    // When not empty, the transmitter opens this port instead of the saved one; the settings
+    // file is not changed (the built-in simulator's pseudo-terminal).
+    QString PortName;
+    // Error message boxes of the transmitter ("Ошибка активации порта :" …); none by default.
+    std::function<void(const QString& caption, const QString& text)> OnMessage;
+};
+
+class TDeviceLink {
+public:
+    // Start-up steps of the device link, each guarded on its own: pacing timer "ctReqDevices"
+    // with its settings, device list, transmitter (settings loaded, port opened), request
+    // thread (suspended), request log "rd" + yymmdd + ".txt" under the working directory.
+    // A null port gives the real serial port of the platform.
+    TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port = {},
+                const TDeviceLinkOptions& options = {});
+    // Shut-down: timer stopped, thread ended (bounded wait), log released, port closed, timer
+    // freed. False when the request thread did not end within timeoutMs: the link is then
+    // still in use by that thread and must be left alive (the program leaks it at exit).
+    bool Shutdown(int timeoutMs = 5000);
+    // Runs Shutdown; should the thread not have ended, waits for it before anything is freed.
+    ~TDeviceLink();
+    TDeviceLink(const TDeviceLink&) = delete;
+    TDeviceLink& operator=(const TDeviceLink&) = delete;
+
+    // One gauge exchange: build, send, hand the answer to the user-interface thread for the
+    // parse, log. 0 when an answer came that is not an error answer, -1 otherwise.
+    // Any thread; exchanges never overlap (see the exclusion in the implementation).
+    int RequestExecUlmar(int code);
+    // One КАЛИСТ-1 exchange, as above. Any thread.
+    int RequestExecKalist();
+
+    bool AnyDeviceEnabled() const;
+    // Request thread: advances the round-robin position (the timer's Tag) to the next enabled entry.
+    int NextDevice();
+    // Request thread: one poll cycle; false when anything failed.
+    bool RunCycle();
+    void PollUlmar();
+    void PollKalist();
+
+    // The pacing timer's tick: resumes the request thread under RequestLock. A resume while a
+    // cycle runs does nothing.
+    void ResumeRequestThread();
+    // True while a poll cycle runs.
+    bool CycleRunning() const;
+
+    TUlmar* Ulmar() const { return Ulmar_; }
+    TCustomTimer* Timer() const { return Timer_.get(); }
+    TTransmitter* Transmitter() const { return Transmitter_.get(); }
+    const TLog& RequestLog() const { return RequestLog_; }
+
+    std::vector<std::unique_ptr<TListDevice>> DeviceList;
+    TSelectedCommands SelectedCommands;
+    // Number base of the request log and the link window: 10 or 16; other values log nothing.
+    std::atomic<int> DisplayRadix{16};
+    // Called by the poll cycle after each accepted reading (request thread): the archive.
+    std::function<void(int code)> ArchiveHook;
+    // Called after every cycle with the polled device's name (request thread); unassigned.
+    std::function<void(const QString& deviceName)> CycleDone;
+
+private:
+    struct TParseJob;
+    friend class TRequestThread;
+
+    bool OnUiThread() const { return std::this_thread::get_id() == UiThread_; }
+    // Takes the exchange lock. On the user-interface thread it runs the queued parse jobs while
+    // it waits and refuses a nested exchange; elsewhere false once the link is closing.
+    bool AcquireExchange(bool ui);
+    void ReleaseExchange(bool ui);
+    // User-interface thread, GateMutex_ held by lock: runs every queued parse job.
+    void RunParseJobs(std::unique_lock<std::mutex>& lock);
+    // Parses the answer on the user-interface thread and waits; the LinkState code after the
+    // parse goes to linkState. False when the hand-over failed (the link is closing).
+    bool HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState);
+    // User-interface thread: the parser of the kind (0 gauge, 1 КАЛИСТ-1).
+    void DispatchAnswer(quint8 kind, const QByteArray& answer);
+    // The exchanges; linkState is the LinkState code right after this exchange's own parse,
+    // -1 when nothing was parsed.
+    int ExecUlmar(int code, int& linkState);
+    int ExecKalist(int& linkState);
+    void WriteExchangeLog(const QByteArray& frame, const QByteArray& answer, const QString& errors);
+    // Request thread: the archive of an accepted reading, under the exchange lock.
+    void ArchiveAccepted(int code);
+    // Waits for the request thread to end while abandoning parse jobs; false on time-out.
+    bool EndRequestThread(int timeoutMs);
+
+    TUlmar* Ulmar_;
+    std::unique_ptr<TCustomTimer> Timer_;
+    std::unique_ptr<TTransmitter> Transmitter_;
+    std::unique_ptr<TRequestThread> Thread_;
+    TLog RequestLog_;
+
+    std::thread::id UiThread_;
+    std::unique_ptr<QObject> UiContext_; // receiver of the queued parse wake-ups
+    std::mutex RequestLock;              // held only around a resume of the request thread
+    std::atomic<int> FallbackPosition_{0}; // round-robin position when the timer is missing
+    bool ShutDown_ = false;
+
+    // The exchange gate: ExchangeBusy_ is the exchange lock, GateMutex_ guards it, the parse
+    // queue and Closing_; GateCv_ signals a release, a queued job, a finished job.
+    std::mutex GateMutex_;
+    std::condition_variable GateCv_;
+    bool ExchangeBusy_ = false;
+    bool Closing_ = false;
+    std::deque<std::shared_ptr<TParseJob>> ParseJobs_;
+    int UiDepth_ = 0; // user-interface thread only: exchanges and parse jobs on its stack
+};
+
+// The program's device link; set by the program start-up, null in tests that build their own.
+extern TDeviceLink* DeviceLink;

@@ -49,9 +49,20 @@ private:
     int FindSection(const QString& section) const; // index of the header line or -1
     int FindKey(int sectionLine, const QString& key) const;
     int SectionEnd(int sectionLine) const; // line after the last key line of the section
+    QByteArray Encode(const QString& line) const;
+    void SetLine(int index, const QString& line);
+    void InsertLine(int index, const QString& line);
+    void RemoveLine(int index);
 
     QString FileName_;
     Encoding Encoding_;
     bool Existed_ = false;
+    // The file existed but could not be read: Save refuses, so that its content is not lost.
+    bool ReadFailed_ = false;
     QStringList Lines_;
+    // The bytes of each line with its line end, as read; rewritten only for changed lines, so
+    // untouched lines (even undecodable ones) are saved byte for byte.
+    QList<QByteArray> Raw_;
+    QByteArray Bom_;
+    QByteArray Eol_ = QByteArrayLiteral("\r\n");
 };

@@ -25,7 +25,7 @@ bool InRange(double value, double low, double high);
 // n > 0: text repeated n times; otherwise the text once.
 QString RepeatString(const QString& text, int n);
 
-// Day path "yyyy/MM/dd" with the platform's separator.
+// Day path "yyyy/MM/dd" with the platform's separator; empty for a stamp outside the years 1-9999.
 QString ArchiveDayPath(TDateTime stamp);
 // Directory and name with exactly one separator between them; an empty directory gives the name.
 QString JoinPath(const QString& dir, const QString& name);

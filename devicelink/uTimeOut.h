@@ -17,9 +17,12 @@ inline TDateTime QtToDateTime(const QDateTime& dt) {
     return static_cast<double>(days) + msOfDay / 86400000.0;
 }
 
-// Converts a day count back to a local date-time, rounded to the millisecond.
+// Converts a day count back to a local date-time, rounded to the millisecond; a value that is
+// not a number or lies outside the years 1 to 9999 gives an invalid date-time.
 inline QDateTime DateTimeToQt(TDateTime value) {
     static const QDate epoch(1899, 12, 30);
+    if (!(value > -693593.0 && value < 2958466.0))
+        return QDateTime();
     qint64 totalMs = qRound64(value * 86400000.0);
     qint64 days = totalMs / 86400000;
     qint64 ms = totalMs % 86400000;

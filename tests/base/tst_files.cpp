@@ -1,0 +1,385 @@
+// The log writer, EnsureFileExists, the start paths and the INI file class.
+
+#include "devicelink/uIniFile.h"
+#include "devicelink/uLog.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+#include "tests/support/TestDirs.h"
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringEncoder>
+#include <QTest>
+#include <stdexcept>
+#include <unistd.h>
+
+class TestFiles : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void logLineFormat();
+    void logCreatesDirectories();
+    void logWithoutDirectoryWritesIntoWorkingDir();
+    void logIgnoresEmptyName();
+    void logFailureThrows();
+    void ensureFileExists();
+    void ensureFileExistsFailures();
+    void startPaths();
+
+    void iniCaseInsensitive();
+    void iniReplaceInPlace();
+    void iniNewKeyAndSection();
+    void iniKeepsForeignLines();
+    void iniEraseAndDelete();
+    void iniNumbers_data();
+    void iniNumbers();
+    void iniWindows1251RoundTrip();
+    void iniUtf8KeepsBomAndBrokenBytes();
+    void iniLineEnds();
+    void iniMissingFile();
+    void iniSaveFailures();
+    void iniUnreadableFileIsNotOverwritten();
+    void iniValueWithLineBreak();
+
+private:
+    QString Write(const QString& name, const QByteArray& bytes);
+    QByteArray Read(const QString& path);
+    TTestDirs* Dirs = nullptr;
+    QString OldCwd;
+};
+
+void TestFiles::init() {
+    Dirs = new TTestDirs;
+    OldCwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(Dirs->Work()));
+}
+
+void TestFiles::cleanup() {
+    QDir::setCurrent(OldCwd);
+    delete Dirs;
+    Dirs = nullptr;
+}
+
+QString TestFiles::Write(const QString& name, const QByteArray& bytes) {
+    const QString path = JoinPath(Dirs->Work(), name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return {};
+    f.write(bytes);
+    return path;
+}
+
+QByteArray TestFiles::Read(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<unreadable>";
+    return f.readAll();
+}
+
+void TestFiles::logLineFormat() {
+    TLog log;
+    QCOMPARE(log.FileName(), QStringLiteral("log.txt"));
+    log.SetFileName(JoinPath(Dirs->Work(), "a.txt"));
+    log.Add(QStringLiteral("FF 20 01 Норма"));
+    log.Add(QString());
+    const QString text = QString::fromUtf8(Read(log.FileName()));
+    static const QRegularExpression line(
+        R"(^(\d\d)\.(\d\d)\.(\d{4}) ([01]\d|2[0-3]):[0-5]\d:[0-5]\d,\d{3} FF 20 01 Норма\r\n)"
+        R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d,\d{3} \r\n$)");
+    const auto m = line.match(text);
+    QVERIFY2(m.hasMatch(), qPrintable(text));
+    QCOMPARE(m.captured(3).toInt(), QDate::currentDate().year());
+}
+
+void TestFiles::logCreatesDirectories() {
+    TLog log;
+    log.SetFileName(JoinPath(Dirs->Work(), "x/y/z/log.txt"));
+    log.Add("one");
+    log.Add("two");
+    QCOMPARE(Read(log.FileName()).count("\r\n"), 2);
+    TLog copy;
+    copy.Assign(log);
+    QCOMPARE(copy.FileName(), log.FileName());
+}
+
+void TestFiles::logWithoutDirectoryWritesIntoWorkingDir() {
+    const QStringList before = QDir(Dirs->Work()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    TLog log;
+    log.SetFileName("rd240305.txt");
+    log.Add("line");
+    QVERIFY(QFile::exists(JoinPath(Dirs->Work(), "rd240305.txt")));
+    QCOMPARE(QDir(Dirs->Work()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), before);
+}
+
+void TestFiles::logIgnoresEmptyName() {
+    TLog log;
+    log.SetFileName("a.txt");
+    log.SetFileName(QString());
+    QCOMPARE(log.FileName(), QStringLiteral("a.txt"));
+}
+
+void TestFiles::logFailureThrows() {
+    // A plain file where the directory should be.
+    Write("blocker", "x");
+    TLog log;
+    log.SetFileName(JoinPath(Dirs->Work(), "blocker/log.txt"));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, log.Add("x"));
+    log.SetFileName(Dirs->Work()); // a directory cannot be opened as the log
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, log.Add("x"));
+}
+
+void TestFiles::ensureFileExists() {
+    const QString path = JoinPath(Dirs->Work(), "a/b/BlackBox.txt");
+    EnsureFileExists(path);
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(QFileInfo(path).size(), 0);
+    // An existing file is left as it is.
+    const QString kept = Write("kept.txt", "data");
+    EnsureFileExists(kept);
+    QCOMPARE(Read(kept), QByteArray("data"));
+}
+
+void TestFiles::ensureFileExistsFailures() {
+    Write("blocker", "x");
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error,
+                             EnsureFileExists(JoinPath(Dirs->Work(), "blocker/sub/f.txt")));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, EnsureFileExists(Dirs->Work()));
+}
+
+void TestFiles::startPaths() {
+    QCOMPARE(StartDir(), Dirs->Work());
+    QCOMPARE(StartIniDir(), JoinPath(Dirs->Work(), "INI"));
+    QCOMPARE(ProgramIniDir(), JoinPath(Dirs->Prog(), "INI"));
+}
+
+void TestFiles::iniCaseInsensitive() {
+    const QString path =
+        Write("c.ini", "[ComPort]\r\nBaudRate=9600\r\n[Секция]\r\nКлюч=значение\r\n");
+    TIniFile ini(path);
+    QVERIFY(ini.FileExisted());
+    QCOMPARE(ini.ReadInteger("COMPORT", "baudrate", 0), 9600);
+    QVERIFY(ini.SectionExists("comport"));
+    QVERIFY(ini.ValueExists("comPort", "BAUDRATE"));
+    QCOMPARE(ini.ReadString("СЕКЦИЯ", "ключ", ""), QStringLiteral("значение"));
+    QCOMPARE(ini.Sections(), (QStringList{"ComPort", "Секция"}));
+}
+
+void TestFiles::iniReplaceInPlace() {
+    const QString path = Write("r.ini", "[A]\r\nx=1\r\n Y = 2 \r\nz=3\r\n[B]\r\ny=9\r\n");
+    TIniFile ini(path);
+    QCOMPARE(ini.ReadString("a", "y", ""), QStringLiteral("2"));
+    ini.WriteString("a", "y", "20");
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("[A]\r\nx=1\r\nY=20\r\nz=3\r\n[B]\r\ny=9\r\n"));
+    QCOMPARE(ini.ReadSection("A"), (QStringList{"x", "Y", "z"}));
+}
+
+void TestFiles::iniNewKeyAndSection() {
+    const QString path = Write("n.ini", "[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\ny=2\r\n");
+    TIniFile ini(path);
+    ini.WriteInteger("a", "New", 5);
+    ini.WriteBool("C", "Enabled", true);
+    ini.WriteInteger("c", "Interval", 300);
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("[A]\r\nx=1\r\nNew=5\r\n\r\n; about B\r\n[B]\r\ny=2\r\n"
+                                    "[C]\r\nEnabled=1\r\nInterval=300\r\n"));
+    // A section without keys gets its first key right below its header.
+    const QString empty = Write("e.ini", "[E]\r\n[F]\r\nk=1\r\n");
+    TIniFile e(empty);
+    e.WriteString("E", "k", "v");
+    QVERIFY(e.Save());
+    QCOMPARE(Read(empty), QByteArray("[E]\r\nk=v\r\n[F]\r\nk=1\r\n"));
+}
+
+void TestFiles::iniKeepsForeignLines() {
+    const QByteArray text = "; head comment\r\nstray line\r\n[A]\r\n# hash comment\r\n"
+                            "foreign=keep me\r\nnoequals\r\n\r\n[Other]\r\nq = a=b \r\n";
+    const QString path = Write("f.ini", text);
+    TIniFile ini(path);
+    QCOMPARE(ini.ReadString("Other", "q", ""), QStringLiteral("a=b"));
+    QCOMPARE(ini.ReadSection("A"), QStringList{"foreign"});
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), text);
+    ini.WriteString("A", "mine", "1");
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("; head comment\r\nstray line\r\n[A]\r\n# hash comment\r\n"
+                                    "foreign=keep me\r\nmine=1\r\nnoequals\r\n\r\n[Other]\r\n"
+                                    "q = a=b \r\n"));
+}
+
+void TestFiles::iniEraseAndDelete() {
+    const QString path = Write("d.ini", "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n[C]\r\n");
+    TIniFile ini(path);
+    ini.DeleteKey("a", "X");
+    ini.EraseSection("b");
+    ini.EraseSection("missing");
+    ini.DeleteKey("missing", "x");
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("[A]\r\ny=2\r\n[C]\r\n"));
+}
+
+void TestFiles::iniNumbers_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qint64>("integer");
+    QTest::addColumn<double>("real");
+    QTest::addColumn<bool>("boolean");
+    const qint64 d = -7;
+    const double f = -7.5;
+    QTest::newRow("decimal") << "42" << qint64(42) << 42.0 << true;
+    QTest::newRow("negative") << "-3" << qint64(-3) << -3.0 << true;
+    QTest::newRow("0x") << "0x1F" << qint64(31) << f << true;
+    QTest::newRow("0X upper") << "0XfF" << qint64(255) << f << true;
+    QTest::newRow("dollar") << "$10" << qint64(16) << f << true;
+    QTest::newRow("zero") << "0" << qint64(0) << 0.0 << false;
+    QTest::newRow("point") << "1.25" << d << 1.25 << true;
+    QTest::newRow("comma") << "1,25" << d << 1.25 << true;
+    QTest::newRow("true") << "True" << d << f << true;
+    QTest::newRow("false") << "false" << d << f << false;
+    QTest::newRow("garbage") << "12abc" << d << f << true;
+    QTest::newRow("empty") << "" << d << f << true;
+    QTest::newRow("bare prefix") << "0x" << d << f << true;
+    QTest::newRow("nan") << "nan" << d << f << true;
+    QTest::newRow("overflow") << "99999999999999999999" << d << 1e20 << true;
+}
+
+void TestFiles::iniNumbers() {
+    QFETCH(QString, text);
+    QFETCH(qint64, integer);
+    QFETCH(double, real);
+    QFETCH(bool, boolean);
+    const QString path = Write("num.ini", ("[S]\r\nk=" + text + "\r\n").toUtf8());
+    const TIniFile ini(path);
+    QCOMPARE(ini.ReadInteger("S", "k", -7), integer);
+    QCOMPARE(ini.ReadFloat("S", "k", -7.5), real);
+    QCOMPARE(ini.ReadBool("S", "k", true), boolean);
+    QCOMPARE(ini.ReadInteger("S", "missing", -7), qint64(-7));
+}
+
+void TestFiles::iniWindows1251RoundTrip() {
+    QStringEncoder enc("windows-1251");
+    const QByteArray text = enc.encode(
+        QStringLiteral("; Параметры УЛМАР\r\n[Параметры]\r\nЗаводской номер=123\r\nDist1=1,5\r\n"));
+    const QString path = Write("p.ini", text);
+    TIniFile ini(path, TIniFile::Encoding::Windows1251);
+    QCOMPARE(ini.ReadInteger("параметры", "заводской номер", 0), 123);
+    QCOMPARE(ini.ReadFloat("Параметры", "Dist1", 0), 1.5);
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), text);
+    ini.WriteString("Параметры", "Тип", "Ёмкость");
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), text + enc.encode(QStringLiteral("Тип=Ёмкость\r\n")));
+    TIniFile again(path, TIniFile::Encoding::Windows1251);
+    QCOMPARE(again.ReadString("Параметры", "тип", ""), QStringLiteral("Ёмкость"));
+}
+
+void TestFiles::iniUtf8KeepsBomAndBrokenBytes() {
+    const QByteArray text = "\xEF\xBB\xBF[A]\r\nbad=\xFF\xFE\r\nk=1\r\n";
+    const QString path = Write("u.ini", text);
+    TIniFile ini(path);
+    QCOMPARE(ini.Sections(), QStringList{"A"});
+    ini.WriteString("A", "k", "2");
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("\xEF\xBB\xBF[A]\r\nbad=\xFF\xFE\r\nk=2\r\n"));
+}
+
+void TestFiles::iniLineEnds() {
+    const QString lf = Write("lf.ini", "[A]\nx=1\n");
+    TIniFile a(lf);
+    a.WriteString("A", "y", "2");
+    QVERIFY(a.Save());
+    QCOMPARE(Read(lf), QByteArray("[A]\nx=1\ny=2\n"));
+    // No line end after the last line: the new line still starts on a line of its own.
+    const QString open = Write("open.ini", "[A]\r\nx=1");
+    TIniFile b(open);
+    b.WriteString("A", "y", "2");
+    QVERIFY(b.Save());
+    QCOMPARE(Read(open), QByteArray("[A]\r\nx=1\r\ny=2\r\n"));
+}
+
+void TestFiles::iniMissingFile() {
+    const QString path = JoinPath(Dirs->Work(), "INI/none.ini");
+    TIniFile ini(path);
+    QVERIFY(!ini.FileExisted());
+    QCOMPARE(ini.ReadInteger("S", "k", 200), 200);
+    QCOMPARE(ini.ReadString("S", "k", "def"), QStringLiteral("def"));
+    QVERIFY(!ini.ReadBool("S", "k", false));
+    QVERIFY(ini.Sections().isEmpty());
+    ini.WriteInteger("S", "k", 5);
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("[S]\r\nk=5\r\n"));
+}
+
+void TestFiles::iniSaveFailures() {
+    TIniFile missingDir(JoinPath(Dirs->Work(), "nodir/x.ini"));
+    missingDir.WriteString("S", "k", "v");
+    QVERIFY(!missingDir.Save());
+    QVERIFY(!QDir(JoinPath(Dirs->Work(), "nodir")).exists());
+    QVERIFY(missingDir.Save(true));
+    QVERIFY(QFile::exists(JoinPath(Dirs->Work(), "nodir/x.ini")));
+
+    // A plain file where the directory should be: no directory can be made.
+    Write("blocker", "x");
+    TIniFile blocked(JoinPath(Dirs->Work(), "blocker/sub/x.ini"));
+    blocked.WriteString("S", "k", "v");
+    QVERIFY(!blocked.Save(true));
+    QCOMPARE(Read(JoinPath(Dirs->Work(), "blocker")), QByteArray("x"));
+
+    // A directory in the file's place: it reads as unreadable and is never replaced.
+    const QString place = JoinPath(Dirs->Work(), "place");
+    QVERIFY(QDir().mkpath(JoinPath(place, "inner")));
+    TIniFile onDir(place);
+    onDir.WriteString("S", "k", "v");
+    QVERIFY(!onDir.Save());
+    QVERIFY(QFileInfo(place).isDir());
+    QVERIFY(QFileInfo::exists(JoinPath(place, "inner")));
+    QCOMPARE(QDir(Dirs->Work()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{"blocker"})); // no temporary left behind
+
+    if (geteuid() == 0)
+        QSKIP("permissions do not bind root");
+    const QString locked = JoinPath(Dirs->Work(), "locked");
+    QVERIFY(QDir().mkpath(locked));
+    const QString path = JoinPath(locked, "s.ini");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[S]\r\nk=old\r\n");
+    }
+    QVERIFY(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
+    TIniFile ini(path);
+    ini.WriteString("S", "k", "new");
+    const bool saved = ini.Save();
+    const QStringList entries = QDir(locked).entryList(QDir::Files | QDir::Hidden);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(!saved);
+    QCOMPARE(entries, QStringList{"s.ini"}); // no temporary left behind
+    QCOMPARE(Read(path), QByteArray("[S]\r\nk=old\r\n"));
+}
+
+void TestFiles::iniUnreadableFileIsNotOverwritten() {
+    if (geteuid() == 0)
+        QSKIP("permissions do not bind root");
+    const QString path = Write("secret.ini", "[S]\r\nkeep=1\r\n");
+    QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
+    TIniFile ini(path);
+    QVERIFY(ini.FileExisted());
+    QCOMPARE(ini.ReadInteger("S", "keep", 0), 0);
+    ini.WriteString("S", "k", "v");
+    QVERIFY(!ini.Save());
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QCOMPARE(Read(path), QByteArray("[S]\r\nkeep=1\r\n"));
+}
+
+void TestFiles::iniValueWithLineBreak() {
+    const QString path = Write("lb.ini", "[S]\r\nk=1\r\n");
+    TIniFile ini(path);
+    ini.WriteString("S", "k", "a\r\n[Evil]\nx=1");
+    QVERIFY(ini.Save());
+    const TIniFile back(path);
+    QCOMPARE(back.Sections(), QStringList{"S"});
+    QCOMPARE(back.ReadString("S", "k", ""), QStringLiteral("a  [Evil] x=1"));
+}
+
+QTEST_GUILESS_MAIN(TestFiles)
+#include "tst_files.moc"

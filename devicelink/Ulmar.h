@@ -21,7 +21,7 @@ class TUlmar;
 using TOn32 = std::function<void(TUlmar* sender, quint8 systemAddress, quint8 unitType,
                                  quint16 plantNumber, quint8 hardVersion, quint8 softVersion)>;
 
-// Failure of BuildRequest for a code of 80 or more.
+// Failure of BuildRequest: a code of 80 or more, or a zero block outside 1..32.
 class TUlmarError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -59,7 +59,8 @@ public:
     int Tag = 0;
 
     // Request frame of a command code 0 to 79 without its checksum (see the command table);
-    // records the pending fields. Throws TUlmarError("Ошибка формирования запроса") for 80+.
+    // records the pending fields. Throws TUlmarError("Ошибка формирования запроса") for 80+
+    // and for code 13 with a ZeroBlock outside 1..32.
     QByteArray BuildRequest(int code);
     // Parses a gauge answer into the fields and typed values; never throws.
     void ParseAnswer(const QByteArray& answer);
@@ -119,11 +120,11 @@ public:
     quint16 Usil = 0;
 
     double Dist1() const { return Dist1_; }
-    void SetDist1(double value); // negative ignored
+    void SetDist1(double value); // negative or non-finite ignored
     double Dist2() const { return Dist2_; }
-    void SetDist2(double value); // negative ignored
+    void SetDist2(double value); // negative or non-finite ignored
     qint32 ProgonMode() const { return ProgonMode_; }
-    void SetProgonMode(qint32 value); // 5 fills the template
+    void SetProgonMode(qint32 value); // 1..5; 5 fills the template
     quint16 PPCalc() const { return PPCalc_; }
     void SetPPCalc(quint16 value); // 0..8 and 1000..1008
 

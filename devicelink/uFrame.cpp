@@ -100,6 +100,7 @@ bool IsAcceptedAnswerCommand(quint8 command) {
     case 0x83:
     case 0xA2:
     case 0xA5:
+    case 0xA6: // answer to the tare table writes, which the parser counts as success
     case 0xA8:
     case 0xB1:
     case 0xB2:

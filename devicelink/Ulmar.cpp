@@ -1,0 +1,362 @@
+// Device object: construction, setters with ranges, the request builder, the zero array, the
+// tare table and the run-test table.
+
+#include "devicelink/Ulmar.h"
+#include "devicelink/uFrame.h"
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char* const BuildFailureText = "Ошибка формирования запроса";
+
+std::unique_ptr<TIODouble> MakeDouble(const QString& title, const QString& hint,
+                                      const QString& dimension, double min, double max,
+                                      std::uint8_t digits) {
+    auto value = std::make_unique<TIODouble>();
+    TDescriptionOfDouble* d = value->Description();
+    d->Title = title;
+    d->Hint = hint;
+    d->Dimension = dimension;
+    d->SetRange(min, max);
+    d->Precision = 9;
+    d->Digits = digits;
+    return value;
+}
+
+std::unique_ptr<TIOThreeStates> MakeThreeStates(const QString& title, const QString& hint,
+                                                const QString& unknown, const QString& off,
+                                                const QString& on) {
+    auto value = std::make_unique<TIOThreeStates>();
+    TDescriptionOfThreeStates* d = value->Description();
+    d->Title = title;
+    d->Hint = hint;
+    d->SetCaptions(unknown, off, on);
+    return value;
+}
+
+void AppendFloat(QByteArray& frame, double x) {
+    for (quint8 b : FloatToBytes(x))
+        frame.append(static_cast<char>(b));
+}
+
+// An empty tare point holds a NaN; it travels as the all-ones single FF FF FF FF.
+void AppendTareFloat(QByteArray& frame, double x) {
+    if (std::isnan(x))
+        frame.append(4, static_cast<char>(0xFF));
+    else
+        AppendFloat(frame, x);
+}
+
+void AppendWord(QByteArray& frame, quint16 w) {
+    frame.append(static_cast<char>(w >> 8));
+    frame.append(static_cast<char>(w & 0xFF));
+}
+
+bool InClosedRange(double x, double low, double high) {
+    return x >= low && x <= high;
+}
+
+} // namespace
+
+TUlmar::TUlmar() {
+    EnabledState =
+        MakeThreeStates(QStringLiteral("Используется"), QStringLiteral("Используется"),
+                        QStringLiteral("Не известно"), QStringLiteral("Да"), QStringLiteral("Нет"));
+    EnabledState->Description()->SetColors1(clBlack, clBlack, clBlack);
+    EnabledState->Description()->SetColors2(clBtnFace, clBtnFace, clBtnFace);
+    LinkState = MakeThreeStates(QStringLiteral("Ошибка"), QStringLiteral("Ошибка обмена"),
+                                QStringLiteral("Не известно"), QStringLiteral("Ошибка"),
+                                QStringLiteral("Норма"));
+    Description = std::make_unique<TDescriptionOfValue>();
+    Description->Title = QStringLiteral("УЛМАР-20");
+    Description->Hint = QStringLiteral("УЛМАР-20");
+
+    const QString mm = QStringLiteral("мм");
+    Level =
+        MakeDouble(QStringLiteral("Уровень"), QStringLiteral("Уровень продукта"), mm, 0, 45000, 0);
+    LevelFree = MakeDouble(QStringLiteral("Свободное простанство"),
+                           QStringLiteral("Свободное пространство емкости"), mm, 0, 45000, 0);
+    Distance = MakeDouble(QStringLiteral("Расстояние"), QStringLiteral("Расстояние до продукта"),
+                          mm, 0, 45000, 0);
+    Volume = MakeDouble(QStringLiteral("Объем"), QStringLiteral("Объем продукта"),
+                        QStringLiteral("%"), 0, 100, 2);
+    const QString freq = QStringLiteral("Оценка частоты биений");
+    Freq = MakeDouble(freq, freq, QString(), 0, 100000, 2);
+    const QString freqOpCh = QStringLiteral("Частота  опорного канала");
+    FreqOpCh = MakeDouble(freqOpCh, freqOpCh, QString(), 0, 100000, 2);
+    const QString temp = QStringLiteral("Температура СВЧ модуля");
+    TempSVCH = MakeDouble(temp, temp, QStringLiteral("°C"), -40, 80, 0);
+    Relay1 = MakeThreeStates(QStringLiteral("Реле 1"), QStringLiteral("Состояние реле 1"),
+                             QStringLiteral("Не известно"), QStringLiteral("Отключено"),
+                             QStringLiteral("Включено"));
+    Relay2 = MakeThreeStates(QStringLiteral("Реле 2"), QStringLiteral("Состояние реле 2"),
+                             QStringLiteral("Не известно"), QStringLiteral("Отключено"),
+                             QStringLiteral("Включено"));
+    CurrentOutput =
+        MakeDouble(QStringLiteral("Ток"), QStringLiteral("Ток"), QStringLiteral("мА"), 0, 20, 2);
+
+    SetEnabled(true);
+    ClearZeroArray();
+    SetProgonMode(5);
+}
+
+TUlmar::~TUlmar() = default;
+
+// --- Enabled ---
+
+// A three-state value turns a Boolean into tsTrue or tsFalse; anything else is not enabled.
+bool TUlmar::Enabled() const {
+    return EnabledState->State() == tsTrue;
+}
+
+void TUlmar::SetEnabled(bool value) {
+    EnabledState->SetValue(TVariant::FromBool(value));
+}
+
+quint8 TUlmar::LinkStateCode() const {
+    return LinkState->State();
+}
+
+// --- setters ---
+
+void TUlmar::SetErrorMax(quint16 value) {
+    if (value == ErrorMax_)
+        return;
+    ErrorMax_ = value;
+    FailureCount = 0;
+}
+
+// Negative and non-finite distances are ignored: they would break the value ranges.
+void TUlmar::SetDist1(double value) {
+    if (std::isfinite(value) && value >= 0)
+        Dist1_ = value;
+}
+
+void TUlmar::SetDist2(double value) {
+    if (std::isfinite(value) && value >= 0)
+        Dist2_ = value;
+}
+
+// The run-test table has five rows; other row counts are ignored.
+void TUlmar::SetProgonMode(qint32 value) {
+    if (value == ProgonMode_ || value < 1 || value > ProgonRowCount)
+        return;
+    ProgonMode_ = value;
+    if (value == 5) {
+        FillProgonTemplate();
+        ProgonWindow = 300.0;
+    }
+}
+
+void TUlmar::SetPPCalc(quint16 value) {
+    if (value <= 8 || (value >= 1000 && value <= 1008))
+        PPCalc_ = value;
+}
+
+void TUlmar::SetKKalman(double value) {
+    if (InClosedRange(value, 0.0001, 1.0))
+        KKalman_ = value;
+}
+
+void TUlmar::SetSpeed(double value) {
+    if (InClosedRange(value, 0.0, 99.999))
+        Speed_ = value;
+}
+
+void TUlmar::SetLevelKalibr(double value) {
+    if (InClosedRange(value, 0.0, Dist2_))
+        LevelKalibr_ = value;
+}
+
+// --- outcome of an exchange ---
+
+void TUlmar::SetLinkError(int code, const QString& text) {
+    ErrorCode = code;
+    ErrorText = text;
+    // State 2 of the link state is "failure reported"; its caption carries the failure text.
+    LinkState->Description()->SetCaption(static_cast<TThreeStates>(2), text);
+    LinkState->SetValue(TVariant::FromByte(2));
+}
+
+void TUlmar::UpdateRanges() {
+    for (TIODouble* v : {Level.get(), LevelFree.get()}) {
+        v->Description()->SetMin(0);
+        v->Description()->SetMax(Dist2_);
+    }
+    Distance->Description()->SetMin(0);
+    Distance->Description()->SetMax(Dist1_ + Dist2_);
+}
+
+// --- request builder ---
+
+QByteArray TUlmar::BuildRequest(int code) {
+    PendingReadMode = 0;
+    if (code < 0 || code > MaxRequestCode)
+        throw TUlmarError(BuildFailureText);
+
+    QByteArray frame;
+    frame.reserve(132);
+    frame.append(static_cast<char>(SystemAddress));
+    auto bytes = [&frame](std::initializer_list<int> list) {
+        for (int b : list)
+            frame.append(static_cast<char>(b));
+    };
+
+    if (code <= 5) {
+        static constexpr quint8 modes[] = {0, 1, 2, 3, 6, 7};
+        bytes({0x01, 0x02, modes[code]});
+        PendingReadMode = modes[code];
+        return frame;
+    }
+    if (code >= 19 && code <= 28) {
+        static constexpr quint8 indexes[] = {0, 1, 2, 3, 4, 5, 8, 9, 10, 11};
+        const quint8 values[] = {
+            ModeProcessing,    ModeImage,     static_cast<quint8>(TemperCompareTermostat),
+            ModeCurrentOutput, ModeChannel,   ProgramType,
+            ModeInputFilter,   ModeTermostat, ModeCalibr,
+            TypeSVCH};
+        bytes({0xB1, 0x03, indexes[code - 19], values[code - 19]});
+        return frame;
+    }
+    if (code >= 29 && code <= 31) {
+        const quint16 values[] = {PlantNumberNew, UserPsw, PlantNumberSVCH};
+        bytes({0xB2, 0x04, code - 29});
+        AppendWord(frame, values[code - 29]);
+        return frame;
+    }
+    if (code >= 32 && code <= 48) {
+        static constexpr quint8 indexes[] = {0,  1,  2,  3,  4,  10, 11, 12, 13,
+                                             14, 15, 16, 17, 18, 19, 20, 21};
+        const double values[] = {KrPer,        SmPer,      Dist1_,     Dist2_,     KKalman_,
+                                 LevelKalibr_, Relay1Ust1, Relay1Ust2, Relay2Ust1, Relay2Ust2,
+                                 KrPerOpCh,    SmPerOpCh,  FreqCalibr, kkk1,       kkk2,
+                                 kkk3,         Speed_};
+        bytes({0xB3, 0x06, indexes[code - 32]});
+        AppendFloat(frame, values[code - 32]);
+        return frame;
+    }
+    if (code >= 49 && code <= 60) {
+        PendingByteParam = static_cast<quint8>(code - 49);
+        bytes({0xB4, 0x02, PendingByteParam});
+        return frame;
+    }
+    if (code >= 61 && code <= 63) {
+        PendingWordParam = static_cast<quint8>(code - 61);
+        bytes({0xB5, 0x02, PendingWordParam});
+        return frame;
+    }
+    if (code >= 64) {
+        // Float reads skip the indexes 5 to 10, which have no read command.
+        PendingFloatParam = static_cast<quint8>(code <= 68 ? code - 64 : code - 58);
+        bytes({0xB6, 0x02, PendingFloatParam});
+        return frame;
+    }
+
+    switch (code) {
+    case 6:
+        bytes({0x02, 0x01});
+        break;
+    case 7:
+        bytes({0x10, 0x03, 0xAA, 0x55});
+        break;
+    case 8:
+        bytes({0x20, 0x01});
+        break;
+    case 9:
+        bytes({0x25, 0x05, UnitType});
+        AppendWord(frame, PlantNumber);
+        bytes({SystemAddressNew});
+        break;
+    case 10:
+        bytes({0x60, 0x04, UnitType});
+        AppendWord(frame, PlantNumber);
+        break;
+    case 11:
+        bytes({0x81, 0x01});
+        break;
+    case 12:
+        bytes({0x82, 0x01});
+        break;
+    case 13:
+        // A block outside 1..32 would address entries outside the zero array: refused.
+        if (ZeroBlock < 1 || ZeroBlock > ZeroArraySize / 8)
+            throw TUlmarError(BuildFailureText);
+        bytes({0x83, 0x03, ((ZeroBlock - 1) * 8) % 256, 0x08});
+        break;
+    case 14:
+        bytes({0xA2, 0x01});
+        break;
+    case 15:
+    case 16:
+        PendingTarePart = static_cast<quint8>(code - 15);
+        bytes({0xA5, 0x02, PendingTarePart});
+        break;
+    case 17:
+    case 18:
+        bytes({0xA6, 0x82, code - 17});
+        for (const TTarePoint& p : TareTable)
+            AppendTareFloat(frame, code == 17 ? p.Level : p.Volume * 100.0);
+        break;
+    default:
+        throw TUlmarError(BuildFailureText);
+    }
+    return frame;
+}
+
+// --- zero array and tare table ---
+
+void TUlmar::ClearZeroArray() {
+    ZeroArray.fill(0);
+    ZeroArray[0] = 253;
+    ZeroArray[2] = 65535;
+    ZeroArray[ZeroArraySize - 1] = 65535;
+}
+
+void TUlmar::ClearTareTable() {
+    const double empty = BytesToFloat(0xFF, 0xFF, 0xFF, 0xFF);
+    for (TTarePoint& p : TareTable)
+        p = {empty, empty};
+}
+
+void TUlmar::LoadTareTable(const std::vector<std::array<double, 2>>& rows) {
+    ClearTareTable();
+    const std::size_t n = std::min<std::size_t>(rows.size(), TareTable.size());
+    for (std::size_t i = 0; i < n; ++i)
+        TareTable[i] = {rows[i][0], rows[i][1]};
+}
+
+// --- run-test table ---
+
+void TUlmar::FillProgonTemplate() {
+    static constexpr double ruletka[] = {1000, 4750, 8500, 12250, 16000};
+    static constexpr double sample[] = {15000, 11250, 7500, 3750, 0};
+    for (int i = 0; i < ProgonRowCount; ++i) {
+        ProgonPoints[i].Ruletka = ruletka[i];
+        ProgonPoints[i].Sample = sample[i];
+        ProgonPoints[i].Value = sample[i];
+    }
+    RecalcProgonCurrents();
+    for (TProgonPoint& p : ProgonPoints)
+        p.CurrentValue = 0.0;
+    RecalcProgon();
+}
+
+// With dist.2 at 0 there is no current scale: the reference currents keep their values.
+void TUlmar::RecalcProgonCurrents() {
+    if (Dist2_ == 0.0)
+        return;
+    for (TProgonPoint& p : ProgonPoints)
+        p.CurrentSample = p.Sample * 20.0 / Dist2_;
+}
+
+void TUlmar::RecalcProgon() {
+    const int rows = std::min<int>(ProgonMode_, ProgonRowCount);
+    for (int i = 0; i < rows; ++i) {
+        TProgonPoint& p = ProgonPoints[i];
+        p.dValue = p.Sample - p.Value;
+        if (Dist2_ != 0.0)
+            p.CurrentSample = p.Value * 20.0 / Dist2_;
+        p.dCurrentValue = p.CurrentSample - p.CurrentValue;
+    }
+}

@@ -1,0 +1,252 @@
+#include "devicelink/uTransmitter.h"
+
+#include "devicelink/uFrame.h"
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+#include <QFileInfo>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+const QString Section = QStringLiteral("Transmitter");
+
+// The entry of the list equal to text without regard to case, or fallback.
+QString MatchChoice(const QStringList& choices, const QString& text, const QString& fallback) {
+    for (const QString& c : choices)
+        if (c.compare(text.trimmed(), Qt::CaseInsensitive) == 0)
+            return c;
+    return fallback;
+}
+
+// A time-out from the file: the fixed default when missing, unreadable or negative.
+int ReadTimeout(const TIniFile& ini, const char* key, int fixed) {
+    const qint64 v = ini.ReadInteger(Section, QString::fromLatin1(key), fixed);
+    return v >= 0 && v <= 3600000 ? static_cast<int>(v) : fixed;
+}
+
+// The address byte leaves the port before the parity changes; then at least 3 ms pass.
+void AddressGap() {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    while (Clock::now() - start < std::chrono::milliseconds(3))
+        std::this_thread::yield();
+}
+
+} // namespace
+
+QString TTransmitterSettings::DefaultPortName() {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM1");
+#else
+    return QStringLiteral("/dev/ttyS0");
+#endif
+}
+
+const QStringList& TTransmitterSettings::BaudRateNames() {
+    static const QStringList names{"Custom", "110",    "300",    "600",   "1200",  "2400",
+                                   "4800",   "9600",   "14400",  "19200", "38400", "56000",
+                                   "57600",  "115200", "128000", "256000"};
+    return names;
+}
+
+const QStringList& TTransmitterSettings::DataBitsNames() {
+    static const QStringList names{"5", "6", "7", "8"};
+    return names;
+}
+
+const QStringList& TTransmitterSettings::StopBitsNames() {
+    static const QStringList names{"1", "1.5", "2"};
+    return names;
+}
+
+const QStringList& TTransmitterSettings::ParityNames() {
+    static const QStringList names{"None", "Odd", "Even", "Mark", "Space"};
+    return names;
+}
+
+const QStringList& TTransmitterSettings::FlowControlNames() {
+    static const QStringList names{"Hardware", "Software", "None", "Custom"};
+    return names;
+}
+
+TSerialTimeouts TTransmitterSettings::Timeouts() const {
+    TSerialTimeouts t;
+    t.ReadInterval = ReadInterval;
+    t.ReadTotalConstant = ReadTotalConstant;
+    t.ReadTotalMultiplier = ReadTotalMultiplier;
+    t.WriteTotalConstant = WriteTotalConstant;
+    t.WriteTotalMultiplier = WriteTotalMultiplier;
+    return t;
+}
+
+TSerialPortSettings TTransmitterSettings::PortSettings() const {
+    TSerialPortSettings s;
+    s.Port = Port;
+    const QString baud = MatchChoice(BaudRateNames(), BaudRate, QStringLiteral("9600"));
+    s.BaudRate = baud == QLatin1String("Custom") ? CustomBaudRate : baud.toInt();
+    s.DataBits = MatchChoice(DataBitsNames(), DataBits, QStringLiteral("8")).toInt();
+    const QString stop = MatchChoice(StopBitsNames(), StopBits, QStringLiteral("1"));
+    s.StopBits = stop == QLatin1String("2")     ? TSerialStopBits::Two
+                 : stop == QLatin1String("1.5") ? TSerialStopBits::OnePointFive
+                                                : TSerialStopBits::One;
+    static const TSerialParity parities[] = {TSerialParity::None, TSerialParity::Odd,
+                                             TSerialParity::Even, TSerialParity::Mark,
+                                             TSerialParity::Space};
+    s.Parity = parities[ParityNames().indexOf(MatchChoice(ParityNames(), Parity, "None"))];
+    const QString flow = MatchChoice(FlowControlNames(), FlowControl, QStringLiteral("Custom"));
+    s.FlowControl = flow == QLatin1String("Hardware")   ? TSerialFlowControl::Hardware
+                    : flow == QLatin1String("Software") ? TSerialFlowControl::Software
+                                                        : TSerialFlowControl::None;
+    s.Timeouts = Timeouts();
+    return s;
+}
+
+TTransmitter::TTransmitter(std::unique_ptr<ISerialPort> port)
+    : Port_(port ? std::move(port) : MakeSystemSerialPort()),
+      SettingsFile_(JoinPath(StartIniDir(), QStringLiteral("ComPort.ini"))) {
+    Port_->SetTimeouts(Settings_.Timeouts());
+}
+
+TTransmitter::~TTransmitter() {
+    ClosePort();
+}
+
+void TTransmitter::SetSettings(const TTransmitterSettings& settings) {
+    Settings_ = settings;
+    Port_->SetTimeouts(Settings_.Timeouts());
+}
+
+void TTransmitter::LoadSettings() {
+    const QFileInfo info(SettingsFile_);
+    if (info.exists() && (!info.isFile() || !info.isReadable()))
+        throw std::runtime_error("Cannot read the port settings file " +
+                                 SettingsFile_.toStdString());
+    const TIniFile ini(SettingsFile_);
+    TTransmitterSettings s = Settings_;
+    auto has = [&](const char* key) { return ini.ValueExists(Section, QString::fromLatin1(key)); };
+    auto text = [&](const char* key) {
+        return ini.ReadString(Section, QString::fromLatin1(key), QString());
+    };
+    if (has("Port"))
+        s.Port = text("Port");
+    if (has("BaudRate"))
+        s.BaudRate = MatchChoice(TTransmitterSettings::BaudRateNames(), text("BaudRate"),
+                                 QStringLiteral("9600"));
+    if (s.BaudRate == QLatin1String("Custom")) {
+        const qint64 rate = ini.ReadInteger(Section, QStringLiteral("CustomBaudRate"), -1);
+        if (rate > 0 && rate <= 100000000)
+            s.CustomBaudRate = static_cast<int>(rate);
+    }
+    if (has("DataBits"))
+        s.DataBits = MatchChoice(TTransmitterSettings::DataBitsNames(), text("DataBits"),
+                                 QStringLiteral("8"));
+    if (has("StopBits"))
+        s.StopBits = MatchChoice(TTransmitterSettings::StopBitsNames(), text("StopBits"),
+                                 QStringLiteral("1"));
+    if (has("Parity"))
+        s.Parity = MatchChoice(TTransmitterSettings::ParityNames(), text("Parity"),
+                               QStringLiteral("None"));
+    if (has("FlowControl"))
+        s.FlowControl = MatchChoice(TTransmitterSettings::FlowControlNames(), text("FlowControl"),
+                                    QStringLiteral("Custom"));
+    s.ReadInterval = ReadTimeout(ini, "ReadInterval", 50);
+    s.ReadTotalConstant = ReadTimeout(ini, "ReadTotalConstant", 150);
+    s.ReadTotalMultiplier = ReadTimeout(ini, "ReadTotalMultiplier", 2);
+    s.WriteTotalConstant = ReadTimeout(ini, "WriteTotalConstant", 100);
+    s.WriteTotalMultiplier = ReadTimeout(ini, "WriteTotalMultiplier", 2);
+    SetSettings(s);
+}
+
+bool TTransmitter::SaveSettings() {
+    TIniFile ini(SettingsFile_);
+    const TTransmitterSettings& s = Settings_;
+    ini.WriteString(Section, QStringLiteral("Port"), s.Port);
+    ini.WriteString(Section, QStringLiteral("BaudRate"), s.BaudRate);
+    if (s.BaudRate.compare(QLatin1String("Custom"), Qt::CaseInsensitive) == 0)
+        ini.WriteInteger(Section, QStringLiteral("CustomBaudRate"), s.CustomBaudRate);
+    ini.WriteString(Section, QStringLiteral("DataBits"), s.DataBits);
+    ini.WriteString(Section, QStringLiteral("StopBits"), s.StopBits);
+    ini.WriteString(Section, QStringLiteral("Parity"), s.Parity);
+    ini.WriteString(Section, QStringLiteral("FlowControl"), s.FlowControl);
+    ini.WriteInteger(Section, QStringLiteral("ReadInterval"), s.ReadInterval);
+    ini.WriteInteger(Section, QStringLiteral("ReadTotalConstant"), s.ReadTotalConstant);
+    ini.WriteInteger(Section, QStringLiteral("ReadTotalMultiplier"), s.ReadTotalMultiplier);
+    ini.WriteInteger(Section, QStringLiteral("WriteTotalConstant"), s.WriteTotalConstant);
+    ini.WriteInteger(Section, QStringLiteral("WriteTotalMultiplier"), s.WriteTotalMultiplier);
+    return ini.Save(true);
+}
+
+bool TTransmitter::OpenPort() {
+    try {
+        Port_->Open(Settings_.PortSettings());
+        return true;
+    } catch (const std::exception&) {
+        Port_->Close();
+        if (OnMessage) {
+            try {
+                OnMessage(QStringLiteral("Внимание"),
+                          QStringLiteral("Ошибка активации порта :") + Settings_.Port);
+            } catch (...) {
+            }
+        }
+        return false;
+    }
+}
+
+bool TTransmitter::ClosePort() noexcept {
+    try {
+        Port_->Close();
+        return !Port_->IsOpen();
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TTransmitter::IsOpen() const {
+    return Port_->IsOpen();
+}
+
+bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
+                              int count) {
+    QByteArray frame = request;
+    if (appendChecksum) {
+        const quint16 crc = Crc16(request);
+        frame.append(static_cast<char>(crc & 0xFF));
+        frame.append(static_cast<char>(crc >> 8));
+    }
+    answer.clear();
+    Port_->Purge();
+    if (!frame.isEmpty()) {
+        Port_->SetParity(TSerialParity::Mark);
+        Port_->Write(frame.left(1));
+        Port_->Drain();
+        AddressGap();
+        Port_->SetParity(TSerialParity::Space);
+        Port_->Write(frame.mid(1));
+    }
+    answer = Port_->Read(count);
+    Port_->Purge();
+    const bool answered = !answer.isEmpty();
+    if (OnExchange)
+        OnExchange(this, appendChecksum ? frame : QByteArray(), answered, answer);
+    return answered;
+}
+
+bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, bool appendChecksum,
+                              int count) {
+    QByteArray frame = request;
+    if (appendChecksum)
+        frame.append(static_cast<char>(Crc8(request)));
+    answer.clear();
+    Port_->SetParity(TSerialParity::None);
+    Port_->Purge();
+    Port_->Write(frame);
+    answer = Port_->Read(count);
+    const bool answered = !answer.isEmpty();
+    if (OnExchange)
+        OnExchange(this, appendChecksum ? frame : QByteArray(), answered, answer);
+    return answered;
+}

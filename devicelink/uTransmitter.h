@@ -1,0 +1,103 @@
+#pragma once
+// The system's one serial port: its settings file, opening and closing, and one exchange at a
+// time in the gauge's line discipline (address byte with mark parity, the rest with space
+// parity, CRC-16) or the КАЛИСТ-1's (no parity, CRC-8).
+// Usable from either thread under the request cycle's exchange lock; takes no lock itself.
+// OnExchange and OnMessage are called on the calling thread.
+
+#include "devicelink/uSerialPosix.h"
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+// Port settings as the settings file holds them (texts of the fixed choices).
+struct TTransmitterSettings {
+    QString Port = DefaultPortName();
+    QString BaudRate = QStringLiteral("9600");    // one of BaudRateNames()
+    int CustomBaudRate = 9600;                    // used only when BaudRate is "Custom"
+    QString DataBits = QStringLiteral("8");       // one of DataBitsNames()
+    QString StopBits = QStringLiteral("1");       // one of StopBitsNames()
+    QString Parity = QStringLiteral("None");      // one of ParityNames()
+    QString FlowControl = QStringLiteral("None"); // one of FlowControlNames()
+    int ReadInterval = 50;
+    int ReadTotalConstant = 150;
+    int ReadTotalMultiplier = 2;
+    int WriteTotalConstant = 100;
+    int WriteTotalMultiplier = 2;
+
+    // "COM1" on Windows, "/dev/ttyS0" elsewhere.
+    static QString DefaultPortName();
+    static const QStringList& BaudRateNames();    // "Custom", "110", … "256000"
+    static const QStringList& DataBitsNames();    // "5" … "8"
+    static const QStringList& StopBitsNames();    // "1", "1.5", "2"
+    static const QStringList& ParityNames();      // "None", "Odd", "Even", "Mark", "Space"
+    static const QStringList& FlowControlNames(); // "Hardware", "Software", "None", "Custom"
+
+    TSerialTimeouts Timeouts() const;
+    // The port's settings; "Custom" flow control opens the port without flow control.
+    TSerialPortSettings PortSettings() const;
+};
+
+class TTransmitter {
+public:
+    // (sender, frame as sent with its checksum or empty, answered, answer bytes)
+    using TExchangeEvent = std::function<void(TTransmitter* sender, const QByteArray& request,
+                                              bool answered, const QByteArray& answer)>;
+    // (caption, text): an error message box for the operator.
+    using TMessageEvent = std::function<void(const QString& caption, const QString& text)>;
+
+    static constexpr int GaugeReadCount = 140;
+    static constexpr int KalistReadCount = 70;
+
+    // A null port gives the platform's serial port. The settings file path
+    // JoinPath(StartIniDir(), "ComPort.ini") is fixed here.
+    explicit TTransmitter(std::unique_ptr<ISerialPort> port = {});
+    ~TTransmitter();
+    TTransmitter(const TTransmitter&) = delete;
+    TTransmitter& operator=(const TTransmitter&) = delete;
+
+    QString Name = QStringLiteral("Transmitter"); // also the settings file's section
+    const QString& SettingsFile() const { return SettingsFile_; }
+
+    const TTransmitterSettings& Settings() const { return Settings_; }
+    // New line settings take effect at the next OpenPort; time-outs at once.
+    void SetSettings(const TTransmitterSettings& settings);
+
+    // Reads every key of section "Transmitter" (texts without regard to case; unknown texts
+    // read as "9600", "8", "1", "None", "Custom"; a missing key keeps the current value except
+    // the five time-outs, which fall back to 50/150/2/100/2). Throws std::runtime_error when
+    // the file exists but cannot be read.
+    void LoadSettings();
+    // Writes every key ("CustomBaudRate" only for the "Custom" rate); false on failure.
+    bool SaveSettings();
+
+    // Opens the port with the current settings (an open port is reopened). On failure calls
+    // OnMessage("Внимание", "Ошибка активации порта :" + port name) and returns false.
+    bool OpenPort();
+    // Closes the port; never throws; true when the port is closed afterwards.
+    bool ClosePort() noexcept;
+    bool IsOpen() const;
+
+    // One gauge exchange: CRC-16 appended when appendChecksum, buffers discarded, address byte
+    // with mark parity, drain, >= 3 ms gap, the rest with space parity, read up to count bytes,
+    // buffers discarded, OnExchange. Returns whether any byte came back.
+    // Throws std::runtime_error on a closed port or a port error.
+    bool SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
+                    int count = GaugeReadCount);
+    // One КАЛИСТ-1 exchange: CRC-8 appended when appendChecksum, no parity, buffers discarded,
+    // whole frame written, read up to count bytes, OnExchange. Throws as SendString.
+    bool SendKalist(const QByteArray& request, QByteArray& answer, bool appendChecksum,
+                    int count = KalistReadCount);
+
+    ISerialPort* Port() const { return Port_.get(); }
+
+    TExchangeEvent OnExchange;
+    TMessageEvent OnMessage;
+
+private:
+    std::unique_ptr<ISerialPort> Port_;
+    TTransmitterSettings Settings_;
+    QString SettingsFile_;
+};

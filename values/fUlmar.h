@@ -1,0 +1,84 @@
+#pragma once
+// Readings window "Показания УЛМАР": the gauge's current readings, the level as a bar.
+// Six visual bindings follow the device object's values; Refresh fills everything else.
+// User-interface thread only.
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QFrame;
+class QGroupBox;
+class QLabel;
+class TActionLabel;
+class TIODouble;
+class TIODoubleVisual;
+class TUlmar;
+class TVHistogram;
+
+class TFormUlmar : public QWidget {
+    Q_OBJECT
+public:
+    // Builds the window for the device object (which must outlive it), restores its position
+    // and connects the bindings. Closing the window destroys it.
+    explicit TFormUlmar(TUlmar* ulmar, QWidget* parent = nullptr);
+    ~TFormUlmar() override;
+
+    // Factory-mode rows, relay states, error code and text, scale range from Dist2, the
+    // bindings, temperatures, frequencies, the group colour of the readings and the current.
+    void Refresh();
+
+    TVHistogram* vhLevel = nullptr;
+    QLabel* stxLevel = nullptr;
+    QGroupBox* gbValues = nullptr;
+    QLabel* lblDistance = nullptr;
+    QLabel* lblLevelFree = nullptr;
+    QLabel* lblLevel = nullptr;
+    QLabel* lblVolume = nullptr;
+    QLabel* lblCurrentOutputTitle = nullptr;
+    QLabel* lblCurrentOutput = nullptr;
+    TActionLabel* imgDistance = nullptr;
+    TActionLabel* imgLevelFree = nullptr;
+    TActionLabel* imgLevel = nullptr;
+    TActionLabel* imgVolume = nullptr;
+    TActionLabel* imgCurrentOutput = nullptr;
+    QGroupBox* grbRelay = nullptr;
+    QFrame* shpRelay1 = nullptr;
+    QFrame* shpRelay2 = nullptr;
+    QLabel* lblRelay1 = nullptr;
+    QLabel* lblRelay2 = nullptr;
+    QGroupBox* gbTemp = nullptr;
+    QLabel* lblTempSVCH = nullptr;
+    QLabel* lblTempTermostat = nullptr;
+    QGroupBox* grbErrors = nullptr;
+    QLabel* lblErrorByte = nullptr;
+    QLabel* lblErrorMessage = nullptr;
+    QGroupBox* gbFreq = nullptr;
+    QLabel* lblFreq = nullptr;
+    QLabel* lblFreqOpCh = nullptr;
+
+    // The bindings: level bar, level text, level, free space, volume, distance (empty after
+    // the window has closed).
+    const std::array<std::unique_ptr<TIODoubleVisual>, 6>& Bindings() const { return Bindings_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout();
+    // The device values of the six bindings, in binding order.
+    std::array<TIODouble*, 6> Sources() const;
+    void CreateBindings();
+    void AssignDescriptions();
+    void ReleaseBindings();
+
+    TUlmar* Ulmar_;
+    std::array<std::unique_ptr<TIODoubleVisual>, 6> Bindings_;
+};
+
+// The open readings window, or null.
+extern TFormUlmar* FormUlmar;
+// Creates the readings window for the device object when none is open, shows it and brings it
+// forward. 0, or -1 when that fails.
+int ShowFormUlmar(TUlmar* ulmar);

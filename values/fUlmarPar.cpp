@@ -1,0 +1,487 @@
+#include "values/fUlmarPar.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+#include "service/uWindowPosition.h"
+#include "values/IODescription.h"
+#include "values/uActionLink.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFile>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QStringDecoder>
+#include <QVBoxLayout>
+
+TFormUlmarPar* FormUlmarPar = nullptr;
+
+namespace {
+
+// A type file larger than this is not a list of module types.
+constexpr qint64 MaxTypeFileSize = 1 << 20;
+
+// 16 x 16 picture at the start of a parameter row.
+QPixmap RowIcon() {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.fillRect(3, 3, 10, 10, QColor(0, 0, 128));
+    p.fillRect(5, 7, 6, 2, Qt::white);
+    return pm;
+}
+
+// 16 x 16 picture of the window: a small table.
+QPixmap ParametersIcon() {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    p.setPen(Qt::darkGray);
+    p.drawRect(0, 0, 15, 15);
+    p.setPen(Qt::blue);
+    for (int y = 3; y < 15; y += 4)
+        p.drawLine(3, y, 12, y);
+    return pm;
+}
+
+void Name(QObject* object, const char* name) {
+    object->setObjectName(QLatin1String(name));
+}
+
+QFrame* HLine(QWidget* parent) {
+    auto* line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+
+// Rows of a group: an optional icon, a caption and the value controls.
+class TRows {
+public:
+    TRows(QGroupBox* group, bool icons)
+        : Group_(group), Icons_(icons), Grid_(new QGridLayout(group)) {
+        Grid_->setColumnStretch(1, 1);
+    }
+    QGridLayout* Grid() const { return Grid_; }
+    int Row() const { return Row_; }
+
+    // Adds a row; returns its caption label. icon receives the row's picture (if any).
+    QLabel* Add(const QString& caption, QWidget* value, QWidget* second = nullptr,
+                QLabel** icon = nullptr) {
+        if (Icons_) {
+            auto* img = new QLabel(Group_);
+            img->setPixmap(RowIcon());
+            img->setFixedSize(16, 16);
+            Grid_->addWidget(img, Row_, 0);
+            if (icon)
+                *icon = img;
+        }
+        auto* label = new QLabel(caption, Group_);
+        Grid_->addWidget(label, Row_, 1);
+        if (value)
+            Grid_->addWidget(value, Row_, 2);
+        if (second)
+            Grid_->addWidget(second, Row_, 3);
+        ++Row_;
+        return label;
+    }
+    void AddWidget(QWidget* w) {
+        Grid_->addWidget(w, Row_, 0, 1, 4);
+        ++Row_;
+    }
+
+private:
+    QGroupBox* Group_;
+    bool Icons_;
+    QGridLayout* Grid_;
+    int Row_ = 0;
+};
+
+QComboBox* List(const char* name, const QStringList& items, QWidget* parent) {
+    auto* list = new QComboBox(parent);
+    Name(list, name);
+    list->addItems(items);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return list;
+}
+
+// Selects the item at the position, or nothing when the list has no such item.
+void Select(QComboBox* list, int position) {
+    list->setCurrentIndex(position >= 0 && position < list->count() ? position : -1);
+}
+
+} // namespace
+
+QStringList TFormUlmarPar::DefaultTypeSVCHList() {
+    return {QStringLiteral("ППМ-A1"), QStringLiteral("ППМ-A2"), QStringLiteral("ППМ-B1"),
+            QStringLiteral("ППМ-B2"), QStringLiteral("ППМ-B3"), QStringLiteral("ППМ-C1"),
+            QStringLiteral("ППМ-C2")};
+}
+
+QStringList TFormUlmarPar::LoadTypeSVCHList() {
+    QFile file(JoinPath(ProgramIniDir(), QStringLiteral("TypeSVCH.ini")));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxTypeFileSize)
+        return DefaultTypeSVCHList();
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return DefaultTypeSVCHList();
+    // UTF-8 when the bytes are valid UTF-8, else the Windows code page of older files.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString text = utf8.decode(bytes);
+    if (utf8.hasError()) {
+        QStringDecoder cp1251("windows-1251");
+        text = cp1251.isValid() ? QString(cp1251.decode(bytes)) : QString::fromLatin1(bytes);
+    }
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast(); // the line break that ends the last line
+    bool anyText = false;
+    for (const QString& line : lines)
+        anyText = anyText || !line.trimmed().isEmpty();
+    return anyText ? lines : DefaultTypeSVCHList();
+}
+
+TFormUlmarPar::TFormUlmarPar(TUlmar* ulmar, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      Ulmar_(ulmar) {
+    setObjectName(QStringLiteral("FormUlmarPar"));
+    setWindowTitle(QStringLiteral("Параметры УЛМАР"));
+    setWindowIcon(QIcon(ParametersIcon()));
+    setAttribute(Qt::WA_DeleteOnClose);
+    BuildLayout();
+    resize(719, 436);
+    InstallEscClose(this);
+    LoadWindowPosition(this);
+    cmbTypeSVCH->clear();
+    cmbTypeSVCH->addItems(LoadTypeSVCHList());
+}
+
+TFormUlmarPar::~TFormUlmarPar() {
+    if (FormUlmarPar == this)
+        FormUlmarPar = nullptr;
+}
+
+void TFormUlmarPar::BuildLayout() {
+    using S = TActionLabel::TStyle;
+    auto link = [](const char* name, const char* action, QWidget* parent) {
+        auto* label = new TActionLabel(QLatin1String(action), S::Link, parent);
+        Name(label, name);
+        return label;
+    };
+
+    auto* root = new QVBoxLayout(this);
+    root->setSizeConstraint(QLayout::SetFixedSize); // the window follows its visible groups
+    auto* columns = new QHBoxLayout;
+    auto* left = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
+    columns->addLayout(left);
+    columns->addLayout(right);
+    root->addLayout(columns);
+
+    grbSignature = new QGroupBox(QStringLiteral("Сигнатура"), this);
+    Name(grbSignature, "grbSignature");
+    {
+        TRows rows(grbSignature, false);
+        lblHardVersion = new QLabel(grbSignature);
+        Name(lblHardVersion, "lblHardVersion");
+        lblHardVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        rows.Add(QStringLiteral("Аппаратная версия"), lblHardVersion);
+        lblSoftVersion = new QLabel(grbSignature);
+        Name(lblSoftVersion, "lblSoftVersion");
+        lblSoftVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        rows.Add(QStringLiteral("Программная версия"), lblSoftVersion);
+        lblPlantNumber =
+            new TActionLabel(QStringLiteral("actPlantNumberChange"), S::Black, grbSignature);
+        Name(lblPlantNumber, "lblPlantNumber");
+        rows.Add(QStringLiteral("Заводской номер"), lblPlantNumber);
+        lblSystemAddress = link("lblSystemAddress", "actSystemAddressChange", grbSignature);
+        rows.Add(QStringLiteral("Системный адрес"), lblSystemAddress);
+    }
+    left->addWidget(grbSignature);
+
+    grbDist = new QGroupBox(QStringLiteral("Установочные параметры резервуара"), this);
+    Name(grbDist, "grbDist");
+    {
+        TRows rows(grbDist, true);
+        lblDist1 = link("lblDist1", "actDist1Change", grbDist);
+        rows.Add(QStringLiteral("dist.1 - Неизмеряемый участок, мм"), lblDist1);
+        lblDist2 = link("lblDist2", "actDist2Change", grbDist);
+        rows.Add(QStringLiteral("dist.2 - Максимальный уровень, мм"), lblDist2);
+    }
+    left->addWidget(grbDist);
+
+    grbRelay = new QGroupBox(QStringLiteral("Параметры реле"), this);
+    Name(grbRelay, "grbRelay");
+    {
+        TRows rows(grbRelay, false);
+        auto* head1 = new QLabel(QStringLiteral("1"), grbRelay);
+        auto* head2 = new QLabel(QStringLiteral("2"), grbRelay);
+        head1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        head2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        rows.Grid()->addWidget(head1, 0, 2);
+        rows.Grid()->addWidget(head2, 0, 3);
+        rows.Grid()->setColumnMinimumWidth(2, 60);
+        rows.Grid()->setColumnMinimumWidth(3, 60);
+        rows.AddWidget(new QWidget(grbRelay)); // the row of the column heads
+        lblRelay1Ust1 = link("lblRelay1Ust1", "actRelay1Ust1", grbRelay);
+        lblRelay2Ust1 = link("lblRelay2Ust1", "actRelay2Ust1", grbRelay);
+        rows.Add(QStringLiteral("Уставка 1"), lblRelay1Ust1, lblRelay2Ust1);
+        lblRelay1Ust2 = link("lblRelay1Ust2", "actRelay1Ust2", grbRelay);
+        lblRelay2Ust2 = link("lblRelay2Ust2", "actRelay2Ust2", grbRelay);
+        rows.Add(QStringLiteral("Уставка 2"), lblRelay1Ust2, lblRelay2Ust2);
+    }
+    left->addWidget(grbRelay);
+
+    grbPar = new QGroupBox(QStringLiteral("Параметры"), this);
+    Name(grbPar, "grbPar");
+    {
+        TRows rows(grbPar, true);
+        lblKKalman = link("lblKKalman", "actKKalmanChange", grbPar);
+        rows.Add(QStringLiteral("Коэффициент усреднения"), lblKKalman);
+        lblSpeed = link("lblSpeed", "actSpeedChange", grbPar);
+        rows.Add(QStringLiteral("Скорость изменения показаний, мм/с"), lblSpeed);
+        lblUserPsw = link("lblUserPsw", "actUserPswChange", grbPar);
+        rows.Add(QStringLiteral("Пароль"), lblUserPsw);
+    }
+    left->addWidget(grbPar);
+
+    grbMode = new QGroupBox(QStringLiteral("Режимы"), this);
+    Name(grbMode, "grbMode");
+    {
+        TRows rows(grbMode, true);
+        cmbModeImage =
+            List("cmbModeImage",
+                 {QStringLiteral("Текущее расстояние"), QStringLiteral("Текущий уровень"),
+                  QStringLiteral("Свободное пространство"), QStringLiteral("Текущий объем")},
+                 grbMode);
+        rows.Add(QStringLiteral("Отображения"), cmbModeImage);
+        cmbModeCurrentOutput = List(
+            "cmbModeCurrentOutput",
+            {QStringLiteral("0...5 mА"), QStringLiteral("4...20 mА"), QStringLiteral("0...20 mА")},
+            grbMode);
+        rows.Add(QStringLiteral("Токового выхода"), cmbModeCurrentOutput);
+        cmbProgramType = List("cmbProgramType",
+                              {QStringLiteral("УЛМАР-10"), QStringLiteral("УЛМАР-20")}, grbMode);
+        lblProgramType = new QLabel(grbMode);
+        Name(lblProgramType, "lblProgramType");
+        lblProgramType->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // The list and the plain label share one cell; Refresh shows one of them.
+        auto* cell = new QWidget(grbMode);
+        auto* cellLayout = new QHBoxLayout(cell);
+        cellLayout->setContentsMargins(0, 0, 0, 0);
+        cellLayout->addWidget(cmbProgramType);
+        cellLayout->addWidget(lblProgramType);
+        rows.Add(QStringLiteral("Тип программы"), cell);
+    }
+    left->addWidget(grbMode);
+    left->addStretch(1);
+
+    grbParKalibr = new QGroupBox(QStringLiteral("Параметры заводские"), this);
+    Name(grbParKalibr, "grbParKalibr");
+    {
+        TRows rows(grbParKalibr, true);
+        lblKrPer = link("lblKrPer", "actKrPerChange", grbParKalibr);
+        rows.Add(QStringLiteral("Крутизна передаточной характеристики"), lblKrPer);
+        lblSmPer = link("lblSmPer", "actSmPerChange", grbParKalibr);
+        rows.Add(QStringLiteral("Смещение передаточной характеристики"), lblSmPer);
+        rows.AddWidget(HLine(grbParKalibr));
+        auto* heading = new QLabel(QStringLiteral("Опорный канал"), grbParKalibr);
+        QFont bold = heading->font();
+        bold.setBold(true);
+        heading->setFont(bold);
+        rows.AddWidget(heading);
+        lblKrPerOpCh = link("lblKrPerOpCh", "actKrPerOpChChange", grbParKalibr);
+        rows.Add(QStringLiteral("Крутизна передаточной характеристики"), lblKrPerOpCh);
+        lblSmPerOpCh = link("lblSmPerOpCh", "actSmPerOpChChange", grbParKalibr);
+        rows.Add(QStringLiteral("Смещение передаточной характеристики"), lblSmPerOpCh);
+        rows.AddWidget(HLine(grbParKalibr));
+        lblFreqCalibr = link("lblFreqCalibr", "actFreqCalibrChange", grbParKalibr);
+        rows.Add(QStringLiteral("Частота калибровки"), lblFreqCalibr);
+        rows.AddWidget(HLine(grbParKalibr));
+        lblKKK1 = link("lblKKK1", "actKKK1Change", grbParKalibr);
+        rows.Add(QStringLiteral("Первый коэффициент квадратичной калибровки"), lblKKK1);
+        lblKKK2 = link("lblKKK2", "actKKK2Change", grbParKalibr);
+        rows.Add(QStringLiteral("Второй коэффициент квадратичной калибровки"), lblKKK2);
+        lblKKK3 = link("lblKKK3", "actKKK3Change", grbParKalibr);
+        rows.Add(QStringLiteral("Третий коэффициент квадратичной калибровки"), lblKKK3);
+        rows.AddWidget(HLine(grbParKalibr));
+        lblTemperCompareTermostat =
+            link("lblTemperCompareTermostat", "actTemperCompareTermostatChange", grbParKalibr);
+        lblTemperCompareTermostatTitle =
+            rows.Add(QStringLiteral("Температура сравнения для термостата, °С"),
+                     lblTemperCompareTermostat, nullptr, &imgTemperCompareTermostat);
+        Name(lblTemperCompareTermostatTitle, "lblTemperCompareTermostatTitle");
+        Name(imgTemperCompareTermostat, "imgTemperCompareTermostat");
+        lblLevelKalibr = link("lblLevelKalibr", "actLevelKalibrChange", grbParKalibr);
+        rows.Add(QStringLiteral("Измеренный уровень Hу, мм"), lblLevelKalibr);
+    }
+    right->addWidget(grbParKalibr);
+
+    grbModePlants = new QGroupBox(QStringLiteral("Режимы заводские"), this);
+    Name(grbModePlants, "grbModePlants");
+    {
+        TRows rows(grbModePlants, true);
+        cmbModeProcessing =
+            List("cmbModeProcessing", {QStringLiteral("Стандартный обработчик")}, grbModePlants);
+        rows.Add(QStringLiteral("Обработки"), cmbModeProcessing);
+        cmbModeInputFilter =
+            List("cmbModeInputFilter", {QStringLiteral("Включен"), QStringLiteral("Выключен")},
+                 grbModePlants);
+        rows.Add(QStringLiteral("Работы входного фильтра"), cmbModeInputFilter);
+        cmbModeChannel = List(
+            "cmbModeChannel",
+            {QStringLiteral("Cо следящим фильтром"), QStringLiteral("C усилителем ограничителем")},
+            grbModePlants);
+        rows.Add(QStringLiteral("Работы по каналам"), cmbModeChannel);
+        cmbModeCalibr =
+            List("cmbModeCalibr",
+                 {QStringLiteral("По линейному закону"), QStringLiteral("По квадратичному закону")},
+                 grbModePlants);
+        rows.Add(QStringLiteral("Работы калибровки"), cmbModeCalibr);
+        cmbModeTermostat =
+            List("cmbModeTermostat", {QStringLiteral("Выключен"), QStringLiteral("Включен")},
+                 grbModePlants);
+        rows.Add(QStringLiteral("Работы термостата"), cmbModeTermostat);
+    }
+    right->addWidget(grbModePlants);
+    right->addStretch(1);
+
+    grbSVCH = new QGroupBox(QStringLiteral("СВЧ модуль"), this);
+    Name(grbSVCH, "grbSVCH");
+    {
+        TRows rows(grbSVCH, false);
+        lblPlantNumberSVCH = link("lblPlantNumberSVCH", "actPlantNumberSVCHChange", grbSVCH);
+        rows.Add(QStringLiteral("Заводской номер СВЧ модуля"), lblPlantNumberSVCH);
+        cmbTypeSVCH = List("cmbTypeSVCH", {}, grbSVCH);
+        rows.Add(QStringLiteral("Тип СВЧ модуля"), cmbTypeSVCH);
+    }
+    root->addWidget(grbSVCH);
+
+    for (QComboBox* list :
+         {cmbModeProcessing, cmbModeInputFilter, cmbModeChannel, cmbModeCalibr, cmbModeTermostat,
+          cmbModeImage, cmbModeCurrentOutput, cmbProgramType, cmbTypeSVCH}) {
+        connect(list, &QComboBox::activated, this,
+                [this, list](int index) { ListChosen(list, index); });
+    }
+}
+
+void TFormUlmarPar::ListChosen(QComboBox* list, int index) {
+    if (!Ulmar_ || index < 0 || index > 255)
+        return;
+    TUlmar& u = *Ulmar_;
+    const auto code = static_cast<quint8>(index);
+    if (list == cmbModeProcessing)
+        u.ModeProcessing = code;
+    else if (list == cmbModeInputFilter)
+        u.ModeInputFilter = code;
+    else if (list == cmbModeChannel)
+        u.ModeChannel = code;
+    else if (list == cmbModeCalibr)
+        u.ModeCalibr = code;
+    else if (list == cmbModeTermostat)
+        u.ModeTermostat = code;
+    else if (list == cmbModeImage)
+        u.ModeImage = static_cast<quint8>(index + 1);
+    else if (list == cmbModeCurrentOutput)
+        u.ModeCurrentOutput = code;
+    else if (list == cmbProgramType)
+        u.ProgramType = code;
+    else if (list == cmbTypeSVCH)
+        u.TypeSVCH = code;
+    // Without a main window (nothing to refresh the windows) this window still shows the choice.
+    if (!RunControlRefresh())
+        Refresh();
+}
+
+void TFormUlmarPar::Refresh() {
+    if (!Ulmar_)
+        return;
+    const TUlmar& u = *Ulmar_;
+    grbParKalibr->setVisible(FactoryMode);
+    grbModePlants->setVisible(FactoryMode);
+    grbSVCH->setVisible(FactoryMode);
+
+    lblHardVersion->setText(QString::number(u.HardVersion));
+    lblSoftVersion->setText(QString::number(u.SoftVersion));
+    lblPlantNumber->setText(QString::number(u.PlantNumber));
+    lblSystemAddress->setText(QString::number(u.SystemAddress));
+    lblDist1->setText(FormatNumber(u.Dist1(), 10, 0));
+    lblDist2->setText(FormatNumber(u.Dist2(), 10, 0));
+    lblRelay1Ust1->setText(FormatNumber(u.Relay1Ust1, 9, 0));
+    lblRelay2Ust1->setText(FormatNumber(u.Relay2Ust1, 9, 0));
+    lblRelay1Ust2->setText(FormatNumber(u.Relay1Ust2, 9, 0));
+    lblRelay2Ust2->setText(FormatNumber(u.Relay2Ust2, 9, 0));
+    lblKKalman->setText(FormatNumber(u.KKalman(), 9, 4));
+    lblSpeed->setText(FormatNumber(u.Speed(), 9, 3));
+    lblUserPsw->setText(QString::number(u.UserPsw));
+    lblKrPer->setText(FormatNumber(u.KrPer, 9, 8));
+    lblSmPer->setText(FormatNumber(u.SmPer, 9, 8));
+    lblKrPerOpCh->setText(FormatNumber(u.KrPerOpCh, 9, 8));
+    lblSmPerOpCh->setText(FormatNumber(u.SmPerOpCh, 9, 8));
+    lblFreqCalibr->setText(FormatNumber(u.FreqCalibr, 9, 3));
+    lblKKK1->setText(FormatNumber(u.kkk1, 9, 8));
+    lblKKK2->setText(FormatNumber(u.kkk2, 9, 8));
+    lblKKK3->setText(FormatNumber(u.kkk3, 9, 8));
+    lblTemperCompareTermostat->setText(QString::number(u.TemperCompareTermostat));
+    lblLevelKalibr->setText(FormatNumber(u.LevelKalibr(), 10, 0));
+    lblPlantNumberSVCH->setText(QString::number(u.PlantNumberSVCH));
+    lblProgramType->setText(u.ProgramTypeText());
+
+    const bool thermostat = u.ProgramType == 1;
+    lblTemperCompareTermostatTitle->setEnabled(thermostat);
+    lblTemperCompareTermostat->setEnabled(thermostat);
+    imgTemperCompareTermostat->setEnabled(thermostat);
+
+    Select(cmbModeProcessing, u.ModeProcessing);
+    Select(cmbModeInputFilter, u.ModeInputFilter);
+    Select(cmbModeChannel, u.ModeChannel);
+    Select(cmbModeCalibr, u.ModeCalibr);
+    Select(cmbModeTermostat, u.ModeTermostat);
+    Select(cmbModeImage, u.ModeImage - 1);
+    Select(cmbModeCurrentOutput, u.ModeCurrentOutput);
+    Select(cmbProgramType, u.ProgramType);
+    Select(cmbTypeSVCH, u.TypeSVCH);
+
+    cmbProgramType->setVisible(FactoryMode);
+    lblProgramType->setVisible(!FactoryMode);
+
+    const bool stopped = PollingStopped();
+    for (QComboBox* list : {cmbModeProcessing, cmbModeImage, cmbModeCurrentOutput, cmbModeChannel,
+                            cmbProgramType, cmbModeInputFilter, cmbModeTermostat, cmbModeCalibr})
+        list->setEnabled(stopped);
+}
+
+void TFormUlmarPar::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+}
+
+void TFormUlmarPar::closeEvent(QCloseEvent* event) {
+    SaveWindowPosition(this);
+    if (FormUlmarPar == this)
+        FormUlmarPar = nullptr;
+    event->accept();
+}
+
+int ShowFormUlmarPar(TUlmar* ulmar) {
+    try {
+        if (!FormUlmarPar) {
+            if (!ulmar)
+                return -1;
+            FormUlmarPar = new TFormUlmarPar(ulmar);
+        }
+        FormUlmarPar->show();
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}

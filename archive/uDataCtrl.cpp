@@ -1,0 +1,401 @@
+#include "archive/uDataCtrl.h"
+
+#include "archive/uBDE.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uParamStr.h"
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+#include <QUrl>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+const QDate Epoch(1899, 12, 30);
+constexpr qint64 MsPerDay = 86400000;
+// 1 January 0001 to 31 December 9999: the stamps that name a day directory.
+constexpr double MinStamp = -693593.0;
+constexpr double MaxStamp = 2958466.0;
+
+const QString DTFormatDate = QStringLiteral("yyyy-MM-dd");
+const QString DTFormatTime = QStringLiteral("HH:mm:ss.zzz");
+
+// A stamp split into its local date and time of day, rounded to the millisecond. Splitting by
+// hand keeps times that a time-zone change skips exactly as they were stamped.
+struct TStamp {
+    QDate Date;
+    QTime Time;
+    // The day count of the rounded stamp, so that the day path and DT always agree.
+    TDateTime Value() const {
+        return static_cast<double>(Epoch.daysTo(Date)) +
+               Time.msecsSinceStartOfDay() / static_cast<double>(MsPerDay);
+    }
+    QString DTText() const {
+        return Date.toString(DTFormatDate) + u' ' + Time.toString(DTFormatTime);
+    }
+};
+
+bool SplitStamp(TDateTime stamp, TStamp& out) {
+    if (!std::isfinite(stamp) || stamp < MinStamp || stamp > MaxStamp)
+        return false;
+    const qint64 totalMs = qRound64(stamp * static_cast<double>(MsPerDay));
+    qint64 days = totalMs / MsPerDay;
+    qint64 ms = totalMs % MsPerDay;
+    if (ms < 0) {
+        ms += MsPerDay;
+        --days;
+    }
+    out.Date = Epoch.addDays(days);
+    out.Time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms));
+    return out.Date.isValid() && out.Time.isValid();
+}
+
+// Reads DT as stored ("yyyy-MM-dd HH:mm:ss.zzz", or without the milliseconds). Parsed by hand:
+// a trend reads a whole day of rows.
+bool ParseDT(const QString& text, TDateTime& out) {
+    if (text.size() != 19 && text.size() != 23)
+        return false;
+    const auto number = [&text](int from, int count, int& value) {
+        value = 0;
+        for (int i = from; i < from + count; ++i) {
+            const char16_t c = text.at(i).unicode();
+            if (c < u'0' || c > u'9')
+                return false;
+            value = value * 10 + (c - u'0');
+        }
+        return true;
+    };
+    int y, mo, d, h, mi, s, ms = 0;
+    if (!number(0, 4, y) || text.at(4) != u'-' || !number(5, 2, mo) || text.at(7) != u'-' ||
+        !number(8, 2, d) || text.at(10) != u' ' || !number(11, 2, h) || text.at(13) != u':' ||
+        !number(14, 2, mi) || text.at(16) != u':' || !number(17, 2, s))
+        return false;
+    if (text.size() == 23 && (text.at(19) != u'.' || !number(20, 3, ms)))
+        return false;
+    const QDate date(y, mo, d);
+    if (!date.isValid() || !QTime::isValid(h, mi, s, ms))
+        return false;
+    out = static_cast<double>(Epoch.daysTo(date)) +
+          (((h * 60 + mi) * 60 + s) * 1000 + ms) / static_cast<double>(MsPerDay);
+    return true;
+}
+
+QString DayDir(const TStamp& stamp) {
+    return JoinPath(ArchiveRoot(), ArchiveDayPath(stamp.Value()));
+}
+
+// The locale's long time format without its time-zone fields ('t' outside quotes).
+QString LongTimeFormat(const QLocale& locale) {
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == u'\'')
+            quoted = !quoted;
+        if (!quoted && c == u't')
+            continue;
+        result += c;
+    }
+    return result.simplified();
+}
+
+QString TextStamp(const TStamp& stamp) {
+    const QLocale locale;
+    return locale.toString(stamp.Date, QLocale::ShortFormat) + u' ' +
+           locale.toString(stamp.Time, LongTimeFormat(locale));
+}
+
+// Connection names are unique per thread and call: a connection belongs to its thread.
+QString NewConnectionName() {
+    static std::atomic<quint64> counter{0};
+    return QStringLiteral("archive-%1-%2")
+        .arg(reinterpret_cast<quintptr>(QThread::currentThreadId()), 0, 16)
+        .arg(++counter);
+}
+
+// Opens `file` as a SQLite URI with the given mode ("rw" never creates a file, "rwc" does),
+// runs `work`, then closes and removes the connection. False when the file cannot be opened
+// or `work` fails.
+template <typename Work> bool WithConnection(const QString& file, const char* mode, Work&& work) {
+    const QString name = NewConnectionName();
+    bool result = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=") +
+                           QLatin1String(mode));
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_URI").arg(ArchiveBusyTimeoutMs));
+        if (db.open()) {
+            result = work(db);
+            db.close();
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+bool Exec(QSqlDatabase& db, const QString& statement) {
+    QSqlQuery query(db);
+    return query.exec(statement);
+}
+
+std::filesystem::path FsPath(const QString& path) {
+    return std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String());
+}
+
+bool InsertRow(const QString& file, const QString& table, double value, const QString& dt) {
+    return WithConnection(file, "rw", [&](QSqlDatabase& db) {
+        // The close right after the insert checkpoints and syncs the table.
+        Exec(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table)))
+            return false;
+        query.bindValue(QStringLiteral(":V"), value);
+        query.bindValue(QStringLiteral(":DT"), dt);
+        return query.exec();
+    });
+}
+
+struct TArchivedValue {
+    const char* Table;
+    std::unique_ptr<TIODouble> TUlmar::*Value;
+    int Decimals;
+};
+
+// The tables that a poll answer fills, in writing order.
+std::vector<TArchivedValue> ArchivedValuesOf(int code) {
+    switch (code & 127) {
+    case UlmarCmd::FreqRead:
+        return {{"Freq", &TUlmar::Freq, 2}};
+    case UlmarCmd::DistanceRead:
+        return {{"Lt", &TUlmar::Distance, 1}};
+    case UlmarCmd::LevelRead:
+        return {{"Hu", &TUlmar::Level, 1}};
+    case UlmarCmd::LevelFreeRead:
+        return {{"Lc", &TUlmar::LevelFree, 1}};
+    case UlmarCmd::VolumeRead:
+        return {{"V", &TUlmar::Volume, 1}};
+    case UlmarCmd::FreqOpChRead:
+        return {{"FreqOpCh", &TUlmar::FreqOpCh, 2}};
+    case UlmarCmd::LevelAllRead:
+        return {{"Lt", &TUlmar::Distance, 1},
+                {"Hu", &TUlmar::Level, 1},
+                {"Lc", &TUlmar::LevelFree, 1},
+                {"V", &TUlmar::Volume, 2}};
+    case UlmarCmd::TemperSVChModuleRead:
+        return {{"TempSVCH", &TUlmar::TempSVCH, 0}};
+    case UlmarCmd::KalistCurrent:
+        return {{"CurrentOutput", &TUlmar::CurrentOutput, 1}};
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+bool IsArchiveTableName(const QString& name) {
+    const auto letter = [](QChar c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_';
+    };
+    return !name.isEmpty() && letter(name.front()) &&
+           std::all_of(name.cbegin(), name.cend(),
+                       [&](QChar c) { return letter(c) || (c >= u'0' && c <= u'9'); });
+}
+
+QString ArchiveDayDir(TDateTime stamp) {
+    TStamp parts;
+    return SplitStamp(stamp, parts) ? DayDir(parts) : QString();
+}
+
+QString ArchiveDTText(TDateTime stamp) {
+    TStamp parts;
+    return SplitStamp(stamp, parts) ? parts.DTText() : QString();
+}
+
+QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop) {
+    QStringList conditions;
+    if (start != 0.0)
+        conditions << QStringLiteral("(DT>='%1')").arg(ArchiveDTText(start));
+    if (stop != 0.0)
+        conditions << QStringLiteral("(DT<='%1')").arg(ArchiveDTText(stop));
+    QStringList lines{QStringLiteral("SELECT DT, V"), QStringLiteral("FROM ") + table};
+    if (!conditions.isEmpty()) {
+        lines << QStringLiteral("WHERE");
+        lines << conditions.join(QStringLiteral("\nAND\n"));
+    }
+    lines << QStringLiteral("ORDER BY DT");
+    return lines.join(u'\n');
+}
+
+QString FormatArchiveValue(double value, int precision, int decimals) {
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    precision = std::clamp(precision, 1, 17);
+    decimals = std::clamp(decimals, 0, 18);
+    if (!std::isfinite(value))
+        return locale.toString(value, 'f', decimals);
+    const double rounded = QString::number(value, 'e', precision - 1).toDouble();
+    if (std::fabs(rounded) >= std::pow(10.0, precision))
+        return locale.toString(rounded, 'e', precision - 1);
+    QString text = locale.toString(rounded, 'f', decimals);
+    // A value that rounds to zero is written without its minus sign.
+    if (text.startsWith(locale.negativeSign()) &&
+        std::none_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'1' && c <= u'9'; }))
+        text.remove(0, locale.negativeSign().size());
+    return text;
+}
+
+QString ArchiveTextStamp(TDateTime stamp) {
+    TStamp parts;
+    return SplitStamp(stamp, parts) ? TextStamp(parts) : QString();
+}
+
+bool CreateArchiveTable(const QString& path) {
+    try {
+        const QFileInfo info(path.trimmed());
+        const QString table = info.completeBaseName();
+        if (!IsArchiveTableName(table) || !info.dir().exists())
+            return false;
+        const QString target = info.absoluteFilePath();
+        static std::atomic<quint64> counter{0};
+        const QString temp = QStringLiteral("%1.%2-%3.tmp")
+                                 .arg(target)
+                                 .arg(QCoreApplication::applicationPid())
+                                 .arg(++counter);
+        QFile::remove(temp);
+        const bool built = WithConnection(temp, "rwc", [&](QSqlDatabase& db) {
+            return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
+                   Exec(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+        });
+        if (built && info.exists()) {
+            // A log left by the replaced table must not be replayed into the new one.
+            QFile::remove(target + QStringLiteral("-wal"));
+            QFile::remove(target + QStringLiteral("-shm"));
+        }
+        std::error_code error;
+        if (built)
+            std::filesystem::rename(FsPath(temp), FsPath(target), error);
+        if (!built || error) {
+            QFile::remove(temp);
+            QFile::remove(temp + QStringLiteral("-journal"));
+            return false;
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool AddArchiveRecord(const QString& name, TDateTime stamp, double value) {
+    try {
+        const QString table = name.trimmed();
+        TStamp parts;
+        if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
+            return false;
+        const QString dir = DayDir(parts);
+        if (!QDir().mkpath(dir))
+            return false;
+        const QString file = JoinPath(dir, table + QStringLiteral(".db"));
+        if (!QFileInfo::exists(file) && !CreateArchiveTable(file))
+            return false;
+        return InsertRow(file, table, value, parts.DTText());
+    } catch (...) {
+        return false;
+    }
+}
+
+void AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
+                    int decimals) {
+    try {
+        const QString table = name.trimmed();
+        TStamp parts;
+        if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
+            return;
+        const QString dir = DayDir(parts);
+        if (!QDir().mkpath(dir))
+            return;
+        QFile file(JoinPath(dir, table + QStringLiteral(".txt")));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+        // One write per line, so a failure never leaves half a line behind another.
+        const QByteArray line =
+            (TextStamp(parts) + u' ' + FormatArchiveValue(value, precision, decimals) +
+             QStringLiteral("\r\n"))
+                .toUtf8();
+        file.write(line);
+        file.flush();
+        file.close();
+    } catch (...) {
+    }
+}
+
+void ArchivePollAnswer(TUlmar& ulmar, int code) {
+    for (const TArchivedValue& item : ArchivedValuesOf(code)) {
+        try {
+            const TIODouble* value = (ulmar.*item.Value).get();
+            if (!value)
+                continue;
+            const QString table = QString::fromLatin1(item.Table);
+            AddArchiveRecord(table, NowDateTime(), value->AsDouble());
+            AddArchiveText(table, NowDateTime(), value->AsDouble(), 9, item.Decimals);
+        } catch (...) {
+        }
+    }
+}
+
+std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement, bool* ok) {
+    std::vector<TArchiveRow> rows;
+    bool done = false;
+    try {
+        // One object per call: a pattern object is not shared between threads.
+        const QRegularExpression fromTable(QStringLiteral("\\bFROM\\s+(\\w+)"),
+                                           QRegularExpression::CaseInsensitiveOption);
+        const QString table = fromTable.match(statement).captured(1);
+        const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
+        if (IsArchiveTableName(table) && QFileInfo(file).isFile()) {
+            done = WithConnection(file, "rw", [&](QSqlDatabase& db) {
+                // Opened read-write only so that the last connection to close folds the
+                // write-ahead log back into the table; the statement itself cannot write.
+                if (!Exec(db, QStringLiteral("PRAGMA query_only=ON")))
+                    return false;
+                QSqlQuery query(db);
+                query.setForwardOnly(true);
+                if (!query.exec(statement))
+                    return false;
+                const int dtIndex = query.record().indexOf(QStringLiteral("DT"));
+                const int vIndex = query.record().indexOf(QStringLiteral("V"));
+                if (dtIndex < 0 || vIndex < 0)
+                    return false;
+                while (query.next()) {
+                    TArchiveRow row;
+                    const QVariant v = query.value(vIndex);
+                    if (v.isNull() || !ParseDT(query.value(dtIndex).toString(), row.DT))
+                        continue;
+                    row.V = v.toDouble();
+                    rows.push_back(row);
+                }
+                return !query.lastError().isValid();
+            });
+        }
+    } catch (...) {
+        done = false;
+    }
+    if (!done)
+        rows.clear();
+    if (ok)
+        *ok = done;
+    return rows;
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The archive writer and reader. Every table is one SQLite file "<name>.db" in its day
+// directory (root/yyyy/MM/dd), holding one table of that name with the columns V (REAL) and
+// DT (text "yyyy-MM-dd HH:mm:ss.zzz", local time, so that text order is time order); beside it
+// the text twin "<name>.txt" with one line per reading.
+// Any thread: each call opens its own connection (named per thread and call), uses it and
+// closes it. Tables are kept in WAL journal mode, so a query and an insert on one table never
+// wait for each other; a busy time-out covers the short moments of opening and closing. The
+// "-wal" and "-shm" files exist only while a connection is open and vanish with the last one.
+
+#include "devicelink/uTimeOut.h"
+#include <QString>
+#include <vector>
+
+class TUlmar;
+
+// How long a connection waits for a table that another connection holds.
+constexpr int ArchiveBusyTimeoutMs = 2000;
+
+// A table name must be a plain identifier (letters, digits, underscore): it names a file and
+// goes into the statements.
+bool IsArchiveTableName(const QString& name);
+
+// The day directory of a stamp: JoinPath(ArchiveRoot(), ArchiveDayPath(stamp)).
+QString ArchiveDayDir(TDateTime stamp);
+
+// DT as stored, and as the date literals of a query must be written: "yyyy-MM-dd HH:mm:ss.zzz".
+QString ArchiveDTText(TDateTime stamp);
+
+// The trend windows' statement for one table: "SELECT DT, V", "FROM <table>", "WHERE" and the
+// conditions "(DT>='start')" "AND" "(DT<='stop')" (a zero stamp leaves its condition out),
+// "ORDER BY DT", one per line.
+QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop);
+
+// The reading as the text twin writes it: rounded to `precision` significant digits, fixed
+// point with exactly `decimals` decimals, the locale's decimal separator and no grouping;
+// scientific when the integer part has more digits than `precision`.
+QString FormatArchiveValue(double value, int precision, int decimals);
+
+// The stamp as the text twin writes it: the locale's short date, a blank and its long time
+// without the time zone (always with the time, midnight included).
+QString ArchiveTextStamp(TDateTime stamp);
+
+// Creates the table file at `path` (trimmed) anew and empty, replacing an existing one: built
+// beside it under a temporary name and renamed into place, so a reader never meets a file
+// without its table. False on any failure.
+bool CreateArchiveTable(const QString& path);
+
+// Appends one row (V = value, DT = stamp) to the table `name` of the stamp's day, creating the
+// directories and the table when missing. False when the row was not stored.
+bool AddArchiveRecord(const QString& name, TDateTime stamp, double value);
+
+// Appends "<stamp text> <value>\r\n" to the text twin `name` of the stamp's day; never touches
+// the table. Failures are swallowed.
+void AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
+                    int decimals);
+
+// Archives the readings of one accepted poll answer (code & 127) from the device object's
+// typed values: per table the row first, then the text line, each with its own time stamp.
+// Codes without readings archive nothing. Request thread; never throws.
+void ArchivePollAnswer(TUlmar& ulmar, int code);
+
+struct TArchiveRow {
+    TDateTime DT = 0.0;
+    double V = 0.0;
+};
+
+// Runs a select on the table that the statement names after FROM, in the day directory
+// `dayDir`, and returns DT and V of every row in order. A missing directory or table, a bad
+// statement or any engine error gives no rows and, through ok, false. The connection is
+// read-only for the statement. Rows with an unreadable DT or a null V are skipped.
+std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement,
+                                      bool* ok = nullptr);

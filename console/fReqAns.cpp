@@ -1,0 +1,288 @@
+#include "console/fReqAns.h"
+
+#include "devicelink/uParamStr.h"
+#include "devicelink/uRequestDevices.h"
+#include "devicelink/uTransmitter.h"
+#include "service/uWindowPosition.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+std::atomic<qint64> RequestCount{0};
+std::atomic<qint64> AnswerCount{0};
+TFormReqAns* FormReqAns = nullptr;
+
+namespace {
+
+// Parity in force after the last exchange, taken on the exchanging thread while it still owns
+// the port; -1 before the first exchange.
+std::atomic<int> LastParity{-1};
+
+QString ParityText(TSerialParity parity) {
+    switch (parity) {
+    case TSerialParity::None:
+        return QStringLiteral("None");
+    case TSerialParity::Odd:
+        return QStringLiteral("Odd");
+    case TSerialParity::Even:
+        return QStringLiteral("Even");
+    case TSerialParity::Mark:
+        return QStringLiteral("Mark");
+    case TSerialParity::Space:
+        return QStringLiteral("Space");
+    }
+    return QString();
+}
+
+// The transmitter's exchange listener, installed once per transmitter and never removed, so
+// that the request thread never sees the handler change under it. It hands each exchange to
+// the user-interface thread, where the link window counts it if the window exists.
+struct TExchangeRelay {
+    TTransmitter::TExchangeEvent Previous;
+
+    void operator()(TTransmitter* sender, const QByteArray& request, bool answered,
+                    const QByteArray& answer) const {
+        if (Previous)
+            Previous(sender, request, answered, answer);
+        try {
+            if (sender && sender->Port())
+                LastParity = int(sender->Port()->Parity());
+        } catch (...) {
+        }
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return;
+        // Queued even on the user-interface thread, so that exchanges are handled in order.
+        QMetaObject::invokeMethod(
+            app,
+            [request, answered, answer] {
+                if (FormReqAns)
+                    FormReqAns->HandleExchange(request, answered, answer);
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+void AttachRelay(TTransmitter* transmitter) {
+    if (!transmitter || transmitter->OnExchange.target<TExchangeRelay>())
+        return;
+    transmitter->OnExchange = TExchangeRelay{transmitter->OnExchange};
+}
+
+QLabel* ValueLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setMinimumWidth(60);
+    return label;
+}
+
+QLineEdit* SunkenText(QWidget* parent) {
+    auto* text = new QLineEdit(parent);
+    text->setReadOnly(true);
+    text->setFocusPolicy(Qt::NoFocus);
+    text->setMinimumWidth(260);
+    return text;
+}
+
+} // namespace
+
+bool ReqAnsBytesText(const QByteArray& bytes, int radix, QString* text) {
+    if (radix == 16)
+        *text = ToHexString(bytes);
+    else if (radix == 10)
+        *text = ToDecString(bytes, false);
+    else
+        return false;
+    return true;
+}
+
+QString ReqAnsPercentText(double percent) {
+    return QLocale().toString(percent, 'f', 1);
+}
+
+TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      Link_(link) {
+    setObjectName(QStringLiteral("FormReqAns"));
+    setWindowTitle(QStringLiteral("Связь"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* port = new QGroupBox(QStringLiteral("Параметры СОМ-порта"), this);
+    auto* portGrid = new QGridLayout(port);
+    const auto portRow = [&](const QString& caption, QLabel*& value) {
+        const int row = portGrid->rowCount();
+        portGrid->addWidget(new QLabel(caption, port), row, 0);
+        value = ValueLabel(port);
+        portGrid->addWidget(value, row, 1);
+    };
+    portRow(QStringLiteral("СОМ порт:"), lblComPort1);
+    portRow(QStringLiteral("Скорость:"), lblBoudRate1);
+    portRow(QStringLiteral("Кол-во бит данных:"), lblDataBits1);
+    portRow(QStringLiteral("Стоп бит:"), lblStopBits1);
+    portRow(QStringLiteral("Бит четности:"), lblParity1);
+    portRow(QStringLiteral("Контроль четности:"), lblFlowControl1);
+    portGrid->setRowStretch(portGrid->rowCount(), 1);
+
+    auto* protocol = new QGroupBox(QStringLiteral("Протокол"), this);
+    auto* protocolGrid = new QGridLayout(protocol);
+    stxReq = SunkenText(protocol);
+    stxAns = SunkenText(protocol);
+    protocolGrid->addWidget(new QLabel(QStringLiteral("Запрос"), protocol), 0, 0);
+    protocolGrid->addWidget(stxReq, 0, 1);
+    protocolGrid->addWidget(new QLabel(QStringLiteral("Ответ"), protocol), 1, 0);
+    protocolGrid->addWidget(stxAns, 1, 1);
+
+    auto* stat = new QGroupBox(QStringLiteral("Статистика"), this);
+    auto* statGrid = new QGridLayout(stat);
+    auto* headCount = new QLabel(QStringLiteral("шт"), stat);
+    auto* headPercent = new QLabel(QStringLiteral("%"), stat);
+    headCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    headPercent->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    statGrid->addWidget(headCount, 0, 1);
+    statGrid->addWidget(headPercent, 0, 2);
+    lblReqCount = ValueLabel(stat);
+    lblReqPercent = ValueLabel(stat);
+    lblAnsCount = ValueLabel(stat);
+    lblAnsPercent = ValueLabel(stat);
+    statGrid->addWidget(new QLabel(QStringLiteral("Запросов"), stat), 1, 0);
+    statGrid->addWidget(lblReqCount, 1, 1);
+    statGrid->addWidget(lblReqPercent, 1, 2);
+    statGrid->addWidget(new QLabel(QStringLiteral("Ответов"), stat), 2, 0);
+    statGrid->addWidget(lblAnsCount, 2, 1);
+    statGrid->addWidget(lblAnsPercent, 2, 2);
+
+    actStatClear = new QAction(QStringLiteral("Сброс"), this);
+    actStatClear->setObjectName(QStringLiteral("actStatClear"));
+    actStatClear->setToolTip(QStringLiteral("Сброс статистики"));
+    actStatClear->setStatusTip(QStringLiteral("Сброс статистики"));
+    connect(actStatClear, &QAction::triggered, this, &TFormReqAns::StatClear);
+    auto* clear = new QToolButton(this);
+    clear->setDefaultAction(actStatClear);
+    clear->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    clear->setMinimumWidth(75);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(protocol);
+    right->addWidget(stat);
+    right->addStretch(1);
+    right->addWidget(clear, 0, Qt::AlignRight);
+    auto* outer = new QHBoxLayout(this);
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+    outer->addWidget(port);
+    outer->addLayout(right);
+
+    LoadWindowPosition(this);
+    stxReq->clear();
+    stxAns->clear();
+    Refresh();
+    if (TDeviceLink* l = Link())
+        AttachRelay(l->Transmitter());
+}
+
+TFormReqAns::~TFormReqAns() {
+    if (FormReqAns == this)
+        FormReqAns = nullptr;
+}
+
+TDeviceLink* TFormReqAns::Link() const {
+    return Link_ ? Link_ : DeviceLink;
+}
+
+void TFormReqAns::HandleExchange(const QByteArray& request, bool answered,
+                                 const QByteArray& answer) {
+    ++RequestCount;
+    if (answered)
+        ++AnswerCount;
+    const TDeviceLink* l = Link();
+    const int radix = l ? l->DisplayRadix.load() : 16;
+    QString text;
+    if (ReqAnsBytesText(request, radix, &text))
+        stxReq->setText(text);
+    if (answer.isEmpty())
+        stxAns->setText(QStringLiteral("Нет ответа"));
+    else if (ReqAnsBytesText(answer, radix, &text))
+        stxAns->setText(text);
+    Refresh();
+}
+
+void TFormReqAns::Refresh() {
+    RefreshPort();
+    RefreshStatistics();
+}
+
+void TFormReqAns::RefreshPort() {
+    const TDeviceLink* l = Link();
+    const TTransmitter* t = l ? l->Transmitter() : nullptr;
+    if (!t)
+        return;
+    const TTransmitterSettings& s = t->Settings();
+    lblComPort1->setText(s.Port);
+    lblBoudRate1->setText(s.BaudRate);
+    lblDataBits1->setText(s.DataBits);
+    lblStopBits1->setText(s.StopBits);
+    lblFlowControl1->setText(s.FlowControl);
+    // The port itself may be asked only while no poll cycle uses it (cycles are started from
+    // this thread); otherwise the parity left by the last exchange is the one in force.
+    QString parity = s.Parity;
+    try {
+        const int last = LastParity.load();
+        if (!l->CycleRunning() && t->Port() && t->Port()->IsOpen())
+            parity = ParityText(t->Port()->Parity());
+        else if (last >= 0)
+            parity = ParityText(TSerialParity(last));
+    } catch (...) {
+    }
+    lblParity1->setText(parity);
+}
+
+void TFormReqAns::RefreshStatistics() {
+    const qint64 requests = RequestCount.load();
+    const qint64 answers = AnswerCount.load();
+    lblReqCount->setText(QString::number(requests));
+    lblAnsCount->setText(QString::number(answers));
+    lblReqPercent->setText(ReqAnsPercentText(requests ? requests * 100.0 / requests : 0.0));
+    lblAnsPercent->setText(ReqAnsPercentText(requests ? answers * 100.0 / requests : 0.0));
+}
+
+void TFormReqAns::StatClear() {
+    RequestCount = 0;
+    AnswerCount = 0;
+    stxReq->clear();
+    stxAns->clear();
+    Refresh();
+}
+
+void TFormReqAns::closeEvent(QCloseEvent* event) {
+    SaveWindowPosition(this);
+    event->accept();
+}
+
+void TFormReqAns::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+TFormReqAns* ShowFormReqAns(QWidget* parent) {
+    try {
+        if (!FormReqAns)
+            FormReqAns = new TFormReqAns(parent);
+        FormReqAns->show();
+        FormReqAns->raise();
+    } catch (...) {
+    }
+    return FormReqAns;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// Link window "Связь": the last exchange on the line in DisplayRadix, the program-wide request
+// and answer counters with their percentages, and the serial port's settings.
+// The window and its operations: user-interface thread. The exchange notification may come
+// on any thread; it is handed to the user-interface thread and handled there in order.
+
+#include <QByteArray>
+#include <QWidget>
+#include <atomic>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class TDeviceLink;
+
+// Program-wide counters: they start at 0, outlive the window and are reset only by actStatClear.
+extern std::atomic<qint64> RequestCount;
+extern std::atomic<qint64> AnswerCount;
+
+class TFormReqAns : public QWidget {
+    Q_OBJECT
+public:
+    // link: the device link whose transmitter is watched; null means the program's DeviceLink.
+    // The window deletes itself when closed. Restores its position, clears the texts, refreshes
+    // and starts counting the transmitter's exchanges.
+    explicit TFormReqAns(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
+    ~TFormReqAns() override;
+
+    // Port group refresh, then statistics refresh (ControlRefresh and after every exchange).
+    void Refresh();
+    void RefreshPort();
+    void RefreshStatistics();
+
+    // The exchange handler's work (user-interface thread): counts, shows request and answer.
+    void HandleExchange(const QByteArray& request, bool answered, const QByteArray& answer);
+
+    QAction* actStatClear = nullptr; // "Сброс": counters to 0, texts cleared, refresh
+
+    QLabel* lblComPort1 = nullptr;
+    QLabel* lblBoudRate1 = nullptr;
+    QLabel* lblDataBits1 = nullptr;
+    QLabel* lblStopBits1 = nullptr;
+    QLabel* lblParity1 = nullptr;
+    QLabel* lblFlowControl1 = nullptr;
+    QLineEdit* stxReq = nullptr;
+    QLineEdit* stxAns = nullptr;
+    QLabel* lblReqCount = nullptr;
+    QLabel* lblReqPercent = nullptr;
+    QLabel* lblAnsCount = nullptr;
+    QLabel* lblAnsPercent = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    TDeviceLink* Link() const;
+    void StatClear();
+
+    TDeviceLink* Link_ = nullptr;
+};
+
+// The program-wide reference: null until the window is first shown and again after it closed.
+extern TFormReqAns* FormReqAns;
+// actReqAnsShow: creates the window if it does not exist, shows it non-modally and returns it.
+TFormReqAns* ShowFormReqAns(QWidget* parent);
+
+// Bytes as the link window shows them: radix 16 "01 A2", radix 10 "1 162"; false for any
+// other radix (the window then keeps its text).
+bool ReqAnsBytesText(const QByteArray& bytes, int radix, QString* text);
+// A percentage with one decimal and the locale's separators ("75,0" on a Russian desktop).
+QString ReqAnsPercentText(double percent);

@@ -1,0 +1,63 @@
+#pragma once
+// Command selection window "Команды УЛМАР": chooses the gauge command codes of the poll cycle
+// (SelectedCommands) and whether the КАЛИСТ-1 (device list entry 1) is polled. The selection
+// lives in the device link and outlives the window. User-interface thread.
+
+#include <QWidget>
+
+class QCheckBox;
+class QFrame;
+class QGridLayout;
+class QLabel;
+class TDeviceLink;
+
+class TFormSelectCMD : public QWidget {
+    Q_OBJECT
+public:
+    // link: the device link whose selection the boxes edit; null means the program's
+    // DeviceLink. The window deletes itself when closed. Restores its position; all boxes
+    // start unchecked, then chbLevelAll is checked (adds code 6).
+    explicit TFormSelectCMD(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
+    ~TFormSelectCMD() override;
+
+    // Factory-mode rows visible exactly while FactoryMode; chbTempTermostat enabled only for
+    // program type 1, otherwise unchecked (code 56 removed) and disabled.
+    void Refresh();
+
+    // Checking or unchecking any box, by the operator or by code, applies its effect.
+    QCheckBox* chbSelectAll = nullptr;
+    QCheckBox* chbEcho = nullptr;
+    QCheckBox* chbDistance = nullptr;
+    QCheckBox* chbLevelFree = nullptr;
+    QCheckBox* chbLevel = nullptr;
+    QCheckBox* chbVolume = nullptr;
+    QCheckBox* chbLevelAll = nullptr;
+    QCheckBox* chbTempSVCH = nullptr;
+    QCheckBox* chbTempTermostat = nullptr;
+    QCheckBox* chbFreq = nullptr;
+    QCheckBox* chbFreqOpCh = nullptr;
+    QCheckBox* chbCurrentOutput = nullptr; // device list entry 1 (КАЛИСТ-1) enabled
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    TDeviceLink* Link() const;
+    QCheckBox* AddBox(QGridLayout* grid, const QString& caption, int code);
+    QFrame* AddSeparator(QGridLayout* grid);
+    void SelectAllChanged(bool checked);
+    void SetCode(int code, bool on);
+
+    TDeviceLink* Link_ = nullptr;
+    QLabel* imgTempTermostat = nullptr;
+    QList<QWidget*> FactoryWidgets_; // the factory rows, their images and separators
+};
+
+// The program-wide reference: null until the window is first shown and again after it closed.
+extern TFormSelectCMD* FormSelectCMD;
+// actSelectCmdShow: creates the window if it does not exist, shows it non-modally and returns it.
+TFormSelectCMD* ShowFormSelectCMD(QWidget* parent);
+// SelectCmdInit of the start-up: if the window exists, checks chbLevelAll, and checks
+// chbCurrentOutput when both FactoryMode and KalistMode are true (unchecks it otherwise).
+void SelectCmdInit();

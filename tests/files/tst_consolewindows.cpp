@@ -1,0 +1,404 @@
+// The link window (counts, percentages, radix, port group, exchanges from the request thread)
+// and the command selection window (codes of "Выделить все", factory rows, the /kalist start).
+
+#include "console/fReqAns.h"
+#include "console/fSelectCMD.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uRequestDevices.h"
+#include "tests/support/TestDirs.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QTest>
+#include <deque>
+#include <mutex>
+
+namespace {
+
+// A serial port that answers each read with the next scripted answer (none: silence).
+class TScriptedPort : public ISerialPort {
+public:
+    void Open(const TSerialPortSettings& s) override {
+        Open_ = true;
+        Parity_ = s.Parity;
+    }
+    void Close() noexcept override { Open_ = false; }
+    bool IsOpen() const override { return Open_; }
+    void SetTimeouts(const TSerialTimeouts&) override {}
+    void SetParity(TSerialParity parity) override { Parity_ = parity; }
+    TSerialParity Parity() const override { return Parity_; }
+    void Purge() override {}
+    void Write(const QByteArray&) override {}
+    void Drain() override {}
+    QByteArray Read(int) override {
+        std::lock_guard lock(Mutex_);
+        if (Answers_.empty())
+            return {};
+        QByteArray a = Answers_.front();
+        Answers_.pop_front();
+        return a;
+    }
+    void Script(std::initializer_list<QByteArray> answers) {
+        std::lock_guard lock(Mutex_);
+        Answers_.insert(Answers_.end(), answers);
+    }
+
+private:
+    bool Open_ = false;
+    TSerialParity Parity_ = TSerialParity::None;
+    std::mutex Mutex_;
+    std::deque<QByteArray> Answers_;
+};
+
+const QByteArray SomeAnswer("\x01\x01\x02\x03\x04", 5);
+
+std::vector<int> Codes(std::initializer_list<int> codes) {
+    return std::vector<int>(codes);
+}
+
+} // namespace
+
+class TestConsoleWindows : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void noAnswer_data();
+    void noAnswer();
+    void otherRadixKeepsTexts();
+    void countsAndPercentages();
+    void statClear();
+    void portGroupParity();
+    void closedWindowCountsNothing();
+    void exchangesFromRequestThread();
+    void previousListenerKept();
+
+    void creationSelectsLevelAll();
+    void selectAll_data();
+    void selectAll();
+    void unselectAllWithoutFactory();
+    void kalistStart_data();
+    void kalistStart();
+    void programTypeRefresh();
+    void factoryOffKeepsCode();
+
+private:
+    TFormReqAns* ShowLink();
+    TFormSelectCMD* ShowSelect();
+
+    TTestDirs* Dirs = nullptr;
+    TUlmar* Ulmar = nullptr;
+    TScriptedPort* Port = nullptr;
+    TDeviceLink* Link = nullptr;
+};
+
+void TestConsoleWindows::initTestCase() {
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+}
+
+void TestConsoleWindows::init() {
+    Dirs = new TTestDirs;
+    Ulmar = new TUlmar;
+    Ulmar->Name = QStringLiteral("Ulmar");
+    Ulmar->SystemAddress = 1;
+    auto port = std::make_unique<TScriptedPort>();
+    Port = port.get();
+    Link = new TDeviceLink(Ulmar, std::move(port));
+    DeviceLink = Link;
+    RequestCount = 0;
+    AnswerCount = 0;
+    FactoryMode = false;
+    KalistMode = false;
+}
+
+void TestConsoleWindows::cleanup() {
+    delete FormReqAns;
+    delete FormSelectCMD;
+    QVERIFY(!FormReqAns && !FormSelectCMD);
+    DeviceLink = nullptr;
+    delete Link;
+    delete Ulmar;
+    delete Dirs;
+    QCoreApplication::processEvents();
+}
+
+TFormReqAns* TestConsoleWindows::ShowLink() {
+    TFormReqAns* form = ShowFormReqAns(nullptr);
+    return form;
+}
+
+TFormSelectCMD* TestConsoleWindows::ShowSelect() {
+    TFormSelectCMD* form = ShowFormSelectCMD(nullptr);
+    form->Refresh();
+    return form;
+}
+
+void TestConsoleWindows::noAnswer_data() {
+    QTest::addColumn<int>("radix");
+    QTest::addColumn<QString>("request");
+    QTest::newRow("hex") << 16 << "01 01 02 02 D0 B9";
+    QTest::newRow("decimal, unpadded") << 10 << "1 1 2 2 208 185";
+}
+
+void TestConsoleWindows::noAnswer() {
+    QFETCH(int, radix);
+    QFETCH(QString, request);
+    TFormReqAns* form = ShowLink();
+    QCOMPARE(form->objectName(), QStringLiteral("FormReqAns"));
+    QCOMPARE(form->windowTitle(), QStringLiteral("Связь"));
+    QCOMPARE(form->lblReqPercent->text(), QStringLiteral("0,0"));
+    Link->DisplayRadix = radix;
+    QCOMPARE(Link->RequestExecUlmar(UlmarCmd::LevelRead), -1);
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("1"));
+    QCOMPARE(form->stxReq->text(), request);
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("0"));
+    QCOMPARE(form->lblReqPercent->text(), QStringLiteral("100,0"));
+    QCOMPARE(form->lblAnsPercent->text(), QStringLiteral("0,0"));
+}
+
+void TestConsoleWindows::otherRadixKeepsTexts() {
+    TFormReqAns* form = ShowLink();
+    Port->Script({SomeAnswer});
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->stxAns->text(), QStringLiteral("01 01 02 03 04"));
+    Link->DisplayRadix = 8;
+    Link->RequestExecKalist();
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+    QCOMPARE(form->stxReq->text(), QStringLiteral("01 01 02 02 D0 B9"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа")); // no answer at any radix
+}
+
+void TestConsoleWindows::countsAndPercentages() {
+    TFormReqAns* form = ShowLink();
+    Port->Script({SomeAnswer, QByteArray(), SomeAnswer, SomeAnswer});
+    for (int i = 0; i < 4; ++i)
+        Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("4"));
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("3"));
+    QCOMPARE(form->lblReqPercent->text(), QStringLiteral("100,0"));
+    QCOMPARE(form->lblAnsPercent->text(), QStringLiteral("75,0"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("01 01 02 03 04"));
+
+    Port->Script({SomeAnswer, SomeAnswer});
+    for (int i = 0; i < 3; ++i)
+        Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("7"));
+    QCOMPARE(form->lblAnsPercent->text(), QStringLiteral("71,4"));
+}
+
+void TestConsoleWindows::statClear() {
+    TFormReqAns* form = ShowLink();
+    Port->Script({SomeAnswer});
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+    QCOMPARE(form->actStatClear->text(), QStringLiteral("Сброс"));
+    QCOMPARE(form->actStatClear->toolTip(), QStringLiteral("Сброс статистики"));
+    form->actStatClear->trigger();
+    QCOMPARE(RequestCount.load(), 0);
+    QCOMPARE(AnswerCount.load(), 0);
+    QCOMPARE(form->lblReqCount->text(), QStringLiteral("0"));
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("0"));
+    QCOMPARE(form->lblReqPercent->text(), QStringLiteral("0,0"));
+    QCOMPARE(form->lblAnsPercent->text(), QStringLiteral("0,0"));
+    QVERIFY(form->stxReq->text().isEmpty());
+    QVERIFY(form->stxAns->text().isEmpty());
+}
+
+void TestConsoleWindows::portGroupParity() {
+    TFormReqAns* form = ShowLink();
+    const TTransmitterSettings& s = Link->Transmitter()->Settings();
+    QCOMPARE(form->lblComPort1->text(), s.Port);
+    QCOMPARE(form->lblBoudRate1->text(), QStringLiteral("9600"));
+    QCOMPARE(form->lblDataBits1->text(), QStringLiteral("8"));
+    QCOMPARE(form->lblStopBits1->text(), QStringLiteral("1"));
+    QCOMPARE(form->lblParity1->text(), QStringLiteral("None"));
+    QCOMPARE(form->lblFlowControl1->text(), QStringLiteral("None"));
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblParity1->text(), QStringLiteral("Space"));
+    Link->RequestExecKalist();
+    QTRY_COMPARE(form->lblParity1->text(), QStringLiteral("None"));
+}
+
+void TestConsoleWindows::closedWindowCountsNothing() {
+    TFormReqAns* form = ShowLink();
+    Port->Script({SomeAnswer});
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("1"));
+    form->close();
+    QTRY_VERIFY(FormReqAns == nullptr);
+    QFile positions(Dirs->Work() + "/INI/WndPos.ini");
+    QVERIFY(positions.open(QIODevice::ReadOnly));
+    QVERIFY(positions.readAll().contains("[FormReqAns]"));
+
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QCoreApplication::processEvents();
+    form = ShowLink();
+    QCOMPARE(form->lblReqCount->text(), QStringLiteral("1"));
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+    QVERIFY(form->stxReq->text().isEmpty());
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+}
+
+void TestConsoleWindows::exchangesFromRequestThread() {
+    TFormReqAns* form = ShowLink();
+    Link->SelectedCommands.Include(UlmarCmd::DistanceRead);
+    Link->SelectedCommands.Include(UlmarCmd::LevelRead);
+    Port->Script({SomeAnswer}); // code 1 answered, code 2 silent
+    Link->ResumeRequestThread();
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+    QTRY_VERIFY(!Link->CycleRunning());
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+    QCOMPARE(form->lblAnsPercent->text(), QStringLiteral("50,0"));
+    // Handled in the order of the exchanges: the last one shown is the silent level read.
+    QCOMPARE(form->stxReq->text(), QStringLiteral("01 01 02 02 D0 B9"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+    form->Refresh();
+    QCOMPARE(form->lblParity1->text(), QStringLiteral("Space"));
+}
+
+void TestConsoleWindows::previousListenerKept() {
+    int seen = 0;
+    Link->Transmitter()->OnExchange = [&seen](TTransmitter*, const QByteArray&, bool,
+                                              const QByteArray&) { ++seen; };
+    TFormReqAns* form = ShowLink();
+    form->close();
+    QTRY_VERIFY(FormReqAns == nullptr);
+    form = ShowLink(); // a second window does not chain a second relay
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("1"));
+    QCoreApplication::processEvents();
+    QCOMPARE(RequestCount.load(), 1);
+    QCOMPARE(seen, 1);
+}
+
+void TestConsoleWindows::creationSelectsLevelAll() {
+    TFormSelectCMD* form = ShowSelect();
+    QCOMPARE(form->objectName(), QStringLiteral("FormSelectCMD"));
+    QCOMPARE(form->windowTitle(), QStringLiteral("Команды УЛМАР"));
+    QCOMPARE(form->chbLevelAll->text(), QStringLiteral("Lт, Lc, Ну,  V, Реле"));
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6}));
+    QVERIFY(!Link->DeviceList[1]->Enabled);
+    QVERIFY(form->chbFreq->isHidden());
+    QVERIFY(form->chbCurrentOutput->isHidden());
+    QVERIFY(!form->chbTempTermostat->isEnabled());
+
+    // Closed and created again: the selection stays, the boxes start afresh.
+    form->chbEcho->setChecked(true);
+    form->close();
+    QTRY_VERIFY(FormSelectCMD == nullptr);
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 7}));
+    form = ShowSelect();
+    QVERIFY(!form->chbEcho->isChecked());
+    QVERIFY(form->chbLevelAll->isChecked());
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 7}));
+}
+
+void TestConsoleWindows::selectAll_data() {
+    QTest::addColumn<bool>("factory");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<std::vector<int>>("codes");
+    QTest::addColumn<bool>("kalist");
+    QTest::newRow("plain, УЛМАР-10") << false << 0 << Codes({1, 2, 3, 4, 6, 7, 55}) << false;
+    QTest::newRow("plain, УЛМАР-20") << false << 1 << Codes({1, 2, 3, 4, 6, 7, 55, 56}) << false;
+    QTest::newRow("factory, УЛМАР-10") << true << 0 << Codes({0, 1, 2, 3, 4, 5, 6, 7, 55}) << true;
+    QTest::newRow("factory, УЛМАР-20")
+        << true << 1 << Codes({0, 1, 2, 3, 4, 5, 6, 7, 55, 56}) << true;
+}
+
+void TestConsoleWindows::selectAll() {
+    QFETCH(bool, factory);
+    QFETCH(int, type);
+    QFETCH(std::vector<int>, codes);
+    QFETCH(bool, kalist);
+    FactoryMode = factory;
+    Ulmar->ProgramType = quint8(type);
+    TFormSelectCMD* form = ShowSelect();
+    QCOMPARE(form->chbSelectAll->text(), QStringLiteral("Выделить все"));
+    form->chbSelectAll->click();
+    QCOMPARE(Link->SelectedCommands.Codes(), codes);
+    QCOMPARE(Link->DeviceList[1]->Enabled.load(), kalist);
+
+    form->chbSelectAll->click();
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({}));
+    QVERIFY(!Link->DeviceList[1]->Enabled);
+}
+
+void TestConsoleWindows::unselectAllWithoutFactory() {
+    FactoryMode = true;
+    TFormSelectCMD* form = ShowSelect();
+    form->chbFreq->click();
+    form->chbCurrentOutput->click();
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({0, 6}));
+    FactoryMode = false;
+    form->Refresh();
+    form->chbSelectAll->setChecked(true);
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({1, 2, 3, 4, 6, 7, 55}));
+    QVERIFY(!form->chbFreq->isChecked());
+    QVERIFY(!Link->DeviceList[1]->Enabled);
+    form->chbSelectAll->setChecked(false);
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({}));
+}
+
+void TestConsoleWindows::kalistStart_data() {
+    QTest::addColumn<bool>("factory");
+    QTest::addColumn<bool>("kalist");
+    QTest::addColumn<bool>("polled");
+    QTest::newRow("/full /kalist") << true << true << true;
+    QTest::newRow("/kalist") << false << true << false;
+    QTest::newRow("/full") << true << false << false;
+    QTest::newRow("none") << false << false << false;
+}
+
+void TestConsoleWindows::kalistStart() {
+    QFETCH(bool, factory);
+    QFETCH(bool, kalist);
+    QFETCH(bool, polled);
+    FactoryMode = factory;
+    KalistMode = kalist;
+    SelectCmdInit(); // no window yet: nothing happens
+    QVERIFY(!Link->DeviceList[1]->Enabled);
+    TFormSelectCMD* form = ShowSelect();
+    SelectCmdInit();
+    QCOMPARE(form->chbCurrentOutput->isChecked(), polled);
+    QCOMPARE(Link->DeviceList[1]->Enabled.load(), polled);
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6}));
+}
+
+void TestConsoleWindows::programTypeRefresh() {
+    Ulmar->ProgramType = 1;
+    TFormSelectCMD* form = ShowSelect();
+    QVERIFY(form->chbTempTermostat->isEnabled());
+    form->chbTempTermostat->click();
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 56}));
+    Ulmar->ProgramType = 0;
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 56})); // until the refresh
+    form->Refresh();
+    QVERIFY(!form->chbTempTermostat->isChecked());
+    QVERIFY(!form->chbTempTermostat->isEnabled());
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({6}));
+}
+
+void TestConsoleWindows::factoryOffKeepsCode() {
+    FactoryMode = true;
+    TFormSelectCMD* form = ShowSelect();
+    QVERIFY(!form->chbFreq->isHidden());
+    form->chbFreq->click();
+    FactoryMode = false;
+    form->Refresh();
+    QVERIFY(form->chbFreq->isHidden());
+    QVERIFY(form->chbFreq->isChecked());
+    QCOMPARE(Link->SelectedCommands.Codes(), Codes({0, 6}));
+}
+
+QTEST_MAIN(TestConsoleWindows)
+#include "tst_consolewindows.moc"

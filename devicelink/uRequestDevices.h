@@ -79,7 +79,8 @@ public:
     int RequestExecKalist();
 
     bool AnyDeviceEnabled() const;
-    // Request thread: advances the round-robin position (the timer's Tag) to the next enabled entry.
+    // Request thread: advances the round-robin position (the timer's Tag) to the next enabled
+    // entry.
     int NextDevice();
     // Request thread: one poll cycle; false when anything failed.
     bool RunCycle();
@@ -91,6 +92,11 @@ public:
     void ResumeRequestThread();
     // True while a poll cycle runs.
     bool CycleRunning() const;
+    // Runs the action under the exchange lock, so that no exchange of the poll cycle is on the
+    // line meanwhile (the port settings command closes and reopens the port in it). Waiting for
+    // the lock runs the queued parses. False, and nothing run, when called from inside an
+    // exchange or a parse. User-interface thread.
+    bool RunExclusive(const std::function<void()>& action);
 
     TUlmar* Ulmar() const { return Ulmar_; }
     TCustomTimer* Timer() const { return Timer_.get(); }
@@ -139,8 +145,8 @@ private:
     TLog RequestLog_;
 
     std::thread::id UiThread_;
-    std::unique_ptr<QObject> UiContext_; // receiver of the queued parse wake-ups
-    std::mutex RequestLock;              // held only around a resume of the request thread
+    std::unique_ptr<QObject> UiContext_;   // receiver of the queued parse wake-ups
+    std::mutex RequestLock;                // held only around a resume of the request thread
     std::atomic<int> FallbackPosition_{0}; // round-robin position when the timer is missing
     bool ShutDown_ = false;
 
@@ -150,6 +156,8 @@ private:
     std::condition_variable GateCv_;
     bool ExchangeBusy_ = false;
     bool Closing_ = false;
+    int WorkersWaiting_ = 0;  // other threads waiting for the lock
+    bool WorkerTurn_ = false; // the user-interface thread lets a waiting worker go first
     std::deque<std::shared_ptr<TParseJob>> ParseJobs_;
     int UiDepth_ = 0; // user-interface thread only: exchanges and parse jobs on its stack
 };

@@ -1,0 +1,648 @@
+// Exchange exclusion. One exchange lock (ExchangeBusy_ under GateMutex_) covers build -> send
+// -> read -> parse -> log, whichever thread runs the exchange, so the port, the device object's
+// pending fields and the parser see one command at a time. Parses run on the user-interface
+// thread: the request thread, holding the lock, queues a parse job, wakes the user-interface
+// thread with a queued call and waits for the job. The user-interface thread never blocks
+// plainly on the lock: while it waits for it (and while it joins the request thread at
+// shut-down) it runs the queued jobs itself, so a job can never wait for a thread that waits
+// for the job's lock. A nested exchange on the user-interface thread (from inside a parse or
+// an exchange already on its stack) is refused with -1. At shut-down queued jobs are abandoned
+// and the request thread leaves after its current exchange.
+
+#include "devicelink/uRequestDevices.h"
+#include "devicelink/uFrame.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+
+#include <QDate>
+#include <QObject>
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+
+using namespace std::chrono_literals;
+
+TDeviceLink* DeviceLink = nullptr;
+
+namespace {
+
+constexpr int PolledCodeLast = 80;
+constexpr int PollPauseMs = 50;
+constexpr auto UiWaitSlice = 20ms; // the user-interface thread re-checks the parse queue this often
+
+// An answer that counts as none: empty, or the 6-byte error answer.
+bool IsFailedAnswer(const QByteArray& answer) {
+    return answer.isEmpty() ||
+           (answer.size() == 6 && static_cast<quint8>(answer.at(1)) == ErrorAnswerCommand);
+}
+
+} // namespace
+
+// Receives the queued wake-up on the user-interface thread and runs the parse jobs.
+class TUiWaker : public QObject {
+    Q_OBJECT
+public:
+    explicit TUiWaker(std::function<void()> drain) : Drain_(std::move(drain)) {}
+    // Any thread: queues one call of the drain on the user-interface thread's event loop.
+    void Wake() { QMetaObject::invokeMethod(this, "DrainJobs", Qt::QueuedConnection); }
+
+public slots:
+    void DrainJobs() { Drain_(); }
+
+private:
+    std::function<void()> Drain_;
+};
+
+// --- TSelectedCommands ---
+
+bool TSelectedCommands::Contains(int code) const {
+    return code >= 0 && code < Size && Flags_[code].load();
+}
+
+void TSelectedCommands::Include(int code) {
+    if (code >= 0 && code < Size)
+        Flags_[code] = true;
+}
+
+void TSelectedCommands::Exclude(int code) {
+    if (code >= 0 && code < Size)
+        Flags_[code] = false;
+}
+
+void TSelectedCommands::Clear() {
+    for (auto& flag : Flags_)
+        flag = false;
+}
+
+std::vector<int> TSelectedCommands::Codes() const {
+    std::vector<int> codes;
+    for (int code = 0; code < Size; ++code)
+        if (Flags_[code].load())
+            codes.push_back(code);
+    return codes;
+}
+
+// --- TRequestThread ---
+
+// The worker that runs one poll cycle per resume. Started at once, it waits for a resume; a
+// resume while a cycle runs does nothing. Created and ended by TDeviceLink on the
+// user-interface thread.
+class TRequestThread {
+public:
+    explicit TRequestThread(TDeviceLink* link) : Link_(link), Worker_([this] { Body(); }) {}
+    ~TRequestThread() { Join(); }
+    TRequestThread(const TRequestThread&) = delete;
+    TRequestThread& operator=(const TRequestThread&) = delete;
+
+    void Resume() {
+        std::lock_guard lock(Mutex_);
+        if (Terminated_ || Running_)
+            return;
+        Resumed_ = true;
+        Cv_.notify_all();
+    }
+    void Terminate() {
+        std::lock_guard lock(Mutex_);
+        Terminated_ = true;
+        Cv_.notify_all();
+    }
+    bool Terminated() const {
+        std::lock_guard lock(Mutex_);
+        return Terminated_;
+    }
+    bool Running() const { return Running_.load(); }
+    bool Finished() const { return Finished_.load(); }
+    // Waits ms or until terminated; false when terminated.
+    bool Pause(int ms) {
+        std::unique_lock lock(Mutex_);
+        return !Cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return Terminated_; });
+    }
+    bool IsWorker() const { return std::this_thread::get_id() == Worker_.get_id(); }
+    void Join() {
+        if (Worker_.joinable())
+            Worker_.join();
+    }
+
+    // Kind of the device of the last exchange: 0 gauge, 1 КАЛИСТ-1.
+    std::atomic<qint32> LastKind{0};
+    // Kind whose parser the cycle's answers go to; set by the cycle from the device list.
+    std::atomic<quint8> CurrentKind{0};
+    // The last answer; written under the exchange lock.
+    QByteArray AnswerBuffer;
+
+private:
+    void Body() {
+        for (;;) {
+            {
+                std::unique_lock lock(Mutex_);
+                Cv_.wait(lock, [this] { return Resumed_ || Terminated_; });
+                if (Terminated_)
+                    break;
+                Resumed_ = false;
+                Running_ = true;
+            }
+            Link_->RunCycle();
+            std::lock_guard lock(Mutex_);
+            Running_ = false;
+        }
+        Finished_ = true;
+        // A user-interface thread joining at shut-down waits on the gate's condition.
+        { std::lock_guard lock(Link_->GateMutex_); }
+        Link_->GateCv_.notify_all();
+    }
+
+    TDeviceLink* Link_;
+    mutable std::mutex Mutex_;
+    std::condition_variable Cv_;
+    bool Resumed_ = false;
+    bool Terminated_ = false;
+    std::atomic<bool> Running_{false};
+    std::atomic<bool> Finished_{false};
+    std::thread Worker_; // last: starts when everything above exists
+};
+
+// --- TDeviceLink ---
+
+struct TDeviceLink::TParseJob {
+    quint8 Kind = 0;
+    QByteArray Answer;
+    int LinkState = -1;
+    bool Done = false;
+    bool Failed = false; // abandoned at shut-down, or the parse threw
+};
+
+namespace {
+// Releases the exchange lock when an exchange leaves its scope.
+class TExchangeGuard {
+public:
+    TExchangeGuard(std::function<void()> release) : Release_(std::move(release)) {}
+    ~TExchangeGuard() { Release_(); }
+    TExchangeGuard(const TExchangeGuard&) = delete;
+    TExchangeGuard& operator=(const TExchangeGuard&) = delete;
+
+private:
+    std::function<void()> Release_;
+};
+} // namespace
+
+TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
+                         const TDeviceLinkOptions& options)
+    : Ulmar_(ulmar), UiThread_(std::this_thread::get_id()) {
+    try {
+        UiContext_ = std::make_unique<TUiWaker>([this] {
+            std::unique_lock lock(GateMutex_);
+            RunParseJobs(lock);
+        });
+    } catch (...) {
+    }
+    // 1. Pacing timer with its saved settings, device list.
+    try {
+        Timer_ = std::make_unique<TCustomTimer>();
+        Timer_->SetName(QStringLiteral("ctReqDevices"));
+        Timer_->LoadSettings();
+    } catch (...) {
+    }
+    try {
+        auto gauge = std::make_unique<TListDevice>();
+        gauge->Kind = 0;
+        gauge->Number = 0;
+        gauge->Enabled = Ulmar_ && Ulmar_->Enabled();
+        if (Ulmar_ && Ulmar_->Description)
+            gauge->Name = Ulmar_->Description->Title;
+        auto meter = std::make_unique<TListDevice>();
+        meter->Kind = 1;
+        meter->Number = 1;
+        meter->Enabled = false;
+        meter->Name = QStringLiteral("КАЛИСТ-1");
+        DeviceList.push_back(std::move(gauge));
+        DeviceList.push_back(std::move(meter));
+    } catch (...) {
+    }
+    // 2. Transmitter: settings, then the port. A broken settings file still lets a given port
+    // name open.
+    try {
+        Transmitter_ = std::make_unique<TTransmitter>(std::move(port));
+        Transmitter_->Name = QStringLiteral("Transmitter");
+        Transmitter_->OnMessage = options.OnMessage;
+        try {
+            Transmitter_->LoadSettings();
+        } catch (...) {
+        }
+        if (!options.PortName.isEmpty()) {
+            TTransmitterSettings settings = Transmitter_->Settings();
+            settings.Port = options.PortName;
+            Transmitter_->SetSettings(settings);
+        }
+        Transmitter_->OpenPort();
+    } catch (...) {
+    }
+    // 3. Request thread, waiting for its first resume.
+    try {
+        Thread_ = std::make_unique<TRequestThread>(this);
+    } catch (...) {
+    }
+    // 4. Request log, named once for the whole run.
+    try {
+        RequestLog_.SetFileName(
+            JoinPath(StartDir(), QStringLiteral("rd") +
+                                     QDate::currentDate().toString(QStringLiteral("yyMMdd")) +
+                                     QStringLiteral(".txt")));
+    } catch (...) {
+    }
+}
+
+TDeviceLink::~TDeviceLink() {
+    // Nothing may be freed while the request thread can still reach it.
+    while (!Shutdown())
+        ;
+}
+
+bool TDeviceLink::Shutdown(int timeoutMs) {
+    if (ShutDown_)
+        return true;
+    // 1. No more ticks; the timer itself is freed once the thread, which keeps the round-robin
+    // position in its tag, has ended.
+    try {
+        if (Timer_) {
+            Timer_->OnTimer = nullptr;
+            Timer_->SetEnabled(false);
+        }
+    } catch (...) {
+    }
+    // 2. End the request thread.
+    if (Thread_) {
+        if (!EndRequestThread(timeoutMs))
+            return false;
+        Thread_.reset();
+    }
+    ShutDown_ = true;
+    // 3. The request log holds nothing open. 4. Port and transmitter.
+    try {
+        if (Transmitter_)
+            Transmitter_->ClosePort();
+    } catch (...) {
+    }
+    try {
+        Transmitter_.reset();
+    } catch (...) {
+    }
+    // 5. Device list, then the timer and the wake-up receiver.
+    DeviceList.clear();
+    try {
+        Timer_.reset();
+    } catch (...) {
+    }
+    UiContext_.reset();
+    return true;
+}
+
+bool TDeviceLink::EndRequestThread(int timeoutMs) {
+    {
+        std::lock_guard lock(GateMutex_);
+        Closing_ = true;
+        for (auto& job : ParseJobs_) {
+            job->Done = true;
+            job->Failed = true;
+        }
+        ParseJobs_.clear();
+    }
+    GateCv_.notify_all();
+    Thread_->Terminate();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        std::unique_lock lock(GateMutex_);
+        while (!Thread_->Finished()) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            GateCv_.wait_for(lock, UiWaitSlice);
+        }
+    }
+    Thread_->Join();
+    return true;
+}
+
+// --- exchange gate ---
+
+bool TDeviceLink::AcquireExchange(bool ui) {
+    std::unique_lock lock(GateMutex_);
+    if (ui) {
+        if (UiDepth_ > 0)
+            return false;
+        const auto free = [this] { return !ExchangeBusy_ && !WorkerTurn_; };
+        for (;;) {
+            RunParseJobs(lock);
+            if (free())
+                break;
+            GateCv_.wait_for(lock, UiWaitSlice, [&] { return free() || !ParseJobs_.empty(); });
+        }
+        ++UiDepth_;
+    } else {
+        ++WorkersWaiting_;
+        GateCv_.wait(lock, [this] { return !ExchangeBusy_ || Closing_; });
+        --WorkersWaiting_;
+        if (WorkersWaiting_ == 0 || !Closing_)
+            WorkerTurn_ = false;
+        if (Closing_) {
+            GateCv_.notify_all();
+            return false;
+        }
+    }
+    ExchangeBusy_ = true;
+    return true;
+}
+
+void TDeviceLink::ReleaseExchange(bool ui) {
+    {
+        std::lock_guard lock(GateMutex_);
+        ExchangeBusy_ = false;
+        if (ui) {
+            --UiDepth_;
+            // Commands fired back to back must not starve the poll cycle.
+            WorkerTurn_ = WorkersWaiting_ > 0;
+        }
+    }
+    GateCv_.notify_all();
+}
+
+void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
+    while (!ParseJobs_.empty()) {
+        std::shared_ptr<TParseJob> job = ParseJobs_.front();
+        ParseJobs_.pop_front();
+        lock.unlock();
+        ++UiDepth_;
+        bool ok = true;
+        int state = -1;
+        try {
+            DispatchAnswer(job->Kind, job->Answer);
+            if (Ulmar_)
+                state = Ulmar_->LinkStateCode();
+        } catch (...) {
+            ok = false;
+        }
+        --UiDepth_;
+        lock.lock();
+        job->Done = true;
+        job->Failed = !ok;
+        job->LinkState = state;
+        GateCv_.notify_all();
+    }
+}
+
+bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState) {
+    linkState = -1;
+    if (ui) {
+        try {
+            DispatchAnswer(kind, answer);
+            if (Ulmar_)
+                linkState = Ulmar_->LinkStateCode();
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+    auto job = std::make_shared<TParseJob>();
+    job->Kind = kind;
+    job->Answer = answer;
+    std::unique_lock lock(GateMutex_);
+    if (Closing_)
+        return false;
+    ParseJobs_.push_back(job);
+    GateCv_.notify_all(); // a user-interface thread waiting for the lock runs it at once
+    if (auto* waker = static_cast<TUiWaker*>(UiContext_.get()))
+        waker->Wake();
+    GateCv_.wait(lock, [&job] { return job->Done; });
+    linkState = job->LinkState;
+    return !job->Failed;
+}
+
+void TDeviceLink::DispatchAnswer(quint8 kind, const QByteArray& answer) {
+    if (!Ulmar_)
+        return;
+    if (kind == 0)
+        Ulmar_->ParseAnswer(answer);
+    else if (kind == 1)
+        Ulmar_->ParseKalistAnswer(answer);
+}
+
+// --- exchanges ---
+
+int TDeviceLink::RequestExecUlmar(int code) {
+    int linkState = -1;
+    return ExecUlmar(code, linkState);
+}
+
+int TDeviceLink::RequestExecKalist() {
+    int linkState = -1;
+    return ExecKalist(linkState);
+}
+
+int TDeviceLink::ExecUlmar(int code, int& linkState) {
+    linkState = -1;
+    if (!Ulmar_ || code < 0 || code > 255)
+        return -1;
+    const bool ui = OnUiThread();
+    if (!AcquireExchange(ui))
+        return -1;
+    TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
+
+    QByteArray request;
+    try {
+        request = Ulmar_->BuildRequest(code);
+    } catch (...) {
+        return -1; // unknown code: nothing sent, parsed or logged
+    }
+
+    QString errors;
+    QByteArray answer;
+    try {
+        if (!Transmitter_)
+            throw std::runtime_error("no transmitter");
+        Transmitter_->SendString(request, answer, true, TTransmitter::GaugeReadCount);
+    } catch (...) {
+        errors += QStringLiteral(" Error in Transmitter.SendString ");
+        answer.clear();
+    }
+
+    if (Thread_) {
+        Thread_->LastKind = 0;
+        Thread_->CurrentKind = 0;
+        Thread_->AnswerBuffer = answer;
+    }
+    if (!HandOverParse(ui, 0, answer, linkState))
+        errors += QStringLiteral(" Error in RequestThread.Synchronize ");
+
+    const int result = IsFailedAnswer(answer) ? -1 : 0;
+    QByteArray frame = request;
+    const quint16 crc = Crc16(request);
+    frame.append(static_cast<char>(crc & 0xFF));
+    frame.append(static_cast<char>(crc >> 8));
+    WriteExchangeLog(frame, answer, errors);
+    return result;
+}
+
+int TDeviceLink::ExecKalist(int& linkState) {
+    linkState = -1;
+    const bool ui = OnUiThread();
+    if (!AcquireExchange(ui))
+        return -1;
+    TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
+
+    const QByteArray request = KalistRequest();
+    QByteArray answer;
+    try {
+        if (!Transmitter_)
+            return -1;
+        Transmitter_->SendKalist(request, answer, true, TTransmitter::KalistReadCount);
+    } catch (...) {
+        return -1; // no parse, no log line
+    }
+    // The answer always goes to the meter's parser, whatever a command in between set.
+    if (Thread_) {
+        Thread_->LastKind = 1;
+        Thread_->CurrentKind = 1;
+        Thread_->AnswerBuffer = answer;
+    }
+    if (!HandOverParse(ui, 1, answer, linkState))
+        return -1;
+    if (answer.isEmpty())
+        return -1;
+    const int result = IsFailedAnswer(answer) ? -1 : 0;
+    QByteArray frame = request;
+    frame.append(static_cast<char>(Crc8(request)));
+    WriteExchangeLog(frame, answer, QString());
+    return result;
+}
+
+void TDeviceLink::WriteExchangeLog(const QByteArray& frame, const QByteArray& answer,
+                                   const QString& errors) {
+    try {
+        QString sent;
+        QString received;
+        switch (DisplayRadix.load()) {
+        case 10:
+            sent = ToDecString(frame, true);
+            received = ToDecString(answer, true);
+            break;
+        case 16:
+            sent = ToHexString(frame);
+            received = ToHexString(answer);
+            break;
+        default:
+            return;
+        }
+        RequestLog_.Add(QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
+                        QStringLiteral("]") + errors);
+    } catch (...) {
+    }
+}
+
+void TDeviceLink::ArchiveAccepted(int code) {
+    if (!ArchiveHook)
+        return;
+    // The archive reads the typed values: no parse may run meanwhile.
+    const bool ui = OnUiThread();
+    if (!AcquireExchange(ui))
+        return;
+    TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
+    try {
+        ArchiveHook(code);
+    } catch (...) {
+    }
+}
+
+// --- poll cycle ---
+
+bool TDeviceLink::AnyDeviceEnabled() const {
+    for (const auto& device : DeviceList)
+        if (device && device->Enabled.load())
+            return true;
+    return false;
+}
+
+int TDeviceLink::NextDevice() {
+    const int count = static_cast<int>(DeviceList.size());
+    if (count == 0)
+        return -1;
+    std::atomic<int>& position = Timer_ ? Timer_->Tag : FallbackPosition_;
+    int p = position.load();
+    // At most one round: with no entry enabled there is nothing to poll.
+    for (int i = 0; i < count; ++i) {
+        p = (p >= 0 && p < count - 1) ? p + 1 : 0;
+        if (DeviceList[p] && DeviceList[p]->Enabled.load()) {
+            position = p;
+            return p;
+        }
+    }
+    position = p;
+    return -1;
+}
+
+bool TDeviceLink::RunCycle() {
+    try {
+        const int i = NextDevice();
+        if (i < 0)
+            return false;
+        const TListDevice& device = *DeviceList[i];
+        if (Thread_)
+            Thread_->CurrentKind = device.Kind;
+        if (device.Kind == 0)
+            PollUlmar();
+        else if (device.Kind == 1)
+            PollKalist();
+        if (CycleDone)
+            CycleDone(device.Name);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TDeviceLink::PollUlmar() {
+    const bool worker = Thread_ && Thread_->IsWorker();
+    for (int code = 0; code <= PolledCodeLast; ++code) {
+        if (worker && Thread_->Terminated())
+            return;
+        if (!SelectedCommands.Contains(code))
+            continue;
+        int linkState = -1;
+        ExecUlmar(code, linkState);
+        if (worker) {
+            if (!Thread_->Pause(PollPauseMs))
+                return;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(PollPauseMs));
+        }
+        // Only this exchange's own accepted answer is archived, never an earlier state.
+        if (linkState == 1)
+            ArchiveAccepted(code);
+    }
+}
+
+void TDeviceLink::PollKalist() {
+    int linkState = -1;
+    ExecKalist(linkState);
+    if (linkState == 1)
+        ArchiveAccepted(UlmarCmd::KalistCurrent);
+}
+
+void TDeviceLink::ResumeRequestThread() {
+    std::lock_guard lock(RequestLock);
+    if (Thread_)
+        Thread_->Resume();
+}
+
+bool TDeviceLink::RunExclusive(const std::function<void()>& action) {
+    const bool ui = OnUiThread();
+    if (!AcquireExchange(ui))
+        return false;
+    TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
+    if (action)
+        action();
+    return true;
+}
+
+bool TDeviceLink::CycleRunning() const {
+    return Thread_ && Thread_->Running();
+}
+
+#include "uRequestDevices.moc"

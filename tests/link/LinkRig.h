@@ -1,0 +1,90 @@
+#pragma once
+// A device link on a real pseudo-terminal served by the gauge simulator, in temporary program
+// and working directories. Built and destroyed on the test's main thread, which plays the
+// user-interface thread.
+
+#include "devicelink/Ulmar.h"
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uRequestDevices.h"
+#include "sim/uSimServer.h"
+#include "tests/support/TestDirs.h"
+
+#include <QDate>
+#include <QFile>
+#include <QStringList>
+#include <memory>
+
+// Transmitter time-outs written to ComPort.ini before the link starts.
+struct TRigTimeouts {
+    int ReadInterval = 5;
+    int ReadTotalConstant = 100;
+    int ReadTotalMultiplier = 1;
+};
+
+class TLinkRig {
+public:
+    explicit TLinkRig(const TRigTimeouts& timeouts = {}, int answerDelayMs = 1,
+                      const QString& portOverride = {}) {
+        Sim = std::make_unique<TSimServer>(std::make_unique<TGaugeSim>(1));
+        SimStarted = Sim->Start();
+        Sim->SetAnswerDelay(answerDelayMs);
+        TIniFile ini(JoinPath(JoinPath(Dirs.Work(), "INI"), "ComPort.ini"));
+        ini.WriteString("Transmitter", "Port",
+                        portOverride.isEmpty() ? Sim->PortName() : portOverride);
+        ini.WriteInteger("Transmitter", "ReadInterval", timeouts.ReadInterval);
+        ini.WriteInteger("Transmitter", "ReadTotalConstant", timeouts.ReadTotalConstant);
+        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", timeouts.ReadTotalMultiplier);
+        ini.Save(false);
+
+        Ulmar = std::make_unique<TUlmar>();
+        Ulmar->Name = "Ulmar";
+        Ulmar->SetErrorMax(1);
+        Ulmar->Description->Title = "УЛМАР-50";
+        Ulmar->SystemAddress = 1;
+        TDeviceLinkOptions options;
+        options.OnMessage = [this](const QString& caption, const QString& text) {
+            Messages << caption + "|" + text;
+        };
+        Link = std::make_unique<TDeviceLink>(Ulmar.get(), std::unique_ptr<ISerialPort>(), options);
+    }
+    ~TLinkRig() {
+        Link.reset();
+        Ulmar.reset();
+        Sim.reset();
+    }
+
+    QString LogPath() const {
+        return JoinPath(Dirs.Work(), "rd" + QDate::currentDate().toString("yyMMdd") + ".txt");
+    }
+    // The log lines without their time stamp "dd.mm.yyyy hh:nn:ss,zzz ".
+    QStringList LogBodies() const {
+        QFile f(LogPath());
+        QStringList bodies;
+        if (!f.open(QIODevice::ReadOnly))
+            return bodies;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (!line.isEmpty())
+                bodies << QString::fromUtf8(line).mid(24).chopped(line.endsWith('\r') ? 1 : 0);
+        return bodies;
+    }
+    QByteArray LastRequest() const {
+        const auto records = Sim->Records();
+        return records.empty() ? QByteArray() : records.back().Request;
+    }
+    QByteArray LastAnswer() const {
+        const auto records = Sim->Records();
+        return records.empty() ? QByteArray() : records.back().Answer;
+    }
+    // Fixed product level and parameter values, so that parsed values can be checked.
+    void FixGauge(double level) {
+        Sim->WithSim([level](TGaugeSim& sim) { sim.Gauges[0].SetLevel(level); });
+    }
+
+    TTestDirs Dirs;
+    std::unique_ptr<TSimServer> Sim;
+    bool SimStarted = false;
+    std::unique_ptr<TUlmar> Ulmar;
+    std::unique_ptr<TDeviceLink> Link;
+    QStringList Messages;
+};

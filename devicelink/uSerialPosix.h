@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <memory>
 
 enum class TSerialParity { None, Odd, Even, Mark, Space };
@@ -97,7 +98,7 @@ private:
     int Fd_ = -1;
     QString PortName_;
     TSerialTimeouts Timeouts_;
-    TSerialParity Parity_ = TSerialParity::None;
+    std::atomic<TSerialParity> Parity_{TSerialParity::None}; // read by the link window
     bool ParityApplied_ = true;
     int EffectiveBaud_ = 0;
 };

@@ -1,0 +1,182 @@
+// Program entry: program-wide start-up before any window, the main window and its event loop,
+// then the shut-down in reverse: device link, device object, archive settings.
+
+#include "archive/uBDE.h"
+#include "archive/uDataCtrl.h"
+#include "console/fMain.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+#include "devicelink/uRequestDevices.h"
+#include "sim/uSimServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QTimer>
+#include <QTranslator>
+#include <memory>
+
+namespace {
+
+// Options of this build beside the switches /full and /kalist.
+struct TStartOptions {
+    bool Simulator = false; // --simulator: an in-process gauge simulator on a pseudo-terminal
+    QString ProgramDir;     // --program-dir DIR
+    QString WorkDir;        // --work-dir DIR
+    int QuitAfterMs = -1;   // --quit-after MS: end the program after MS, unasked (scripts)
+};
+
+TStartOptions ParseOptions(const QStringList& args) {
+    TStartOptions options;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--simulator")) {
+            options.Simulator = true;
+        } else if (a == QLatin1String("--program-dir") && hasValue) {
+            options.ProgramDir = args.at(++i);
+        } else if (a == QLatin1String("--work-dir") && hasValue) {
+            options.WorkDir = args.at(++i);
+        } else if (a == QLatin1String("--quit-after") && hasValue) {
+            bool ok = false;
+            const int ms = args.at(++i).toInt(&ok);
+            if (ok && ms >= 0)
+                options.QuitAfterMs = ms;
+        }
+    }
+    return options;
+}
+
+// Everything that lives from program start to program end, in creation order.
+struct TProgram {
+    std::unique_ptr<QTranslator> Translator;
+    std::unique_ptr<TUlmar> Ulmar;
+    std::unique_ptr<TSimServer> Simulator;
+    std::unique_ptr<TDeviceLink> Link;
+};
+
+// Program-wide initialisation, before any window; every step is guarded on its own.
+void StartUp(TProgram& program, const TStartOptions& options, const QStringList& arguments) {
+    try {
+        if (!options.ProgramDir.isEmpty())
+            SetProgramDir(QDir(options.ProgramDir).absolutePath());
+        // The working directory at start, for the window positions and the settings files.
+        SetStartDir(options.WorkDir.isEmpty() ? QDir::currentPath()
+                                              : QDir(options.WorkDir).absolutePath());
+    } catch (...) {
+    }
+    try {
+        LoadArchiveSettings();
+    } catch (...) {
+    }
+    try {
+        ParseCommandLine(arguments);
+    } catch (...) {
+    }
+    try {
+        program.Ulmar = std::make_unique<TUlmar>();
+        program.Ulmar->Name = QStringLiteral("Ulmar");
+        program.Ulmar->SetErrorMax(1);
+        program.Ulmar->Description->Title = QStringLiteral("УЛМАР-50");
+        program.Ulmar->Description->Hint = QStringLiteral("УЛМАР-50");
+    } catch (...) {
+    }
+    TDeviceLinkOptions linkOptions;
+    linkOptions.OnMessage = [](const QString& caption, const QString& text) {
+        QMessageBox::critical(nullptr, caption, text);
+    };
+    if (options.Simulator) {
+        try {
+            auto simulator = std::make_unique<TSimServer>();
+            if (simulator->Start()) {
+                linkOptions.PortName = simulator->PortName();
+                program.Simulator = std::move(simulator);
+            }
+        } catch (...) {
+        }
+    }
+    try {
+        if (program.Ulmar) {
+            program.Link = std::make_unique<TDeviceLink>(
+                program.Ulmar.get(), std::unique_ptr<ISerialPort>(), linkOptions);
+            DeviceLink = program.Link.get();
+            TUlmar* ulmar = program.Ulmar.get();
+            program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
+        }
+    } catch (...) {
+    }
+    // Standard buttons and dialogs in Russian.
+    try {
+        auto translator = std::make_unique<QTranslator>();
+        if (translator->load(QStringLiteral("qtbase_ru"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QCoreApplication::installTranslator(translator.get());
+            program.Translator = std::move(translator);
+        }
+    } catch (...) {
+    }
+}
+
+// After the main window has closed: device link, device object, archive settings.
+void ShutDown(TProgram& program) {
+    bool linkEnded = true;
+    try {
+        if (program.Link) {
+            linkEnded = program.Link->Shutdown();
+            DeviceLink = nullptr;
+            if (linkEnded)
+                program.Link.reset();
+            else
+                (void)program.Link.release(); // still in use by its thread: left to the exit
+        }
+    } catch (...) {
+    }
+    try {
+        if (linkEnded)
+            program.Ulmar.reset();
+        else
+            (void)program.Ulmar.release();
+    } catch (...) {
+    }
+    try {
+        SaveArchiveSettings();
+    } catch (...) {
+    }
+    try {
+        if (linkEnded)
+            program.Simulator.reset();
+    } catch (...) {
+    }
+}
+
+// The main window.
+std::unique_ptr<QWidget> CreateMainWindow() {
+    return std::make_unique<TFormMain>(DeviceLink);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const TStartOptions options = ParseOptions(arguments);
+
+    TProgram program;
+    StartUp(program, options, arguments);
+
+    int result = 0;
+    {
+        std::unique_ptr<QWidget> window = CreateMainWindow();
+        window->show();
+        // Leaves the event loop without the close confirmation, as scripts need.
+        if (options.QuitAfterMs >= 0)
+            QTimer::singleShot(options.QuitAfterMs, &app, [] { QCoreApplication::exit(0); });
+        result = app.exec();
+    }
+
+    ShutDown(program);
+    return result;
+}

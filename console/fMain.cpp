@@ -1,0 +1,816 @@
+#include "console/fMain.h"
+#include "console/fMainTables.h"
+#include "console/fPortSettings.h"
+#include "console/fReqAns.h"
+#include "console/fSelectCMD.h"
+#include "console/uConsole.h"
+#include "console/uUlmar.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uRequestDevices.h"
+#include "service/uWindowPosition.h"
+#include "values/fInput.h"
+#include "values/fUlmar.h"
+#include "values/fUlmarPar.h"
+#include "values/uActionLink.h"
+#include "values/uModal.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPointer>
+#include <QStyle>
+#include <QToolBar>
+
+TFormMain* FormMain = nullptr;
+bool AppClosing = false;
+bool AllParamWriting = false;
+
+namespace {
+
+const char* const EnabledProperty = "ulmarEnabled";
+
+// A small tool-bar picture: a standard one where the desktop has it, otherwise a short label.
+QIcon GlyphIcon(const QString& glyph, QColor colour) {
+    QPixmap pixmap(24, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(colour.darker(150));
+    painter.setBrush(colour.lighter(170));
+    painter.drawRoundedRect(QRectF(1.5, 1.5, 21, 21), 4, 4);
+    QFont font = painter.font();
+    font.setPixelSize(glyph.size() > 2 ? 8 : 11);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.setPen(colour.darker(200));
+    painter.drawText(pixmap.rect(), Qt::AlignCenter, glyph);
+    return QIcon(pixmap);
+}
+
+struct TToolIcon {
+    const char* Name;
+    QStyle::StandardPixmap Standard; // SP_CustomBase: use the glyph
+    const char* Glyph;
+};
+
+const TToolIcon ToolIcons[] = {
+    {"actOprosStart", QStyle::SP_MediaPlay, ""},
+    {"actOprosStop", QStyle::SP_MediaStop, ""},
+    {"act10", QStyle::SP_CustomBase, "Dec"},
+    {"act16", QStyle::SP_CustomBase, "Hex"},
+    {"actUlmarLoad", QStyle::SP_DialogOpenButton, ""},
+    {"actUlmarSave", QStyle::SP_DialogSaveButton, ""},
+    {"actReqAnsShow", QStyle::SP_CustomBase, "⇄"},
+    {"actUlmarShow", QStyle::SP_CustomBase, "▮"},
+    {"actUlmarParShow", QStyle::SP_CustomBase, "P"},
+    {"actSelectCmdShow", QStyle::SP_CustomBase, "☑"},
+    {"actTaraEditor", QStyle::SP_CustomBase, "T"},
+    {"actFormZeroShow", QStyle::SP_CustomBase, "0"},
+    {"actFormProgonShow", QStyle::SP_CustomBase, "Пр"},
+    {"actDistanceRead", QStyle::SP_CustomBase, "Lт"},
+    {"actLevelFreeRead", QStyle::SP_CustomBase, "Lс"},
+    {"actLevelRead", QStyle::SP_CustomBase, "Ну"},
+    {"actVolumeRead", QStyle::SP_CustomBase, "V"},
+    {"actLevelAllRead", QStyle::SP_CustomBase, "Все"},
+    {"actTemperSVChModuleRead", QStyle::SP_CustomBase, "t°"},
+    {"actTemperTermostatRead", QStyle::SP_CustomBase, "tт"},
+    {"actEcho", QStyle::SP_CustomBase, "Эх"},
+    {"actSignatureRead", QStyle::SP_CustomBase, "ID"},
+    {"actAllParamRead", QStyle::SP_ArrowDown, ""},
+    {"actAllParamWrite", QStyle::SP_ArrowUp, ""},
+    {"actClose", QStyle::SP_DialogCloseButton, ""},
+};
+
+// A menu item: an action name, "-" for a separator, or a submenu
+// ">" + title + "|" + hint + "|" + comma-separated action names.
+QString SubMenu(const QString& title, const QString& hint, const QString& items) {
+    return QStringLiteral(">") + title + QLatin1Char('|') + hint + QLatin1Char('|') + items;
+}
+
+// The tool windows that the console reaches only by name (later windows).
+QWidget* TopLevel(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == name)
+            return w;
+    return nullptr;
+}
+
+} // namespace
+
+TFormMain::TFormMain(TDeviceLink* link, QWidget* parent) : QMainWindow(parent), Link_(link) {
+    setObjectName(QStringLiteral("FormMain"));
+    setWindowTitle(QStringLiteral("УЛМАР"));
+    FormMain = this;
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateRadioGroups();
+    BindHandlers();
+    // Only the menu and the tool bar: no client area below them.
+    auto* client = new QWidget(this);
+    client->setFixedHeight(0);
+    setCentralWidget(client);
+    resize(sizeHint());
+    ControlRefreshHook = [this] { ControlRefresh(); };
+    StartUp();
+}
+
+TFormMain::~TFormMain() {
+    qApp->removeEventFilter(this);
+    if (Link_ && Link_->Timer())
+        Link_->Timer()->OnTimer = nullptr;
+    if (!Closed_)
+        CloseToolWindows();
+    ControlRefreshHook = nullptr;
+    if (FormMain == this)
+        FormMain = nullptr;
+}
+
+TUlmar* TFormMain::Ulmar() const {
+    return Link_ ? Link_->Ulmar() : nullptr;
+}
+
+// --- building ---
+
+QAction* TFormMain::NewAction(const QString& name, const QString& caption, const QString& hint) {
+    auto* action = new QAction(caption, this);
+    action->setObjectName(name);
+    action->setStatusTip(hint);
+    action->setToolTip(hint.isEmpty() ? caption : hint);
+    action->setIconVisibleInMenu(false);
+    Actions_.insert(name, action);
+    SetActionEnabled(action, true);
+    return action;
+}
+
+void TFormMain::CreateActions() {
+    for (int i = 0; i < MainActionTextCount; ++i) {
+        const TActionText& t = MainActionTexts[i];
+        NewAction(QString::fromLatin1(t.Name), QString::fromUtf8(t.Caption),
+                  QString::fromUtf8(t.Hint));
+    }
+    for (const TToolIcon& icon : ToolIcons) {
+        QAction* action = Action(QString::fromLatin1(icon.Name));
+        if (!action)
+            continue;
+        if (icon.Standard != QStyle::SP_CustomBase)
+            action->setIcon(style()->standardIcon(icon.Standard));
+        else
+            action->setIcon(GlyphIcon(QString::fromUtf8(icon.Glyph), QColor(60, 110, 170)));
+    }
+}
+
+QMenu* TFormMain::AddMenu(QMenu* parent, const QString& title, const QString& hint,
+                          const QStringList& items) {
+    QMenu* menu = parent ? parent->addMenu(title) : menuBar()->addMenu(title);
+    menu->setToolTipsVisible(true);
+    menu->menuAction()->setStatusTip(hint);
+    if (!hint.isEmpty())
+        menu->menuAction()->setToolTip(hint);
+    SetActionEnabled(menu->menuAction(), true);
+    Menus_.append(menu);
+    for (const QString& item : items) {
+        if (item == QLatin1String("-")) {
+            menu->addSeparator();
+        } else if (item.startsWith(QLatin1Char('>'))) {
+            const QStringList parts = item.mid(1).split(QLatin1Char('|'));
+            AddMenu(menu, parts.value(0), parts.value(1),
+                    parts.value(2).split(QLatin1Char(','), Qt::SkipEmptyParts));
+        } else if (QAction* action = Action(item)) {
+            menu->addAction(action);
+        } else {
+            qWarning("TFormMain: no action %s", qPrintable(item));
+        }
+    }
+    return menu;
+}
+
+void TFormMain::CreateMenus() {
+    AddMenu(nullptr, QStringLiteral("Работа"), {},
+            {"actOprosStart", "actOprosStop", "-", "actBootLoader", "-", "act10", "act16", "-",
+             "actClose"});
+    AddMenu(
+        nullptr, QStringLiteral("Параметры"), {},
+        {"actTransmitterChange",
+         "actTimerParametersChange",
+         "-",
+         "actSystemAddressChange",
+         "actPlantNumberChange",
+         "-",
+         "actPlantNumberSVCHChange",
+         SubMenu(QStringLiteral("Тип СВЧ модуля"), {},
+                 "actTypeSVCH0,actTypeSVCH1,actTypeSVCH2,actTypeSVCH3,actTypeSVCH4"),
+         "-",
+         "actDist1Change",
+         "actDist2Change",
+         "-",
+         "actRelay1Ust1",
+         "actRelay1Ust2",
+         "actRelay2Ust1",
+         "actRelay2Ust2",
+         "-",
+         "actKKalmanChange",
+         "actSpeedChange",
+         "actUserPswChange",
+         "actLevelKalibrChange",
+         "-",
+         SubMenu(QStringLiteral("Режим отображения"), QStringLiteral("Изменить режим отображения"),
+                 "actModeImage1,actModeImage2,actModeImage3,actModeImage4"),
+         SubMenu(QStringLiteral("Режим работы токового выхода"), {},
+                 "actModeCurrentOutput0,actModeCurrentOutput1,actModeCurrentOutput2"),
+         SubMenu(QStringLiteral("Тип программы"), {}, "actProgramType0,actProgramType1"),
+         "-",
+         "actUlmarLoad",
+         "actUlmarSave"});
+    AddMenu(
+        nullptr, QStringLiteral("Заводские"), {},
+        {"actModeProcessingChange",
+         SubMenu(QStringLiteral("Режим работы входного фильтра"),
+                 QStringLiteral("Режим работы входного фильтра"),
+                 "actModeInputFilter0,actModeInputFilter1"),
+         SubMenu(QStringLiteral("Режим работы по каналам"), {}, "actModeChannel0,actModeChannel1"),
+         SubMenu(QStringLiteral("Режим работы калибровки"),
+                 QStringLiteral("Изменить режим работы калибровки"),
+                 "actModeCalibr0,actModeCalibr1"),
+         SubMenu(QStringLiteral("Режим работы термостата"),
+                 QStringLiteral("Режим работы термостата"), "actModeTermostat1,actModeTermostat0"),
+         "-", "actKrPerChange", "actSmPerChange", "actKrPerOpChChange", "actSmPerOpChChange", "-",
+         "actFreqCalibrChange", "-", "actKKK1Change", "actKKK2Change", "actKKK3Change", "-",
+         "actTemperCompareTermostatChange"});
+    AddMenu(nullptr, QStringLiteral("Показания"), {},
+            {"actDistanceRead", "actLevelFreeRead", "actLevelRead", "actVolumeRead",
+             "actLevelAllRead", "-", "actTemperSVChModuleRead", "actTemperTermostatRead",
+             "actFreqRead", "actFreqOpChRead", "-", "actEcho"});
+    AddMenu(nullptr, QStringLiteral("Считать"), {},
+            {"actSignatureRead",
+             "actPlantNumberRead",
+             "-",
+             "actTypeSVCHRead",
+             "actPlantNumberSVCHRead",
+             "-",
+             "actDist1Read",
+             "actDist2Read",
+             "-",
+             "actRelay1Ust1Read",
+             "actRelay1Ust2Read",
+             "actRelay2Ust1Read",
+             "actRelay2Ust2Read",
+             "-",
+             "actKKalmanRead",
+             "actSpeedRead",
+             "actUserPswRead",
+             "-",
+             "actModeImageRead",
+             "actModeCurrentOutputRead",
+             "actProgramTypeRead",
+             "-",
+             "actModeProcessingRead",
+             "actModeInputFilterRead",
+             "actModeChannelRead",
+             "actModeCalibrRead",
+             "actModeTermostatRead",
+             "-",
+             "actKrPerRead",
+             "actSmPerRead",
+             "actKrPerOpChRead",
+             "actSmPerOpChRead",
+             "-",
+             "actFreqCalibrRead",
+             "-",
+             "actKKK1Read",
+             "actKKK2Read",
+             "actKKK3Read",
+             "-",
+             "actTemperCompareTermostatRead",
+             "-",
+             "actAllParamRead"});
+    AddMenu(nullptr, QStringLiteral("Записать"), {},
+            {"actSystemAddressWrite",
+             "actPlantNumberWrite",
+             "-",
+             "actTypeSVCHWrite",
+             "actPlantNumberSVCHWrite",
+             "-",
+             "actDist1Write",
+             "actDist2Write",
+             "-",
+             "actRelay1Ust1Write",
+             "actRelay1Ust2Write",
+             "actRelay2Ust1Write",
+             "actRelay2Ust2Write",
+             "-",
+             "actKKalmanWrite",
+             "actSpeedWrite",
+             "actUserPswWrite",
+             "-",
+             "actModeImageWrite",
+             "actModeCurrentOutputWrite",
+             "actProgramTypeWrite",
+             "-",
+             "actModeProcessingWrite",
+             "actModeInputFilterWrite",
+             "actModeChannelWrite",
+             "actModeCalibrWrite",
+             "actModeTermostatWrite",
+             "-",
+             "actKrPerWrite",
+             "actSmPerWrite",
+             "actKrPerOpChWrite",
+             "actSmPerOpChWrite",
+             "-",
+             "actFreqCalibrWrite",
+             "-",
+             "actKKK1Write",
+             "actKKK2Write",
+             "actKKK3Write",
+             "-",
+             "actTemperCompareTermostatWrite",
+             "-",
+             "actAllParamWrite",
+             "actWriteToPZU",
+             "-",
+             "actLevelKalibrWrite"});
+    AddMenu(nullptr, QStringLiteral("График"), {},
+            {"actGraphDistance", "actGraphLevelFree", "actGraphLevel", "actGraphVolume",
+             "actLevelFromTemp", "actGraphCurrentOutput"});
+    AddMenu(nullptr, QStringLiteral("Массив"), {},
+            {"actInitReadStart", "actInitReadStop", "actZeroRead"});
+    AddMenu(nullptr, QStringLiteral("Окна"), {},
+            {"actReqAnsShow", "actUlmarShow", "actUlmarParShow", "actSelectCmdShow",
+             "actTaraEditor", "actFormZeroShow", "actFormProgonShow", "actFormScanShow",
+             "actFormAboutShow"});
+}
+
+void TFormMain::CreateToolBar() {
+    ToolBar_ = {"actOprosStart",
+                "actOprosStop",
+                "|",
+                "act10",
+                "act16",
+                "|",
+                "actUlmarLoad",
+                "actUlmarSave",
+                "|",
+                "actReqAnsShow",
+                "actUlmarShow",
+                "actUlmarParShow",
+                "actSelectCmdShow",
+                "actTaraEditor",
+                "actFormZeroShow",
+                "actFormProgonShow",
+                "|",
+                "actDistanceRead",
+                "actLevelFreeRead",
+                "actLevelRead",
+                "actVolumeRead",
+                "actLevelAllRead",
+                "|",
+                "actTemperSVChModuleRead",
+                "actTemperTermostatRead",
+                "|",
+                "actEcho",
+                "actSignatureRead",
+                "|",
+                "actAllParamRead",
+                "actAllParamWrite",
+                "|",
+                "actClose"};
+    QToolBar* bar = addToolBar(QStringLiteral("Панель"));
+    bar->setObjectName(QStringLiteral("ToolBar1"));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setIconSize(QSize(24, 24));
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    bar->setContextMenuPolicy(Qt::PreventContextMenu);
+    for (const QString& item : ToolBar_) {
+        if (item == QLatin1String("|"))
+            bar->addSeparator();
+        else if (QAction* action = Action(item))
+            bar->addAction(action);
+    }
+}
+
+void TFormMain::CreateRadioGroups() {
+    // Radio items: one exclusive group per mode; the calibration and thermostat items are
+    // check items. Every item shows the parameter's value after each refresh.
+    const QList<QStringList> radio = {
+        {"actModeImage1", "actModeImage2", "actModeImage3", "actModeImage4"},
+        {"actModeCurrentOutput0", "actModeCurrentOutput1", "actModeCurrentOutput2"},
+        {"actProgramType0", "actProgramType1"},
+        {"actModeInputFilter0", "actModeInputFilter1"},
+        {"actModeChannel0", "actModeChannel1"},
+        {"actTypeSVCH0", "actTypeSVCH1", "actTypeSVCH2", "actTypeSVCH3", "actTypeSVCH4"},
+        {"act10", "act16"}};
+    for (const QStringList& names : radio) {
+        auto* group = new QActionGroup(this);
+        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+        for (const QString& name : names) {
+            QAction* action = Action(name);
+            action->setCheckable(true);
+            group->addAction(action);
+        }
+        RadioGroups_.append(group);
+    }
+    for (const char* name :
+         {"actModeCalibr0", "actModeCalibr1", "actModeTermostat0", "actModeTermostat1"})
+        Action(QString::fromLatin1(name))->setCheckable(true);
+}
+
+void TFormMain::BindHandlers() {
+    auto on = [this](const char* name, auto handler) {
+        if (QAction* action = Action(QString::fromLatin1(name)))
+            connect(action, &QAction::triggered, this, handler);
+    };
+    on("actOprosStart", [this] { OprosStart(); });
+    on("actOprosStop", [this] { OprosStop(); });
+    on("actTimerParametersChange", [this] { TimerParametersChange(); });
+    on("actTransmitterChange", [this] { TransmitterChange(); });
+    on("act10", [this] { SetRadix(10); });
+    on("act16", [this] { SetRadix(16); });
+    on("actClose", [this] { close(); });
+    on("actUlmarShow", [this] {
+        if (Ulmar())
+            ShowFormUlmar(Ulmar());
+    });
+    on("actUlmarParShow", [this] {
+        if (Ulmar())
+            ShowFormUlmarPar(Ulmar());
+    });
+    on("actReqAnsShow", [] {
+        try {
+            ShowFormReqAns(nullptr);
+        } catch (...) {
+        }
+    });
+    on("actSelectCmdShow", [] {
+        try {
+            ShowFormSelectCMD(nullptr);
+        } catch (...) {
+        }
+    });
+    on("actUlmarLoad", [this] {
+        try {
+            if (Ulmar())
+                LoadParamFile(*Ulmar(), this);
+        } catch (...) {
+        }
+        ControlRefresh();
+    });
+    on("actUlmarSave", [this] {
+        try {
+            if (Ulmar())
+                SaveParamFile(*Ulmar());
+        } catch (...) {
+        }
+        ControlRefresh();
+    });
+    BindParameterCommands();
+    BindBulkCommands();
+}
+
+// --- start-up ---
+
+void TFormMain::StartUp() {
+    try {
+        LoadWindowPosition(this);
+    } catch (...) {
+    }
+    Execute(QStringLiteral("act16"));
+    FactoryModeRefresh();
+    qApp->installEventFilter(this);
+    if (Link_ && Link_->Timer())
+        Link_->Timer()->OnTimer = [this](TCustomTimer*) { OprosTimerTick(); };
+    if (Link_ && Link_->Transmitter() && !Link_->Transmitter()->OnMessage)
+        Link_->Transmitter()->OnMessage = [](const QString& caption, const QString& text) {
+            ShowMessageBox(QMessageBox::Critical, caption, text);
+        };
+    Execute(QStringLiteral("actOprosStop"));
+    ShowToolWindows();
+    try {
+        SelectCmdInit();
+    } catch (...) {
+    }
+    if (Ulmar())
+        Ulmar()->UpdateRanges();
+    ControlRefresh();
+}
+
+void TFormMain::ShowToolWindows() {
+    Execute(QStringLiteral("actUlmarShow"));
+    Execute(QStringLiteral("actUlmarParShow"));
+    Execute(QStringLiteral("actReqAnsShow"));
+    Execute(QStringLiteral("actSelectCmdShow"));
+}
+
+// --- polling ---
+
+void TFormMain::OprosStart() {
+    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
+    if (timer)
+        timer->Start();
+    const bool running = timer && timer->IsRunning();
+    SetActionEnabled(Action(QStringLiteral("actOprosStart")), !running);
+    SetActionEnabled(Action(QStringLiteral("actOprosStop")), running);
+    OprosStateRefresh();
+}
+
+void TFormMain::OprosStop() {
+    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
+    if (timer)
+        timer->Stop();
+    const bool running = timer && timer->IsRunning();
+    SetActionEnabled(Action(QStringLiteral("actOprosStart")), !running);
+    SetActionEnabled(Action(QStringLiteral("actOprosStop")), running);
+    OprosStateRefresh();
+    ControlRefresh();
+}
+
+void TFormMain::OprosTimerTick() {
+    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
+    if (!timer)
+        return;
+    timer->SetBusy(true);
+    if (Closed_)
+        return;
+    if (Link_->AnyDeviceEnabled()) {
+        Link_->ResumeRequestThread();
+        ControlRefresh();
+        timer->SetBusy(false);
+    } else {
+        OprosStop();
+    }
+}
+
+void TFormMain::TimerParametersChange() {
+    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
+    if (!timer)
+        return;
+    const int interval =
+        InputInteger(QStringLiteral("Введите"), QStringLiteral("Период опроса, мс [100, 60000]"),
+                     timer->Interval(), 100, 60000);
+    timer->SetInterval(interval);
+    timer->SaveSettings();
+}
+
+void TFormMain::TransmitterChange() {
+    TTransmitter* transmitter = Link_ ? Link_->Transmitter() : nullptr;
+    if (transmitter) {
+        // The port is closed and reopened only while no exchange is on the line: a cycle that
+        // was started before polling stopped finishes its exchange first.
+        QString loadError;
+        Link_->RunExclusive([&] {
+            transmitter->ClosePort();
+            try {
+                transmitter->LoadSettings();
+            } catch (const std::exception& e) {
+                loadError = QString::fromUtf8(e.what());
+            }
+        });
+        if (!loadError.isEmpty())
+            ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"), loadError);
+        TransmitterSettingsDialog(*transmitter, this);
+        Link_->RunExclusive([&] {
+            transmitter->SaveSettings();
+            transmitter->OpenPort();
+        });
+    }
+    ControlRefresh();
+}
+
+void TFormMain::SetRadix(int radix) {
+    if (Link_)
+        Link_->DisplayRadix = radix;
+    Action(QStringLiteral("act10"))->setChecked(radix == 10);
+    Action(QStringLiteral("act16"))->setChecked(radix == 16);
+}
+
+// --- refresh ---
+
+void TFormMain::ControlRefresh() {
+    try {
+        if (FormSelectCMD)
+            FormSelectCMD->Refresh();
+        if (FormUlmar)
+            FormUlmar->Refresh();
+        if (FormUlmarPar)
+            FormUlmarPar->Refresh();
+        if (FormReqAns)
+            FormReqAns->Refresh();
+        if (QWidget* progon = TopLevel(QStringLiteral("FormProgon")))
+            QMetaObject::invokeMethod(progon, "Refresh");
+    } catch (...) {
+    }
+    RadioGroupsRefresh();
+}
+
+void TFormMain::RadioGroupsRefresh() {
+    const TUlmar* u = Ulmar();
+    if (!u)
+        return;
+    auto check = [this](const char* stem, int first, int count, int value) {
+        for (int v = first; v < first + count; ++v)
+            if (QAction* a = Action(QString::fromLatin1(stem) + QString::number(v)))
+                a->setChecked(v == value);
+    };
+    check("actModeImage", 1, 4, u->ModeImage);
+    check("actModeCurrentOutput", 0, 3, u->ModeCurrentOutput);
+    check("actProgramType", 0, 2, u->ProgramType);
+    SetActionEnabled(Action(QStringLiteral("actTemperTermostatRead")), u->ProgramType == 1);
+    check("actModeChannel", 0, 2, u->ModeChannel);
+    check("actModeInputFilter", 0, 2, u->ModeInputFilter);
+    check("actModeTermostat", 0, 2, u->ModeTermostat);
+    check("actModeCalibr", 0, 2, u->ModeCalibr);
+    check("actTypeSVCH", 0, 5, u->TypeSVCH);
+}
+
+void TFormMain::OprosStateRefresh() {
+    const bool stopped = ActionEnabled(Action(QStringLiteral("actOprosStart")));
+    static const QStringList topMenus = {QStringLiteral("Параметры"), QStringLiteral("Заводские"),
+                                         QStringLiteral("Считать"), QStringLiteral("Записать"),
+                                         QStringLiteral("Массив")};
+    static const QStringList subMenus = {
+        QStringLiteral("Режим отображения"),       QStringLiteral("Режим работы токового выхода"),
+        QStringLiteral("Тип программы"),           QStringLiteral("Режим работы входного фильтра"),
+        QStringLiteral("Режим работы по каналам"), QStringLiteral("Режим работы калибровки"),
+        QStringLiteral("Режим работы термостата")};
+    static const QStringList excepted = {"actPlantNumberChange",   "actPlantNumberSVCHChange",
+                                         "actTypeSVCH0",           "actTypeSVCH1",
+                                         "actTypeSVCH2",           "actTypeSVCH3",
+                                         "actTypeSVCH4",           "actSpeedChange",
+                                         "actSpeedRead",           "actSpeedWrite",
+                                         "actTypeSVCHRead",        "actTypeSVCHWrite",
+                                         "actPlantNumberSVCHRead", "actPlantNumberSVCHWrite"};
+    std::function<void(QMenu*)> walk = [&](QMenu* menu) {
+        for (QAction* a : menu->actions()) {
+            if (a->isSeparator())
+                continue;
+            if (a->menu()) {
+                walk(a->menu());
+                continue;
+            }
+            if (!excepted.contains(a->objectName()))
+                SetActionEnabled(a, stopped);
+        }
+    };
+    for (const QString& title : topMenus) {
+        if (QMenu* menu = Menu(title)) {
+            SetActionEnabled(menu->menuAction(), stopped);
+            walk(menu);
+        }
+    }
+    for (const QString& title : subMenus)
+        if (QMenu* menu = Menu(title))
+            SetActionEnabled(menu->menuAction(), stopped);
+    for (const char* name :
+         {"actModeImageChange", "actModeCurrentOutputChange", "actProgramTypeChange",
+          "actModeInputFilterChange", "actModeChannelChange", "actModeCalibrChange",
+          "actModeTermostatChange", "actTaraEditor", "actFormZeroShow", "actBootLoader"})
+        SetActionEnabled(Action(QString::fromLatin1(name)), stopped);
+}
+
+void TFormMain::FactoryModeRefresh() {
+    const bool f = FactoryMode;
+    for (const QString& title :
+         {QStringLiteral("Заводские"), QStringLiteral("Массив"), QStringLiteral("Тип программы")})
+        if (QMenu* menu = Menu(title))
+            menu->menuAction()->setVisible(f);
+    QStringList names = {
+        "actFormProgonShow",      "actPlantNumberChange",  "actPlantNumberWrite",
+        "actLevelFromTemp",       "actFormZeroShow",       "actLevelKalibrChange",
+        "actLevelKalibrWrite",    "actFreqRead",           "actFreqOpChRead",
+        "actProgramTypeWrite",    "actGraphCurrentOutput", "actFormScanShow",
+        "actTypeSVCHRead",        "actTypeSVCHWrite",      "actPlantNumberSVCHRead",
+        "actPlantNumberSVCHWrite"};
+    for (const char* p : {"ModeProcessing", "ModeInputFilter", "ModeChannel", "ModeTermostat",
+                          "TemperCompareTermostat", "ModeCalibr", "FreqCalibr", "KKK1", "KKK2",
+                          "KKK3", "KrPer", "SmPer", "KrPerOpCh", "SmPerOpCh"})
+        for (const char* verb : {"Change", "Read", "Write"})
+            names << QStringLiteral("act") + QString::fromLatin1(p) + QString::fromLatin1(verb);
+    for (const QString& name : names)
+        if (QAction* a = Action(name))
+            a->setVisible(f);
+    SetActionEnabled(Action(QStringLiteral("actPlantNumberChange")), f);
+}
+
+// --- keyboard and shut-down ---
+
+void TFormMain::ToggleFactoryMode() {
+    FactoryMode = !FactoryMode;
+    FactoryModeRefresh();
+    ControlRefresh();
+}
+
+bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+    // Every key press reaches exactly one window object first (shortcuts already taken out):
+    // the application-wide keys are looked at there and never consumed.
+    if (event->type() == QEvent::KeyPress && watched->isWindowType()) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F && (key->modifiers() & Qt::ControlModifier)) {
+            ToggleFactoryMode();
+        } else if (key->key() == Qt::Key_F12 && !Closed_) {
+            show();
+            raise();
+            activateWindow();
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormMain::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void TFormMain::closeEvent(QCloseEvent* event) {
+    if (Closed_) {
+        event->accept();
+        return;
+    }
+    const auto answer = ShowMessageBox(QMessageBox::Question, QStringLiteral("Внимание"),
+                                       QStringLiteral("Завершить работу?"),
+                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, this);
+    if (answer != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    AppClosing = true;
+    Closed_ = true;
+    try {
+        SaveWindowPosition(this);
+    } catch (...) {
+    }
+    try {
+        if (Ulmar())
+            SaveParamFile(*Ulmar());
+    } catch (...) {
+    }
+    CloseToolWindows();
+    event->accept();
+}
+
+void TFormMain::CloseToolWindows() {
+    // Each closes itself and empties its reference.
+    if (FormSelectCMD)
+        FormSelectCMD->close();
+    if (FormUlmar)
+        FormUlmar->close();
+    if (FormUlmarPar)
+        FormUlmarPar->close();
+    if (FormReqAns)
+        FormReqAns->close();
+    for (const char* name : {"FormProgon", "FormGraph"})
+        if (QWidget* w = TopLevel(QString::fromLatin1(name)))
+            w->close();
+}
+
+// --- lookup ---
+
+QAction* TFormMain::Action(const QString& name) const {
+    return Actions_.value(name, nullptr);
+}
+
+bool TFormMain::ActionEnabled(const QAction* action) {
+    if (!action)
+        return false;
+    const QVariant v = action->property(EnabledProperty);
+    return v.isValid() ? v.toBool() : action->isEnabled();
+}
+
+void TFormMain::SetActionEnabled(QAction* action, bool enabled) {
+    if (!action)
+        return;
+    action->setProperty(EnabledProperty, enabled);
+    action->setEnabled(enabled);
+}
+
+QString TFormMain::Hint(const QAction* action) {
+    return action ? action->statusTip() : QString();
+}
+
+QMenu* TFormMain::Menu(const QString& title) const {
+    for (QMenu* menu : Menus_)
+        if (menu->title() == title)
+            return menu;
+    return nullptr;
+}
+
+QStringList TFormMain::ToolBarLayout() const {
+    return ToolBar_;
+}
+
+void TFormMain::Execute(const QString& name) {
+    if (QAction* action = Action(name))
+        action->trigger();
+}
+
+bool TFormMain::Step(const QString& name) {
+    Execute(name);
+    return !AppClosing;
+}

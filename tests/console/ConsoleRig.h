@@ -1,0 +1,158 @@
+#pragma once
+// The main window's surroundings for a widget test: the gauge simulator on a pseudo-terminal,
+// a device link over it in temporary directories, and scripted answers to every modal dialog.
+// Test main thread only (it plays the user-interface thread).
+
+#include "devicelink/Ulmar.h"
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uRequestDevices.h"
+#include "sim/uSimServer.h"
+#include "tests/support/TestDirs.h"
+#include "values/uModal.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QList>
+#include <QMessageBox>
+#include <QPushButton>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class TConsoleRig {
+public:
+    // timerSavedEnabled: Timer.ini says the pacing timer was running when the program last ended.
+    explicit TConsoleRig(bool timerSavedEnabled = false) {
+        Sim = std::make_unique<TSimServer>(std::make_unique<TGaugeSim>(1));
+        SimStarted = Sim->Start();
+        Sim->SetAnswerDelay(1);
+        const QString ini = JoinPath(Dirs.Work(), "INI");
+        TIniFile port(JoinPath(ini, "ComPort.ini"));
+        port.WriteString("Transmitter", "Port", Sim->PortName());
+        port.WriteInteger("Transmitter", "ReadInterval", 5);
+        port.WriteInteger("Transmitter", "ReadTotalConstant", 100);
+        port.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
+        port.Save(false);
+        TIniFile timer(JoinPath(ini, "Timer.ini"));
+        timer.WriteInteger("ctReqDevices", "Enabled", timerSavedEnabled ? 1 : 0);
+        timer.WriteInteger("ctReqDevices", "Interval", 100);
+        timer.Save(false);
+
+        Ulmar = std::make_unique<TUlmar>();
+        Ulmar->Name = "Ulmar";
+        Ulmar->SetErrorMax(1);
+        Ulmar->SystemAddress = 1;
+        TDeviceLinkOptions options;
+        options.OnMessage = [this](const QString& caption, const QString& text) {
+            PortMessages << caption + "|" + text;
+        };
+        Link = std::make_unique<TDeviceLink>(Ulmar.get(), std::unique_ptr<ISerialPort>(), options);
+        DeviceLink = Link.get();
+    }
+    ~TConsoleRig() {
+        DeviceLink = nullptr;
+        Link.reset();
+        Ulmar.reset();
+        Sim.reset();
+    }
+
+    // The command codes of the requests the simulator received, in order.
+    QList<int> Codes() const {
+        QList<int> codes;
+        for (const TSimRecord& r : Sim->Records())
+            codes << CodeOf(r.Request);
+        return codes;
+    }
+    QList<QByteArray> Requests() const {
+        QList<QByteArray> requests;
+        for (const TSimRecord& r : Sim->Records())
+            requests << r.Request;
+        return requests;
+    }
+    void Fault(TSimFault fault, int count, int value = 0) {
+        TSimFaultRule rule;
+        rule.Count = count;
+        rule.Value = value;
+        Sim->WithSim([&](TGaugeSim& sim) { sim.SetFault(fault, rule); });
+    }
+
+    // The command code of a request frame, recognised by its command byte and, for the
+    // parameter families, the byte that selects the parameter; -1 when unknown.
+    static int CodeOf(const QByteArray& frame) {
+        static const QHash<QByteArray, int> keys = [] {
+            QHash<QByteArray, int> k;
+            TUlmar probe;
+            probe.SystemAddress = 1;
+            for (int code = 0; code <= TUlmar::MaxRequestCode; ++code)
+                k.insert(Key(probe.BuildRequest(code)), code);
+            return k;
+        }();
+        return keys.value(Key(frame), -1);
+    }
+
+    TTestDirs Dirs;
+    std::unique_ptr<TSimServer> Sim;
+    bool SimStarted = false;
+    std::unique_ptr<TUlmar> Ulmar;
+    std::unique_ptr<TDeviceLink> Link;
+    QStringList PortMessages;
+
+private:
+    static QByteArray Key(const QByteArray& frame) {
+        if (frame.size() < 2)
+            return {};
+        const quint8 command = static_cast<quint8>(frame[1]);
+        const bool selected = command == 0x01 || command == 0xA5 || command == 0xA6 ||
+                              (command >= 0xB1 && command <= 0xB6);
+        return selected ? frame.mid(1, 3) : frame.mid(1, 1);
+    }
+};
+
+// A message box as the program asked for it.
+struct TSeenBox {
+    QString Caption;
+    QString Text;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton Default = QMessageBox::NoButton;
+};
+
+// Answers the program's modal dialogs in order; without a scripted answer a message box gets
+// its default button and any other dialog is cancelled.
+class TModalScript {
+public:
+    using TAnswer = std::function<int(QDialog*)>;
+
+    TModalScript() {
+        ModalHook = [this](QDialog* d) { return Handle(d); };
+    }
+    ~TModalScript() { ModalHook = nullptr; }
+
+    void Push(TAnswer answer) { Answers.push_back(std::move(answer)); }
+    void PushButton(QMessageBox::StandardButton button) {
+        Push([button](QDialog*) { return int(button); });
+    }
+
+    QList<TSeenBox> Boxes;
+    QStringList DialogTitles; // dialogs other than message boxes
+    std::deque<TAnswer> Answers;
+
+private:
+    int Handle(QDialog* dialog) {
+        auto* box = qobject_cast<QMessageBox*>(dialog);
+        if (box)
+            Boxes << TSeenBox{box->windowTitle(), box->text(), box->icon(),
+                              box->standardButton(box->defaultButton())};
+        else
+            DialogTitles << dialog->windowTitle();
+        if (!Answers.empty()) {
+            TAnswer answer = std::move(Answers.front());
+            Answers.pop_front();
+            return answer(dialog);
+        }
+        if (box)
+            return box->defaultButton() ? int(box->standardButton(box->defaultButton()))
+                                        : int(QMessageBox::Ok);
+        return int(QDialog::Rejected);
+    }
+};

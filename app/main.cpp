@@ -10,6 +10,7 @@
 #include "devicelink/uRequestDevices.h"
 #include "sim/uSimServer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
@@ -27,6 +28,7 @@ struct TStartOptions {
     QString ProgramDir;     // --program-dir DIR
     QString WorkDir;        // --work-dir DIR
     int QuitAfterMs = -1;   // --quit-after MS: end the program after MS, unasked (scripts)
+    bool Poll = false;      // --poll: start polling once the main window stands (demonstrations)
 };
 
 TStartOptions ParseOptions(const QStringList& args) {
@@ -36,6 +38,8 @@ TStartOptions ParseOptions(const QStringList& args) {
         const bool hasValue = i + 1 < args.size();
         if (a == QLatin1String("--simulator")) {
             options.Simulator = true;
+        } else if (a == QLatin1String("--poll")) {
+            options.Poll = true;
         } else if (a == QLatin1String("--program-dir") && hasValue) {
             options.ProgramDir = args.at(++i);
         } else if (a == QLatin1String("--work-dir") && hasValue) {
@@ -171,6 +175,12 @@ int main(int argc, char* argv[]) {
     {
         std::unique_ptr<QWidget> window = CreateMainWindow();
         window->show();
+        // Runs the main window's own start command, with its checks, as the operator would.
+        if (options.Poll)
+            QTimer::singleShot(0, window.get(), [w = window.get()] {
+                if (auto* start = w->findChild<QAction*>(QStringLiteral("actOprosStart")))
+                    start->trigger();
+            });
         // Leaves the event loop without the close confirmation, as scripts need.
         if (options.QuitAfterMs >= 0)
             QTimer::singleShot(options.QuitAfterMs, &app, [] { QCoreApplication::exit(0); });

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Starts the utility against its built-in gauge simulator on a virtual X display, once as
 # usual and once in factory mode (/full), and saves screenshots of the whole screen and of the
-# main, readings and parameters windows.
+# main, readings, parameters, link and command selection windows while the program polls the
+# simulator (--poll starts polling as the operator would).
 #   tools/screenshots.sh [OUTPUT_DIR]     (default: build/screenshots)
 # ULMAR_BIN=path uses that program instead of building build/release; SHOT_DELAY=seconds sets
 # the wait before the pictures are taken (default 6); SHOT_LANG the locale (default ru_RU.UTF-8).
@@ -61,11 +62,11 @@ INI
         xvfb-run -a -s "-screen 0 1920x1080x24" bash -c '
         set -u
         cd "$SHOT_WORK"
-        LANG=$SHOT_LANG "$0" --simulator --work-dir "$SHOT_WORK" "$@" >"$SHOT_WORK/ulmar.log" 2>&1 &
+        LANG=$SHOT_LANG "$0" --simulator --poll --work-dir "$SHOT_WORK" "$@" >"$SHOT_WORK/ulmar.log" 2>&1 &
         pid=$!
         sleep "$SHOT_DELAY"
         import -window root "$SHOT_OUT/$SHOT_PREFIX-screen.png"
-        for pair in "main:УЛМАР" "readings:Показания УЛМАР" "parameters:Параметры УЛМАР"; do
+        for pair in "main:УЛМАР" "readings:Показания УЛМАР" "parameters:Параметры УЛМАР" "link:Связь" "selection:Команды УЛМАР"; do
             name=${pair%%:*}
             title=${pair#*:}
             found=""

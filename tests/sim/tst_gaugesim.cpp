@@ -2,17 +2,11 @@
 
 #include "devicelink/uFrame.h"
 #include "sim/uGaugeSim.h"
+#include "tests/support/TestBytes.h"
 #include <QTest>
 #include <cmath>
 
 namespace {
-
-QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray b;
-    for (int v : values)
-        b.append(static_cast<char>(v));
-    return b;
-}
 
 QByteArray Req(std::initializer_list<int> values) {
     return TGaugeSim::WithCrc16(Bytes(values));

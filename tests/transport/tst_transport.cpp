@@ -5,6 +5,7 @@
 #include "devicelink/uIniFile.h"
 #include "devicelink/uTransmitter.h"
 #include "sim/uSimServer.h"
+#include "tests/support/TestBytes.h"
 #include "tests/support/TestDirs.h"
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,13 +16,6 @@
 #include <thread>
 
 namespace {
-
-QByteArray Bytes(std::initializer_list<int> values) {
-    QByteArray b;
-    for (int v : values)
-        b.append(static_cast<char>(v));
-    return b;
-}
 
 using Clock = std::chrono::steady_clock;
 

@@ -33,7 +33,9 @@ inline QDateTime DateTimeToQt(TDateTime value) {
     return QDateTime(epoch.addDays(days), QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms)));
 }
 
-inline TDateTime NowDateTime() { return QtToDateTime(QDateTime::currentDateTime()); }
+inline TDateTime NowDateTime() {
+    return QtToDateTime(QDateTime::currentDateTime());
+}
 
 // Time-stamp holder: Time is set to now when the object is created.
 class TTimeOut {

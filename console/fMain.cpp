@@ -709,7 +709,9 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
     // the application-wide keys are looked at there and never consumed.
     if (event->type() == QEvent::KeyPress && watched->isWindowType()) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_F && (key->modifiers() & Qt::ControlModifier)) {
+        // The F key in the Latin and in the Russian layout (where it carries "А").
+        const bool keyF = key->key() == Qt::Key_F || key->key() == 0x0410;
+        if (keyF && (key->modifiers() & Qt::ControlModifier)) {
             ToggleFactoryMode();
         } else if (key->key() == Qt::Key_F12 && !Closed_) {
             show();

@@ -194,8 +194,8 @@ void TEditNum::UpdateLook() {
 bool TEditNum::AcceptsCharacter(QChar c) const {
     if (c.isDigit() && c.unicode() < 128)
         return true;
-    if (c == QLatin1Char('-'))
-        return cursorPosition() == 0;
+    if (c == QLatin1Char('-')) // the caret of a selection is where the selection starts
+        return (hasSelectedText() ? selectionStart() : cursorPosition()) == 0;
     const QString point = QLocale().decimalPoint();
     if (!point.isEmpty() && c == point[0])
         return !text().contains(point);

@@ -16,6 +16,39 @@ namespace {
 constexpr int ButtonWidth = 75;
 constexpr int ButtonHeight = 25;
 constexpr int BoxWidth = 121;
+
+// Spin box that keeps a typed whole number outside its bounds (the OK button and the focus
+// loss bring it to the nearer bound) instead of refusing the keystroke that leaves the range.
+class TIntegerBox : public QSpinBox {
+public:
+    QValidator::State validate(QString& input, int& pos) const override {
+        const QValidator::State state = QSpinBox::validate(input, pos);
+        if (state != QValidator::Invalid)
+            return state;
+        const QString text = input.trimmed();
+        if (text == QLatin1String("-") || text == QLatin1String("+"))
+            return QValidator::Intermediate;
+        bool ok = false;
+        Read(input, ok);
+        return ok ? QValidator::Intermediate : QValidator::Invalid;
+    }
+    void fixup(QString& input) const override {
+        bool ok = false;
+        const int v = Read(input, ok);
+        if (ok)
+            input = textFromValue(std::clamp(v, minimum(), maximum()));
+        else
+            QSpinBox::fixup(input);
+    }
+    // The typed text as a whole number in the box's locale or plain digits.
+    int Read(const QString& input, bool& ok) const {
+        const QString text = input.trimmed();
+        int v = locale().toInt(text, &ok);
+        if (!ok)
+            v = text.toInt(&ok);
+        return v;
+    }
+};
 } // namespace
 
 TFormInputBase::TFormInputBase(const QString& caption, const QString& prompt, QWidget* box)
@@ -80,7 +113,7 @@ bool TFormInputBase::eventFilter(QObject* watched, QEvent* event) {
 
 TFormInputInteger::TFormInputInteger(const QString& caption, const QString& prompt, int value,
                                      int min, int max)
-    : TFormInputBase(caption, prompt, new QSpinBox), Min_(min), Max_(max), Result_(value) {
+    : TFormInputBase(caption, prompt, new TIntegerBox), Min_(min), Max_(max), Result_(value) {
     seValue = findChild<QSpinBox*>();
     seValue->setObjectName(QStringLiteral("seValue"));
     seValue->setSingleStep(1);
@@ -99,10 +132,7 @@ TFormInputInteger::TFormInputInteger(const QString& caption, const QString& prom
 void TFormInputInteger::OKBtnClick() {
     // The text as typed: the box has not corrected it when Enter pressed OK.
     bool ok = false;
-    const QString text = seValue->cleanText().trimmed();
-    int v = seValue->locale().toInt(text, &ok);
-    if (!ok)
-        v = text.toInt(&ok);
+    int v = static_cast<TIntegerBox*>(seValue)->Read(seValue->cleanText(), ok);
     if (!ok)
         v = Min_;
     if (v > Max_)

@@ -98,6 +98,8 @@ private slots:
                                       << "12";
         QTest::newRow("minus at start") << "12" << 0 << "-"
                                         << "-12";
+        QTest::newRow("minus over all selected") << "12" << -1 << "-5"
+                                                 << "-5";
         QTest::newRow("point is not the separator") << "12" << 2 << "."
                                                     << "12";
         QTest::newRow("digit") << "12" << 2 << "7"
@@ -112,7 +114,10 @@ private slots:
         QFETCH(QString, result);
         TEditNum box;
         box.setText(start);
-        box.setCursorPosition(caret);
+        if (caret < 0)
+            box.selectAll(); // the caret stands after the text, the selection starts at 0
+        else
+            box.setCursorPosition(caret);
         QTest::keyClicks(&box, typed);
         QCOMPARE(box.text(), result);
     }
@@ -199,6 +204,52 @@ private slots:
         QVERIFY(accepted);
         QCOMPARE(title, QStringLiteral("Введите"));
         QCOMPARE(prompt, QStringLiteral("Период опроса, мс [100, 60000]"));
+    }
+
+    // Keystrokes that take the number out of the bounds are kept; OK, Enter and the focus loss
+    // bring it to the nearer bound.
+    void inputIntegerTypedOutsideBounds_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("min");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<int>("how"); // 0 OK, 1 Enter, 2 focus to OK then OK
+        QTest::addColumn<int>("result");
+        QTest::newRow("period above, Enter") << "70000" << 100 << 60000 << 1 << 60000;
+        QTest::newRow("period above, OK") << "70000" << 100 << 60000 << 0 << 60000;
+        QTest::newRow("temperature above, OK") << "90" << -40 << 80 << 0 << 80;
+        QTest::newRow("temperature below, OK") << "-50" << -40 << 80 << 0 << -40;
+        QTest::newRow("temperature above, focus lost") << "95" << -40 << 80 << 2 << 80;
+        QTest::newRow("letters refused") << "1x2" << 0 << 255 << 0 << 12;
+        QTest::newRow("negative below zero") << "-5" << 0 << 255 << 0 << 0;
+    }
+    void inputIntegerTypedOutsideBounds() {
+        QFETCH(QString, typed);
+        QFETCH(int, min);
+        QFETCH(int, max);
+        QFETCH(int, how);
+        QFETCH(int, result);
+        QString shown;
+        ModalHook = [&](QDialog* d) {
+            auto* dialog = qobject_cast<TFormInputInteger*>(d);
+            QLineEdit* edit = dialog->seValue->findChild<QLineEdit*>();
+            dialog->show();
+            if (!QTest::qWaitForWindowActive(dialog))
+                return int(QDialog::Rejected);
+            edit->selectAll();
+            QTest::keyClicks(edit, typed);
+            if (how == 2) {
+                dialog->CancelBtn->setFocus();
+                shown = edit->text();
+            }
+            if (how == 1)
+                QTest::keyClick(edit, Qt::Key_Return);
+            else
+                dialog->OKBtn->click();
+            return dialog->result();
+        };
+        QCOMPARE(InputInteger("Введите", "p", min, min, max), result);
+        if (how == 2)
+            QCOMPARE(shown, QString::number(result));
     }
 
     void inputIntegerCancelled() {

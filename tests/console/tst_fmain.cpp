@@ -290,6 +290,13 @@ private slots:
         QVERIFY(!Form->Menu("Массив")->menuAction()->isVisible());
         QVERIFY(!A("actFreqRead")->isVisible());
 
+        // The same key in the Russian layout.
+        for (bool expected : {true, false}) {
+            QTest::sendKeyEvent(QTest::Click, FormUlmar->windowHandle(), Qt::Key(0x0410),
+                                QStringLiteral("А"), Qt::ControlModifier);
+            QCOMPARE(FactoryMode, expected);
+        }
+
         // F without Ctrl does nothing; F12 brings the main window back.
         PressInWindow(FormUlmar, Qt::Key_F, Qt::NoModifier);
         QVERIFY(!FactoryMode);

@@ -265,6 +265,10 @@ void TFormReqAns::StatClear() {
 
 void TFormReqAns::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
+    // Forgotten at once: exchanges handled before the deferred deletion are not counted, and
+    // the next Show creates a new window.
+    if (FormReqAns == this)
+        FormReqAns = nullptr;
     event->accept();
 }
 

@@ -141,6 +141,9 @@ void TFormSelectCMD::Refresh() {
 
 void TFormSelectCMD::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
+    // Forgotten at once, so that the next Show creates a new window.
+    if (FormSelectCMD == this)
+        FormSelectCMD = nullptr;
     event->accept();
 }
 

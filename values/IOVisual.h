@@ -25,7 +25,7 @@ public:
     QPointer<QWidget> DimensionControl;
 
 protected:
-    // "Title\rHint\r<value> <Dimension>": the three lines of the value control's tool tip.
+    // "Title\nHint\n<value> <Dimension>": the three lines of the value control's tool tip.
     QString ToolTipText(const QString& printed) const;
     void RefreshTitle();
     void RefreshDimension();

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QTest>
 #include <deque>
 #include <mutex>
@@ -80,6 +81,7 @@ private slots:
     void closedWindowCountsNothing();
     void exchangesFromRequestThread();
     void previousListenerKept();
+    void closeForgetsWindowAtOnce();
 
     void creationSelectsLevelAll();
     void selectAll_data();
@@ -279,6 +281,28 @@ void TestConsoleWindows::previousListenerKept() {
     QCoreApplication::processEvents();
     QCOMPARE(RequestCount.load(), 1);
     QCOMPARE(seen, 1);
+}
+
+// Closing empties the window's reference at once, before the deferred deletion: an exchange
+// handled in between is not counted and the next Show builds a new window.
+void TestConsoleWindows::closeForgetsWindowAtOnce() {
+    QPointer<TFormReqAns> link = ShowLink();
+    QPointer<TFormSelectCMD> select = ShowSelect();
+    link->close();
+    select->close();
+    QVERIFY(FormReqAns == nullptr);
+    QVERIFY(FormSelectCMD == nullptr);
+    Port->Script({SomeAnswer});
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QCoreApplication::processEvents();
+    QCOMPARE(RequestCount.load(), qint64(0));
+    TFormReqAns* again = ShowLink();
+    QVERIFY(again != nullptr && again == FormReqAns);
+    QVERIFY(ShowSelect() == FormSelectCMD);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(link.isNull() && select.isNull());
+    QVERIFY(FormReqAns == again);
+    QCOMPARE(again->lblReqCount->text(), QStringLiteral("0"));
 }
 
 void TestConsoleWindows::creationSelectsLevelAll() {

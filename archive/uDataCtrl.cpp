@@ -245,12 +245,20 @@ QString FormatArchiveValue(double value, int precision, int decimals) {
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     precision = std::clamp(precision, 1, 17);
     decimals = std::clamp(decimals, 0, 18);
-    if (!std::isfinite(value))
-        return locale.toString(value, 'f', decimals);
+    // Written as the system's number format writes them wherever a value is printed.
+    if (std::isnan(value))
+        return QStringLiteral("NAN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
     const double rounded = QString::number(value, 'e', precision - 1).toDouble();
     if (std::fabs(rounded) >= std::pow(10.0, precision))
         return locale.toString(rounded, 'e', precision - 1);
-    QString text = locale.toString(rounded, 'f', decimals);
+    // Rounded once, at whichever keeps fewer digits: the decimals or the significant digits
+    // (rounding to 9 digits first would turn 0.124999999996 into 0.13).
+    const QString digits = QString::number(value, 'e', 16);
+    const int exponent = digits.mid(digits.indexOf(u'e') + 1).toInt();
+    QString text =
+        locale.toString(exponent + decimals + 1 <= precision ? value : rounded, 'f', decimals);
     // A value that rounds to zero is written without its minus sign.
     if (text.startsWith(locale.negativeSign()) &&
         std::none_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'1' && c <= u'9'; }))

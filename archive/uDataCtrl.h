@@ -32,9 +32,10 @@ QString ArchiveDTText(TDateTime stamp);
 // "ORDER BY DT", one per line.
 QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop);
 
-// The reading as the text twin writes it: rounded to `precision` significant digits, fixed
-// point with exactly `decimals` decimals, the locale's decimal separator and no grouping;
-// scientific when the integer part has more digits than `precision`.
+// The reading as the text twin writes it: rounded once to `precision` significant digits or
+// `decimals` decimals, whichever keeps fewer, fixed point with exactly `decimals` decimals,
+// the locale's decimal separator and no grouping; scientific when the integer part has more
+// digits than `precision`; "NAN", "INF", "-INF" for values that are not numbers.
 QString FormatArchiveValue(double value, int precision, int decimals);
 
 // The stamp as the text twin writes it: the locale's short date, a blank and its long time

@@ -472,6 +472,10 @@ void TestArchive::formatValue_data() {
     QTest::newRow("nine digits") << ru << 123456789.4 << 1 << "123456789,0";
     QTest::newRow("negative") << ru << -12.34 << 1 << "-12,3";
     QTest::newRow("negative zero") << ru << -0.04 << 1 << "0,0";
+    QTest::newRow("rounded once at the decimals") << ru << 0.124999999996 << 2 << "0,12";
+    QTest::newRow("rounded once, one decimal") << ru << 1.04999999999 << 1 << "1,0";
+    QTest::newRow("half rounds up") << ru << 0.125 << 2 << "0,13";
+    QTest::newRow("rounds to zero") << ru << 0.0049999999999 << 2 << "0,00";
     QTest::newRow("too long") << us << 12345678901.0 << 2 << "1.23456789E+10";
 }
 
@@ -482,8 +486,11 @@ void TestArchive::formatValue() {
     QFETCH(QString, text);
     QLocale::setDefault(locale);
     QCOMPARE(FormatArchiveValue(value, 9, decimals), text);
-    // Values that cannot be printed still give a line.
-    QVERIFY(!FormatArchiveValue(std::numeric_limits<double>::quiet_NaN(), 9, decimals).isEmpty());
+    // Values that are not numbers read as everywhere else in the system.
+    QCOMPARE(FormatArchiveValue(std::numeric_limits<double>::quiet_NaN(), 9, decimals),
+             QStringLiteral("NAN"));
+    QCOMPARE(FormatArchiveValue(-std::numeric_limits<double>::infinity(), 9, decimals),
+             QStringLiteral("-INF"));
 }
 
 void TestArchive::textStamp_data() {

@@ -7,4 +7,7 @@ source tools/deps.sh
 ulmar_install_deps
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMAR_BUILD_TESTS=OFF
 cmake --build build/release --target ulmar
-exec build/release/app/ulmar --simulator "$@"
+# The working directory keeps the settings, window positions and request logs of these runs.
+mkdir -p build/run/INI
+cd build/run
+exec ../release/app/ulmar --simulator "$@"

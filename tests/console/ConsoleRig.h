@@ -3,12 +3,7 @@
 // a device link over it in temporary directories, and scripted answers to every modal dialog.
 // Test main thread only (it plays the user-interface thread).
 
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uRequestDevices.h"
-#include "sim/uSimServer.h"
-#include "tests/support/TestDirs.h"
+#include "tests/support/LinkRig.h"
 #include "values/uModal.h"
 
 #include <QDialog>
@@ -20,42 +15,13 @@
 #include <functional>
 #include <memory>
 
-class TConsoleRig {
+class TConsoleRig : public TLinkRig {
 public:
     // timerSavedEnabled: Timer.ini says the pacing timer was running when the program last ended.
-    explicit TConsoleRig(bool timerSavedEnabled = false) {
-        Sim = std::make_unique<TSimServer>(std::make_unique<TGaugeSim>(1));
-        SimStarted = Sim->Start();
-        Sim->SetAnswerDelay(1);
-        const QString ini = JoinPath(Dirs.Work(), "INI");
-        TIniFile port(JoinPath(ini, "ComPort.ini"));
-        port.WriteString("Transmitter", "Port", Sim->PortName());
-        port.WriteInteger("Transmitter", "ReadInterval", 5);
-        port.WriteInteger("Transmitter", "ReadTotalConstant", 100);
-        port.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
-        port.Save(false);
-        TIniFile timer(JoinPath(ini, "Timer.ini"));
-        timer.WriteInteger("ctReqDevices", "Enabled", timerSavedEnabled ? 1 : 0);
-        timer.WriteInteger("ctReqDevices", "Interval", 100);
-        timer.Save(false);
-
-        Ulmar = std::make_unique<TUlmar>();
-        Ulmar->Name = "Ulmar";
-        Ulmar->SetErrorMax(1);
-        Ulmar->SystemAddress = 1;
-        TDeviceLinkOptions options;
-        options.OnMessage = [this](const QString& caption, const QString& text) {
-            PortMessages << caption + "|" + text;
-        };
-        Link = std::make_unique<TDeviceLink>(Ulmar.get(), std::unique_ptr<ISerialPort>(), options);
+    explicit TConsoleRig(bool timerSavedEnabled = false) : TLinkRig(Timeouts(timerSavedEnabled)) {
         DeviceLink = Link.get();
     }
-    ~TConsoleRig() {
-        DeviceLink = nullptr;
-        Link.reset();
-        Ulmar.reset();
-        Sim.reset();
-    }
+    ~TConsoleRig() { DeviceLink = nullptr; }
 
     // The command codes of the requests the simulator received, in order.
     QList<int> Codes() const {
@@ -91,14 +57,12 @@ public:
         return keys.value(Key(frame), -1);
     }
 
-    TTestDirs Dirs;
-    std::unique_ptr<TSimServer> Sim;
-    bool SimStarted = false;
-    std::unique_ptr<TUlmar> Ulmar;
-    std::unique_ptr<TDeviceLink> Link;
-    QStringList PortMessages;
-
 private:
+    static TRigTimeouts Timeouts(bool timerSavedEnabled) {
+        TRigTimeouts t;
+        t.TimerSaved = timerSavedEnabled;
+        return t;
+    }
     static QByteArray Key(const QByteArray& frame) {
         if (frame.size() < 2)
             return {};

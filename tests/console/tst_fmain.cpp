@@ -599,7 +599,7 @@ private slots:
         TIniFile saved(transmitter->SettingsFile());
         QCOMPARE(saved.ReadString("Transmitter", "BaudRate", {}), QStringLiteral("19200"));
         QCOMPARE(saved.ReadString("Transmitter", "Parity", {}), QStringLiteral("Even"));
-        QVERIFY(Rig->PortMessages.isEmpty());
+        QVERIFY(Rig->Messages.isEmpty());
         A("actSignatureRead")->trigger(); // the reopened port carries commands
         QCOMPARE(Rig->Codes(), (QList<int>{8}));
 

@@ -2,7 +2,7 @@
 // keeps the poll cycle running: thousands of exchanges, never two on the line at once, every
 // command parsed from its own answer, every exchange logged, no deadlock.
 
-#include "LinkRig.h"
+#include "tests/support/LinkRig.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

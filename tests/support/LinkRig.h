@@ -14,12 +14,15 @@
 #include <QFile>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
-// Transmitter time-outs written to ComPort.ini before the link starts.
+// Transmitter time-outs written to ComPort.ini before the link starts; with TimerSaved set,
+// also the pacing timer's Timer.ini (period 100 ms, enabled as given).
 struct TRigTimeouts {
     int ReadInterval = 5;
     int ReadTotalConstant = 100;
     int ReadTotalMultiplier = 1;
+    std::optional<bool> TimerSaved;
 };
 
 class TLinkRig {
@@ -36,6 +39,12 @@ public:
         ini.WriteInteger("Transmitter", "ReadTotalConstant", timeouts.ReadTotalConstant);
         ini.WriteInteger("Transmitter", "ReadTotalMultiplier", timeouts.ReadTotalMultiplier);
         ini.Save(false);
+        if (timeouts.TimerSaved) {
+            TIniFile timer(JoinPath(JoinPath(Dirs.Work(), "INI"), "Timer.ini"));
+            timer.WriteInteger("ctReqDevices", "Enabled", *timeouts.TimerSaved ? 1 : 0);
+            timer.WriteInteger("ctReqDevices", "Interval", 100);
+            timer.Save(false);
+        }
 
         Ulmar = std::make_unique<TUlmar>();
         Ulmar->Name = "Ulmar";

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdexcept>
 #include <sys/file.h>
@@ -42,8 +45,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A read or write without any time-out still ends after this long, so that no exchange hangs.
-constexpr int SafetyLimitMs = 60000;
+constexpr int SafetyLimitMs = SerialSafetyLimitMs;
 
 struct TBaudEntry {
     int Rate;
@@ -111,6 +113,12 @@ bool DeviceGone(int error) {
 
 } // namespace
 
+int SerialWriteLimitMs(const TSerialTimeouts& timeouts, qsizetype bytes) {
+    const long long limit = static_cast<long long>(timeouts.WriteTotalConstant) +
+                            static_cast<long long>(timeouts.WriteTotalMultiplier) * bytes;
+    return limit > 0 ? static_cast<int>(std::min<long long>(limit, SafetyLimitMs)) : SafetyLimitMs;
+}
+
 TPosixSerialPort::~TPosixSerialPort() {
     Close();
 }
@@ -123,7 +131,7 @@ void TPosixSerialPort::CheckOpen(const char* operation) const {
 void TPosixSerialPort::Fail(const char* operation, int error) const {
     std::string text = std::string(operation) + " " + PortName_.toStdString() + ": ";
     text += error ? std::strerror(error) : "device vanished";
-    throw std::runtime_error(text);
+    throw TSerialError(text, error, error == 0 || error == EBADF || DeviceGone(error));
 }
 
 void TPosixSerialPort::Open(const TSerialPortSettings& settings) {
@@ -143,7 +151,7 @@ void TPosixSerialPort::Open(const TSerialPortSettings& settings) {
         fail("open (not a terminal)", ENOTTY);
     // A port held by another program of ours counts as busy.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        fail("lock", errno);
+        fail("lock", errno == EWOULDBLOCK ? EBUSY : errno);
     ::ioctl(fd, TIOCEXCL);
 
     termios tio{};
@@ -218,6 +226,7 @@ void TPosixSerialPort::Open(const TSerialPortSettings& settings) {
     (void)useTermios2;
     ::tcflush(fd, TCIOFLUSH);
     Fd_ = fd;
+    Baud_ = EffectiveBaud_;
     Parity_ = settings.Parity;
     termios now{};
     ParityApplied_ =
@@ -264,11 +273,8 @@ void TPosixSerialPort::Purge() {
 
 void TPosixSerialPort::Write(const QByteArray& bytes) {
     CheckOpen("write");
-    const long long limit = static_cast<long long>(Timeouts_.WriteTotalConstant) +
-                            static_cast<long long>(Timeouts_.WriteTotalMultiplier) * bytes.size();
     const auto deadline =
-        Clock::now() + std::chrono::milliseconds(
-                           limit > 0 ? std::min<long long>(limit, SafetyLimitMs) : SafetyLimitMs);
+        Clock::now() + std::chrono::milliseconds(SerialWriteLimitMs(Timeouts_, bytes.size()));
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(Fd_, bytes.constData() + done, bytes.size() - done);
@@ -283,7 +289,7 @@ void TPosixSerialPort::Write(const QByteArray& bytes) {
         pollfd p{Fd_, POLLOUT, 0};
         const int wait = RemainingMs(deadline);
         if (wait <= 0)
-            throw std::runtime_error("write " + PortName_.toStdString() + ": time-out");
+            throw TSerialError("write " + PortName_.toStdString() + ": time-out", 0);
         const int r = ::poll(&p, 1, wait);
         if (r < 0 && errno != EINTR)
             Fail("poll", errno);
@@ -292,29 +298,107 @@ void TPosixSerialPort::Write(const QByteArray& bytes) {
     }
 }
 
-void TPosixSerialPort::Drain() {
+int TPosixSerialPort::OutputQueued() {
     CheckOpen("drain");
-    // Wait for the driver's buffer within the write time-out first: tcdrain alone could block
-    // for ever on a port held back by flow control.
-    const auto deadline =
-        Clock::now() + std::chrono::milliseconds(std::max(Timeouts_.WriteTotalConstant, 1));
-    for (;;) {
-        int pending = 0;
-        if (::ioctl(Fd_, TIOCOUTQ, &pending) != 0) {
-            if (DeviceGone(errno))
-                Fail("drain", errno);
-            break; // no queue size: rely on tcdrain
-        }
-        if (pending <= 0)
-            break;
-        if (Clock::now() >= deadline)
-            throw std::runtime_error("drain " + PortName_.toStdString() + ": time-out");
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    while (::tcdrain(Fd_) != 0) {
-        if (errno != EINTR)
+    int pending = 0;
+    if (::ioctl(Fd_, TIOCOUTQ, &pending) != 0) {
+        if (DeviceGone(errno))
             Fail("drain", errno);
+        return -1;
     }
+    return std::max(pending, 0);
+}
+
+namespace {
+
+// The signal that ends a tcdrain at its time-out. Its handler does nothing: the point is the
+// EINTR it leaves behind, so it is installed without SA_RESTART.
+int DrainSignal() {
+    static const int signal = [] {
+        const int s = SIGRTMIN + 3;
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        ::sigaction(s, &action, nullptr);
+        return s;
+    }();
+    return signal;
+}
+
+// tcdrain, interrupted after timeoutMs by a one-shot timer that signals this thread only.
+// False at the time-out; -1 in error when no timer could be made (tcdrain was not called).
+bool TimedDrain(int fd, int timeoutMs, int& error) {
+    error = 0;
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = DrainSignal();
+    event._sigev_un._tid = static_cast<pid_t>(::gettid());
+    timer_t timer{};
+    if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+        // Without a timer tcdrain would have no bound: the caller waits by the clock instead.
+        error = -1;
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool done = false;
+    for (;;) {
+        const int left = RemainingMs(deadline);
+        if (left <= 0)
+            break;
+        itimerspec spec{};
+        spec.it_value.tv_sec = left / 1000;
+        spec.it_value.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
+        ::timer_settime(timer, 0, &spec, nullptr);
+        if (::tcdrain(fd) == 0) {
+            done = true;
+            break;
+        }
+        if (errno != EINTR) {
+            error = errno;
+            break;
+        }
+    }
+    const itimerspec off{};
+    ::timer_settime(timer, 0, &off, nullptr);
+    ::timer_delete(timer);
+    return done;
+}
+
+} // namespace
+
+bool TPosixSerialPort::WaitTransmitted(int timeoutMs) {
+    CheckOpen("drain");
+    timeoutMs = std::clamp(timeoutMs, 0, SafetyLimitMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    // Where the driver reports its line status, wait for "transmitter empty" itself.
+    unsigned int status = 0;
+    if (::ioctl(Fd_, TIOCSERGETLSR, &status) == 0) {
+        for (;;) {
+            if (status & TIOCSER_TEMT)
+                return true;
+            if (Clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            if (::ioctl(Fd_, TIOCSERGETLSR, &status) != 0)
+                break; // the status went away: fall back to tcdrain
+        }
+    } else if (DeviceGone(errno)) {
+        Fail("drain", errno);
+    }
+    int error = 0;
+    if (TimedDrain(Fd_, RemainingMs(deadline), error))
+        return true;
+    if (error == -1) {
+        // The queue is empty: what is left is the byte in the shift register and the device's
+        // FIFO. Two character times (11 bits each) at the port's rate cover it.
+        const auto charUs = 11LL * 1000000 / std::max(Baud_, 1);
+        std::this_thread::sleep_for(std::chrono::microseconds(2 * charUs + 500));
+        return true;
+    }
+    if (error != 0)
+        Fail("drain", error);
+    return false;
 }
 
 QByteArray TPosixSerialPort::Read(int count) {

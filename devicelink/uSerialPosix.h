@@ -6,6 +6,7 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <stdexcept>
 
 enum class TSerialParity { None, Odd, Even, Mark, Space };
 enum class TSerialStopBits { One, OnePointFive, Two };
@@ -23,6 +24,26 @@ struct TSerialTimeouts {
     int WriteTotalMultiplier = 2;
 };
 
+// A read or write whose time-outs add up to 0 still ends after this long, so that no exchange
+// hangs: the fallback of every time-out.
+constexpr int SerialSafetyLimitMs = 60000;
+
+// The bound of a write of `bytes` bytes, and of waiting for them to leave the port:
+// WriteTotalConstant + WriteTotalMultiplier * bytes, the fallback when that is 0 or less, never
+// more than the fallback.
+int SerialWriteLimitMs(const TSerialTimeouts& timeouts, qsizetype bytes);
+
+// A port failure with the operating system's error number (0 when there is none: a time-out,
+// a device that hung up). Gone: the device itself went away (unplugged adapter, closed
+// pseudo-terminal); the port must be closed and opened again.
+class TSerialError : public std::runtime_error {
+public:
+    TSerialError(const std::string& text, int error, bool gone = false)
+        : std::runtime_error(text), Error(error), Gone(gone) {}
+    int Error;
+    bool Gone;
+};
+
 struct TSerialPortSettings {
     QString Port;
     int BaudRate = 9600; // bits per second; any positive rate
@@ -38,7 +59,7 @@ public:
     virtual ~ISerialPort() = default;
 
     // Opens and configures the port; an open port is closed first.
-    // Throws std::runtime_error when the port cannot be opened or configured.
+    // Throws TSerialError when the port cannot be opened or configured.
     virtual void Open(const TSerialPortSettings& settings) = 0;
     // Closes the port; closing a closed port does nothing.
     virtual void Close() noexcept = 0;
@@ -55,11 +76,20 @@ public:
     // Writes all bytes within the write time-out. Throws std::runtime_error on an error, a
     // time-out or a closed port.
     virtual void Write(const QByteArray& bytes) = 0;
-    // Waits until every written byte has left the port. Throws std::runtime_error on an error.
-    virtual void Drain() = 0;
+    // Bytes written but still waiting in the driver's output queue; -1 when the port cannot
+    // tell. Throws std::runtime_error on a vanished device or a closed port.
+    virtual int OutputQueued() = 0;
+    // Waits, at most timeoutMs, until the last written byte has left the line (the driver's
+    // queue is already empty). False at the time-out. Throws std::runtime_error on an error.
+    virtual bool WaitTransmitted(int timeoutMs) = 0;
     // Reads up to count bytes within the read time-outs and returns what arrived (possibly
     // nothing). Throws std::runtime_error on a port error, a vanished device or a closed port.
     virtual QByteArray Read(int count) = 0;
+    // False when the device refused the last parity change (a pseudo-terminal, an adapter
+    // without mark/space parity). Any thread.
+    virtual bool ParityApplied() const { return true; }
+    // The rate the device was set to at the last Open; 0 when not known. Any thread.
+    virtual int EffectiveBaudRate() const { return 0; }
 };
 
 // Serial port on a POSIX terminal device (termios). Mark and space parity use CMSPAR; a rate
@@ -82,14 +112,17 @@ public:
     TSerialParity Parity() const override { return Parity_; }
     void Purge() override;
     void Write(const QByteArray& bytes) override;
-    void Drain() override;
+    int OutputQueued() override;
+    // The line status register's "transmitter empty" where the driver reports it; otherwise
+    // tcdrain, interrupted by a timer signal at the time-out, so that flow control holding the
+    // port back can never block the exchange for ever.
+    bool WaitTransmitted(int timeoutMs) override;
     QByteArray Read(int count) override;
 
     // The baud rate the device was actually set to (the nearest standard rate on platforms
     // without arbitrary rates).
-    int EffectiveBaudRate() const { return EffectiveBaud_; }
-    // False when the device refused the last parity change (for example a pseudo-terminal).
-    bool ParityApplied() const { return ParityApplied_; }
+    int EffectiveBaudRate() const override { return EffectiveBaud_; }
+    bool ParityApplied() const override { return ParityApplied_; }
 
 private:
     void CheckOpen(const char* operation) const;
@@ -99,8 +132,9 @@ private:
     QString PortName_;
     TSerialTimeouts Timeouts_;
     std::atomic<TSerialParity> Parity_{TSerialParity::None}; // read by the link window
-    bool ParityApplied_ = true;
-    int EffectiveBaud_ = 0;
+    std::atomic<bool> ParityApplied_{true};                  // read by the link window
+    std::atomic<int> EffectiveBaud_{0};
+    int Baud_ = 9600; // the rate of the open port, for the time of one character
 };
 
 // The platform's serial port: a TPosixSerialPort.

@@ -4,9 +4,16 @@
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QThread>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <ctime>
+#include <grp.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -27,15 +34,65 @@ int ReadTimeout(const TIniFile& ini, const char* key, int fixed) {
     return v >= 0 && v <= 3600000 ? static_cast<int>(v) : fixed;
 }
 
-// The address byte leaves the port before the parity changes; then at least 3 ms pass.
-void AddressGap() {
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    while (Clock::now() - start < std::chrono::milliseconds(3))
-        std::this_thread::yield();
+// The name of the group that owns the file, or empty.
+QString OwnerGroup(const QString& path) {
+    struct stat info {};
+    if (::stat(path.toLocal8Bit().constData(), &info) != 0)
+        return QString();
+    group entry{};
+    group* found = nullptr;
+    char buffer[4096];
+    if (::getgrgid_r(info.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return QString();
+    return QString::fromLocal8Bit(found->gr_name);
 }
 
 } // namespace
+
+void WaitAddressGap() {
+    timespec until{};
+    ::clock_gettime(CLOCK_MONOTONIC, &until);
+    until.tv_nsec += 3000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_nsec -= 1000000000L;
+        ++until.tv_sec;
+    }
+    // An absolute deadline: a sleep cut short by a signal goes on to the same moment.
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+QString PortErrorReason(int error, const QString& portName) {
+    switch (error) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return QStringLiteral("Нет такого устройства");
+    case EACCES:
+    case EPERM: {
+        const QString group = OwnerGroup(portName);
+        return group.isEmpty()
+                   ? QStringLiteral("Нет прав доступа к порту: пользователь должен входить в "
+                                    "группу, которой принадлежит устройство")
+                   : QStringLiteral("Нет прав доступа к порту: пользователь должен входить в "
+                                    "группу «%1», которой принадлежит устройство")
+                         .arg(group);
+    }
+    case EBUSY:
+    case EWOULDBLOCK:
+        return QStringLiteral("Порт занят другой программой");
+    case ENOTTY:
+        return QStringLiteral("Устройство не является последовательным портом");
+    case EIO:
+        return QStringLiteral("Ошибка ввода-вывода: устройство отключено");
+    case 0:
+        return QStringLiteral("Устройство отключено");
+    default:
+        return QStringLiteral("Системная ошибка %1 (%2)")
+            .arg(error)
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
+}
 
 QString TTransmitterSettings::DefaultPortName() {
 #ifdef Q_OS_WIN
@@ -179,26 +236,28 @@ bool TTransmitter::SaveSettings() {
     return ini.Save(true);
 }
 
-bool TTransmitter::OpenPort() {
+bool TTransmitter::OpenPort(bool quiet) {
     try {
         Port_->Open(Settings_.PortSettings());
+        PortWorks();
         return true;
+    } catch (const TSerialError& e) {
+        Port_->Close();
+        PortFailed(e.Error, quiet ? TReport::Quiet : TReport::Always);
     } catch (const std::exception&) {
         Port_->Close();
-        if (OnMessage) {
-            try {
-                OnMessage(QStringLiteral("Внимание"),
-                          QStringLiteral("Ошибка активации порта :") + Settings_.Port);
-            } catch (...) {
-            }
-        }
-        return false;
+        PortFailed(EIO, quiet ? TReport::Quiet : TReport::Always);
     }
+    return false;
 }
 
 bool TTransmitter::ClosePort() noexcept {
     try {
         Port_->Close();
+        {
+            std::lock_guard lock(StatusMutex_);
+            Open_ = false;
+        }
         return !Port_->IsOpen();
     } catch (...) {
         return false;
@@ -207,6 +266,104 @@ bool TTransmitter::ClosePort() noexcept {
 
 bool TTransmitter::IsOpen() const {
     return Port_->IsOpen();
+}
+
+void TTransmitter::PortWorks() {
+    std::lock_guard lock(StatusMutex_);
+    Open_ = true;
+    PortError_.clear();
+    Reported_ = false;
+}
+
+void TTransmitter::PortFailed(int error, TReport report) {
+    const QString text = QStringLiteral("Ошибка активации порта :") + Settings_.Port +
+                         QStringLiteral("\n") + PortErrorReason(error, Settings_.Port);
+    bool show = false;
+    {
+        std::lock_guard lock(StatusMutex_);
+        Open_ = false;
+        PortError_ = text;
+        show = report == TReport::Always || (report == TReport::Once && !Reported_);
+        if (report != TReport::Quiet)
+            Reported_ = true;
+    }
+    if (!show || !OnMessage)
+        return;
+    // The message box belongs to the user-interface thread; the request thread only posts it
+    // and goes on.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() != app->thread()) {
+        QMetaObject::invokeMethod(
+            app,
+            [handler = OnMessage, text] {
+                try {
+                    handler(QStringLiteral("Внимание"), text);
+                } catch (...) {
+                }
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    try {
+        OnMessage(QStringLiteral("Внимание"), text);
+    } catch (...) {
+    }
+}
+
+void TTransmitter::EnsureOpen() {
+    if (Port_->IsOpen())
+        return;
+    if (!OpenPort(true))
+        throw std::runtime_error("port is not open");
+}
+
+void TTransmitter::PortLost(int error) {
+    Port_->Close();
+    // Asked at once, the system tells why: an unplugged adapter has no device file any more.
+    try {
+        Port_->Open(Settings_.PortSettings());
+        PortWorks();
+        return;
+    } catch (const TSerialError& e) {
+        error = e.Error;
+    } catch (const std::exception&) {
+    }
+    Port_->Close();
+    PortFailed(error, TReport::Once);
+}
+
+TPortStatus TTransmitter::PortStatus() const {
+    TPortStatus status;
+    {
+        std::lock_guard lock(StatusMutex_);
+        status.Open = Open_;
+        status.Error = PortError_;
+    }
+    status.ParityApplied = Port_->ParityApplied();
+    status.EffectiveBaud = Port_->EffectiveBaudRate();
+    status.RequestedBaud = Settings_.PortSettings().BaudRate;
+    return status;
+}
+
+void TTransmitter::DrainBounded(qsizetype bytes) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(SerialWriteLimitMs(Settings_.Timeouts(), bytes));
+    auto left = [&] {
+        return static_cast<int>(std::max<long long>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now())
+                   .count()));
+    };
+    for (;;) {
+        const int queued = Port_->OutputQueued();
+        if (queued <= 0)
+            break; // empty, or the port cannot tell: the line itself is asked next
+        if (Clock::now() >= deadline)
+            throw TSerialError("drain " + Settings_.Port.toStdString() + ": time-out", 0);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (!Port_->WaitTransmitted(left()))
+        throw TSerialError("drain " + Settings_.Port.toStdString() + ": time-out", 0);
 }
 
 bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
@@ -218,17 +375,24 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
         frame.append(static_cast<char>(crc >> 8));
     }
     answer.clear();
-    Port_->Purge();
-    if (!frame.isEmpty()) {
-        Port_->SetParity(TSerialParity::Mark);
-        Port_->Write(frame.left(1));
-        Port_->Drain();
-        AddressGap();
-        Port_->SetParity(TSerialParity::Space);
-        Port_->Write(frame.mid(1));
+    EnsureOpen();
+    try {
+        Port_->Purge();
+        if (!frame.isEmpty()) {
+            Port_->SetParity(TSerialParity::Mark);
+            Port_->Write(frame.left(1));
+            DrainBounded(1);
+            WaitAddressGap();
+            Port_->SetParity(TSerialParity::Space);
+            Port_->Write(frame.mid(1));
+        }
+        answer = Port_->Read(count);
+        Port_->Purge();
+    } catch (const TSerialError& e) {
+        if (e.Gone)
+            PortLost(e.Error);
+        throw;
     }
-    answer = Port_->Read(count);
-    Port_->Purge();
     const bool answered = !answer.isEmpty();
     if (OnExchange)
         OnExchange(this, appendChecksum ? frame : QByteArray(), answered, answer);
@@ -241,10 +405,17 @@ bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, boo
     if (appendChecksum)
         frame.append(static_cast<char>(Crc8(request)));
     answer.clear();
-    Port_->SetParity(TSerialParity::None);
-    Port_->Purge();
-    Port_->Write(frame);
-    answer = Port_->Read(count);
+    EnsureOpen();
+    try {
+        Port_->SetParity(TSerialParity::None);
+        Port_->Purge();
+        Port_->Write(frame);
+        answer = Port_->Read(count);
+    } catch (const TSerialError& e) {
+        if (e.Gone)
+            PortLost(e.Error);
+        throw;
+    }
     const bool answered = !answer.isEmpty();
     if (OnExchange)
         OnExchange(this, appendChecksum ? frame : QByteArray(), answered, answer);

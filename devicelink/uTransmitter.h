@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // Port settings as the settings file holds them (texts of the fixed choices).
 struct TTransmitterSettings {
@@ -39,6 +40,23 @@ struct TTransmitterSettings {
     // The port's settings; "Custom" flow control opens the port without flow control.
     TSerialPortSettings PortSettings() const;
 };
+
+// What the link window shows of the port: whether it is open, why it is not, and what the
+// device refused of the settings.
+struct TPortStatus {
+    bool Open = false;
+    // Empty while the port works; otherwise "Ошибка активации порта :" + name, a line break and
+    // the reason in Russian (the same text as the message box and the request log).
+    QString Error;
+    bool ParityApplied = true; // false: the device refused mark/space parity
+    int RequestedBaud = 0;
+    int EffectiveBaud = 0; // 0: not known
+};
+
+// The operating system's reason why a port could not be opened or was lost, in Russian, for the
+// error number: no such device, no permission (naming the group that owns the device file),
+// busy, or the system's own text.
+QString PortErrorReason(int error, const QString& portName);
 
 class TTransmitter {
 public:
@@ -74,16 +92,19 @@ public:
     bool SaveSettings();
 
     // Opens the port with the current settings (an open port is reopened). On failure calls
-    // OnMessage("Внимание", "Ошибка активации порта :" + port name) and returns false.
-    bool OpenPort();
+    // OnMessage("Внимание", "Ошибка активации порта :" + port name + "\n" + the reason) and
+    // returns false. A quiet open records the error without the message.
+    bool OpenPort(bool quiet = false);
     // Closes the port; never throws; true when the port is closed afterwards.
     bool ClosePort() noexcept;
     bool IsOpen() const;
 
     // One gauge exchange: CRC-16 appended when appendChecksum, buffers discarded, address byte
-    // with mark parity, drain, >= 3 ms gap, the rest with space parity, read up to count bytes,
-    // buffers discarded, OnExchange. Returns whether any byte came back.
-    // Throws std::runtime_error on a closed port or a port error.
+    // with mark parity, drain (bounded by the write time-out), >= 3 ms gap, the rest with space
+    // parity, read up to count bytes, buffers discarded, OnExchange. Returns whether any byte
+    // came back. A closed port (never opened, or lost with its device) is reopened quietly
+    // first; a port lost during the exchange is closed and reported once through OnMessage.
+    // Throws std::runtime_error when the port cannot be opened or fails.
     bool SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
                     int count = GaugeReadCount);
     // One КАЛИСТ-1 exchange: CRC-8 appended when appendChecksum, no parity, buffers discarded,
@@ -92,12 +113,39 @@ public:
                     int count = KalistReadCount);
 
     ISerialPort* Port() const { return Port_.get(); }
+    // Any thread.
+    TPortStatus PortStatus() const;
 
+    // The drain of the address byte: waits until the driver's queue is empty and the byte has
+    // left the line, within the write time-out of `bytes` bytes. Throws std::runtime_error at
+    // the time-out, so the exchange ends with the transmit error instead of hanging.
+    void DrainBounded(qsizetype bytes);
+
+    // Called on the thread of the exchange or of OpenPort; the handler moves it to the
+    // user-interface thread if it must.
     TExchangeEvent OnExchange;
     TMessageEvent OnMessage;
 
 private:
+    enum class TReport { Quiet, Once, Always };
+    // Records a failure to open or a lost port and reports it through OnMessage: Always, Once
+    // until the port works again, or not at all.
+    void PortFailed(int error, TReport report);
+    void PortWorks();
+    // A closed port is opened quietly; throws when that fails.
+    void EnsureOpen();
+    // The device went away during an exchange: closed, asked again at once, reported once.
+    void PortLost(int error);
+
     std::unique_ptr<ISerialPort> Port_;
     TTransmitterSettings Settings_;
     QString SettingsFile_;
+
+    mutable std::mutex StatusMutex_; // guards the three fields below
+    bool Open_ = false;
+    QString PortError_;
+    bool Reported_ = false; // the current failure was reported
 };
+
+// The 3 ms gap after the address byte: a sleep on the monotonic clock, never shorter.
+void WaitAddressGap();

@@ -153,18 +153,29 @@ void TSimServer::WithSim(const std::function<void(TGaugeSim&)>& f) {
 
 std::vector<TSimRecord> TSimServer::Records() const {
     std::lock_guard<std::mutex> guard(Lock_);
-    return Records_;
+    return std::vector<TSimRecord>(Records_.begin(), Records_.end());
+}
+
+void TSimServer::SetRecordLimit(size_t limit) {
+    std::lock_guard<std::mutex> guard(Lock_);
+    RecordLimit_ = std::max<size_t>(limit, 1);
+}
+
+size_t TSimServer::RecordLimit() const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return RecordLimit_;
 }
 
 void TSimServer::ClearRecords() {
     std::lock_guard<std::mutex> guard(Lock_);
     Cleared_ += Records_.size(); // pending answers keep absolute record numbers
     Records_.clear();
+    Forgotten_ = 0;
 }
 
 int TSimServer::RequestCount() const {
     std::lock_guard<std::mutex> guard(Lock_);
-    return static_cast<int>(Records_.size());
+    return static_cast<int>(Forgotten_ + Records_.size());
 }
 
 bool TSimServer::WaitForRequests(int n, int timeoutMs) const {
@@ -172,7 +183,7 @@ bool TSimServer::WaitForRequests(int n, int timeoutMs) const {
     for (;;) {
         {
             std::lock_guard<std::mutex> guard(Lock_);
-            int done = 0;
+            int done = static_cast<int>(Forgotten_);
             for (const TSimRecord& r : Records_)
                 if (r.Answer.isEmpty() || r.AnswerEndUs >= 0)
                     ++done;
@@ -253,6 +264,11 @@ void TSimServer::Dispatch(qint64 nowUs) {
     const TSimAnswer answer = Sim_->Exchange(request);
     record.Answer = answer.Bytes;
     Records_.push_back(record);
+    while (Records_.size() > RecordLimit_) {
+        Records_.pop_front();
+        ++Cleared_;
+        ++Forgotten_;
+    }
     if (answer.Silent())
         return;
     const qint64 due = nowUs + qint64(AnswerDelayMs_) * 1000;

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -53,12 +54,18 @@ public:
     // Runs f on the simulator under the server's lock (configuration, faults, state).
     void WithSim(const std::function<void(TGaugeSim&)>& f);
 
+    // The newest requests, at most RecordLimit() (older ones are forgotten, so a simulator
+    // left running for days keeps a bounded memory).
+    static constexpr size_t DefaultRecordLimit = 4096;
+    void SetRecordLimit(size_t limit);
+    size_t RecordLimit() const;
     std::vector<TSimRecord> Records() const;
     void ClearRecords();
     // Request bytes that arrived before the previous answer had been written completely.
     int OverlapCount() const { return Overlaps_; }
     // Bytes dropped as parts of requests that never completed.
     int DroppedBytes() const { return Dropped_; }
+    // Requests since the start or the last ClearRecords, forgotten ones included.
     int RequestCount() const;
     // Waits until at least n requests have been answered or left silent; false on time-out.
     bool WaitForRequests(int n, int timeoutMs) const;
@@ -83,8 +90,10 @@ private:
 
     std::unique_ptr<TGaugeSim> Sim_;
     mutable std::mutex Lock_;
-    std::vector<TSimRecord> Records_;
-    size_t Cleared_ = 0;            // records removed by ClearRecords
+    std::deque<TSimRecord> Records_;
+    size_t Cleared_ = 0;   // records removed by ClearRecords or forgotten by the ring
+    size_t Forgotten_ = 0; // records forgotten by the ring since the last ClearRecords
+    size_t RecordLimit_ = DefaultRecordLimit;
     std::vector<TPending> Pending_; // server thread only
     QByteArray Rx_;                 // server thread only
     qint64 RxLastUs_ = 0;

@@ -36,7 +36,8 @@ public:
     TSerialParity Parity() const override { return Parity_; }
     void Purge() override {}
     void Write(const QByteArray&) override {}
-    void Drain() override {}
+    int OutputQueued() override { return 0; }
+    bool WaitTransmitted(int) override { return true; }
     QByteArray Read(int) override {
         std::lock_guard lock(Mutex_);
         if (Answers_.empty())

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTest>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 namespace {
@@ -50,7 +51,19 @@ public:
     TSerialParity Parity() const override { return Parity_; }
     void Purge() override { Log("purge"); }
     void Write(const QByteArray& b) override { Log("write", b); }
-    void Drain() override { Log("drain"); }
+    // The driver's queue: "drain" each time it is asked; QueueLeft bytes stay in it for ever
+    // (a port held back by flow control) when set.
+    int OutputQueued() override {
+        Log("drain");
+        return QueueLeft;
+    }
+    bool WaitTransmitted(int timeoutMs) override {
+        WaitLimits.push_back(timeoutMs);
+        return !LineStuck;
+    }
+    int QueueLeft = 0;
+    bool LineStuck = false;
+    std::vector<int> WaitLimits;
     QByteArray Read(int count) override {
         Log(QStringLiteral("read %1").arg(count));
         if (FailRead)
@@ -79,6 +92,9 @@ private slots:
     void gaugeLineDiscipline();
     void kalistLineDiscipline();
     void readErrorPropagates();
+    void drainNeverEndingQueue();
+    void drainBoundIsTheWriteTimeout();
+    void addressGapSleeps();
     void settingsFile_data();
     void settingsFile();
     void settingsKeepCurrentValues();
@@ -93,6 +109,8 @@ private slots:
     void noOverlapOnLine();
     void customBaudOnPty();
     void unpluggedAdapter();
+    void adapterBackReopensAlone();
+    void simulatorKeepsBoundedRecords();
     void simulatorProgram();
 };
 
@@ -310,6 +328,95 @@ void TestTransport::settingsUnreadable() {
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, t.LoadSettings());
 }
 
+// A port held back by flow control: its queue never empties. The exchange ends with the
+// transmit error within the write time-out instead of hanging, and nothing is reported as sent.
+void TestTransport::drainNeverEndingQueue() {
+    TTestDirs dirs;
+    std::vector<TScriptPort::TCall> calls;
+    auto* port = new TScriptPort(&calls);
+    port->QueueLeft = 1;
+    TTransmitter t{std::unique_ptr<ISerialPort>(port)};
+    TTransmitterSettings s;
+    s.WriteTotalConstant = 30;
+    s.WriteTotalMultiplier = 2;
+    t.SetSettings(s);
+    int reports = 0;
+    t.OnExchange = [&](TTransmitter*, const QByteArray&, bool, const QByteArray&) { ++reports; };
+    QByteArray answer;
+    const auto start = Clock::now();
+    QVERIFY_THROWS_EXCEPTION(TSerialError, t.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    // The space-parity part never went out and nothing was read.
+    QVERIFY(!Names(calls).contains(Space));
+    QVERIFY(std::none_of(calls.begin(), calls.end(),
+                         [](const auto& c) { return c.What.startsWith("read"); }));
+    QCOMPARE(reports, 0);
+    // The queue was asked for about the write time-out of one byte (32 ms), not for ever.
+    QVERIFY(Clock::now() - start >= std::chrono::milliseconds(32));
+
+    // The queue empties but the last byte never leaves the line: the same error.
+    port->QueueLeft = 0;
+    port->LineStuck = true;
+    QVERIFY_THROWS_EXCEPTION(TSerialError, t.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    QCOMPARE(reports, 0);
+}
+
+// One rule bounds the write and the drain: constant + multiplier x bytes, with the 60 s
+// fallback when that is 0 (a drain limit of 1 ms would fail every exchange on a USB adapter).
+void TestTransport::drainBoundIsTheWriteTimeout() {
+    TSerialTimeouts timeouts;
+    timeouts.WriteTotalConstant = 100;
+    timeouts.WriteTotalMultiplier = 2;
+    QCOMPARE(SerialWriteLimitMs(timeouts, 1), 102);
+    QCOMPARE(SerialWriteLimitMs(timeouts, 10), 120);
+    timeouts.WriteTotalConstant = 0;
+    timeouts.WriteTotalMultiplier = 0;
+    QCOMPARE(SerialWriteLimitMs(timeouts, 1), SerialSafetyLimitMs);
+    timeouts.WriteTotalMultiplier = 1000000;
+    QCOMPARE(SerialWriteLimitMs(timeouts, 1000), SerialSafetyLimitMs);
+
+    TTestDirs dirs;
+    std::vector<TScriptPort::TCall> calls;
+    auto* port = new TScriptPort(&calls);
+    port->Answer = Bytes({1, 0x20, 0x06, 17, 0x03, 0xE9, 1, 3, 0, 0});
+    TTransmitter t{std::unique_ptr<ISerialPort>(port)};
+    TTransmitterSettings s;
+    s.WriteTotalConstant = 0;
+    s.WriteTotalMultiplier = 0;
+    t.SetSettings(s);
+    QByteArray answer;
+    QVERIFY(t.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    QCOMPARE(port->WaitLimits.size(), size_t(1));
+    QVERIFY2(port->WaitLimits[0] > SerialSafetyLimitMs - 1000,
+             qPrintable(QString::number(port->WaitLimits[0])));
+    s.WriteTotalConstant = 100;
+    s.WriteTotalMultiplier = 2;
+    t.SetSettings(s);
+    QVERIFY(t.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    QVERIFY(port->WaitLimits[1] <= 102 && port->WaitLimits[1] > 50);
+}
+
+// The 3 ms address gap is never shorter, and it sleeps: the thread spends next to no processor
+// time in it.
+void TestTransport::addressGapSleeps() {
+    constexpr int gaps = 40;
+    timespec cpu0{}, cpu1{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+    const auto start = Clock::now();
+    for (int i = 0; i < gaps; ++i) {
+        const auto before = Clock::now();
+        WaitAddressGap();
+        QVERIFY(Clock::now() - before >= std::chrono::milliseconds(3));
+    }
+    const auto wallUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+    const qint64 cpuUs =
+        (cpu1.tv_sec - cpu0.tv_sec) * 1000000LL + (cpu1.tv_nsec - cpu0.tv_nsec) / 1000;
+    QVERIFY(wallUs >= gaps * 3000);
+    QVERIFY2(cpuUs * 4 < wallUs,
+             qPrintable(QStringLiteral("cpu %1 us of %2 us").arg(cpuUs).arg(wallUs)));
+}
+
 void TestTransport::openMissingPort() {
     TTestDirs dirs;
     TTransmitter t;
@@ -320,9 +427,12 @@ void TestTransport::openMissingPort() {
     t.OnMessage = [&](const QString& caption, const QString& text) { messages << caption << text; };
     QVERIFY(!t.OpenPort());
     QVERIFY(!t.IsOpen());
-    QCOMPARE(messages,
-             QStringList({QStringLiteral("Внимание"),
-                          QStringLiteral("Ошибка активации порта :/dev/ulmar-no-such-port")}));
+    // The reason stands on the next line, in Russian.
+    QCOMPARE(messages, QStringList({QStringLiteral("Внимание"),
+                                    QStringLiteral("Ошибка активации порта :/dev/ulmar-no-such-port"
+                                                   "\nНет такого устройства")}));
+    QCOMPARE(t.PortStatus().Error, messages.at(1));
+    QVERIFY(!t.PortStatus().Open);
     // A file that is no terminal is refused as well.
     s.Port = QDir(dirs.Work()).filePath("INI");
     t.SetSettings(s);
@@ -334,9 +444,17 @@ void TestTransport::openMissingPort() {
 void TestTransport::closedPortThrows() {
     TTestDirs dirs;
     TTransmitter t;
+    TTransmitterSettings s;
+    s.Port = "/dev/ulmar-no-such-port";
+    t.SetSettings(s);
+    int messages = 0;
+    t.OnMessage = [&](const QString&, const QString&) { ++messages; };
     QByteArray answer;
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, t.SendString(Bytes({1, 2, 1}), answer, true));
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, t.SendKalist(KalistRequest(), answer, true));
+    // Each exchange tries to open the port again, quietly.
+    QCOMPARE(messages, 0);
+    QVERIFY(t.PortStatus().Error.endsWith(QStringLiteral("Нет такого устройства")));
 }
 
 // A transmitter opened on the simulator's pseudo-terminal.
@@ -483,6 +601,67 @@ void TestTransport::unpluggedAdapter() {
     QVERIFY(line.Transmitter.OpenPort());
     QVERIFY(line.Transmitter.SendString(Bytes({1, 0x20, 0x01}), answer, true));
     QVERIFY(CheckCrc16(answer));
+}
+
+// An adapter pulled while polling is reported once, in the words of the start-up message with
+// the system's reason; the port comes back by itself when the device is there again.
+void TestTransport::adapterBackReopensAlone() {
+    TLine line(1, "ttyULMAR");
+    QStringList messages;
+    line.Transmitter.OnMessage = [&](const QString&, const QString& text) { messages << text; };
+    QByteArray answer;
+    // Never opened: the first exchange opens the port quietly.
+    QVERIFY(line.Transmitter.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    QVERIFY(line.Transmitter.PortStatus().Open);
+    QVERIFY(messages.isEmpty());
+    line.Server.Unplug();
+    QFile::remove(line.Server.PortName()); // the device file goes with the adapter
+    for (int i = 0; i < 4; ++i) {
+        try {
+            QVERIFY(!line.Transmitter.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+        } catch (const std::runtime_error&) {
+        }
+    }
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0), QStringLiteral("Ошибка активации порта :") + line.Server.PortName() +
+                                 QStringLiteral("\nНет такого устройства"));
+    QCOMPARE(line.Transmitter.PortStatus().Error, messages.at(0));
+    QVERIFY(!line.Transmitter.PortStatus().Open);
+    // Plugged in again under the same name: the next exchange reopens the port and answers.
+    QVERIFY(line.Server.Replug());
+    QVERIFY(line.Transmitter.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    QVERIFY(CheckCrc16(answer));
+    QVERIFY(line.Transmitter.PortStatus().Error.isEmpty());
+    QCOMPARE(messages.size(), 1);
+    // Pulled a second time: reported again, once.
+    line.Server.Unplug();
+    QFile::remove(line.Server.PortName());
+    for (int i = 0; i < 3; ++i) {
+        try {
+            line.Transmitter.SendString(Bytes({1, 0x20, 0x01}), answer, true);
+        } catch (const std::runtime_error&) {
+        }
+    }
+    QCOMPARE(messages.size(), 2);
+}
+
+// The simulator keeps the newest requests only.
+void TestTransport::simulatorKeepsBoundedRecords() {
+    TLine line;
+    line.Server.SetRecordLimit(5);
+    QVERIFY(line.Transmitter.OpenPort());
+    QByteArray answer;
+    for (int i = 0; i < 12; ++i)
+        QVERIFY(line.Transmitter.SendString(Bytes({1, 0x20, 0x01}), answer, true));
+    QVERIFY(line.Server.WaitForRequests(12, 5000));
+    QCOMPARE(line.Server.RequestCount(), 12);
+    const auto records = line.Server.Records();
+    QCOMPARE(records.size(), size_t(5));
+    // The newest ones, each with its answer and times.
+    for (const TSimRecord& r : records)
+        QVERIFY(!r.Answer.isEmpty() && r.AnswerEndUs >= r.AnswerStartUs && r.AnswerStartUs > 0);
+    line.Server.ClearRecords();
+    QCOMPARE(line.Server.RequestCount(), 0);
 }
 
 void TestTransport::simulatorProgram() {

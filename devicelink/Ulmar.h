@@ -195,6 +195,9 @@ public:
 
     // The LinkState code (0 before the first answer, 1 accepted, 2 failure reported).
     quint8 LinkStateCode() const;
+    // Counts the parses that stored new readings (distance, level, free space, volume,
+    // frequencies, module temperature, current): the archive takes a poll only when this moved.
+    quint64 ReadingsStored() const { return ReadingsStored_; }
 
 private:
     void CountSuccess();
@@ -207,6 +210,7 @@ private:
     void StoreWordParam(quint16 value);
     void StoreFloatParam(double value);
 
+    quint64 ReadingsStored_ = 0;
     quint16 ErrorMax_ = 0;
     double Dist1_ = 1000.0;
     double Dist2_ = 15000.0;

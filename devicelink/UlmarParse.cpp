@@ -123,8 +123,10 @@ void TUlmar::ParseGaugeAnswer(const QByteArray& bytes) {
         default:
             break;
         }
-        if (target)
+        if (target) {
             target->SetValue(TVariant::FromDouble(a.Float(3) / scale));
+            ++ReadingsStored_;
+        }
         return CountSuccess();
     }
     case 0x02: {
@@ -145,6 +147,7 @@ void TUlmar::ParseGaugeAnswer(const QByteArray& bytes) {
         }
         Relay1->SetValue(TVariant::FromByte(r1));
         Relay2->SetValue(TVariant::FromByte(r2));
+        ++ReadingsStored_;
         return CountSuccess();
     }
     case 0x10:
@@ -245,6 +248,7 @@ void TUlmar::StoreByteParam(quint8 value) {
         break;
     case 6:
         TempSVCH->SetValue(TVariant::FromDouble(static_cast<qint8>(value)));
+        ++ReadingsStored_;
         break;
     case 7:
         TemperTermostat = static_cast<qint8>(value);
@@ -365,6 +369,7 @@ void TUlmar::ParseKalist(const QByteArray& bytes) {
     // Hundredths of a milliampere, signed, low byte first.
     const auto raw = static_cast<qint16>(static_cast<quint16>(a.At(5) | a.At(6) << 8));
     CurrentOutput->SetValue(TVariant::FromDouble(raw / 100.0));
+    ++ReadingsStored_;
     CountSuccess();
 }
 

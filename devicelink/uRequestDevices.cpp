@@ -111,6 +111,11 @@ public:
         return Terminated_;
     }
     bool Running() const { return Running_.load(); }
+    // A cycle runs, or a resume has been given that starts one.
+    bool Busy() const {
+        std::lock_guard lock(Mutex_);
+        return Running_ || Resumed_;
+    }
     bool Finished() const { return Finished_.load(); }
     // Waits ms or until terminated; false when terminated.
     bool Pause(int ms) {
@@ -121,6 +126,10 @@ public:
     void Join() {
         if (Worker_.joinable())
             Worker_.join();
+    }
+    void Detach() {
+        if (Worker_.joinable())
+            Worker_.detach();
     }
 
     // Kind of the device of the last exchange: 0 gauge, 1 КАЛИСТ-1.
@@ -142,8 +151,13 @@ private:
                 Running_ = true;
             }
             Link_->RunCycle();
-            std::lock_guard lock(Mutex_);
-            Running_ = false;
+            {
+                std::lock_guard lock(Mutex_);
+                Running_ = false;
+            }
+            // A user-interface thread waiting for the end of the cycle waits on the gate.
+            { std::lock_guard lock(Link_->GateMutex_); }
+            Link_->GateCv_.notify_all();
         }
         Finished_ = true;
         // A user-interface thread joining at shut-down waits on the gate's condition.
@@ -167,6 +181,7 @@ struct TDeviceLink::TParseJob {
     quint8 Kind = 0;
     QByteArray Answer;
     int LinkState = -1;
+    bool Stored = false; // the parse stored new readings
     bool Done = false;
     bool Failed = false; // abandoned at shut-down, or the parse threw
 };
@@ -252,9 +267,36 @@ TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
 }
 
 TDeviceLink::~TDeviceLink() {
-    // Nothing may be freed while the request thread can still reach it.
-    while (!Shutdown())
-        ;
+    if (Shutdown())
+        return;
+    // Every port operation has a bound, so the thread leaves within the longest exchange.
+    if (Shutdown(LongestExchangeMs() + 5000))
+        return;
+    // A driver holds the thread past every bound: it is detached, and what it uses is left to
+    // the process exit rather than freed under it.
+    if (Thread_) {
+        Thread_->Detach();
+        (void)Thread_.release();
+    }
+    (void)Transmitter_.release();
+    (void)Timer_.release();
+    (void)UiContext_.release();
+}
+
+int TDeviceLink::LongestExchangeMs() const {
+    TSerialTimeouts t;
+    if (Transmitter_)
+        t = Transmitter_->Settings().Timeouts();
+    const auto read = [&](int count) {
+        const long long total = static_cast<long long>(t.ReadTotalConstant) +
+                                static_cast<long long>(t.ReadTotalMultiplier) * count;
+        return total > 0 ? std::min<long long>(total, SerialSafetyLimitMs) : SerialSafetyLimitMs;
+    };
+    // Address byte written and drained, the rest written, the answer read, the pause after.
+    const long long ms = 2LL * SerialWriteLimitMs(t, 1) +
+                         SerialWriteLimitMs(t, TTransmitter::GaugeReadCount) +
+                         read(TTransmitter::GaugeReadCount) + PollPauseMs + 10;
+    return static_cast<int>(std::min<long long>(ms, 4LL * SerialSafetyLimitMs));
 }
 
 bool TDeviceLink::Shutdown(int timeoutMs) {
@@ -372,10 +414,14 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         ++UiDepth_;
         bool ok = true;
         int state = -1;
+        bool stored = false;
         try {
+            const quint64 before = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
             DispatchAnswer(job->Kind, job->Answer);
-            if (Ulmar_)
+            if (Ulmar_) {
                 state = Ulmar_->LinkStateCode();
+                stored = Ulmar_->ReadingsStored() != before;
+            }
         } catch (...) {
             ok = false;
         }
@@ -384,17 +430,23 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         job->Done = true;
         job->Failed = !ok;
         job->LinkState = state;
+        job->Stored = stored;
         GateCv_.notify_all();
     }
 }
 
-bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState) {
+bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState,
+                                bool& stored) {
     linkState = -1;
+    stored = false;
     if (ui) {
         try {
+            const quint64 before = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
             DispatchAnswer(kind, answer);
-            if (Ulmar_)
+            if (Ulmar_) {
                 linkState = Ulmar_->LinkStateCode();
+                stored = Ulmar_->ReadingsStored() != before;
+            }
             return true;
         } catch (...) {
             return false;
@@ -412,6 +464,7 @@ bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer, 
         waker->Wake();
     GateCv_.wait(lock, [&job] { return job->Done; });
     linkState = job->LinkState;
+    stored = job->Stored;
     return !job->Failed;
 }
 
@@ -436,7 +489,7 @@ int TDeviceLink::RequestExecKalist() {
     return ExecKalist(linkState);
 }
 
-int TDeviceLink::ExecUlmar(int code, int& linkState) {
+int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive) {
     linkState = -1;
     if (!Ulmar_ || code < 0 || code > 255)
         return -1;
@@ -460,6 +513,12 @@ int TDeviceLink::ExecUlmar(int code, int& linkState) {
         Transmitter_->SendString(request, answer, true, TTransmitter::GaugeReadCount);
     } catch (...) {
         errors += QStringLiteral(" Error in Transmitter.SendString ");
+        // The port's own trouble, in the words of the link window.
+        if (Transmitter_) {
+            const QString portError = Transmitter_->PortStatus().Error;
+            if (!portError.isEmpty())
+                errors += QString(portError).replace(u'\n', u' ');
+        }
         answer.clear();
     }
 
@@ -468,8 +527,12 @@ int TDeviceLink::ExecUlmar(int code, int& linkState) {
         Thread_->CurrentKind = 0;
         Thread_->AnswerBuffer = answer;
     }
-    if (!HandOverParse(ui, 0, answer, linkState))
+    bool stored = false;
+    if (!HandOverParse(ui, 0, answer, linkState, stored))
         errors += QStringLiteral(" Error in RequestThread.Synchronize ");
+    // Only readings this very answer stored are archived, never an earlier poll's again.
+    if (archive && stored && linkState == 1)
+        ArchiveAccepted(code);
 
     const int result = IsFailedAnswer(answer) ? -1 : 0;
     QByteArray frame = request;
@@ -480,7 +543,7 @@ int TDeviceLink::ExecUlmar(int code, int& linkState) {
     return result;
 }
 
-int TDeviceLink::ExecKalist(int& linkState) {
+int TDeviceLink::ExecKalist(int& linkState, bool archive) {
     linkState = -1;
     const bool ui = OnUiThread();
     if (!AcquireExchange(ui))
@@ -502,8 +565,11 @@ int TDeviceLink::ExecKalist(int& linkState) {
         Thread_->CurrentKind = 1;
         Thread_->AnswerBuffer = answer;
     }
-    if (!HandOverParse(ui, 1, answer, linkState))
+    bool stored = false;
+    if (!HandOverParse(ui, 1, answer, linkState, stored))
         return -1;
+    if (archive && stored && linkState == 1)
+        ArchiveAccepted(UlmarCmd::KalistCurrent);
     if (answer.isEmpty())
         return -1;
     const int result = IsFailedAnswer(answer) ? -1 : 0;
@@ -530,8 +596,12 @@ void TDeviceLink::WriteExchangeLog(const QByteArray& frame, const QByteArray& an
         default:
             return;
         }
-        RequestLog_.Add(QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
-                        QStringLiteral("]") + errors);
+        const QString text = QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
+                             QStringLiteral("]") + errors;
+        if (LogSink)
+            LogSink(text);
+        else
+            RequestLog_.Add(text);
     } catch (...) {
     }
 }
@@ -539,11 +609,7 @@ void TDeviceLink::WriteExchangeLog(const QByteArray& frame, const QByteArray& an
 void TDeviceLink::ArchiveAccepted(int code) {
     if (!ArchiveHook)
         return;
-    // The archive reads the typed values: no parse may run meanwhile.
-    const bool ui = OnUiThread();
-    if (!AcquireExchange(ui))
-        return;
-    TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
+    // Called with the exchange lock held: the values are the ones this exchange's parse stored.
     try {
         ArchiveHook(code);
     } catch (...) {
@@ -605,24 +671,19 @@ void TDeviceLink::PollUlmar() {
         if (!SelectedCommands.Contains(code))
             continue;
         int linkState = -1;
-        ExecUlmar(code, linkState);
+        ExecUlmar(code, linkState, true);
         if (worker) {
             if (!Thread_->Pause(PollPauseMs))
                 return;
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(PollPauseMs));
         }
-        // Only this exchange's own accepted answer is archived, never an earlier state.
-        if (linkState == 1)
-            ArchiveAccepted(code);
     }
 }
 
 void TDeviceLink::PollKalist() {
     int linkState = -1;
-    ExecKalist(linkState);
-    if (linkState == 1)
-        ArchiveAccepted(UlmarCmd::KalistCurrent);
+    ExecKalist(linkState, true);
 }
 
 void TDeviceLink::ResumeRequestThread() {
@@ -642,7 +703,42 @@ bool TDeviceLink::RunExclusive(const std::function<void()>& action) {
 }
 
 bool TDeviceLink::CycleRunning() const {
-    return Thread_ && Thread_->Running();
+    return Thread_ && Thread_->Busy();
+}
+
+bool TDeviceLink::WaitCycleEnd(int timeoutMs) {
+    if (!Thread_ || !OnUiThread())
+        return !CycleRunning();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock lock(GateMutex_);
+    for (;;) {
+        // The cycle may be waiting for this thread to parse its answer.
+        RunParseJobs(lock);
+        if (!Thread_->Busy())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        GateCv_.wait_for(lock, UiWaitSlice);
+    }
+}
+
+bool TDeviceLink::EditDevice(const std::function<void(TUlmar&)>& edit) {
+    if (!Ulmar_ || !edit)
+        return false;
+    return RunExclusive([&] { edit(*Ulmar_); });
+}
+
+bool TDeviceLink::ApplyPortSettings(const TTransmitterSettings& settings) {
+    if (!Transmitter_)
+        return false;
+    bool opened = false;
+    RunExclusive([&] {
+        Transmitter_->ClosePort();
+        Transmitter_->SetSettings(settings);
+        Transmitter_->SaveSettings();
+        opened = Transmitter_->OpenPort();
+    });
+    return opened;
 }
 
 #include "uRequestDevices.moc"

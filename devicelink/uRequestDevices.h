@@ -3,6 +3,17 @@
 // thread and request log, built at start-up and torn down at program end.
 // Construct, destroy and call the public operations from the user-interface thread, except
 // where a line says otherwise. Exactly one TDeviceLink exists while the program runs.
+//
+// Who owns what while polling runs:
+// - The device object's fields and typed values, and the transmitter's settings, are read by
+//   the request thread only under the exchange lock (building a request, capturing readings for
+//   the archive). The parse that writes them runs under the same lock on the user-interface
+//   thread. Every other write (a change dialog, a parameter file, the port settings) goes
+//   through EditDevice or ApplyPortSettings, which take the lock, so it lands between two
+//   exchanges, never inside one.
+// - SelectedCommands, the device list's Enabled flags and DisplayRadix are atomics: any thread.
+// - ArchiveHook and LogSink are set before polling starts and not changed while the request
+//   thread lives; they must not block (they hand their work to the archive writer).
 
 #include "devicelink/Ulmar.h"
 #include "devicelink/uCustomTimer.h"
@@ -66,7 +77,9 @@ public:
     // freed. False when the request thread did not end within timeoutMs: the link is then
     // still in use by that thread and must be left alive (the program leaks it at exit).
     bool Shutdown(int timeoutMs = 5000);
-    // Runs Shutdown; should the thread not have ended, waits for it before anything is freed.
+    // Runs Shutdown; should the thread not have ended, waits once more, bounded by the longest
+    // exchange the time-outs allow (every port operation has a bound), then leaves. A thread
+    // that a driver still holds after that is detached with what it uses.
     ~TDeviceLink();
     TDeviceLink(const TDeviceLink&) = delete;
     TDeviceLink& operator=(const TDeviceLink&) = delete;
@@ -90,8 +103,21 @@ public:
     // The pacing timer's tick: resumes the request thread under RequestLock. A resume while a
     // cycle runs does nothing.
     void ResumeRequestThread();
-    // True while a poll cycle runs.
+    // True while a poll cycle runs or a resume is about to start one.
     bool CycleRunning() const;
+    // User-interface thread: waits until the cycle in flight (if any) has ended, running the
+    // queued parses meanwhile; false after timeoutMs. Stopping polling waits here before the
+    // edit commands come back.
+    bool WaitCycleEnd(int timeoutMs = 10000);
+    // User-interface thread: changes the device object under the exchange lock, between two
+    // exchanges of a running cycle. False (nothing changed) when called from inside an exchange.
+    bool EditDevice(const std::function<void(TUlmar&)>& edit);
+    // User-interface thread: the port settings command's last step, in one exclusive section:
+    // close the port, take the settings, save them, open the port again (its message on failure).
+    // False when the port did not open.
+    bool ApplyPortSettings(const TTransmitterSettings& settings);
+    // The longest one gauge exchange can take with the current time-outs, in ms.
+    int LongestExchangeMs() const;
     // Runs the action under the exchange lock, so that no exchange of the poll cycle is on the
     // line meanwhile (the port settings command closes and reopens the port in it). Waiting for
     // the lock runs the queued parses. False, and nothing run, when called from inside an
@@ -107,8 +133,12 @@ public:
     TSelectedCommands SelectedCommands;
     // Number base of the request log and the link window: 10 or 16; other values log nothing.
     std::atomic<int> DisplayRadix{16};
-    // Called by the poll cycle after each accepted reading (request thread): the archive.
+    // Called by the poll cycle under the exchange lock right after a parse that stored new
+    // readings with LinkState 1 (request thread): copies them for the archive writer.
     std::function<void(int code)> ArchiveHook;
+    // When set, the request log's lines (without their time stamp) go here instead of to the
+    // request log file, on the exchanging thread, in exchange order.
+    std::function<void(const QString& text)> LogSink;
     // Called after every cycle with the polled device's name (request thread); unassigned.
     std::function<void(const QString& deviceName)> CycleDone;
 
@@ -124,16 +154,19 @@ private:
     // User-interface thread, GateMutex_ held by lock: runs every queued parse job.
     void RunParseJobs(std::unique_lock<std::mutex>& lock);
     // Parses the answer on the user-interface thread and waits; the LinkState code after the
-    // parse goes to linkState. False when the hand-over failed (the link is closing).
-    bool HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState);
+    // parse goes to linkState, and whether the parse stored new readings to stored. False when
+    // the hand-over failed (the link is closing).
+    bool HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState,
+                       bool& stored);
     // User-interface thread: the parser of the kind (0 gauge, 1 КАЛИСТ-1).
     void DispatchAnswer(quint8 kind, const QByteArray& answer);
     // The exchanges; linkState is the LinkState code right after this exchange's own parse,
-    // -1 when nothing was parsed.
-    int ExecUlmar(int code, int& linkState);
-    int ExecKalist(int& linkState);
+    // -1 when nothing was parsed. With archive, readings that the parse stored go to the
+    // ArchiveHook before the lock is released.
+    int ExecUlmar(int code, int& linkState, bool archive = false);
+    int ExecKalist(int& linkState, bool archive = false);
     void WriteExchangeLog(const QByteArray& frame, const QByteArray& answer, const QString& errors);
-    // Request thread: the archive of an accepted reading, under the exchange lock.
+    // The archive of an accepted reading, under the exchange lock.
     void ArchiveAccepted(int code);
     // Waits for the request thread to end while abandoning parse jobs; false on time-out.
     bool EndRequestThread(int timeoutMs);

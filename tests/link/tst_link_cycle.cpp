@@ -23,6 +23,7 @@ private slots:
     void noDeviceEnabled();
     void resumeWhileRunningDoesNothing();
     void archiveHookOnlyForAcceptedAnswers();
+    void archiveOnlyNewReadings();
     void archiveTablesAndTextLines();
     void exclusiveSectionKeepsTheLineFree();
     void shutdownDuringSilentCycle();
@@ -199,6 +200,46 @@ void TestLinkCycle::archiveHookOnlyForAcceptedAnswers() {
     QVERIFY(RunOneCycle(rig, cycles));
     std::lock_guard g(lock);
     QCOMPARE(archived, (QList<int>{UlmarCmd::VolumeRead, UlmarCmd::KalistCurrent}));
+}
+
+// A poll whose answer stored no readings is not archived: an error answer of code 5 or more or
+// of code 0, and an answer of another kind leave LinkState at 1 from the poll before, whose
+// readings must not be archived again under a new stamp.
+void TestLinkCycle::archiveOnlyNewReadings() {
+    TLinkRig rig;
+    TCycles cycles;
+    Watch(rig, cycles);
+    std::mutex lock;
+    int archived = 0;
+    rig.Link->ArchiveHook = [&](int) {
+        std::lock_guard g(lock);
+        ++archived;
+    };
+    rig.Link->SelectedCommands.Include(UlmarCmd::LevelAllRead);
+    QVERIFY(RunOneCycle(rig, cycles));
+    QCOMPARE(rig.Ulmar->LinkStateCode(), quint8(1));
+    const auto archivedNow = [&] {
+        std::lock_guard g(lock);
+        return archived;
+    };
+    QCOMPARE(archivedNow(), 1);
+    const TSimFaultRule once{1, 0.0, 5, 0};
+    rig.Sim->WithSim([&](TGaugeSim& sim) { sim.SetFault(TSimFault::ErrorAnswer, once); });
+    QVERIFY(RunOneCycle(rig, cycles));
+    QCOMPARE(rig.Ulmar->LinkStateCode(), quint8(1)); // left from the poll before
+    QCOMPARE(archivedNow(), 1);
+    rig.Sim->WithSim([&](TGaugeSim& sim) { sim.SetFault(TSimFault::ErrorAnswer, {1, 0.0, 0, 0}); });
+    QVERIFY(RunOneCycle(rig, cycles));
+    QCOMPARE(archivedNow(), 1);
+    rig.Sim->WithSim([&](TGaugeSim& sim) {
+        sim.SetFault(TSimFault::UnknownCommand, {1, 0.0, 0x60, 0});
+    });
+    QVERIFY(RunOneCycle(rig, cycles));
+    QCOMPARE(rig.Ulmar->LinkStateCode(), quint8(1));
+    QCOMPARE(archivedNow(), 1);
+    // A good answer again is archived again.
+    QVERIFY(RunOneCycle(rig, cycles));
+    QCOMPARE(archivedNow(), 2);
 }
 
 void TestLinkCycle::archiveTablesAndTextLines() {

@@ -186,11 +186,16 @@ void TestLinkExchange::logLineWithAnswer() {
 
 void TestLinkExchange::closedPort() {
     TLinkRig rig({}, 1, "/nonexistent/ttyULMAR");
-    QCOMPARE(rig.Messages, QStringList{"Внимание|Ошибка активации порта :/nonexistent/ttyULMAR"});
+    // The start-up message keeps its first line and gives the system's reason on the next.
+    QCOMPARE(rig.Messages, QStringList{"Внимание|Ошибка активации порта :/nonexistent/ttyULMAR\n"
+                                       "Нет такого устройства"});
     QCOMPARE(rig.Link->RequestExecUlmar(UlmarCmd::LevelRead), -1);
     QCOMPARE(rig.Ulmar->ErrorText, QStringLiteral("Нет ответа от устройства"));
+    // The request log says the same; polling retries quietly.
     QCOMPARE(rig.LogBodies(),
-             QStringList{"[01 01 02 02 D0 B9] -> [] Error in Transmitter.SendString "});
+             QStringList{"[01 01 02 02 D0 B9] -> [] Error in Transmitter.SendString "
+                         "Ошибка активации порта :/nonexistent/ttyULMAR Нет такого устройства"});
+    QCOMPARE(rig.Messages.size(), 1);
     // The meter's exchange fails before its parse: no log line.
     QCOMPARE(rig.Link->RequestExecKalist(), -1);
     QCOMPARE(rig.LogBodies().size(), 1);

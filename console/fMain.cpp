@@ -455,7 +455,7 @@ void TFormMain::BindHandlers() {
     on("actUlmarLoad", [this] {
         try {
             if (Ulmar())
-                LoadParamFile(*Ulmar(), this);
+                LoadParamFile(*Ulmar(), this, Link_);
         } catch (...) {
         }
         ControlRefresh();
@@ -522,6 +522,9 @@ void TFormMain::OprosStop() {
     TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
     if (timer)
         timer->Stop();
+    // The edit commands come back only once the cycle in flight has ended.
+    if (Link_)
+        Link_->WaitCycleEnd();
     const bool running = timer && timer->IsRunning();
     SetActionEnabled(Action(QStringLiteral("actOprosStart")), !running);
     SetActionEnabled(Action(QStringLiteral("actOprosStop")), running);
@@ -572,11 +575,11 @@ void TFormMain::TransmitterChange() {
         });
         if (!loadError.isEmpty())
             ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"), loadError);
-        TransmitterSettingsDialog(*transmitter, this);
-        Link_->RunExclusive([&] {
-            transmitter->SaveSettings();
-            transmitter->OpenPort();
-        });
+        // The dialog edits a copy; the link applies it, saves it and reopens the port in one
+        // exclusive section (also on Cancel, which reopens the port as it was).
+        TTransmitterSettings settings = transmitter->Settings();
+        EditTransmitterSettings(settings, this);
+        Link_->ApplyPortSettings(settings);
     }
     ControlRefresh();
 }

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
+#include <functional>
 
 class QAction;
 class QActionGroup;
@@ -81,6 +82,10 @@ private:
     void ShowToolWindows();
     void CloseToolWindows();
     void ToggleFactoryMode();
+
+    // Changes the device object between two exchanges of a running poll cycle (under the link's
+    // exchange lock), so the request thread never reads a field while it changes.
+    void EditDevice(const std::function<void(TUlmar&)>& edit);
 
     // Commands of the parameter families.
     void ReportFailure(const QString& hint);

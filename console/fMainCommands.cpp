@@ -153,28 +153,32 @@ void TFormMain::BindParameterCommands() {
                 return;
             const double max = c->MaxIsDist2 ? u->Dist2() : c->Max;
             const QString prompt = QString::fromUtf8(c->Prompt);
-            if (c->Decimals < 0)
-                c->Set(*u, InputInteger(Caption, prompt, static_cast<int>(c->Get(*u)),
-                                        static_cast<int>(c->Min), static_cast<int>(max)));
-            else
-                c->Set(*u, InputDouble(Caption, prompt, c->Decimals, c->Get(*u), c->Min, max));
+            const double value =
+                c->Decimals < 0
+                    ? InputInteger(Caption, prompt, static_cast<int>(c->Get(*u)),
+                                   static_cast<int>(c->Min), static_cast<int>(max))
+                    : InputDouble(Caption, prompt, c->Decimals, c->Get(*u), c->Min, max);
+            EditDevice([c, value](TUlmar& device) { c->Set(device, value); });
             ControlRefresh();
         });
     }
     on(QStringLiteral("actPPMChange"), [this] {
-        if (TUlmar* u = Ulmar())
-            u->PPM = InputBox(Caption, QStringLiteral("Номер ППМ"), u->PPM);
+        if (TUlmar* u = Ulmar()) {
+            const QString text = InputBox(Caption, QStringLiteral("Номер ППМ"), u->PPM);
+            EditDevice([&text](TUlmar& device) { device.PPM = text; });
+        }
     });
     on(QStringLiteral("actNNZChange"), [this] {
-        if (TUlmar* u = Ulmar())
-            u->NNZ = InputBox(Caption, QStringLiteral("Номер Н/З"), u->NNZ);
+        if (TUlmar* u = Ulmar()) {
+            const QString text = InputBox(Caption, QStringLiteral("Номер Н/З"), u->NNZ);
+            EditDevice([&text](TUlmar& device) { device.NNZ = text; });
+        }
     });
     for (const TRadioGroup& g : RadioGroups) {
         for (int v = g.First; v < g.First + g.Count; ++v) {
             auto field = g.Field;
             on(QString::fromLatin1(g.Stem) + QString::number(v), [this, field, v] {
-                if (TUlmar* u = Ulmar())
-                    u->*field = static_cast<quint8>(v);
+                EditDevice([field, v](TUlmar& device) { device.*field = static_cast<quint8>(v); });
                 ControlRefresh();
             });
         }
@@ -214,6 +218,15 @@ void TFormMain::BindBulkCommands() {
 }
 
 // --- the retry routine and the families ---
+
+void TFormMain::EditDevice(const std::function<void(TUlmar&)>& edit) {
+    if (Link_) {
+        Link_->EditDevice(edit);
+        return;
+    }
+    if (TUlmar* u = Ulmar())
+        edit(*u);
+}
 
 bool TFormMain::RepeatCommand(int code, const QString& text, int attempts) {
     for (int attempt = 1; attempt <= attempts; ++attempt) {
@@ -265,13 +278,15 @@ void TFormMain::SystemAddressWrite() {
     if (!u)
         return;
     bool accepted = false;
-    u->PlantNumber = static_cast<quint16>(InputIntegerConfirm(
+    const auto plantNumber = static_cast<quint16>(InputIntegerConfirm(
         Caption, QStringLiteral("Заводской номер"), u->PlantNumber, 0, 65535, accepted));
+    EditDevice([plantNumber](TUlmar& device) { device.PlantNumber = plantNumber; });
     if (!accepted)
         return;
-    u->SystemAddressNew = static_cast<quint8>(
+    const auto address = static_cast<quint8>(
         InputIntegerConfirm(Caption, QStringLiteral("Новый системный адрес [0..254]"),
                             u->SystemAddressNew, 0, 254, accepted));
+    EditDevice([address](TUlmar& device) { device.SystemAddressNew = address; });
     if (!accepted)
         return;
     const QString hint = QStringLiteral("Записать системный адрес в прибор");
@@ -286,9 +301,10 @@ void TFormMain::PlantNumberWrite() {
     if (!u)
         return;
     bool accepted = false;
-    u->PlantNumberNew = static_cast<quint16>(
+    const auto plantNumber = static_cast<quint16>(
         InputIntegerConfirm(Caption, QStringLiteral("Новый заводской номер [0..65535]"),
                             u->PlantNumberNew, 0, 65535, accepted));
+    EditDevice([plantNumber](TUlmar& device) { device.PlantNumberNew = plantNumber; });
     if (!accepted)
         return;
     const QString hint = QStringLiteral("Записать заводской номер в прибор");
@@ -430,7 +446,7 @@ void TFormMain::ZeroRead() {
         SetActionEnabled(Action(name), false);
     TUlmar* u = Ulmar();
     if (u)
-        u->ClearZeroArray();
+        EditDevice([](TUlmar& device) { device.ClearZeroArray(); });
     const QString startHint = QStringLiteral("Инициализация чтения массива данных");
     const QString stopHint = QStringLiteral("Завершение чтения массива данных");
     if (!u || !RepeatCommand(UlmarCmd::InitReadStart, startHint, 5)) {
@@ -442,7 +458,7 @@ void TFormMain::ZeroRead() {
             if (AppClosing)
                 return; // no stop command, no refresh; the actions stay disabled
             ProgressShow(QStringLiteral("Чтение массива нулей"), n, count);
-            u->ZeroBlock = n;
+            EditDevice([n](TUlmar& device) { device.ZeroBlock = n; });
             const bool ok = RepeatZeroBlockRead(5);
             const QString lines = QStringLiteral("Не выполнена команда") + LineBreak + stopHint +
                                   LineBreak + QStringLiteral("Отсутствует ") + QString::number(n) +

@@ -98,11 +98,23 @@ TTransmitterSettings TFormPortSettings::Settings() const {
     return s;
 }
 
+bool EditTransmitterSettings(TTransmitterSettings& settings, QWidget* parent) {
+    try {
+        TFormPortSettings dialog(settings, parent);
+        if (ExecModal(&dialog) != QDialog::Accepted)
+            return false;
+        settings = dialog.Settings();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool TransmitterSettingsDialog(TTransmitter& transmitter, QWidget* parent) {
     try {
-        TFormPortSettings dialog(transmitter.Settings(), parent);
-        if (ExecModal(&dialog) == QDialog::Accepted)
-            transmitter.SetSettings(dialog.Settings());
+        TTransmitterSettings settings = transmitter.Settings();
+        if (EditTransmitterSettings(settings, parent))
+            transmitter.SetSettings(settings);
         return true;
     } catch (...) {
         return false;

@@ -106,6 +106,22 @@ bool ReqAnsBytesText(const QByteArray& bytes, int radix, QString* text) {
     return true;
 }
 
+QString PortStatusText(const TPortStatus& status) {
+    QStringList lines;
+    if (!status.Error.isEmpty())
+        lines << status.Error;
+    // Mark and space parity are switched on every gauge exchange; a port that refuses them
+    // sends every byte without the address mark.
+    if (status.Open && !status.ParityApplied)
+        lines << QStringLiteral("Порт не принял контроль четности Mark/Space");
+    if (status.Open && status.EffectiveBaud > 0 && status.RequestedBaud > 0 &&
+        status.EffectiveBaud != status.RequestedBaud)
+        lines << QStringLiteral("Скорость %1 недоступна, установлена %2")
+                     .arg(status.RequestedBaud)
+                     .arg(status.EffectiveBaud);
+    return lines.join(u'\n');
+}
+
 QString ReqAnsPercentText(double percent) {
     return QLocale().toString(percent, 'f', 1);
 }
@@ -132,6 +148,13 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
     portRow(QStringLiteral("Стоп бит:"), lblStopBits1);
     portRow(QStringLiteral("Бит четности:"), lblParity1);
     portRow(QStringLiteral("Контроль четности:"), lblFlowControl1);
+    // Why the port does not work, and what the device refused of the settings.
+    lblPortStatus = new QLabel(port);
+    lblPortStatus->setObjectName(QStringLiteral("lblPortStatus"));
+    lblPortStatus->setWordWrap(true);
+    lblPortStatus->setMaximumWidth(260);
+    lblPortStatus->setVisible(false);
+    portGrid->addWidget(lblPortStatus, portGrid->rowCount(), 0, 1, 2);
     portGrid->setRowStretch(portGrid->rowCount(), 1);
 
     auto* protocol = new QGroupBox(QStringLiteral("Протокол"), this);
@@ -244,6 +267,13 @@ void TFormReqAns::RefreshPort() {
     } catch (...) {
     }
     lblParity1->setText(parity);
+
+    const TPortStatus status = t->PortStatus();
+    const QString text = PortStatusText(status);
+    lblPortStatus->setText(text);
+    lblPortStatus->setStyleSheet(status.Error.isEmpty() ? QStringLiteral("color: #9a5b00;")
+                                                        : QStringLiteral("color: #c00000;"));
+    lblPortStatus->setVisible(!text.isEmpty());
 }
 
 void TFormReqAns::RefreshStatistics() {

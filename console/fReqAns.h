@@ -4,6 +4,7 @@
 // The window and its operations: user-interface thread. The exchange notification may come
 // on any thread; it is handed to the user-interface thread and handled there in order.
 
+#include "devicelink/uTransmitter.h"
 #include <QByteArray>
 #include <QWidget>
 #include <atomic>
@@ -42,6 +43,8 @@ public:
     QLabel* lblStopBits1 = nullptr;
     QLabel* lblParity1 = nullptr;
     QLabel* lblFlowControl1 = nullptr;
+    // The port's trouble: why it could not be opened (in red), parity or rate refused.
+    QLabel* lblPortStatus = nullptr;
     QLineEdit* stxReq = nullptr;
     QLineEdit* stxAns = nullptr;
     QLabel* lblReqCount = nullptr;
@@ -70,3 +73,7 @@ TFormReqAns* ShowFormReqAns(QWidget* parent);
 bool ReqAnsBytesText(const QByteArray& bytes, int radix, QString* text);
 // A percentage with one decimal and the locale's separators ("75,0" on a Russian desktop).
 QString ReqAnsPercentText(double percent);
+// The link window's port status: the port's error, then "Порт не принял контроль четности
+// Mark/Space" and "Скорость N недоступна, установлена M" when the open port refused them; one
+// line each, empty while all is well.
+QString PortStatusText(const TPortStatus& status);

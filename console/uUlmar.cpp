@@ -1,4 +1,5 @@
 #include "console/uUlmar.h"
+#include "devicelink/uRequestDevices.h"
 
 #include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
@@ -221,13 +222,20 @@ bool SaveParamFile(TUlmar& ulmar, const QDate& date) {
     return false;
 }
 
-bool LoadParamFile(TUlmar& ulmar, QWidget* parent) {
+bool LoadParamFile(TUlmar& ulmar, QWidget* parent, TDeviceLink* link) {
     const QString dir = ParamFileDir(ulmar.ProgramType);
     if (dir.isEmpty())
         return false;
     const QString fileName = OpenDialog(parent, dir);
     if (fileName.isEmpty())
         return false;
-    ReadParamFile(ulmar, fileName);
+    ReadParamFile(ulmar, fileName, link);
     return true;
+}
+
+void ReadParamFile(TUlmar& ulmar, const QString& fileName, TDeviceLink* link) {
+    if (link && link->Ulmar() == &ulmar)
+        link->EditDevice([&fileName](TUlmar& device) { ReadParamFile(device, fileName); });
+    else
+        ReadParamFile(ulmar, fileName);
 }

@@ -1,0 +1,131 @@
+// The console's edit commands while the poll cycle runs: an address change, a parameter file
+// loaded, the port settings applied, read-all and write-all, all on the user-interface thread
+// while the pacing timer keeps resuming the request thread. Run under ThreadSanitizer, a field
+// changed outside the exchange lock shows up as a data race; on the line, no exchange may
+// overlap another and every command must get its answer.
+
+#include "console/uUlmar.h"
+#include "tests/support/LinkRig.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTest>
+#include <atomic>
+
+class TestConsolePolling : public QObject {
+    Q_OBJECT
+private slots:
+    void editCommandsWhilePolling();
+    void stopWaitsForTheCycle();
+};
+
+namespace {
+
+// The read-all and write-all sequences of the main window, as codes (signature first, the
+// commit to ROM last).
+const int ReadAll[] = {
+    UlmarCmd::SignatureRead,         UlmarCmd::Dist1Read,      UlmarCmd::Dist2Read,
+    UlmarCmd::Relay1Ust1Read,        UlmarCmd::Relay1Ust2Read, UlmarCmd::Relay2Ust1Read,
+    UlmarCmd::KKalmanRead,           UlmarCmd::UserPswRead,    UlmarCmd::ModeImageRead,
+    UlmarCmd::ModeCurrentOutputRead, UlmarCmd::ProgramTypeRead};
+const int WriteAll[] = {UlmarCmd::Dist1Write,      UlmarCmd::Dist2Write,
+                        UlmarCmd::Relay1Ust1Write, UlmarCmd::Relay1Ust2Write,
+                        UlmarCmd::Relay2Ust1Write, UlmarCmd::Relay2Ust2Write,
+                        UlmarCmd::KKalmanWrite,    UlmarCmd::UserPswWrite,
+                        UlmarCmd::ModeImageWrite,  UlmarCmd::ModeCurrentOutputWrite,
+                        UlmarCmd::WriteToPZU};
+
+// The main window's tick: resume the request thread while a device is enabled.
+void StartPolling(TDeviceLink& link, std::atomic<int>& cycles) {
+    link.CycleDone = [&cycles](const QString&) { cycles.fetch_add(1); };
+    TCustomTimer& timer = *link.Timer();
+    timer.OnTimer = [&link](TCustomTimer*) { link.ResumeRequestThread(); };
+    timer.SetInterval(100);
+    timer.Start();
+}
+
+} // namespace
+
+void TestConsolePolling::editCommandsWhilePolling() {
+    TRigTimeouts t;
+    t.ReadInterval = 3;
+    t.ReadTotalConstant = 300;
+    TLinkRig rig(t, 0);
+    QVERIFY(rig.SimStarted);
+    TDeviceLink& link = *rig.Link;
+    TUlmar& ulmar = *rig.Ulmar;
+    link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
+    link.SelectedCommands.Include(UlmarCmd::LevelRead);
+    std::atomic<int> archived{0};
+    link.ArchiveHook = [&archived](int) { archived.fetch_add(1); };
+    std::atomic<int> cycles{0};
+    StartPolling(link, cycles);
+
+    const QString file = QDir(rig.Dirs.Prog()).filePath("params.ini");
+    int commands = 0;
+    int failed = 0;
+    const auto run = [&](int code) {
+        ++commands;
+        if (link.RequestExecUlmar(code) != 0)
+            ++failed;
+        QCoreApplication::processEvents();
+    };
+    for (int round = 0; round < 6; ++round) {
+        // The change dialogs: the address and a distance, between two exchanges.
+        QVERIFY(link.EditDevice([round](TUlmar& u) {
+            u.SystemAddress = 1;
+            u.SetDist1(1000.0 + round);
+        }));
+        run(UlmarCmd::Dist1Write);
+        // A parameter file written and loaded back into the device object.
+        QVERIFY(WriteParamFile(ulmar, file));
+        ReadParamFile(ulmar, file, &link);
+        QCOMPARE(ulmar.Dist1(), 1000.0 + round);
+        // The port settings command: the port closed, changed and reopened in one section.
+        if (round % 2 == 0) {
+            TTransmitterSettings s = link.Transmitter()->Settings();
+            s.ReadTotalConstant = 300 + round;
+            QVERIFY(link.ApplyPortSettings(s));
+        }
+        for (int code : ReadAll)
+            run(code);
+        for (int code : WriteAll)
+            run(code);
+    }
+    // Polling kept running meanwhile.
+    QTRY_VERIFY_WITH_TIMEOUT(cycles.load() >= 3, 10000);
+    link.Timer()->Stop();
+    QVERIFY(link.WaitCycleEnd(10000));
+    QCOMPARE(failed, 0);
+    QVERIFY(commands > 100);
+    QCOMPARE(rig.Sim->OverlapCount(), 0);
+    QVERIFY(archived.load() > 0);
+}
+
+// Stopping polling waits for the cycle in flight: afterwards no exchange of it is on the line.
+void TestConsolePolling::stopWaitsForTheCycle() {
+    TRigTimeouts t;
+    TLinkRig rig(t, 20); // each answer takes 20 ms: a cycle of three codes is long
+    QVERIFY(rig.SimStarted);
+    TDeviceLink& link = *rig.Link;
+    link.SelectedCommands.Include(UlmarCmd::DistanceRead);
+    link.SelectedCommands.Include(UlmarCmd::LevelRead);
+    link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
+    std::atomic<int> cycles{0};
+    StartPolling(link, cycles);
+    for (int i = 0; i < 5; ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(link.CycleRunning(), 5000);
+        link.Timer()->Stop();
+        QVERIFY(link.WaitCycleEnd(10000));
+        QVERIFY(!link.CycleRunning());
+        const int seen = rig.Sim->RequestCount();
+        QTest::qWait(150); // nothing of the cycle comes after its end
+        QCOMPARE(rig.Sim->RequestCount(), seen);
+        link.Timer()->Start();
+    }
+    link.Timer()->Stop();
+    QVERIFY(link.WaitCycleEnd(10000));
+}
+
+QTEST_GUILESS_MAIN(TestConsolePolling)
+#include "tst_console_polling.moc"

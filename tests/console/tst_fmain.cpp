@@ -250,6 +250,8 @@ private slots:
 
         A("actOprosStop")->trigger();
         QVERIFY(!Rig->Link->Timer()->IsRunning());
+        // The edit commands come back only after the cycle in flight has ended.
+        QVERIFY(!Rig->Link->CycleRunning());
         for (const QString& title : StoppedOnlyMenus)
             QVERIFY2(MenuEnabled(title), qPrintable(title));
         QVERIFY(Enabled("actDist1Change"));

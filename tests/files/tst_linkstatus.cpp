@@ -1,0 +1,112 @@
+// The link window's port status: why the port does not work, and what the open port refused of
+// the settings (mark/space parity, the exact rate).
+
+#include "console/fReqAns.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uRequestDevices.h"
+#include "tests/support/TestDirs.h"
+
+#include <QLabel>
+#include <QTest>
+
+namespace {
+
+// A port that opens, refuses the stick parity and runs at another rate than asked.
+class TStubbornPort : public ISerialPort {
+public:
+    void Open(const TSerialPortSettings& s) override {
+        if (FailWith)
+            throw TSerialError("open", FailWith);
+        Open_ = true;
+        Asked_ = s.BaudRate;
+    }
+    void Close() noexcept override { Open_ = false; }
+    bool IsOpen() const override { return Open_; }
+    void SetTimeouts(const TSerialTimeouts&) override {}
+    void SetParity(TSerialParity parity) override { Parity_ = parity; }
+    TSerialParity Parity() const override { return Parity_; }
+    void Purge() override {}
+    void Write(const QByteArray&) override {}
+    int OutputQueued() override { return 0; }
+    bool WaitTransmitted(int) override { return true; }
+    QByteArray Read(int) override { return {}; }
+    bool ParityApplied() const override { return false; }
+    int EffectiveBaudRate() const override { return Open_ ? 9600 : 0; }
+
+    int FailWith = 0;
+
+private:
+    bool Open_ = false;
+    int Asked_ = 0;
+    TSerialParity Parity_ = TSerialParity::None;
+};
+
+} // namespace
+
+class TestLinkStatus : public QObject {
+    Q_OBJECT
+private slots:
+    void statusTexts();
+    void windowShowsTheTrouble();
+};
+
+void TestLinkStatus::statusTexts() {
+    TPortStatus ok;
+    ok.Open = true;
+    ok.RequestedBaud = 9600;
+    ok.EffectiveBaud = 9600;
+    QCOMPARE(PortStatusText(ok), QString());
+    TPortStatus refused = ok;
+    refused.ParityApplied = false;
+    refused.RequestedBaud = 14400;
+    QCOMPARE(PortStatusText(refused),
+             QStringLiteral("Порт не принял контроль четности Mark/Space\n"
+                            "Скорость 14400 недоступна, установлена 9600"));
+    // A closed port tells only why it is closed.
+    TPortStatus closed;
+    closed.ParityApplied = false;
+    closed.Error = QStringLiteral("Ошибка активации порта :/dev/ttyUSB0\nНет такого устройства");
+    QCOMPARE(PortStatusText(closed), closed.Error);
+    // The reasons, in Russian.
+    QCOMPARE(PortErrorReason(ENOENT, "/dev/ttyUSB0"), QStringLiteral("Нет такого устройства"));
+    QCOMPARE(PortErrorReason(EBUSY, "/dev/ttyUSB0"),
+             QStringLiteral("Порт занят другой программой"));
+    // The group that owns the device file is named: /dev/null's group exists on every system.
+    const QString denied = PortErrorReason(EACCES, "/dev/null");
+    QVERIFY2(denied.startsWith(QStringLiteral("Нет прав доступа к порту: пользователь должен "
+                                              "входить в группу «")),
+             qPrintable(denied));
+    QVERIFY(denied.endsWith(QStringLiteral("», которой принадлежит устройство")));
+}
+
+void TestLinkStatus::windowShowsTheTrouble() {
+    TTestDirs dirs;
+    TUlmar ulmar;
+    auto port = std::make_unique<TStubbornPort>();
+    TStubbornPort* stubborn = port.get();
+    stubborn->FailWith = EACCES;
+    TDeviceLinkOptions options;
+    QStringList messages;
+    options.OnMessage = [&](const QString&, const QString& text) { messages << text; };
+    options.PortName = QStringLiteral("/dev/null");
+    {
+        TDeviceLink link(&ulmar, std::move(port), options);
+        QCOMPARE(messages.size(), 1);
+        TFormReqAns form(nullptr, &link);
+        form.Refresh();
+        QVERIFY(form.lblPortStatus->isVisibleTo(&form));
+        QCOMPARE(form.lblPortStatus->text(), messages.at(0));
+        QVERIFY(form.lblPortStatus->text().contains(QStringLiteral("Нет прав доступа")));
+
+        // The port opens on the next exchange; then the refusals show instead.
+        stubborn->FailWith = 0;
+        QCOMPARE(link.RequestExecUlmar(UlmarCmd::LevelRead), -1); // silent, but the port is open
+        form.Refresh();
+        QCOMPARE(form.lblPortStatus->text(),
+                 QStringLiteral("Порт не принял контроль четности Mark/Space"));
+        QCOMPARE(messages.size(), 1); // the reopen was quiet
+    }
+}
+
+QTEST_MAIN(TestLinkStatus)
+#include "tst_linkstatus.moc"

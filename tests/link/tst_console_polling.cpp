@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTest>
 #include <atomic>
 
@@ -62,6 +63,7 @@ void TestConsolePolling::editCommandsWhilePolling() {
     StartPolling(link, cycles);
 
     const QString file = QDir(rig.Dirs.Prog()).filePath("params.ini");
+    QVERIFY(WriteParamFile(ulmar, file));
     int commands = 0;
     int failed = 0;
     const auto run = [&](int code) {
@@ -70,6 +72,23 @@ void TestConsolePolling::editCommandsWhilePolling() {
             ++failed;
         QCoreApplication::processEvents();
     };
+    // Edits in a burst, the user-interface thread touching nothing else meanwhile, while the
+    // request thread builds its requests from the same fields.
+    QElapsedTimer burst;
+    burst.start();
+    for (int i = 0; burst.elapsed() < 400; ++i) {
+        QVERIFY(link.EditDevice([i](TUlmar& u) {
+            u.SystemAddress = 1;
+            u.PlantNumber = static_cast<quint16>(i);
+        }));
+        if (i % 50 == 0)
+            ReadParamFile(ulmar, file, &link);
+        // The tick, as the pacing timer gives it; the parses run now and then.
+        link.ResumeRequestThread();
+        if (i % 20 == 0)
+            QCoreApplication::processEvents();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(cycles.load() >= 1, 10000);
     for (int round = 0; round < 6; ++round) {
         // The change dialogs: the address and a distance, between two exchanges.
         QVERIFY(link.EditDevice([round](TUlmar& u) {

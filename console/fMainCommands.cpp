@@ -252,8 +252,8 @@ void TFormMain::RunRead(const QString& name, int code, bool updateRanges) {
         ReportFailure(hint);
         return;
     }
-    if (updateRanges && Ulmar())
-        Ulmar()->UpdateRanges();
+    if (updateRanges)
+        EditDevice([](TUlmar& device) { device.UpdateRanges(); });
     ControlRefresh();
 }
 

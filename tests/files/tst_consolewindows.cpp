@@ -17,7 +17,9 @@
 #include <QLocale>
 #include <QPointer>
 #include <QTest>
+#include <chrono>
 #include <deque>
+#include <future>
 #include <mutex>
 
 namespace {
@@ -82,6 +84,8 @@ private slots:
     void exchangesFromRequestThread();
     void previousListenerKept();
     void closeForgetsWindowAtOnce();
+    void commandShownAtOnce();
+    void commandAfterPollKeepsOrder();
 
     void creationSelectsLevelAll();
     void reopenShowsSelection_data();
@@ -313,6 +317,54 @@ void TestConsoleWindows::closeForgetsWindowAtOnce() {
     QVERIFY(link.isNull() && select.isNull());
     QVERIFY(FormReqAns == again);
     QCOMPARE(again->lblReqCount->text(), QStringLiteral("0"));
+}
+
+// A command on the user-interface thread shows its exchange as soon as it returns, before the
+// event loop runs, and is counted once.
+void TestConsoleWindows::commandShownAtOnce() {
+    TFormReqAns* form = ShowLink();
+    Port->Script({SomeAnswer});
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QCOMPARE(form->stxReq->text(), QStringLiteral("01 01 02 02 D0 B9"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("01 01 02 03 04"));
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+    Link->RequestExecKalist();
+    QCOMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+    QCoreApplication::processEvents();
+    QCOMPARE(RequestCount.load(), qint64(2));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+}
+
+// A poll exchange still waiting for the event loop is handled before the command that follows
+// it on the line, so the window ends on the command's exchange and counts each once.
+void TestConsoleWindows::commandAfterPollKeepsOrder() {
+    auto polled = std::make_shared<std::promise<void>>();
+    auto seen = std::make_shared<std::atomic<int>>(0);
+    Link->Transmitter()->OnExchange = [polled, seen](TTransmitter*, const QByteArray&, bool,
+                                                     const QByteArray&) {
+        if ((*seen)++ == 0)
+            polled->set_value();
+    };
+    TFormReqAns* form = ShowLink();
+    Link->SelectedCommands.Include(UlmarCmd::DistanceRead);
+    Port->Script({SomeAnswer}); // the poll's distance read answered, the command silent
+    Link->ResumeRequestThread();
+    QVERIFY(polled->get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready);
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    const auto shown = [form] {
+        QCOMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+        QCOMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+        QCOMPARE(form->stxReq->text(), QStringLiteral("01 01 02 02 D0 B9"));
+        QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+    };
+    shown();
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY(!Link->CycleRunning());
+    QCoreApplication::processEvents();
+    shown();
+    QCOMPARE(seen->load(), 2);
 }
 
 void TestConsoleWindows::creationSelectsLevelAll() {

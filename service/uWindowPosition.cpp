@@ -30,10 +30,13 @@ constexpr int StateNormal = 0;
 constexpr int StateMinimised = 1;
 constexpr int StateMaximised = 2;
 
-// Height taken for a title bar that the window system has not reported yet.
+// Height of a title bar: the strip at the top of a window that has to show for the window to
+// be dragged, and the frame taken for a window before the window system has framed it.
 constexpr int TitleBarHeight = 30;
 // Width of the title bar that has to show for the window to be dragged back.
 constexpr int MinVisibleTitle = 100;
+// Space between windows laid out on a first start.
+constexpr int PlaceGap = 8;
 
 QString PositionFile() {
     return JoinPath(StartIniDir(), FileName);
@@ -104,6 +107,14 @@ void ApplyFrame(QWidget* window, const QRect& frame) {
         window->move(frame.topLeft());
     if (window->size() != frame.size())
         window->resize(frame.size());
+}
+
+// The window with its frame: before the window system has framed it, a title bar is assumed.
+QRect OuterFrame(const QWidget* window) {
+    const QRect frame = window->frameGeometry();
+    if (frame.size() != window->size())
+        return frame;
+    return QRect(window->pos(), window->size() + QSize(0, TitleBarHeight));
 }
 
 bool HasGeometryKey(const TIniFile& ini, const QString& section) {
@@ -216,6 +227,24 @@ void SaveWindowPosition(QWidget* window) {
     }
 }
 
+bool HasSavedPosition(const QWidget* window) {
+    if (!window)
+        return false;
+    try {
+        const QString path = PositionFile();
+        if (!QFileInfo::exists(path))
+            return false;
+        const TIniFile ini(path);
+        const QString section = window->objectName();
+        // Unreadable values are read with two different defaults: a number reads the same.
+        for (const QString& key : {KeyLeft, KeyTop})
+            if (ini.ReadInteger(section, key, 0) == ini.ReadInteger(section, key, 1))
+                return true;
+    } catch (...) {
+    }
+    return false;
+}
+
 QRect KeepOnScreen(const QRect& frame, const QList<QRect>& areas, const QRect& primary) {
     const QRect title(frame.left(), frame.top(), frame.width(),
                       qMin(frame.height(), TitleBarHeight));
@@ -226,4 +255,84 @@ QRect KeepOnScreen(const QRect& frame, const QList<QRect>& areas, const QRect& p
             return frame;
     }
     return primary.isEmpty() ? frame : ClampInto(frame, primary);
+}
+
+QList<QRect> PlaceBeside(const QRect& main, const QList<QRect>& occupied,
+                         const QList<TPlaceRequest>& windows, const QRect& area) {
+    QList<QRect> taken = occupied;
+    taken.prepend(main);
+    QList<QRect> placed;
+    for (const TPlaceRequest& request : windows) {
+        const QSize size = request.Size.expandedTo(QSize(0, 0));
+        const QPoint anchor = request.Side == TPlaceSide::Right
+                                  ? QPoint(main.right() + 1 + PlaceGap, main.top())
+                                  : QPoint(main.left(), main.bottom() + 1 + PlaceGap);
+        // Spots on the four sides of every rectangle taken so far, a gap away from it.
+        QList<QPoint> spots{anchor};
+        for (const QRect& r : std::as_const(taken))
+            spots << QPoint(r.right() + 1 + PlaceGap, r.top())
+                  << QPoint(r.left(), r.bottom() + 1 + PlaceGap)
+                  << QPoint(r.left() - PlaceGap - size.width(), r.top())
+                  << QPoint(r.left(), r.top() - PlaceGap - size.height());
+        QRect best;
+        qint64 bestOverlap = -1;
+        qint64 bestDistance = 0;
+        for (const QPoint& spot : std::as_const(spots)) {
+            const QRect r = ClampInto(QRect(spot, size), area);
+            qint64 overlap = 0;
+            for (const QRect& t : std::as_const(taken)) {
+                const QRect common = r & t;
+                overlap += qint64(common.width()) * common.height();
+            }
+            const qint64 distance =
+                qAbs(qint64(r.left()) - anchor.x()) + qAbs(qint64(r.top()) - anchor.y());
+            if (bestOverlap < 0 || overlap < bestOverlap ||
+                (overlap == bestOverlap && distance < bestDistance)) {
+                best = r;
+                bestOverlap = overlap;
+                bestDistance = distance;
+            }
+        }
+        taken << best;
+        placed << best;
+    }
+    return placed;
+}
+
+void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
+    if (!main || !main->isWindow())
+        return;
+    try {
+        if (!HasSavedPosition(main)) {
+            const QRect primary = PrimaryArea();
+            if (!primary.isEmpty())
+                main->move(primary.topLeft());
+        }
+        const QRect mainFrame = OuterFrame(main);
+        QList<QRect> occupied;
+        QList<QWidget*> moving;
+        QList<TPlaceRequest> requests;
+        for (const TToolWindow& tool : windows) {
+            if (!tool.Window || !tool.Window->isWindow() || tool.Window == main)
+                continue;
+            if (HasSavedPosition(tool.Window)) {
+                occupied << OuterFrame(tool.Window);
+                continue;
+            }
+            moving << tool.Window;
+            requests << TPlaceRequest{OuterFrame(tool.Window).size(), tool.Side};
+        }
+        const QList<QRect> frames =
+            PlaceBeside(mainFrame, occupied, requests, AvailableArea(mainFrame));
+        for (int i = 0; i < moving.size() && i < frames.size(); ++i) {
+            // The frame's title bar is above the client area: only the corner is moved, and the
+            // size shrinks only where the area is smaller than the window.
+            QWidget* w = moving[i];
+            const QSize outer = OuterFrame(w).size();
+            w->move(frames[i].topLeft());
+            if (frames[i].size() != outer)
+                w->resize(w->size() - (outer - frames[i].size()));
+        }
+    } catch (...) {
+    }
 }

@@ -1,6 +1,6 @@
 // Window positions: the file under the start directory, each key applied on its own, the
-// maximised state and its restored size, a missing "INI" directory, and saved positions that no
-// screen shows any more.
+// maximised state and its restored size, a missing "INI" directory, saved positions that no
+// screen shows any more, and the first layout of windows beside the main window.
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
@@ -36,6 +36,10 @@ private slots:
     void maximisedOffScreenRestoresOnPrimary();
     void keepOnScreenAcrossScreens_data();
     void keepOnScreenAcrossScreens();
+    void hasSavedPosition_data();
+    void hasSavedPosition();
+    void placeBeside_data();
+    void placeBeside();
 
 private:
     QString IniPath(const QString& workDir) const {
@@ -281,6 +285,77 @@ void TestWindowPosition::keepOnScreenAcrossScreens() {
     } else {
         QVERIFY(primary.contains(result));
         QCOMPARE(result.size(), frame.size());
+    }
+}
+
+void TestWindowPosition::hasSavedPosition_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("left") << QByteArray("[FormTest]\r\nLeft=5\r\n") << true;
+    QTest::newRow("top, other case") << QByteArray("[formtest]\r\ntop=-20\r\n") << true;
+    QTest::newRow("size only") << QByteArray("[FormTest]\r\nWidth=300\r\n") << false;
+    QTest::newRow("unreadable") << QByteArray("[FormTest]\r\nLeft=abc\r\nTop=\r\n") << false;
+    QTest::newRow("other window") << QByteArray("[FormMain]\r\nLeft=5\r\n") << false;
+    QTest::newRow("empty file") << QByteArray() << false;
+}
+
+void TestWindowPosition::hasSavedPosition() {
+    QFETCH(QByteArray, file);
+    QFETCH(bool, saved);
+    auto window = MakeWindow();
+    QVERIFY(!HasSavedPosition(window.get())); // no file yet
+    WriteIni(file);
+    QCOMPARE(HasSavedPosition(window.get()), saved);
+}
+
+// The first layout on a given area: every frame inside the area, and where the area has room,
+// no frame over another, the main window or an occupied rectangle, each on its side.
+void TestWindowPosition::placeBeside_data() {
+    QTest::addColumn<QRect>("main");
+    QTest::addColumn<QList<QRect>>("occupied");
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<bool>("apart");
+    QTest::addColumn<bool>("sides");
+    const QRect fullHd(0, 0, 1920, 1080);
+    QTest::newRow("first start") << QRect(0, 0, 800, 100) << QList<QRect>() << fullHd << true
+                                 << true;
+    QTest::newRow("saved window in the way")
+        << QRect(0, 0, 800, 100) << QList<QRect>{QRect(808, 0, 400, 400), QRect(0, 108, 300, 300)}
+        << fullHd << true << true;
+    QTest::newRow("second screen, taskbar above") << QRect(1920, 40, 800, 100) << QList<QRect>()
+                                                  << QRect(1920, 40, 1920, 1040) << true << true;
+    QTest::newRow("main at the right edge")
+        << QRect(1120, 0, 800, 100) << QList<QRect>() << fullHd << true << false;
+    QTest::newRow("small screen") << QRect(0, 0, 800, 100) << QList<QRect>()
+                                  << QRect(0, 0, 800, 600) << false << false;
+}
+
+void TestWindowPosition::placeBeside() {
+    QFETCH(QRect, main);
+    QFETCH(QList<QRect>, occupied);
+    QFETCH(QRect, area);
+    QFETCH(bool, apart);
+    QFETCH(bool, sides);
+    // Readings, parameters, link and command selection with their frames.
+    const QList<TPlaceRequest> requests = {{QSize(373, 423), TPlaceSide::Right},
+                                           {QSize(719, 466), TPlaceSide::Right},
+                                           {QSize(600, 230), TPlaceSide::Below},
+                                           {QSize(260, 410), TPlaceSide::Below}};
+    const QList<QRect> frames = PlaceBeside(main, occupied, requests, area);
+    QCOMPARE(frames.size(), requests.size());
+    QList<QRect> all = QList<QRect>{main} + occupied;
+    for (int i = 0; i < frames.size(); ++i) {
+        const QRect& f = frames[i];
+        QVERIFY2(area.contains(f), qPrintable(QString::number(i)));
+        QCOMPARE(f.size(), requests[i].Size.boundedTo(area.size()));
+        if (apart)
+            for (const QRect& other : std::as_const(all))
+                QVERIFY2(!f.intersects(other), qPrintable(QString::number(i)));
+        if (sides && requests[i].Side == TPlaceSide::Right)
+            QVERIFY(f.left() > main.right());
+        if (sides && requests[i].Side == TPlaceSide::Below)
+            QVERIFY(f.top() > main.bottom());
+        all << f;
     }
 }
 

@@ -504,6 +504,15 @@ void TFormMain::ShowToolWindows() {
     Execute(QStringLiteral("actUlmarParShow"));
     Execute(QStringLiteral("actReqAnsShow"));
     Execute(QStringLiteral("actSelectCmdShow"));
+    // On a first start nothing is saved: readings and parameters go beside the main window,
+    // the link and the command selection below it, instead of all on top of each other.
+    try {
+        PlaceToolWindows(this, {{FormUlmar, TPlaceSide::Right},
+                                {FormUlmarPar, TPlaceSide::Right},
+                                {FormReqAns, TPlaceSide::Below},
+                                {FormSelectCMD, TPlaceSide::Below}});
+    } catch (...) {
+    }
 }
 
 // --- polling ---

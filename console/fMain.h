@@ -19,7 +19,8 @@ class TFormMain : public QMainWindow {
 public:
     // Builds the actions, menus and tool bar and runs the start-up: window position, hex
     // display, factory mode, the key hook, the pacing timer's tick, polling stopped, the four
-    // tool windows, the initial poll selection, value ranges and a first refresh.
+    // tool windows (laid out beside the main window where no position is saved), the initial
+    // poll selection, value ranges and a first refresh.
     // A null link leaves every command without an answer.
     explicit TFormMain(TDeviceLink* link, QWidget* parent = nullptr);
     ~TFormMain() override;

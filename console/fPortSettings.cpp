@@ -66,7 +66,7 @@ TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidg
     form->addRow(QStringLiteral("Кол-во бит данных:"), cmbDataBits);
     form->addRow(QStringLiteral("Стоп бит:"), cmbStopBits);
     form->addRow(QStringLiteral("Бит четности:"), cmbParity);
-    form->addRow(QStringLiteral("Контроль четности:"), cmbFlowControl);
+    form->addRow(QStringLiteral("Управление потоком:"), cmbFlowControl);
 
     auto* buttons = new QDialogButtonBox(this);
     OKBtn = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);

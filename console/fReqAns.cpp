@@ -15,8 +15,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <deque>
+#include <mutex>
 
 std::atomic<qint64> RequestCount{0};
 std::atomic<qint64> AnswerCount{0};
@@ -44,9 +47,47 @@ QString ParityText(TSerialParity parity) {
     return QString();
 }
 
+// Exchanges waiting for the link window, oldest first. The exchanging thread adds them; the
+// user-interface thread takes them out and handles them.
+struct TPendingExchange {
+    QByteArray Request;
+    bool Answered = false;
+    QByteArray Answer;
+};
+std::mutex PendingMutex;
+std::deque<TPendingExchange> Pending;
+bool Draining = false; // user-interface thread only
+
+// User-interface thread: hands every waiting exchange to the link window, in order. An
+// exchange added meanwhile is handled by the same pass.
+void DrainExchanges() {
+    if (Draining)
+        return;
+    Draining = true;
+    for (;;) {
+        TPendingExchange exchange;
+        {
+            std::lock_guard lock(PendingMutex);
+            if (Pending.empty())
+                break;
+            exchange = std::move(Pending.front());
+            Pending.pop_front();
+        }
+        try {
+            if (FormReqAns)
+                FormReqAns->HandleExchange(exchange.Request, exchange.Answered, exchange.Answer);
+        } catch (...) {
+        }
+    }
+    Draining = false;
+}
+
 // The transmitter's exchange listener, installed once per transmitter and never removed, so
-// that the request thread never sees the handler change under it. It hands each exchange to
-// the user-interface thread, where the link window counts it if the window exists.
+// that the request thread never sees the handler change under it. Every exchange joins the
+// queue above. On the user-interface thread the queue is drained at once, so that the window
+// shows a command's exchange as soon as the command returns; from any other thread the drain
+// is posted to the user-interface thread. Either way the exchanges are handled in the order
+// they took place.
 struct TExchangeRelay {
     TTransmitter::TExchangeEvent Previous;
 
@@ -62,14 +103,15 @@ struct TExchangeRelay {
         QCoreApplication* app = QCoreApplication::instance();
         if (!app)
             return;
-        // Queued even on the user-interface thread, so that exchanges are handled in order.
-        QMetaObject::invokeMethod(
-            app,
-            [request, answered, answer] {
-                if (FormReqAns)
-                    FormReqAns->HandleExchange(request, answered, answer);
-            },
-            Qt::QueuedConnection);
+        {
+            std::lock_guard lock(PendingMutex);
+            Pending.push_back(TPendingExchange{request, answered, answer});
+        }
+        if (QThread::currentThread() == app->thread())
+            DrainExchanges();
+        else
+            QMetaObject::invokeMethod(
+                app, [] { DrainExchanges(); }, Qt::QueuedConnection);
     }
 };
 

@@ -2,7 +2,8 @@
 // Link window "Связь": the last exchange on the line in DisplayRadix, the program-wide request
 // and answer counters with their percentages, and the serial port's settings.
 // The window and its operations: user-interface thread. The exchange notification may come
-// on any thread; it is handed to the user-interface thread and handled there in order.
+// on any thread; it is handled on the user-interface thread in the order of the exchanges, at
+// once when the exchange ran on that thread.
 
 #include "devicelink/uTransmitter.h"
 #include <QByteArray>

@@ -11,13 +11,15 @@
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QStyle>
 
 TFormSelectCMD* FormSelectCMD = nullptr;
 
 namespace {
 constexpr int NoCode = -1;
-constexpr int KalistEntry = 1; // device list entry of the КАЛИСТ-1
+constexpr int KalistEntry = 1;                // device list entry of the КАЛИСТ-1
+const char* const CodeProperty = "ulmarCode"; // the command code of a box
 } // namespace
 
 TFormSelectCMD::TFormSelectCMD(QWidget* parent, TDeviceLink* link)
@@ -70,8 +72,8 @@ TFormSelectCMD::TFormSelectCMD(QWidget* parent, TDeviceLink* link)
     });
 
     LoadWindowPosition(this);
+    ShowSelection();
     Refresh();
-    chbLevelAll->setChecked(true);
 }
 
 TFormSelectCMD::~TFormSelectCMD() {
@@ -90,8 +92,11 @@ QCheckBox* TFormSelectCMD::AddBox(QGridLayout* grid, const QString& caption, int
     auto* box = new QCheckBox(caption, this);
     grid->addWidget(image, row, 0);
     grid->addWidget(box, row, 1);
-    if (code != NoCode)
+    if (code != NoCode) {
+        box->setProperty(CodeProperty, code);
+        Boxes_ << box;
         connect(box, &QCheckBox::toggled, this, [this, code](bool on) { SetCode(code, on); });
+    }
     return box;
 }
 
@@ -101,6 +106,22 @@ QFrame* TFormSelectCMD::AddSeparator(QGridLayout* grid) {
     line->setFrameShadow(QFrame::Sunken);
     grid->addWidget(line, grid->rowCount(), 0, 1, 2);
     return line;
+}
+
+void TFormSelectCMD::ShowSelection() {
+    const TDeviceLink* l = Link();
+    if (!l)
+        return;
+    // Only the boxes follow the link here: their effects would write the same state back, and
+    // "Выделить все" would spread to the other boxes.
+    for (QCheckBox* box : std::as_const(Boxes_)) {
+        const QSignalBlocker blocker(box);
+        box->setChecked(l->SelectedCommands.Contains(box->property(CodeProperty).toInt()));
+    }
+    const bool polled = int(l->DeviceList.size()) > KalistEntry && l->DeviceList[KalistEntry] &&
+                        l->DeviceList[KalistEntry]->Enabled;
+    const QSignalBlocker blocker(chbCurrentOutput);
+    chbCurrentOutput->setChecked(polled);
 }
 
 void TFormSelectCMD::SetCode(int code, bool on) {

@@ -15,8 +15,9 @@ class TFormSelectCMD : public QWidget {
     Q_OBJECT
 public:
     // link: the device link whose selection the boxes edit; null means the program's
-    // DeviceLink. The window deletes itself when closed. Restores its position; all boxes
-    // start unchecked, then chbLevelAll is checked (adds code 6).
+    // DeviceLink. The window deletes itself when closed. Restores its position; the boxes show
+    // the link's SelectedCommands and whether the КАЛИСТ-1 is polled, without changing either,
+    // then Refresh applies its rules.
     explicit TFormSelectCMD(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
     ~TFormSelectCMD() override;
 
@@ -24,7 +25,8 @@ public:
     // program type 1, otherwise unchecked (code 56 removed) and disabled.
     void Refresh();
 
-    // Checking or unchecking any box, by the operator or by code, applies its effect.
+    // Checking or unchecking any box, by the operator or by code, applies its effect; only
+    // the creation, which shows the link's state on the boxes, changes none.
     QCheckBox* chbSelectAll = nullptr;
     QCheckBox* chbEcho = nullptr;
     QCheckBox* chbDistance = nullptr;
@@ -46,12 +48,16 @@ private:
     TDeviceLink* Link() const;
     QCheckBox* AddBox(QGridLayout* grid, const QString& caption, int code);
     QFrame* AddSeparator(QGridLayout* grid);
+    // Checks exactly the boxes of the selected codes and chbCurrentOutput by the КАЛИСТ-1's
+    // Enabled; chbSelectAll stays as it is. Nothing in the link changes.
+    void ShowSelection();
     void SelectAllChanged(bool checked);
     void SetCode(int code, bool on);
 
     TDeviceLink* Link_ = nullptr;
     QLabel* imgTempTermostat = nullptr;
     QList<QWidget*> FactoryWidgets_; // the factory rows, their images and separators
+    QList<QCheckBox*> Boxes_;        // the boxes of one command code each
 };
 
 // The program-wide reference: null until the window is first shown and again after it closed.
@@ -60,4 +66,5 @@ extern TFormSelectCMD* FormSelectCMD;
 TFormSelectCMD* ShowFormSelectCMD(QWidget* parent);
 // SelectCmdInit of the start-up: if the window exists, checks chbLevelAll, and checks
 // chbCurrentOutput when both FactoryMode and KalistMode are true (unchecks it otherwise).
+// With the selection empty at start, this makes code 6 the first poll selection.
 void SelectCmdInit();

@@ -30,6 +30,14 @@ constexpr int StateNormal = 0;
 constexpr int StateMinimised = 1;
 constexpr int StateMaximised = 2;
 
+// Height of a title bar: the strip at the top of a window that has to show for the window to
+// be dragged, and the frame taken for a window before the window system has framed it.
+constexpr int TitleBarHeight = 30;
+// Width of the title bar that has to show for the window to be dragged back.
+constexpr int MinVisibleTitle = 100;
+// Space between windows laid out on a first start.
+constexpr int PlaceGap = 8;
+
 QString PositionFile() {
     return JoinPath(StartIniDir(), FileName);
 }
@@ -39,6 +47,18 @@ int ReadInt(const TIniFile& ini, const QString& section, const QString& key, int
     if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
         return current;
     return static_cast<int>(value);
+}
+
+// Edges far beyond any desktop are brought to this distance, so that the window's rectangle
+// is worked out without overflow; the window stays off every screen all the same.
+constexpr int MaxEdge = 1 << 24;
+
+int ReadEdge(const TIniFile& ini, const QString& section, const QString& key, int current) {
+    return qBound(-MaxEdge, ReadInt(ini, section, key, current), MaxEdge);
+}
+
+int ReadExtent(const TIniFile& ini, const QString& section, const QString& key, int current) {
+    return qMin(ReadInt(ini, section, key, current), QWIDGETSIZE_MAX);
 }
 
 int StateCode(const QWidget* window) {
@@ -58,14 +78,60 @@ QRect AvailableArea(const QRect& near) {
     return screen ? screen->availableGeometry() : QRect();
 }
 
+// The available areas of all screens, and the primary screen's.
+QList<QRect> ScreenAreas() {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    return areas;
+}
+
+QRect PrimaryArea() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+// The rectangle moved inside the area, its size bounded by the area's.
+QRect ClampInto(QRect r, const QRect& area) {
+    if (area.isEmpty())
+        return r;
+    r.setSize(r.size().boundedTo(area.size()));
+    r.moveLeft(qBound(area.left(), r.left(), area.right() - r.width() + 1));
+    r.moveTop(qBound(area.top(), r.top(), area.bottom() - r.height() + 1));
+    return r;
+}
+
+// Moves and sizes the window to the frame unless it is there already.
+void ApplyFrame(QWidget* window, const QRect& frame) {
+    if (window->pos() != frame.topLeft())
+        window->move(frame.topLeft());
+    if (window->size() != frame.size())
+        window->resize(frame.size());
+}
+
+// The window with its frame: before the window system has framed it, a title bar is assumed.
+QRect OuterFrame(const QWidget* window) {
+    const QRect frame = window->frameGeometry();
+    if (frame.size() != window->size())
+        return frame;
+    return QRect(window->pos(), window->size() + QSize(0, TitleBarHeight));
+}
+
+bool HasGeometryKey(const TIniFile& ini, const QString& section) {
+    for (const QString& key : {KeyLeft, KeyTop, KeyWidth, KeyHeight})
+        if (ini.ValueExists(section, key))
+            return true;
+    return false;
+}
+
 // Bounds for restoring a window that opens maximised: the saved restored bounds, else its
 // current bounds when they are smaller than the screen, else three quarters of the screen.
 QRect RestoredBounds(const TIniFile& ini, const QString& section, const QWidget* window) {
     if (ini.ValueExists(section, KeyRestoredWidth) && ini.ValueExists(section, KeyRestoredHeight)) {
-        const QRect r(ReadInt(ini, section, KeyRestoredLeft, window->x()),
-                      ReadInt(ini, section, KeyRestoredTop, window->y()),
-                      ReadInt(ini, section, KeyRestoredWidth, window->width()),
-                      ReadInt(ini, section, KeyRestoredHeight, window->height()));
+        const QRect r(ReadEdge(ini, section, KeyRestoredLeft, window->x()),
+                      ReadEdge(ini, section, KeyRestoredTop, window->y()),
+                      ReadExtent(ini, section, KeyRestoredWidth, window->width()),
+                      ReadExtent(ini, section, KeyRestoredHeight, window->height()));
         if (r.width() > 0 && r.height() > 0)
             return r;
     }
@@ -90,14 +156,17 @@ void LoadWindowPosition(QWidget* window) {
         const TIniFile ini(path);
         const QString section = window->objectName();
         // Each key is applied at once, with the window's current value as its default.
-        window->move(ReadInt(ini, section, KeyLeft, window->x()), window->y());
-        window->move(window->x(), ReadInt(ini, section, KeyTop, window->y()));
-        const int width = ReadInt(ini, section, KeyWidth, window->width());
+        window->move(ReadEdge(ini, section, KeyLeft, window->x()), window->y());
+        window->move(window->x(), ReadEdge(ini, section, KeyTop, window->y()));
+        const int width = ReadExtent(ini, section, KeyWidth, window->width());
         if (width > 0)
             window->resize(width, window->height());
-        const int height = ReadInt(ini, section, KeyHeight, window->height());
+        const int height = ReadExtent(ini, section, KeyHeight, window->height());
         if (height > 0)
             window->resize(window->width(), height);
+        if (HasGeometryKey(ini, section))
+            ApplyFrame(window, KeepOnScreen(QRect(window->pos(), window->size()), ScreenAreas(),
+                                            PrimaryArea()));
         const int state = ReadInt(ini, section, KeyState, StateCode(window));
         switch (state) {
         case StateNormal:
@@ -110,7 +179,8 @@ void LoadWindowPosition(QWidget* window) {
             break;
         case StateMaximised:
             if (!(window->windowState() & Qt::WindowMaximized)) {
-                const QRect restored = RestoredBounds(ini, section, window);
+                const QRect restored = KeepOnScreen(RestoredBounds(ini, section, window),
+                                                    ScreenAreas(), PrimaryArea());
                 window->move(restored.topLeft());
                 window->resize(restored.size());
             }
@@ -153,6 +223,116 @@ void SaveWindowPosition(QWidget* window) {
             }
         }
         ini.Save(false);
+    } catch (...) {
+    }
+}
+
+bool HasSavedPosition(const QWidget* window) {
+    if (!window)
+        return false;
+    try {
+        const QString path = PositionFile();
+        if (!QFileInfo::exists(path))
+            return false;
+        const TIniFile ini(path);
+        const QString section = window->objectName();
+        // Unreadable values are read with two different defaults: a number reads the same.
+        for (const QString& key : {KeyLeft, KeyTop})
+            if (ini.ReadInteger(section, key, 0) == ini.ReadInteger(section, key, 1))
+                return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+QRect KeepOnScreen(const QRect& frame, const QList<QRect>& areas, const QRect& primary) {
+    const QRect title(frame.left(), frame.top(), frame.width(),
+                      qMin(frame.height(), TitleBarHeight));
+    for (const QRect& area : areas) {
+        const QRect seen = title & area;
+        if (seen.width() >= qMin(MinVisibleTitle, title.width()) &&
+            seen.height() * 2 >= title.height())
+            return frame;
+    }
+    return primary.isEmpty() ? frame : ClampInto(frame, primary);
+}
+
+QList<QRect> PlaceBeside(const QRect& main, const QList<QRect>& occupied,
+                         const QList<TPlaceRequest>& windows, const QRect& area) {
+    QList<QRect> taken = occupied;
+    taken.prepend(main);
+    QList<QRect> placed;
+    for (const TPlaceRequest& request : windows) {
+        const QSize size = request.Size.expandedTo(QSize(0, 0));
+        const QPoint anchor = request.Side == TPlaceSide::Right
+                                  ? QPoint(main.right() + 1 + PlaceGap, main.top())
+                                  : QPoint(main.left(), main.bottom() + 1 + PlaceGap);
+        // Spots on the four sides of every rectangle taken so far, a gap away from it.
+        QList<QPoint> spots{anchor};
+        for (const QRect& r : std::as_const(taken))
+            spots << QPoint(r.right() + 1 + PlaceGap, r.top())
+                  << QPoint(r.left(), r.bottom() + 1 + PlaceGap)
+                  << QPoint(r.left() - PlaceGap - size.width(), r.top())
+                  << QPoint(r.left(), r.top() - PlaceGap - size.height());
+        QRect best;
+        qint64 bestOverlap = -1;
+        qint64 bestDistance = 0;
+        for (const QPoint& spot : std::as_const(spots)) {
+            const QRect r = ClampInto(QRect(spot, size), area);
+            qint64 overlap = 0;
+            for (const QRect& t : std::as_const(taken)) {
+                const QRect common = r & t;
+                overlap += qint64(common.width()) * common.height();
+            }
+            const qint64 distance =
+                qAbs(qint64(r.left()) - anchor.x()) + qAbs(qint64(r.top()) - anchor.y());
+            if (bestOverlap < 0 || overlap < bestOverlap ||
+                (overlap == bestOverlap && distance < bestDistance)) {
+                best = r;
+                bestOverlap = overlap;
+                bestDistance = distance;
+            }
+        }
+        taken << best;
+        placed << best;
+    }
+    return placed;
+}
+
+void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
+    if (!main || !main->isWindow())
+        return;
+    try {
+        if (!HasSavedPosition(main)) {
+            const QRect primary = PrimaryArea();
+            if (!primary.isEmpty())
+                main->move(primary.topLeft());
+        }
+        const QRect mainFrame = OuterFrame(main);
+        QList<QRect> occupied;
+        QList<QWidget*> moving;
+        QList<TPlaceRequest> requests;
+        for (const TToolWindow& tool : windows) {
+            if (!tool.Window || !tool.Window->isWindow() || tool.Window == main)
+                continue;
+            if (HasSavedPosition(tool.Window)) {
+                occupied << OuterFrame(tool.Window);
+                continue;
+            }
+            moving << tool.Window;
+            requests << TPlaceRequest{OuterFrame(tool.Window).size(), tool.Side};
+        }
+        const QList<QRect> frames =
+            PlaceBeside(mainFrame, occupied, requests, AvailableArea(mainFrame));
+        for (int i = 0; i < moving.size() && i < frames.size(); ++i) {
+            // The frame's title bar is above the client area: only the corner is moved, and the
+            // size shrinks only where the area is smaller than the window.
+            QWidget* w = moving[i];
+            const QSize outer = OuterFrame(w).size();
+            w->move(frames[i].topLeft());
+            if (frames[i].size() != outer)
+                w->resize(w->size() - (outer - frames[i].size()));
+        }
     } catch (...) {
     }
 }

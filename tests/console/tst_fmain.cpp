@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -580,6 +581,25 @@ private slots:
         QCOMPARE(Rig->Link->Timer()->Interval(), interval);
         TIniFile saved(Rig->Link->Timer()->SettingsPath());
         QCOMPARE(saved.ReadInteger("ctReqDevices", "Interval", -1), qint64(interval));
+    }
+
+    // Each choice of the port settings dialog carries its own caption.
+    void portSettingsCaptions() {
+        TFormPortSettings dialog{TTransmitterSettings()};
+        auto* form = dialog.findChild<QFormLayout*>();
+        QVERIFY(form);
+        const std::pair<QWidget*, QString> rows[] = {
+            {dialog.cmbPort, "Порт:"},
+            {dialog.cmbBaudRate, "Скорость:"},
+            {dialog.cmbDataBits, "Кол-во бит данных:"},
+            {dialog.cmbStopBits, "Стоп бит:"},
+            {dialog.cmbParity, "Бит четности:"},
+            {dialog.cmbFlowControl, "Управление потоком:"}};
+        for (const auto& [field, caption] : rows) {
+            auto* label = qobject_cast<QLabel*>(form->labelForField(field));
+            QVERIFY2(label, qPrintable(caption));
+            QCOMPARE(label->text(), caption);
+        }
     }
 
     // The port settings command closes the port, shows the dialog, saves and reopens the port.

@@ -17,7 +17,9 @@
 #include <QLocale>
 #include <QPointer>
 #include <QTest>
+#include <chrono>
 #include <deque>
+#include <future>
 #include <mutex>
 
 namespace {
@@ -83,8 +85,12 @@ private slots:
     void exchangesFromRequestThread();
     void previousListenerKept();
     void closeForgetsWindowAtOnce();
+    void commandShownAtOnce();
+    void commandAfterPollKeepsOrder();
 
     void creationSelectsLevelAll();
+    void reopenShowsSelection_data();
+    void reopenShowsSelection();
     void selectAll_data();
     void selectAll();
     void unselectAllWithoutFactory();
@@ -96,6 +102,7 @@ private slots:
 private:
     TFormReqAns* ShowLink();
     TFormSelectCMD* ShowSelect();
+    TFormSelectCMD* StartSelect();
 
     TTestDirs* Dirs = nullptr;
     TUlmar* Ulmar = nullptr;
@@ -141,6 +148,13 @@ TFormReqAns* TestConsoleWindows::ShowLink() {
 TFormSelectCMD* TestConsoleWindows::ShowSelect() {
     TFormSelectCMD* form = ShowFormSelectCMD(nullptr);
     form->Refresh();
+    return form;
+}
+
+// The selection window as the program's start-up leaves it: created, then SelectCmdInit.
+TFormSelectCMD* TestConsoleWindows::StartSelect() {
+    TFormSelectCMD* form = ShowSelect();
+    SelectCmdInit();
     return form;
 }
 
@@ -306,8 +320,56 @@ void TestConsoleWindows::closeForgetsWindowAtOnce() {
     QCOMPARE(again->lblReqCount->text(), QStringLiteral("0"));
 }
 
+// A command on the user-interface thread shows its exchange as soon as it returns, before the
+// event loop runs, and is counted once.
+void TestConsoleWindows::commandShownAtOnce() {
+    TFormReqAns* form = ShowLink();
+    Port->Script({SomeAnswer});
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    QCOMPARE(form->stxReq->text(), QStringLiteral("01 01 02 02 D0 B9"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("01 01 02 03 04"));
+    QCOMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+    Link->RequestExecKalist();
+    QCOMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+    QCoreApplication::processEvents();
+    QCOMPARE(RequestCount.load(), qint64(2));
+    QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+}
+
+// A poll exchange still waiting for the event loop is handled before the command that follows
+// it on the line, so the window ends on the command's exchange and counts each once.
+void TestConsoleWindows::commandAfterPollKeepsOrder() {
+    auto polled = std::make_shared<std::promise<void>>();
+    auto seen = std::make_shared<std::atomic<int>>(0);
+    Link->Transmitter()->OnExchange = [polled, seen](TTransmitter*, const QByteArray&, bool,
+                                                     const QByteArray&) {
+        if ((*seen)++ == 0)
+            polled->set_value();
+    };
+    TFormReqAns* form = ShowLink();
+    Link->SelectedCommands.Include(UlmarCmd::DistanceRead);
+    Port->Script({SomeAnswer}); // the poll's distance read answered, the command silent
+    Link->ResumeRequestThread();
+    QVERIFY(polled->get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready);
+    Link->RequestExecUlmar(UlmarCmd::LevelRead);
+    const auto shown = [form] {
+        QCOMPARE(form->lblReqCount->text(), QStringLiteral("2"));
+        QCOMPARE(form->lblAnsCount->text(), QStringLiteral("1"));
+        QCOMPARE(form->stxReq->text(), QStringLiteral("01 01 02 02 D0 B9"));
+        QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
+    };
+    shown();
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY(!Link->CycleRunning());
+    QCoreApplication::processEvents();
+    shown();
+    QCOMPARE(seen->load(), 2);
+}
+
 void TestConsoleWindows::creationSelectsLevelAll() {
-    TFormSelectCMD* form = ShowSelect();
+    TFormSelectCMD* form = StartSelect();
     QCOMPARE(form->objectName(), QStringLiteral("FormSelectCMD"));
     QCOMPARE(form->windowTitle(), QStringLiteral("Команды УЛМАР"));
     QCOMPARE(form->chbLevelAll->text(), QStringLiteral("Lт, Lc, Ну,  V, Реле"));
@@ -317,15 +379,57 @@ void TestConsoleWindows::creationSelectsLevelAll() {
     QVERIFY(form->chbCurrentOutput->isHidden());
     QVERIFY(!form->chbTempTermostat->isEnabled());
 
-    // Closed and created again: the selection stays, the boxes start afresh.
+    // Closed and created again: the selection stays and the boxes show it.
     form->chbEcho->setChecked(true);
     form->close();
     QTRY_VERIFY(FormSelectCMD == nullptr);
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 7}));
     form = ShowSelect();
-    QVERIFY(!form->chbEcho->isChecked());
+    QVERIFY(form->chbEcho->isChecked());
     QVERIFY(form->chbLevelAll->isChecked());
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 7}));
+}
+
+// A window created again shows what the link polls and changes none of it: codes chosen in an
+// earlier window or elsewhere, hidden factory rows, the КАЛИСТ-1, and an empty selection.
+void TestConsoleWindows::reopenShowsSelection_data() {
+    QTest::addColumn<bool>("factory");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<std::vector<int>>("codes");
+    QTest::addColumn<bool>("polled");
+    QTest::newRow("nothing selected") << false << 0 << Codes({}) << false;
+    QTest::newRow("without code 6") << false << 0 << Codes({1, 7, 55}) << false;
+    QTest::newRow("hidden factory codes") << false << 0 << Codes({0, 5, 6}) << false;
+    QTest::newRow("meter, thermostat") << true << 1 << Codes({2, 56}) << true;
+}
+
+void TestConsoleWindows::reopenShowsSelection() {
+    QFETCH(bool, factory);
+    QFETCH(int, type);
+    QFETCH(std::vector<int>, codes);
+    QFETCH(bool, polled);
+    FactoryMode = factory;
+    Ulmar->ProgramType = quint8(type);
+    StartSelect()->close();
+    QTRY_VERIFY(FormSelectCMD == nullptr);
+    Link->SelectedCommands.Clear();
+    for (int code : codes)
+        Link->SelectedCommands.Include(code);
+    Link->DeviceList[1]->Enabled = polled;
+
+    TFormSelectCMD* form = ShowSelect();
+    const std::pair<QCheckBox*, int> boxes[] = {
+        {form->chbFreq, 0},          {form->chbDistance, 1}, {form->chbLevel, 2},
+        {form->chbLevelFree, 3},     {form->chbVolume, 4},   {form->chbFreqOpCh, 5},
+        {form->chbLevelAll, 6},      {form->chbEcho, 7},     {form->chbTempSVCH, 55},
+        {form->chbTempTermostat, 56}};
+    for (const auto& [box, code] : boxes)
+        QVERIFY2(box->isChecked() == Link->SelectedCommands.Contains(code),
+                 qPrintable(box->text()));
+    QCOMPARE(form->chbCurrentOutput->isChecked(), polled);
+    QVERIFY(!form->chbSelectAll->isChecked());
+    QCOMPARE(Link->SelectedCommands.Codes(), codes);
+    QCOMPARE(Link->DeviceList[1]->Enabled.load(), polled);
 }
 
 void TestConsoleWindows::selectAll_data() {
@@ -347,7 +451,7 @@ void TestConsoleWindows::selectAll() {
     QFETCH(bool, kalist);
     FactoryMode = factory;
     Ulmar->ProgramType = quint8(type);
-    TFormSelectCMD* form = ShowSelect();
+    TFormSelectCMD* form = StartSelect();
     QCOMPARE(form->chbSelectAll->text(), QStringLiteral("Выделить все"));
     form->chbSelectAll->click();
     QCOMPARE(Link->SelectedCommands.Codes(), codes);
@@ -360,7 +464,7 @@ void TestConsoleWindows::selectAll() {
 
 void TestConsoleWindows::unselectAllWithoutFactory() {
     FactoryMode = true;
-    TFormSelectCMD* form = ShowSelect();
+    TFormSelectCMD* form = StartSelect();
     form->chbFreq->click();
     form->chbCurrentOutput->click();
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({0, 6}));
@@ -401,7 +505,7 @@ void TestConsoleWindows::kalistStart() {
 
 void TestConsoleWindows::programTypeRefresh() {
     Ulmar->ProgramType = 1;
-    TFormSelectCMD* form = ShowSelect();
+    TFormSelectCMD* form = StartSelect();
     QVERIFY(form->chbTempTermostat->isEnabled());
     form->chbTempTermostat->click();
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({6, 56}));
@@ -415,7 +519,7 @@ void TestConsoleWindows::programTypeRefresh() {
 
 void TestConsoleWindows::factoryOffKeepsCode() {
     FactoryMode = true;
-    TFormSelectCMD* form = ShowSelect();
+    TFormSelectCMD* form = StartSelect();
     QVERIFY(!form->chbFreq->isHidden());
     form->chbFreq->click();
     FactoryMode = false;

@@ -1,5 +1,6 @@
 // Window positions: the file under the start directory, each key applied on its own, the
-// maximised state and its restored size, a missing "INI" directory.
+// maximised state and its restored size, a missing "INI" directory, saved positions that no
+// screen shows any more, and the first layout of windows beside the main window.
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
@@ -30,6 +31,15 @@ private slots:
     void maximisedWithoutRestoredBoundsRestoresSmaller();
     void missingIniDirStoresNothing();
     void childWidgetIgnored();
+    void offScreenMovedOntoPrimary_data();
+    void offScreenMovedOntoPrimary();
+    void maximisedOffScreenRestoresOnPrimary();
+    void keepOnScreenAcrossScreens_data();
+    void keepOnScreenAcrossScreens();
+    void hasSavedPosition_data();
+    void hasSavedPosition();
+    void placeBeside_data();
+    void placeBeside();
 
 private:
     QString IniPath(const QString& workDir) const {
@@ -43,6 +53,7 @@ private:
         window->resize(w, h);
         return window;
     }
+    static QRect Area() { return QGuiApplication::primaryScreen()->availableGeometry(); }
     void WriteIni(const QByteArray& text) {
         QFile f(IniPath(Dirs->Work()));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -187,6 +198,165 @@ void TestWindowPosition::childWidgetIgnored() {
     QCOMPARE(child->pos(), QPoint(4, 5));
     SaveWindowPosition(child);
     QCOMPARE(TIniFile(IniPath(Dirs->Work())).ReadSection("FormChild"), QStringList{"Left"});
+}
+
+// A window saved where no screen shows its title bar comes back on the primary screen with its
+// size (bounded by the screen); one whose title bar still shows enough stays where it was.
+void TestWindowPosition::offScreenMovedOntoPrimary_data() {
+    const QRect a = Area();
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<QSize>("restored");
+    const QSize s(300, 200);
+    QTest::newRow("right of the screen")
+        << QPoint(a.right() + 200, a.top() + 50) << s << false << s;
+    QTest::newRow("left of the screen") << QPoint(a.left() - 1000, a.top() + 50) << s << false << s;
+    QTest::newRow("below the screen") << QPoint(a.left() + 50, a.bottom() + 10) << s << false << s;
+    QTest::newRow("title bar above the screen")
+        << QPoint(a.left() + 50, a.top() - 150) << s << false << s;
+    QTest::newRow("title bar corner only")
+        << QPoint(a.right() - 40, a.top() + 50) << s << false << s;
+    QTest::newRow("larger than the screen")
+        << QPoint(a.right() + 10, a.top()) << a.size() + QSize(400, 100) << false << a.size();
+    QTest::newRow("at the end of the coordinates")
+        << QPoint(2147483600, -2147483600) << QSize(2147483600, 2147483600) << false << a.size();
+    QTest::newRow("title bar partly shows")
+        << QPoint(a.right() - 150, a.top() + 10) << s << true << s;
+}
+
+void TestWindowPosition::offScreenMovedOntoPrimary() {
+    QFETCH(QPoint, at);
+    QFETCH(QSize, size);
+    QFETCH(bool, kept);
+    QFETCH(QSize, restored);
+    WriteIni(QStringLiteral("[FormTest]\r\nLeft=%1\r\nTop=%2\r\nWidth=%3\r\nHeight=%4\r\n")
+                 .arg(at.x())
+                 .arg(at.y())
+                 .arg(size.width())
+                 .arg(size.height())
+                 .toLatin1());
+    auto window = MakeWindow();
+    LoadWindowPosition(window.get());
+    QCOMPARE(window->size(), restored);
+    if (kept)
+        QCOMPARE(window->pos(), at);
+    else
+        QVERIFY(Area().contains(QRect(window->pos(), window->size())));
+}
+
+void TestWindowPosition::maximisedOffScreenRestoresOnPrimary() {
+    const QRect a = Area();
+    WriteIni(QStringLiteral("[FormTest]\r\nLeft=%1\r\nWidth=1920\r\nHeight=1080\r\n")
+                 .arg(a.right() + 100)
+                 .toLatin1() +
+             QStringLiteral("WindowState=2\r\nRestoredLeft=%1\r\nRestoredTop=%2\r\n"
+                            "RestoredWidth=320\r\nRestoredHeight=240\r\n")
+                 .arg(a.right() + 300)
+                 .arg(a.top() + 40)
+                 .toLatin1());
+    auto window = MakeWindow();
+    LoadWindowPosition(window.get());
+    QVERIFY(window->windowState() & Qt::WindowMaximized);
+    QVERIFY(a.contains(QRect(window->pos(), window->size())));
+    QCOMPARE(window->size(), QSize(320, 240));
+}
+
+// Two screens side by side, the second taller: the title bar has to show on one of them, not
+// merely inside the rectangle around both.
+void TestWindowPosition::keepOnScreenAcrossScreens_data() {
+    QTest::addColumn<QRect>("frame");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("on the second screen") << QRect(1500, 100, 400, 300) << true;
+    QTest::newRow("across both") << QRect(1200, 100, 400, 300) << true;
+    QTest::newRow("hanging below the second") << QRect(1500, 1000, 400, 300) << true;
+    QTest::newRow("below the first only") << QRect(500, 1040, 400, 300) << false;
+    QTest::newRow("on a removed third screen") << QRect(3500, 100, 400, 300) << false;
+}
+
+void TestWindowPosition::keepOnScreenAcrossScreens() {
+    QFETCH(QRect, frame);
+    QFETCH(bool, kept);
+    const QRect primary(0, 0, 1280, 1024);
+    const QRect second(1280, 0, 1920, 1080);
+    const QRect result = KeepOnScreen(frame, {primary, second}, primary);
+    if (kept) {
+        QCOMPARE(result, frame);
+    } else {
+        QVERIFY(primary.contains(result));
+        QCOMPARE(result.size(), frame.size());
+    }
+}
+
+void TestWindowPosition::hasSavedPosition_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("left") << QByteArray("[FormTest]\r\nLeft=5\r\n") << true;
+    QTest::newRow("top, other case") << QByteArray("[formtest]\r\ntop=-20\r\n") << true;
+    QTest::newRow("size only") << QByteArray("[FormTest]\r\nWidth=300\r\n") << false;
+    QTest::newRow("unreadable") << QByteArray("[FormTest]\r\nLeft=abc\r\nTop=\r\n") << false;
+    QTest::newRow("other window") << QByteArray("[FormMain]\r\nLeft=5\r\n") << false;
+    QTest::newRow("empty file") << QByteArray() << false;
+}
+
+void TestWindowPosition::hasSavedPosition() {
+    QFETCH(QByteArray, file);
+    QFETCH(bool, saved);
+    auto window = MakeWindow();
+    QVERIFY(!HasSavedPosition(window.get())); // no file yet
+    WriteIni(file);
+    QCOMPARE(HasSavedPosition(window.get()), saved);
+}
+
+// The first layout on a given area: every frame inside the area, and where the area has room,
+// no frame over another, the main window or an occupied rectangle, each on its side.
+void TestWindowPosition::placeBeside_data() {
+    QTest::addColumn<QRect>("main");
+    QTest::addColumn<QList<QRect>>("occupied");
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<bool>("apart");
+    QTest::addColumn<bool>("sides");
+    const QRect fullHd(0, 0, 1920, 1080);
+    QTest::newRow("first start") << QRect(0, 0, 800, 100) << QList<QRect>() << fullHd << true
+                                 << true;
+    QTest::newRow("saved window in the way")
+        << QRect(0, 0, 800, 100) << QList<QRect>{QRect(808, 0, 400, 400), QRect(0, 108, 300, 300)}
+        << fullHd << true << true;
+    QTest::newRow("second screen, taskbar above") << QRect(1920, 40, 800, 100) << QList<QRect>()
+                                                  << QRect(1920, 40, 1920, 1040) << true << true;
+    QTest::newRow("main at the right edge")
+        << QRect(1120, 0, 800, 100) << QList<QRect>() << fullHd << true << false;
+    QTest::newRow("small screen") << QRect(0, 0, 800, 100) << QList<QRect>()
+                                  << QRect(0, 0, 800, 600) << false << false;
+}
+
+void TestWindowPosition::placeBeside() {
+    QFETCH(QRect, main);
+    QFETCH(QList<QRect>, occupied);
+    QFETCH(QRect, area);
+    QFETCH(bool, apart);
+    QFETCH(bool, sides);
+    // Readings, parameters, link and command selection with their frames.
+    const QList<TPlaceRequest> requests = {{QSize(373, 423), TPlaceSide::Right},
+                                           {QSize(719, 466), TPlaceSide::Right},
+                                           {QSize(600, 230), TPlaceSide::Below},
+                                           {QSize(260, 410), TPlaceSide::Below}};
+    const QList<QRect> frames = PlaceBeside(main, occupied, requests, area);
+    QCOMPARE(frames.size(), requests.size());
+    QList<QRect> all = QList<QRect>{main} + occupied;
+    for (int i = 0; i < frames.size(); ++i) {
+        const QRect& f = frames[i];
+        QVERIFY2(area.contains(f), qPrintable(QString::number(i)));
+        QCOMPARE(f.size(), requests[i].Size.boundedTo(area.size()));
+        if (apart)
+            for (const QRect& other : std::as_const(all))
+                QVERIFY2(!f.intersects(other), qPrintable(QString::number(i)));
+        if (sides && requests[i].Side == TPlaceSide::Right)
+            QVERIFY(f.left() > main.right());
+        if (sides && requests[i].Side == TPlaceSide::Below)
+            QVERIFY(f.top() > main.bottom());
+        all << f;
+    }
 }
 
 QTEST_MAIN(TestWindowPosition)

@@ -2,6 +2,7 @@
 
 #include "archive/uBDE.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include <QCoreApplication>
 #include <QDir>
@@ -325,28 +326,26 @@ bool AddArchiveRecord(const QString& name, TDateTime stamp, double value) {
     }
 }
 
-void AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
+QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int decimals) {
+    TStamp parts;
+    if (!SplitStamp(stamp, parts))
+        return QByteArray();
+    return (TextStamp(parts) + u' ' + FormatArchiveValue(value, precision, decimals) +
+            QStringLiteral("\r\n"))
+        .toUtf8();
+}
+
+bool AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
                     int decimals) {
     try {
         const QString table = name.trimmed();
-        TStamp parts;
-        if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
-            return;
-        const QString dir = DayDir(parts);
-        if (!QDir().mkpath(dir))
-            return;
-        QFile file(JoinPath(dir, table + QStringLiteral(".txt")));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-            return;
-        // One write per line, so a failure never leaves half a line behind another.
-        const QByteArray line =
-            (TextStamp(parts) + u' ' + FormatArchiveValue(value, precision, decimals) +
-             QStringLiteral("\r\n"))
-                .toUtf8();
-        file.write(line);
-        file.flush();
-        file.close();
+        const QString dir = ArchiveDayDir(stamp);
+        if (!IsArchiveTableName(table) || dir.isEmpty())
+            return false;
+        return AppendLineToFile(JoinPath(dir, table + QStringLiteral(".txt")),
+                                ArchiveTextLine(stamp, value, precision, decimals));
     } catch (...) {
+        return false;
     }
 }
 

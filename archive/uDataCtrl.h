@@ -9,6 +9,7 @@
 // "-wal" and "-shm" files exist only while a connection is open and vanish with the last one.
 
 #include "devicelink/uTimeOut.h"
+#include <QByteArray>
 #include <QString>
 #include <vector>
 
@@ -51,9 +52,13 @@ bool CreateArchiveTable(const QString& path);
 // directories and the table when missing. False when the row was not stored.
 bool AddArchiveRecord(const QString& name, TDateTime stamp, double value);
 
-// Appends "<stamp text> <value>\r\n" to the text twin `name` of the stamp's day; never touches
-// the table. Failures are swallowed.
-void AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
+// The text twin's line of a reading: ArchiveTextStamp, a blank, FormatArchiveValue, "\r\n",
+// in UTF-8. Empty for a stamp outside the years 1 to 9999.
+QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int decimals);
+
+// Appends ArchiveTextLine to the text twin `name` of the stamp's day (AppendLineToFile: the
+// line whole or not at all); never touches the table. False when the line was not written.
+bool AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
                     int decimals);
 
 // Archives the readings of one accepted poll answer (code & 127) from the device object's

@@ -22,6 +22,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef Q_OS_LINUX
+#include <sys/vfs.h>
+#else
+#include <QStorageInfo>
+#endif
+
 namespace {
 
 const QDate Epoch(1899, 12, 30);
@@ -126,22 +132,21 @@ QString NewConnectionName() {
         .arg(++counter);
 }
 
-// Opens `file` as a SQLite URI with the given mode ("rw" never creates a file, "rwc" does),
-// runs `work`, then closes and removes the connection. False when the file cannot be opened
-// or `work` fails.
-template <typename Work> bool WithConnection(const QString& file, const char* mode, Work&& work) {
+// Opens `file` as a SQLite URI with the given parameters ("mode=rw" never creates a file,
+// "mode=rwc" does), runs `work`, then closes and removes the connection. False when the file
+// cannot be opened (the error goes to openError) or `work` fails.
+template <typename Work>
+bool WithConnection(const QString& file, const QString& parameters, Work&& work,
+                    QSqlError* openError = nullptr) {
     const QString name = NewConnectionName();
     bool result = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=") +
-                           QLatin1String(mode));
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_URI").arg(ArchiveBusyTimeoutMs));
+        QSqlDatabase db = AddArchiveConnection(name, file, parameters);
         if (db.open()) {
             result = work(db);
             db.close();
+        } else if (openError) {
+            *openError = db.lastError();
         }
     }
     QSqlDatabase::removeDatabase(name);
@@ -158,7 +163,11 @@ std::filesystem::path FsPath(const QString& path) {
 }
 
 bool InsertRow(const QString& file, const QString& table, double value, const QString& dt) {
-    return WithConnection(file, "rw", [&](QSqlDatabase& db) {
+    const bool wal = ArchiveUsesWal(QFileInfo(file).path());
+    return WithConnection(file, QStringLiteral("mode=rw"), [&](QSqlDatabase& db) {
+        // A table left in write-ahead mode goes back to the rollback journal on a network share.
+        if (!wal)
+            Exec(db, QStringLiteral("PRAGMA journal_mode=DELETE"));
         // The close right after the insert checkpoints and syncs the table.
         Exec(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
         QSqlQuery query(db);
@@ -203,6 +212,70 @@ std::vector<TArchivedValue> ArchivedValuesOf(int code) {
     default:
         return {};
     }
+}
+
+std::atomic<bool> NetworkShareSeam{false};
+std::atomic<bool> ReadOnlyOpenFailsSeam{false};
+
+// SQLite's result code for a file it cannot open (the low byte of the extended codes).
+constexpr int SqliteCantOpen = 14;
+
+bool IsCannotOpen(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok && (code & 0xFF) == SqliteCantOpen;
+}
+
+// True when the table file's header asks for write-ahead logging (read version 2).
+bool HeaderSaysWal(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = f.read(20);
+    return header.size() == 20 && header.at(19) == 2;
+}
+
+enum class TRead { Done, Failed, CannotOpen };
+
+// One attempt of a query with the given URI parameters.
+TRead ReadRows(const QString& file, const QString& parameters, const QString& statement,
+               std::vector<TArchiveRow>& rows) {
+    rows.clear();
+    TRead result = TRead::Failed;
+    QSqlError openError;
+    const bool done = WithConnection(
+        file, parameters,
+        [&](QSqlDatabase& db) {
+            // The statement never writes, whatever the connection may.
+            if (!Exec(db, QStringLiteral("PRAGMA query_only=ON")))
+                return false;
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (!query.exec(statement)) {
+                if (IsCannotOpen(query.lastError()))
+                    result = TRead::CannotOpen;
+                return false;
+            }
+            const int dtIndex = query.record().indexOf(QStringLiteral("DT"));
+            const int vIndex = query.record().indexOf(QStringLiteral("V"));
+            if (dtIndex < 0 || vIndex < 0)
+                return false;
+            while (query.next()) {
+                TArchiveRow row;
+                const QVariant v = query.value(vIndex);
+                if (v.isNull() || !ParseDT(query.value(dtIndex).toString(), row.DT))
+                    continue;
+                row.V = v.toDouble();
+                rows.push_back(row);
+            }
+            return !query.lastError().isValid();
+        },
+        &openError);
+    if (done)
+        return TRead::Done;
+    if (IsCannotOpen(openError))
+        result = TRead::CannotOpen;
+    return result;
 }
 
 } // namespace
@@ -285,14 +358,15 @@ bool CreateArchiveTable(const QString& path) {
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(++counter);
         QFile::remove(temp);
-        const bool built = WithConnection(temp, "rwc", [&](QSqlDatabase& db) {
+        const bool wal = ArchiveUsesWal(info.path());
+        const bool built = WithConnection(temp, QStringLiteral("mode=rwc"), [&](QSqlDatabase& db) {
             return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
-                   Exec(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+                   (!wal || Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")));
         });
         if (built && info.exists()) {
-            // A log left by the replaced table must not be replayed into the new one.
-            QFile::remove(target + QStringLiteral("-wal"));
-            QFile::remove(target + QStringLiteral("-shm"));
+            // A log or journal left by the replaced table must not be replayed into the new one.
+            for (const char* suffix : {"-wal", "-shm", "-journal"})
+                QFile::remove(target + QLatin1String(suffix));
         }
         std::error_code error;
         if (built)
@@ -363,6 +437,60 @@ void ArchivePollAnswer(TUlmar& ulmar, int code) {
     }
 }
 
+QSqlDatabase AddArchiveConnection(const QString& connection, const QString& file,
+                                  const QString& parameters) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+    db.setDatabaseName(url.toString(QUrl::FullyEncoded) + u'?' + parameters);
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_URI").arg(ArchiveBusyTimeoutMs));
+    return db;
+}
+
+bool ArchiveUsesWal(const QString& dir) {
+    if (NetworkShareSeam.load())
+        return false;
+    // The day directory may not exist yet: its nearest existing parent lies on the same mount
+    // unless the day directory itself becomes a mount point.
+    QString path = QFileInfo(dir).absoluteFilePath();
+    while (!QFileInfo::exists(path)) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return false;
+        path = parent;
+    }
+#ifdef Q_OS_LINUX
+    struct statfs fs {};
+    if (::statfs(QFile::encodeName(path).constData(), &fs) != 0)
+        return false; // unknown: the rollback journal is safe everywhere
+    switch (static_cast<quint32>(fs.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE
+        return false;
+    default:
+        return true;
+    }
+#else
+    const QByteArray type = QStorageInfo(path).fileSystemType().toLower();
+    for (const char* remote : {"nfs", "smb", "cifs", "fuse", "afpfs", "webdav"})
+        if (type.startsWith(remote))
+            return false;
+    return !type.isEmpty();
+#endif
+}
+
+namespace ArchiveTestSeams {
+void SetNetworkShare(bool on) {
+    NetworkShareSeam = on;
+}
+void SetReadOnlyOpenFails(bool on) {
+    ReadOnlyOpenFailsSeam = on;
+}
+} // namespace ArchiveTestSeams
+
 std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement, bool* ok) {
     std::vector<TArchiveRow> rows;
     bool done = false;
@@ -373,29 +501,22 @@ std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& stat
         const QString table = fromTable.match(statement).captured(1);
         const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
         if (IsArchiveTableName(table) && QFileInfo(file).isFile()) {
-            done = WithConnection(file, "rw", [&](QSqlDatabase& db) {
-                // Opened read-write only so that the last connection to close folds the
-                // write-ahead log back into the table; the statement itself cannot write.
-                if (!Exec(db, QStringLiteral("PRAGMA query_only=ON")))
-                    return false;
-                QSqlQuery query(db);
-                query.setForwardOnly(true);
-                if (!query.exec(statement))
-                    return false;
-                const int dtIndex = query.record().indexOf(QStringLiteral("DT"));
-                const int vIndex = query.record().indexOf(QStringLiteral("V"));
-                if (dtIndex < 0 || vIndex < 0)
-                    return false;
-                while (query.next()) {
-                    TArchiveRow row;
-                    const QVariant v = query.value(vIndex);
-                    if (v.isNull() || !ParseDT(query.value(dtIndex).toString(), row.DT))
-                        continue;
-                    row.V = v.toDouble();
-                    rows.push_back(row);
-                }
-                return !query.lastError().isValid();
-            });
+            const bool readOnlyMedia =
+                ReadOnlyOpenFailsSeam.load() || !QFileInfo(dayDir).isWritable();
+            // A read-only connection to a table in write-ahead mode creates its "-wal" and
+            // "-shm" files and cannot remove them. Where the directory is writable such a table
+            // is opened read-write (the statement still cannot write), so that the last
+            // connection to close folds the log back and removes both files.
+            const QString mode = !readOnlyMedia && HeaderSaysWal(file) ? QStringLiteral("mode=rw")
+                                                                       : QStringLiteral("mode=ro");
+            TRead read = TRead::CannotOpen;
+            if (!ReadOnlyOpenFailsSeam.load())
+                read = ReadRows(file, mode, statement, rows);
+            // Where SQLite cannot make the files it reads a write-ahead table with, the table
+            // is read as it lies, without locks: nothing can write there meanwhile.
+            if (read == TRead::CannotOpen && readOnlyMedia)
+                read = ReadRows(file, QStringLiteral("mode=ro&immutable=1"), statement, rows);
+            done = read == TRead::Done;
         }
     } catch (...) {
         done = false;

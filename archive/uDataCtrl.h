@@ -4,12 +4,14 @@
 // DT (text "yyyy-MM-dd HH:mm:ss.zzz", local time, so that text order is time order); beside it
 // the text twin "<name>.txt" with one line per reading.
 // Any thread: each call opens its own connection (named per thread and call), uses it and
-// closes it. Tables are kept in WAL journal mode, so a query and an insert on one table never
-// wait for each other; a busy time-out covers the short moments of opening and closing. The
+// closes it. On local file systems the tables use write-ahead logging, so a query and an insert
+// never wait for each other; on network shares the rollback journal (ArchiveUsesWal). The
 // "-wal" and "-shm" files exist only while a connection is open and vanish with the last one.
+// A busy time-out covers the short waits.
 
 #include "devicelink/uTimeOut.h"
 #include <QByteArray>
+#include <QSqlDatabase>
 #include <QString>
 #include <vector>
 
@@ -66,6 +68,17 @@ bool AddArchiveText(const QString& name, TDateTime stamp, double value, int prec
 // Codes without readings archive nothing. Request thread; never throws.
 void ArchivePollAnswer(TUlmar& ulmar, int code);
 
+// Adds the SQLite connection `connection` to the table file `file`, to be opened as a URI with
+// `parameters` ("mode=rw", "mode=ro&immutable=1") and the busy time-out; not opened yet. Within
+// the archive layer; the thread that opens it owns it.
+QSqlDatabase AddArchiveConnection(const QString& connection, const QString& file,
+                                  const QString& parameters);
+
+// True when tables under `dir` (or its nearest existing parent) may use write-ahead logging:
+// a local file system. Network shares (NFS, SMB, CIFS) and FUSE mounts, where SQLite's shared
+// memory is not reliable, keep the rollback journal.
+bool ArchiveUsesWal(const QString& dir);
+
 struct TArchiveRow {
     TDateTime DT = 0.0;
     double V = 0.0;
@@ -73,7 +86,19 @@ struct TArchiveRow {
 
 // Runs a select on the table that the statement names after FROM, in the day directory
 // `dayDir`, and returns DT and V of every row in order. A missing directory or table, a bad
-// statement or any engine error gives no rows and, through ok, false. The connection is
-// read-only for the statement. Rows with an unreadable DT or a null V are skipped.
+// statement or any engine error gives no rows and, through ok, false. Rows with an unreadable
+// DT or a null V are skipped. The table is opened read-only, or read-write for a read-only
+// statement where a table in write-ahead mode lies in a writable directory; on read-only media,
+// where SQLite cannot create the "-wal" and "-shm" files, it is read as immutable, without
+// locks. No file is created or left behind.
 std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement,
                                       bool* ok = nullptr);
+
+// Test seams; the program never sets them. Any thread.
+namespace ArchiveTestSeams {
+// Every directory counts as a network share: ArchiveUsesWal gives false.
+void SetNetworkShare(bool on);
+// QueryArchive takes every directory for read-only media, and its first open fails as it does
+// there.
+void SetReadOnlyOpenFails(bool on);
+} // namespace ArchiveTestSeams

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <span>
 #include <system_error>
 
 #ifdef Q_OS_LINUX
@@ -180,35 +181,47 @@ bool InsertRow(const QString& file, const QString& table, double value, const QS
 }
 
 struct TArchivedValue {
-    const char* Table;
+    QString Table;
     std::unique_ptr<TIODouble> TUlmar::*Value;
     int Decimals;
 };
 
-// The tables that a poll answer fills, in writing order.
-std::vector<TArchivedValue> ArchivedValuesOf(int code) {
+// The tables that a poll answer fills, in writing order. Built once: the request thread takes
+// them for every poll.
+std::span<const TArchivedValue> ArchivedValuesOf(int code) {
+    static const TArchivedValue freq[] = {{QStringLiteral("Freq"), &TUlmar::Freq, 2}};
+    static const TArchivedValue distance[] = {{QStringLiteral("Lt"), &TUlmar::Distance, 1}};
+    static const TArchivedValue level[] = {{QStringLiteral("Hu"), &TUlmar::Level, 1}};
+    static const TArchivedValue levelFree[] = {{QStringLiteral("Lc"), &TUlmar::LevelFree, 1}};
+    static const TArchivedValue volume[] = {{QStringLiteral("V"), &TUlmar::Volume, 1}};
+    static const TArchivedValue freqOpCh[] = {{QStringLiteral("FreqOpCh"), &TUlmar::FreqOpCh, 2}};
+    static const TArchivedValue levelAll[] = {{QStringLiteral("Lt"), &TUlmar::Distance, 1},
+                                              {QStringLiteral("Hu"), &TUlmar::Level, 1},
+                                              {QStringLiteral("Lc"), &TUlmar::LevelFree, 1},
+                                              {QStringLiteral("V"), &TUlmar::Volume, 2}};
+    static const TArchivedValue temperature[] = {
+        {QStringLiteral("TempSVCH"), &TUlmar::TempSVCH, 0}};
+    static const TArchivedValue current[] = {
+        {QStringLiteral("CurrentOutput"), &TUlmar::CurrentOutput, 1}};
     switch (code & 127) {
     case UlmarCmd::FreqRead:
-        return {{"Freq", &TUlmar::Freq, 2}};
+        return freq;
     case UlmarCmd::DistanceRead:
-        return {{"Lt", &TUlmar::Distance, 1}};
+        return distance;
     case UlmarCmd::LevelRead:
-        return {{"Hu", &TUlmar::Level, 1}};
+        return level;
     case UlmarCmd::LevelFreeRead:
-        return {{"Lc", &TUlmar::LevelFree, 1}};
+        return levelFree;
     case UlmarCmd::VolumeRead:
-        return {{"V", &TUlmar::Volume, 1}};
+        return volume;
     case UlmarCmd::FreqOpChRead:
-        return {{"FreqOpCh", &TUlmar::FreqOpCh, 2}};
+        return freqOpCh;
     case UlmarCmd::LevelAllRead:
-        return {{"Lt", &TUlmar::Distance, 1},
-                {"Hu", &TUlmar::Level, 1},
-                {"Lc", &TUlmar::LevelFree, 1},
-                {"V", &TUlmar::Volume, 2}};
+        return levelAll;
     case UlmarCmd::TemperSVChModuleRead:
-        return {{"TempSVCH", &TUlmar::TempSVCH, 0}};
+        return temperature;
     case UlmarCmd::KalistCurrent:
-        return {{"CurrentOutput", &TUlmar::CurrentOutput, 1}};
+        return current;
     default:
         return {};
     }
@@ -423,17 +436,29 @@ bool AddArchiveText(const QString& name, TDateTime stamp, double value, int prec
     }
 }
 
+TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp) {
+    const std::span<const TArchivedValue> items = ArchivedValuesOf(code);
+    TArchiveBatch batch;
+    batch.reserve(items.size());
+    for (const TArchivedValue& item : items)
+        if (const TIODouble* value = (ulmar.*item.Value).get())
+            batch.push_back({item.Table, stamp, value->AsDouble(), item.Decimals});
+    return batch;
+}
+
+void WriteArchiveBatch(const TArchiveBatch& batch) {
+    for (const TArchiveReading& reading : batch) {
+        AddArchiveRecord(reading.Table, reading.Stamp, reading.Value);
+        AddArchiveText(reading.Table, reading.Stamp, reading.Value, ArchiveTextPrecision,
+                       reading.Decimals);
+    }
+}
+
 void ArchivePollAnswer(TUlmar& ulmar, int code) {
-    for (const TArchivedValue& item : ArchivedValuesOf(code)) {
-        try {
-            const TIODouble* value = (ulmar.*item.Value).get();
-            if (!value)
-                continue;
-            const QString table = QString::fromLatin1(item.Table);
-            AddArchiveRecord(table, NowDateTime(), value->AsDouble());
-            AddArchiveText(table, NowDateTime(), value->AsDouble(), 9, item.Decimals);
-        } catch (...) {
-        }
+    try {
+        WriteArchiveBatch(CaptureArchiveBatch(ulmar, code, NowDateTime()));
+    } catch (...) {
+        // Only an allocation can fail here; the poll's readings are lost, the next are written.
     }
 }
 

@@ -7,7 +7,8 @@
 // closes it. On local file systems the tables use write-ahead logging, so a query and an insert
 // never wait for each other; on network shares the rollback journal (ArchiveUsesWal). The
 // "-wal" and "-shm" files exist only while a connection is open and vanish with the last one.
-// A busy time-out covers the short waits.
+// The archive writer thread (uArchiveWriter.h) keeps the day's tables open and returns them to
+// the rollback journal when it closes them. A busy time-out covers the short waits.
 
 #include "devicelink/uTimeOut.h"
 #include <QByteArray>
@@ -19,6 +20,8 @@ class TUlmar;
 
 // How long a connection waits for a table that another connection holds.
 constexpr int ArchiveBusyTimeoutMs = 2000;
+// Significant digits of a text twin's reading.
+constexpr int ArchiveTextPrecision = 9;
 
 // A table name must be a plain identifier (letters, digits, underscore): it names a file and
 // goes into the statements.
@@ -63,9 +66,28 @@ QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int dec
 bool AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
                     int decimals);
 
-// Archives the readings of one accepted poll answer (code & 127) from the device object's
-// typed values: per table the row first, then the text line, each with its own time stamp.
-// Codes without readings archive nothing. Request thread; never throws.
+// One reading of a poll: its table, its time stamp, the value and the decimals of its text
+// twin line.
+struct TArchiveReading {
+    QString Table;
+    TDateTime Stamp = 0.0;
+    double Value = 0.0;
+    int Decimals = 0;
+};
+// The readings of one poll, in writing order.
+using TArchiveBatch = std::vector<TArchiveReading>;
+
+// The readings that the poll answer `code` (code & 127) archives, copied from the device
+// object's typed values with the one stamp of the poll; empty for codes without readings.
+// Cheap: the request thread makes this copy under the exchange lock and hands it to the
+// archive writer thread. Any thread that may read the device object.
+TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp);
+
+// Writes a batch on the calling thread: per reading the row, then the text line.
+void WriteArchiveBatch(const TArchiveBatch& batch);
+
+// Archives the readings of one accepted poll answer at once on the calling thread:
+// CaptureArchiveBatch with the time of the call, then WriteArchiveBatch. Never throws.
 void ArchivePollAnswer(TUlmar& ulmar, int code);
 
 // Adds the SQLite connection `connection` to the table file `file`, to be opened as a URI with

@@ -55,11 +55,6 @@ TFileId FileIdOf(const QString& file) {
 #endif
 }
 
-QString NewConnectionName() {
-    static std::atomic<quint64> counter{0};
-    return QStringLiteral("archive-writer-%1").arg(++counter);
-}
-
 // Switches a table back to the rollback journal before its connection closes, so that at rest
 // it needs no "-wal" or "-shm" file and a read-only reader creates none. A reader holding the
 // table prevents the switch for a moment: tried again for the busy time-out.
@@ -140,9 +135,9 @@ private:
             return false;
         if (!QFileInfo::exists(file) && !CreateArchiveTable(file))
             return false;
-        out.Connection = NewConnectionName();
         {
-            QSqlDatabase db = AddArchiveConnection(out.Connection, file, QStringLiteral("mode=rw"));
+            QSqlDatabase db = AddArchiveConnection(file, QStringLiteral("mode=rw"));
+            out.Connection = db.connectionName();
             if (db.open()) {
                 // Also switches a table left in write-ahead mode back where that is not safe.
                 out.Wal = ArchiveUsesWal(Day_);

@@ -139,10 +139,11 @@ QString NewConnectionName() {
 template <typename Work>
 bool WithConnection(const QString& file, const QString& parameters, Work&& work,
                     QSqlError* openError = nullptr) {
-    const QString name = NewConnectionName();
+    QString name;
     bool result = false;
     {
-        QSqlDatabase db = AddArchiveConnection(name, file, parameters);
+        QSqlDatabase db = AddArchiveConnection(file, parameters);
+        name = db.connectionName();
         if (db.open()) {
             result = work(db);
             db.close();
@@ -462,9 +463,8 @@ void ArchivePollAnswer(TUlmar& ulmar, int code) {
     }
 }
 
-QSqlDatabase AddArchiveConnection(const QString& connection, const QString& file,
-                                  const QString& parameters) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), NewConnectionName());
     const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
     db.setDatabaseName(url.toString(QUrl::FullyEncoded) + u'?' + parameters);
     db.setConnectOptions(

@@ -90,11 +90,11 @@ void WriteArchiveBatch(const TArchiveBatch& batch);
 // CaptureArchiveBatch with the time of the call, then WriteArchiveBatch. Never throws.
 void ArchivePollAnswer(TUlmar& ulmar, int code);
 
-// Adds the SQLite connection `connection` to the table file `file`, to be opened as a URI with
-// `parameters` ("mode=rw", "mode=ro&immutable=1") and the busy time-out; not opened yet. Within
-// the archive layer; the thread that opens it owns it.
-QSqlDatabase AddArchiveConnection(const QString& connection, const QString& file,
-                                  const QString& parameters);
+// Adds a SQLite connection to the table file `file` under a name of its own, to be opened as a
+// URI with `parameters` ("mode=rw", "mode=ro&immutable=1") and the busy time-out; not opened
+// yet. Within the archive layer; the thread that opens it owns it, and removes it by its
+// connectionName().
+QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters);
 
 // True when tables under `dir` (or its nearest existing parent) may use write-ahead logging:
 // a local file system. Network shares (NFS, SMB, CIFS) and FUSE mounts, where SQLite's shared

@@ -5,9 +5,9 @@
 #include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
+#include "tests/support/ArchiveFiles.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
-#include <QDirIterator>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -18,10 +18,6 @@
 
 namespace {
 
-TDateTime Stamp(int y, int mo, int d, int h, int mi, int s, int ms) {
-    return QtToDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms)));
-}
-
 QString ReadText(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -31,16 +27,6 @@ QString ReadText(const QString& path) {
 
 std::vector<TArchiveRow> ReadAll(const QString& dayDir, const QString& table, bool* ok = nullptr) {
     return QueryArchive(dayDir, ArchiveSelectStatement(table, 0, 0), ok);
-}
-
-// Every file under the directory, relative to it, sorted.
-QStringList FilesUnder(const QString& dir) {
-    QStringList files;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(dir).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 } // namespace

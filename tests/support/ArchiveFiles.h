@@ -12,10 +12,10 @@ inline TDateTime Stamp(int y, int mo, int d, int h, int mi, int s, int ms) {
     return QtToDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms)));
 }
 
-// Every file under the directory (symbolic links included), relative to it, sorted.
+// Every file under the directory, relative to it, sorted.
 inline QStringList FilesUnder(const QString& dir) {
     QStringList files;
-    QDirIterator it(dir, QDir::Files | QDir::System, QDirIterator::Subdirectories);
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << QDir(dir).relativeFilePath(it.next());
     files.sort();

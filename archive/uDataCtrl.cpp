@@ -2,6 +2,7 @@
 
 #include "archive/uBDE.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include <QCoreApplication>
 #include <QDir>
@@ -19,7 +20,14 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <span>
 #include <system_error>
+
+#ifdef Q_OS_LINUX
+#include <sys/vfs.h>
+#else
+#include <QStorageInfo>
+#endif
 
 namespace {
 
@@ -125,22 +133,22 @@ QString NewConnectionName() {
         .arg(++counter);
 }
 
-// Opens `file` as a SQLite URI with the given mode ("rw" never creates a file, "rwc" does),
-// runs `work`, then closes and removes the connection. False when the file cannot be opened
-// or `work` fails.
-template <typename Work> bool WithConnection(const QString& file, const char* mode, Work&& work) {
-    const QString name = NewConnectionName();
+// Opens `file` as a SQLite URI with the given parameters ("mode=rw" never creates a file,
+// "mode=rwc" does), runs `work`, then closes and removes the connection. False when the file
+// cannot be opened (the error goes to openError) or `work` fails.
+template <typename Work>
+bool WithConnection(const QString& file, const QString& parameters, Work&& work,
+                    QSqlError* openError = nullptr) {
+    QString name;
     bool result = false;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
-        db.setDatabaseName(url.toString(QUrl::FullyEncoded) + QStringLiteral("?mode=") +
-                           QLatin1String(mode));
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_URI").arg(ArchiveBusyTimeoutMs));
+        QSqlDatabase db = AddArchiveConnection(file, parameters);
+        name = db.connectionName();
         if (db.open()) {
             result = work(db);
             db.close();
+        } else if (openError) {
+            *openError = db.lastError();
         }
     }
     QSqlDatabase::removeDatabase(name);
@@ -157,7 +165,11 @@ std::filesystem::path FsPath(const QString& path) {
 }
 
 bool InsertRow(const QString& file, const QString& table, double value, const QString& dt) {
-    return WithConnection(file, "rw", [&](QSqlDatabase& db) {
+    const bool wal = ArchiveUsesWal(QFileInfo(file).path());
+    return WithConnection(file, QStringLiteral("mode=rw"), [&](QSqlDatabase& db) {
+        // A table left in write-ahead mode goes back to the rollback journal on a network share.
+        if (!wal)
+            Exec(db, QStringLiteral("PRAGMA journal_mode=DELETE"));
         // The close right after the insert checkpoints and syncs the table.
         Exec(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
         QSqlQuery query(db);
@@ -170,38 +182,114 @@ bool InsertRow(const QString& file, const QString& table, double value, const QS
 }
 
 struct TArchivedValue {
-    const char* Table;
+    QString Table;
     std::unique_ptr<TIODouble> TUlmar::*Value;
     int Decimals;
 };
 
-// The tables that a poll answer fills, in writing order.
-std::vector<TArchivedValue> ArchivedValuesOf(int code) {
+// The tables that a poll answer fills, in writing order. Built once: the request thread takes
+// them for every poll.
+std::span<const TArchivedValue> ArchivedValuesOf(int code) {
+    static const TArchivedValue freq[] = {{QStringLiteral("Freq"), &TUlmar::Freq, 2}};
+    static const TArchivedValue distance[] = {{QStringLiteral("Lt"), &TUlmar::Distance, 1}};
+    static const TArchivedValue level[] = {{QStringLiteral("Hu"), &TUlmar::Level, 1}};
+    static const TArchivedValue levelFree[] = {{QStringLiteral("Lc"), &TUlmar::LevelFree, 1}};
+    static const TArchivedValue volume[] = {{QStringLiteral("V"), &TUlmar::Volume, 1}};
+    static const TArchivedValue freqOpCh[] = {{QStringLiteral("FreqOpCh"), &TUlmar::FreqOpCh, 2}};
+    static const TArchivedValue levelAll[] = {{QStringLiteral("Lt"), &TUlmar::Distance, 1},
+                                              {QStringLiteral("Hu"), &TUlmar::Level, 1},
+                                              {QStringLiteral("Lc"), &TUlmar::LevelFree, 1},
+                                              {QStringLiteral("V"), &TUlmar::Volume, 2}};
+    static const TArchivedValue temperature[] = {
+        {QStringLiteral("TempSVCH"), &TUlmar::TempSVCH, 0}};
+    static const TArchivedValue current[] = {
+        {QStringLiteral("CurrentOutput"), &TUlmar::CurrentOutput, 1}};
     switch (code & 127) {
     case UlmarCmd::FreqRead:
-        return {{"Freq", &TUlmar::Freq, 2}};
+        return freq;
     case UlmarCmd::DistanceRead:
-        return {{"Lt", &TUlmar::Distance, 1}};
+        return distance;
     case UlmarCmd::LevelRead:
-        return {{"Hu", &TUlmar::Level, 1}};
+        return level;
     case UlmarCmd::LevelFreeRead:
-        return {{"Lc", &TUlmar::LevelFree, 1}};
+        return levelFree;
     case UlmarCmd::VolumeRead:
-        return {{"V", &TUlmar::Volume, 1}};
+        return volume;
     case UlmarCmd::FreqOpChRead:
-        return {{"FreqOpCh", &TUlmar::FreqOpCh, 2}};
+        return freqOpCh;
     case UlmarCmd::LevelAllRead:
-        return {{"Lt", &TUlmar::Distance, 1},
-                {"Hu", &TUlmar::Level, 1},
-                {"Lc", &TUlmar::LevelFree, 1},
-                {"V", &TUlmar::Volume, 2}};
+        return levelAll;
     case UlmarCmd::TemperSVChModuleRead:
-        return {{"TempSVCH", &TUlmar::TempSVCH, 0}};
+        return temperature;
     case UlmarCmd::KalistCurrent:
-        return {{"CurrentOutput", &TUlmar::CurrentOutput, 1}};
+        return current;
     default:
         return {};
     }
+}
+
+std::atomic<bool> NetworkShareSeam{false};
+std::atomic<bool> ReadOnlyOpenFailsSeam{false};
+
+// SQLite's result code for a file it cannot open (the low byte of the extended codes).
+constexpr int SqliteCantOpen = 14;
+
+bool IsCannotOpen(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok && (code & 0xFF) == SqliteCantOpen;
+}
+
+// True when the table file's header asks for write-ahead logging (read version 2).
+bool HeaderSaysWal(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = f.read(20);
+    return header.size() == 20 && header.at(19) == 2;
+}
+
+enum class TRead { Done, Failed, CannotOpen };
+
+// One attempt of a query with the given URI parameters.
+TRead ReadRows(const QString& file, const QString& parameters, const QString& statement,
+               std::vector<TArchiveRow>& rows) {
+    rows.clear();
+    TRead result = TRead::Failed;
+    QSqlError openError;
+    const bool done = WithConnection(
+        file, parameters,
+        [&](QSqlDatabase& db) {
+            // The statement never writes, whatever the connection may.
+            if (!Exec(db, QStringLiteral("PRAGMA query_only=ON")))
+                return false;
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (!query.exec(statement)) {
+                if (IsCannotOpen(query.lastError()))
+                    result = TRead::CannotOpen;
+                return false;
+            }
+            const int dtIndex = query.record().indexOf(QStringLiteral("DT"));
+            const int vIndex = query.record().indexOf(QStringLiteral("V"));
+            if (dtIndex < 0 || vIndex < 0)
+                return false;
+            while (query.next()) {
+                TArchiveRow row;
+                const QVariant v = query.value(vIndex);
+                if (v.isNull() || !ParseDT(query.value(dtIndex).toString(), row.DT))
+                    continue;
+                row.V = v.toDouble();
+                rows.push_back(row);
+            }
+            return !query.lastError().isValid();
+        },
+        &openError);
+    if (done)
+        return TRead::Done;
+    if (IsCannotOpen(openError))
+        result = TRead::CannotOpen;
+    return result;
 }
 
 } // namespace
@@ -284,14 +372,15 @@ bool CreateArchiveTable(const QString& path) {
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(++counter);
         QFile::remove(temp);
-        const bool built = WithConnection(temp, "rwc", [&](QSqlDatabase& db) {
+        const bool wal = ArchiveUsesWal(info.path());
+        const bool built = WithConnection(temp, QStringLiteral("mode=rwc"), [&](QSqlDatabase& db) {
             return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
-                   Exec(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+                   (!wal || Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")));
         });
         if (built && info.exists()) {
-            // A log left by the replaced table must not be replayed into the new one.
-            QFile::remove(target + QStringLiteral("-wal"));
-            QFile::remove(target + QStringLiteral("-shm"));
+            // A log or journal left by the replaced table must not be replayed into the new one.
+            for (const char* suffix : {"-wal", "-shm", "-journal"})
+                QFile::remove(target + QLatin1String(suffix));
         }
         std::error_code error;
         if (built)
@@ -325,44 +414,107 @@ bool AddArchiveRecord(const QString& name, TDateTime stamp, double value) {
     }
 }
 
-void AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
+QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int decimals) {
+    TStamp parts;
+    if (!SplitStamp(stamp, parts))
+        return QByteArray();
+    return (TextStamp(parts) + u' ' + FormatArchiveValue(value, precision, decimals) +
+            QStringLiteral("\r\n"))
+        .toUtf8();
+}
+
+bool AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
                     int decimals) {
     try {
         const QString table = name.trimmed();
-        TStamp parts;
-        if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
-            return;
-        const QString dir = DayDir(parts);
-        if (!QDir().mkpath(dir))
-            return;
-        QFile file(JoinPath(dir, table + QStringLiteral(".txt")));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-            return;
-        // One write per line, so a failure never leaves half a line behind another.
-        const QByteArray line =
-            (TextStamp(parts) + u' ' + FormatArchiveValue(value, precision, decimals) +
-             QStringLiteral("\r\n"))
-                .toUtf8();
-        file.write(line);
-        file.flush();
-        file.close();
+        const QString dir = ArchiveDayDir(stamp);
+        if (!IsArchiveTableName(table) || dir.isEmpty())
+            return false;
+        return AppendLineToFile(JoinPath(dir, table + QStringLiteral(".txt")),
+                                ArchiveTextLine(stamp, value, precision, decimals));
     } catch (...) {
+        return false;
+    }
+}
+
+TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp) {
+    const std::span<const TArchivedValue> items = ArchivedValuesOf(code);
+    TArchiveBatch batch;
+    batch.reserve(items.size());
+    for (const TArchivedValue& item : items)
+        if (const TIODouble* value = (ulmar.*item.Value).get())
+            batch.push_back({item.Table, stamp, value->AsDouble(), item.Decimals});
+    return batch;
+}
+
+void WriteArchiveBatch(const TArchiveBatch& batch) {
+    for (const TArchiveReading& reading : batch) {
+        AddArchiveRecord(reading.Table, reading.Stamp, reading.Value);
+        AddArchiveText(reading.Table, reading.Stamp, reading.Value, ArchiveTextPrecision,
+                       reading.Decimals);
     }
 }
 
 void ArchivePollAnswer(TUlmar& ulmar, int code) {
-    for (const TArchivedValue& item : ArchivedValuesOf(code)) {
-        try {
-            const TIODouble* value = (ulmar.*item.Value).get();
-            if (!value)
-                continue;
-            const QString table = QString::fromLatin1(item.Table);
-            AddArchiveRecord(table, NowDateTime(), value->AsDouble());
-            AddArchiveText(table, NowDateTime(), value->AsDouble(), 9, item.Decimals);
-        } catch (...) {
-        }
+    try {
+        WriteArchiveBatch(CaptureArchiveBatch(ulmar, code, NowDateTime()));
+    } catch (...) {
+        // Only an allocation can fail here; the poll's readings are lost, the next are written.
     }
 }
+
+QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), NewConnectionName());
+    const QUrl url = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath());
+    db.setDatabaseName(url.toString(QUrl::FullyEncoded) + u'?' + parameters);
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;QSQLITE_OPEN_URI").arg(ArchiveBusyTimeoutMs));
+    return db;
+}
+
+bool ArchiveUsesWal(const QString& dir) {
+    if (NetworkShareSeam.load())
+        return false;
+    // The day directory may not exist yet: its nearest existing parent lies on the same mount
+    // unless the day directory itself becomes a mount point.
+    QString path = QFileInfo(dir).absoluteFilePath();
+    while (!QFileInfo::exists(path)) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            return false;
+        path = parent;
+    }
+#ifdef Q_OS_LINUX
+    struct statfs fs {};
+    if (::statfs(QFile::encodeName(path).constData(), &fs) != 0)
+        return false; // unknown: the rollback journal is safe everywhere
+    switch (static_cast<quint32>(fs.f_type)) {
+    case 0x6969:     // NFS
+    case 0x517B:     // SMB
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case 0x65735546: // FUSE
+        return false;
+    default:
+        return true;
+    }
+#else
+    const QByteArray type = QStorageInfo(path).fileSystemType().toLower();
+    for (const char* remote : {"nfs", "smb", "cifs", "fuse", "afpfs", "webdav"})
+        if (type.startsWith(remote))
+            return false;
+    return !type.isEmpty();
+#endif
+}
+
+namespace ArchiveTestSeams {
+void SetNetworkShare(bool on) {
+    NetworkShareSeam = on;
+}
+void SetReadOnlyOpenFails(bool on) {
+    ReadOnlyOpenFailsSeam = on;
+}
+} // namespace ArchiveTestSeams
 
 std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement, bool* ok) {
     std::vector<TArchiveRow> rows;
@@ -374,29 +526,22 @@ std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& stat
         const QString table = fromTable.match(statement).captured(1);
         const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
         if (IsArchiveTableName(table) && QFileInfo(file).isFile()) {
-            done = WithConnection(file, "rw", [&](QSqlDatabase& db) {
-                // Opened read-write only so that the last connection to close folds the
-                // write-ahead log back into the table; the statement itself cannot write.
-                if (!Exec(db, QStringLiteral("PRAGMA query_only=ON")))
-                    return false;
-                QSqlQuery query(db);
-                query.setForwardOnly(true);
-                if (!query.exec(statement))
-                    return false;
-                const int dtIndex = query.record().indexOf(QStringLiteral("DT"));
-                const int vIndex = query.record().indexOf(QStringLiteral("V"));
-                if (dtIndex < 0 || vIndex < 0)
-                    return false;
-                while (query.next()) {
-                    TArchiveRow row;
-                    const QVariant v = query.value(vIndex);
-                    if (v.isNull() || !ParseDT(query.value(dtIndex).toString(), row.DT))
-                        continue;
-                    row.V = v.toDouble();
-                    rows.push_back(row);
-                }
-                return !query.lastError().isValid();
-            });
+            const bool readOnlyMedia =
+                ReadOnlyOpenFailsSeam.load() || !QFileInfo(dayDir).isWritable();
+            // A read-only connection to a table in write-ahead mode creates its "-wal" and
+            // "-shm" files and cannot remove them. Where the directory is writable such a table
+            // is opened read-write (the statement still cannot write), so that the last
+            // connection to close folds the log back and removes both files.
+            const QString mode = !readOnlyMedia && HeaderSaysWal(file) ? QStringLiteral("mode=rw")
+                                                                       : QStringLiteral("mode=ro");
+            TRead read = TRead::CannotOpen;
+            if (!ReadOnlyOpenFailsSeam.load())
+                read = ReadRows(file, mode, statement, rows);
+            // Where SQLite cannot make the files it reads a write-ahead table with, the table
+            // is read as it lies, without locks: nothing can write there meanwhile.
+            if (read == TRead::CannotOpen && readOnlyMedia)
+                read = ReadRows(file, QStringLiteral("mode=ro&immutable=1"), statement, rows);
+            done = read == TRead::Done;
         }
     } catch (...) {
         done = false;

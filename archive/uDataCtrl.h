@@ -4,11 +4,15 @@
 // DT (text "yyyy-MM-dd HH:mm:ss.zzz", local time, so that text order is time order); beside it
 // the text twin "<name>.txt" with one line per reading.
 // Any thread: each call opens its own connection (named per thread and call), uses it and
-// closes it. Tables are kept in WAL journal mode, so a query and an insert on one table never
-// wait for each other; a busy time-out covers the short moments of opening and closing. The
+// closes it. On local file systems the tables use write-ahead logging, so a query and an insert
+// never wait for each other; on network shares the rollback journal (ArchiveUsesWal). The
 // "-wal" and "-shm" files exist only while a connection is open and vanish with the last one.
+// The archive writer thread (uArchiveWriter.h) keeps the day's tables open and returns them to
+// the rollback journal when it closes them. A busy time-out covers the short waits.
 
 #include "devicelink/uTimeOut.h"
+#include <QByteArray>
+#include <QSqlDatabase>
 #include <QString>
 #include <vector>
 
@@ -16,6 +20,8 @@ class TUlmar;
 
 // How long a connection waits for a table that another connection holds.
 constexpr int ArchiveBusyTimeoutMs = 2000;
+// Significant digits of a text twin's reading.
+constexpr int ArchiveTextPrecision = 9;
 
 // A table name must be a plain identifier (letters, digits, underscore): it names a file and
 // goes into the statements.
@@ -51,15 +57,49 @@ bool CreateArchiveTable(const QString& path);
 // directories and the table when missing. False when the row was not stored.
 bool AddArchiveRecord(const QString& name, TDateTime stamp, double value);
 
-// Appends "<stamp text> <value>\r\n" to the text twin `name` of the stamp's day; never touches
-// the table. Failures are swallowed.
-void AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
+// The text twin's line of a reading: ArchiveTextStamp, a blank, FormatArchiveValue, "\r\n",
+// in UTF-8. Empty for a stamp outside the years 1 to 9999.
+QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int decimals);
+
+// Appends ArchiveTextLine to the text twin `name` of the stamp's day (AppendLineToFile: the
+// line whole or not at all); never touches the table. False when the line was not written.
+bool AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
                     int decimals);
 
-// Archives the readings of one accepted poll answer (code & 127) from the device object's
-// typed values: per table the row first, then the text line, each with its own time stamp.
-// Codes without readings archive nothing. Request thread; never throws.
+// One reading of a poll: its table, its time stamp, the value and the decimals of its text
+// twin line.
+struct TArchiveReading {
+    QString Table;
+    TDateTime Stamp = 0.0;
+    double Value = 0.0;
+    int Decimals = 0;
+};
+// The readings of one poll, in writing order.
+using TArchiveBatch = std::vector<TArchiveReading>;
+
+// The readings that the poll answer `code` (code & 127) archives, copied from the device
+// object's typed values with the one stamp of the poll; empty for codes without readings.
+// Cheap: the request thread makes this copy under the exchange lock and hands it to the
+// archive writer thread. Any thread that may read the device object.
+TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp);
+
+// Writes a batch on the calling thread: per reading the row, then the text line.
+void WriteArchiveBatch(const TArchiveBatch& batch);
+
+// Archives the readings of one accepted poll answer at once on the calling thread:
+// CaptureArchiveBatch with the time of the call, then WriteArchiveBatch. Never throws.
 void ArchivePollAnswer(TUlmar& ulmar, int code);
+
+// Adds a SQLite connection to the table file `file` under a name of its own, to be opened as a
+// URI with `parameters` ("mode=rw", "mode=ro&immutable=1") and the busy time-out; not opened
+// yet. Within the archive layer; the thread that opens it owns it, and removes it by its
+// connectionName().
+QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters);
+
+// True when tables under `dir` (or its nearest existing parent) may use write-ahead logging:
+// a local file system. Network shares (NFS, SMB, CIFS) and FUSE mounts, where SQLite's shared
+// memory is not reliable, keep the rollback journal.
+bool ArchiveUsesWal(const QString& dir);
 
 struct TArchiveRow {
     TDateTime DT = 0.0;
@@ -68,7 +108,19 @@ struct TArchiveRow {
 
 // Runs a select on the table that the statement names after FROM, in the day directory
 // `dayDir`, and returns DT and V of every row in order. A missing directory or table, a bad
-// statement or any engine error gives no rows and, through ok, false. The connection is
-// read-only for the statement. Rows with an unreadable DT or a null V are skipped.
+// statement or any engine error gives no rows and, through ok, false. Rows with an unreadable
+// DT or a null V are skipped. The table is opened read-only, or read-write for a read-only
+// statement where a table in write-ahead mode lies in a writable directory; on read-only media,
+// where SQLite cannot create the "-wal" and "-shm" files, it is read as immutable, without
+// locks. No file is created or left behind.
 std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement,
                                       bool* ok = nullptr);
+
+// Test seams; the program never sets them. Any thread.
+namespace ArchiveTestSeams {
+// Every directory counts as a network share: ArchiveUsesWal gives false.
+void SetNetworkShare(bool on);
+// QueryArchive takes every directory for read-only media, and its first open fails as it does
+// there.
+void SetReadOnlyOpenFails(bool on);
+} // namespace ArchiveTestSeams

@@ -2,7 +2,15 @@
 // Text log writer: one time-stamped line per Add, the file opened and closed for each line.
 // Any thread; each call stands alone.
 
+#include <QByteArray>
 #include <QString>
+
+// Appends one whole line (its bytes as given, line end included) to the file at `path`,
+// creating missing directories. A file that does not end with '\n' first gets "\r\n", so the
+// line starts on its own. The line goes out in one write; when any step fails the file is cut
+// back to its size before the call, so it never keeps part of a line. False on failure.
+// Any thread; appends to one path are serialised within the process.
+bool AppendLineToFile(const QString& path, const QByteArray& line);
 
 class TLog {
 public:
@@ -13,7 +21,11 @@ public:
     void SetFileName(const QString& name);
     void Assign(const TLog& other) { FileName_ = other.FileName_; }
 
-    // Appends "dd.MM.yyyy hh:mm:ss,zzz <text>\r\n", creating missing directories.
+    // "dd.MM.yyyy hh:mm:ss,zzz <text>\r\n" with the time of the call, in UTF-8: the line that
+    // Add writes, for callers that hand the writing to another thread.
+    static QByteArray FormatLine(const QString& text);
+
+    // Appends FormatLine(text) with AppendLineToFile.
     // Throws std::runtime_error when the directory or the file cannot be created or written.
     void Add(const QString& text) const;
 

@@ -57,7 +57,13 @@ QString ArchiveDayPath(TDateTime stamp) {
     // Beyond the years 1 to 9999 (or not a number) there is no day to name.
     if (!std::isfinite(stamp) || stamp < -693593.0 || stamp >= 2958466.0)
         return {};
-    const QDate d = DateTimeToQt(stamp).date();
+    // The date of the stamp rounded to the millisecond, split by hand: no local date-time is
+    // built, so naming a day needs no time-zone lookup, and a time that a clock change skips
+    // keeps the day it was stamped with.
+    constexpr qint64 msPerDay = 86400000;
+    const qint64 totalMs = qRound64(stamp * static_cast<double>(msPerDay));
+    const qint64 days = totalMs / msPerDay - (totalMs % msPerDay < 0 ? 1 : 0);
+    const QDate d = QDate(1899, 12, 30).addDays(days);
     const QChar sep = QDir::separator();
     return d.toString(QStringLiteral("yyyy")) + sep + d.toString(QStringLiteral("MM")) + sep +
            d.toString(QStringLiteral("dd"));

@@ -5,8 +5,9 @@
 #include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
+#include "tests/support/ArchiveFiles.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
-#include <QDirIterator>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -17,10 +18,6 @@
 
 namespace {
 
-TDateTime Stamp(int y, int mo, int d, int h, int mi, int s, int ms) {
-    return QtToDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms)));
-}
-
 QString ReadText(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -30,16 +27,6 @@ QString ReadText(const QString& path) {
 
 std::vector<TArchiveRow> ReadAll(const QString& dayDir, const QString& table, bool* ok = nullptr) {
     return QueryArchive(dayDir, ArchiveSelectStatement(table, 0, 0), ok);
-}
-
-// Every file under the directory, relative to it, sorted.
-QStringList FilesUnder(const QString& dir) {
-    QStringList files;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(dir).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 } // namespace
@@ -66,6 +53,8 @@ private slots:
     void pollAnswer();
     void failedRowKeepsTextLine_data();
     void failedRowKeepsTextLine();
+    void twinLineWholeOrNotAtAll_data();
+    void twinLineWholeOrNotAtAll();
 
     void queryRange();
     void queryReadsStoredRows();
@@ -373,6 +362,40 @@ void TestArchive::failedRowKeepsTextLine() {
         QVERIFY(ReadAll(day, "Lt", &ok).empty());
         QVERIFY(!ok);
     }
+}
+
+void TestArchive::twinLineWholeOrNotAtAll_data() {
+    QTest::addColumn<bool>("diskFull"); // true: every write fails; false: the write is cut short
+    QTest::newRow("disk full") << true;
+    QTest::newRow("cut short") << false;
+}
+
+void TestArchive::twinLineWholeOrNotAtAll() {
+    QFETCH(bool, diskFull);
+    const TDateTime t = Stamp(2024, 3, 5, 9, 0, 0, 0);
+    const double second = 1.0 / 86400;
+    const QString twin = JoinPath(ArchiveDayDir(t), "Lt.txt");
+    QVERIFY(AddArchiveText("Lt", t, 1.0, 9, 1));
+    const QString first = QStringLiteral("05.03.2024 09:00:00 1,0\r\n");
+    QCOMPARE(ReadText(twin), first);
+    if (diskFull) {
+        QVERIFY(QFile::remove(twin));
+        QVERIFY(QFile::link("/dev/full", twin));
+        QVERIFY(!AddArchiveText("Lt", t + second, 2.0, 9, 1));
+        // The failure stays with the text line: the row of the same reading is stored.
+        QVERIFY(AddArchiveRecord("Lt", t + second, 2.0));
+        QCOMPARE(ReadAll(ArchiveDayDir(t), "Lt").size(), size_t(1));
+        QVERIFY(QFileInfo(twin).isSymLink());
+        return;
+    }
+    {
+        TFileSizeLimit limit(first.size() + 5);
+        QVERIFY(limit.Active());
+        QVERIFY(!AddArchiveText("Lt", t + second, 2.0, 9, 1));
+    }
+    QCOMPARE(ReadText(twin), first);
+    QVERIFY(AddArchiveText("Lt", t + 2 * second, 3.0, 9, 1));
+    QCOMPARE(ReadText(twin), first + QStringLiteral("05.03.2024 09:00:02 3,0\r\n"));
 }
 
 void TestArchive::queryRange() {

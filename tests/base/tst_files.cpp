@@ -4,6 +4,7 @@
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
 #include <QFile>
 #include <QRegularExpression>
@@ -23,6 +24,8 @@ private slots:
     void logWithoutDirectoryWritesIntoWorkingDir();
     void logIgnoresEmptyName();
     void logFailureThrows();
+    void logLineWholeOrNotAtAll();
+    void logLineStartsOnItsOwnLine();
     void ensureFileExists();
     void ensureFileExistsFailures();
     void startPaths();
@@ -127,6 +130,46 @@ void TestFiles::logFailureThrows() {
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, log.Add("x"));
     log.SetFileName(Dirs->Work()); // a directory cannot be opened as the log
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, log.Add("x"));
+}
+
+void TestFiles::logLineWholeOrNotAtAll() {
+    const QByteArray first("01.03.2024 10:00:00,000 one\r\n");
+    const QString path = Write("rd.txt", first);
+    TLog log;
+    log.SetFileName(path);
+    {
+        // Room for five more bytes: the disk fills up in the middle of the line.
+        TFileSizeLimit limit(first.size() + 5);
+        QVERIFY(limit.Active());
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, log.Add("two"));
+        QVERIFY(!AppendLineToFile(path, "three\r\n"));
+    }
+    QCOMPARE(Read(path), first);
+    log.Add("four");
+    QVERIFY(AppendLineToFile(path, "five\r\n"));
+    const QByteArray text = Read(path);
+    QVERIFY2(text.startsWith(first) && text.endsWith(" four\r\nfive\r\n"), text.constData());
+    QCOMPARE(text.count("\r\n"), 3);
+}
+
+void TestFiles::logLineStartsOnItsOwnLine() {
+    // The last line cut off by a crash of an earlier writer.
+    const QString cut = Write("cut.txt", "01.03.2024 10:00:00,000 cut o");
+    QVERIFY(AppendLineToFile(cut, "next\r\n"));
+    QCOMPARE(Read(cut), QByteArray("01.03.2024 10:00:00,000 cut o\r\nnext\r\n"));
+    // A bare line feed ends a line too; an empty file needs no line end.
+    const QString lf = Write("lf.txt", "x\n");
+    QVERIFY(AppendLineToFile(lf, "y\r\n"));
+    QCOMPARE(Read(lf), QByteArray("x\ny\r\n"));
+    const QString empty = Write("empty.txt", "");
+    TLog log;
+    log.SetFileName(empty);
+    log.Add("z");
+    QVERIFY(Read(empty).endsWith(" z\r\n"));
+    QCOMPARE(Read(empty).count("\r\n"), 1);
+    // The same line that Add writes, for a thread that writes it later.
+    QVERIFY(TLog::FormatLine("z").endsWith(" z\r\n"));
+    QCOMPARE(TLog::FormatLine("z").size(), Read(empty).size());
 }
 
 void TestFiles::ensureFileExists() {

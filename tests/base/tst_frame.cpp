@@ -257,6 +257,9 @@ void TestFrame::archiveDayPath() {
     QCOMPARE(ArchiveDayPath(stamp), "2024" + s + "03" + s + "05");
     QCOMPARE(ArchiveDayPath(QtToDateTime(QDateTime(QDate(1999, 12, 31), QTime(0, 0)))),
              "1999" + s + "12" + s + "31");
+    // Before 30 December 1899 the day count is negative and the fraction still counts forward.
+    QCOMPARE(ArchiveDayPath(QtToDateTime(QDateTime(QDate(1899, 12, 29), QTime(12, 0)))),
+             "1899" + s + "12" + s + "29");
     QVERIFY(ArchiveDayPath(std::nan("")).isEmpty());
     QVERIFY(ArchiveDayPath(1e300).isEmpty());
 }

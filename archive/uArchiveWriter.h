@@ -1,0 +1,75 @@
+#pragma once
+// The archive writer thread: writes the readings of the polls and the request log's lines off
+// the line. The request thread copies a poll's readings under the exchange lock
+// (CaptureArchiveBatch) and posts them; it posts its log lines already formatted
+// (TLog::FormatLine). One writer thread takes the items in the order they were posted and
+// writes them: per reading the row, then the text twin line; a poll's rows are committed before
+// the next item is taken. The queue is bounded: when it is full the oldest waiting item is
+// dropped and counted, so a stalled disk never holds up a poster; once the writer has caught up
+// it writes one line about the drops into the drop log file.
+//
+// Threads. The owner (the program's start-up and shut-down, user-interface thread) constructs,
+// calls Stop and destroys. PostRows, PostLine, SetDropLogFile, WaitIdle and the counters may be
+// called from any thread, also during and after Stop. The writer thread alone opens, uses and
+// closes the day's table connections (a connection belongs to the thread that opened it); it
+// keeps them open until the day directory changes or it ends.
+
+#include "archive/uDataCtrl.h"
+#include <QByteArray>
+#include <QString>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class TArchiveWriter {
+public:
+    // Several minutes of polling: every exchange posts its log line, every archived poll its
+    // readings.
+    static constexpr std::size_t DefaultCapacity = 4096;
+    static constexpr int DefaultStopMs = 5000;
+
+    // Starts the writer thread; at most `capacity` items wait (at least one). `beforeItem` is a
+    // test seam: it runs on the writer thread before each item and may block as a stalled disk
+    // would.
+    explicit TArchiveWriter(std::size_t capacity = DefaultCapacity,
+                            std::function<void()> beforeItem = {});
+    // Stop(DefaultStopMs); a writer thread that has not ended by then is left to end on its own
+    // (it holds its own state).
+    ~TArchiveWriter();
+    TArchiveWriter(const TArchiveWriter&) = delete;
+    TArchiveWriter& operator=(const TArchiveWriter&) = delete;
+
+    // Any thread: queues the readings of one poll and returns at once; an empty batch queues
+    // nothing. False, and the readings counted as dropped, once Stop has been called.
+    bool PostRows(TArchiveBatch batch);
+    // Any thread: queues one whole line (line end included) for the file at `path`, written
+    // with AppendLineToFile. False, and counted as dropped, once Stop has been called.
+    bool PostLine(const QString& path, QByteArray line);
+    // Any thread: the file that receives the line about dropped items (the request log); empty
+    // writes no line, the counters still count.
+    void SetDropLogFile(const QString& path);
+
+    // Any thread but the writer's: waits until everything posted before the call has been
+    // written or dropped, and a drop line that fell due has been written. False when timeoutMs
+    // ran out or when Stop gave up on waiting items.
+    bool WaitIdle(int timeoutMs);
+    // Owner: takes no more items, writes those that wait, closes the tables and ends the
+    // thread, all within timeoutMs; true when the thread has ended. When the time runs out the
+    // waiting items are dropped (and counted), the thread ends after its current item, and the
+    // result is false; a later call waits again.
+    bool Stop(int timeoutMs = DefaultStopMs);
+
+    // Any thread: readings and lines dropped from a full queue or posted after Stop.
+    quint64 DroppedRows() const;
+    quint64 DroppedLines() const;
+    // Any thread: readings whose row was not stored and lines (text twins, log lines, the drop
+    // line) that were not written, for disk or database errors.
+    quint64 FailedRows() const;
+    quint64 FailedLines() const;
+
+private:
+    struct TState;
+    std::shared_ptr<TState> State_; // shared with the writer thread, which may outlive this
+    std::thread Thread_;            // last: starts when the state exists
+};

@@ -1,10 +1,12 @@
 // Program entry: program-wide start-up before any window, the main window and its event loop,
 // then the shut-down in reverse: device link, device object, archive settings.
 
+#include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "console/fMain.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
 #include "devicelink/uRequestDevices.h"
@@ -59,8 +61,13 @@ struct TProgram {
     std::unique_ptr<QTranslator> Translator;
     std::unique_ptr<TUlmar> Ulmar;
     std::unique_ptr<TSimServer> Simulator;
+    // The archive's and the request log's disk writes, off the line; outlives the link.
+    std::unique_ptr<TArchiveWriter> Writer;
     std::unique_ptr<TDeviceLink> Link;
 };
+
+// How long shut-down waits for the writer to put the waiting readings and lines on the disk.
+constexpr int WriterDrainMs = 15000;
 
 // Program-wide initialisation, before any window; every step is guarded on its own.
 void StartUp(TProgram& program, const TStartOptions& options, const QStringList& arguments) {
@@ -103,12 +110,29 @@ void StartUp(TProgram& program, const TStartOptions& options, const QStringList&
         }
     }
     try {
+        program.Writer = std::make_unique<TArchiveWriter>();
+    } catch (...) {
+    }
+    try {
         if (program.Ulmar) {
             program.Link = std::make_unique<TDeviceLink>(
                 program.Ulmar.get(), std::unique_ptr<ISerialPort>(), linkOptions);
             DeviceLink = program.Link.get();
             TUlmar* ulmar = program.Ulmar.get();
-            program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
+            if (TArchiveWriter* writer = program.Writer.get()) {
+                // The request thread only copies the readings (under the exchange lock) and
+                // formats the log line; the writer thread puts both on the disk.
+                const QString logPath = program.Link->RequestLog().FileName();
+                writer->SetDropLogFile(logPath);
+                program.Link->ArchiveHook = [ulmar, writer](int code) {
+                    writer->PostRows(CaptureArchiveBatch(*ulmar, code, NowDateTime()));
+                };
+                program.Link->LogSink = [writer, logPath](const QString& text) {
+                    writer->PostLine(logPath, TLog::FormatLine(text));
+                };
+            } else {
+                program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
+            }
         }
     } catch (...) {
     }
@@ -135,6 +159,17 @@ void ShutDown(TProgram& program) {
                 program.Link.reset();
             else
                 (void)program.Link.release(); // still in use by its thread: left to the exit
+        }
+    } catch (...) {
+    }
+    // Nothing posts any more once the link has ended: what waits goes to the disk (bounded).
+    try {
+        if (program.Writer && linkEnded) {
+            program.Writer->Stop(WriterDrainMs);
+            program.Writer.reset();
+        } else if (program.Writer) {
+            program.Writer->Stop(WriterDrainMs);
+            (void)program.Writer.release(); // the link's thread may still post
         }
     } catch (...) {
     }

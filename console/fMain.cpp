@@ -258,7 +258,8 @@ void TFormMain::CreateMenus() {
          SubMenu(QStringLiteral("Тип программы"), {}, "actProgramType0,actProgramType1"),
          "-",
          "actUlmarLoad",
-         "actUlmarSave"});
+         "actUlmarSave",
+         "actUlmarCompare"});
     AddMenu(
         nullptr, QStringLiteral("Заводские"), {},
         {"actModeProcessingChange",

@@ -115,6 +115,7 @@ private:
     void AllParamWrite();
     void ZeroRead();
     void BootLoader();
+    void CompareWithFile();
 
     TDeviceLink* Link_;
     std::unique_ptr<TWindowCommandUi> Ui_;

@@ -4,6 +4,7 @@
 // this file adds the dialogs around them and the window's own states.
 
 #include "commands/uGaugeCommands.h"
+#include "console/fCompare.h"
 #include "console/fMain.h"
 #include "console/uConsole.h"
 #include "console/uUlmar.h"
@@ -109,6 +110,8 @@ void TFormMain::BindBulkCommands() {
     on(TCommandId::SignatureRead, [this] { Commands_->ReadSignature(); });
     on(TCommandId::ZeroRead, [this] { ZeroRead(); });
     on(TCommandId::BootLoader, [this] { BootLoader(); });
+    connect(Require(QStringLiteral("actUlmarCompare")), &QAction::triggered, this,
+            [this] { CompareWithFile(); });
 }
 
 // --- commands with dialogs ---
@@ -208,4 +211,18 @@ void TFormMain::BootLoader() {
         return;
     if (Commands_->BootLoader())
         actClose_->trigger();
+}
+
+void TFormMain::CompareWithFile() {
+    TUlmar* u = Ulmar();
+    if (!u)
+        return;
+    const QString dir = ParamFileDir(u->ProgramType);
+    if (dir.isEmpty())
+        return;
+    const QString fileName = OpenParamFileDialog(this, dir);
+    if (fileName.isEmpty())
+        return;
+    RunParamCompare(*Commands_, fileName, FactoryMode, this);
+    ControlRefresh();
 }

@@ -28,5 +28,6 @@ const TActionText MainActionTexts[] = {
      "Lт-Расстояние, T-Температура СВЧ модуля"},
     {"actUlmarLoad", "Загрузить параметры", "Загрузить параметры прибора с диска"},
     {"actUlmarSave", "Сохранить параметры ", "Сохранить параметры прибора на диск"},
+    {"actUlmarCompare", "Сравнить с файлом…", "Сравнить параметры прибора с файлом"},
 };
 const int MainActionTextCount = static_cast<int>(std::size(MainActionTexts));

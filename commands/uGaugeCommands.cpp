@@ -117,27 +117,20 @@ TOutcome TGaugeCommands::Once(int code) {
     return Outcome(ok, report);
 }
 
-TOutcome TGaugeCommands::ReadCode(int code, const QString& hint) {
+TOutcome TGaugeCommands::ReadCode(int code, const QString& hint, bool updateRanges) {
     TExchangeReport report;
-    if (!Repeat(code, hint, &report)) {
+    if (code < 0 || !Repeat(code, hint, &report)) {
         Ui_.Warn(FailureText(hint));
         return Outcome(false, report);
     }
+    if (updateRanges)
+        Edit([](TUlmar& u) { u.UpdateRanges(); });
     Ui_.Refresh();
     return Outcome(true, report);
 }
 
 TOutcome TGaugeCommands::ReadParam(const TParamRow& row) {
-    const QString hint = ReadHint(row);
-    TExchangeReport report;
-    if (row.ReadCode < 0 || !Repeat(row.ReadCode, hint, &report)) {
-        Ui_.Warn(FailureText(hint));
-        return Outcome(false, report);
-    }
-    if (row.ReadUpdatesRanges)
-        Edit([](TUlmar& u) { u.UpdateRanges(); });
-    Ui_.Refresh();
-    return Outcome(true, report);
+    return ReadCode(row.ReadCode, ReadHint(row), row.ReadUpdatesRanges);
 }
 
 TOutcome TGaugeCommands::WriteParam(const TParamRow& row) {

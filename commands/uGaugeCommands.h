@@ -137,8 +137,9 @@ public:
     // One exchange, no retry and no message; then a refresh.
     TOutcome Once(int code);
 
-    // A read with retries; a failure is reported with the hint, a success refreshes.
-    TOutcome ReadCode(int code, const QString& hint);
+    // A read with retries; a failure is reported with the hint, a success sets the value
+    // ranges from dist.1 and dist.2 when asked, then refreshes.
+    TOutcome ReadCode(int code, const QString& hint, bool updateRanges = false);
     // A parameter's Read action: as ReadCode, and dist.1 and dist.2 set the value ranges.
     TOutcome ReadParam(const TParamRow& row);
     // A parameter's Write action: the write with retries, then (unless deferred) the commit.

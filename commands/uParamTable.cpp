@@ -562,13 +562,7 @@ constexpr TParamRow Rows[] = {
 };
 
 static_assert(std::size(Rows) == static_cast<size_t>(TParamId::Count));
-// Each row sits at the place of its handle.
-static_assert([] {
-    for (size_t i = 0; i < std::size(Rows); ++i)
-        if (static_cast<size_t>(Rows[i].Id) != i)
-            return false;
-    return true;
-}());
+static_assert(RowsInHandleOrder(Rows));
 
 QString Latin(const char* text) {
     return QString::fromLatin1(text);

@@ -142,6 +142,14 @@ struct TParamRow {
     const char* Title = nullptr;
 };
 
+// True when every row of a table sits at the place of its handle (checked at compile time).
+template <class Row, size_t N> constexpr bool RowsInHandleOrder(const Row (&rows)[N]) {
+    for (size_t i = 0; i < N; ++i)
+        if (static_cast<size_t>(rows[i].Id) != i)
+            return false;
+    return true;
+}
+
 // Every row, in table order (the parameter file's key order).
 std::span<const TParamRow> ParamRows();
 const TParamRow& ParamRow(TParamId id);

@@ -14,37 +14,17 @@
 
 namespace {
 
-// Values of the write set that differ from the simulator's and the device object's.
+// For every parameter of the write set a value three quarters into its change dialog's range
+// (the last radio item where it has no dialog): inside what the gauge takes, and other than
+// the simulator's and a fresh device object's.
 void FillWanted(TUlmar& u) {
     u.Name = "Ulmar";
-    u.SetDist1(1234.5);
-    u.SetDist2(12000);
-    u.Relay1Ust1 = 1000;
-    u.Relay1Ust2 = 2000;
-    u.Relay2Ust1 = 3000;
-    u.Relay2Ust2 = 4000;
-    u.SetKKalman(0.25);
-    u.SetSpeed(7.5);
-    u.UserPsw = 4321;
-    u.ModeImage = 3;
-    u.ModeCurrentOutput = 2;
-    u.ProgramType = 1;
-    u.ModeProcessing = 5;
-    u.ModeInputFilter = 1;
-    u.ModeChannel = 1;
-    u.ModeCalibr = 1;
-    u.ModeTermostat = 1;
-    u.TemperCompareTermostat = -12;
-    u.KrPer = 2.5;
-    u.SmPer = -3.75;
-    u.KrPerOpCh = 0.125;
-    u.SmPerOpCh = 11;
-    u.FreqCalibr = 440.5;
-    u.kkk1 = 0.001;
-    u.kkk2 = -0.002;
-    u.kkk3 = 0.003;
-    u.PlantNumberSVCH = 777;
-    u.TypeSVCH = 4;
+    for (const TParamRow* row : BulkRows(TBulkDirection::Write, true)) {
+        const double value = row->Dialog.Prompt
+                                 ? row->Dialog.Min + 0.75 * (DialogMax(u, *row) - row->Dialog.Min)
+                                 : row->RadioFirst + static_cast<double>(row->Radio.size()) - 1;
+        SetParamNumber(u, *row, value);
+    }
 }
 
 QList<quint8> Commands(const TSimServer& sim) {
@@ -93,8 +73,8 @@ private slots:
         QVERIFY(written.AllAccepted());
         QVERIFY(ui.Warnings.isEmpty());
         rig.Sim->WithSim([](TGaugeSim& s) {
-            QCOMPARE(s.Gauges[0].Floats[TSimGauge::Dist1], 1234.5);
-            QCOMPARE(s.Gauges[0].Words[1], quint16(4321));
+            QCOMPARE(s.Gauges[0].Floats[TSimGauge::Dist1], 37500.0);
+            QCOMPARE(s.Gauges[0].Words[1], quint16(49151)); // the password
         });
 
         // A fresh device object on the same line reads them all back.
@@ -135,7 +115,7 @@ private slots:
             return s.Outcome == TOutcome::Accepted;
         }));
         QCOMPARE(rig.Ulmar->Dist2(), 15000.0); // read back: the gauge's own value
-        QCOMPARE(rig.Ulmar->Dist1(), 1234.5);
+        QCOMPARE(rig.Ulmar->Dist1(), 37500.0);
         const QList<quint8> sent = Commands(*rig.Sim);
         QCOMPARE(sent.count(0xA2), 1);
         const qsizetype commit = sent.indexOf(0xA2);
@@ -273,10 +253,7 @@ private slots:
         TDeviceLink& link = *rig.Link;
         link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
         std::atomic<int> cycles{0};
-        link.CycleDone = [&cycles](const QString&) { cycles.fetch_add(1); };
-        link.Timer()->OnTimer = [&link](TCustomTimer*) { link.ResumeRequestThread(); };
-        link.Timer()->SetInterval(100);
-        link.Timer()->Start();
+        rig.StartPolling(cycles);
         TQuietCommandUi ui;
         TGaugeCommands commands(&link, ui);
         TUlmar wanted;

@@ -1,5 +1,6 @@
 #include "cli/uArchiveExport.h"
 #include "archive/uDataCtrl.h"
+#include "commands/uParamTable.h"
 #include "devicelink/uParamStr.h"
 
 #include <QFileInfo>
@@ -19,7 +20,12 @@ TDateTime Stamp(const QDate& date, const QTime& time) {
     return static_cast<double>(Epoch.daysTo(date)) + time.msecsSinceStartOfDay() / MsPerDay;
 }
 
+// A reading the gauge sent as a single is written as the shortest text of that single (7509.1733,
+// not 7509.17333984375); any other number by the shortest text that reads back as it.
 QString Shortest(double value) {
+    const float single = static_cast<float>(value);
+    if (static_cast<double>(single) == value)
+        return ShortestSingle(value);
     std::array<char, 40> buffer{};
     const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
     return QString::fromLatin1(buffer.data(), result.ptr - buffer.data());

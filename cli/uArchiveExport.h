@@ -28,7 +28,8 @@ struct TArchiveExportResult {
 
 // Writes the rows of `table` in the range to `out`: CSV "DT,V" with one row per line, or one
 // JSON object {"table", "from", "to", "rows": [{"dt", "v"}…], "count", "unreadable"}. DT as the
-// archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text that reads back as the
-// stored number. The archive root is the archive settings' (LoadArchiveSettings first).
+// archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text of the gauge's single
+// where the stored number is one, otherwise the shortest text that reads back as it. The archive
+// root is the archive settings' (LoadArchiveSettings first).
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
                                    bool json, QTextStream& out);

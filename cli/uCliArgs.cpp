@@ -5,14 +5,14 @@
 namespace {
 
 // Options that take a value, and the commands that accept each one (empty: every command).
-struct TOptionSpec {
+struct TOptionRule {
     bool HasValue;
     QList<TCliCommand> Commands;
 };
 
-const QHash<QString, TOptionSpec>& Options() {
+const QHash<QString, TOptionRule>& Options() {
     using C = TCliCommand;
-    static const QHash<QString, TOptionSpec> options = {
+    static const QHash<QString, TOptionRule> options = {
         {"--port", {true, {}}},
         {"--baud", {true, {}}},
         {"--address", {true, {}}},
@@ -63,11 +63,11 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         // "--name=value" or "--name value".
         const qsizetype eq = a.indexOf(QLatin1Char('='));
         const QString name = eq < 0 ? a : a.left(eq);
-        const auto spec = Options().constFind(name);
-        if (spec == Options().constEnd())
+        const auto rule = Options().constFind(name);
+        if (rule == Options().constEnd())
             return Refuse(QStringLiteral("неизвестный параметр ") + name);
         QString value;
-        if (spec->HasValue) {
+        if (rule->HasValue) {
             if (eq >= 0)
                 value = a.mid(eq + 1);
             else if (i + 1 < arguments.size())
@@ -125,8 +125,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         return Refuse(QStringLiteral("лишний аргумент ") + words.at(used));
 
     for (auto it = given.cbegin(); it != given.cend(); ++it) {
-        const TOptionSpec& spec = Options()[it.key()];
-        if (!spec.Commands.isEmpty() && !spec.Commands.contains(r.Command))
+        const TOptionRule& rule = Options()[it.key()];
+        if (!rule.Commands.isEmpty() && !rule.Commands.contains(r.Command))
             return Refuse(QStringLiteral("параметр ") + it.key() +
                           QStringLiteral(" не относится к этой команде"));
     }

@@ -1,10 +1,12 @@
 #include "console/fMain.h"
+#include "commands/uGaugeCommands.h"
 #include "console/fMainTables.h"
 #include "console/fPortSettings.h"
 #include "console/fReqAns.h"
 #include "console/fSelectCMD.h"
 #include "console/uConsole.h"
 #include "console/uUlmar.h"
+#include "console/uWindowCommandUi.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "service/uWindowPosition.h"
@@ -22,6 +24,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
+#include <QSet>
 #include <QStyle>
 #include <QToolBar>
 
@@ -101,7 +104,9 @@ QWidget* TopLevel(const QString& name) {
 
 } // namespace
 
-TFormMain::TFormMain(TDeviceLink* link, QWidget* parent) : QMainWindow(parent), Link_(link) {
+TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
+    : QMainWindow(parent), Link_(link), Ui_(std::make_unique<TWindowCommandUi>(this)),
+      Commands_(std::make_unique<TGaugeCommands>(link, *Ui_)) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("УЛМАР"));
     FormMain = this;
@@ -126,6 +131,7 @@ TFormMain::~TFormMain() {
     if (!Closed_)
         CloseToolWindows();
     ControlRefreshHook = nullptr;
+    Commands_.reset();
     if (FormMain == this)
         FormMain = nullptr;
 }
@@ -137,6 +143,8 @@ TUlmar* TFormMain::Ulmar() const {
 // --- building ---
 
 QAction* TFormMain::NewAction(const QString& name, const QString& caption, const QString& hint) {
+    if (Actions_.contains(name))
+        qFatal("TFormMain: action %s made twice", qPrintable(name));
     auto* action = new QAction(caption, this);
     action->setObjectName(name);
     action->setStatusTip(hint);
@@ -147,16 +155,43 @@ QAction* TFormMain::NewAction(const QString& name, const QString& caption, const
     return action;
 }
 
+QAction* TFormMain::Require(const QString& name) const {
+    QAction* action = Action(name);
+    if (!action)
+        qFatal("TFormMain: no action %s", qPrintable(name));
+    return action;
+}
+
 void TFormMain::CreateActions() {
     for (int i = 0; i < MainActionTextCount; ++i) {
         const TActionText& t = MainActionTexts[i];
         NewAction(QString::fromLatin1(t.Name), QString::fromUtf8(t.Caption),
                   QString::fromUtf8(t.Hint));
     }
+    for (const TCommandRow& c : CommandRows())
+        CommandActions_[static_cast<size_t>(c.Id)] =
+            NewAction(QString::fromLatin1(c.Name), TextCaption(c.Text), TextHint(c.Text));
+    const TParamVerb verbs[] = {VerbChange, VerbRead, VerbWrite};
+    for (const TParamRow& row : ParamRows()) {
+        for (size_t v = 0; v < std::size(verbs); ++v) {
+            const QString name = ParamActionName(row, verbs[v]);
+            const TParamText& text = ParamActionText(row, verbs[v]);
+            if (!name.isEmpty())
+                ParamActions_[static_cast<size_t>(row.Id)][v] =
+                    NewAction(name, TextCaption(text), TextHint(text));
+        }
+        for (size_t i = 0; i < row.Radio.size(); ++i)
+            NewAction(RadioActionName(row, row.RadioFirst + static_cast<int>(i)),
+                      QString::fromUtf8(row.Radio[i].Caption),
+                      QString::fromUtf8(row.Radio[i].Hint));
+    }
+    actOprosStart_ = Require(QStringLiteral("actOprosStart"));
+    actOprosStop_ = Require(QStringLiteral("actOprosStop"));
+    act10_ = Require(QStringLiteral("act10"));
+    act16_ = Require(QStringLiteral("act16"));
+    actClose_ = Require(QStringLiteral("actClose"));
     for (const TToolIcon& icon : ToolIcons) {
-        QAction* action = Action(QString::fromLatin1(icon.Name));
-        if (!action)
-            continue;
+        QAction* action = Require(QString::fromLatin1(icon.Name));
         if (icon.Standard != QStyle::SP_CustomBase)
             action->setIcon(style()->standardIcon(icon.Standard));
         else
@@ -180,10 +215,8 @@ QMenu* TFormMain::AddMenu(QMenu* parent, const QString& title, const QString& hi
             const QStringList parts = item.mid(1).split(QLatin1Char('|'));
             AddMenu(menu, parts.value(0), parts.value(1),
                     parts.value(2).split(QLatin1Char(','), Qt::SkipEmptyParts));
-        } else if (QAction* action = Action(item)) {
-            menu->addAction(action);
         } else {
-            qWarning("TFormMain: no action %s", qPrintable(item));
+            menu->addAction(Require(item));
         }
     }
     return menu;
@@ -225,7 +258,8 @@ void TFormMain::CreateMenus() {
          SubMenu(QStringLiteral("Тип программы"), {}, "actProgramType0,actProgramType1"),
          "-",
          "actUlmarLoad",
-         "actUlmarSave"});
+         "actUlmarSave",
+         "actUlmarCompare"});
     AddMenu(
         nullptr, QStringLiteral("Заводские"), {},
         {"actModeProcessingChange",
@@ -389,41 +423,39 @@ void TFormMain::CreateToolBar() {
     for (const QString& item : ToolBar_) {
         if (item == QLatin1String("|"))
             bar->addSeparator();
-        else if (QAction* action = Action(item))
-            bar->addAction(action);
+        else
+            bar->addAction(Require(item));
     }
 }
 
 void TFormMain::CreateRadioGroups() {
-    // Radio items: one exclusive group per mode; the calibration and thermostat items are
-    // check items. Every item shows the parameter's value after each refresh.
-    const QList<QStringList> radio = {
-        {"actModeImage1", "actModeImage2", "actModeImage3", "actModeImage4"},
-        {"actModeCurrentOutput0", "actModeCurrentOutput1", "actModeCurrentOutput2"},
-        {"actProgramType0", "actProgramType1"},
-        {"actModeInputFilter0", "actModeInputFilter1"},
-        {"actModeChannel0", "actModeChannel1"},
-        {"actTypeSVCH0", "actTypeSVCH1", "actTypeSVCH2", "actTypeSVCH3", "actTypeSVCH4"},
-        {"act10", "act16"}};
-    for (const QStringList& names : radio) {
-        auto* group = new QActionGroup(this);
-        group->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
-        for (const QString& name : names) {
-            QAction* action = Action(name);
+    // One exclusive group per mode parameter, or check items where the table says so; every
+    // item shows the parameter's value after each refresh.
+    const auto group = [this](const QList<QAction*>& actions) {
+        auto* g = new QActionGroup(this);
+        g->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+        for (QAction* action : actions)
+            g->addAction(action);
+        RadioGroups_.append(g);
+    };
+    for (const TParamRow& row : ParamRows()) {
+        QList<QAction*> items;
+        for (size_t i = 0; i < row.Radio.size(); ++i) {
+            QAction* action = RadioAction(row.Id, row.RadioFirst + static_cast<int>(i));
             action->setCheckable(true);
-            group->addAction(action);
+            items << action;
         }
-        RadioGroups_.append(group);
+        if (!items.isEmpty() && !row.RadioCheck)
+            group(items);
     }
-    for (const char* name :
-         {"actModeCalibr0", "actModeCalibr1", "actModeTermostat0", "actModeTermostat1"})
-        Action(QString::fromLatin1(name))->setCheckable(true);
+    act10_->setCheckable(true);
+    act16_->setCheckable(true);
+    group({act10_, act16_});
 }
 
 void TFormMain::BindHandlers() {
     auto on = [this](const char* name, auto handler) {
-        if (QAction* action = Action(QString::fromLatin1(name)))
-            connect(action, &QAction::triggered, this, handler);
+        connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
     on("actOprosStart", [this] { OprosStart(); });
     on("actOprosStop", [this] { OprosStop(); });
@@ -479,7 +511,7 @@ void TFormMain::StartUp() {
         LoadWindowPosition(this);
     } catch (...) {
     }
-    Execute(QStringLiteral("act16"));
+    act16_->trigger();
     FactoryModeRefresh();
     qApp->installEventFilter(this);
     if (Link_ && Link_->Timer())
@@ -488,7 +520,7 @@ void TFormMain::StartUp() {
         Link_->Transmitter()->OnMessage = [](const QString& caption, const QString& text) {
             ShowMessageBox(QMessageBox::Critical, caption, text);
         };
-    Execute(QStringLiteral("actOprosStop"));
+    actOprosStop_->trigger();
     ShowToolWindows();
     try {
         SelectCmdInit();
@@ -500,10 +532,9 @@ void TFormMain::StartUp() {
 }
 
 void TFormMain::ShowToolWindows() {
-    Execute(QStringLiteral("actUlmarShow"));
-    Execute(QStringLiteral("actUlmarParShow"));
-    Execute(QStringLiteral("actReqAnsShow"));
-    Execute(QStringLiteral("actSelectCmdShow"));
+    for (const char* name :
+         {"actUlmarShow", "actUlmarParShow", "actReqAnsShow", "actSelectCmdShow"})
+        Require(QString::fromLatin1(name))->trigger();
     // On a first start nothing is saved: readings and parameters go beside the main window,
     // the link and the command selection below it, instead of all on top of each other.
     try {
@@ -522,8 +553,8 @@ void TFormMain::OprosStart() {
     if (timer)
         timer->Start();
     const bool running = timer && timer->IsRunning();
-    SetActionEnabled(Action(QStringLiteral("actOprosStart")), !running);
-    SetActionEnabled(Action(QStringLiteral("actOprosStop")), running);
+    SetActionEnabled(actOprosStart_, !running);
+    SetActionEnabled(actOprosStop_, running);
     OprosStateRefresh();
 }
 
@@ -535,8 +566,8 @@ void TFormMain::OprosStop() {
     if (Link_)
         Link_->WaitCycleEnd();
     const bool running = timer && timer->IsRunning();
-    SetActionEnabled(Action(QStringLiteral("actOprosStart")), !running);
-    SetActionEnabled(Action(QStringLiteral("actOprosStop")), running);
+    SetActionEnabled(actOprosStart_, !running);
+    SetActionEnabled(actOprosStop_, running);
     OprosStateRefresh();
     ControlRefresh();
 }
@@ -596,8 +627,8 @@ void TFormMain::TransmitterChange() {
 void TFormMain::SetRadix(int radix) {
     if (Link_)
         Link_->DisplayRadix = radix;
-    Action(QStringLiteral("act10"))->setChecked(radix == 10);
-    Action(QStringLiteral("act16"))->setChecked(radix == 16);
+    act10_->setChecked(radix == 10);
+    act16_->setChecked(radix == 16);
 }
 
 // --- refresh ---
@@ -623,24 +654,19 @@ void TFormMain::RadioGroupsRefresh() {
     const TUlmar* u = Ulmar();
     if (!u)
         return;
-    auto check = [this](const char* stem, int first, int count, int value) {
-        for (int v = first; v < first + count; ++v)
-            if (QAction* a = Action(QString::fromLatin1(stem) + QString::number(v)))
-                a->setChecked(v == value);
-    };
-    check("actModeImage", 1, 4, u->ModeImage);
-    check("actModeCurrentOutput", 0, 3, u->ModeCurrentOutput);
-    check("actProgramType", 0, 2, u->ProgramType);
-    SetActionEnabled(Action(QStringLiteral("actTemperTermostatRead")), u->ProgramType == 1);
-    check("actModeChannel", 0, 2, u->ModeChannel);
-    check("actModeInputFilter", 0, 2, u->ModeInputFilter);
-    check("actModeTermostat", 0, 2, u->ModeTermostat);
-    check("actModeCalibr", 0, 2, u->ModeCalibr);
-    check("actTypeSVCH", 0, 5, u->TypeSVCH);
+    // A value outside the items leaves every item of its group unchecked.
+    for (const TParamRow& row : ParamRows()) {
+        const double value = ParamNumber(*u, row);
+        for (size_t i = 0; i < row.Radio.size(); ++i) {
+            const int item = row.RadioFirst + static_cast<int>(i);
+            RadioAction(row.Id, item)->setChecked(item == value);
+        }
+    }
+    SetActionEnabled(CommandAction(TCommandId::TemperTermostatRead), u->ProgramType == 1);
 }
 
 void TFormMain::OprosStateRefresh() {
-    const bool stopped = ActionEnabled(Action(QStringLiteral("actOprosStart")));
+    const bool stopped = ActionEnabled(actOprosStart_);
     static const QStringList topMenus = {QStringLiteral("Параметры"), QStringLiteral("Заводские"),
                                          QStringLiteral("Считать"), QStringLiteral("Записать"),
                                          QStringLiteral("Массив")};
@@ -649,13 +675,21 @@ void TFormMain::OprosStateRefresh() {
         QStringLiteral("Тип программы"),           QStringLiteral("Режим работы входного фильтра"),
         QStringLiteral("Режим работы по каналам"), QStringLiteral("Режим работы калибровки"),
         QStringLiteral("Режим работы термостата")};
-    static const QStringList excepted = {"actPlantNumberChange",   "actPlantNumberSVCHChange",
-                                         "actTypeSVCH0",           "actTypeSVCH1",
-                                         "actTypeSVCH2",           "actTypeSVCH3",
-                                         "actTypeSVCH4",           "actSpeedChange",
-                                         "actSpeedRead",           "actSpeedWrite",
-                                         "actTypeSVCHRead",        "actTypeSVCHWrite",
-                                         "actPlantNumberSVCHRead", "actPlantNumberSVCHWrite"};
+    // The parameter actions that stay available while polling; the mode Change actions that no
+    // menu shows follow the menus.
+    QSet<const QAction*> excepted;
+    QList<QAction*> unlisted;
+    for (const TParamRow& row : ParamRows()) {
+        for (const TParamVerb verb : {VerbChange, VerbRead, VerbWrite})
+            if (QAction* a = ParamAction(row.Id, verb); a && (row.WhilePolling & verb))
+                excepted << a;
+        for (size_t i = 0; i < row.Radio.size(); ++i)
+            if (row.WhilePolling & VerbRadio)
+                excepted << RadioAction(row.Id, row.RadioFirst + static_cast<int>(i));
+        if (!row.Radio.empty())
+            if (QAction* change = ParamAction(row.Id, VerbChange))
+                unlisted << change;
+    }
     std::function<void(QMenu*)> walk = [&](QMenu* menu) {
         for (QAction* a : menu->actions()) {
             if (a->isSeparator())
@@ -664,7 +698,7 @@ void TFormMain::OprosStateRefresh() {
                 walk(a->menu());
                 continue;
             }
-            if (!excepted.contains(a->objectName()))
+            if (!excepted.contains(a))
                 SetActionEnabled(a, stopped);
         }
     };
@@ -677,11 +711,10 @@ void TFormMain::OprosStateRefresh() {
     for (const QString& title : subMenus)
         if (QMenu* menu = Menu(title))
             SetActionEnabled(menu->menuAction(), stopped);
-    for (const char* name :
-         {"actModeImageChange", "actModeCurrentOutputChange", "actProgramTypeChange",
-          "actModeInputFilterChange", "actModeChannelChange", "actModeCalibrChange",
-          "actModeTermostatChange", "actTaraEditor", "actFormZeroShow", "actBootLoader"})
-        SetActionEnabled(Action(QString::fromLatin1(name)), stopped);
+    for (const char* name : {"actTaraEditor", "actFormZeroShow", "actBootLoader"})
+        unlisted << Require(QString::fromLatin1(name));
+    for (QAction* a : unlisted)
+        SetActionEnabled(a, stopped);
 }
 
 void TFormMain::FactoryModeRefresh() {
@@ -690,22 +723,18 @@ void TFormMain::FactoryModeRefresh() {
          {QStringLiteral("Заводские"), QStringLiteral("Массив"), QStringLiteral("Тип программы")})
         if (QMenu* menu = Menu(title))
             menu->menuAction()->setVisible(f);
-    QStringList names = {
-        "actFormProgonShow",      "actPlantNumberChange",  "actPlantNumberWrite",
-        "actLevelFromTemp",       "actFormZeroShow",       "actLevelKalibrChange",
-        "actLevelKalibrWrite",    "actFreqRead",           "actFreqOpChRead",
-        "actProgramTypeWrite",    "actGraphCurrentOutput", "actFormScanShow",
-        "actTypeSVCHRead",        "actTypeSVCHWrite",      "actPlantNumberSVCHRead",
-        "actPlantNumberSVCHWrite"};
-    for (const char* p : {"ModeProcessing", "ModeInputFilter", "ModeChannel", "ModeTermostat",
-                          "TemperCompareTermostat", "ModeCalibr", "FreqCalibr", "KKK1", "KKK2",
-                          "KKK3", "KrPer", "SmPer", "KrPerOpCh", "SmPerOpCh"})
-        for (const char* verb : {"Change", "Read", "Write"})
-            names << QStringLiteral("act") + QString::fromLatin1(p) + QString::fromLatin1(verb);
-    for (const QString& name : names)
-        if (QAction* a = Action(name))
-            a->setVisible(f);
-    SetActionEnabled(Action(QStringLiteral("actPlantNumberChange")), f);
+    QList<QAction*> factory;
+    for (const char* name :
+         {"actFormProgonShow", "actLevelFromTemp", "actFormZeroShow", "actFreqRead",
+          "actFreqOpChRead", "actGraphCurrentOutput", "actFormScanShow"})
+        factory << Require(QString::fromLatin1(name));
+    for (const TParamRow& row : ParamRows())
+        for (const TParamVerb verb : {VerbChange, VerbRead, VerbWrite})
+            if (QAction* a = ParamAction(row.Id, verb); a && (row.FactoryOnly & verb))
+                factory << a;
+    for (QAction* a : factory)
+        a->setVisible(f);
+    SetActionEnabled(ParamAction(TParamId::PlantNumber, VerbChange), f);
 }
 
 // --- keyboard and shut-down ---
@@ -819,12 +848,17 @@ QStringList TFormMain::ToolBarLayout() const {
     return ToolBar_;
 }
 
-void TFormMain::Execute(const QString& name) {
-    if (QAction* action = Action(name))
-        action->trigger();
+QAction* TFormMain::ParamAction(TParamId id, TParamVerb verb) const {
+    const size_t index = verb == VerbChange ? 0 : verb == VerbRead ? 1 : verb == VerbWrite ? 2 : 3;
+    if (index > 2 || id == TParamId::Count)
+        return nullptr;
+    return ParamActions_[static_cast<size_t>(id)][index];
 }
 
-bool TFormMain::Step(const QString& name) {
-    Execute(name);
-    return !AppClosing;
+QAction* TFormMain::RadioAction(TParamId id, int value) const {
+    return Action(RadioActionName(ParamRow(id), value));
+}
+
+QAction* TFormMain::CommandAction(TCommandId id) const {
+    return id == TCommandId::Count ? nullptr : CommandActions_[static_cast<size_t>(id)];
 }

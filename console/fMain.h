@@ -1,18 +1,27 @@
 #pragma once
 // Main window "УЛМАР": the menus and tool bar that carry every operator command, polling
 // control, the refresh of every open window, factory mode and the shut-down question.
+// The gauge's parameter actions are made from the parameter table and its other commands from
+// the command table; what they send runs in the command layer (TGaugeCommands).
 // User-interface thread.
+
+#include "commands/uCommandTable.h"
+#include "commands/uParamTable.h"
 
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
+#include <array>
 #include <functional>
+#include <memory>
 
 class QAction;
 class QActionGroup;
 class QMenu;
 class TDeviceLink;
+class TGaugeCommands;
 class TUlmar;
+class TWindowCommandUi;
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -20,7 +29,8 @@ public:
     // Builds the actions, menus and tool bar and runs the start-up: window position, hex
     // display, factory mode, the key hook, the pacing timer's tick, polling stopped, the four
     // tool windows (laid out beside the main window where no position is saved), the initial
-    // poll selection, value ranges and a first refresh.
+    // poll selection, value ranges and a first refresh. Every action name that a menu, the
+    // tool bar or the window's own code uses is resolved here: a missing one ends the program.
     // A null link leaves every command without an answer.
     explicit TFormMain(TDeviceLink* link, QWidget* parent = nullptr);
     ~TFormMain() override;
@@ -39,6 +49,11 @@ public:
 
     // The action with that object name, or null.
     QAction* Action(const QString& name) const;
+    // Typed handles: a parameter's Change, Read or Write action (null where it has none), its
+    // radio item for a value, and a gauge command's action.
+    QAction* ParamAction(TParamId id, TParamVerb verb) const;
+    QAction* RadioAction(TParamId id, int value) const;
+    QAction* CommandAction(TCommandId id) const;
     // The enabled state as set (a hidden action still reports its own state here).
     static bool ActionEnabled(const QAction* action);
     // Sets the enabled state that ActionEnabled reports.
@@ -53,6 +68,8 @@ public:
 
     TDeviceLink* Link() const { return Link_; }
     TUlmar* Ulmar() const;
+    // The command layer behind the gauge actions.
+    TGaugeCommands& Commands() const { return *Commands_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -63,6 +80,9 @@ private:
     // Building.
     void CreateActions();
     QAction* NewAction(const QString& name, const QString& caption, const QString& hint);
+    // The action of a name the window's own code or layout uses; ends the program when there
+    // is none, so that a misspelt name fails at start-up.
+    QAction* Require(const QString& name) const;
     void CreateMenus();
     QMenu* AddMenu(QMenu* parent, const QString& title, const QString& hint,
                    const QStringList& items);
@@ -88,33 +108,30 @@ private:
     // exchange lock), so the request thread never reads a field while it changes.
     void EditDevice(const std::function<void(TUlmar&)>& edit);
 
-    // Commands of the parameter families.
-    void ReportFailure(const QString& hint);
-    void RunRead(const QString& name, int code, bool updateRanges);
-    void RunWrite(int code, const QString& hint, bool commitAfterFailure);
-    void RunOnce(int code);
+    // Commands that need a dialog or a window of their own around the command layer.
+    void ChangeParam(const TParamRow& row);
     void SystemAddressWrite();
     void PlantNumberWrite();
-
-    // Bulk commands.
-    void AllParamRead();
     void AllParamWrite();
-    void WriteToPZU();
-    void SignatureRead();
     void ZeroRead();
-    bool RepeatZeroBlockRead(int attempts);
     void BootLoader();
-    // Executes the named action (nothing when it is disabled); false when AppClosing is set
-    // afterwards.
-    bool Step(const QString& name);
-    void Execute(const QString& name);
+    void CompareWithFile();
 
     TDeviceLink* Link_;
+    std::unique_ptr<TWindowCommandUi> Ui_;
+    std::unique_ptr<TGaugeCommands> Commands_;
     QHash<QString, QAction*> Actions_;
+    std::array<std::array<QAction*, 3>, static_cast<size_t>(TParamId::Count)> ParamActions_{};
+    std::array<QAction*, static_cast<size_t>(TCommandId::Count)> CommandActions_{};
     QList<QMenu*> Menus_;
     QStringList ToolBar_;
     QList<QActionGroup*> RadioGroups_;
-    bool SignatureHandlerAttached_ = false;
+    // The window's own actions that its code triggers or switches.
+    QAction* actOprosStart_ = nullptr;
+    QAction* actOprosStop_ = nullptr;
+    QAction* act10_ = nullptr;
+    QAction* act16_ = nullptr;
+    QAction* actClose_ = nullptr;
     bool Closed_ = false;
 };
 

@@ -180,8 +180,7 @@ private:
 struct TDeviceLink::TParseJob {
     quint8 Kind = 0;
     QByteArray Answer;
-    int LinkState = -1;
-    bool Stored = false; // the parse stored new readings
+    TParseResult Result;
     bool Done = false;
     bool Failed = false; // abandoned at shut-down, or the parse threw
 };
@@ -243,9 +242,12 @@ TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
             Transmitter_->LoadSettings();
         } catch (...) {
         }
-        if (!options.PortName.isEmpty()) {
+        if (!options.PortName.isEmpty() || options.AdjustSettings) {
             TTransmitterSettings settings = Transmitter_->Settings();
-            settings.Port = options.PortName;
+            if (!options.PortName.isEmpty())
+                settings.Port = options.PortName;
+            if (options.AdjustSettings)
+                options.AdjustSettings(settings);
             Transmitter_->SetSettings(settings);
         }
         Transmitter_->OpenPort();
@@ -413,15 +415,9 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         lock.unlock();
         ++UiDepth_;
         bool ok = true;
-        int state = -1;
-        bool stored = false;
+        TParseResult result;
         try {
-            const quint64 before = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
-            DispatchAnswer(job->Kind, job->Answer);
-            if (Ulmar_) {
-                state = Ulmar_->LinkStateCode();
-                stored = Ulmar_->ReadingsStored() != before;
-            }
+            result = ParseMeasured(job->Kind, job->Answer);
         } catch (...) {
             ok = false;
         }
@@ -429,24 +425,33 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         lock.lock();
         job->Done = true;
         job->Failed = !ok;
-        job->LinkState = state;
-        job->Stored = stored;
+        job->Result = result;
         GateCv_.notify_all();
     }
 }
 
-bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState,
-                                bool& stored) {
-    linkState = -1;
-    stored = false;
+TDeviceLink::TParseResult TDeviceLink::ParseMeasured(quint8 kind, const QByteArray& answer) {
+    TParseResult result;
+    const quint64 stored = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
+    const quint16 failures = Ulmar_ ? Ulmar_->FailureCount : 0;
+    DispatchAnswer(kind, answer);
+    if (Ulmar_) {
+        result.LinkState = Ulmar_->LinkStateCode();
+        result.Stored = Ulmar_->ReadingsStored() != stored;
+        // A failure counts one up (it stays at its top); a success resets the count, an answer
+        // that records nothing leaves it.
+        result.Failed = Ulmar_->FailureCount > failures ||
+                        (failures == 0xFFFF && Ulmar_->FailureCount == failures);
+    }
+    return result;
+}
+
+bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer,
+                                TParseResult& result) {
+    result = TParseResult();
     if (ui) {
         try {
-            const quint64 before = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
-            DispatchAnswer(kind, answer);
-            if (Ulmar_) {
-                linkState = Ulmar_->LinkStateCode();
-                stored = Ulmar_->ReadingsStored() != before;
-            }
+            result = ParseMeasured(kind, answer);
             return true;
         } catch (...) {
             return false;
@@ -463,8 +468,7 @@ bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer, 
     if (auto* waker = static_cast<TUiWaker*>(UiContext_.get()))
         waker->Wake();
     GateCv_.wait(lock, [&job] { return job->Done; });
-    linkState = job->LinkState;
-    stored = job->Stored;
+    result = job->Result;
     return !job->Failed;
 }
 
@@ -479,9 +483,9 @@ void TDeviceLink::DispatchAnswer(quint8 kind, const QByteArray& answer) {
 
 // --- exchanges ---
 
-int TDeviceLink::RequestExecUlmar(int code) {
+int TDeviceLink::RequestExecUlmar(int code, TExchangeReport* report) {
     int linkState = -1;
-    return ExecUlmar(code, linkState);
+    return ExecUlmar(code, linkState, false, report);
 }
 
 int TDeviceLink::RequestExecKalist() {
@@ -489,8 +493,10 @@ int TDeviceLink::RequestExecKalist() {
     return ExecKalist(linkState);
 }
 
-int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive) {
+int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeReport* report) {
     linkState = -1;
+    if (report)
+        *report = TExchangeReport();
     if (!Ulmar_ || code < 0 || code > 255)
         return -1;
     const bool ui = OnUiThread();
@@ -527,14 +533,21 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive) {
         Thread_->CurrentKind = 0;
         Thread_->AnswerBuffer = answer;
     }
-    bool stored = false;
-    if (!HandOverParse(ui, 0, answer, linkState, stored))
+    TParseResult parsed;
+    const bool handed = HandOverParse(ui, 0, answer, parsed);
+    if (!handed)
         errors += QStringLiteral(" Error in RequestThread.Synchronize ");
+    linkState = parsed.LinkState;
     // Only readings this very answer stored are archived, never an earlier poll's again.
-    if (archive && stored && linkState == 1)
+    if (archive && parsed.Stored && linkState == 1)
         ArchiveAccepted(code);
 
     const int result = IsFailedAnswer(answer) ? -1 : 0;
+    if (report) {
+        report->Result = result;
+        report->Answered = !answer.isEmpty();
+        report->Accepted = result == 0 && handed && !parsed.Failed;
+    }
     QByteArray frame = request;
     const quint16 crc = Crc16(request);
     frame.append(static_cast<char>(crc & 0xFF));
@@ -565,10 +578,11 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         Thread_->CurrentKind = 1;
         Thread_->AnswerBuffer = answer;
     }
-    bool stored = false;
-    if (!HandOverParse(ui, 1, answer, linkState, stored))
+    TParseResult parsed;
+    if (!HandOverParse(ui, 1, answer, parsed))
         return -1;
-    if (archive && stored && linkState == 1)
+    linkState = parsed.LinkState;
+    if (archive && parsed.Stored && linkState == 1)
         ArchiveAccepted(UlmarCmd::KalistCurrent);
     if (answer.isEmpty())
         return -1;

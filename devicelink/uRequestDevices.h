@@ -56,6 +56,15 @@ private:
 
 class TRequestThread;
 
+// What one gauge exchange came to, beyond RequestExecUlmar's result.
+struct TExchangeReport {
+    int Result = -1;       // RequestExecUlmar's result
+    bool Answered = false; // bytes came back (an error answer included)
+    // An answer that is not an error answer and that the parser took: no failure recorded
+    // while it was parsed (checksum, length, command byte, device fault).
+    bool Accepted = false;
+};
+
 // Start-up choices of the device link beyond the saved settings.
 struct TDeviceLinkOptions {
     // When not empty, the transmitter opens this port instead of the saved one; the settings
@@ -63,6 +72,9 @@ struct TDeviceLinkOptions {
     QString PortName;
     // Error message boxes of the transmitter ("Ошибка активации порта :" …); none by default.
     std::function<void(const QString& caption, const QString& text)> OnMessage;
+    // When set, changes the loaded port settings before the port opens (a command line's port
+    // and baud rate); the settings file is not changed.
+    std::function<void(TTransmitterSettings& settings)> AdjustSettings;
 };
 
 class TDeviceLink {
@@ -85,9 +97,10 @@ public:
     TDeviceLink& operator=(const TDeviceLink&) = delete;
 
     // One gauge exchange: build, send, hand the answer to the user-interface thread for the
-    // parse, log. 0 when an answer came that is not an error answer, -1 otherwise.
+    // parse, log. 0 when an answer came that is not an error answer, -1 otherwise; the report,
+    // when given, tells whether bytes came and whether the parser took them.
     // Any thread; exchanges never overlap (see the exclusion in the implementation).
-    int RequestExecUlmar(int code);
+    int RequestExecUlmar(int code, TExchangeReport* report = nullptr);
     // One КАЛИСТ-1 exchange, as above. Any thread.
     int RequestExecKalist();
 
@@ -153,17 +166,25 @@ private:
     void ReleaseExchange(bool ui);
     // User-interface thread, GateMutex_ held by lock: runs every queued parse job.
     void RunParseJobs(std::unique_lock<std::mutex>& lock);
-    // Parses the answer on the user-interface thread and waits; the LinkState code after the
-    // parse goes to linkState, and whether the parse stored new readings to stored. False when
-    // the hand-over failed (the link is closing).
-    bool HandOverParse(bool ui, quint8 kind, const QByteArray& answer, int& linkState,
-                       bool& stored);
+    // What a parse left behind: the LinkState code after it, whether it stored new readings,
+    // whether it recorded a failure.
+    struct TParseResult {
+        int LinkState = -1;
+        bool Stored = false;
+        bool Failed = false;
+    };
+    // Parses the answer on the user-interface thread and waits. False when the hand-over failed
+    // (the link is closing).
+    bool HandOverParse(bool ui, quint8 kind, const QByteArray& answer, TParseResult& result);
+    // User-interface thread: runs the parser and measures what it did.
+    TParseResult ParseMeasured(quint8 kind, const QByteArray& answer);
     // User-interface thread: the parser of the kind (0 gauge, 1 КАЛИСТ-1).
     void DispatchAnswer(quint8 kind, const QByteArray& answer);
     // The exchanges; linkState is the LinkState code right after this exchange's own parse,
     // -1 when nothing was parsed. With archive, readings that the parse stored go to the
     // ArchiveHook before the lock is released.
-    int ExecUlmar(int code, int& linkState, bool archive = false);
+    int ExecUlmar(int code, int& linkState, bool archive = false,
+                  TExchangeReport* report = nullptr);
     int ExecKalist(int& linkState, bool archive = false);
     void WriteExchangeLog(const QByteArray& frame, const QByteArray& answer, const QString& errors);
     // The archive of an accepted reading, under the exchange lock.

@@ -26,6 +26,9 @@ const TFaultOption FaultOptions[] = {
     {"fault-device", TSimFault::DeviceFault, "Device fault byte in readings (value = fault)."},
     {"fault-command", TSimFault::UnknownCommand,
      "Unknown command byte in the answer (value = byte, default 0x30)."},
+    {"fault-locked", TSimFault::LockedWrite,
+     "A write acknowledged but not stored, as by a locked gauge (value = command byte * 256 + "
+     "parameter index, e.g. 0xB302 for dist.1; prob=1: every such write)."},
 };
 
 // "N" (the next N answers) or "count=N,prob=P,value=V,at=K".

@@ -188,6 +188,11 @@ bool TGaugeSim::Triggered(TSimFault fault) {
     return false;
 }
 
+bool TGaugeSim::WriteLocked(quint8 command, quint8 index) {
+    const TSimFaultRule& rule = Fault(TSimFault::LockedWrite);
+    return rule.Value == ((command << 8) | index) && Triggered(TSimFault::LockedWrite);
+}
+
 TSimAnswer TGaugeSim::Exchange(const QByteArray& request) {
     ++Requests;
     TSimAnswer answer;
@@ -389,12 +394,15 @@ QByteArray TGaugeSim::GaugeAnswer(TSimGauge& g, const QByteArray& request) {
         if (p.size() < 2 || At(p, 0) >= TSimGauge::ByteParamCount ||
             At(p, 0) == TSimGauge::TempSVCHIndex || At(p, 0) == TSimGauge::TemperTermostatIndex)
             return error(ErrBadData);
-        g.Bytes[At(p, 0)] = At(p, 1);
+        if (!WriteLocked(command, At(p, 0)))
+            g.Bytes[At(p, 0)] = At(p, 1);
         return frame(command, {});
     case 0xB2: {
         if (p.size() < 3 || At(p, 0) >= TSimGauge::WordParamCount)
             return error(ErrBadData);
         const auto w = static_cast<quint16>((At(p, 1) << 8) | At(p, 2));
+        if (WriteLocked(command, At(p, 0)))
+            return frame(command, {});
         g.Words[At(p, 0)] = w;
         if (At(p, 0) == 0)
             g.PlantNumber = w;
@@ -413,7 +421,8 @@ QByteArray TGaugeSim::GaugeAnswer(TSimGauge& g, const QByteArray& request) {
             (idx == TSimGauge::LevelKalibr && (v < 0.0f || v > g.Floats[TSimGauge::Dist2]));
         if (bad)
             return error(ErrBadData);
-        g.Floats[idx] = v;
+        if (!WriteLocked(command, static_cast<quint8>(idx)))
+            g.Floats[idx] = v;
         return frame(command, {});
     }
     case 0xB4: {

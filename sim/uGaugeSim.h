@@ -97,15 +97,18 @@ struct TSimKalist {
 };
 
 enum class TSimFault {
-    Silence,       // no answer at all
-    BadChecksum,   // last checksum byte altered
-    Cut,           // answer cut short: Value bytes kept (0: half)
-    Pause,         // answer paused for Value ms after Position bytes (0: half)
-    ErrorAnswer,   // gauge answers 0xFA with code Value
-    DeviceFault,   // reading answers (0x01 modes 1, 2, 3, 6 and 0x02) carry fault byte Value
-    UnknownCommand // the answer's command byte becomes Value (0: 0x30)
+    Silence,        // no answer at all
+    BadChecksum,    // last checksum byte altered
+    Cut,            // answer cut short: Value bytes kept (0: half)
+    Pause,          // answer paused for Value ms after Position bytes (0: half)
+    ErrorAnswer,    // gauge answers 0xFA with code Value
+    DeviceFault,    // reading answers (0x01 modes 1, 2, 3, 6 and 0x02) carry fault byte Value
+    UnknownCommand, // the answer's command byte becomes Value (0: 0x30)
+    // A locked gauge: a write of the parameter Value (command byte × 256 + index, 0xB302 for
+    // dist.1) is acknowledged but the old value stays (Probability 1: every such write).
+    LockedWrite
 };
-constexpr int SimFaultCount = 7;
+constexpr int SimFaultCount = 8;
 
 // A fault for the next Count answers, or for each answer with Probability (0..1).
 struct TSimFaultRule {
@@ -158,6 +161,8 @@ private:
     QByteArray GaugeAnswer(TSimGauge& g, const QByteArray& request);
     QByteArray KalistAnswer() const;
     bool Triggered(TSimFault fault);
+    // The write of that parameter is to be acknowledged and dropped (LockedWrite).
+    bool WriteLocked(quint8 command, quint8 index);
     void ApplyFaults(TSimAnswer& answer, bool gauge, bool reading);
 
     qint64 ClockMs_ = 0;

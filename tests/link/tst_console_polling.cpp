@@ -36,15 +36,6 @@ const int WriteAll[] = {UlmarCmd::Dist1Write,      UlmarCmd::Dist2Write,
                         UlmarCmd::ModeImageWrite,  UlmarCmd::ModeCurrentOutputWrite,
                         UlmarCmd::WriteToPZU};
 
-// The main window's tick: resume the request thread while a device is enabled.
-void StartPolling(TDeviceLink& link, std::atomic<int>& cycles) {
-    link.CycleDone = [&cycles](const QString&) { cycles.fetch_add(1); };
-    TCustomTimer& timer = *link.Timer();
-    timer.OnTimer = [&link](TCustomTimer*) { link.ResumeRequestThread(); };
-    timer.SetInterval(100);
-    timer.Start();
-}
-
 } // namespace
 
 void TestConsolePolling::editCommandsWhilePolling() {
@@ -60,7 +51,7 @@ void TestConsolePolling::editCommandsWhilePolling() {
     std::atomic<int> archived{0};
     link.ArchiveHook = [&archived](int) { archived.fetch_add(1); };
     std::atomic<int> cycles{0};
-    StartPolling(link, cycles);
+    rig.StartPolling(cycles);
 
     const QString file = QDir(rig.Dirs.Prog()).filePath("params.ini");
     QVERIFY(WriteParamFile(ulmar, file));
@@ -131,7 +122,7 @@ void TestConsolePolling::stopWaitsForTheCycle() {
     link.SelectedCommands.Include(UlmarCmd::LevelRead);
     link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
     std::atomic<int> cycles{0};
-    StartPolling(link, cycles);
+    rig.StartPolling(cycles);
     for (int i = 0; i < 5; ++i) {
         QTRY_VERIFY_WITH_TIMEOUT(link.CycleRunning(), 5000);
         link.Timer()->Stop();

@@ -52,6 +52,7 @@ private slots:
     void faults_data();
     void faults();
     void faultRules();
+    void lockedWrite();
     void kalist();
 };
 
@@ -344,6 +345,41 @@ void TestGaugeSim::faultRules() {
     QVERIFY(silent > 50 && silent < 150);
     sim.ClearFaults();
     QVERIFY(!sim.Exchange(sig).Silent());
+}
+
+// A locked gauge acknowledges the write of its one parameter and keeps the old value; the
+// other parameters and the other kinds are written as usual.
+void TestGaugeSim::lockedWrite() {
+    TGaugeSim sim(1);
+    TSimFaultRule locked;
+    locked.Value = 0xB303; // dist.2, every write
+    locked.Probability = 1;
+    sim.SetFault(TSimFault::LockedWrite, locked);
+    const double dist2 = sim.Gauges[0].Floats[TSimGauge::Dist2];
+    TSimAnswer a = sim.Exchange(FloatReq(1, TSimGauge::Dist2, 9000));
+    QCOMPARE(a.Bytes, TGaugeSim::WithCrc16(Bytes({1, 0xB3, 0x01})));
+    QCOMPARE(sim.Gauges[0].Floats[TSimGauge::Dist2], dist2);
+    sim.Exchange(FloatReq(1, TSimGauge::Dist1, 700));
+    QCOMPARE(sim.Gauges[0].Floats[TSimGauge::Dist1], 700.0);
+    // The same index of another kind is not the locked parameter.
+    sim.Exchange(Req({1, 0xB1, 0x03, 3, 2}));
+    QCOMPARE(sim.Gauges[0].Bytes[3], quint8(2));
+
+    // A word parameter, locked for the next write only.
+    locked.Value = 0xB201;
+    locked.Count = 1;
+    locked.Probability = 0;
+    sim.SetFault(TSimFault::LockedWrite, locked);
+    sim.Exchange(Req({1, 0xB2, 0x04, 1, 0x12, 0x34}));
+    QCOMPARE(sim.Gauges[0].Words[1], quint16(0));
+    sim.Exchange(Req({1, 0xB2, 0x04, 1, 0x12, 0x34}));
+    QCOMPARE(sim.Gauges[0].Words[1], quint16(0x1234));
+    // A refused value is still refused with an error answer, not acknowledged.
+    locked.Value = 0xB304;
+    locked.Probability = 1;
+    sim.SetFault(TSimFault::LockedWrite, locked);
+    a = sim.Exchange(FloatReq(1, TSimGauge::KKalman, 5));
+    QCOMPARE(U8(a.Bytes, 1), quint8(0xFA));
 }
 
 void TestGaugeSim::kalist() {

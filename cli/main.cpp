@@ -1,0 +1,120 @@
+// ulmar-cli: the gauge from a script. The same device link, settings files, parameter files and
+// command sequences as the window program, with plain Russian text or JSON on stdout and an exit
+// code that says how it went (see CliUsage and the README).
+
+#include "archive/uBDE.h"
+#include "archive/uDataCtrl.h"
+#include "cli/uArchiveExport.h"
+#include "cli/uCliArgs.h"
+#include "cli/uCliSession.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+void OnStopSignal(int) {
+    CliStopWatch();
+}
+
+int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
+    if (!r.ProgramDir.isEmpty())
+        SetProgramDir(QDir(r.ProgramDir).absolutePath());
+    if (!IsArchiveTableName(r.Table)) {
+        out.Failure(QStringLiteral("archive export: имя таблицы — буквы, цифры и _: ") + r.Table);
+        return ExitBadInput;
+    }
+    const auto from = ParseExportTime(r.From, false);
+    const auto to = ParseExportTime(r.To, true);
+    if (!from || !to) {
+        out.Failure(QStringLiteral("archive export: время как 2024-03-05 или "
+                                   "2024-03-05 10:00:00.000: ") +
+                    (from ? r.To : r.From));
+        return ExitBadInput;
+    }
+    if (*from > *to) {
+        out.Failure(QStringLiteral("archive export: --from позже --to"));
+        return ExitBadInput;
+    }
+    LoadArchiveSettings();
+    const TArchiveExportResult result = ExportArchive(r.Table, {*from, *to}, r.Json, out.Out());
+    if (result.Unreadable.isEmpty())
+        return ExitDone;
+    // The rows already written stay; the unreadable days are named on stderr.
+    for (const QString& file : result.Unreadable)
+        std::fprintf(stderr, "ulmar-cli: не читается %s\n",
+                     QDir::toNativeSeparators(file).toLocal8Bit().constData());
+    return ExitBadInput;
+}
+
+int Run(const TCliRequest& r, TCliOutput& out) {
+    if (r.Command == TCliCommand::Help) {
+        out.Out() << CliUsage();
+        out.Out().flush();
+        return ExitDone;
+    }
+    if (r.Command == TCliCommand::ArchiveExport)
+        return ArchiveExportCommand(r, out);
+
+    // Bad arguments and files are refused before the port opens.
+    TUlmar wanted;
+    QString error;
+    const bool fileCommand =
+        r.Command == TCliCommand::ParamsWrite || r.Command == TCliCommand::ParamsDiff;
+    if (fileCommand && !CliLoadParamFile(r, wanted, error)) {
+        out.Failure(error);
+        return ExitBadInput;
+    }
+    if (r.Command == TCliCommand::Raw) {
+        error = CliRawRefusal(r);
+        if (!error.isEmpty()) {
+            out.Failure(error);
+            return ExitBadInput;
+        }
+    }
+
+    TCliSession session(r);
+    if (!session.Open()) {
+        out.Failure(session.OpenError(), {{"result", -1}, {"errorText", session.OpenError()}});
+        return ExitLine;
+    }
+    switch (r.Command) {
+    case TCliCommand::Read:
+        return CliRead(r, session, out);
+    case TCliCommand::Watch:
+        return CliWatch(r, session, out);
+    case TCliCommand::ParamsRead:
+        return CliParamsRead(r, session, out);
+    case TCliCommand::ParamsWrite:
+        return CliParamsWrite(r, session, out, wanted);
+    case TCliCommand::ParamsDiff:
+        return CliParamsDiff(r, session, out, wanted);
+    case TCliCommand::Signature:
+        return CliSignature(r, session, out);
+    case TCliCommand::Raw:
+        return CliRaw(r, session, out);
+    default:
+        return ExitBadInput;
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const TCliParse parsed = ParseCliArguments(arguments);
+    TCliOutput out(parsed.Request ? parsed.Request->Json : arguments.contains("--json"));
+    if (!parsed.Request) {
+        out.Failure(parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
+        return ExitBadInput;
+    }
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+    return Run(*parsed.Request, out);
+}

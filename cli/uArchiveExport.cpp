@@ -1,0 +1,107 @@
+#include "cli/uArchiveExport.h"
+#include "archive/uDataCtrl.h"
+#include "commands/uParamTable.h"
+#include "devicelink/uParamStr.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <array>
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+const QDate Epoch(1899, 12, 30);
+constexpr double MsPerDay = 86400000.0;
+
+// The day count of a local date and time, split by hand so that no time-zone rule moves it.
+TDateTime Stamp(const QDate& date, const QTime& time) {
+    return static_cast<double>(Epoch.daysTo(date)) + time.msecsSinceStartOfDay() / MsPerDay;
+}
+
+// A reading the gauge sent as a single is written as the shortest text of that single (7509.1733,
+// not 7509.17333984375); any other number by the shortest text that reads back as it.
+QString Shortest(double value) {
+    const float single = static_cast<float>(value);
+    if (static_cast<double>(single) == value)
+        return ShortestSingle(value);
+    std::array<char, 40> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+    return QString::fromLatin1(buffer.data(), result.ptr - buffer.data());
+}
+
+// A JSON string literal, quotes and escapes included.
+QString JsonString(const QString& text) {
+    const QByteArray object =
+        QJsonDocument(QJsonObject{{"s", text}}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(object.mid(5, object.size() - 6)); // {"s":…}
+}
+
+QString DTText(const QDateTime& dt) {
+    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+} // namespace
+
+std::optional<QDateTime> ParseExportTime(const QString& text, bool endOfRange) {
+    const QString t = text.trimmed().replace(QLatin1Char('T'), QLatin1Char(' '));
+    const QDate date = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid())
+        return std::nullopt;
+    if (t.size() == 10)
+        return QDateTime(date, endOfRange ? QTime(23, 59, 59, 999) : QTime(0, 0));
+    if (t.at(10) != QLatin1Char(' '))
+        return std::nullopt;
+    const QString clock = t.mid(11);
+    for (const char* format : {"HH:mm", "HH:mm:ss", "HH:mm:ss.zzz"}) {
+        const QTime time = QTime::fromString(clock, QString::fromLatin1(format));
+        if (time.isValid())
+            return QDateTime(date, time);
+    }
+    return std::nullopt;
+}
+
+TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
+                                   bool json, QTextStream& out) {
+    TArchiveExportResult result;
+    const TDateTime from = Stamp(range.From.date(), range.From.time());
+    const TDateTime to = Stamp(range.To.date(), range.To.time());
+    const QString statement = ArchiveSelectStatement(table, from, to);
+    if (json)
+        out << "{\"table\":" << JsonString(table) << ",\"from\":\"" << DTText(range.From)
+            << "\",\"to\":\"" << DTText(range.To) << "\",\"rows\":[";
+    else
+        out << "DT,V\n";
+    for (QDate day = range.From.date(); day <= range.To.date(); day = day.addDays(1)) {
+        const QString dayDir = ArchiveDayDir(Stamp(day, QTime(0, 0)));
+        const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
+        if (!QFileInfo(file).isFile())
+            continue;
+        bool ok = false;
+        const std::vector<TArchiveRow> rows = QueryArchive(dayDir, statement, &ok);
+        if (!ok) {
+            result.Unreadable << file;
+            continue;
+        }
+        for (const TArchiveRow& row : rows) {
+            const QString v = std::isfinite(row.V) ? Shortest(row.V) : QString();
+            if (json)
+                out << (result.Rows ? "," : "") << "{\"dt\":\"" << ArchiveDTText(row.DT)
+                    << "\",\"v\":" << (v.isEmpty() ? QStringLiteral("null") : v) << '}';
+            else
+                out << ArchiveDTText(row.DT) << ',' << v << '\n';
+            ++result.Rows;
+        }
+        out.flush();
+    }
+    if (json) {
+        QStringList files;
+        for (const QString& f : result.Unreadable)
+            files << JsonString(f);
+        out << "],\"count\":" << result.Rows << ",\"unreadable\":[" << files.join(QLatin1Char(','))
+            << "]}\n";
+    }
+    out.flush();
+    return result;
+}

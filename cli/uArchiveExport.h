@@ -1,0 +1,35 @@
+#pragma once
+// archive export: the readings of one archive table over a range, bounds included to the
+// millisecond, as CSV or JSON on a stream. The days are walked by calendar date and each day's
+// rows are written before the next day is read, so a month of readings never sits in memory
+// at once. Built on the archive's day query (QueryArchive over ArchiveSelectStatement), the one
+// the trend window uses; kept apart so that it can move onto the trend loader.
+// Any thread that may open archive connections.
+
+#include <QDateTime>
+#include <QString>
+#include <QTextStream>
+#include <optional>
+
+struct TArchiveExportRange {
+    QDateTime From; // local time, to the millisecond
+    QDateTime To;
+};
+
+// "yyyy-MM-dd" (from: the day's start, to: its last millisecond), "yyyy-MM-dd HH:mm",
+// "yyyy-MM-dd HH:mm:ss" or "yyyy-MM-dd HH:mm:ss.zzz" ('T' may stand for the blank).
+std::optional<QDateTime> ParseExportTime(const QString& text, bool endOfRange);
+
+struct TArchiveExportResult {
+    qint64 Rows = 0;
+    // Day tables that exist but could not be read, as "<file>" each.
+    QStringList Unreadable;
+};
+
+// Writes the rows of `table` in the range to `out`: CSV "DT,V" with one row per line, or one
+// JSON object {"table", "from", "to", "rows": [{"dt", "v"}…], "count", "unreadable"}. DT as the
+// archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text of the gauge's single
+// where the stored number is one, otherwise the shortest text that reads back as it. The archive
+// root is the archive settings' (LoadArchiveSettings first).
+TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
+                                   bool json, QTextStream& out);

@@ -1,0 +1,199 @@
+#include "cli/uCliArgs.h"
+
+#include <QHash>
+
+namespace {
+
+// Options that take a value, and the commands that accept each one (empty: every command).
+struct TOptionRule {
+    bool HasValue;
+    QList<TCliCommand> Commands;
+};
+
+const QHash<QString, TOptionRule>& Options() {
+    using C = TCliCommand;
+    static const QHash<QString, TOptionRule> options = {
+        {"--port", {true, {}}},
+        {"--baud", {true, {}}},
+        {"--address", {true, {}}},
+        {"--work-dir", {true, {}}},
+        {"--program-dir", {true, {}}},
+        {"--json", {false, {}}},
+        {"--trace", {false, {}}},
+        {"--kalist", {false, {C::Read, C::Watch}}},
+        {"--period", {true, {C::Watch}}},
+        {"--count", {true, {C::Watch}}},
+        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
+        {"--out", {true, {C::ParamsRead}}},
+        {"--value", {true, {C::Raw}}},
+        {"--table", {true, {C::ArchiveExport}}},
+        {"--from", {true, {C::ArchiveExport}}},
+        {"--to", {true, {C::ArchiveExport}}},
+        {"--csv", {false, {C::ArchiveExport}}},
+    };
+    return options;
+}
+
+std::optional<int> Integer(const QString& text, int low, int high) {
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok, 10);
+    if (!ok || v < low || v > high)
+        return std::nullopt;
+    return static_cast<int>(v);
+}
+
+TCliParse Refuse(const QString& error) {
+    return {std::nullopt, error};
+}
+
+} // namespace
+
+TCliParse ParseCliArguments(const QStringList& arguments) {
+    TCliRequest r;
+    QStringList words;
+    QHash<QString, QString> given;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        if (a == QLatin1String("--help") || a == QLatin1String("-h"))
+            return {TCliRequest{}, {}};
+        if (!a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {
+            words << a;
+            continue;
+        }
+        // "--name=value" or "--name value".
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? a : a.left(eq);
+        const auto rule = Options().constFind(name);
+        if (rule == Options().constEnd())
+            return Refuse(QStringLiteral("неизвестный параметр ") + name);
+        QString value;
+        if (rule->HasValue) {
+            if (eq >= 0)
+                value = a.mid(eq + 1);
+            else if (i + 1 < arguments.size())
+                value = arguments.at(++i);
+            else
+                return Refuse(QStringLiteral("нет значения у ") + name);
+        } else if (eq >= 0) {
+            return Refuse(QStringLiteral("у ") + name + QStringLiteral(" нет значения"));
+        }
+        given.insert(name, value);
+    }
+
+    const QString first = words.value(0);
+    const QString second = words.value(1);
+    int used = 1;
+    if (first.isEmpty() || first == QLatin1String("help")) {
+        r.Command = TCliCommand::Help;
+    } else if (first == QLatin1String("read")) {
+        r.Command = TCliCommand::Read;
+    } else if (first == QLatin1String("watch")) {
+        r.Command = TCliCommand::Watch;
+    } else if (first == QLatin1String("signature")) {
+        r.Command = TCliCommand::Signature;
+    } else if (first == QLatin1String("raw")) {
+        r.Command = TCliCommand::Raw;
+        const auto code = Integer(second, 0, 79);
+        if (!code)
+            return Refuse(QStringLiteral("raw: код запроса 0..79, дано «") + second +
+                          QStringLiteral("»"));
+        r.Code = *code;
+        used = 2;
+    } else if (first == QLatin1String("params")) {
+        used = 2;
+        if (second == QLatin1String("read")) {
+            r.Command = TCliCommand::ParamsRead;
+        } else if (second == QLatin1String("write") || second == QLatin1String("diff")) {
+            r.Command = second == QLatin1String("write") ? TCliCommand::ParamsWrite
+                                                         : TCliCommand::ParamsDiff;
+            r.File = words.value(2);
+            if (r.File.isEmpty())
+                return Refuse(QStringLiteral("params ") + second + QStringLiteral(": нет файла"));
+            used = 3;
+        } else {
+            return Refuse(QStringLiteral("params: read, write или diff"));
+        }
+    } else if (first == QLatin1String("archive")) {
+        if (second != QLatin1String("export"))
+            return Refuse(QStringLiteral("archive: export"));
+        r.Command = TCliCommand::ArchiveExport;
+        used = 2;
+    } else {
+        return Refuse(QStringLiteral("неизвестная команда ") + first);
+    }
+    if (words.size() > used)
+        return Refuse(QStringLiteral("лишний аргумент ") + words.at(used));
+
+    for (auto it = given.cbegin(); it != given.cend(); ++it) {
+        const TOptionRule& rule = Options()[it.key()];
+        if (!rule.Commands.isEmpty() && !rule.Commands.contains(r.Command))
+            return Refuse(QStringLiteral("параметр ") + it.key() +
+                          QStringLiteral(" не относится к этой команде"));
+    }
+    const auto number = [&given](const char* name, int low, int high, std::optional<int>& out) {
+        const QString key = QString::fromLatin1(name);
+        if (!given.contains(key))
+            return true;
+        out = Integer(given.value(key), low, high);
+        return out.has_value();
+    };
+    if (!number("--baud", 1, 4000000, r.Baud))
+        return Refuse(QStringLiteral("--baud: скорость 1..4000000"));
+    if (!number("--address", 0, 255, r.Address))
+        return Refuse(QStringLiteral("--address: адрес 0..255"));
+    if (!number("--period", 0, 86400000, r.PeriodMs))
+        return Refuse(QStringLiteral("--period: период 0..86400000 мс"));
+    if (!number("--count", 1, 2147483647, r.Count))
+        return Refuse(QStringLiteral("--count: число опросов от 1"));
+    r.Port = given.value(QStringLiteral("--port"));
+    if (given.contains(QStringLiteral("--port")) && r.Port.trimmed().isEmpty())
+        return Refuse(QStringLiteral("--port: пустое имя порта"));
+    r.WorkDir = given.value(QStringLiteral("--work-dir"));
+    r.ProgramDir = given.value(QStringLiteral("--program-dir"));
+    r.Json = given.contains(QStringLiteral("--json"));
+    r.Trace = given.contains(QStringLiteral("--trace"));
+    r.Kalist = given.contains(QStringLiteral("--kalist"));
+    r.Factory = given.contains(QStringLiteral("--factory"));
+    if (r.Command == TCliCommand::ParamsRead)
+        r.File = given.value(QStringLiteral("--out"));
+    if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
+        return Refuse(QStringLiteral("--out: пустое имя файла"));
+    r.Value = given.value(QStringLiteral("--value"));
+    if (given.contains(QStringLiteral("--value")) && r.Value.trimmed().isEmpty())
+        return Refuse(QStringLiteral("--value: пустое значение"));
+    if (r.Command == TCliCommand::ArchiveExport) {
+        r.Table = given.value(QStringLiteral("--table"));
+        r.From = given.value(QStringLiteral("--from"));
+        r.To = given.value(QStringLiteral("--to"));
+        if (r.Table.isEmpty() || r.From.isEmpty() || r.To.isEmpty())
+            return Refuse(QStringLiteral("archive export: нужны --table, --from и --to"));
+        if (given.contains(QStringLiteral("--csv")) && r.Json)
+            return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
+    }
+    return {r, {}};
+}
+
+QString CliUsage() {
+    return QStringLiteral(
+        "Использование: ulmar-cli [--port P] [--baud N] [--address A] [--work-dir D]\n"
+        "                         [--program-dir D] [--json] [--trace] КОМАНДА\n"
+        "\n"
+        "Команды:\n"
+        "  read [--kalist]                 один опрос (команда 6); с --kalist ещё ток КАЛИСТ-1\n"
+        "  watch [--period MS] [--count N] [--kalist]\n"
+        "                                  опрос до остановки или N раз, строка на опрос\n"
+        "  params read [--factory] [--out FILE]\n"
+        "                                  все параметры; с --out — файл параметров\n"
+        "  params write FILE [--factory]   записать, сохранить в ПЗУ, считать и сверить\n"
+        "  params diff FILE [--factory]    отличия прибора от файла\n"
+        "  signature                       сигнатура прибора\n"
+        "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
+        "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
+        "                                  архив одной таблицы за период (границы включены)\n"
+        "\n"
+        "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
+        "Адрес по умолчанию 255 (любой прибор на линии).\n"
+        "\n"
+        "Коды завершения: 0 выполнено; 1 выполнено, есть отличия или отвергнутые параметры;\n"
+        "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n");
+}

@@ -1,0 +1,62 @@
+#pragma once
+// The command line of ulmar-cli: global options, the command and its own options, checked
+// before anything is opened. Pure: no I/O. Any thread.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// Exit codes.
+enum TCliExit : int {
+    ExitDone = 0,        // done
+    ExitDifferences = 1, // done, with differences or refused parameters
+    ExitLine = 2,        // the port cannot be opened, or the gauge does not answer
+    ExitBadInput = 3     // a bad argument or file
+};
+
+enum class TCliCommand {
+    Help,
+    Read,
+    Watch,
+    ParamsRead,
+    ParamsWrite,
+    ParamsDiff,
+    Signature,
+    Raw,
+    ArchiveExport
+};
+
+struct TCliRequest {
+    TCliCommand Command = TCliCommand::Help;
+    // Global options.
+    QString Port;
+    std::optional<int> Baud;
+    std::optional<int> Address;
+    QString WorkDir;
+    QString ProgramDir;
+    bool Json = false;
+    bool Trace = false; // each exchange on stderr
+    // Command options.
+    bool Kalist = false;
+    std::optional<int> PeriodMs;
+    std::optional<int> Count;
+    bool Factory = false;
+    QString File; // params write / diff: the file; params read: --out
+    int Code = -1;
+    QString Value; // raw --value
+    QString Table;
+    QString From;
+    QString To;
+};
+
+// The parsed request, or the reason it is refused (exit code 3).
+struct TCliParse {
+    std::optional<TCliRequest> Request;
+    QString Error;
+};
+
+// Parses the arguments after the program name.
+TCliParse ParseCliArguments(const QStringList& arguments);
+
+// The text of --help.
+QString CliUsage();

@@ -1,0 +1,651 @@
+#include "cli/uCliSession.h"
+#include "commands/uParamFile.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+#include "devicelink/uRequestDevices.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocale>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+std::atomic<bool> StopWatch{false};
+
+// A reading or a real parameter as the gauge holds it: the shortest text of its single.
+QString Number(double value) {
+    return ShortestSingle(value).replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+QJsonValue JsonNumber(double value) {
+    if (!std::isfinite(value))
+        return QJsonValue();
+    return ShortestSingle(value).toDouble();
+}
+
+QJsonValue JsonParam(const TUlmar& u, const TParamRow& row) {
+    switch (ParamKind(row)) {
+    case TParamKind::Text:
+        return ParamString(u, row);
+    case TParamKind::Real:
+        return JsonNumber(ParamNumber(u, row));
+    default:
+        return static_cast<qint64>(ParamNumber(u, row));
+    }
+}
+
+// A relay's state: tsTrue on, tsFalse off, anything else unknown.
+QJsonValue JsonRelay(const TIOThreeStates& relay) {
+    const qint64 code = relay.GetValue().ToInt();
+    return code == tsTrue ? QJsonValue(true) : code == tsFalse ? QJsonValue(false) : QJsonValue();
+}
+
+QString TextRelay(const TIOThreeStates& relay) {
+    const qint64 code = relay.GetValue().ToInt();
+    return code == tsTrue    ? QStringLiteral("вкл")
+           : code == tsFalse ? QStringLiteral("выкл")
+                             : QStringLiteral("?");
+}
+
+QJsonObject Readings(const TUlmar& u) {
+    return {{"distance", JsonNumber(u.Distance->AsDouble())},
+            {"level", JsonNumber(u.Level->AsDouble())},
+            {"levelFree", JsonNumber(u.LevelFree->AsDouble())},
+            {"volume", JsonNumber(u.Volume->AsDouble())},
+            {"relay1", JsonRelay(*u.Relay1)},
+            {"relay2", JsonRelay(*u.Relay2)}};
+}
+
+QStringList ReadingLines(const TUlmar& u) {
+    return {QStringLiteral("Lт = ") + Number(u.Distance->AsDouble()) + QStringLiteral(" мм"),
+            QStringLiteral("Ну = ") + Number(u.Level->AsDouble()) + QStringLiteral(" мм"),
+            QStringLiteral("Lс = ") + Number(u.LevelFree->AsDouble()) + QStringLiteral(" мм"),
+            QStringLiteral("V = ") + Number(u.Volume->AsDouble()) + QStringLiteral(" %"),
+            QStringLiteral("Реле 1 = ") + TextRelay(*u.Relay1),
+            QStringLiteral("Реле 2 = ") + TextRelay(*u.Relay2)};
+}
+
+// The link's own words for the last exchange's failure.
+QJsonObject LinkDetails(const TUlmar& u, int result) {
+    return {{"result", result}, {"errorCode", u.ErrorCode}, {"errorText", u.ErrorText}};
+}
+
+int LineFailure(TCliOutput& out, const TUlmar& u, int result, const QString& what) {
+    const QString text = what + QStringLiteral(": ") + u.ErrorText;
+    out.Failure(text, LinkDetails(u, result));
+    return ExitLine;
+}
+
+// The КАЛИСТ-1 current, up to five exchanges; false when none was accepted.
+bool ReadKalist(TCliSession& session) {
+    for (int attempt = 0; attempt < 5; ++attempt)
+        if (session.Link().RequestExecKalist() == 0 && session.Ulmar().LinkStateCode() == 1)
+            return true;
+    return false;
+}
+
+QString ParamLine(const TUlmar& u, const TParamRow& row) {
+    return QString::fromLatin1(row.Key) + QStringLiteral(" = ") + FormatParam(u, row) +
+           QStringLiteral("  (") + ParamTitle(row) + QLatin1Char(')');
+}
+
+QJsonObject SignatureJson(const TSignature& s) {
+    return {{"systemAddress", s.SystemAddress},
+            {"unitType", s.UnitType},
+            {"plantNumber", s.PlantNumber},
+            {"hardVersion", s.HardVersion},
+            {"softVersion", s.SoftVersion}};
+}
+
+QString Keys(const std::vector<const TParamRow*>& rows) {
+    QStringList keys;
+    for (const TParamRow* row : rows)
+        keys << QString::fromLatin1(row->Key);
+    return keys.join(QStringLiteral(", "));
+}
+
+std::vector<const TParamRow*> StepsWith(const TBulkReport& report, TOutcome outcome) {
+    std::vector<const TParamRow*> rows;
+    for (const TParamOutcome& step : report.Steps)
+        if (step.Outcome == outcome)
+            rows.push_back(step.Row);
+    return rows;
+}
+
+QJsonArray KeyArray(const std::vector<const TParamRow*>& rows) {
+    QJsonArray keys;
+    for (const TParamRow* row : rows)
+        keys.append(QString::fromLatin1(row->Key));
+    return keys;
+}
+
+} // namespace
+
+// --- output ---
+
+TCliOutput::TCliOutput(bool json) : Json_(json), Out_(stdout), Err_(stderr) {}
+
+void TCliOutput::Line(const QString& text) {
+    Out_ << text << '\n';
+    Out_.flush();
+}
+
+void TCliOutput::Object(const QJsonObject& object) {
+    Out_ << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
+    Out_.flush();
+}
+
+void TCliOutput::Failure(const QString& text, const QJsonObject& details) {
+    if (Json_) {
+        QJsonObject o = details;
+        o.insert(QStringLiteral("ok"), false);
+        o.insert(QStringLiteral("error"), text);
+        Object(o);
+        return;
+    }
+    Err_ << QStringLiteral("ulmar-cli: ") << text << '\n';
+    Err_.flush();
+}
+
+// --- session ---
+
+TCliSession::TCliSession(const TCliRequest& request) : Request_(request) {}
+
+TCliSession::~TCliSession() {
+    Commands_.reset();
+    Link_.reset();
+    Ulmar_.reset();
+}
+
+bool TCliSession::Open() {
+    SetStartDir(Request_.WorkDir.isEmpty() ? QDir::currentPath()
+                                           : QDir(Request_.WorkDir).absolutePath());
+    if (!Request_.ProgramDir.isEmpty())
+        SetProgramDir(QDir(Request_.ProgramDir).absolutePath());
+    Ulmar_ = std::make_unique<TUlmar>();
+    Ulmar_->Name = QStringLiteral("Ulmar");
+    Ulmar_->SetErrorMax(1);
+    Ulmar_->Description->Title = QStringLiteral("УЛМАР-50");
+    Ulmar_->SystemAddress = static_cast<quint8>(Request_.Address.value_or(255));
+    TDeviceLinkOptions options;
+    options.PortName = Request_.Port.trimmed();
+    options.OnMessage = [this](const QString&, const QString& text) { OpenError_ = text; };
+    if (Request_.Baud) {
+        const QString baud = QString::number(*Request_.Baud);
+        options.AdjustSettings = [baud](TTransmitterSettings& s) {
+            const bool listed = TTransmitterSettings::BaudRateNames().contains(baud);
+            s.BaudRate = listed ? baud : QStringLiteral("Custom");
+            s.CustomBaudRate = baud.toInt();
+        };
+    }
+    Link_ = std::make_unique<TDeviceLink>(Ulmar_.get(), std::unique_ptr<ISerialPort>(), options);
+    // No request log file from the command line: the exchanges go to stderr with --trace.
+    if (Request_.Trace)
+        Link_->LogSink = [](const QString& text) {
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        };
+    else
+        Link_->LogSink = [](const QString&) {};
+    if (Link_->Timer())
+        Link_->Timer()->SetEnabled(false);
+    TCommandOptions commandOptions;
+    commandOptions.RetryUntilAccepted = true;
+    Commands_ = std::make_unique<TGaugeCommands>(Link_.get(), Ui_, commandOptions);
+    TTransmitter* transmitter = Link_->Transmitter();
+    if (!transmitter)
+        return false;
+    transmitter->OnExchange = [this](TTransmitter*, const QByteArray& frame, bool,
+                                     const QByteArray& answer) {
+        LastFrame_ = frame;
+        LastAnswer_ = answer;
+    };
+    if (transmitter->IsOpen())
+        return true;
+    if (OpenError_.isEmpty())
+        OpenError_ = transmitter->PortStatus().Error;
+    return false;
+}
+
+// --- commands ---
+
+int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    TUlmar& u = session.Ulmar();
+    TExchangeReport report;
+    if (!session.Commands().Repeat(UlmarCmd::LevelAllRead, CommandHint(TCommandId::LevelAllRead),
+                                   &report))
+        return LineFailure(out, u, report.Result, QStringLiteral("read"));
+    QJsonObject o = Readings(u);
+    QStringList lines = ReadingLines(u);
+    if (request.Kalist) {
+        if (!ReadKalist(session))
+            return LineFailure(out, u, -1, QStringLiteral("read --kalist"));
+        o.insert(QStringLiteral("current"), JsonNumber(u.CurrentOutput->AsDouble()));
+        lines << QStringLiteral("I = ") + Number(u.CurrentOutput->AsDouble()) +
+                     QStringLiteral(" мА");
+    }
+    if (out.Json()) {
+        o.insert(QStringLiteral("ok"), true);
+        out.Object(o);
+    } else {
+        for (const QString& line : lines)
+            out.Line(line);
+    }
+    return ExitDone;
+}
+
+void CliStopWatch() {
+    StopWatch = true;
+}
+
+int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    using namespace std::chrono;
+    TUlmar& u = session.Ulmar();
+    const int period = request.PeriodMs.value_or(
+        session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
+    bool anyFailed = false;
+    for (int polls = 0; !StopWatch && (!request.Count || polls < *request.Count); ++polls) {
+        const auto start = steady_clock::now();
+        const QString time =
+            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        TExchangeReport report;
+        session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
+        bool ok = report.Accepted;
+        QJsonObject o;
+        QStringList parts;
+        if (ok) {
+            o = Readings(u);
+            parts << QStringLiteral("Lт=") + Number(u.Distance->AsDouble())
+                  << QStringLiteral("Ну=") + Number(u.Level->AsDouble())
+                  << QStringLiteral("Lс=") + Number(u.LevelFree->AsDouble())
+                  << QStringLiteral("V=") + Number(u.Volume->AsDouble())
+                  << QStringLiteral("Реле1=") + TextRelay(*u.Relay1)
+                  << QStringLiteral("Реле2=") + TextRelay(*u.Relay2);
+            if (request.Kalist) {
+                ok = session.Link().RequestExecKalist() == 0 && u.LinkStateCode() == 1;
+                o.insert(QStringLiteral("current"),
+                         ok ? JsonNumber(u.CurrentOutput->AsDouble()) : QJsonValue());
+                parts << QStringLiteral("I=") +
+                             (ok ? Number(u.CurrentOutput->AsDouble()) : u.ErrorText);
+            }
+        } else {
+            o = LinkDetails(u, report.Result);
+            parts << u.ErrorText;
+        }
+        anyFailed = anyFailed || !ok;
+        o.insert(QStringLiteral("time"), time);
+        o.insert(QStringLiteral("ok"), ok);
+        if (out.Json())
+            out.Object(o);
+        else
+            out.Line(time + QStringLiteral("  ") + parts.join(QLatin1Char(' ')));
+        if (request.Count && polls + 1 >= *request.Count)
+            break;
+        const auto due = start + milliseconds(period);
+        while (!StopWatch && steady_clock::now() < due)
+            std::this_thread::sleep_for(
+                std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
+    }
+    return anyFailed ? ExitLine : ExitDone;
+}
+
+int CliSignature(const TCliRequest&, TCliSession& session, TCliOutput& out) {
+    TSignature s;
+    if (session.Commands().ReadSignature(&s) != TOutcome::Accepted)
+        return LineFailure(out, session.Ulmar(), -1, QStringLiteral("signature"));
+    if (out.Json()) {
+        QJsonObject o = SignatureJson(s);
+        o.insert(QStringLiteral("ok"), true);
+        out.Object(o);
+    } else {
+        out.Line(TGaugeCommands::SignatureText(s));
+    }
+    return ExitDone;
+}
+
+int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    TUlmar& u = session.Ulmar();
+    TGaugeCommands& commands = session.Commands();
+    TSignature signature;
+    if (commands.ReadSignature(&signature) != TOutcome::Accepted)
+        return LineFailure(out, u, -1, QStringLiteral("params read"));
+    // The file names the gauge by the address it answered from.
+    commands.Edit([&signature](TUlmar& d) { d.SystemAddress = signature.SystemAddress; });
+    const TBulkReport report =
+        commands.ReadRows(BulkRows(TBulkDirection::Read, request.Factory), true);
+    const auto silent = StepsWith(report, TOutcome::NoAnswer);
+    if (!silent.empty())
+        return LineFailure(out, u, -1,
+                           QStringLiteral("params read: ") + Keys(silent) +
+                               QStringLiteral(" — нет ответа"));
+    const auto refused = StepsWith(report, TOutcome::Refused);
+    const auto read = StepsWith(report, TOutcome::Accepted);
+    QJsonObject params;
+    QStringList lines;
+    for (const TParamRow* row :
+         {&ParamRow(TParamId::PlantNumber), &ParamRow(TParamId::SystemAddress),
+          &ParamRow(TParamId::HardVersion), &ParamRow(TParamId::SoftVersion)}) {
+        params.insert(QString::fromLatin1(row->Key), JsonParam(u, *row));
+        lines << ParamLine(u, *row);
+    }
+    for (const TParamRow* row : read) {
+        params.insert(QString::fromLatin1(row->Key), JsonParam(u, *row));
+        lines << ParamLine(u, *row);
+    }
+    int exit = ExitDone;
+    QString message;
+    if (!refused.empty()) {
+        // A set with refused parameters is not saved: their keys would hold stale values.
+        exit = ExitDifferences;
+        message = QStringLiteral("не считаны: ") + Keys(refused) +
+                  (request.File.isEmpty() ? QString() : QStringLiteral("; файл не записан"));
+    } else if (!request.File.isEmpty()) {
+        if (!WriteParamFile(u, request.File)) {
+            out.Failure(QStringLiteral("не удалось записать файл ") +
+                        QDir::toNativeSeparators(request.File));
+            return ExitBadInput;
+        }
+        message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
+    }
+    if (out.Json()) {
+        QJsonObject o{{"ok", refused.empty()},
+                      {"signature", SignatureJson(signature)},
+                      {"parameters", params},
+                      {"refused", KeyArray(refused)}};
+        if (!request.File.isEmpty())
+            o.insert(QStringLiteral("file"), refused.empty() ? request.File : QString());
+        out.Object(o);
+    } else {
+        if (request.File.isEmpty() || !refused.empty())
+            for (const QString& line : lines)
+                out.Line(line);
+        if (!message.isEmpty())
+            out.Line(message);
+    }
+    return exit;
+}
+
+bool CliLoadParamFile(const TCliRequest& request, TUlmar& into, QString& error) {
+    into.Name = QStringLiteral("Ulmar");
+    return LoadParamSet(request.File, BulkRows(TBulkDirection::Write, request.Factory), into,
+                        error);
+}
+
+int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+                   const TUlmar& wanted) {
+    TUlmar& u = session.Ulmar();
+    const auto rows = BulkRows(TBulkDirection::Write, request.Factory);
+    const TBulkReport report = session.Commands().WriteAndVerify(rows, wanted);
+    if (report.Silent() || report.Commit == TOutcome::NoAnswer)
+        return LineFailure(out, u, -1, QStringLiteral("params write"));
+    const auto silent = StepsWith(report, TOutcome::NoAnswer);
+    QJsonArray notTaken;
+    QStringList lines;
+    for (const TParamRow* row : report.NotTaken) {
+        notTaken.append(QJsonObject{{"key", QString::fromLatin1(row->Key)},
+                                    {"file", JsonParam(wanted, *row)},
+                                    {"gauge", JsonParam(u, *row)}});
+        lines << QString::fromLatin1(row->Key) + QStringLiteral(": записано ") +
+                     FormatParam(wanted, *row) + QStringLiteral(", в приборе ") +
+                     FormatParam(u, *row) + QStringLiteral("  (") + ParamTitle(*row) +
+                     QLatin1Char(')');
+    }
+    const bool committed = report.Commit == TOutcome::Accepted;
+    if (!committed)
+        lines << QStringLiteral("сохранение в ПЗУ не выполнено");
+    const bool clean = report.NotTaken.empty() && committed;
+    if (out.Json()) {
+        out.Object({{"ok", clean},
+                    {"written", static_cast<int>(rows.size())},
+                    {"committed", committed},
+                    {"notTaken", notTaken},
+                    {"unanswered", KeyArray(silent)}});
+    } else {
+        for (const QString& line : lines)
+            out.Line(line);
+        out.Line(clean ? QStringLiteral("записано параметров: ") + QString::number(rows.size()) +
+                             QStringLiteral(", сохранено в ПЗУ, проверено")
+                       : QStringLiteral("не приняты: ") + Keys(report.NotTaken));
+    }
+    if (!silent.empty())
+        return ExitLine;
+    return clean ? ExitDone : ExitDifferences;
+}
+
+int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+                  const TUlmar& wanted) {
+    TUlmar& u = session.Ulmar();
+    const auto rows = BulkRows(TBulkDirection::Write, request.Factory);
+    const TBulkReport report = session.Commands().ReadRows(rows, true);
+    const auto silent = StepsWith(report, TOutcome::NoAnswer);
+    if (!silent.empty())
+        return LineFailure(out, u, -1,
+                           QStringLiteral("params diff: ") + Keys(silent) +
+                               QStringLiteral(" — нет ответа"));
+    QJsonArray differences;
+    QStringList lines;
+    for (const TParamOutcome& step : report.Steps) {
+        const TParamRow& row = *step.Row;
+        const bool read = step.Outcome == TOutcome::Accepted;
+        if (read && ParamEqual(u, wanted, row))
+            continue;
+        QJsonObject d{{"key", QString::fromLatin1(row.Key)}, {"file", JsonParam(wanted, row)}};
+        d.insert(QStringLiteral("gauge"), read ? JsonParam(u, row) : QJsonValue());
+        differences.append(d);
+        lines << QString::fromLatin1(row.Key) + QStringLiteral(": прибор ") +
+                     (read ? FormatParam(u, row) : QStringLiteral("не считан")) +
+                     QStringLiteral(", файл ") + FormatParam(wanted, row) + QStringLiteral("  (") +
+                     ParamTitle(row) + QLatin1Char(')');
+    }
+    if (out.Json()) {
+        out.Object({{"ok", true},
+                    {"equal", differences.isEmpty()},
+                    {"compared", static_cast<int>(rows.size())},
+                    {"differences", differences}});
+    } else {
+        for (const QString& line : lines)
+            out.Line(line);
+        if (lines.isEmpty())
+            out.Line(QStringLiteral("отличий нет (параметров: ") + QString::number(rows.size()) +
+                     QLatin1Char(')'));
+    }
+    return differences.isEmpty() ? ExitDone : ExitDifferences;
+}
+
+// --- raw ---
+
+namespace {
+
+const TParamRow* RowWithCode(int code, bool write) {
+    for (const TParamRow& row : ParamRows())
+        if ((write ? row.WriteCode : row.ReadCode) == code)
+            return &row;
+    return nullptr;
+}
+
+// Codes whose request carries the device object's own data, which the command line does not
+// set: the address change, the boot loader, the tare table writes.
+bool ForbiddenRaw(int code) {
+    return code == UlmarCmd::SystemAddressWrite || code == UlmarCmd::BootLoader ||
+           code == UlmarCmd::TaraLevelWrite || code == UlmarCmd::TaraVolumeWrite;
+}
+
+// The value of --value for the row, checked as a parameter file's value is.
+std::optional<double> RawValue(const TParamRow& row, const QString& text, QString& error) {
+    bool ok = false;
+    const QString t = text.trimmed();
+    double value = 0;
+    if (ParamKind(row) == TParamKind::Real)
+        value = QString(t).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    else
+        value = static_cast<double>(t.toLongLong(&ok, 0));
+    if (!ok || !std::isfinite(value)) {
+        error = QStringLiteral("--value: ") + t + QStringLiteral(" — не число");
+        return std::nullopt;
+    }
+    const double low = row.Dialog.Prompt                          ? row.Dialog.Min
+                       : ParamKind(row) == TParamKind::SignedByte ? -128
+                                                                  : 0;
+    const double high = row.Dialog.Prompt ? (row.Dialog.MaxIsDist2 ? 50000 : row.Dialog.Max)
+                        : ParamKind(row) == TParamKind::Word       ? 65535
+                        : ParamKind(row) == TParamKind::SignedByte ? 127
+                                                                   : 255;
+    if (value < low || value > high) {
+        error = QStringLiteral("--value: ") + t + QStringLiteral(" вне пределов [") +
+                QLocale::c().toString(low, 'g', 10) + QStringLiteral(", ") +
+                QLocale::c().toString(high, 'g', 10) + QLatin1Char(']');
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+QString CliRawRefusal(const TCliRequest& request) {
+    const int code = request.Code;
+    if (ForbiddenRaw(code))
+        return QStringLiteral("raw ") + QString::number(code) +
+               QStringLiteral(": команда берёт данные, которых нет в командной строке (адрес, "
+                              "загрузчик, тарировочная таблица)");
+    const TParamRow* write = RowWithCode(code, true);
+    const bool takesValue = write || code == UlmarCmd::ZeroBlockRead;
+    if (!takesValue && !request.Value.isEmpty())
+        return QStringLiteral("raw ") + QString::number(code) + QStringLiteral(": без --value");
+    if (write && request.Value.isEmpty())
+        return QStringLiteral("raw ") + QString::number(code) +
+               QStringLiteral(": нужно --value (") + QString::fromLatin1(write->Key) +
+               QLatin1Char(')');
+    QString error;
+    if (write && !RawValue(*write, request.Value, error))
+        return error;
+    if (code == UlmarCmd::ZeroBlockRead && !request.Value.isEmpty()) {
+        bool ok = false;
+        const int block = request.Value.toInt(&ok);
+        if (!ok || block < 1 || block > 32)
+            return QStringLiteral("--value: блок 1..32");
+    }
+    return QString();
+}
+
+int CliRaw(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    TUlmar& u = session.Ulmar();
+    const int code = request.Code;
+    const TParamRow* write = RowWithCode(code, true);
+    if (write) {
+        QString error;
+        const double value = *RawValue(*write, request.Value, error);
+        session.Commands().Edit([write, value](TUlmar& d) {
+            if (write->Id == TParamId::PlantNumber)
+                d.PlantNumberNew = static_cast<quint16>(value);
+            else
+                SetParamNumber(d, *write, value);
+        });
+    }
+    if (code == UlmarCmd::ZeroBlockRead) {
+        const int block = request.Value.isEmpty() ? 1 : request.Value.toInt();
+        session.Commands().Edit([block](TUlmar& d) { d.ZeroBlock = block; });
+    }
+    TSignature signature;
+    bool signed_ = false;
+    session.Commands().Edit([&](TUlmar& d) {
+        d.On32 = [&](TUlmar*, quint8 a, quint8 t, quint16 p, quint8 h, quint8 s) {
+            signature = {a, t, p, h, s};
+            signed_ = true;
+        };
+    });
+    TExchangeReport report;
+    session.Link().RequestExecUlmar(code, &report);
+    session.Commands().Edit([](TUlmar& d) { d.On32 = nullptr; });
+
+    QJsonObject o{{"code", code},
+                  {"request", ToHexString(session.LastFrame())},
+                  {"answer", ToHexString(session.LastAnswer())}};
+    QStringList lines{QStringLiteral("Запрос: ") + ToHexString(session.LastFrame()),
+                      QStringLiteral("Ответ:  ") + ToHexString(session.LastAnswer())};
+    if (!report.Accepted) {
+        // An error answer is the gauge's refusal; silence or a garbled answer is the line's.
+        const bool refusal = report.Answered && report.Result != 0;
+        if (out.Json()) {
+            QJsonObject f = LinkDetails(u, report.Result);
+            for (auto it = o.begin(); it != o.end(); ++it)
+                f.insert(it.key(), it.value());
+            out.Failure(u.ErrorText.isEmpty() ? QStringLiteral("ответ не принят") : u.ErrorText, f);
+        } else {
+            for (const QString& line : lines)
+                out.Line(line);
+            out.Failure(u.ErrorText);
+        }
+        return refusal ? ExitDifferences : ExitLine;
+    }
+    QJsonObject decoded;
+    if (code <= UlmarCmd::FreqOpChRead) {
+        const TIODouble* values[] = {u.Freq.get(),      u.Distance.get(), u.Level.get(),
+                                     u.LevelFree.get(), u.Volume.get(),   u.FreqOpCh.get()};
+        const char* names[] = {"freq", "distance", "level", "levelFree", "volume", "freqOpCh"};
+        decoded.insert(QLatin1String(names[code]), JsonNumber(values[code]->AsDouble()));
+        lines << QLatin1String(names[code]) + QStringLiteral(" = ") +
+                     Number(values[code]->AsDouble());
+    } else if (code == UlmarCmd::LevelAllRead) {
+        decoded = Readings(u);
+        lines << ReadingLines(u);
+    } else if (signed_) {
+        decoded = SignatureJson(signature);
+        lines << TGaugeCommands::SignatureText(signature).split(QLatin1Char('\n'));
+    } else if (code == UlmarCmd::ZeroBlockRead) {
+        QJsonArray entries;
+        QStringList texts;
+        const int first = (u.ZeroBlock - 1) * 8;
+        for (int k = 0; k < 8; ++k) {
+            entries.append(u.ZeroArray[first + k]);
+            texts << QString::number(u.ZeroArray[first + k]);
+        }
+        decoded.insert(QStringLiteral("block"), u.ZeroBlock);
+        decoded.insert(QStringLiteral("entries"), entries);
+        lines << QStringLiteral("блок ") + QString::number(u.ZeroBlock) + QStringLiteral(": ") +
+                     texts.join(QLatin1Char(' '));
+    } else if (code == UlmarCmd::TaraLevelRead || code == UlmarCmd::TaraVolumeRead) {
+        QJsonArray points;
+        QStringList texts;
+        for (const TTarePoint& p : u.TareTable) {
+            const double v = code == UlmarCmd::TaraLevelRead ? p.Level : p.Volume;
+            points.append(JsonNumber(v));
+            texts << Number(v);
+        }
+        decoded.insert(code == UlmarCmd::TaraLevelRead ? QStringLiteral("levels")
+                                                       : QStringLiteral("volumes"),
+                       points);
+        lines << texts.join(QLatin1Char(' '));
+    } else if (code == UlmarCmd::TemperSVChModuleRead) {
+        decoded.insert(QStringLiteral("tempSVCH"), JsonNumber(u.TempSVCH->AsDouble()));
+        lines << QStringLiteral("T СВЧ = ") + Number(u.TempSVCH->AsDouble());
+    } else if (code == UlmarCmd::TemperTermostatRead) {
+        decoded.insert(QStringLiteral("temperTermostat"), u.TemperTermostat);
+        lines << QStringLiteral("T термостата = ") + QString::number(u.TemperTermostat);
+    } else if (const TParamRow* read = RowWithCode(code, false)) {
+        decoded.insert(QString::fromLatin1(read->Key), JsonParam(u, *read));
+        lines << ParamLine(u, *read);
+    } else if (write) {
+        decoded.insert(QString::fromLatin1(write->Key), write->Id == TParamId::PlantNumber
+                                                            ? QJsonValue(u.PlantNumberNew)
+                                                            : JsonParam(u, *write));
+        lines << QStringLiteral("подтверждено: ") + QString::fromLatin1(write->Key);
+    } else {
+        lines << QStringLiteral("подтверждено");
+    }
+    if (out.Json()) {
+        o.insert(QStringLiteral("ok"), true);
+        o.insert(QStringLiteral("decoded"), decoded);
+        out.Object(o);
+    } else {
+        for (const QString& line : lines)
+            out.Line(line);
+    }
+    return ExitDone;
+}

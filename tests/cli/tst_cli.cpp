@@ -1,0 +1,372 @@
+// ulmar-cli as a script runs it: against ulmar-sim on a pseudo-terminal, every command in text
+// and in JSON (parsed back), the parameter file it writes, a locked gauge, the archive export's
+// bounds, and the exit codes of a silent line, a bad port name, a malformed file and bad
+// arguments.
+
+#include "archive/uDataCtrl.h"
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "tests/support/TestDirs.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+// One ulmar-sim process and the port it serves.
+class TSimProcess {
+public:
+    explicit TSimProcess(const QStringList& options) {
+        Process.start(QStringLiteral(ULMAR_SIM_PATH),
+                      QStringList{"--delay", "1", "--plant", "4321", "--level", "7500"} + options);
+        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
+            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
+    }
+    ~TSimProcess() {
+        Process.terminate();
+        Process.waitForFinished(5000);
+    }
+    QProcess Process;
+    QString Port;
+};
+
+struct TRun {
+    int Exit = -1;
+    QByteArray Out;
+    QByteArray Err;
+    QString Text() const { return QString::fromUtf8(Out); }
+    QJsonObject Json() const { return QJsonDocument::fromJson(Out).object(); }
+    QList<QJsonObject> JsonLines() const {
+        QList<QJsonObject> lines;
+        for (const QByteArray& line : Out.split('\n'))
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+        return lines;
+    }
+};
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Replaces the value of one key in a parameter file.
+bool SetKey(const QString& path, const QByteArray& key, const QByteArray& value) {
+    QByteArray text = ReadAll(path);
+    const qsizetype at = text.indexOf("\n" + key + "=");
+    if (at < 0)
+        return false;
+    const qsizetype end = text.indexOf('\r', at + 1);
+    text.replace(at + 1, end - at - 1, key + "=" + value);
+    return WriteAll(path, text);
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestDirs> Dirs;
+    std::unique_ptr<TSimProcess> Sim;
+
+    // A simulator with these options, and ComPort.ini of the working directory naming its port.
+    bool StartSim(const QStringList& options = {}) {
+        Sim = std::make_unique<TSimProcess>(options);
+        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
+            return false;
+        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
+        ini.WriteString("Transmitter", "Port", Sim->Port);
+        ini.WriteInteger("Transmitter", "ReadInterval", 5);
+        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
+        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
+        return ini.Save(false);
+    }
+    TRun Cli(const QStringList& arguments) {
+        QProcess p;
+        p.start(QStringLiteral(ULMAR_CLI_PATH),
+                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
+        TRun run;
+        if (!p.waitForFinished(60000))
+            return run;
+        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.Out = p.readAllStandardOutput();
+        run.Err = p.readAllStandardError();
+        return run;
+    }
+    QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
+
+private slots:
+    void init() { Dirs = std::make_unique<TTestDirs>(); }
+    void cleanup() {
+        Sim.reset();
+        Dirs.reset();
+    }
+
+    void readings() {
+        QVERIFY(StartSim({"--kalist"}));
+        TRun run = Cli({"read"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Text().contains("Ну = 7500 мм"), run.Out);
+        QVERIFY(run.Text().contains("Реле 1 = выкл"));
+        run = Cli({"read", "--kalist", "--json"});
+        QCOMPARE(run.Exit, 0);
+        const QJsonObject o = run.Json();
+        QCOMPARE(o["ok"].toBool(), true);
+        QCOMPARE(o["level"].toDouble(), 7500.0);
+        QCOMPARE(o["distance"].toDouble(), 8500.0);
+        QCOMPARE(o["volume"].toDouble(), 50.0);
+        QCOMPARE(o["relay2"].toBool(true), false);
+        QCOMPARE(o["current"].toDouble(), 12.0); // 4 + 16 × 7500 / 15000 mA
+
+        run = Cli({"watch", "--count", "3", "--period", "0", "--json"});
+        QCOMPARE(run.Exit, 0);
+        const QList<QJsonObject> lines = run.JsonLines();
+        QCOMPARE(lines.size(), 3);
+        for (const QJsonObject& line : lines) {
+            QVERIFY(line["ok"].toBool());
+            QCOMPARE(line["level"].toDouble(), 7500.0);
+            QVERIFY(
+                line["time"].toString().startsWith(QString::number(QDate::currentDate().year())));
+        }
+        run = Cli({"watch", "--count", "2", "--period", "0"});
+        QCOMPARE(run.Text().count("Ну=7500"), 2);
+    }
+
+    void signature() {
+        QVERIFY(StartSim());
+        TRun run = Cli({"signature", "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Json()["plantNumber"].toInt(), 4321);
+        QCOMPARE(run.Json()["unitType"].toInt(), 17);
+        run = Cli({"signature"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Text().split('\n', Qt::SkipEmptyParts).value(1),
+                 QStringLiteral("Заводской номер: 4321"));
+    }
+
+    // The file has the window program's format: Windows-1251, its keys in its order.
+    void paramsReadWritesTheFile() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        TRun run = Cli({"params", "read", "--out", file});
+        QCOMPARE(run.Exit, 0);
+        const QByteArray bytes = ReadAll(file);
+        QVERIFY2(
+            bytes.startsWith("[Ulmar]\r\nPlantNumber=4321\r\nHardVersion=1\r\nSoftVersion=3\r\n"
+                             "SystemAddress=1\r\nUserPsw=0\r\nPPM=\r\nNNZ=\r\nDist1=1000\r\n"
+                             "Dist2=15000\r\nKKalman=1\r\n"),
+            bytes.left(200));
+        QVERIFY(bytes.contains("[UlmarCurrentOutput5]\r\n"));
+
+        run = Cli({"params", "read", "--factory", "--json"});
+        QCOMPARE(run.Exit, 0);
+        const QJsonObject p = run.Json()["parameters"].toObject();
+        QCOMPARE(p["Dist2"].toDouble(), 15000.0);
+        QCOMPARE(p["PlantNumber"].toInt(), 4321);
+        QCOMPARE(p["TemperCompareTermostat"].toInt(), 35);
+        QVERIFY(p.contains("kkk3"));
+        QVERIFY(
+            !Cli({"params", "read", "--json"}).Json()["parameters"].toObject().contains("kkk3"));
+    }
+
+    void paramsDiffAndWrite() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        TRun run = Cli({"params", "diff", file, "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Json()["equal"].toBool(), true);
+
+        QVERIFY(SetKey(file, "Dist1", "1500,5"));
+        QVERIFY(SetKey(file, "ModeImage", "3"));
+        run = Cli({"params", "diff", file, "--json"});
+        QCOMPARE(run.Exit, 1);
+        const QJsonArray d = run.Json()["differences"].toArray();
+        QCOMPARE(d.size(), 2);
+        QCOMPARE(d[0].toObject()["key"].toString(), QStringLiteral("Dist1"));
+        QCOMPARE(d[0].toObject()["gauge"].toDouble(), 1000.0);
+        QCOMPARE(d[0].toObject()["file"].toDouble(), 1500.5);
+        QCOMPARE(d[1].toObject()["key"].toString(), QStringLiteral("ModeImage"));
+        QVERIFY(Cli({"params", "diff", file}).Text().contains("Dist1: прибор 1000, файл 1500"));
+
+        run = Cli({"params", "write", file, "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Json()["committed"].toBool(), true);
+        QVERIFY(run.Json()["notTaken"].toArray().isEmpty());
+        QCOMPARE(Cli({"params", "diff", file}).Exit, 0);
+        run = Cli({"raw", "66", "--json"});
+        QCOMPARE(run.Json()["decoded"].toObject()["Dist1"].toDouble(), 1500.5);
+    }
+
+    // A locked gauge takes every write but keeps dist.2: the write reports it, exit code 1.
+    void lockedGauge() {
+        QVERIFY(StartSim({"--fault-locked", "prob=1,value=0xB303"}));
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QVERIFY(SetKey(file, "Dist2", "12000"));
+        QVERIFY(SetKey(file, "Dist1", "900"));
+        TRun run = Cli({"params", "write", file, "--json"});
+        QCOMPARE(run.Exit, 1);
+        const QJsonArray notTaken = run.Json()["notTaken"].toArray();
+        QCOMPARE(notTaken.size(), 1);
+        QCOMPARE(notTaken[0].toObject()["key"].toString(), QStringLiteral("Dist2"));
+        QCOMPARE(notTaken[0].toObject()["gauge"].toDouble(), 15000.0);
+        QCOMPARE(run.Json()["committed"].toBool(), true);
+        run = Cli({"params", "write", file});
+        QCOMPARE(run.Exit, 1);
+        QVERIFY2(run.Text().contains("Dist2: записано 12000, в приборе 15000"), run.Out);
+    }
+
+    void raw() {
+        QVERIFY(StartSim());
+        TRun run = Cli({"raw", "34", "--value", "1200", "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Json()["request"].toString().left(12), QStringLiteral("FF B3 06 02 "));
+        run = Cli({"raw", "66"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Text().contains("Запрос: FF B6 02 02"), run.Out);
+        QVERIFY(run.Text().contains("Dist1 = 1200"));
+        run = Cli({"raw", "13", "--value", "1", "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Json()["decoded"].toObject()["entries"].toArray().first().toInt(), 13);
+        run = Cli({"raw", "7", "--address", "1"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY(run.Text().contains("подтверждено"));
+        // Codes whose request would carry values nobody gave are refused before the port.
+        for (const QStringList& args :
+             {QStringList{"raw", "34"}, QStringList{"raw", "9"}, QStringList{"raw", "17"},
+              QStringList{"raw", "80"}, QStringList{"raw", "34", "--value", "-5"},
+              QStringList{"raw", "66", "--value", "1"}})
+            QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
+    }
+
+    void silentLine() {
+        QVERIFY(StartSim({"--fault-silence", "prob=1"}));
+        TRun run = Cli({"read", "--json"});
+        QCOMPARE(run.Exit, 2);
+        QCOMPARE(run.Json()["ok"].toBool(true), false);
+        QCOMPARE(run.Json()["result"].toInt(), -1);
+        QCOMPARE(run.Json()["errorText"].toString(), QStringLiteral("Нет ответа от устройства"));
+        QCOMPARE(Cli({"params", "read", "--out", File("none.ini")}).Exit, 2);
+        QVERIFY(!QFile::exists(File("none.ini")));
+        QCOMPARE(Cli({"watch", "--count", "1", "--period", "0"}).Exit, 2);
+        QCOMPARE(Cli({"signature"}).Exit, 2);
+    }
+
+    void badPortName() {
+        TRun run = Cli({"--port", "/dev/ulmar-no-such-port", "read"});
+        QCOMPARE(run.Exit, 2);
+        const QString err = QString::fromUtf8(run.Err);
+        QVERIFY2(err.contains("/dev/ulmar-no-such-port") && err.contains("Нет такого устройства"),
+                 run.Err);
+        run = Cli({"--port", "/dev/ulmar-no-such-port", "--json", "signature"});
+        QCOMPARE(run.Exit, 2);
+        QVERIFY(run.Json()["errorText"].toString().contains("Нет такого устройства"));
+    }
+
+    // A file that would put defaults or unchecked values on the gauge is refused before the
+    // port opens (the port here does not even exist).
+    void malformedFile_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("not a parameter file") << QByteArray("hello\r\n") << "нет раздела";
+        QTest::newRow("a key missing") << QByteArray("[Ulmar]\r\nDist1=1000\r\n") << "нет ключа";
+        QTest::newRow("binary") << QByteArray("\x00\x01\xFF[Ulmar", 9) << "нет раздела";
+    }
+    void malformedFile() {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        QVERIFY(WriteAll(File("bad.ini"), content));
+        for (const char* command : {"write", "diff"}) {
+            const TRun run =
+                Cli({"--port", "/dev/ulmar-no-such-port", "params", command, File("bad.ini")});
+            QCOMPARE(run.Exit, 3);
+            QVERIFY2(QString::fromUtf8(run.Err).contains(reason), run.Err);
+        }
+        QCOMPARE(Cli({"params", "write", File("missing.ini")}).Exit, 3);
+    }
+
+    void arguments() {
+        TRun run = Cli({"--help"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY(run.Text().startsWith("Использование: ulmar-cli"));
+        for (const QStringList& args :
+             {QStringList{"frobnicate"}, QStringList{"read", "--bogus"},
+              QStringList{"read", "--factory"}, QStringList{"--baud", "fast", "read"},
+              QStringList{"--address", "256", "read"}, QStringList{"params"},
+              QStringList{"params", "write"}, QStringList{"watch", "--count", "0"},
+              QStringList{"read", "extra"}})
+            QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
+        run = Cli({"--json", "frobnicate"});
+        QCOMPARE(run.Json()["ok"].toBool(true), false);
+    }
+
+    // The range's bounds count to the millisecond, across days; a day without the table adds
+    // nothing.
+    void archiveExport() {
+        const QDate day(2024, 3, 5);
+        const auto at = [](const QDate& d, int h, int m, int s, int ms) {
+            return QtToDateTime(QDateTime(d, QTime(h, m, s, ms)));
+        };
+        QVERIFY(AddArchiveRecord("Lt", at(day, 23, 59, 59, 999), 1.0));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 0, 0, 0, 0), 2.0));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 10, 0, 0, 500), 3.25));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 10, 0, 0, 501), 4.0));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(3), 8, 0, 0, 0), 5.0));
+        QVERIFY(AddArchiveRecord("Hu", at(day.addDays(1), 9, 0, 0, 0), 6.0));
+
+        TRun run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-06", "--to",
+                        "2024-03-06 10:00:00.500"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Text(), QStringLiteral("DT,V\n2024-03-06 00:00:00.000,2\n"
+                                            "2024-03-06 10:00:00.500,3.25\n"));
+        run = Cli({"archive", "export", "--json", "--table", "Lt", "--from", "2024-03-05", "--to",
+                   "2024-03-08"});
+        QCOMPARE(run.Exit, 0);
+        const QJsonObject o = run.Json();
+        QCOMPARE(o["count"].toInt(), 5);
+        const QJsonArray rows = o["rows"].toArray();
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0].toObject()["dt"].toString(), QStringLiteral("2024-03-05 23:59:59.999"));
+        QCOMPARE(rows[4].toObject()["v"].toDouble(), 5.0);
+        run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-06 10:00:00.501",
+                   "--to", "2024-03-06T10:00:00.501", "--csv"});
+        QCOMPARE(run.Text(), QStringLiteral("DT,V\n2024-03-06 10:00:00.501,4\n"));
+        QCOMPARE(Cli({"archive", "export", "--table", "Lt", "--from", "2020-01-01", "--to",
+                      "2020-01-02"})
+                     .Text(),
+                 QStringLiteral("DT,V\n"));
+
+        // A day table that cannot be read is named; the others are still written.
+        QVERIFY(WriteAll(JoinPath(ArchiveDayDir(at(day.addDays(3), 0, 0, 0, 0)), "Lt.db"),
+                         "not a database"));
+        run = Cli(
+            {"archive", "export", "--table", "Lt", "--from", "2024-03-05", "--to", "2024-03-08"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Text().count('\n'), 5);
+        QVERIFY(QString::fromUtf8(run.Err).contains("Lt.db"));
+
+        for (const QStringList& args :
+             {QStringList{"archive", "export", "--table", "L;t", "--from", "2024-03-05", "--to",
+                          "2024-03-06"},
+              QStringList{"archive", "export", "--table", "Lt", "--from", "2024-03-06", "--to",
+                          "2024-03-05"},
+              QStringList{"archive", "export", "--table", "Lt", "--from", "5.3.2024", "--to",
+                          "2024-03-06"},
+              QStringList{"archive", "export", "--table", "Lt", "--from", "2024-03-05"}})
+            QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

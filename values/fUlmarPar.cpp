@@ -2,6 +2,7 @@
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include "devicelink/uRequestDevices.h"
 #include "service/uWindowPosition.h"
 #include "values/IODescription.h"
 #include "values/uActionLink.h"
@@ -377,26 +378,32 @@ void TFormUlmarPar::BuildLayout() {
 void TFormUlmarPar::ListChosen(QComboBox* list, int index) {
     if (!Ulmar_ || index < 0 || index > 255)
         return;
-    TUlmar& u = *Ulmar_;
     const auto code = static_cast<quint8>(index);
-    if (list == cmbModeProcessing)
-        u.ModeProcessing = code;
-    else if (list == cmbModeInputFilter)
-        u.ModeInputFilter = code;
-    else if (list == cmbModeChannel)
-        u.ModeChannel = code;
-    else if (list == cmbModeCalibr)
-        u.ModeCalibr = code;
-    else if (list == cmbModeTermostat)
-        u.ModeTermostat = code;
-    else if (list == cmbModeImage)
-        u.ModeImage = static_cast<quint8>(index + 1);
-    else if (list == cmbModeCurrentOutput)
-        u.ModeCurrentOutput = code;
-    else if (list == cmbProgramType)
-        u.ProgramType = code;
-    else if (list == cmbTypeSVCH)
-        u.TypeSVCH = code;
+    // The field changes between two exchanges of a running poll cycle, never inside one.
+    const auto choose = [&](TUlmar& u) {
+        if (list == cmbModeProcessing)
+            u.ModeProcessing = code;
+        else if (list == cmbModeInputFilter)
+            u.ModeInputFilter = code;
+        else if (list == cmbModeChannel)
+            u.ModeChannel = code;
+        else if (list == cmbModeCalibr)
+            u.ModeCalibr = code;
+        else if (list == cmbModeTermostat)
+            u.ModeTermostat = code;
+        else if (list == cmbModeImage)
+            u.ModeImage = static_cast<quint8>(index + 1);
+        else if (list == cmbModeCurrentOutput)
+            u.ModeCurrentOutput = code;
+        else if (list == cmbProgramType)
+            u.ProgramType = code;
+        else if (list == cmbTypeSVCH)
+            u.TypeSVCH = code;
+    };
+    if (DeviceLink && DeviceLink->Ulmar() == Ulmar_)
+        DeviceLink->EditDevice(choose);
+    else
+        choose(*Ulmar_);
     // Without a main window (nothing to refresh the windows) this window still shows the choice.
     if (!RunControlRefresh())
         Refresh();

@@ -6,6 +6,7 @@
 #include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
+#include "bench/BenchStats.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
@@ -26,12 +27,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
-    return values[index];
-}
 
 void PrintCosts(const char* what, const std::vector<double>& ms) {
     std::printf("%s (%zu polls): median %.3f ms   p95 %.3f ms   max %.3f ms\n", what, ms.size(),

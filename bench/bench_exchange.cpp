@@ -8,6 +8,7 @@
 // byte, from its records) is reported beside it.
 // Usage: bench_exchange [exchanges per path, default 300]
 
+#include "bench/BenchStats.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
@@ -28,12 +29,6 @@
 namespace {
 
 constexpr double ImposedMs = 50.0 + 3.0; // inter-byte silence after the answer + address gap
-
-double Percentile(std::vector<double> values, double p) {
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
-    return values[index];
-}
 
 // Wall time of each exchange in ms; false results are counted.
 std::vector<double> Run(TDeviceLink& link, int count, int& failures) {

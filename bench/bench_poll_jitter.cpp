@@ -12,6 +12,7 @@
 #include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
+#include "bench/BenchStats.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uLog.h"
@@ -39,14 +40,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Percentile(std::vector<double> values, double p) {
-    if (values.empty())
-        return 0.0;
-    std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
-    return values[index];
-}
 
 // A child process that writes 8 MiB blocks with fsync into folder for at most seconds, keeping
 // at most 256 MiB on the disk, then ends by itself.

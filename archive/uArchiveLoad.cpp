@@ -4,9 +4,15 @@
 #include "devicelink/uParamStr.h"
 #include <QByteArray>
 #include <QFileInfo>
+#include <QThread>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 #include <sqlite3.h>
+#include <thread>
 
 namespace {
 
@@ -40,24 +46,40 @@ bool Digits(const unsigned char* p, int count, int& value) {
     return true;
 }
 
-// DT as stored, "yyyy-MM-dd HH:mm:ss.zzz" (or without the milliseconds), as milliseconds since
-// 1 January 1970 of the naive local scale.
-bool ParseStoredDT(const unsigned char* t, int n, std::int64_t& ms) {
-    if (!t || (n != 19 && n != 23))
-        return false;
-    int y, mo, d, h, mi, s, z = 0;
-    if (!Digits(t, 4, y) || t[4] != '-' || !Digits(t + 5, 2, mo) || t[7] != '-' ||
-        !Digits(t + 8, 2, d) || t[10] != ' ' || !Digits(t + 11, 2, h) || t[13] != ':' ||
-        !Digits(t + 14, 2, mi) || t[16] != ':' || !Digits(t + 17, 2, s))
-        return false;
-    if (n == 23 && (t[19] != '.' || !Digits(t + 20, 3, z)))
-        return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59)
-        return false;
-    ms = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * MsPerDay +
-         ((h * 60 + mi) * 60 + s) * 1000 + z;
-    return true;
-}
+// Reads DT as stored, "yyyy-MM-dd HH:mm:ss.zzz" (or without the milliseconds), as milliseconds
+// since 1 January 1970 of the naive local scale. The date of the previous row is remembered:
+// a day table repeats one date.
+class TDTParser {
+public:
+    bool Parse(const unsigned char* t, int n, std::int64_t& ms) {
+        if (!t || (n != 19 && n != 23) || t[10] != ' ')
+            return false;
+        if (std::memcmp(t, Date_, 10) != 0 && !ParseDate(t))
+            return false;
+        int h, mi, s, z = 0;
+        if (!Digits(t + 11, 2, h) || t[13] != ':' || !Digits(t + 14, 2, mi) || t[16] != ':' ||
+            !Digits(t + 17, 2, s) || h > 23 || mi > 59 || s > 59)
+            return false;
+        if (n == 23 && (t[19] != '.' || !Digits(t + 20, 3, z)))
+            return false;
+        ms = DayMs_ + ((h * 60 + mi) * 60 + s) * 1000 + z;
+        return true;
+    }
+
+private:
+    bool ParseDate(const unsigned char* t) {
+        int y, mo, d;
+        if (!Digits(t, 4, y) || t[4] != '-' || !Digits(t + 5, 2, mo) || t[7] != '-' ||
+            !Digits(t + 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31)
+            return false;
+        std::memcpy(Date_, t, 10);
+        DayMs_ = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * MsPerDay;
+        return true;
+    }
+
+    unsigned char Date_[10] = {};
+    std::int64_t DayMs_ = 0;
+};
 
 std::int64_t StampMs(TDateTime value) {
     return std::llround((value - static_cast<double>(DayCountOffset)) * double(MsPerDay));
@@ -170,6 +192,7 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
     const std::size_t before = out.size();
     sqlite3_stmt* stmt = connection.Statement();
     unsigned counter = 0;
+    TDTParser parser;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         if (yield && ++counter % YieldEvery == 0)
@@ -178,7 +201,7 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
             continue;
         std::int64_t ms = 0;
         const unsigned char* dt = sqlite3_column_text(stmt, 0);
-        if (!ParseStoredDT(dt, sqlite3_column_bytes(stmt, 0), ms) || ms < low || ms > high)
+        if (!parser.Parse(dt, sqlite3_column_bytes(stmt, 0), ms) || ms < low || ms > high)
             continue;
         out.push_back({static_cast<double>(ms) / 1000.0, sqlite3_column_double(stmt, 1)});
     }
@@ -201,6 +224,20 @@ qint64 ArchiveDayRowBound(const QString& dayDir, const QString& table) {
     return std::max<qint64>(0, sqlite3_column_int64(connection.Statement(), 0));
 }
 
+namespace {
+
+// One day table to read: filled by a reader thread, taken by the calling thread.
+struct TDayJob {
+    QString Dir;
+    const TArchiveSource* Source = nullptr;
+    qint64 Bound = 0; // rows the table may hold
+    std::vector<TTrendPoint> Rows;
+    TDayRead Result = TDayRead::Missing;
+    bool Done = false;
+};
+
+} // namespace
+
 TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, TDateTime start,
                                     TDateTime stop, const TArchiveLoadHooks& hooks) {
     TArchiveLoadResult result;
@@ -208,37 +245,110 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
     result.Days = static_cast<int>(dates.size());
     if (dates.isEmpty())
         return result;
-    QStringList dirs;
-    for (const QDate& d : dates)
-        dirs << DayDirOf(d);
-    // One allocation per line: the points of a month are not moved again while they load.
+    std::vector<const TArchiveSource*> used;
     for (const TArchiveSource& source : sources) {
-        if (!source.Data)
-            continue;
-        qint64 bound = 0;
-        for (const QString& dir : dirs)
-            bound += ArchiveDayRowBound(dir, source.Table);
-        if (bound > 0)
-            source.Data->Reserve(source.Data->Count() + static_cast<std::size_t>(bound) +
-                                 ReserveSlack);
+        if (source.Data)
+            used.push_back(&source);
     }
-    std::vector<TTrendPoint> day;
-    for (int k = 0; k < dates.size(); ++k) {
-        for (const TArchiveSource& source : sources) {
-            if (!source.Data)
-                continue;
-            day.clear();
-            const TDayRead read =
-                ReadArchiveDay(dirs.at(k), source.Table, start, stop, day, hooks.Yield);
-            if (read == TDayRead::Failed)
-                ++result.Failures;
-            result.Rows += static_cast<qint64>(day.size());
-            source.Data->Append(day);
-            if (hooks.Yield)
-                hooks.Yield();
+    std::vector<TDayJob> jobs;
+    jobs.reserve(static_cast<std::size_t>(dates.size()) * used.size());
+    for (const QDate& d : dates) {
+        const QString dir = DayDirOf(d);
+        for (const TArchiveSource* source : used) {
+            TDayJob job;
+            job.Dir = dir;
+            job.Source = source;
+            jobs.push_back(std::move(job));
         }
-        if (hooks.Progress)
-            hooks.Progress(k, static_cast<int>(dates.size()) - 1);
+    }
+    // One allocation per line: the points of a month are not moved again while they load.
+    for (const TArchiveSource* source : used) {
+        qint64 bound = 0;
+        for (TDayJob& job : jobs) {
+            if (job.Source != source)
+                continue;
+            job.Bound = ArchiveDayRowBound(job.Dir, source->Table);
+            bound += job.Bound;
+        }
+        if (bound > 0)
+            source->Data->Reserve(source->Data->Count() + static_cast<std::size_t>(bound) +
+                                  ReserveSlack);
+    }
+
+    const int threads =
+        hooks.Threads > 0 ? hooks.Threads : std::clamp(QThread::idealThreadCount(), 1, 4);
+    // Readers run at most this many jobs ahead of the one being taken, so that finished days
+    // waiting for their turn hold little memory.
+    const std::size_t ahead = static_cast<std::size_t>(threads) * 2;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t nextJob = 0;
+    std::size_t taken = 0;
+    bool stopping = false;
+    const auto reader = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] {
+                return stopping || (nextJob < jobs.size() && nextJob < taken + ahead);
+            });
+            if (stopping)
+                return;
+            TDayJob& job = jobs[nextJob++];
+            lock.unlock();
+            std::vector<TTrendPoint> rows;
+            rows.reserve(static_cast<std::size_t>(job.Bound) + ReserveSlack);
+            const TDayRead read = ReadArchiveDay(job.Dir, job.Source->Table, start, stop, rows);
+            lock.lock();
+            job.Rows = std::move(rows);
+            job.Result = read;
+            job.Done = true;
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    // The readers are stopped and joined however this function is left.
+    struct TJoin {
+        std::function<void()> Run;
+        ~TJoin() { Run(); }
+    } join{[&] {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : pool)
+            t.join();
+    }};
+    for (std::size_t i = 0; i < std::min<std::size_t>(threads, jobs.size()); ++i)
+        pool.emplace_back(reader);
+
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        std::vector<TTrendPoint> rows;
+        TDayRead read = TDayRead::Missing;
+        {
+            std::unique_lock lock(mutex);
+            while (!changed.wait_for(lock, std::chrono::milliseconds(20),
+                                     [&] { return jobs[i].Done; })) {
+                if (hooks.Yield) {
+                    lock.unlock();
+                    hooks.Yield();
+                    lock.lock();
+                }
+            }
+            rows = std::move(jobs[i].Rows);
+            read = jobs[i].Result;
+            taken = i + 1;
+        }
+        changed.notify_all();
+        if (read == TDayRead::Failed)
+            ++result.Failures;
+        result.Rows += static_cast<qint64>(rows.size());
+        jobs[i].Source->Data->Append(rows);
+        rows = {};
+        if (hooks.Yield)
+            hooks.Yield();
+        if ((i + 1) % used.size() == 0 && hooks.Progress)
+            hooks.Progress(static_cast<int>(i / used.size()), static_cast<int>(dates.size()) - 1);
     }
     return result;
 }

@@ -44,13 +44,17 @@ struct TArchiveLoadResult {
 struct TArchiveLoadHooks {
     // After each date: (index of the date, 0-based; index of the last date).
     std::function<void(int day, int lastDay)> Progress;
-    // Called often during a long read (every few thousand rows and between tables), so that a
-    // window can keep answering.
+    // Called on the calling thread at least every few tens of milliseconds while the days are
+    // read, so that a window can keep answering.
     std::function<void()> Yield;
+    // Reader threads; 0 takes one per processor core (at most 4).
+    int Threads = 0;
 };
 
-// Reads every date of [start, stop] for each source, appending each day's rows to its data in
-// one call; the space is reserved first from the tables' row bounds. Nothing is read when the
-// start is after the stop.
+// Reads every date of [start, stop] for each source and appends each day's rows to its data in
+// one call, day after day in date order, on the calling thread; the day tables themselves are
+// read by reader threads, each with its own connections. The space is reserved first from the
+// tables' row bounds. Nothing is read when the start is after the stop. Hooks run on the calling
+// thread.
 TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, TDateTime start,
                                     TDateTime stop, const TArchiveLoadHooks& hooks = {});

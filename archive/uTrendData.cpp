@@ -111,6 +111,8 @@ void TTrendData::Append(const TTrendPoint* points, std::size_t count) {
     }
     for (auto it = Points_.begin() + static_cast<std::ptrdiff_t>(old); it != Points_.end(); ++it)
         Touch(it->Y);
+    // The cache grows with each batch, so that the first drawing after a load does not wait.
+    ExtendCache();
 }
 
 void TTrendData::AssignRange(const TTrendData& other, std::size_t from, std::size_t to) {

@@ -1,6 +1,7 @@
 // Program entry: program-wide start-up before any window, the main window and its event loop,
 // then the shut-down in reverse: device link, device object, archive settings.
 
+#include "archive/rProgon.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "console/fMain.h"
@@ -172,6 +173,8 @@ int main(int argc, char* argv[]) {
     StartUp(program, options, arguments);
 
     int result = 0;
+    // The report layouts come before the main window and are reused by every report.
+    CreateReportLayouts();
     {
         std::unique_ptr<QWidget> window = CreateMainWindow();
         window->show();

@@ -133,7 +133,6 @@ void TReportLayout::Paint(QCPPainter& painter, double dpm) const {
     painter.save();
     painter.setPen(QPen(Qt::black, 0));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRectF(0, 0, BandWidth * dpm, BandHeight * dpm));
     painter.setFont(BaseFont);
     Text(painter, dpm, LabelLeft, HeaderTop, 0, QStringLiteral("Отчет создан:"));
     Text(painter, dpm, DateLeft, HeaderTop, DateWidth, DateText(), Qt::AlignHCenter, true);
@@ -145,6 +144,10 @@ void TReportLayout::Paint(QCPPainter& painter, double dpm) const {
     Text(painter, dpm, 0, TitleTop, BandWidth, Title, Qt::AlignHCenter);
     painter.setFont(BaseFont);
     PaintContent(painter, dpm);
+    // The frame last: the chart's white background must not cover it.
+    painter.setPen(QPen(Qt::black, 0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(0, 0, BandWidth * dpm, BandHeight * dpm));
     painter.restore();
 }
 

@@ -112,6 +112,76 @@ bool Generate(const QString& root) {
     return true;
 }
 
+#ifdef ULMAR_BENCH_CHART
+// Median and longest of `runs` calls, ms.
+template <typename F> std::pair<double, double> Time(int runs, F&& f) {
+    std::vector<double> ms;
+    for (int i = 0; i < runs; ++i) {
+        const auto t = Clock::now();
+        f();
+        ms.push_back(MsSince(t));
+    }
+    std::sort(ms.begin(), ms.end());
+    return {ms[ms.size() / 2], ms.back()};
+}
+
+// Replots of the trend chart at 1600 x 800 (offscreen), and the cost of a live point at the
+// start of a day of live readings and at its end.
+void ChartFigures(TTrendData&& data) {
+    TTrendChart chart;
+    chart.resize(1600, 800);
+    chart.show(); // laid out at its size (offscreen)
+    QCoreApplication::processEvents();
+    TTrendSeries* line = chart.AddSeries(chart.Left(), Qt::blue, Qt::blue, 3);
+    line->Data = std::move(data);
+    const double x0 = line->Data.MinX();
+    const double x1 = line->Data.MaxX();
+    chart.SetAxisRange(chart.Bottom(), x0, x1);
+    chart.Redraw();
+    auto [median, worst] = Time(20, [&] { chart.Redraw(); });
+    std::printf("replot of all %zu points: median %.1f ms, longest %.1f ms (%d points drawn "
+                "on %d columns)\n",
+                line->Data.Count(), median, worst, line->FedCount(), chart.axisRect()->width());
+    chart.SetAxisRange(chart.Bottom(), x1 - 3600, x1);
+    chart.Redraw();
+    std::tie(median, worst) = Time(50, [&] { chart.Redraw(); });
+    std::printf("replot of a one-hour view: median %.1f ms, longest %.1f ms (%d points drawn)\n",
+                median, worst, line->FedCount());
+    line->SetPointsShown(true);
+    std::tie(median, worst) = Time(20, [&] { chart.Redraw(); });
+    std::printf("  the same with point markers: median %.1f ms, longest %.1f ms\n", median, worst);
+
+    // A live trend: a point every 200 ms, the view following the newest 45 minutes.
+    TTrendChart live;
+    live.resize(1600, 800);
+    live.show();
+    QCoreApplication::processEvents();
+    TTrendSeries* s = live.AddSeries(live.Left(), Qt::blue, Qt::blue, 3);
+    double x = 1.7e9;
+    const auto addAndDraw = [&] {
+        x += 0.2;
+        s->Data.Add(x, 5000 + std::sin(x * 0.001) * 100);
+        live.SetAxisRange(live.Bottom(), x - 2700, x);
+        live.Redraw();
+    };
+    for (int i = 0; i < 100; ++i)
+        addAndDraw();
+    std::tie(median, worst) = Time(200, addAndDraw);
+    std::printf("live point at the start of a day: median %.2f ms, longest %.2f ms\n", median,
+                worst);
+    for (int i = 0; i < RowsPerDay; ++i) {
+        x += 0.2;
+        s->Data.Add(x, 5000 + std::sin(x * 0.001) * 100);
+    }
+    std::tie(median, worst) = Time(200, addAndDraw);
+    std::printf("live point after a day (%zu points): median %.2f ms, longest %.2f ms\n",
+                s->Data.Count(), median, worst);
+    live.SetAxisRange(live.Bottom(), s->Data.MinX(), x);
+    std::tie(median, worst) = Time(20, [&] { live.Redraw(); });
+    std::printf("  replot of the whole live day: median %.2f ms, longest %.2f ms\n", median, worst);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +236,10 @@ int main(int argc, char** argv) {
                     (rss1 - rss0) * 1024.0 / data.Count(), (peak1 - peak0) * 1024.0 / data.Count());
         std::printf("  longest stretch without a chance to answer: %.1f ms\n", longestGap);
     }
+#ifdef ULMAR_BENCH_CHART
+    ChartFigures(std::move(data));
+    return 0;
+#endif
     std::vector<TTrendPoint> out;
     auto t = Clock::now();
     data.Decimate(data.MinX(), data.MaxX(), 1600, out);

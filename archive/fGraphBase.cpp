@@ -85,7 +85,8 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelSpec>& pane
     for (const TPanelSpec& spec : panels) {
         auto* label = new QLabel(QString::fromUtf8(spec.Text), StatusBar1);
         label->setObjectName(QStringLiteral("Panel%1").arg(Panels_.size()));
-        label->setFixedWidth(spec.Width);
+        // The widths are minimums: a date-time in this desktop's font may need more.
+        label->setMinimumWidth(spec.Width);
         label->setFrameShape(QFrame::StyledPanel);
         label->setFrameShadow(QFrame::Sunken);
         if (spec.Centred)

@@ -83,8 +83,13 @@ QString TReportLayout::TimeText() const {
 void TReportLayout::Text(QCPPainter& painter, double dpm, double left, double top, double width,
                          const QString& text, Qt::Alignment align, bool bottomLine) const {
     const QFontMetricsF metrics(painter.font(), painter.device());
-    const double w = width > 0 ? width * dpm : metrics.horizontalAdvance(text) + 2;
-    const QRectF box(left * dpm, top * dpm, w, metrics.height());
+    const double needed = metrics.horizontalAdvance(text) + 2;
+    // A field too narrow for its text in this font grows away from its aligned side.
+    const double w = std::max(width * dpm, needed);
+    double x = left * dpm;
+    if (align & Qt::AlignRight)
+        x -= w - width * dpm;
+    const QRectF box(x, top * dpm, w, metrics.height());
     painter.drawText(box, static_cast<int>(align | Qt::AlignVCenter), text);
     if (bottomLine)
         painter.drawLine(box.bottomLeft(), box.bottomRight());

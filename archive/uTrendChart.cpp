@@ -34,9 +34,10 @@ TTrendSeries::TTrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, const QColor& l
     Line = new QCPGraph(keyAxis, valueAxis);
     Line->setPen(QPen(line, 1));
     Line->setLineStyle(QCPGraph::lsLine);
+    // Markers only: the line itself is drawn by Line, in its own colour.
     Markers = new QCPGraph(keyAxis, valueAxis);
     Markers->setPen(QPen(markers, 1));
-    Markers->setLineStyle(QCPGraph::lsLine);
+    Markers->setLineStyle(QCPGraph::lsNone);
     Markers->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, markers, markerSize));
     Markers->setVisible(false);
 }

@@ -60,7 +60,7 @@ private slots:
         QVERIFY(!form.Action(QStringLiteral("actYRangeSet")));
         QVERIFY(!form.Action(QStringLiteral("actSet4Milimeters")));
         QCOMPARE(form.PanelCount(), 5);
-        QCOMPARE(form.Panel(TFormGraph2::PanelPoint)->width(), 400);
+        QCOMPARE(form.Panel(TFormGraph2::PanelPoint)->minimumWidth(), 400);
         QCOMPARE(form.Chart1->Right()->range().lower, -40.0);
         QCOMPARE(form.Chart1->Right()->range().upper, 80.0);
         QVERIFY(!form.Chart1->Right()->grid()->visible());

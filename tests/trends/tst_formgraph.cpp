@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimeZone>
 #include <cmath>
 
 namespace {
@@ -342,6 +343,12 @@ private slots:
         Source->Description()->Digits = 2;
         auto form = Open(t0 - 0.1, t0 + 0.1);
         QCOMPARE(form->Chart1->Left()->label(), QStringLiteral("Уровень, мм"));
+        // Day, month, year above hours, minutes, seconds (MM is the month, mm the minutes).
+        const auto ticker = form->Chart1->Bottom()->ticker().dynamicCast<QCPAxisTickerDateTime>();
+        QVERIFY(ticker);
+        QCOMPARE(ticker->dateTimeFormat(), QStringLiteral("dd.MM.yy\nhh:mm:ss"));
+        // The labels show the naive local times as they are: no zone shift.
+        QCOMPARE(ticker->timeZone(), QTimeZone::utc());
         QCOMPARE(form->Chart1->Left()->numberFormat(), QStringLiteral("f"));
         QCOMPARE(form->Chart1->Left()->numberPrecision(), 2);
         QCOMPARE(form->Chart1->Left()->range().upper, 20000.0);

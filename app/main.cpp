@@ -2,6 +2,7 @@
 // then the shut-down in reverse: device link, device object, archive settings.
 
 #include "archive/uArchiveWriter.h"
+#include "archive/rProgon.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "console/fMain.h"
@@ -207,6 +208,8 @@ int main(int argc, char* argv[]) {
     StartUp(program, options, arguments);
 
     int result = 0;
+    // The report layouts come before the main window and are reused by every report.
+    CreateReportLayouts();
     {
         std::unique_ptr<QWidget> window = CreateMainWindow();
         window->show();

@@ -1,5 +1,7 @@
 #include "console/fMain.h"
 #include "commands/uGaugeCommands.h"
+#include "archive/fGraph.h"
+#include "archive/fGraph2.h"
 #include "console/fMainTables.h"
 #include "console/fPortSettings.h"
 #include "console/fReqAns.h"
@@ -502,6 +504,24 @@ void TFormMain::BindHandlers() {
     });
     BindParameterCommands();
     BindBulkCommands();
+
+    // Trends: modal windows over the last TrendSpan days, charting the device's readings live.
+    const auto trend = [this](const char* table, std::unique_ptr<TIODouble> TUlmar::*value) {
+        const TDateTime now = NowDateTime();
+        ShowTrend(QString::fromLatin1(table), Ulmar() ? (Ulmar()->*value).get() : nullptr,
+                  QStringLiteral("График"), now - TrendSpan, now);
+    };
+    on("actGraphDistance", [trend] { trend("Lt", &TUlmar::Distance); });
+    on("actGraphLevelFree", [trend] { trend("Lc", &TUlmar::LevelFree); });
+    on("actGraphLevel", [trend] { trend("Hu", &TUlmar::Level); });
+    on("actGraphVolume", [trend] { trend("V", &TUlmar::Volume); });
+    on("actGraphCurrentOutput", [trend] { trend("CurrentOutput", &TUlmar::CurrentOutput); });
+    on("actLevelFromTemp", [this] {
+        const TDateTime now = NowDateTime();
+        TUlmar* ulmar = Ulmar();
+        ShowTrend2(ulmar ? ulmar->Distance.get() : nullptr, ulmar ? ulmar->TempSVCH.get() : nullptr,
+                   now - TrendSpan, now);
+    });
 }
 
 // --- start-up ---

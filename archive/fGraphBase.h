@@ -1,0 +1,173 @@
+#pragma once
+// What the trend window and the two-parameter trend window share: the chart with its scroll bar
+// and status panels, the actions, menus and tool bar, the keys, the span presets, live and
+// archive modes, the day-by-day archive load behind the progress window, and the settings file
+// "fGraph.ini". The windows add their lines, values, read-outs and reports. Modal windows;
+// user-interface thread.
+
+#include "archive/uArchiveLoad.h"
+#include "archive/uRangeDT.h"
+#include "archive/uTrendChart.h"
+#include "archive/uTrendExport.h"
+#include <QDialog>
+#include <QHash>
+#include <array>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenuBar;
+class QScrollBar;
+class QStatusBar;
+class QToolBar;
+class TIniFile;
+
+class TFormGraphBase : public QDialog {
+    Q_OBJECT
+public:
+    struct TPreset {
+        const char* Action;
+        const char* Caption;
+        double Days;
+    };
+    // The twelve time span presets, index 1 to 12 in this order.
+    static const std::array<TPreset, 12> Presets;
+    // A stored preset index outside 1 to 12 selects this one ("1 день").
+    static constexpr int FallbackStepIndex = 8;
+    static constexpr int DefaultStepIndex = 4;
+
+    ~TFormGraphBase() override;
+
+    // --- state (names of the window's fields) ---
+    std::unique_ptr<TRangeDT> Range;
+    bool ArchiveMode = false;
+    bool ShowPoints = false;
+    bool Scan = false;
+    int dtStepIndex = DefaultStepIndex;
+    double StepSpan = 45.0 / 1440; // days
+    bool SyncingScrollBar = false;
+    QString SettingsFile;
+
+    // --- controls ---
+    TTrendChart* Chart1 = nullptr;
+    QScrollBar* ScrollBar1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QLabel* Panel(int index) const;
+    int PanelCount() const { return static_cast<int>(Panels_.size()); }
+    // The action with that object name; every name is resolved when the window is built.
+    QAction* Action(const QString& name) const;
+
+    // --- operations, as the actions and keys run them ---
+    void ApplyStep(int index);
+    void SyncScrollBar();
+    void ScrollBarChange();
+    virtual void RefreshSpanPanels() = 0;
+    void WritePanel0();
+    void ActionsRefresh();
+    // refresh: also uncheck the presets, synchronise the scroll bar and refresh the panels.
+    void ShowAllX(bool refresh = true);
+    virtual void ShowAllY() = 0;
+    void ShowAllXY();
+    void ZoomIn();
+    void ZoomOut();
+    void UndoZoom();
+    void PointsShow(bool show);
+    void ScanOn();
+    void ScanOff();
+    void CurrentRange();
+    void ChooseRange();
+    // Loads the range from the archive into empty lines (LoadTrendArchive). False when refused
+    // because a load is running.
+    bool LoadArchive();
+    bool IsLoading() const { return Loading_; }
+    // Moves the vertical axes by a fraction of a span (Page Up 0.1, Down -0.01, ...).
+    virtual void ScrollVertical(double fraction) = 0;
+    void ScrollHorizontal(double fraction);
+    void UncheckPresets();
+
+    void ReadSettings();
+    // Never fails outward: a settings file that cannot be written is left as it was.
+    void SaveSettings();
+
+    // The shown span as CSV; false with a message box when it could not be written.
+    bool SaveCsv(const QString& path);
+    virtual bool SavePdf(const QString& path) = 0;
+    virtual void ReportPreview() = 0;
+
+    // Where an empty chart ends: now in live mode, the range's stop in archive mode.
+    double EmptyAnchor() const;
+    // The closing steps (values released, settings and position saved) when the window was not
+    // closed through its own close; run once.
+    void Finish() { FormClosing(); }
+
+protected:
+    struct TPanelSpec {
+        int Width;
+        bool Centred;
+        const char* Text;
+    };
+    // yRangeActions: the one-parameter window's "Изменить диапазон Y" and "Установить
+    // диапазон Y".
+    TFormGraphBase(bool yRangeActions, const QList<TPanelSpec>& panels);
+
+    // --- what each window adds ---
+    virtual std::vector<TArchiveSource> ArchiveSources() = 0;
+    // Messages after a load about lines that stayed empty.
+    virtual void EmptyDataMessages() = 0;
+    // The value axes from the descriptions (after an undo zoom).
+    virtual void DescriptionRanges() = 0;
+    virtual void AttachLiveHandlers(bool attach) = 0;
+    virtual void MouseReadout(double x, double yLeft, double yRight) = 0;
+    virtual QList<TTrendCsvColumn> CsvColumns() const = 0;
+    virtual void ReadExtraSettings(const TIniFile&) {}
+    virtual void WriteExtraSettings(TIniFile&) {}
+    // Run once when following is switched on.
+    virtual void FollowStarted() {}
+    // Closing: values disconnected and destroyed.
+    virtual void ReleaseValues() = 0;
+
+    // A live point of a line: added now, or kept until a running load has finished.
+    void LivePoint(TTrendSeries* series, double value);
+    // After a live point: follow the newest value when Scan is on.
+    void FollowNewest();
+    // The closing steps; run once.
+    void FormClosing();
+    QString FileDialog(const QString& caption, const QString& filter, const QString& suffix);
+    void ErrorBox(const QString& text);
+    // The date-time text of a trend X (the locale's short date and long time).
+    static QString XText(double x);
+
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Connects an action to a handler that is skipped while a load runs.
+    void On(const QString& name, std::function<void()> handler);
+
+    QList<TTrendSeries*> Lines_;
+    bool Closed_ = false;
+
+private:
+    void BuildActions(bool yRangeActions);
+    void BuildMenus(bool yRangeActions);
+    void BuildToolBar(bool yRangeActions);
+    QAction* NewAction(const QString& name, const QString& caption, const QString& hint,
+                       const QString& glyph);
+    bool HandleKey(int key, Qt::KeyboardModifiers modifiers);
+    void ChartZoomed();
+    void ChartScrolled();
+    void MergePending();
+
+    struct TPending {
+        TTrendSeries* Series;
+        double X;
+        double Y;
+    };
+    QHash<QString, QAction*> Actions_;
+    QList<QLabel*> Panels_;
+    std::vector<TPending> Pending_;
+    bool Loading_ = false;
+};

@@ -1,0 +1,358 @@
+#include "archive/uArchiveLoad.h"
+
+#include "archive/uDataCtrl.h"
+#include "devicelink/uParamStr.h"
+#include <QByteArray>
+#include <QFileInfo>
+#include <QThread>
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <sqlite3.h>
+#include <thread>
+
+namespace {
+
+const QDate Epoch(1899, 12, 30);
+constexpr std::int64_t MsPerDay = 86400000;
+// Days from 1 January 1970 to 30 December 1899, the day count's epoch.
+constexpr std::int64_t DayCountOffset = 25569;
+// Rows between two calls of the yield hook.
+constexpr unsigned YieldEvery = 16384;
+// Rows that the writer may add to a table between the count and the read.
+constexpr std::size_t ReserveSlack = 4096;
+
+// Days since 1 January 1970 of a civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+bool Digits(const unsigned char* p, int count, int& value) {
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        const unsigned c = static_cast<unsigned>(p[i]) - '0';
+        if (c > 9)
+            return false;
+        value = value * 10 + static_cast<int>(c);
+    }
+    return true;
+}
+
+// Reads DT as stored, "yyyy-MM-dd HH:mm:ss.zzz" (or without the milliseconds), as milliseconds
+// since 1 January 1970 of the naive local scale. The date of the previous row is remembered:
+// a day table repeats one date.
+class TDTParser {
+public:
+    bool Parse(const unsigned char* t, int n, std::int64_t& ms) {
+        if (!t || (n != 19 && n != 23) || t[10] != ' ')
+            return false;
+        if (std::memcmp(t, Date_, 10) != 0 && !ParseDate(t))
+            return false;
+        int h, mi, s, z = 0;
+        if (!Digits(t + 11, 2, h) || t[13] != ':' || !Digits(t + 14, 2, mi) || t[16] != ':' ||
+            !Digits(t + 17, 2, s) || h > 23 || mi > 59 || s > 59)
+            return false;
+        if (n == 23 && (t[19] != '.' || !Digits(t + 20, 3, z)))
+            return false;
+        ms = DayMs_ + ((h * 60 + mi) * 60 + s) * 1000 + z;
+        return true;
+    }
+
+private:
+    bool ParseDate(const unsigned char* t) {
+        int y, mo, d;
+        if (!Digits(t, 4, y) || t[4] != '-' || !Digits(t + 5, 2, mo) || t[7] != '-' ||
+            !Digits(t + 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31)
+            return false;
+        std::memcpy(Date_, t, 10);
+        DayMs_ = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) * MsPerDay;
+        return true;
+    }
+
+    unsigned char Date_[10] = {};
+    std::int64_t DayMs_ = 0;
+};
+
+std::int64_t StampMs(TDateTime value) {
+    return std::llround((value - static_cast<double>(DayCountOffset)) * double(MsPerDay));
+}
+
+QString DayDirOf(const QDate& date) {
+    return ArchiveDayDir(static_cast<double>(Epoch.daysTo(date)) + 0.5);
+}
+
+// One read connection: closed when it goes out of scope.
+class TReadConnection {
+public:
+    ~TReadConnection() {
+        if (Stmt_)
+            sqlite3_finalize(Stmt_);
+        if (Db_)
+            sqlite3_close_v2(Db_);
+    }
+
+    // Opens the existing table file for reading and prepares `sql`. Tries, in order: read-write
+    // without create (so the last reader folds the write-ahead log back, as the writer expects)
+    // with writes refused, read-only, and read-only on unchangeable media. No flag creates a file.
+    bool Open(const QString& file, const QByteArray& sql) {
+        const QByteArray uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath())
+                                   .toString(QUrl::FullyEncoded)
+                                   .toUtf8();
+        const struct {
+            const char* Query;
+            int Flags;
+            bool QueryOnly;
+        } attempts[] = {
+            {"?mode=rw", SQLITE_OPEN_READWRITE, true},
+            {"?mode=ro", SQLITE_OPEN_READONLY, false},
+            {"?mode=ro&immutable=1", SQLITE_OPEN_READONLY, false},
+        };
+        for (const auto& a : attempts) {
+            Close();
+            const QByteArray name = uri + a.Query;
+            if (sqlite3_open_v2(name.constData(), &Db_,
+                                a.Flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                nullptr) != SQLITE_OK)
+                continue;
+            sqlite3_busy_timeout(Db_, ArchiveBusyTimeoutMs);
+            if (a.QueryOnly &&
+                sqlite3_exec(Db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
+                continue;
+            sqlite3_exec(Db_, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
+            if (sqlite3_prepare_v2(Db_, sql.constData(), static_cast<int>(sql.size()), &Stmt_,
+                                   nullptr) == SQLITE_OK)
+                return true;
+        }
+        Close();
+        return false;
+    }
+
+    sqlite3_stmt* Statement() const { return Stmt_; }
+
+private:
+    void Close() {
+        if (Stmt_)
+            sqlite3_finalize(Stmt_);
+        Stmt_ = nullptr;
+        if (Db_)
+            sqlite3_close_v2(Db_);
+        Db_ = nullptr;
+    }
+
+    sqlite3* Db_ = nullptr;
+    sqlite3_stmt* Stmt_ = nullptr;
+};
+
+// The table file of a day, or empty when the name is unusable or the file does not exist.
+QString ExistingTable(const QString& dayDir, const QString& table) {
+    if (dayDir.isEmpty() || !IsArchiveTableName(table))
+        return {};
+    const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
+    return QFileInfo(file).isFile() ? file : QString();
+}
+
+} // namespace
+
+QList<QDate> ArchiveRangeDates(TDateTime start, TDateTime stop) {
+    QList<QDate> dates;
+    if (!(start <= stop))
+        return dates;
+    // Dates taken from the day count itself: a time that a daylight-saving change skips still
+    // belongs to its date.
+    QDate first, last;
+    QTime unused;
+    if (!SplitTrendX(TrendXFromDateTime(start), first, unused) ||
+        !SplitTrendX(TrendXFromDateTime(stop), last, unused))
+        return dates;
+    for (QDate d = first; d <= last; d = d.addDays(1))
+        dates << d;
+    return dates;
+}
+
+TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime start,
+                        TDateTime stop, std::vector<TTrendPoint>& out,
+                        const std::function<void()>& yield) {
+    const QString file = ExistingTable(dayDir, table);
+    if (file.isEmpty())
+        return TDayRead::Missing;
+    TReadConnection connection;
+    // Rows in table order, which is writing order; the caller checks and restores X order.
+    if (!connection.Open(file, QByteArrayLiteral("SELECT DT, V FROM ") + table.toLatin1()))
+        return TDayRead::Failed;
+    const std::int64_t low = StampMs(start);
+    const std::int64_t high = StampMs(stop);
+    const std::size_t before = out.size();
+    sqlite3_stmt* stmt = connection.Statement();
+    unsigned counter = 0;
+    TDTParser parser;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (yield && ++counter % YieldEvery == 0)
+            yield();
+        // The column values read directly: the connection is this thread's alone and opened
+        // without a mutex, so the values need none either, and each saves a call per column.
+        sqlite3_value* dt = sqlite3_column_value(stmt, 0);
+        sqlite3_value* v = sqlite3_column_value(stmt, 1);
+        if (sqlite3_value_type(v) == SQLITE_NULL)
+            continue;
+        std::int64_t ms = 0;
+        const unsigned char* text = sqlite3_value_text(dt);
+        if (!parser.Parse(text, sqlite3_value_bytes(dt), ms) || ms < low || ms > high)
+            continue;
+        out.push_back({static_cast<double>(ms) / 1000.0, sqlite3_value_double(v)});
+    }
+    if (rc != SQLITE_DONE) {
+        // A day that fails part-way contributes nothing, as a failed query does.
+        out.resize(before);
+        return TDayRead::Failed;
+    }
+    return TDayRead::Read;
+}
+
+qint64 ArchiveDayRowBound(const QString& dayDir, const QString& table) {
+    const QString file = ExistingTable(dayDir, table);
+    TReadConnection connection;
+    if (file.isEmpty() ||
+        !connection.Open(file, QByteArrayLiteral("SELECT max(rowid) FROM ") + table.toLatin1()))
+        return 0;
+    if (sqlite3_step(connection.Statement()) != SQLITE_ROW)
+        return 0;
+    return std::max<qint64>(0, sqlite3_column_int64(connection.Statement(), 0));
+}
+
+namespace {
+
+// One day table to read: filled by a reader thread, taken by the calling thread.
+struct TDayJob {
+    QString Dir;
+    const TArchiveSource* Source = nullptr;
+    qint64 Bound = 0; // rows the table may hold
+    std::vector<TTrendPoint> Rows;
+    TDayRead Result = TDayRead::Missing;
+    bool Done = false;
+};
+
+} // namespace
+
+TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, TDateTime start,
+                                    TDateTime stop, const TArchiveLoadHooks& hooks) {
+    TArchiveLoadResult result;
+    const QList<QDate> dates = ArchiveRangeDates(start, stop);
+    result.Days = static_cast<int>(dates.size());
+    if (dates.isEmpty())
+        return result;
+    std::vector<const TArchiveSource*> used;
+    for (const TArchiveSource& source : sources) {
+        if (source.Data)
+            used.push_back(&source);
+    }
+    std::vector<TDayJob> jobs;
+    jobs.reserve(static_cast<std::size_t>(dates.size()) * used.size());
+    for (const QDate& d : dates) {
+        const QString dir = DayDirOf(d);
+        for (const TArchiveSource* source : used) {
+            TDayJob job;
+            job.Dir = dir;
+            job.Source = source;
+            jobs.push_back(std::move(job));
+        }
+    }
+    // One allocation per line: the points of a month are not moved again while they load.
+    for (const TArchiveSource* source : used) {
+        qint64 bound = 0;
+        for (TDayJob& job : jobs) {
+            if (job.Source != source)
+                continue;
+            job.Bound = ArchiveDayRowBound(job.Dir, source->Table);
+            bound += job.Bound;
+        }
+        if (bound > 0)
+            source->Data->Reserve(source->Data->Count() + static_cast<std::size_t>(bound) +
+                                  ReserveSlack);
+    }
+
+    const int threads =
+        hooks.Threads > 0 ? hooks.Threads : std::clamp(QThread::idealThreadCount(), 1, 4);
+    // Readers run at most this many jobs ahead of the one being taken, so that finished days
+    // waiting for their turn hold little memory.
+    const std::size_t ahead = static_cast<std::size_t>(threads) * 2;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t nextJob = 0;
+    std::size_t taken = 0;
+    bool stopping = false;
+    const auto reader = [&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] {
+                return stopping || (nextJob < jobs.size() && nextJob < taken + ahead);
+            });
+            if (stopping)
+                return;
+            TDayJob& job = jobs[nextJob++];
+            lock.unlock();
+            std::vector<TTrendPoint> rows;
+            rows.reserve(static_cast<std::size_t>(job.Bound) + ReserveSlack);
+            const TDayRead read = ReadArchiveDay(job.Dir, job.Source->Table, start, stop, rows);
+            lock.lock();
+            job.Rows = std::move(rows);
+            job.Result = read;
+            job.Done = true;
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    // The readers are stopped and joined however this function is left.
+    struct TJoin {
+        std::function<void()> Run;
+        ~TJoin() { Run(); }
+    } join{[&] {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : pool)
+            t.join();
+    }};
+    for (std::size_t i = 0; i < std::min<std::size_t>(threads, jobs.size()); ++i)
+        pool.emplace_back(reader);
+
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        std::vector<TTrendPoint> rows;
+        TDayRead read = TDayRead::Missing;
+        {
+            std::unique_lock lock(mutex);
+            while (!changed.wait_for(lock, std::chrono::milliseconds(20),
+                                     [&] { return jobs[i].Done; })) {
+                if (hooks.Yield) {
+                    lock.unlock();
+                    hooks.Yield();
+                    lock.lock();
+                }
+            }
+            rows = std::move(jobs[i].Rows);
+            read = jobs[i].Result;
+            taken = i + 1;
+        }
+        changed.notify_all();
+        if (read == TDayRead::Failed)
+            ++result.Failures;
+        result.Rows += static_cast<qint64>(rows.size());
+        jobs[i].Source->Data->Append(rows);
+        rows = {};
+        if (hooks.Yield)
+            hooks.Yield();
+        if ((i + 1) % used.size() == 0 && hooks.Progress)
+            hooks.Progress(static_cast<int>(i / used.size()), static_cast<int>(dates.size()) - 1);
+    }
+    return result;
+}

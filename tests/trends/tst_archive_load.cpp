@@ -1,0 +1,312 @@
+// The bulk archive reader: the day walk by calendar dates (also across daylight-saving days),
+// bounds inclusive to the millisecond, no file created or left behind, unreadable tables, a
+// range over several days with a clock step, and the CSV export of a range read back.
+
+#include "archive/uArchiveLoad.h"
+#include "archive/uBDE.h"
+#include "archive/uDataCtrl.h"
+#include "archive/uTrendExport.h"
+#include "devicelink/uParamStr.h"
+#include "tests/support/TestDirs.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QTest>
+#include <ctime>
+#include <memory>
+
+namespace {
+
+TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+    return QtToDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms)));
+}
+
+// A wall-clock stamp built from its parts, also inside a daylight-saving gap.
+TDateTime Wall(int y, int mo, int d, int h, int mi) {
+    return static_cast<double>(QDate(1899, 12, 30).daysTo(QDate(y, mo, d))) +
+           (h * 60 + mi) / 1440.0;
+}
+
+QStringList FilesUnder(const QString& dir) {
+    QStringList files;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(dir).relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+// Sets the process time zone for the life of the object.
+class TZone {
+public:
+    explicit TZone(const QByteArray& zone)
+        : Old(qgetenv("TZ")), Had(qEnvironmentVariableIsSet("TZ")) {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~TZone() {
+        if (Had)
+            qputenv("TZ", Old);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray Old;
+    bool Had;
+};
+
+} // namespace
+
+class TestArchiveLoad : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestDirs> Dirs;
+    QString Root() const { return JoinPath(Dirs->Prog(), QStringLiteral("DATA")); }
+
+private slots:
+    void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
+    void init() {
+        Dirs = std::make_unique<TTestDirs>();
+        SetArchiveRoot(QString());
+    }
+    void cleanup() {
+        SetArchiveRoot(QString());
+        Dirs.reset();
+    }
+
+    void dayWalk_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("stop");
+        QTest::addColumn<QStringList>("dates");
+        const QByteArray utc("UTC");
+        const QByteArray berlin("Europe/Berlin");
+        QTest::newRow("22:00 to 02:00 two days later")
+            << utc << At(2024, 3, 10, 22) << At(2024, 3, 12, 2)
+            << QStringList{"2024-03-10", "2024-03-11", "2024-03-12"};
+        QTest::newRow("within one day")
+            << utc << At(2024, 3, 10, 1) << At(2024, 3, 10, 23) << QStringList{"2024-03-10"};
+        QTest::newRow("one millisecond over midnight")
+            << utc << At(2024, 3, 10, 23, 59, 59, 999) << At(2024, 3, 11)
+            << QStringList{"2024-03-10", "2024-03-11"};
+        QTest::newRow("start after stop")
+            << utc << At(2024, 3, 10, 14, 20, 1) << At(2024, 3, 10, 14, 20) << QStringList{};
+        QTest::newRow("spring forward, 23-hour day")
+            << berlin << At(2024, 3, 30, 22) << At(2024, 4, 1, 2)
+            << QStringList{"2024-03-30", "2024-03-31", "2024-04-01"};
+        QTest::newRow("spring forward, midnight to midnight")
+            << berlin << At(2024, 3, 31) << At(2024, 4, 1)
+            << QStringList{"2024-03-31", "2024-04-01"};
+        QTest::newRow("fall back, 25-hour day")
+            << berlin << At(2024, 10, 26, 22) << At(2024, 10, 28, 2)
+            << QStringList{"2024-10-26", "2024-10-27", "2024-10-28"};
+        QTest::newRow("start inside the spring gap")
+            << berlin << Wall(2024, 3, 31, 2, 30) << Wall(2024, 3, 31, 3, 30)
+            << QStringList{"2024-03-31"};
+        QTest::newRow("fall back, late evenings")
+            << berlin << At(2024, 10, 26, 23, 30) << At(2024, 10, 27, 23, 30)
+            << QStringList{"2024-10-26", "2024-10-27"};
+    }
+    void dayWalk() {
+        QFETCH(QByteArray, zone);
+        QFETCH(double, start);
+        QFETCH(double, stop);
+        QFETCH(QStringList, dates);
+        TZone tz(zone);
+        QStringList walked;
+        for (const QDate& d : ArchiveRangeDates(start, stop))
+            walked << d.toString(Qt::ISODate);
+        QCOMPARE(walked, dates);
+    }
+
+    void daylightSavingDaysLoad() {
+        TZone tz("Europe/Berlin");
+        // One row an hour through both changes of 2024, stamped with the wall clock.
+        for (int d = 30; d <= 31; ++d)
+            for (int h = 0; h < 24; ++h)
+                QVERIFY(AddArchiveRecord(QStringLiteral("Hu"), Wall(2024, 3, d, h, 30), h));
+        for (int h = 0; h < 24; ++h)
+            QVERIFY(AddArchiveRecord(QStringLiteral("Hu"), Wall(2024, 10, 27, h, 30), h));
+        TTrendData spring, autumn;
+        LoadArchiveRange({{QStringLiteral("Hu"), &spring}}, At(2024, 3, 30, 22),
+                         At(2024, 3, 31, 23, 59, 59, 999));
+        QCOMPARE(spring.Count(), std::size_t(2 + 24));
+        LoadArchiveRange({{QStringLiteral("Hu"), &autumn}}, At(2024, 10, 27),
+                         At(2024, 10, 27, 23, 59, 59, 999));
+        QCOMPARE(autumn.Count(), std::size_t(24));
+        // The naive scale: 02:30 follows 01:30 by one hour on either day.
+        QCOMPARE(autumn.At(2).X - autumn.At(1).X, 3600.0);
+    }
+
+    void boundsInclusiveToMillisecond() {
+        const QString hu = QStringLiteral("Hu");
+        for (int ms : {499, 500, 501})
+            QVERIFY(AddArchiveRecord(hu, At(2024, 3, 5, 14, 20, 0, ms), ms));
+        const QString dir = ArchiveDayDir(At(2024, 3, 5, 12));
+        std::vector<TTrendPoint> rows;
+        QCOMPARE(ReadArchiveDay(dir, hu, At(2024, 3, 5), At(2024, 3, 5, 14, 20, 0, 500), rows),
+                 TDayRead::Read);
+        QCOMPARE(rows.size(), std::size_t(2));
+        QCOMPARE(rows.back().Y, 500.0);
+        rows.clear();
+        QCOMPARE(ReadArchiveDay(dir, hu, At(2024, 3, 5, 14, 20, 0, 500), At(2024, 3, 6), rows),
+                 TDayRead::Read);
+        QCOMPARE(rows.size(), std::size_t(2));
+        QCOMPARE(rows.front().Y, 500.0);
+        rows.clear();
+        const TDateTime exact = At(2024, 3, 5, 14, 20, 0, 500);
+        QCOMPARE(ReadArchiveDay(dir, hu, exact, exact, rows), TDayRead::Read);
+        QCOMPARE(rows.size(), std::size_t(1));
+        QCOMPARE(rows.front().X, TrendXFromDateTime(exact));
+    }
+
+    // A trend of a table that was not polled that day leaves no file behind, so the day's
+    // first reading of that table is stored as usual.
+    void readerCreatesNothing() {
+        const TDateTime t = At(2024, 3, 5, 10);
+        QVERIFY(AddArchiveRecord(QStringLiteral("Lt"), t, 1.0));
+        const QString dir = ArchiveDayDir(t);
+        const QStringList before = FilesUnder(Root());
+        std::vector<TTrendPoint> rows;
+        QCOMPARE(ReadArchiveDay(dir, QStringLiteral("Hu"), t - 1, t + 1, rows), TDayRead::Missing);
+        QCOMPARE(ReadArchiveDay(dir, QStringLiteral("Lt"), t - 1, t + 1, rows), TDayRead::Read);
+        QCOMPARE(ArchiveDayRowBound(dir, QStringLiteral("Hu")), 0);
+        QCOMPARE(ArchiveDayRowBound(dir, QStringLiteral("Lt")), 1);
+        TTrendData data;
+        LoadArchiveRange({{QStringLiteral("Hu"), &data}}, t - 3, t + 3);
+        QCOMPARE(FilesUnder(Root()), before);
+        QVERIFY(!QFileInfo::exists(ArchiveDayDir(t - 2))); // no day directory made either
+        QVERIFY(AddArchiveRecord(QStringLiteral("Hu"), t + 0.001, 2.0));
+        rows.clear();
+        QCOMPARE(ReadArchiveDay(dir, QStringLiteral("Hu"), t - 1, t + 1, rows), TDayRead::Read);
+        QCOMPARE(rows.size(), std::size_t(1));
+    }
+
+    void unreadableTable_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("not a database") << QByteArray("this is not a database file at all");
+        QTest::newRow("empty file") << QByteArray();
+    }
+    void unreadableTable() {
+        QFETCH(QByteArray, content);
+        const TDateTime t = At(2024, 3, 5, 10);
+        const QString dir = ArchiveDayDir(t);
+        QVERIFY(QDir().mkpath(dir));
+        const QString file = JoinPath(dir, QStringLiteral("Hu.db"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        }
+        std::vector<TTrendPoint> rows{{1, 1}};
+        QCOMPARE(ReadArchiveDay(dir, QStringLiteral("Hu"), t - 1, t + 1, rows), TDayRead::Failed);
+        QCOMPARE(rows.size(), std::size_t(1)); // what was there stays, nothing is added
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), content);
+        QCOMPARE(FilesUnder(dir), QStringList{QStringLiteral("Hu.db")});
+        TTrendData data;
+        const TArchiveLoadResult r = LoadArchiveRange({{QStringLiteral("Hu"), &data}}, t - 1, t);
+        QCOMPARE(r.Failures, 1);
+        QCOMPARE(r.Days, 2);
+    }
+
+    void rangeOverDays() {
+        const QString lt = QStringLiteral("Lt");
+        QList<double> stamps;
+        for (int d = 10; d <= 12; ++d)
+            for (int h : {0, 1, 12, 22, 23})
+                stamps << At(2024, 3, d, h, 0, 0, 250);
+        // The clock set back by an hour on the 11th: rows out of order within the day.
+        stamps << At(2024, 3, 11, 12, 30) << At(2024, 3, 11, 11, 45);
+        for (double s : stamps)
+            QVERIFY(AddArchiveRecord(lt, s, s));
+        TTrendData data;
+        QList<int> progress;
+        TArchiveLoadHooks hooks;
+        hooks.Progress = [&](int k, int last) { progress << k << last; };
+        const TArchiveLoadResult r = LoadArchiveRange({{lt, &data}}, At(2024, 3, 10, 22, 0, 0, 250),
+                                                      At(2024, 3, 12, 1, 0, 0, 250), hooks);
+        QCOMPARE(r.Days, 3);
+        QCOMPARE(progress, (QList<int>{0, 2, 1, 2, 2, 2}));
+        // 22:00, 23:00 of the 10th; all 7 of the 11th; 00:00, 01:00 of the 12th.
+        QCOMPARE(r.Rows, qint64(11));
+        QCOMPARE(data.Count(), std::size_t(11));
+        QVERIFY(std::is_sorted(data.Points().begin(), data.Points().end(),
+                               [](auto& a, auto& b) { return a.X < b.X; }));
+        QVERIFY(data.Capacity() >= data.Count());
+        for (const TTrendPoint& p : data.Points())
+            QCOMPARE(p.X, TrendXFromDateTime(p.Y)); // each value is its own stamp
+        TTrendData none;
+        const TArchiveLoadResult inverted =
+            LoadArchiveRange({{lt, &none}}, At(2024, 3, 12), At(2024, 3, 10));
+        QCOMPARE(inverted.Days, 0);
+        QVERIFY(none.Empty());
+    }
+
+    void csvReadBack() {
+        TTrendData level, temp;
+        const double t0 = TrendXFromDateTime(At(2024, 3, 5, 14, 20, 0, 500));
+        level.Add(t0 - 1, 1.0);
+        level.Add(t0, 1234.5);
+        level.Add(t0 + 0.25, -0.125);
+        level.Add(t0 + 10, 7);
+        temp.Add(t0, 21);
+        temp.Add(t0 + 1, 22.5);
+        const QString path = Dirs->Root.filePath(QStringLiteral("range.csv"));
+        QString error;
+        QVERIFY(WriteTrendCsv(path,
+                              {{QStringLiteral("Расстояние, мм"), &level},
+                               {QStringLiteral("Температура; °C"), &temp}},
+                              t0, t0 + 1, &error));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines, (QStringList{
+                            QStringLiteral("Время;Расстояние, мм;\"Температура; °C\""),
+                            QStringLiteral("05.03.2024 14:20:00,500;1234,5;21"),
+                            QStringLiteral("05.03.2024 14:20:00,750;-0,125;"),
+                            QStringLiteral("05.03.2024 14:20:01,500;;22,5"),
+                            QString(),
+                        }));
+        // Read back: the stamps and values return to the points they came from.
+        const QLocale ru;
+        const QStringList f1 = lines.at(2).split(u';');
+        const QDateTime back =
+            QDateTime::fromString(f1.at(0), QStringLiteral("dd.MM.yyyy HH:mm:ss,zzz"));
+        QCOMPARE(TrendXFromDateTime(QtToDateTime(back)), t0 + 0.25);
+        QCOMPARE(ru.toDouble(f1.at(1)), -0.125);
+    }
+
+    void csvUnwritable() {
+        TTrendData level;
+        level.Add(1, 1);
+        QString error;
+        QVERIFY(!WriteTrendCsv(Dirs->Root.filePath(QStringLiteral("no/such/dir/x.csv")),
+                               {{QStringLiteral("a"), &level}}, 0, 2, &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void exportForCommandLine() {
+        const QString hu = QStringLiteral("Hu");
+        QVERIFY(AddArchiveRecord(hu, At(2024, 3, 5, 23, 59, 59, 999), 1.5));
+        QVERIFY(AddArchiveRecord(hu, At(2024, 3, 6, 0, 0, 0, 0), 2.5));
+        QVERIFY(AddArchiveRecord(hu, At(2024, 3, 6, 0, 0, 0, 1), 3.5));
+        const QString path = Dirs->Root.filePath(QStringLiteral("hu.csv"));
+        qint64 rows = 0;
+        QVERIFY(ExportArchiveCsv(hu, At(2024, 3, 5, 23), At(2024, 3, 6), path, nullptr, &rows));
+        QCOMPARE(rows, qint64(2));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll().mid(3));
+        QCOMPARE(text, QStringLiteral("Время;Hu\r\n05.03.2024 23:59:59,999;1,5\r\n"
+                                      "06.03.2024 00:00:00,000;2,5\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestArchiveLoad)
+#include "tst_archive_load.moc"

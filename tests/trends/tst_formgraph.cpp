@@ -1,0 +1,524 @@
+// The trend window: preset and settings rules, empty charts, the archive load and its
+// re-entrancy, live points and following, zoom and scroll limits, the scroll bar with 0, 1 and
+// 2 points, show-all, point markers, number texts with Digits 255, read-outs, CSV of the shown
+// range, and the report filled from the window.
+
+#include "archive/fGraph.h"
+#include "archive/rGraph.h"
+#include "tests/trends/TrendRig.h"
+#include "values/fProgress.h"
+
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimeZone>
+#include <cmath>
+
+namespace {
+
+using Rig = TTrendRig;
+const QString Hu = QStringLiteral("Hu");
+
+bool Finite(const QCPRange& r) {
+    return std::isfinite(r.lower) && std::isfinite(r.upper);
+}
+
+double NowX() {
+    return TrendXFromDateTime(NowDateTime());
+}
+
+} // namespace
+
+class TestFormGraph : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Rig> R;
+    std::unique_ptr<TIODouble> Source;
+
+    // A window opened on [start, stop] of "Hu" with the level-like source value.
+    std::unique_ptr<TFormGraph> Open(TDateTime start, TDateTime stop) {
+        auto form = std::make_unique<TFormGraph>();
+        form->Open(Hu, Source.get(), QStringLiteral("График"), start, stop);
+        return form;
+    }
+
+private slots:
+    void init() {
+        R = std::make_unique<Rig>();
+        Source = std::make_unique<TIODouble>();
+        TDescriptionOfDouble* d = Source->Description();
+        d->Title = QStringLiteral("Уровень");
+        d->Dimension = QStringLiteral("мм");
+        d->SetRange(0, 20000);
+        d->Precision = 9;
+        d->Digits = 0;
+    }
+    void cleanup() {
+        Source.reset();
+        R.reset();
+    }
+
+    void presetFromSettings_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("checked");
+        QTest::addColumn<double>("yRange");
+        QTest::newRow("missing file") << QByteArray() << 4 << "actSet45Min" << 0.0;
+        QTest::newRow("8") << QByteArray("[Parameters]\r\ndtStepIndex=8\r\n") << 8 << "actSetOneDay"
+                           << 0.0;
+        QTest::newRow("0") << QByteArray("[Parameters]\r\ndtStepIndex=0\r\n") << 8 << "actSetOneDay"
+                           << 0.0;
+        QTest::newRow("13") << QByteArray("[Parameters]\r\ndtStepIndex=13\r\n") << 8
+                            << "actSetOneDay" << 0.0;
+        QTest::newRow("6 and a comma")
+            << QByteArray("[parameters]\r\nDTSTEPINDEX=6\r\nYRange=12,5\r\n") << 6
+            << "actSetSixHour" << 12.5;
+        QTest::newRow("point") << QByteArray("[Parameters]\r\nYRange=250.25\r\n") << 4
+                               << "actSet45Min" << 250.25;
+        QTest::newRow("span above the axis")
+            << QByteArray("[Parameters]\r\nYRange=20000.5\r\n") << 4 << "actSet45Min" << 0.0;
+        QTest::newRow("negative") << QByteArray("[Parameters]\r\nYRange=-3\r\n") << 4
+                                  << "actSet45Min" << 0.0;
+        QTest::newRow("not a number")
+            << QByteArray("[Parameters]\r\nYRange=nan\r\ndtStepIndex=x\r\n") << 4 << "actSet45Min"
+            << 0.0;
+        QTest::newRow("too large")
+            << QByteArray("[Parameters]\r\nYRange=1e400\r\n") << 4 << "actSet45Min" << 0.0;
+    }
+    void presetFromSettings() {
+        QFETCH(QByteArray, ini);
+        QFETCH(int, index);
+        QFETCH(QString, checked);
+        QFETCH(double, yRange);
+        if (!ini.isEmpty())
+            R->WriteIni(ini);
+        const TDateTime now = NowDateTime();
+        auto form = Open(now - 1, now);
+        QCOMPARE(form->dtStepIndex, index);
+        QVERIFY(form->Action(checked)->isChecked());
+        int checkedPresets = 0;
+        for (const auto& p : TFormGraphBase::Presets)
+            checkedPresets += form->Action(QLatin1String(p.Action))->isChecked();
+        QCOMPARE(checkedPresets, 1);
+        QCOMPARE(form->YRange, yRange);
+        QVERIFY(!form->ShowPoints);
+        QVERIFY(!form->Scan);
+        QCOMPARE(form->Chart1->Bottom()->range().size(),
+                 TFormGraphBase::Presets[index - 1].Days * 86400);
+    }
+
+    void emptyArchiveThenLive() {
+        const TDateTime now = NowDateTime();
+        auto form = Open(now - 1, now);
+        QCOMPARE(R->Boxes.size(), 1);
+        QCOMPARE(R->Boxes.at(0).Text, QStringLiteral("Отсутствуют данные"));
+        QCOMPARE(R->Boxes.at(0).Caption, QStringLiteral("Внимание"));
+        QCOMPARE(R->Boxes.at(0).Icon, QMessageBox::Warning);
+        // No axis at 1899 or NaN: the view ends now.
+        const QCPRange x = form->Chart1->Bottom()->range();
+        QVERIFY(Finite(x) && Finite(form->Chart1->Left()->range()));
+        QVERIFY(std::fabs(x.upper - NowX()) < 60);
+        QCOMPARE(x.size(), 45 * 60.0);
+        QVERIFY(!form->ScrollBar1->isEnabled());
+        QVERIFY(form->Panel(TFormGraph::PanelSpan)->text().startsWith(QStringLiteral("c ")));
+        QVERIFY(!form->Panel(TFormGraph::PanelSpan)->text().contains(QStringLiteral("1899")));
+        // Zoom, presets and show-all on nothing keep finite axes.
+        form->ZoomIn();
+        form->ShowAllXY();
+        form->ApplyStep(1);
+        form->ShowAllY();
+        QVERIFY(Finite(form->Chart1->Bottom()->range()));
+        QVERIFY(std::fabs(form->Chart1->Bottom()->range().upper - NowX()) < 60);
+        // The chart grows with live points.
+        Source->SetValue(TVariant::FromDouble(1234.0));
+        Source->SetValue(TVariant::FromDouble(1250.0));
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(2));
+        QCOMPARE(form->Panel(TFormGraph::PanelValue)->text(), QStringLiteral("1\u00A0250"));
+        QCOMPARE(R->Boxes.size(), 1);
+    }
+
+    void homeEndWithFewPoints_data() {
+        QTest::addColumn<int>("points");
+        QTest::newRow("none") << 0;
+        QTest::newRow("one") << 1;
+        QTest::newRow("two") << 2;
+    }
+    void homeEndWithFewPoints() {
+        QFETCH(int, points);
+        const TDateTime t0 = Rig::At(2024, 3, 5, 10);
+        for (int k = 0; k < points; ++k)
+            AddArchiveRecord(Hu, t0 + k / 24.0, 100 + k);
+        auto form = Open(t0 - 0.5, t0 + 0.5);
+        const double span = form->Chart1->Bottom()->range().size();
+        QVERIFY(form->ScrollBar1->isEnabled() == (points == 2));
+        QTest::keyClick(form.get(), Qt::Key_Home);
+        const QCPRange home = form->Chart1->Bottom()->range();
+        QTest::keyClick(form.get(), Qt::Key_End);
+        const QCPRange end = form->Chart1->Bottom()->range();
+        QVERIFY(Finite(home) && Finite(end));
+        QCOMPARE(home.size(), span);
+        QCOMPARE(end.size(), span);
+        const double x0 = TrendXFromDateTime(t0);
+        if (points == 0) {
+            // Nothing to scroll to: the view stays at now (live mode).
+            QCOMPARE(home.upper, end.upper);
+            QVERIFY(std::fabs(end.upper - NowX()) < 60);
+        } else {
+            QCOMPARE(home.upper, x0);                        // oldest point at the right edge
+            QCOMPARE(end.upper, x0 + (points - 1) * 3600.0); // newest point at the right edge
+        }
+        QCOMPARE(form->ScrollBar1->value(), points == 2 ? 100 : form->ScrollBar1->value());
+    }
+
+    void scrollBarFollowsView() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 0);
+        Rig::Fill(Hu, t0, t0 + 1 - 1.0 / 86400, 600, [](int k) { return 5000 + k; });
+        auto form = Open(t0, t0 + 1);
+        form->ApplyStep(5); // 1 hour at the newest data
+        QCOMPARE(form->ScrollBar1->value(), 100);
+        form->ScrollBar1->setValue(50); // the operator drags
+        const double right = form->Chart1->Bottom()->range().upper;
+        double min = 0, max = 0;
+        QVERIFY(form->Chart1->DataXExtent(min, max));
+        QCOMPARE(right, max - (max - min) / 2);
+        QCOMPARE(form->Chart1->Bottom()->range().size(), 3600.0);
+        QTest::keyClick(form.get(), Qt::Key_Left);
+        QCOMPARE(form->Chart1->Bottom()->range().upper, right - 36);
+        QCOMPARE(form->ScrollBar1->value(), 50); // synchronised from the view
+        form->UndoZoom();
+        QVERIFY(!form->ScrollBar1->isEnabled()); // the time axis follows the data again
+    }
+
+    void zoomSpans() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 2.0 / 24, 60, [](int k) { return 1000 + 10 * k; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        form->ShowAllXY();
+        const QCPRange before = form->Chart1->Bottom()->range();
+        form->ZoomIn();
+        QVERIFY(std::fabs(form->Chart1->Bottom()->range().size() - before.size() * 0.8) < 1e-6);
+        form->ZoomOut();
+        // Each step uses the span it finds: in then out is 0.8 * 1.2 of the first span.
+        QVERIFY(std::fabs(form->Chart1->Bottom()->range().size() - before.size() * 0.96) < 1e-6);
+        QVERIFY(form->Chart1->Bottom()->range().size() != before.size());
+        for (int i = 0; i < 200; ++i)
+            QTest::keyClick(form.get(), Qt::Key_Plus, Qt::KeypadModifier);
+        // One millisecond, as closely as the time scale can hold it near 1.7e9 s.
+        QVERIFY(std::fabs(form->Chart1->Bottom()->range().size() - TTrendChart::MinXSpan) < 1e-6);
+        for (int i = 0; i < 400; ++i)
+            QTest::keyClick(form.get(), Qt::Key_Minus, Qt::KeypadModifier);
+        QVERIFY(std::fabs(form->Chart1->Bottom()->range().size() - TTrendChart::MaxXSpan) < 1);
+        QVERIFY(Finite(form->Chart1->Left()->range()));
+        for (const auto& p : TFormGraphBase::Presets)
+            QVERIFY(!form->Action(QLatin1String(p.Action))->isChecked());
+    }
+
+    void showAllYOnFlatAndVisible() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 1.0 / 24, 60, [](int k) { return k < 30 ? 7000.0 : 9000.0; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        // A view over the flat first half only (and its one neighbour stays out of Y).
+        const double x0 = TrendXFromDateTime(t0);
+        QVERIFY(form->Chart1->SetAxisRange(form->Chart1->Bottom(), x0, x0 + 20 * 60));
+        form->ShowAllY();
+        QCOMPARE(form->Chart1->Left()->range().lower, 7000 - 0.01);
+        QCOMPARE(form->Chart1->Left()->range().upper, 7000 + 0.01);
+        form->ShowAllXY();
+        QCOMPARE(form->Chart1->Left()->range().lower, 7000.0);
+        QCOMPARE(form->Chart1->Left()->range().upper, 9000.0);
+    }
+
+    void pointMarkers() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 0.01, 60, [](int k) { return k; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        QCOMPARE(form->Series1->MarkerCount(), std::size_t(0));
+        form->Action(QStringLiteral("actPointsTrue"))->trigger();
+        QVERIFY(form->ShowPoints);
+        QCOMPARE(form->Series1->MarkerCount(), form->Series1->Data.Count());
+        QVERIFY(form->Series1->Markers->visible());
+        QCOMPARE(form->Series1->Markers->dataCount(), form->Series1->Line->dataCount());
+        form->Action(QStringLiteral("actPointsFalse"))->trigger();
+        QCOMPARE(form->Series1->MarkerCount(), std::size_t(0));
+        QCOMPARE(form->Series1->Markers->dataCount(), 0);
+        QVERIFY(form->Action(QStringLiteral("actPointsFalse"))->isChecked());
+    }
+
+    void followInArchiveModeDoesNothing() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        AddArchiveRecord(Hu, t0, 1);
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        R->Answer = [](QDialog* d) {
+            d->metaObject()->invokeMethod(d, "accept");
+            return int(QDialog::Accepted);
+        };
+        form->Action(QStringLiteral("actStartStopDT"))->trigger();
+        QVERIFY(form->ArchiveMode);
+        QVERIFY(!form->Action(QStringLiteral("actScanEndOn"))->isEnabled());
+        QVERIFY(form->Action(QStringLiteral("actStartStopDT"))->isChecked());
+        form->ScanOn();
+        QVERIFY(!form->Scan);
+        // No live points in archive mode.
+        Source->SetValue(TVariant::FromDouble(5));
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(1));
+        QVERIFY(form->Panel(0)->text().contains(QStringLiteral(" по ")));
+    }
+
+    void followingRecentresOnlyOutside() {
+        const TDateTime now = NowDateTime();
+        auto form = Open(now - 1, now);
+        form->Action(QStringLiteral("actSet5Min"))->trigger();
+        form->Chart1->SetAxisRange(form->Chart1->Left(), 1000, 2000);
+        form->Action(QStringLiteral("actScanEndOn"))->trigger();
+        QVERIFY(form->Scan);
+        Source->SetValue(TVariant::FromDouble(1500));
+        QCOMPARE(form->Chart1->Left()->range().lower, 1000.0); // inside: kept
+        QVERIFY(std::fabs(form->Chart1->Bottom()->range().upper - NowX()) < 1);
+        Source->SetValue(TVariant::FromDouble(2600));
+        QCOMPARE(form->Chart1->Left()->range().lower, 2100.0); // outside: centred, same span
+        QCOMPARE(form->Chart1->Left()->range().upper, 3100.0);
+        form->Action(QStringLiteral("actCurrent"))->trigger(); // entering a mode stops following
+        QVERIFY(!form->Scan);
+    }
+
+    // Closing, a second load and live points do not run inside a load; live points that came
+    // meanwhile are added afterwards when they are newer than the loaded ones.
+    void nothingRunsInsideALoad() {
+        const TDateTime now = NowDateTime();
+        Rig::Fill(Hu, now - 3, now - 3 + 0.001, 10, [](int) { return 10.0; });
+        Rig::Fill(Hu, now - 0.5, now - 0.5 + 0.001, 10, [](int) { return 20.0; });
+        auto form = Open(now - 5, now);
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(18));
+        int inside = 0;
+        OnProgressMove = [&](const QString&, int) {
+            if (!form->IsLoading() || ++inside > 1)
+                return;
+            form->close();
+            form->Action(QStringLiteral("actCurrent"))->trigger();
+            QTest::keyClick(form.get(), Qt::Key_Space);
+            Source->SetValue(TVariant::FromDouble(777));
+            QVERIFY(!form->LoadArchive());
+        };
+        form->show();
+        R->Boxes.clear();
+        form->Action(QStringLiteral("actCurrent"))->trigger();
+        OnProgressMove = nullptr;
+        QVERIFY(inside >= 1);
+        QVERIFY(form->isVisible());                                // the close was refused
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(9 + 1)); // the last day and the live one
+        QCOMPARE(form->Series1->Data.MaxX() > TrendXFromDateTime(now), true);
+        QCOMPARE(form->Series1->Data.At(form->Series1->Data.Count() - 1).Y, 777.0);
+        QVERIFY(R->Boxes.isEmpty());
+        form->close();
+        QVERIFY(!form->isVisible());
+    }
+
+    void digits255AndFlatDescription() {
+        Source->Description()->Digits = 255;
+        Source->Description()->SetRange(5, 5); // dist.2 of 0 gives such a range
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 0.01, 60, [](int k) { return 1.25 + k * 0.5; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        QCOMPARE(form->Chart1->Left()->numberFormat(), QStringLiteral("g"));
+        QCOMPARE(form->Chart1->Left()->numberPrecision(), 15);
+        // Min = Max: the axis follows the data.
+        QVERIFY(form->Chart1->IsAutomatic(form->Chart1->Left()));
+        QCOMPARE(form->Chart1->Left()->range().lower, 1.25);
+        emit form->Chart1->MouseValues(TrendXFromDateTime(t0), 1234.5678, 0);
+        QCOMPARE(form->Panel(TFormGraph::PanelPoint)->text(),
+                 QStringLiteral("05.03.24 12:00:00 Уровень 1234,5678"));
+        Source->SetValue(TVariant::FromDouble(3.5));
+        QCOMPARE(form->Panel(TFormGraph::PanelValue)->text(), QString());
+        QVERIFY(form->Panel(TFormGraph::PanelYSpan)->text().endsWith(QStringLiteral("мм")));
+        QVERIFY(!form->Panel(TFormGraph::PanelYSpan)->text().contains(QStringLiteral("000000")));
+        form->UndoZoom(); // no description span to return to: still automatic
+        QVERIFY(form->Chart1->IsAutomatic(form->Chart1->Left()));
+    }
+
+    void readoutAndLabelsWithDigits() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        AddArchiveRecord(Hu, t0, 1);
+        Source->Description()->Digits = 2;
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        QCOMPARE(form->Chart1->Left()->label(), QStringLiteral("Уровень, мм"));
+        // Day, month, year above hours, minutes, seconds (MM is the month, mm the minutes).
+        const auto ticker = form->Chart1->Bottom()->ticker().dynamicCast<QCPAxisTickerDateTime>();
+        QVERIFY(ticker);
+        QCOMPARE(ticker->dateTimeFormat(), QStringLiteral("dd.MM.yy\nhh:mm:ss"));
+        // The labels show the naive local times as they are: no zone shift.
+        QCOMPARE(ticker->timeZone(), QTimeZone::utc());
+        QCOMPARE(form->Chart1->Left()->numberFormat(), QStringLiteral("f"));
+        QCOMPARE(form->Chart1->Left()->numberPrecision(), 2);
+        QCOMPARE(form->Chart1->Left()->range().upper, 20000.0);
+        emit form->Chart1->MouseValues(TrendXFromDateTime(t0 + 0.5 / 86400), 12345.678, 0);
+        QCOMPARE(form->Panel(TFormGraph::PanelPoint)->text(),
+                 QStringLiteral("05.03.24 12:00:00 Уровень 12\u00A0345,68, мм"));
+        QCOMPARE(form->Panel(TFormGraph::PanelYSpan)->text(), QStringLiteral("20\u00A0000,00мм"));
+    }
+
+    void verticalKeysMoveOnlyTowardsData() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 0.01, 60, [](int k) { return 100.0 + k; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        form->Chart1->SetAxisRange(form->Chart1->Left(), 0, 50); // all data above
+        QTest::keyClick(form.get(), Qt::Key_PageDown);
+        QCOMPARE(form->Chart1->Left()->range().lower, 0.0);
+        QTest::keyClick(form.get(), Qt::Key_PageUp);
+        QCOMPARE(form->Chart1->Left()->range().lower, 5.0);
+        QTest::keyClick(form.get(), Qt::Key_Up);
+        QCOMPARE(form->Chart1->Left()->range().lower, 5.5);
+    }
+
+    void yRangeEntryAndSet() {
+        const TDateTime now = NowDateTime();
+        auto form = Open(now - 1, now);
+        Source->SetValue(TVariant::FromDouble(3000));
+        double offered = -1;
+        R->Answer = [&](QDialog* d) {
+            auto* edit = d->findChild<QLineEdit*>(QStringLiteral("enValue"));
+            offered = QLocale().toDouble(edit->text());
+            edit->setText(QStringLiteral("400"));
+            return int(QDialog::Accepted);
+        };
+        form->YRangeChange();
+        QCOMPARE(offered, 0.0);
+        QCOMPARE(form->YRange, 400.0);
+        R->Answer = [&](QDialog* d) {
+            d->findChild<QLineEdit*>(QStringLiteral("enValue"))->setText(QStringLiteral("30000"));
+            return int(QDialog::Accepted);
+        };
+        form->YRangeChange(); // beyond Max - Min: ignored
+        QCOMPARE(form->YRange, 400.0);
+        form->Action(QStringLiteral("actYRangeSet"))->trigger();
+        QCOMPARE(form->Chart1->Left()->range().lower, 2800.0);
+        QCOMPARE(form->Chart1->Left()->range().upper, 3200.0);
+    }
+
+    void settingsSavedOnClose() {
+        const TDateTime now = NowDateTime();
+        {
+            auto form = Open(now - 1, now);
+            form->ApplyStep(6);
+            form->PointsShow(true);
+            form->ScanOn();
+            form->YRange = 12.5;
+            form->close();
+        }
+        const QString ini = R->ReadIni();
+        QVERIFY(ini.contains(QStringLiteral("[Parameters]")));
+        QVERIFY(ini.contains(QStringLiteral("dtStepIndex=6")));
+        QVERIFY(ini.contains(QStringLiteral("Points=1")));
+        QVERIFY(ini.contains(QStringLiteral("Scan=1")));
+        QVERIFY(ini.contains(QStringLiteral("YRange=12.5")));
+        auto again = Open(now - 1, now);
+        QCOMPARE(again->dtStepIndex, 6);
+        QVERIFY(again->ShowPoints);
+        QCOMPARE(again->YRange, 12.5);
+    }
+
+    void unwritableSettingsCloseAnyway() {
+        // A directory where the settings file should be: it can be neither read nor written.
+        QDir().mkpath(R->IniFile());
+        const TDateTime now = NowDateTime();
+        auto form = Open(now - 1, now);
+        QCOMPARE(form->dtStepIndex, 4);
+        form->show();
+        form->close();
+        QVERIFY(!form->isVisible());
+        QVERIFY(QFileInfo(R->IniFile()).isDir());
+    }
+
+    void csvOfShownRange() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 0.01, 60, [](int k) { return 1000.5 + k; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        const double x0 = TrendXFromDateTime(t0);
+        form->Chart1->SetAxisRange(form->Chart1->Bottom(), x0 + 60, x0 + 180);
+        const QString path = R->Dirs.Root.filePath(QStringLiteral("shown.csv"));
+        R->Answer = [&](QDialog* d) {
+            auto* fd = qobject_cast<QFileDialog*>(d);
+            if (!fd)
+                return int(QDialog::Rejected);
+            fd->selectFile(path);
+            return int(QDialog::Accepted);
+        };
+        form->Action(QStringLiteral("actSaveCsv"))->trigger();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QStringList lines =
+            QString::fromUtf8(f.readAll().mid(3)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines, (QStringList{QStringLiteral("Время;Уровень, мм"),
+                                     QStringLiteral("05.03.2024 12:01:00,000;1001,5"),
+                                     QStringLiteral("05.03.2024 12:02:00,000;1002,5"),
+                                     QStringLiteral("05.03.2024 12:03:00,000;1003,5")}));
+        QVERIFY(!form->SaveCsv(R->Dirs.Root.filePath(QStringLiteral("none/x.csv"))));
+        QCOMPARE(R->Boxes.last().Caption, QStringLiteral("Ошибка"));
+    }
+
+    void reportFilledFromWindow() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 11);
+        Rig::Fill(Hu, t0, t0 + 3.0 / 24, 60, [](int k) { return 2000.0 + k; });
+        auto form = Open(t0 - 0.1, t0 + 0.2);
+        const double x12 = TrendXFromDateTime(Rig::At(2024, 3, 5, 12));
+        form->Chart1->SetAxisRange(form->Chart1->Bottom(), x12, x12 + 3600);
+        form->Chart1->SetAxisRange(form->Chart1->Left(), 1900, 2300);
+        TRepGraph& report = RepGraph();
+        QVERIFY(FillTrendReport(report, *form));
+        QCOMPARE(report.FormName, QStringLiteral("RepGraph"));
+        QCOMPARE(report.Title, QStringLiteral("График"));
+        QCOMPARE(report.FilterDescribe,
+                 QStringLiteral("с 05.03.2024 12:00:00 по 05.03.2024 13:00:00"));
+        QCOMPARE(report.Left.Title, QStringLiteral("Уровень, мм"));
+        QCOMPARE(report.Left.Min, 1900.0);
+        QCOMPARE(report.Left.Max, 2300.0);
+        QCOMPARE(report.Bottom.Min, x12);
+        QCOMPARE(report.Bottom.Max, x12 + 3600);
+        QVERIFY(report.Bottom.DateTime);
+        // The shown hour (61 points) and one point each side.
+        QCOMPARE(report.Series1.Data.Count(), std::size_t(63));
+        QCOMPARE(report.Series1.Data.MinX(), x12 - 60);
+        QVERIFY(!report.Series1.Markers);
+        // A second fill replaces everything.
+        form->setWindowTitle(QStringLiteral("Другой"));
+        form->PointsShow(true);
+        form->Chart1->SetAxisRange(form->Chart1->Bottom(), x12, x12 + 600);
+        QVERIFY(FillTrendReport(report, *form));
+        QCOMPARE(report.Title, QStringLiteral("Другой"));
+        QCOMPARE(report.Series1.Data.Count(), std::size_t(13));
+        QVERIFY(report.Series1.Markers);
+        // Written as PDF; an unwritable place is reported, not taken for success.
+        const QString pdf = R->Dirs.Root.filePath(QStringLiteral("trend.pdf"));
+        QString error;
+        QVERIFY(SaveTrendReportPdf(*form, pdf, &error));
+        QFile f(pdf);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.read(4) == "%PDF");
+        QVERIFY(!form->SavePdf(R->Dirs.Root.filePath(QStringLiteral("none/t.pdf"))));
+        QCOMPARE(R->Boxes.last().Caption, QStringLiteral("Ошибка"));
+    }
+
+    void showTrendRunsModally() {
+        const TDateTime now = NowDateTime();
+        QString name;
+        R->Answer = [&](QDialog* d) {
+            name = d->objectName();
+            if (auto* form = qobject_cast<TFormGraph*>(d)) {
+                form->ApplyStep(2);
+                form->Action(QStringLiteral("actClose"))->trigger();
+            }
+            return int(QDialog::Rejected);
+        };
+        QCOMPARE(ShowTrend(Hu, Source.get(), QStringLiteral("График"), now - 1, now), 0);
+        QCOMPARE(name, QStringLiteral("FormGraph"));
+        QVERIFY(R->ReadIni().contains(QStringLiteral("dtStepIndex=2")));
+        // The window let go of the value: readings no longer reach it.
+        QVERIFY(Source->Subscribers().empty() ||
+                std::all_of(Source->Subscribers().begin(), Source->Subscribers().end(),
+                            [](TIOData* s) { return s == nullptr; }));
+    }
+};
+
+QTEST_MAIN(TestFormGraph)
+#include "tst_formgraph.moc"

@@ -273,6 +273,8 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
                 continue;
             job.Bound = ArchiveDayRowBound(job.Dir, source->Table);
             bound += job.Bound;
+            if (hooks.Yield)
+                hooks.Yield();
         }
         if (bound > 0)
             source->Data->Reserve(source->Data->Count() + static_cast<std::size_t>(bound) +

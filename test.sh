@@ -7,6 +7,8 @@ cd "$(dirname "$0")"
 source tools/deps.sh
 ulmar_install_deps
 jobs=$(nproc)
+# Paths relative to the checkout in ccache's keys, so that another clone reuses the cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DULMAR_SANITIZE=address
 cmake --build build/asan -j "$jobs"

@@ -1,8 +1,8 @@
 // Program entry: program-wide start-up before any window, the main window and its event loop,
 // then the shut-down in reverse: device link, device object, archive settings.
 
-#include "archive/uArchiveWriter.h"
 #include "archive/rProgon.h"
+#include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "console/fMain.h"

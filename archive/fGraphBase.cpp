@@ -66,7 +66,7 @@ const std::array<TFormGraphBase::TPreset, 12> TFormGraphBase::Presets = {{
     {"actSetOneMonth", "1 месяц", 30.0},
 }};
 
-TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelSpec>& panels) {
+TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& panels) {
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     SettingsFile = JoinPath(ProgramIniDir(), QStringLiteral("fGraph.ini"));
@@ -82,14 +82,14 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelSpec>& pane
     StatusBar1 = new QStatusBar(this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
-    for (const TPanelSpec& spec : panels) {
-        auto* label = new QLabel(QString::fromUtf8(spec.Text), StatusBar1);
+    for (const TPanelLayout& panel : panels) {
+        auto* label = new QLabel(QString::fromUtf8(panel.Text), StatusBar1);
         label->setObjectName(QStringLiteral("Panel%1").arg(Panels_.size()));
         // The widths are minimums: a date-time in this desktop's font may need more.
-        label->setMinimumWidth(spec.Width);
+        label->setMinimumWidth(panel.Width);
         label->setFrameShape(QFrame::StyledPanel);
         label->setFrameShadow(QFrame::Sunken);
-        if (spec.Centred)
+        if (panel.Centred)
             label->setAlignment(Qt::AlignCenter);
         StatusBar1->addWidget(label);
         Panels_.append(label);

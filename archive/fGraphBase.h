@@ -103,14 +103,14 @@ public:
     void Finish() { FormClosing(); }
 
 protected:
-    struct TPanelSpec {
+    struct TPanelLayout {
         int Width;
         bool Centred;
         const char* Text;
     };
     // yRangeActions: the one-parameter window's "Изменить диапазон Y" and "Установить
     // диапазон Y".
-    TFormGraphBase(bool yRangeActions, const QList<TPanelSpec>& panels);
+    TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& panels);
 
     // --- what each window adds ---
     virtual std::vector<TArchiveSource> ArchiveSources() = 0;

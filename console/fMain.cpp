@@ -1,7 +1,7 @@
 #include "console/fMain.h"
-#include "commands/uGaugeCommands.h"
 #include "archive/fGraph.h"
 #include "archive/fGraph2.h"
+#include "commands/uGaugeCommands.h"
 #include "console/fMainTables.h"
 #include "console/fPortSettings.h"
 #include "console/fReqAns.h"

@@ -346,10 +346,10 @@ bool TimedDrain(int fd, int timeoutMs, int& error) {
         const int left = RemainingMs(deadline);
         if (left <= 0)
             break;
-        itimerspec spec{};
-        spec.it_value.tv_sec = left / 1000;
-        spec.it_value.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
-        ::timer_settime(timer, 0, &spec, nullptr);
+        itimerspec due{};
+        due.it_value.tv_sec = left / 1000;
+        due.it_value.tv_nsec = static_cast<long>(left % 1000) * 1000000L;
+        ::timer_settime(timer, 0, &due, nullptr);
         if (::tcdrain(fd) == 0) {
             done = true;
             break;

@@ -7,8 +7,10 @@ cd "$(dirname "$0")"
 source tools/deps.sh
 ulmar_install_deps
 jobs=$(nproc)
-# Paths relative to the checkout in ccache's keys, so that another clone reuses the cache.
+# Paths relative to the checkout in ccache's keys, and the build folder left out of them, so
+# that a fresh clone in another folder reuses what an earlier run compiled.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DULMAR_SANITIZE=address
 cmake --build build/asan -j "$jobs"

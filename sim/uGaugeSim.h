@@ -106,9 +106,12 @@ enum class TSimFault {
     UnknownCommand, // the answer's command byte becomes Value (0: 0x30)
     // A locked gauge: a write of the parameter Value (command byte × 256 + index, 0xB302 for
     // dist.1) is acknowledged but the old value stays (Probability 1: every such write).
-    LockedWrite
+    LockedWrite,
+    // The answer's address byte becomes Value (0: the address byte + 1), its checksum right: an
+    // answer that seems to come from another gauge.
+    WrongAddress
 };
-constexpr int SimFaultCount = 8;
+constexpr int SimFaultCount = 9;
 
 // A fault for the next Count answers, or for each answer with Probability (0..1).
 struct TSimFaultRule {

@@ -310,6 +310,7 @@ void TBusScan::WriteStep() {
         else
             note += QStringLiteral(" (") + CollisionText() + QLatin1Char(')');
         row.Note = note;
+        row.WriteFailed = true;
         return AddRow(row, TAddressWriteOutcome::Skipped);
     }
 
@@ -333,6 +334,7 @@ void TBusScan::WriteStep() {
         outcome = TAddressWriteOutcome::NotVerified;
     }
     row.Note = OutcomeText(outcome);
+    row.WriteFailed = outcome != TAddressWriteOutcome::Written;
     AddRow(row, outcome);
 }
 

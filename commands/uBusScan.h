@@ -32,7 +32,10 @@ struct TScanRow {
     bool Collision = false;      // garbled twice: two gauges at one address?
     bool WrongAddress = false;   // the answer came from another address than the one asked
     bool DuplicatePlant = false; // the plant number was seen at an earlier address
+    bool WriteFailed = false;    // address write: skipped, not answering or not verified
     QString Note;                // the flags or the write outcome as text
+
+    bool Flagged() const { return Collision || WrongAddress || DuplicatePlant || WriteFailed; }
 };
 
 enum class TBusJobKind { None, Scan, AddressWrite };

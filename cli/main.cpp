@@ -6,6 +6,7 @@
 #include "archive/uDataCtrl.h"
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
+#include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
@@ -19,6 +20,7 @@ namespace {
 
 void OnStopSignal(int) {
     CliStopWatch();
+    CliStopScan();
 }
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
@@ -97,6 +99,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliSignature(r, session, out);
     case TCliCommand::Raw:
         return CliRaw(r, session, out);
+    case TCliCommand::Scan:
+        return CliScan(r, session, out);
     default:
         return ExitBadInput;
     }

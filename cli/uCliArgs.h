@@ -23,7 +23,8 @@ enum class TCliCommand {
     ParamsDiff,
     Signature,
     Raw,
-    ArchiveExport
+    ArchiveExport,
+    Scan
 };
 
 struct TCliRequest {
@@ -47,6 +48,8 @@ struct TCliRequest {
     QString Table;
     QString From;
     QString To;
+    int ScanFrom = 0; // scan: the system address range
+    int ScanTo = 254;
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

@@ -297,7 +297,6 @@ int ShowScan() {
     TFormScan* form = FormScan;
     ExecModal(form);
     // The window keeps nothing between openings but its position.
-    if (!form->JobRunning())
-        delete form;
+    delete form;
     return 0;
 }

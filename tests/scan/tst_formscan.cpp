@@ -187,6 +187,9 @@ private slots:
 
     void addressWriteListsPlantNumbers() {
         SetGauges({{1, 1001}, {2, 2001}, {3, 2002}});
+        // The main window polls: the job pauses polling and starts it again at its end.
+        Form->Action("actOprosStart")->trigger();
+        QVERIFY(Rig->Link->Timer()->IsRunning());
         OpenScan([&](TFormScan* f) {
             f->enStartSA->setText("20");
             f->enStartPN->setText("2001");
@@ -194,7 +197,10 @@ private slots:
             QTest::mouseClick(f->btnWrite, Qt::LeftButton);
             QCOMPARE(f->pnlStatus->text(),
                      QString("Запись системного адреса 20 по заводскому номеру 2001"));
+            QVERIFY(!Rig->Link->Timer()->IsRunning());
+            QVERIFY(!Form->Action("actOprosStop")->isEnabled());
             QTRY_VERIFY_WITH_TIMEOUT(!f->JobRunning(), 30000);
+            QVERIFY(Rig->Link->Timer()->IsRunning());
             QCOMPARE(f->pnlStatus->text(), QString("Запись завершена"));
             QCOMPARE(f->acgDeviceList->rowCount(), 3);
             QCOMPARE(Cell(f, 0, 6), QString("записан"));
@@ -210,6 +216,7 @@ private slots:
         QCOMPARE(addresses, (std::vector<int>{1, 20, 21}));
         QCOMPARE(int(Rig->Ulmar->SystemAddress), 1);
         QCOMPARE(int(Rig->Ulmar->PlantNumber), 1001);
+        Form->Action("actOprosStop")->trigger();
     }
 };
 

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -66,8 +67,6 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     QAction* ruletka = NewAction("actRuletkaChange", QStringLiteral("Изменить значение рулетки"));
     QAction* automatic = NewAction("actScaleAuto", QStringLiteral("Разброс автоматический"));
     QAction* fixed = NewAction("actScaleFixed", QStringLiteral("Разброс -3,5 ... +3,5"));
-    close->setShortcut(Qt::Key_Escape);
-    close->setShortcutContext(Qt::WindowShortcut);
     connect(start, &QAction::triggered, this, [this] { ProgonStart(); });
     connect(stop, &QAction::triggered, this, [this] { ProgonStop(); });
     connect(create, &QAction::triggered, this, [this] { CreateTable(); });
@@ -122,6 +121,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     acgProgonPoints->horizontalHeader()->setSectionResizeMode(ProgonColNumber, QHeaderView::Fixed);
     for (int c = ProgonColRuletka; c < ProgonColumnCount; ++c)
         acgProgonPoints->setColumnWidth(c, 100);
+    acgProgonPoints->horizontalHeader()->setStretchLastSection(true);
     acgProgonPoints->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     acgProgonPoints->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     const int gridHeight = acgProgonPoints->horizontalHeader()->sizeHint().height() +
@@ -298,8 +298,13 @@ void TFormProgon::DrawChart(const TUlmar& u) {
 
 void TFormProgon::SetScaleAutomatic(bool automatic) {
     ScaleAutomatic_ = automatic;
-    if (const TUlmar* u = Ulmar())
+    if (!automatic) {
+        // Fixed until a refresh finds a point outside.
+        Chart1->yAxis->setRange(-FixedScale, FixedScale);
+        Chart1->replot();
+    } else if (const TUlmar* u = Ulmar()) {
         DrawChart(*u);
+    }
 }
 
 TProgonChartView TFormProgon::ChartView() const {
@@ -404,6 +409,14 @@ bool TFormProgon::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormProgon::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 void TFormProgon::closeEvent(QCloseEvent* event) {

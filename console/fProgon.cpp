@@ -161,6 +161,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     BuildChart();
     ChartMenu = new QMenu(this);
     ChartMenu->addActions({automatic, fixed});
+    Chart1->setMouseTracking(true); // the read-out follows the mouse without a button held
     Chart1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Chart1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { ChartMenu->popup(Chart1->mapToGlobal(p)); });

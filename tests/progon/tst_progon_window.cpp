@@ -23,6 +23,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <cmath>
+#include <qcustomplot.h>
 
 class TestProgonWindow : public QObject {
     Q_OBJECT
@@ -218,6 +219,11 @@ private slots:
         QCOMPARE(w->ChartView().Left.Max, 3.5);
         w->Refresh();
         QVERIFY(w->ScaleAutomatic());
+        // The mouse over the plot area writes the read-out.
+        w->resize(900, 600);
+        w->Chart1->replot();
+        QTest::mouseMove(w->Chart1, w->Chart1->axisRect()->rect().center());
+        QTRY_VERIFY(w->Panel0->text().startsWith("Сигнал["));
         QCOMPARE(TFormProgon::ReadoutText(8000.4, -2.6),
                  "Сигнал[" + QLocale().toString(8000.0, 'f', 0) + "] = -3");
     }

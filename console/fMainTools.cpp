@@ -2,6 +2,7 @@
 
 #include "console/fMain.h"
 #include "console/fScan.h"
+#include "console/fProgon.h"
 
 #include <QAction>
 
@@ -10,5 +11,6 @@ void TFormMain::BindServiceTools() {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
     on("actFormScanShow", [] { ShowScan(); });
+    on("actFormProgonShow", [] { ShowProgon(); });
     (void)on;
 }

@@ -8,6 +8,7 @@
 #include "cli/uCliArgs.h"
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
+#include "cli/uCliTare.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
 
@@ -71,6 +72,11 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Failure(error);
         return ExitBadInput;
     }
+    QStringList tareLines;
+    if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
+        out.Failure(error);
+        return ExitBadInput;
+    }
     if (r.Command == TCliCommand::Raw) {
         error = CliRawRefusal(r);
         if (!error.isEmpty()) {
@@ -101,6 +107,10 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliRaw(r, session, out);
     case TCliCommand::Scan:
         return CliScan(r, session, out);
+    case TCliCommand::TareRead:
+        return CliTareRead(r, session, out);
+    case TCliCommand::TareWrite:
+        return CliTareWrite(r, session, out, tareLines);
     default:
         return ExitBadInput;
     }

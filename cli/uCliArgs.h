@@ -24,7 +24,9 @@ enum class TCliCommand {
     Signature,
     Raw,
     ArchiveExport,
-    Scan
+    Scan,
+    TareRead,
+    TareWrite
 };
 
 struct TCliRequest {
@@ -50,6 +52,8 @@ struct TCliRequest {
     QString To;
     int ScanFrom = 0; // scan: the system address range
     int ScanTo = 254;
+    QString Name;     // tare write: the table
+    bool Yes = false; // tare write: no confirmation asked
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

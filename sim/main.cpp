@@ -31,6 +31,9 @@ const TFaultOption FaultOptions[] = {
      "parameter index, e.g. 0xB302 for dist.1; prob=1: every such write)."},
     {"fault-address", TSimFault::WrongAddress,
      "Answer from another address (value = address byte, default the gauge's + 1)."},
+    {"fault-tare", TSimFault::TareStoreOther,
+     "A tare table write acknowledged but one point stored altered (value = point 1..32, "
+     "default 1)."},
 };
 
 // "N" (the next N answers) or "count=N,prob=P,value=V,at=K".

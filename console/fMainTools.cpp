@@ -1,6 +1,7 @@
 // The main window's service tool actions: each opens its window.
 
 #include "console/fMain.h"
+#include "console/fTaraEditor.h"
 
 #include <QAction>
 
@@ -8,5 +9,6 @@ void TFormMain::BindServiceTools() {
     auto on = [this](const char* name, auto handler) {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
+    on("actTaraEditor", [] { ShowTaraEditor(); });
     (void)on;
 }

@@ -264,6 +264,8 @@ void TFormTaraEditor::CreateControls() {
     sgTaraValues->verticalHeader()->setDefaultSectionSize(20);
     sgTaraValues->verticalHeader()->setMinimumSectionSize(12);
     sgTaraValues->horizontalHeader()->setFixedHeight(20);
+    // Captions wider than their column show their beginning.
+    sgTaraValues->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     sgTaraValues->setEditTriggers(QAbstractItemView::NoEditTriggers);
     sgTaraValues->setColumnWidth(ColN, 20);
     sgTaraValues->setColumnWidth(ColLevel, 65);
@@ -666,26 +668,29 @@ bool TFormTaraEditor::SaveAsFile() {
 void TFormTaraEditor::LoadFromUlmar() {
     if (!FormMain || !CurrentFile_.isEmpty() || !FormMain->Ulmar())
         return;
-    TTareCommands tare(FormMain->Commands(), &FormMain->PollControl());
+    TGaugeCommands& commands = FormMain->Commands();
+    TTareCommands tare(commands, &FormMain->PollControl());
     QString error;
     const bool read = tare.ReadFromGauge(&error);
+    // The points as read, taken before anything else can run (polling has resumed).
+    std::array<TTarePoint, TUlmar::TarePointCount> points{};
+    QString pointsText;
+    commands.Edit([&](TUlmar& u) {
+        points = u.TareTable;
+        pointsText = u.TareTableText();
+    });
     if (!read)
         Warning(error.isEmpty()
                     ? QStringLiteral("Не выполнена команда\r") + actLoadFromUlmar->statusTip()
                     : error);
-    if (!FormMain)
-        return;
-    FormMain->ControlRefresh();
-    TUlmar* ulmar = FormMain->Ulmar();
-    if (!ulmar)
-        return;
+    if (FormMain)
+        FormMain->ControlRefresh();
     if (FactoryMode)
-        ShowMessageBox(QMessageBox::Information, QStringLiteral("Внимание"), ulmar->TareTableText(),
+        ShowMessageBox(QMessageBox::Information, QStringLiteral("Внимание"), pointsText,
                        QMessageBox::Ok, QMessageBox::Ok, this);
     // Half a table is never written to a file: it would read back as another table.
     if (!read)
         return;
-    const std::array<TTarePoint, TUlmar::TarePointCount> points = ulmar->TareTable;
     const QString path = JoinPath(TareFileDir(), GaugeFileName);
     QDir().mkpath(TareFileDir());
     QString writeError;
@@ -695,10 +700,10 @@ void TFormTaraEditor::LoadFromUlmar() {
         return;
     }
     QString loadError;
-    if (LoadText(path, loadError)) {
-        SetCurrentFile(path);
-        RebuildList();
-    }
+    if (!LoadText(path, loadError))
+        return;
+    SetCurrentFile(path);
+    RebuildList();
     // Read, not yet saved by the operator: marked modified.
     MarkModified();
 }

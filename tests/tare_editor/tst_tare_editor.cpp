@@ -7,6 +7,7 @@
 #include "console/fTaraEditor.h"
 #include "console/uConsole.h"
 #include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
 #include "tare/uTara.h"
 #include "tare/uTareFile.h"
 #include "tests/console/ConsoleRig.h"
@@ -403,6 +404,7 @@ private slots:
         ed->actExit->trigger();
         QVERIFY(!FormTaraEditor);
         QCOMPARE(Bytes(InDir("w.txt")), QByteArray());
+        QVERIFY(Bytes(StartIniDir() + "/WndPos.ini").contains("[FormTaraEditor]"));
     }
 
     // The program's end closes the editor as well (so the program can end).
@@ -568,6 +570,7 @@ private slots:
         Rig->Sim->WithSim([&](TGaugeSim& sim) { levels = sim.Gauges[0].TareLevels; });
         Form->Action(QStringLiteral("actOprosStart"))->trigger();
         QTRY_VERIFY(Rig->Codes().size() >= 2);
+        FactoryMode = true; // the points are shown in a box as well
         ed->actLoadFromUlmar->trigger();
         QVERIFY(Form->PollControl().PollingRunning());
         QTest::qWait(300);
@@ -583,7 +586,9 @@ private slots:
         for (int k = 0; k < 10; ++k)
             QCOMPARE(float(ed->Reader().Table[size_t(k)].TaraLevel), levels[size_t(k)]);
         QVERIFY(!ed->actLoadFromUlmar->isEnabled());
-        QVERIFY(Script->Boxes.isEmpty());
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Information);
+        QCOMPARE(Script->Boxes[0].Text, Rig->Ulmar->TareTableText());
 
         // The tare exchanges ran together, none of a poll cycle between them.
         const QList<int> codes = Rig->Codes();
@@ -697,7 +702,8 @@ private slots:
         ed->resize(1032, 748);
         QVERIFY(QTest::qWaitForWindowExposed(ed));
         const QPoint centre = ed->ChartTara->axisRect()->rect().center();
-        ed->StatusPanel->setText(ed->PointerText(centre));
+        QTest::mouseMove(ed->ChartTara, centre);
+        QTRY_COMPARE(ed->StatusPanel->text(), ed->PointerText(centre));
         QVERIFY(!ed->StatusPanel->text().isEmpty());
         const QPixmap shot = ed->grab();
         QVERIFY(!shot.isNull());

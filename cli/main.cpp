@@ -7,6 +7,7 @@
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
 #include "cli/uCliSession.h"
+#include "cli/uCliTare.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
 
@@ -69,6 +70,11 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Failure(error);
         return ExitBadInput;
     }
+    QStringList tareLines;
+    if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
+        out.Failure(error);
+        return ExitBadInput;
+    }
     if (r.Command == TCliCommand::Raw) {
         error = CliRawRefusal(r);
         if (!error.isEmpty()) {
@@ -97,6 +103,10 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliSignature(r, session, out);
     case TCliCommand::Raw:
         return CliRaw(r, session, out);
+    case TCliCommand::TareRead:
+        return CliTareRead(r, session, out);
+    case TCliCommand::TareWrite:
+        return CliTareWrite(r, session, out, tareLines);
     default:
         return ExitBadInput;
     }

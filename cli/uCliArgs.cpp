@@ -24,7 +24,9 @@ const QHash<QString, TOptionRule>& Options() {
         {"--period", {true, {C::Watch}}},
         {"--count", {true, {C::Watch}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead}}},
+        {"--name", {true, {C::TareWrite}}},
+        {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
         {"--from", {true, {C::ArchiveExport}}},
@@ -118,6 +120,19 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("archive: export"));
         r.Command = TCliCommand::ArchiveExport;
         used = 2;
+    } else if (first == QLatin1String("tare")) {
+        used = 2;
+        if (second == QLatin1String("read")) {
+            r.Command = TCliCommand::TareRead;
+        } else if (second == QLatin1String("write")) {
+            r.Command = TCliCommand::TareWrite;
+            r.File = words.value(2);
+            if (r.File.isEmpty())
+                return Refuse(QStringLiteral("tare write: нет файла"));
+            used = 3;
+        } else {
+            return Refuse(QStringLiteral("tare: read или write"));
+        }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
     }
@@ -154,7 +169,7 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     r.Trace = given.contains(QStringLiteral("--trace"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
     r.Factory = given.contains(QStringLiteral("--factory"));
-    if (r.Command == TCliCommand::ParamsRead)
+    if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead)
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
@@ -169,6 +184,12 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("archive export: нужны --table, --from и --to"));
         if (given.contains(QStringLiteral("--csv")) && r.Json)
             return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
+    }
+    if (r.Command == TCliCommand::TareWrite) {
+        r.Name = given.value(QStringLiteral("--name"));
+        r.Yes = given.contains(QStringLiteral("--yes"));
+        if (r.Name.isEmpty())
+            return Refuse(QStringLiteral("tare write: нужно --name ТАБЛИЦА"));
     }
     return {r, {}};
 }
@@ -190,6 +211,10 @@ QString CliUsage() {
         "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
+        "  tare read [--out FILE]          тарировочная таблица прибора; с --out — файл\n"
+        "  tare write FILE --name NAME [--yes]\n"
+        "                                  записать таблицу NAME из файла в прибор, считать,\n"
+        "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
         "\n"
         "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
         "Адрес по умолчанию 255 (любой прибор на линии).\n"

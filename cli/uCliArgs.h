@@ -23,7 +23,9 @@ enum class TCliCommand {
     ParamsDiff,
     Signature,
     Raw,
-    ArchiveExport
+    ArchiveExport,
+    TareRead,
+    TareWrite
 };
 
 struct TCliRequest {
@@ -47,6 +49,8 @@ struct TCliRequest {
     QString Table;
     QString From;
     QString To;
+    QString Name;     // tare write: the table
+    bool Yes = false; // tare write: no confirmation asked
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

@@ -143,6 +143,22 @@ bool WriteTareFile(const QString& path, const QString& text, QString& error) {
     return true;
 }
 
+QStringList TareLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != QLatin1Char('\r') && c != QLatin1Char('\n'))
+            continue;
+        lines << text.mid(start, i - start);
+        if (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))
+            ++i;
+        start = i + 1;
+    }
+    lines << text.mid(start);
+    return lines;
+}
+
 QString TareCommentBlock() {
     const QStringList lines = {
         QStringLiteral("*******************************"),

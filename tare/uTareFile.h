@@ -6,6 +6,7 @@
 #include "devicelink/Ulmar.h"
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
 constexpr qint64 TareFileMaxBytes = 1 << 20;
@@ -18,6 +19,8 @@ bool ReadTareFile(const QString& path, QString& text, QString& error);
 bool WriteTareFile(const QString& path, const QString& text, QString& error);
 // True when every character of the text has a Windows-1251 byte.
 bool TareTextEncodable(const QString& text, int* badPosition = nullptr);
+// The lines of a text, ended by CR LF, LF or CR (the line ends of files edited anywhere).
+QStringList TareLines(const QString& text);
 // The five-line comment block, each line ended by CR LF.
 QString TareCommentBlock();
 // The text of "Создать типовую таблицу" (ttDefault1 and ttDefault2), CR LF line ends.

@@ -630,18 +630,18 @@ private slots:
         QVERIFY2(Script->Boxes[0].Text.contains("t10") && Script->Boxes[0].Text.contains("10"),
                  qPrintable(Script->Boxes[0].Text));
         std::array<float, 32> levels{};
-        std::array<float, 32> volumes{};
+        std::array<double, 32> volumes{};
         Rig->Sim->WithSim([&](TGaugeSim& sim) {
             levels = sim.Gauges[0].TareLevels;
             volumes = sim.Gauges[0].TareVolumes;
         });
         for (int k = 0; k < 10; ++k) {
             QCOMPARE(levels[size_t(k)], float(k * 100));
-            QCOMPARE(volumes[size_t(k)], float(k + 0.5));
+            QCOMPARE(float(volumes[size_t(k)]), float(k + 0.5));
         }
         for (int k = 10; k < 32; ++k) {
             QCOMPARE(std::bit_cast<quint32>(levels[size_t(k)]), 0xFFFFFFFFu);
-            QCOMPARE(std::bit_cast<quint32>(volumes[size_t(k)]), 0xFFFFFFFFu);
+            QVERIFY(std::isnan(volumes[size_t(k)]));
         }
         QCOMPARE(Rig->Codes().count(UlmarCmd::WriteToPZU), 1);
         QVERIFY(!ed->StatusPanel->text().isEmpty());
@@ -662,6 +662,25 @@ private slots:
         ed->actSaveToUlmar->trigger();
         QCOMPARE(Script->Boxes.size(), 3);
         QVERIFY(Rig->Codes().isEmpty());
+    }
+
+    // A gauge that stores another value than sent: the read-back names the point, nothing is
+    // committed to ROM.
+    void writeCaughtByReadBack() {
+        TFormTaraEditor* ed = Open();
+        QVERIFY(ed);
+        const QString path = InDir("r.txt");
+        Put(path, TableText("r", 4));
+        OpenFile(ed, path);
+        Rig->Fault(TSimFault::TareStoreOther, 1, 3);
+        Script->PushButton(QMessageBox::Yes);
+        ed->actSaveToUlmar->trigger();
+        QCOMPARE(Script->Boxes.size(), 2);
+        const TSeenBox& box = Script->Boxes[1];
+        QCOMPARE(box.Caption, QStringLiteral("Внимание"));
+        QVERIFY2(box.Text.startsWith("Не выполнена команда") && box.Text.contains("Точка 3"),
+                 qPrintable(box.Text));
+        QVERIFY(!Rig->Codes().contains(UlmarCmd::WriteToPZU));
     }
 
     // Writing while polling runs: the sequence runs whole between poll cycles and polling

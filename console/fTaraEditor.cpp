@@ -349,21 +349,26 @@ void TFormTaraEditor::TextChanged() {
         return;
     MarkModified();
     try {
-        const QStringList names = TareTableNames(Lines());
+        const QStringList lines = Lines(); // once per change: a file may hold 1 MiB
+        const QStringList names = TareTableNames(lines);
         bool same = names.size() == cbTables->count() - 1;
         for (int i = 0; same && i < names.size(); ++i)
             same = cbTables->itemText(i + 1) == names[i];
         if (same)
-            ShowTable();
+            ShowTable(lines);
         else
-            RebuildList();
+            RebuildList(lines);
     } catch (...) {
     }
 }
 
 void TFormTaraEditor::RebuildList() {
+    RebuildList(Lines());
+}
+
+void TFormTaraEditor::RebuildList(const QStringList& lines) {
     try {
-        const QStringList names = TareTableNames(Lines());
+        const QStringList names = TareTableNames(lines);
         const QSignalBlocker block(cbTables);
         cbTables->clear();
         cbTables->addItem(NoTable);
@@ -372,7 +377,7 @@ void TFormTaraEditor::RebuildList() {
     } catch (...) {
         Error(QStringLiteral("Неверный формат файла\rНе удалось создать список таблиц"));
     }
-    ShowTable();
+    ShowTable(lines);
 }
 
 void TFormTaraEditor::ResetGrid() {
@@ -383,6 +388,10 @@ void TFormTaraEditor::ResetGrid() {
 }
 
 void TFormTaraEditor::ShowTable() {
+    ShowTable(Lines());
+}
+
+void TFormTaraEditor::ShowTable(const QStringList& lines) {
     try {
         enLevel->setEnabled(false);
         enLevel->clear();
@@ -395,7 +404,7 @@ void TFormTaraEditor::ShowTable() {
         StatusPanel->clear();
 
         Tara_->TableName = cbTables->currentIndex() > 0 ? cbTables->currentText() : QString();
-        const bool loaded = Tara_->LoadFromStrings(Lines());
+        const bool loaded = Tara_->LoadFromStrings(lines);
         if (loaded) {
             const TTaraTable& table = Tara_->Table;
             sgTaraValues->setRowCount(std::max<int>(static_cast<int>(table.size()), 1));
@@ -414,12 +423,6 @@ void TFormTaraEditor::ShowTable() {
                 sgTaraValues->setItem(row, ColVolume, volume);
                 levels << table[k].TaraLevel;
                 volumes << table[k].TaraVolume;
-                auto* mark = new QCPItemText(ChartTara);
-                mark->position->setCoords(table[k].TaraLevel, table[k].TaraVolume);
-                mark->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
-                mark->setText(FormatNumber(table[k].TaraLevel, 9, 0));
-                mark->setClipToAxisRect(true);
-                Marks_ << mark;
             }
             Series1->setData(levels, volumes);
             // The lookup needs two rows: a shorter table leaves the level box off.
@@ -444,8 +447,22 @@ void TFormTaraEditor::UpdateMarks() {
     Series1->setScatterStyle(actGraphPoints->isChecked()
                                  ? QCPScatterStyle(QCPScatterStyle::ssSquare, Qt::red, Qt::red, 3)
                                  : QCPScatterStyle(QCPScatterStyle::ssNone));
-    for (QCPItemText* mark : Marks_)
-        mark->setVisible(actGraphMarks->isChecked());
+    // The point labels exist only while they are shown: a long table costs nothing per
+    // keystroke while they are off.
+    if (!actGraphMarks->isChecked()) {
+        for (QCPItemText* mark : Marks_)
+            ChartTara->removeItem(mark);
+        Marks_.clear();
+    } else if (Marks_.isEmpty()) {
+        for (const TTaraPoint& p : Tara_->Table) {
+            auto* mark = new QCPItemText(ChartTara);
+            mark->position->setCoords(p.TaraLevel, p.TaraVolume);
+            mark->setPositionAlignment(Qt::AlignLeft | Qt::AlignBottom);
+            mark->setText(FormatNumber(p.TaraLevel, 9, 0));
+            mark->setClipToAxisRect(true);
+            Marks_ << mark;
+        }
+    }
     ChartTara->replot();
 }
 

@@ -104,8 +104,11 @@ private:
     void SetProgramText(const QString& text);
     void MarkModified();
     void TextChanged();
+    // The list and the table from the text, or from its lines already split.
     void RebuildList();
+    void RebuildList(const QStringList& lines);
     void ShowTable();
+    void ShowTable(const QStringList& lines);
     void ResetGrid();
     void SyncMemo();
     void UpdateMarks();

@@ -497,10 +497,14 @@ private slots:
         QCOMPARE(ed->enVolume->text(), QStringLiteral("0,93"));
 
         // Markers and points follow their actions.
-        QCOMPARE(ed->ChartTara->itemCount(), 32);
-        QVERIFY(!ed->ChartTara->item(0)->visible());
+        QCOMPARE(ed->ChartTara->itemCount(), 0);
         ed->actGraphMarks->trigger();
-        QVERIFY(ed->ChartTara->item(0)->visible());
+        QCOMPARE(ed->ChartTara->itemCount(), 32);
+        QCOMPARE(qobject_cast<QCPItemText*>(ed->ChartTara->item(1))->text(), QStringLiteral("323"));
+        Select(ed, "ttDefault1");
+        QCOMPARE(ed->ChartTara->itemCount(), 2);
+        ed->actGraphMarks->trigger();
+        QCOMPARE(ed->ChartTara->itemCount(), 0);
         QCOMPARE(ed->Series1->scatterStyle().shape(), QCPScatterStyle::ssSquare);
         ed->actGraphPoints->trigger();
         QCOMPARE(ed->Series1->scatterStyle().shape(), QCPScatterStyle::ssNone);

@@ -6,6 +6,7 @@
 #include "archive/uDataCtrl.h"
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
+#include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "cli/uCliTare.h"
 #include "devicelink/Ulmar.h"
@@ -20,6 +21,7 @@ namespace {
 
 void OnStopSignal(int) {
     CliStopWatch();
+    CliStopScan();
 }
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
@@ -103,6 +105,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliSignature(r, session, out);
     case TCliCommand::Raw:
         return CliRaw(r, session, out);
+    case TCliCommand::Scan:
+        return CliScan(r, session, out);
     case TCliCommand::TareRead:
         return CliTareRead(r, session, out);
     case TCliCommand::TareWrite:

@@ -29,8 +29,8 @@ const QHash<QString, TOptionRule>& Options() {
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
-        {"--from", {true, {C::ArchiveExport}}},
-        {"--to", {true, {C::ArchiveExport}}},
+        {"--from", {true, {C::ArchiveExport, C::Scan}}},
+        {"--to", {true, {C::ArchiveExport, C::Scan}}},
         {"--csv", {false, {C::ArchiveExport}}},
     };
     return options;
@@ -93,6 +93,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::Watch;
     } else if (first == QLatin1String("signature")) {
         r.Command = TCliCommand::Signature;
+    } else if (first == QLatin1String("scan")) {
+        r.Command = TCliCommand::Scan;
     } else if (first == QLatin1String("raw")) {
         r.Command = TCliCommand::Raw;
         const auto code = Integer(second, 0, 79);
@@ -185,6 +187,16 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         if (given.contains(QStringLiteral("--csv")) && r.Json)
             return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
     }
+    if (r.Command == TCliCommand::Scan) {
+        std::optional<int> from = 0;
+        std::optional<int> to = 254;
+        if (!number("--from", 0, 254, from) || !number("--to", 0, 254, to))
+            return Refuse(QStringLiteral("scan: --from и --to — системные адреса 0..254"));
+        if (*to < *from)
+            return Refuse(QStringLiteral("scan: Начальный системный адрес больше конечного!"));
+        r.ScanFrom = *from;
+        r.ScanTo = *to;
+    }
     if (r.Command == TCliCommand::TareWrite) {
         r.Name = given.value(QStringLiteral("--name"));
         r.Yes = given.contains(QStringLiteral("--yes"));
@@ -209,6 +221,8 @@ QString CliUsage() {
         "  params diff FILE [--factory]    отличия прибора от файла\n"
         "  signature                       сигнатура прибора\n"
         "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
+        "  scan [--from A] [--to B]        сигнатуры по системным адресам A..B (0..254),\n"
+        "                                  строка на прибор; коллизии и повторы отмечены\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
         "  tare read [--out FILE]          тарировочная таблица прибора; с --out — файл\n"
@@ -220,5 +234,6 @@ QString CliUsage() {
         "Адрес по умолчанию 255 (любой прибор на линии).\n"
         "\n"
         "Коды завершения: 0 выполнено; 1 выполнено, есть отличия или отвергнутые параметры;\n"
-        "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n");
+        "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n"
+        "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n");
 }

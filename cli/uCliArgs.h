@@ -24,6 +24,7 @@ enum class TCliCommand {
     Signature,
     Raw,
     ArchiveExport,
+    Scan,
     TareRead,
     TareWrite
 };
@@ -49,6 +50,8 @@ struct TCliRequest {
     QString Table;
     QString From;
     QString To;
+    int ScanFrom = 0; // scan: the system address range
+    int ScanTo = 254;
     QString Name;     // tare write: the table
     bool Yes = false; // tare write: no confirmation asked
 };

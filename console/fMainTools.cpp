@@ -1,6 +1,7 @@
 // The main window's service tool actions: each opens its window.
 
 #include "console/fMain.h"
+#include "console/fScan.h"
 #include "console/fTaraEditor.h"
 
 #include <QAction>
@@ -10,5 +11,6 @@ void TFormMain::BindServiceTools() {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
     on("actTaraEditor", [] { ShowTaraEditor(); });
+    on("actFormScanShow", [] { ShowScan(); });
     (void)on;
 }

@@ -253,6 +253,11 @@ void TGaugeSim::ApplyFaults(TSimAnswer& answer, bool gauge, bool reading) {
             Recrc(b);
         }
     }
+    if (gauge && b.size() >= 5 && Triggered(TSimFault::WrongAddress)) {
+        const int value = Fault(TSimFault::WrongAddress).Value;
+        b[0] = static_cast<char>(value ? value : At(b, 0) + 1);
+        Recrc(b);
+    }
     if (Triggered(TSimFault::BadChecksum))
         b[b.size() - 1] = static_cast<char>(At(b, b.size() - 1) ^ 0x5A);
     if (b.size() > 1 && Triggered(TSimFault::Cut)) {

@@ -109,11 +109,14 @@ enum class TSimFault {
     // A locked gauge: a write of the parameter Value (command byte × 256 + index, 0xB302 for
     // dist.1) is acknowledged but the old value stays (Probability 1: every such write).
     LockedWrite,
+    // The answer's address byte becomes Value (0: the address byte + 1), its checksum right: an
+    // answer that seems to come from another gauge.
+    WrongAddress,
     // A tare table write (0xA6) is acknowledged but point Value (1..32; 0: point 1) of the part
     // written is stored altered: one more (an empty point becomes 0).
     TareStoreOther
 };
-constexpr int SimFaultCount = 9;
+constexpr int SimFaultCount = 10;
 
 // A fault for the next Count answers, or for each answer with Probability (0..1).
 struct TSimFaultRule {

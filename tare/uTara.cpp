@@ -125,7 +125,9 @@ TReadOutcome ReadTable(const QStringList& lines, const QString& name, TTaraTable
 }
 
 bool AllowedNumberEnd(QChar c) {
-    return c.isNull() || c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char(';');
+    // A carriage return or line feed left on a line is its end.
+    return c.isNull() || c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char(';') ||
+           c == QLatin1Char('\r') || c == QLatin1Char('\n');
 }
 
 } // namespace

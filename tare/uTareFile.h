@@ -11,11 +11,14 @@
 
 constexpr qint64 TareFileMaxBytes = 1 << 20;
 
-// The file's text: Windows-1251 (a UTF-8 BOM marks UTF-8 and is stripped), refused
-// ("Не удалось загрузить файл") when larger than 1 MiB or holding NUL bytes.
+// The file's text: Windows-1251 (a UTF-8 BOM marks UTF-8 and is stripped), refused when larger
+// than 1 MiB, holding NUL bytes or unreadable; `error` is then the whole message:
+// "Не удалось загрузить файл\r" + path.
 bool ReadTareFile(const QString& path, QString& text, QString& error);
 // Windows-1251 through a temporary file and a rename; false, file untouched, when a character
-// cannot be encoded or the write fails.
+// cannot be encoded or the write fails; `error` is then "Не удалось сохранить файл\r" + path,
+// for a character followed by "\rСимвол «X» в строке N нельзя записать в кодировке
+// Windows-1251".
 bool WriteTareFile(const QString& path, const QString& text, QString& error);
 // True when every character of the text has a Windows-1251 byte.
 bool TareTextEncodable(const QString& text, int* badPosition = nullptr);

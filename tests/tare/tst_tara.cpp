@@ -235,6 +235,8 @@ void TTaraTest::unfitForGauge_data() {
     QTest::newRow("letter after") << QStringList{"t=2", "0 0", "15 2%"} << "t"
                                   << "Строка 3: ";
     QTest::newRow("semicolon fine") << QStringList{"t=2", "0;0", "15\t2;"} << "t" << QString();
+    QTest::newRow("carriage returns left")
+        << QStringList{"t=2\r", "0 0\r", "15 2\r"} << "t" << QString();
     QTest::newRow("level falls") << QStringList{"t=3", "0 0", "20 1", "10 2"} << "t"
                                  << "Строка 4: ";
     QTest::newRow("level repeats") << QStringList{"t=2", "10 0", "10 1"} << "t"

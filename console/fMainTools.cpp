@@ -3,6 +3,7 @@
 #include "console/fMain.h"
 #include "console/fScan.h"
 #include "console/fProgon.h"
+#include "console/fTaraEditor.h"
 
 #include <QAction>
 
@@ -10,6 +11,7 @@ void TFormMain::BindServiceTools() {
     auto on = [this](const char* name, auto handler) {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
+    on("actTaraEditor", [] { ShowTaraEditor(); });
     on("actFormScanShow", [] { ShowScan(); });
     on("actFormProgonShow", [] { ShowProgon(); });
     (void)on;

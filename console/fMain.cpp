@@ -834,7 +834,7 @@ void TFormMain::CloseToolWindows() {
         FormUlmarPar->close();
     if (FormReqAns)
         FormReqAns->close();
-    for (const char* name : {"FormProgon", "FormGraph"})
+    for (const char* name : {"FormProgon", "FormGraph", "FormTaraEditor", "FormZero"})
         if (QWidget* w = TopLevel(QString::fromLatin1(name)))
             w->close();
 }

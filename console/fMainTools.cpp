@@ -1,6 +1,8 @@
 // The main window's service tool actions: each opens its window.
 
+#include "console/fAbout.h"
 #include "console/fMain.h"
+#include "console/fZero.h"
 
 #include <QAction>
 
@@ -8,5 +10,7 @@ void TFormMain::BindServiceTools() {
     auto on = [this](const char* name, auto handler) {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
+    on("actFormZeroShow", [] { ShowZero(); });
+    on("actFormAboutShow", [] { ShowAbout(); });
     (void)on;
 }

@@ -7,6 +7,7 @@
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
 #include "cli/uCliSession.h"
+#include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
 
@@ -97,6 +98,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliSignature(r, session, out);
     case TCliCommand::Raw:
         return CliRaw(r, session, out);
+    case TCliCommand::ZeroRead:
+        return CliZeroRead(r, session, out);
     default:
         return ExitBadInput;
     }

@@ -24,7 +24,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--period", {true, {C::Watch}}},
         {"--count", {true, {C::Watch}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead}}},
+        {"--out", {true, {C::ParamsRead, C::ZeroRead}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
         {"--from", {true, {C::ArchiveExport}}},
@@ -113,6 +113,11 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         } else {
             return Refuse(QStringLiteral("params: read, write или diff"));
         }
+    } else if (first == QLatin1String("zero")) {
+        if (second != QLatin1String("read"))
+            return Refuse(QStringLiteral("zero: read"));
+        r.Command = TCliCommand::ZeroRead;
+        used = 2;
     } else if (first == QLatin1String("archive")) {
         if (second != QLatin1String("export"))
             return Refuse(QStringLiteral("archive: export"));
@@ -154,7 +159,7 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     r.Trace = given.contains(QStringLiteral("--trace"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
     r.Factory = given.contains(QStringLiteral("--factory"));
-    if (r.Command == TCliCommand::ParamsRead)
+    if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::ZeroRead)
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
@@ -188,6 +193,7 @@ QString CliUsage() {
         "  params diff FILE [--factory]    отличия прибора от файла\n"
         "  signature                       сигнатура прибора\n"
         "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
+        "  zero read [--out FILE]          массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
         "\n"

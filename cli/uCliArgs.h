@@ -23,7 +23,8 @@ enum class TCliCommand {
     ParamsDiff,
     Signature,
     Raw,
-    ArchiveExport
+    ArchiveExport,
+    ZeroRead
 };
 
 struct TCliRequest {
@@ -41,7 +42,7 @@ struct TCliRequest {
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    QString File; // params write / diff: the file; params read: --out
+    QString File; // params write / diff: the file; params read, zero read: --out
     int Code = -1;
     QString Value; // raw --value
     QString Table;

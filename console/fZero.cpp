@@ -458,7 +458,12 @@ void TFormZero::LoadFromFile() {
                  QStringLiteral("\n") + load.Error);
         return;
     }
-    Commands_.Edit([&load](TUlmar& device) { device.ZeroArray = load.Array; });
+    // Between two exchanges of a running poll cycle; refused only inside an exchange.
+    if (!Commands_.Edit([&load](TUlmar& device) { device.ZeroArray = load.Array; })) {
+        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
+                 QStringLiteral("\nИдёт обмен с прибором: массив не изменён"));
+        return;
+    }
     LoadFromZero();
 }
 

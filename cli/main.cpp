@@ -6,7 +6,9 @@
 #include "archive/uDataCtrl.h"
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
+#include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
+#include "cli/uCliTare.h"
 #include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
@@ -20,6 +22,7 @@ namespace {
 
 void OnStopSignal(int) {
     CliStopWatch();
+    CliStopScan();
 }
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
@@ -70,6 +73,11 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Failure(error);
         return ExitBadInput;
     }
+    QStringList tareLines;
+    if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
+        out.Failure(error);
+        return ExitBadInput;
+    }
     if (r.Command == TCliCommand::Raw) {
         error = CliRawRefusal(r);
         if (!error.isEmpty()) {
@@ -98,6 +106,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliSignature(r, session, out);
     case TCliCommand::Raw:
         return CliRaw(r, session, out);
+    case TCliCommand::Scan:
+        return CliScan(r, session, out);
+    case TCliCommand::TareRead:
+        return CliTareRead(r, session, out);
+    case TCliCommand::TareWrite:
+        return CliTareWrite(r, session, out, tareLines);
     case TCliCommand::ZeroRead:
         return CliZeroRead(r, session, out);
     default:

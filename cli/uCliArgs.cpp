@@ -24,11 +24,13 @@ const QHash<QString, TOptionRule>& Options() {
         {"--period", {true, {C::Watch}}},
         {"--count", {true, {C::Watch}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead, C::ZeroRead}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
+        {"--name", {true, {C::TareWrite}}},
+        {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
-        {"--from", {true, {C::ArchiveExport}}},
-        {"--to", {true, {C::ArchiveExport}}},
+        {"--from", {true, {C::ArchiveExport, C::Scan}}},
+        {"--to", {true, {C::ArchiveExport, C::Scan}}},
         {"--csv", {false, {C::ArchiveExport}}},
     };
     return options;
@@ -91,6 +93,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::Watch;
     } else if (first == QLatin1String("signature")) {
         r.Command = TCliCommand::Signature;
+    } else if (first == QLatin1String("scan")) {
+        r.Command = TCliCommand::Scan;
     } else if (first == QLatin1String("raw")) {
         r.Command = TCliCommand::Raw;
         const auto code = Integer(second, 0, 79);
@@ -123,6 +127,19 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("archive: export"));
         r.Command = TCliCommand::ArchiveExport;
         used = 2;
+    } else if (first == QLatin1String("tare")) {
+        used = 2;
+        if (second == QLatin1String("read")) {
+            r.Command = TCliCommand::TareRead;
+        } else if (second == QLatin1String("write")) {
+            r.Command = TCliCommand::TareWrite;
+            r.File = words.value(2);
+            if (r.File.isEmpty())
+                return Refuse(QStringLiteral("tare write: нет файла"));
+            used = 3;
+        } else {
+            return Refuse(QStringLiteral("tare: read или write"));
+        }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
     }
@@ -159,7 +176,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     r.Trace = given.contains(QStringLiteral("--trace"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
     r.Factory = given.contains(QStringLiteral("--factory"));
-    if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::ZeroRead)
+    if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
+        r.Command == TCliCommand::ZeroRead)
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
@@ -174,6 +192,22 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("archive export: нужны --table, --from и --to"));
         if (given.contains(QStringLiteral("--csv")) && r.Json)
             return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
+    }
+    if (r.Command == TCliCommand::Scan) {
+        std::optional<int> from = 0;
+        std::optional<int> to = 254;
+        if (!number("--from", 0, 254, from) || !number("--to", 0, 254, to))
+            return Refuse(QStringLiteral("scan: --from и --to — системные адреса 0..254"));
+        if (*to < *from)
+            return Refuse(QStringLiteral("scan: Начальный системный адрес больше конечного!"));
+        r.ScanFrom = *from;
+        r.ScanTo = *to;
+    }
+    if (r.Command == TCliCommand::TareWrite) {
+        r.Name = given.value(QStringLiteral("--name"));
+        r.Yes = given.contains(QStringLiteral("--yes"));
+        if (r.Name.isEmpty())
+            return Refuse(QStringLiteral("tare write: нужно --name ТАБЛИЦА"));
     }
     return {r, {}};
 }
@@ -193,13 +227,20 @@ QString CliUsage() {
         "  params diff FILE [--factory]    отличия прибора от файла\n"
         "  signature                       сигнатура прибора\n"
         "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
+        "  scan [--from A] [--to B]        сигнатуры по системным адресам A..B (0..254),\n"
+        "                                  строка на прибор; коллизии и повторы отмечены\n"
         "  zero read [--out FILE]          массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
+        "  tare read [--out FILE]          тарировочная таблица прибора; с --out — файл\n"
+        "  tare write FILE --name NAME [--yes]\n"
+        "                                  записать таблицу NAME из файла в прибор, считать,\n"
+        "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
         "\n"
         "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
         "Адрес по умолчанию 255 (любой прибор на линии).\n"
         "\n"
         "Коды завершения: 0 выполнено; 1 выполнено, есть отличия или отвергнутые параметры;\n"
-        "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n");
+        "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n"
+        "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n");
 }

@@ -24,6 +24,9 @@ enum class TCliCommand {
     Signature,
     Raw,
     ArchiveExport,
+    Scan,
+    TareRead,
+    TareWrite,
     ZeroRead
 };
 
@@ -48,6 +51,10 @@ struct TCliRequest {
     QString Table;
     QString From;
     QString To;
+    int ScanFrom = 0; // scan: the system address range
+    int ScanTo = 254;
+    QString Name;     // tare write: the table
+    bool Yes = false; // tare write: no confirmation asked
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

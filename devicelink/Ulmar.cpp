@@ -342,12 +342,15 @@ void TUlmar::FillProgonTemplate() {
     RecalcProgon();
 }
 
-// With dist.2 at 0 there is no current scale: the reference currents keep their values.
+// With dist.2 at 0 there is no current scale: the reference currents keep their values. A
+// quotient that is no finite number (dist.2 so small that it overflows, a level that is not a
+// number) is not stored either, so the grid and the report never show an infinity.
 void TUlmar::RecalcProgonCurrents() {
     if (Dist2_ == 0.0)
         return;
     for (TProgonPoint& p : ProgonPoints)
-        p.CurrentSample = p.Sample * 20.0 / Dist2_;
+        if (const double current = p.Sample * 20.0 / Dist2_; std::isfinite(current))
+            p.CurrentSample = current;
 }
 
 void TUlmar::RecalcProgon() {
@@ -356,7 +359,8 @@ void TUlmar::RecalcProgon() {
         TProgonPoint& p = ProgonPoints[i];
         p.dValue = p.Sample - p.Value;
         if (Dist2_ != 0.0)
-            p.CurrentSample = p.Value * 20.0 / Dist2_;
+            if (const double current = p.Value * 20.0 / Dist2_; std::isfinite(current))
+                p.CurrentSample = current;
         p.dCurrentValue = p.CurrentSample - p.CurrentValue;
     }
 }

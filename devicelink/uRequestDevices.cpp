@@ -547,6 +547,7 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
         report->Result = result;
         report->Answered = !answer.isEmpty();
         report->Accepted = result == 0 && handed && !parsed.Failed;
+        report->AnswerCommand = answer.size() >= 2 ? static_cast<quint8>(answer[1]) : -1;
     }
     QByteArray frame = request;
     const quint16 crc = Crc16(request);

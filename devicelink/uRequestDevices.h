@@ -63,6 +63,9 @@ struct TExchangeReport {
     // An answer that is not an error answer and that the parser took: no failure recorded
     // while it was parsed (checksum, length, command byte, device fault).
     bool Accepted = false;
+    // The answer's command byte; -1 when fewer than two bytes came back. A sequence that must
+    // tell an answer of another command from its own checks it.
+    int AnswerCommand = -1;
 };
 
 // Start-up choices of the device link beyond the saved settings.

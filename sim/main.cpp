@@ -29,6 +29,11 @@ const TFaultOption FaultOptions[] = {
     {"fault-locked", TSimFault::LockedWrite,
      "A write acknowledged but not stored, as by a locked gauge (value = command byte * 256 + "
      "parameter index, e.g. 0xB302 for dist.1; prob=1: every such write)."},
+    {"fault-address", TSimFault::WrongAddress,
+     "Answer from another address (value = address byte, default the gauge's + 1)."},
+    {"fault-tare", TSimFault::TareStoreOther,
+     "A tare table write acknowledged but one point stored altered (value = point 1..32, "
+     "default 1)."},
 };
 
 // "N" (the next N answers) or "count=N,prob=P,value=V,at=K".

@@ -253,6 +253,11 @@ void TGaugeSim::ApplyFaults(TSimAnswer& answer, bool gauge, bool reading) {
             Recrc(b);
         }
     }
+    if (gauge && b.size() >= 5 && Triggered(TSimFault::WrongAddress)) {
+        const int value = Fault(TSimFault::WrongAddress).Value;
+        b[0] = static_cast<char>(value ? value : At(b, 0) + 1);
+        Recrc(b);
+    }
     if (Triggered(TSimFault::BadChecksum))
         b[b.size() - 1] = static_cast<char>(At(b, b.size() - 1) ^ 0x5A);
     if (b.size() > 1 && Triggered(TSimFault::Cut)) {
@@ -387,7 +392,15 @@ QByteArray TGaugeSim::GaugeAnswer(TSimGauge& g, const QByteArray& request) {
             if (At(p, 0) == 0)
                 g.TareLevels[k] = v;
             else
-                g.TareVolumes[k] = std::isfinite(v) ? v / 100.0f : v;
+                g.TareVolumes[k] = std::isfinite(v) ? double(v) / 100.0 : double(v);
+        }
+        if (Triggered(TSimFault::TareStoreOther)) {
+            const int value = Fault(TSimFault::TareStoreOther).Value;
+            const int k = value >= 1 && value <= TSimGauge::TarePointCount ? value - 1 : 0;
+            if (At(p, 0) == 0)
+                g.TareLevels[k] = std::isfinite(g.TareLevels[k]) ? g.TareLevels[k] + 1.0f : 0.0f;
+            else
+                g.TareVolumes[k] = std::isfinite(g.TareVolumes[k]) ? g.TareVolumes[k] + 1.0 : 0.0;
         }
         return frame(command, {});
     case 0xB1:

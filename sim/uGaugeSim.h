@@ -52,8 +52,10 @@ struct TSimGauge {
     std::array<quint16, WordParamCount> Words{};  // index 0 mirrors PlantNumber
     std::array<double, FloatParamCount> Floats{}; // indexes 5 to 9 unused
     std::array<float, TarePointCount> TareLevels{};
-    std::array<float, TarePointCount> TareVolumes{}; // %; NaN (FF FF FF FF) marks an empty point
-    std::array<quint16, ZeroArraySize> ZeroArray{};  // entry 1 is ZeroArray[0]
+    // %, the received single / 100 kept in double so that it reads back as the same single;
+    // NaN (FF FF FF FF) marks an empty point.
+    std::array<double, TarePointCount> TareVolumes{};
+    std::array<quint16, ZeroArraySize> ZeroArray{}; // entry 1 is ZeroArray[0]
 
     // Product level: LevelMid + LevelSwing * sin(2 pi t / LevelPeriodMs), mm, kept in 0..Dist2.
     double LevelMid = 7500.0;
@@ -106,9 +108,15 @@ enum class TSimFault {
     UnknownCommand, // the answer's command byte becomes Value (0: 0x30)
     // A locked gauge: a write of the parameter Value (command byte × 256 + index, 0xB302 for
     // dist.1) is acknowledged but the old value stays (Probability 1: every such write).
-    LockedWrite
+    LockedWrite,
+    // The answer's address byte becomes Value (0: the address byte + 1), its checksum right: an
+    // answer that seems to come from another gauge.
+    WrongAddress,
+    // A tare table write (0xA6) is acknowledged but point Value (1..32; 0: point 1) of the part
+    // written is stored altered: one more (an empty point becomes 0).
+    TareStoreOther
 };
-constexpr int SimFaultCount = 8;
+constexpr int SimFaultCount = 10;
 
 // A fault for the next Count answers, or for each answer with Probability (0..1).
 struct TSimFaultRule {

@@ -1,0 +1,12 @@
+#pragma once
+// ulmar-cli scan: the bus scan of the command layer over an address range, one line (or one
+// JSON object of an array) per gauge found, with its flags. Main thread only.
+
+#include "cli/uCliSession.h"
+
+// Exit code 0 when gauges answered and none is flagged, 1 when a row is flagged (a collision,
+// an answer from another address, a plant number seen twice), 2 when nothing answered at all.
+int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out);
+
+// Asks a running scan to stop before its next request (a signal handler may call it).
+void CliStopScan();

@@ -1,0 +1,133 @@
+#include "cli/uCliTare.h"
+#include "commands/uTareCommands.h"
+#include "devicelink/Ulmar.h"
+#include "tare/uTara.h"
+#include "tare/uTareFile.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QTextStream>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Questions on the terminal: the question on stderr (stdout stays for the results), the answer
+// read from stdin; only "y", "yes", "д" or "да" is Yes. With --yes every question is answered
+// Yes without asking.
+class TTerminalUi : public TQuietCommandUi {
+public:
+    explicit TTerminalUi(bool yes) : Yes_(yes) {}
+    bool Ask(const QString& text) override {
+        Questions << text;
+        if (Yes_)
+            return true;
+        QTextStream err(stderr);
+        err << text << QStringLiteral(" (да/нет) ");
+        err.flush();
+        QTextStream in(stdin);
+        const QString answer = in.readLine().trimmed().toLower();
+        return answer == QLatin1String("y") || answer == QLatin1String("yes") ||
+               answer == QStringLiteral("д") || answer == QStringLiteral("да");
+    }
+
+private:
+    bool Yes_;
+};
+
+QString NativePath(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QJsonValue JsonPointValue(double x) {
+    return std::isfinite(x) ? QJsonValue(x) : QJsonValue();
+}
+
+} // namespace
+
+bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& error) {
+    QString text;
+    if (!ReadTareFile(request.File, text, error)) {
+        error.replace(QLatin1Char('\r'), QStringLiteral(" "));
+        return false;
+    }
+    lines = TareLines(text);
+    const QString unfit = TareUnfitForGauge(lines, request.Name);
+    if (!unfit.isEmpty()) {
+        error = NativePath(request.File) + QStringLiteral(": ") + unfit;
+        return false;
+    }
+    return true;
+}
+
+int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    TTerminalUi ui(true);
+    TGaugeCommands commands(&session.Link(), ui);
+    TTareCommands tare(commands, nullptr);
+    QString error;
+    bool silent = false;
+    if (!tare.ReadFromGauge(&error, &silent)) {
+        // No file is written from half a table.
+        error.replace(QLatin1Char('\n'), QStringLiteral(": "));
+        if (!request.File.isEmpty())
+            error += QStringLiteral("; файл не записан");
+        out.Failure(
+            QStringLiteral("tare read: ") + error,
+            {{"errorCode", session.Ulmar().ErrorCode}, {"errorText", session.Ulmar().ErrorText}});
+        return silent ? ExitLine : ExitDifferences;
+    }
+    const auto& points = session.Ulmar().TareTable;
+    const QString text = GaugeTareText(points);
+    QString message;
+    if (!request.File.isEmpty()) {
+        if (!WriteTareFile(request.File, text, error)) {
+            out.Failure(error.replace(QLatin1Char('\r'), QStringLiteral(" ")));
+            return ExitBadInput;
+        }
+        message = QStringLiteral("записан файл ") + NativePath(request.File);
+    }
+    if (out.Json()) {
+        QJsonArray list;
+        for (const TTarePoint& p : points)
+            if (!TarePointEmpty(p))
+                list.append(QJsonObject{{"level", JsonPointValue(p.Level)},
+                                        {"volume", JsonPointValue(p.Volume)}});
+        QJsonObject o{{"ok", true}, {"points", list}};
+        if (!message.isEmpty())
+            o.insert(QStringLiteral("message"), message);
+        out.Object(o);
+    } else {
+        if (request.File.isEmpty())
+            out.Out() << text;
+        else
+            out.Line(message);
+        out.Out().flush();
+    }
+    return ExitDone;
+}
+
+int CliTareWrite(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+                 const QStringList& lines) {
+    TTerminalUi ui(request.Yes);
+    TGaugeCommands commands(&session.Link(), ui);
+    TTareCommands tare(commands, nullptr);
+    const TTareWriteResult r = tare.WriteToGauge(lines, request.Name);
+    QString message = r.Message;
+    message.replace(QLatin1Char('\n'), QStringLiteral(": "));
+    if (out.Json()) {
+        out.Object({{"ok", r.Committed},
+                    {"committed", r.Committed},
+                    {"refused", r.Refused},
+                    {"message", message},
+                    {"mismatches", QJsonArray::fromStringList(r.Mismatches)}});
+    } else if (r.Committed) {
+        out.Line(message);
+    } else {
+        for (const QString& m : r.Mismatches)
+            out.Line(m);
+        out.Failure(QStringLiteral("tare write: ") + message);
+    }
+    if (r.Committed)
+        return ExitDone;
+    return r.NoAnswer ? ExitLine : ExitDifferences;
+}

@@ -1,0 +1,182 @@
+#include "commands/uTareCommands.h"
+#include "commands/uCommandTable.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uFrame.h"
+#include "tare/uTara.h"
+
+#include <array>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+const QString LineBreak = QStringLiteral("\n");
+const QString TareReadHint = QStringLiteral("Считать тарировочную таблицу из прибора");
+const QString TareWriteHint = QStringLiteral("Записать тарировочную таблицу в прибор");
+
+constexpr int Attempts = 5;
+constexpr int TareReadAnswer = 0xA5;
+constexpr int TareWriteAnswer = 0xA6;
+constexpr int RomSaveAnswer = 0xA2;
+
+using TSingle = std::array<quint8, 4>;
+
+// A point as the frame carries it: the single of the level, or of the volume × 100; an empty
+// point (NaN) as FF FF FF FF.
+TSingle Stored(double x, double scale) {
+    if (std::isnan(x))
+        return {0xFF, 0xFF, 0xFF, 0xFF};
+    return FloatToBytes(x * scale);
+}
+
+QString StoredText(const TSingle& s) {
+    if (s == TSingle{0xFF, 0xFF, 0xFF, 0xFF})
+        return QStringLiteral("пусто");
+    return QString::number(BytesToFloat(s[0], s[1], s[2], s[3]), 'g', 9);
+}
+
+} // namespace
+
+TTareCommands::TTareCommands(TGaugeCommands& commands, IPollControl* poll)
+    : Commands_(commands), Poll_(poll) {}
+
+TTareCommands::TStep TTareCommands::Exchange(int code, const QString& hint, int answerCommand) {
+    TStep step;
+    TDeviceLink* link = Commands_.Link();
+    ICommandUi& ui = Commands_.Ui();
+    bool answered = false;
+    for (int attempt = 1; attempt <= Attempts && !step.Ok; ++attempt) {
+        ui.Progress(QStringLiteral("Повтор команды ") + hint, attempt, Attempts);
+        TExchangeReport report;
+        const int result = link ? link->RequestExecUlmar(code, &report) : -1;
+        answered = answered || report.Answered;
+        // Only an answer the parser took, of the command asked for, counts: a garbled answer
+        // or the answer of another command is a failure.
+        step.Ok = result == 0 && report.Accepted && report.AnswerCommand == answerCommand;
+    }
+    ui.ProgressDone();
+    step.NoAnswer = !step.Ok && !answered;
+    return step;
+}
+
+bool TTareCommands::ReadParts(QString* error, bool* noAnswer) {
+    const int codes[2] = {UlmarCmd::TaraLevelRead, UlmarCmd::TaraVolumeRead};
+    const QString parts[2] = {QStringLiteral("уровни"), QStringLiteral("объемы")};
+    for (int i = 0; i < 2; ++i) {
+        const TStep step = Exchange(codes[i], TareReadHint, TareReadAnswer);
+        if (!step.Ok) {
+            if (error)
+                *error = TGaugeCommands::FailureText(TareReadHint) + LineBreak +
+                         QStringLiteral("Не считаны ") + parts[i];
+            if (noAnswer)
+                *noAnswer = step.NoAnswer;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TTareCommands::ReadFromGauge(QString* error, bool* noAnswer) {
+    if (error)
+        error->clear();
+    if (noAnswer)
+        *noAnswer = false;
+    std::optional<TPollingPause> pause;
+    if (Poll_)
+        pause.emplace(*Poll_);
+    Commands_.Edit([](TUlmar& u) { u.ClearTareTable(); });
+    const bool ok = ReadParts(error, noAnswer);
+    Commands_.Ui().Refresh();
+    return ok;
+}
+
+TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QString& tableName) {
+    TTareWriteResult result;
+    const QString unfit = TareUnfitForGauge(lines, tableName);
+    if (!unfit.isEmpty()) {
+        result.Refused = true;
+        result.Message = unfit;
+        return result;
+    }
+    TTaraTable table;
+    ReadTareTable(lines, tableName, table);
+    std::vector<std::array<double, 2>> rows;
+    for (const TTaraPoint& p : table)
+        rows.push_back({p.TaraLevel, p.TaraVolume});
+
+    if (!Commands_.Ui().Ask(QStringLiteral("Записать в прибор тарировочную таблицу ") + tableName +
+                            QStringLiteral(" (строк: %1)?").arg(rows.size()))) {
+        result.Refused = true;
+        result.Message = QStringLiteral("Запись тарировочной таблицы отменена");
+        return result;
+    }
+
+    std::optional<TPollingPause> pause;
+    if (Poll_)
+        pause.emplace(*Poll_);
+
+    // The points as sent: the rows, then empty points (NaN, sent as FF FF FF FF).
+    std::array<TTarePoint, TUlmar::TarePointCount> sent{};
+    if (!Commands_.Edit([&](TUlmar& u) {
+            u.LoadTareTable(rows);
+            sent = u.TareTable;
+        })) {
+        result.Message = TGaugeCommands::FailureText(TareWriteHint);
+        return result;
+    }
+
+    auto fail = [&](const TStep& step, const QString& what) {
+        result.Message = TGaugeCommands::FailureText(TareWriteHint) + LineBreak + what;
+        result.NoAnswer = step.NoAnswer;
+        Commands_.Ui().Refresh();
+        return result;
+    };
+    TStep step = Exchange(UlmarCmd::TaraLevelWrite, TareWriteHint, TareWriteAnswer);
+    if (!step.Ok)
+        return fail(step, QStringLiteral("Не записаны уровни"));
+    step = Exchange(UlmarCmd::TaraVolumeWrite, TareWriteHint, TareWriteAnswer);
+    if (!step.Ok)
+        return fail(step, QStringLiteral("Не записаны объемы"));
+
+    // Read both parts back into a cleared table and compare them as the gauge stores them.
+    Commands_.Edit([](TUlmar& u) { u.ClearTareTable(); });
+    QString readError;
+    bool readSilent = false;
+    if (!ReadParts(&readError, &readSilent)) {
+        step.NoAnswer = readSilent;
+        return fail(step, QStringLiteral("Записанная таблица не считана для проверки"));
+    }
+    std::array<TTarePoint, TUlmar::TarePointCount> got{};
+    Commands_.Edit([&](TUlmar& u) { got = u.TareTable; });
+    for (int k = 0; k < TUlmar::TarePointCount; ++k) {
+        const TSingle levelSent = Stored(sent[k].Level, 1.0);
+        const TSingle levelGot = Stored(got[k].Level, 1.0);
+        const TSingle volumeSent = Stored(sent[k].Volume, 100.0);
+        const TSingle volumeGot = Stored(got[k].Volume, 100.0);
+        if (levelSent != levelGot)
+            result.Mismatches << QStringLiteral("Точка %1: уровень записан %2, считан %3")
+                                     .arg(k + 1)
+                                     .arg(StoredText(levelSent), StoredText(levelGot));
+        if (volumeSent != volumeGot)
+            result.Mismatches << QStringLiteral("Точка %1: объем×100 записан %2, считан %3")
+                                     .arg(k + 1)
+                                     .arg(StoredText(volumeSent), StoredText(volumeGot));
+    }
+    if (!result.Mismatches.isEmpty())
+        return fail(step, QStringLiteral("Прибор хранит не то, что записано; в ПЗУ не сохранено"));
+
+    // One commit to ROM, never deferred: the table is whole and checked.
+    const QString romHint = CommandHint(TCommandId::WriteToPZU);
+    step = Exchange(UlmarCmd::WriteToPZU, romHint, RomSaveAnswer);
+    if (!step.Ok) {
+        result.Message = TGaugeCommands::FailureText(romHint);
+        result.NoAnswer = step.NoAnswer;
+        Commands_.Ui().Refresh();
+        return result;
+    }
+    Commands_.Ui().Refresh();
+    result.Committed = true;
+    result.Message = QStringLiteral("Тарировочная таблица ") + tableName +
+                     QStringLiteral(" записана в прибор и сохранена в ПЗУ");
+    return result;
+}

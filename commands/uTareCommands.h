@@ -1,0 +1,49 @@
+#pragma once
+// The tare table sequences of the gauge without a window: read both parts of the table into the
+// device object, and write a table of a tare file: check it fits the gauge, ask, write levels
+// then volumes, read both back, compare them as the gauge stores them, and only then commit to
+// ROM once. Polling is stopped for a sequence and started again when it ran.
+// User-interface thread only, as TGaugeCommands.
+
+#include "commands/uGaugeCommands.h"
+#include "commands/uPollControl.h"
+
+#include <QString>
+#include <QStringList>
+
+struct TTareWriteResult {
+    bool Refused = false;   // unfit for the gauge or the confirmation was declined: nothing sent
+    bool Committed = false; // levels, volumes, read-back compare all good and ROM commit done
+    QString Message;        // the reason or the failed step, for the window or the terminal
+    QStringList Mismatches; // read-back points that differ, as text
+    // The failed step got no answer at all (the line or the gauge is silent).
+    bool NoAnswer = false;
+};
+
+// Progress and the question go through commands.Ui(); failures are not shown there but returned
+// as text (the window shows them in its message box, ulmar-cli on the terminal).
+class TTareCommands {
+public:
+    // poll may be null (no polling to stop).
+    TTareCommands(TGaugeCommands& commands, IPollControl* poll);
+
+    // Both parts read into the device object's TareTable; false (and a message) when either
+    // fails. `noAnswer`, when given, tells whether the failed part got no answer at all.
+    bool ReadFromGauge(QString* error = nullptr, bool* noAnswer = nullptr);
+    // Check, confirm through commands.Ui().Ask (naming the table and its row count), levels,
+    // volumes, read both back, compare as stored, commit once.
+    TTareWriteResult WriteToGauge(const QStringList& lines, const QString& tableName);
+
+private:
+    struct TStep {
+        bool Ok = false;
+        bool NoAnswer = false; // no attempt got any answer
+    };
+    // The retry routine: up to 5 exchanges until an accepted answer of `answerCommand` comes.
+    TStep Exchange(int code, const QString& hint, int answerCommand);
+    // Levels, then volumes, into the device object's TareTable; stops at the first failure.
+    bool ReadParts(QString* error, bool* noAnswer);
+
+    TGaugeCommands& Commands_;
+    IPollControl* Poll_;
+};

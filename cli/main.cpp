@@ -9,6 +9,7 @@
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "cli/uCliTare.h"
+#include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
 
@@ -111,6 +112,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliTareRead(r, session, out);
     case TCliCommand::TareWrite:
         return CliTareWrite(r, session, out, tareLines);
+    case TCliCommand::ZeroRead:
+        return CliZeroRead(r, session, out);
     default:
         return ExitBadInput;
     }

@@ -24,7 +24,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--period", {true, {C::Watch}}},
         {"--count", {true, {C::Watch}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead, C::TareRead}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--name", {true, {C::TareWrite}}},
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
@@ -117,6 +117,11 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         } else {
             return Refuse(QStringLiteral("params: read, write или diff"));
         }
+    } else if (first == QLatin1String("zero")) {
+        if (second != QLatin1String("read"))
+            return Refuse(QStringLiteral("zero: read"));
+        r.Command = TCliCommand::ZeroRead;
+        used = 2;
     } else if (first == QLatin1String("archive")) {
         if (second != QLatin1String("export"))
             return Refuse(QStringLiteral("archive: export"));
@@ -171,7 +176,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     r.Trace = given.contains(QStringLiteral("--trace"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
     r.Factory = given.contains(QStringLiteral("--factory"));
-    if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead)
+    if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
+        r.Command == TCliCommand::ZeroRead)
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
@@ -223,6 +229,7 @@ QString CliUsage() {
         "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
         "  scan [--from A] [--to B]        сигнатуры по системным адресам A..B (0..254),\n"
         "                                  строка на прибор; коллизии и повторы отмечены\n"
+        "  zero read [--out FILE]          массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
         "  tare read [--out FILE]          тарировочная таблица прибора; с --out — файл\n"

@@ -26,7 +26,8 @@ enum class TCliCommand {
     ArchiveExport,
     Scan,
     TareRead,
-    TareWrite
+    TareWrite,
+    ZeroRead
 };
 
 struct TCliRequest {
@@ -44,7 +45,7 @@ struct TCliRequest {
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    QString File; // params write / diff: the file; params read: --out
+    QString File; // params write / diff: the file; params read, zero read: --out
     int Code = -1;
     QString Value; // raw --value
     QString Table;

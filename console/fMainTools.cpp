@@ -1,9 +1,11 @@
 // The main window's service tool actions: each opens its window.
 
+#include "console/fAbout.h"
 #include "console/fMain.h"
-#include "console/fScan.h"
 #include "console/fProgon.h"
+#include "console/fScan.h"
 #include "console/fTaraEditor.h"
+#include "console/fZero.h"
 
 #include <QAction>
 
@@ -14,5 +16,7 @@ void TFormMain::BindServiceTools() {
     on("actTaraEditor", [] { ShowTaraEditor(); });
     on("actFormScanShow", [] { ShowScan(); });
     on("actFormProgonShow", [] { ShowProgon(); });
+    on("actFormZeroShow", [] { ShowZero(); });
+    on("actFormAboutShow", [] { ShowAbout(); });
     (void)on;
 }

@@ -42,6 +42,25 @@ QString PositionFile() {
     return JoinPath(StartIniDir(), FileName);
 }
 
+// A position file is a few kilobytes; a larger one is not read (nor rewritten).
+constexpr qint64 MaxPositionFileSize = 1 << 20;
+
+// The position file may be read: a regular file of a sensible size. Anything else under that
+// name (a directory, a pipe that would block the reading, a device) is left alone.
+bool Readable(const QFileInfo& file) {
+    return file.isFile() && file.size() <= MaxPositionFileSize;
+}
+
+// The position file may be rewritten: missing, or readable and not marked read-only for
+// everyone (a replacing rename would otherwise ignore the mark for a privileged user).
+bool Writable(const QFileInfo& file) {
+    if (!file.exists() && !file.isSymLink())
+        return true;
+    // The mode bits only: the "user" bits say what this process may do, and root may do all.
+    constexpr QFile::Permissions write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    return Readable(file) && (file.permissions() & write);
+}
+
 int ReadInt(const TIniFile& ini, const QString& section, const QString& key, int current) {
     const qint64 value = ini.ReadInteger(section, key, current);
     if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
@@ -151,7 +170,7 @@ void LoadWindowPosition(QWidget* window) {
         return;
     try {
         const QString path = PositionFile();
-        if (!QFileInfo::exists(path))
+        if (!Readable(QFileInfo(path)))
             return;
         const TIniFile ini(path);
         const QString section = window->objectName();
@@ -199,8 +218,10 @@ void SaveWindowPosition(QWidget* window) {
         return;
     try {
         const QString path = PositionFile();
-        // Without the "INI" directory nothing is stored.
-        if (!QFileInfo(path).dir().exists())
+        // Without the "INI" directory nothing is stored; a file that cannot be rewritten is
+        // kept as it is. Either way the window closes.
+        const QFileInfo file(path);
+        if (!file.dir().exists() || !Writable(file))
             return;
         TIniFile ini(path);
         const QString section = window->objectName();
@@ -232,7 +253,7 @@ bool HasSavedPosition(const QWidget* window) {
         return false;
     try {
         const QString path = PositionFile();
-        if (!QFileInfo::exists(path))
+        if (!Readable(QFileInfo(path)))
             return false;
         const TIniFile ini(path);
         const QString section = window->objectName();

@@ -1,0 +1,233 @@
+#include "commands/uZeroArray.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int EntryCount = TUlmar::ZeroArraySize;
+
+// The nearest whole number, half to even (6553.5 gives 6554, 6552.5 gives 6552).
+double RoundEven(double value) {
+    return std::nearbyint(value);
+}
+
+// A span whose ends are the wrong way round or meet is made valid around its centre.
+TZeroRange Valid(double lo, double hi) {
+    if (lo > hi)
+        std::swap(lo, hi);
+    if (!(hi - lo >= ZeroMinSpan)) {
+        const double centre = lo / 2 + hi / 2;
+        return {centre - ZeroMinSpan / 2, centre + ZeroMinSpan / 2};
+    }
+    return {lo, hi};
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+QByteArrayView Trimmed(QByteArrayView line) {
+    while (!line.isEmpty() && IsBlank(line.front()))
+        line = line.sliced(1);
+    while (!line.isEmpty() && IsBlank(line.back()))
+        line.chop(1);
+    return line;
+}
+
+// A decimal 32-bit integer with an optional sign, nothing else.
+std::optional<qint32> DecimalEntry(QByteArrayView text) {
+    if (text.isEmpty())
+        return std::nullopt;
+    const qsizetype first = text.front() == '+' || text.front() == '-' ? 1 : 0;
+    if (first == text.size())
+        return std::nullopt;
+    for (qsizetype i = first; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9')
+            return std::nullopt;
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+// The lines of the text; a line ends with CR LF, LF or CR, and the last one may end without.
+QList<QByteArrayView> SplitLines(QByteArrayView text) {
+    QList<QByteArrayView> lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines << text.sliced(start, i - start);
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines << text.sliced(start);
+    return lines;
+}
+
+TZeroLoad Refused(const QString& error) {
+    TZeroLoad load;
+    load.Error = error;
+    return load;
+}
+
+} // namespace
+
+TZeroArray ClearedZeroArray() {
+    TZeroArray zero{};
+    zero[0] = ZeroMaxCount;
+    zero[2] = 65535;
+    zero[EntryCount - 1] = 65535;
+    return zero;
+}
+
+int ZeroCount(const TZeroArray& zero) {
+    return std::clamp<qint32>(zero[0], 0, ZeroMaxCount);
+}
+
+QStringList ZeroListLines(const TZeroArray& zero) {
+    const int n = ZeroCount(zero);
+    QStringList lines;
+    lines.reserve(n + 3);
+    lines << QStringLiteral("Кол-во:") + QString::number(n)
+          << QStringLiteral("Min:") + QString::number(zero[1])
+          << QStringLiteral("Max:") + QString::number(zero[2]);
+    for (int k = 1; k <= n; ++k)
+        lines << QString::number(k) + QStringLiteral(") ") + QString::number(zero[k + 2]);
+    return lines;
+}
+
+std::vector<double> ZeroPositions(const TZeroArray& zero) {
+    const int n = ZeroCount(zero);
+    return std::vector<double>(zero.begin() + 3, zero.begin() + 3 + n);
+}
+
+std::array<double, 2> ZeroLimits(const TZeroArray& zero) {
+    return {static_cast<double>(zero[1]), static_cast<double>(zero[2])};
+}
+
+TZeroRange ZeroFullView(const TZeroArray& zero) {
+    const int n = ZeroCount(zero);
+    const double maximum = zero[2];
+    if (n == 0)
+        return Valid(0, std::max(maximum, 65535.0));
+    return Valid(zero[3], std::max<double>(maximum, zero[n + 2]));
+}
+
+TZeroRange ZeroZoomIn(const TZeroRange& view) {
+    const double a = RoundEven(view.Size() / 10);
+    const TZeroRange zoomed{view.Min + a, view.Max - a};
+    return zoomed.Size() >= ZeroMinSpan ? zoomed : view;
+}
+
+TZeroRange ZeroZoomOut(const TZeroRange& view) {
+    const double a = RoundEven(view.Size() / 10);
+    const TZeroRange zoomed{view.Min - a, view.Max + a};
+    return zoomed.Size() <= ZeroMaxSpan ? zoomed : view;
+}
+
+TZeroRange ZeroDataExtent(const TZeroArray& zero) {
+    const std::array<double, 2> limits = ZeroLimits(zero);
+    TZeroRange extent{std::min(limits[0], limits[1]), std::max(limits[0], limits[1])};
+    for (double x : ZeroPositions(zero)) {
+        extent.Min = std::min(extent.Min, x);
+        extent.Max = std::max(extent.Max, x);
+    }
+    return extent;
+}
+
+std::optional<int> ZeroScrollPosition(const TZeroRange& view, const TZeroRange& data) {
+    const double extent = data.Size();
+    if (!(extent > 0))
+        return std::nullopt;
+    const double position = 100 - RoundEven((data.Max - view.Max) * 100 / extent);
+    return static_cast<int>(std::clamp(position, 0.0, 100.0));
+}
+
+TZeroRange ZeroScrolledView(int position, const TZeroRange& view, const TZeroRange& data) {
+    const double extent = data.Size();
+    if (!(extent > 0))
+        return view;
+    const double right = data.Max - extent * (100 - std::clamp(position, 0, 100)) / 100;
+    return {right - view.Size(), right};
+}
+
+bool ZeroScrollAxis(TZeroRange& axis, double offset, const TZeroRange& data) {
+    const bool beyond = (offset > 0 && data.Max > axis.Max) || (offset < 0 && data.Min < axis.Min);
+    if (!beyond)
+        return false;
+    axis.Min += offset;
+    axis.Max += offset;
+    return true;
+}
+
+QByteArray ZeroFileBytes(const TZeroArray& zero) {
+    QByteArray bytes;
+    bytes.reserve(EntryCount * 13);
+    for (qint32 entry : zero)
+        bytes += QByteArray::number(entry) + "\r\n";
+    return bytes;
+}
+
+QString ZeroFileName(const QDateTime& at) {
+    return QStringLiteral("Zero") + at.toString(QStringLiteral("yyyyMMdd_HHmmss")) +
+           QStringLiteral(".txt");
+}
+
+bool SaveZeroFile(const QString& path, const TZeroArray& zero, QString* error) {
+    const QByteArray bytes = ZeroFileBytes(zero);
+    QSaveFile file(path);
+    // Unbuffered: a write cut short (a full disk) shows here; a buffered one would be flushed
+    // at commit, which renames a shortened file over the former one and reports success.
+    if (file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+        file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    if (error)
+        *error = file.error() != QFileDevice::NoError ? file.errorString()
+                                                      : QStringLiteral("Файл записан не полностью");
+    file.cancelWriting();
+    return false;
+}
+
+TZeroLoad ParseZeroFile(const QByteArray& bytes) {
+    QByteArrayView text(bytes);
+    if (text.startsWith("\xEF\xBB\xBF"))
+        text = text.sliced(3);
+    QList<QByteArrayView> lines = SplitLines(text);
+    while (!lines.isEmpty() && Trimmed(lines.back()).isEmpty())
+        lines.removeLast();
+    if (lines.size() != EntryCount)
+        return Refused(QStringLiteral("Строк в файле: ") + QString::number(lines.size()) +
+                       QStringLiteral(", а в массиве нулей их ") + QString::number(EntryCount));
+    TZeroLoad load;
+    load.Ok = true;
+    load.Array = ClearedZeroArray();
+    for (int i = 0; i < EntryCount; ++i)
+        if (const auto value = DecimalEntry(Trimmed(lines.at(i))))
+            load.Array[i] = *value;
+    return load;
+}
+
+TZeroLoad LoadZeroFile(const QString& path) {
+    // A directory or a device is no file (and a pipe would block the reading).
+    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
+        return Refused(QStringLiteral("Это не файл"));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Refused(file.errorString());
+    // One byte more than allowed tells a file that is too large without reading all of it.
+    const QByteArray bytes = file.read(ZeroFileMaxBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return Refused(file.errorString());
+    if (bytes.size() > ZeroFileMaxBytes)
+        return Refused(QStringLiteral("Файл больше 64 КБ: это не массив нулей"));
+    return ParseZeroFile(bytes);
+}

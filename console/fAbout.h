@@ -1,0 +1,35 @@
+#pragma once
+// About box "О программе": a picture, what the program is for, its version and build time, in a
+// white box with a dialog border, centred on the desktop. Modal; Esc closes it.
+// User-interface thread.
+
+#include <QDateTime>
+#include <QDialog>
+#include <optional>
+
+class QLabel;
+class QVBoxLayout;
+
+class TFormAbout : public QDialog {
+    Q_OBJECT
+public:
+    // version: the text after "Версия: "; built: the build time, none to leave "Компиляция".
+    TFormAbout(const QString& version, const std::optional<QDateTime>& built,
+               QWidget* parent = nullptr);
+
+    QLabel* imgPicture = nullptr;
+    QLabel* lblPurpose = nullptr;
+    QLabel* lblVersion = nullptr;
+    QLabel* lblDateTime = nullptr;
+
+    // The picture at the top, 240 × 180: a radar level gauge over a tank.
+    static QPixmap Picture();
+
+private:
+    // The lines under the picture, top to bottom; a new line goes here.
+    QVBoxLayout* Lines_ = nullptr;
+};
+
+// Opens the about box modally with this program's version and build time. 0, or -1 on a
+// failure.
+int ShowAbout();

@@ -1,0 +1,397 @@
+// The zero array window in the main window against the simulator: opened from the main
+// window's action, refreshed after a zero-array read, its keys, the file dialogs, question and
+// messages (a cancelled or refused load keeps the array), "Закрыть", and its closing with the
+// main window; the about box with its version and an unreadable build stamp.
+// With ULMAR_SHOTS set to a folder, pictures of the two windows are saved there.
+
+#include "commands/uZeroArray.h"
+#include "console/fAbout.h"
+#include "console/fMain.h"
+#include "console/fZero.h"
+#include "console/uConsole.h"
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "service/uAbout.h"
+#include "tests/console/ConsoleRig.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolBar>
+#include <qcustomplot.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QStringList Items(const QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i)
+        items << list->item(i)->text();
+    return items;
+}
+
+// Saves a picture of the window when ULMAR_SHOTS names a folder.
+void Shot(QWidget* w, const char* name) {
+    const QString dir = qEnvironmentVariable("ULMAR_SHOTS");
+    if (dir.isEmpty())
+        return;
+    QTest::qWait(50); // the chart's queued replot
+    w->grab().save(dir + "/" + name);
+}
+
+} // namespace
+
+class TestFormZero : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TConsoleRig> Rig;
+    std::unique_ptr<TModalScript> Script;
+    std::unique_ptr<TFormMain> Form;
+
+    void Open() {
+        FactoryMode = true; // the zero array is a factory tool
+        Rig = std::make_unique<TConsoleRig>();
+        QVERIFY(Rig->SimStarted);
+        Script = std::make_unique<TModalScript>();
+        Form = std::make_unique<TFormMain>(Rig->Link.get());
+        Rig->Sim->ClearRecords();
+    }
+    QAction* A(const char* name) const { return Form->Action(QString::fromLatin1(name)); }
+    TFormZero* OpenZero() {
+        A("actFormZeroShow")->trigger();
+        return FormZero;
+    }
+    // The next file dialog picks `path` (or is cancelled when empty).
+    void PickFile(const QString& path) {
+        Script->Push([path](QDialog* d) {
+            auto* files = qobject_cast<QFileDialog*>(d);
+            if (!files || path.isEmpty())
+                return int(QDialog::Rejected);
+            files->selectFile(path);
+            return int(QDialog::Accepted);
+        });
+    }
+    QString ProgFile(const char* name) const { return JoinPath(ProgramDir(), name); }
+    static void Press(QWidget* w, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(w, key, modifiers);
+    }
+
+private slots:
+    void init() { AppClosing = false; }
+    void cleanup() {
+        Form.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!FormZero);
+        Script.reset();
+        Rig.reset();
+        FactoryMode = false;
+        AppClosing = false;
+    }
+
+    void opensFromTheMainWindow() {
+        Open();
+        TFormZero* w = OpenZero();
+        QVERIFY(w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->objectName(), QStringLiteral("FormZero"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Массив нулей"));
+        QCOMPARE(OpenZero(), w); // at most one
+        // The device object starts cleared: the list and the view of a cleared array.
+        const QStringList items = Items(w->lbZero);
+        QCOMPARE(items.size(), 256);
+        QCOMPARE(items.mid(0, 4), (QStringList{"Кол-во:253", "Min:0", "Max:65535", "1) 0"}));
+        QCOMPARE(items.last(), QStringLiteral("253) 65535"));
+        QCOMPARE(w->View(), (TZeroRange{0, 65535}));
+        QCOMPARE(w->LeftView(), (TZeroRange{0, 3.2}));
+        QVERIFY(!w->Chart1->yAxis->visible());
+        QCOMPARE(w->LimitLabels(), (QStringList{"0", "65535"}));
+        QCOMPARE(w->Series1->dataCount(), 253);
+        QCOMPARE(w->Series2->dataCount(), 2);
+        QCOMPARE(w->ScrollBar1->value(), 100);
+        // Tool bar and menus: the main window's three read actions first.
+        QStringList bar;
+        for (QAction* a : w->ToolBar1->actions())
+            bar << (a->isSeparator() ? QStringLiteral("|") : a->objectName());
+        QCOMPARE(bar, (QStringList{"actInitReadStart", "actInitReadStop", "actZeroRead", "|",
+                                   "actZeroLoadFromFile", "actZeroSaveToFile", "actZeroClose",
+                                   "actZeroRefresh", "|", "actZoomOut", "actZoomIn", "actUndoZoom",
+                                   "|", "actClose"}));
+        QStringList menus;
+        for (QAction* m : w->menuBar()->actions())
+            menus << m->text();
+        QCOMPARE(menus, (QStringList{"Массив", "Масштаб"}));
+        QCOMPARE(w->Action("actUndoZoom")->text(),
+                 QStringLiteral("Увеличение отменить \"Пробел\""));
+    }
+
+    void refreshedAfterZeroRead() {
+        Open();
+        Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].FillZeroArray(13); });
+        TFormZero* w = OpenZero();
+        QVERIFY(w);
+        A("actZeroRead")->trigger();
+        QCOMPARE(Rig->Ulmar->ZeroArray[0], 13);
+        const TZeroArray zero = Rig->Ulmar->ZeroArray;
+        QCOMPARE(Items(w->lbZero), ZeroListLines(zero));
+        QCOMPARE(w->lbZero->count(), 3 + 13);
+        QCOMPARE(w->Series1->dataCount(), 13);
+        QCOMPARE(w->LimitLabels(),
+                 (QStringList{QString::number(zero[1]), QString::number(zero[2])}));
+        QCOMPARE(w->View(), ZeroFullView(zero));
+        Shot(w, "zero.png");
+    }
+
+    void keys() {
+        Open();
+        TFormZero* w = OpenZero();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        Press(w->lbZero, Qt::Key_Plus, Qt::KeypadModifier);
+        QCOMPARE(w->View(), (TZeroRange{6554, 58981}));
+        QCOMPARE(w->ScrollBar1->value(), 90); // 100 - round(6554 * 100 / 65535)
+        // Plus off the keypad is not a zoom key.
+        Press(w->lbZero, Qt::Key_Plus);
+        QCOMPARE(w->View(), (TZeroRange{6554, 58981}));
+        Press(w->Chart1, Qt::Key_Right);
+        QCOMPARE(w->View(), (TZeroRange{6554 + 524.27, 58981 + 524.27}));
+        QVERIFY(w->Chart1->hasFocus());
+        Press(w->Chart1, Qt::Key_Home);
+        QCOMPARE(w->ScrollBar1->value(), 0);
+        QCOMPARE(w->View().Max, 0.0);
+        QCOMPARE(w->View().Size(), 58981.0 - 6554);
+        Press(w->Chart1, Qt::Key_Left); // nothing left of the data's start beyond the view
+        QCOMPARE(w->View().Max, 0.0);
+        Press(w->Chart1, Qt::Key_End);
+        QCOMPARE(w->ScrollBar1->value(), 100);
+        QCOMPARE(w->View().Max, 65535.0);
+        // The left axis does not move: no column reaches beyond it.
+        Press(w->Chart1, Qt::Key_PageUp);
+        Press(w->Chart1, Qt::Key_Down);
+        QCOMPARE(w->LeftView(), (TZeroRange{0, 3.2}));
+        Press(w->Chart1, Qt::Key_Minus, Qt::KeypadModifier);
+        QVERIFY(w->View().Size() > 58981.0 - 6554);
+        Press(w->Chart1, Qt::Key_Space);
+        QCOMPARE(w->View(), (TZeroRange{0, 65535}));
+        // The scroll bar moves the view, keeping its span.
+        w->ZoomIn();
+        w->ScrollBar1->setValue(50);
+        QCOMPARE(w->View().Max, 65535.0 / 2);
+        QCOMPARE(w->View().Size(), 58981.0 - 6554);
+        // Esc closes the window and stores its position.
+        w->move(40, 50);
+        Press(w->lbZero, Qt::Key_Escape);
+        QVERIFY(!FormZero);
+        const TIniFile ini(JoinPath(StartIniDir(), "WndPos.ini"));
+        QVERIFY(ini.ValueExists("FormZero", "Left"));
+        // The array stays in the device object.
+        QCOMPARE(Rig->Ulmar->ZeroArray, ClearedZeroArray());
+    }
+
+    void saveAndLoad() {
+        Open();
+        Rig->Ulmar->ZeroArray[0] = 2;
+        Rig->Ulmar->ZeroArray[3] = 1000;
+        Rig->Ulmar->ZeroArray[4] = 2000;
+        const TZeroArray saved = Rig->Ulmar->ZeroArray;
+        TFormZero* w = OpenZero();
+        const QString path = ProgFile("Zero1.txt");
+
+        // The save dialog: the program's folder, the filter, a proposed name Zero…txt.
+        QString offered, proposed;
+        QStringList filters;
+        Script->Push([&](QDialog* d) {
+            auto* files = qobject_cast<QFileDialog*>(d);
+            if (!files)
+                return int(QDialog::Rejected);
+            offered = files->directory().absolutePath();
+            filters = files->nameFilters();
+            proposed = files->selectedFiles().value(0);
+            files->selectFile(path);
+            return int(QDialog::Accepted);
+        });
+        w->Action("actZeroSaveToFile")->trigger();
+        QCOMPARE(offered, QDir(ProgramDir()).absolutePath());
+        QCOMPARE(filters, QStringList{"Массив нулей (*.txt)"});
+        QVERIFY2(QFileInfo(proposed).fileName().startsWith("Zero20"), qPrintable(proposed));
+        QVERIFY(Script->Boxes.isEmpty());
+        QCOMPARE(ReadAll(path), ZeroFileBytes(saved));
+
+        // Saving over it asks; No keeps the file.
+        Rig->Ulmar->ZeroArray[4] = 3000;
+        PickFile(path);
+        Script->PushButton(QMessageBox::No);
+        w->Action("actZeroSaveToFile")->trigger();
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Caption, QStringLiteral("Внимание"));
+        QCOMPARE(Script->Boxes[0].Text,
+                 "Заменить существующий файл " + QDir::toNativeSeparators(path) + " ?");
+        QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Warning);
+        QCOMPARE(ReadAll(path), ZeroFileBytes(saved));
+        PickFile(path);
+        Script->PushButton(QMessageBox::Yes);
+        w->Action("actZeroSaveToFile")->trigger();
+        QCOMPARE(ReadAll(path), ZeroFileBytes(Rig->Ulmar->ZeroArray));
+
+        // A save that cannot be written: an error box, nothing made.
+        Script->Boxes.clear();
+        const QString nowhere = ProgFile("none/Zero.txt");
+        PickFile(nowhere);
+        w->Action("actZeroSaveToFile")->trigger();
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Caption, QStringLiteral("Ошибка"));
+        QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Critical);
+        QVERIFY(Script->Boxes[0].Text.startsWith("Не удалось сохранить файл\n" +
+                                                 QDir::toNativeSeparators(nowhere)));
+
+        // Loading: the file's array into the device object and the window.
+        Script->Boxes.clear();
+        Rig->Ulmar->ClearZeroArray();
+        w->Refresh();
+        PickFile(path);
+        w->Action("actZeroLoadFromFile")->trigger();
+        QVERIFY(Script->Boxes.isEmpty());
+        QCOMPARE(Rig->Ulmar->ZeroArray[4], 3000);
+        QCOMPARE(Items(w->lbZero),
+                 (QStringList{"Кол-во:2", "Min:0", "Max:65535", "1) 1000", "2) 3000"}));
+        const TZeroArray loaded = Rig->Ulmar->ZeroArray;
+
+        // A cancelled load keeps the array; so does a refused file, with its reason.
+        PickFile(QString());
+        w->Action("actZeroLoadFromFile")->trigger();
+        QCOMPARE(Rig->Ulmar->ZeroArray, loaded);
+        const QString shortFile = ProgFile("short.txt");
+        QVERIFY(WriteAll(shortFile, "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n"));
+        PickFile(shortFile);
+        w->Action("actZeroLoadFromFile")->trigger();
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Caption, QStringLiteral("Ошибка"));
+        QVERIFY2(Script->Boxes[0].Text.startsWith("Не удалось загрузить файл\n" +
+                                                  QDir::toNativeSeparators(shortFile) + "\n"),
+                 qPrintable(Script->Boxes[0].Text));
+        QVERIFY(Script->Boxes[0].Text.contains("10"));
+        QCOMPARE(Rig->Ulmar->ZeroArray, loaded);
+        QCOMPARE(w->lbZero->count(), 5);
+
+        // A file whose N is far beyond the array: shown with N at most 253.
+        QByteArray text = "1000\r\n";
+        for (int i = 2; i <= 256; ++i)
+            text += QByteArray::number(i) + "\r\n";
+        QVERIFY(WriteAll(shortFile, text));
+        PickFile(shortFile);
+        w->Action("actZeroLoadFromFile")->trigger();
+        QCOMPARE(Rig->Ulmar->ZeroArray[0], 1000);
+        QCOMPARE(w->lbZero->count(), 3 + 253);
+        QCOMPARE(w->lbZero->item(0)->text(), QStringLiteral("Кол-во:253"));
+        QCOMPARE(w->lbZero->item(255)->text(), QStringLiteral("253) 256"));
+    }
+
+    void closeClearsTheArray() {
+        Open();
+        Rig->Ulmar->ZeroArray[0] = 1;
+        Rig->Ulmar->ZeroArray[3] = 500;
+        TFormZero* w = OpenZero();
+        QCOMPARE(w->lbZero->count(), 4);
+        w->Action("actZeroClose")->trigger();
+        QCOMPARE(w->lbZero->count(), 0);
+        QCOMPARE(w->Series1->dataCount(), 0);
+        QCOMPARE(w->Series2->dataCount(), 0);
+        QVERIFY(!w->ScrollBar1->isEnabled());
+        QCOMPARE(Rig->Ulmar->ZeroArray, ClearedZeroArray());
+        // Keys on an empty chart change nothing and fail nothing.
+        const TZeroRange view = w->View();
+        Press(w->Chart1, Qt::Key_Right);
+        Press(w->Chart1, Qt::Key_End);
+        QCOMPARE(w->View(), view);
+        w->Action("actZeroRefresh")->trigger();
+        QCOMPARE(w->lbZero->count(), 256);
+    }
+
+    void closesWithTheMainWindow() {
+        Open();
+        QVERIFY(OpenZero());
+        Form->show();
+        Script->PushButton(QMessageBox::Yes); // "Завершить работу?"
+        Form->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!FormZero);
+    }
+
+    void aboutBox() {
+        Open();
+        QString version, dateTime, title;
+        QSize picture;
+        Script->Push([&](QDialog* d) {
+            title = d->windowTitle();
+            version = d->findChild<QLabel*>("lblVersion")->text();
+            dateTime = d->findChild<QLabel*>("lblDateTime")->text();
+            picture = d->findChild<QLabel*>("imgPicture")->pixmap().size();
+            Shot(d, "about.png");
+            return int(QDialog::Accepted);
+        });
+        A("actFormAboutShow")->trigger();
+        QCOMPARE(title, QStringLiteral("О программе"));
+        QCOMPARE(version, QStringLiteral("Версия: " ULMAR_PROJECT_VERSION));
+        QVERIFY2(dateTime.startsWith("От :") && dateTime.size() > 10, qPrintable(dateTime));
+        QCOMPARE(picture, QSize(240, 180));
+        const auto built = ProgramBuildTime();
+        QVERIFY(built.has_value());
+        QVERIFY(*built <= QDateTime::currentDateTime().addSecs(60));
+    }
+
+    void aboutStampUnreadable() {
+        TFormAbout about(VersionTextFrom(""), ParseBuildStamp("Foo 99 20x4", "25:61:00"));
+        QCOMPARE(about.lblVersion->text(), QStringLiteral("Версия: 1.0.0.0"));
+        QCOMPARE(about.lblDateTime->text(), QStringLiteral("Компиляция"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("О программе"));
+        // Esc closes the box.
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QTest::keyClick(&about, Qt::Key_Escape);
+        QVERIFY(!about.isVisible());
+    }
+
+    void buildStamps_data() {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QDateTime>("expected");
+        QTest::newRow("padded day") << "Mar  5 2024"
+                                    << "14:15:02" << QDateTime(QDate(2024, 3, 5), QTime(14, 15, 2));
+        QTest::newRow("two digits")
+            << "Dec 31 2026"
+            << "23:59:59" << QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59));
+        QTest::newRow("month name") << "Mrz  5 2024"
+                                    << "14:15:02" << QDateTime();
+        QTest::newRow("no such day") << "Feb 30 2024"
+                                     << "10:00:00" << QDateTime();
+        QTest::newRow("time") << "Mar  5 2024"
+                              << "24:00:00" << QDateTime();
+        QTest::newRow("empty") << ""
+                               << "" << QDateTime();
+        QTest::newRow("??") << "??? ?? ????"
+                            << "??:??:??" << QDateTime();
+    }
+    void buildStamps() {
+        QFETCH(QString, date);
+        QFETCH(QString, time);
+        QFETCH(QDateTime, expected);
+        const auto stamp = ParseBuildStamp(date, time);
+        QCOMPARE(stamp.value_or(QDateTime()), expected);
+        QCOMPARE(VersionTextFrom("  1.0.2.6 "), QStringLiteral("1.0.2.6"));
+    }
+};
+
+QTEST_MAIN(TestFormZero)
+#include "tst_formzero.moc"

@@ -38,7 +38,7 @@ QString CsvField(QString text) {
 bool WriteTrendCsv(const QString& path, const QList<TTrendCsvColumn>& columns, double x0, double x1,
                    QString* error) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (error)
             *error = file.errorString();
         return false;

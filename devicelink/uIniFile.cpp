@@ -316,7 +316,7 @@ bool TIniFile::Save(bool createDirs) {
             data += Eol_;
     }
     QSaveFile file(FileName_);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (file.write(data) != data.size()) {
         file.cancelWriting();

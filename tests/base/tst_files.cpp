@@ -379,6 +379,24 @@ void TestFiles::iniSaveFailures() {
     QCOMPARE(QDir(Dirs->Work()).entryList(QDir::Files | QDir::Hidden),
              (QStringList{"blocker"})); // no temporary left behind
 
+    // A full disk cuts the new text short: the save fails and the former file stays whole.
+    {
+        const QString full = JoinPath(Dirs->Work(), "full.ini");
+        Write("full.ini", "[S]\r\nk=old\r\n");
+        TIniFile ini(full);
+        for (int i = 0; i < 200; ++i)
+            ini.WriteString("S", QStringLiteral("key%1").arg(i), QString(40, QLatin1Char('v')));
+        bool saved = true;
+        {
+            TFileSizeLimit limit(100);
+            if (!limit.Active())
+                QSKIP("no file size limit here");
+            saved = ini.Save();
+        }
+        QVERIFY(!saved);
+        QCOMPARE(Read(full), QByteArray("[S]\r\nk=old\r\n"));
+    }
+
     if (geteuid() == 0)
         QSKIP("permissions do not bind root");
     const QString locked = JoinPath(Dirs->Work(), "locked");

@@ -402,7 +402,8 @@ bool SaveScanCsv(const QString& fileName, const std::vector<TScanRow>& rows, QSt
         line(ScanRowCells(row));
     QSaveFile file(fileName);
     const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit()) {
         if (error)
             *error = file.errorString();
         return false;

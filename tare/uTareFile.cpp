@@ -136,7 +136,8 @@ bool WriteTareFile(const QString& path, const QString& text, QString& error) {
     const QFileInfo info(path);
     QDir().mkpath(info.absolutePath());
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit()) {
         error = SaveFailure(path);
         return false;
     }

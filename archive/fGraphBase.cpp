@@ -1,4 +1,5 @@
 #include "archive/fGraphBase.h"
+#include "archive/uChartKeys.h"
 
 #include "archive/fRangeDT.h"
 #include "archive/uDataCtrl.h"
@@ -648,52 +649,33 @@ bool TFormGraphBase::eventFilter(QObject* watched, QEvent* event) {
 bool TFormGraphBase::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     if (Loading_)
         return true; // nothing runs inside a load
-    const bool keypad = modifiers & Qt::KeypadModifier;
-    switch (key) {
-    case Qt::Key_Escape:
+    const TChartKey k = ChartKeyOf(key, modifiers);
+    switch (k.Action) {
+    case TChartKey::None:
+        return false;
+    case TChartKey::Close:
         close();
         return true;
-    case Qt::Key_Space:
+    case TChartKey::UndoZoom:
         UndoZoom();
         return true;
-    case Qt::Key_Plus:
-        if (!keypad)
-            return false;
+    case TChartKey::ZoomIn:
         ZoomIn();
         return true;
-    case Qt::Key_Minus:
-        if (!keypad)
-            return false;
+    case TChartKey::ZoomOut:
         ZoomOut();
         return true;
-    case Qt::Key_PageUp:
-        ScrollVertical(0.1);
+    case TChartKey::Scroll:
+        if (k.Vertical != 0.0)
+            ScrollVertical(k.Vertical);
+        if (k.Horizontal != 0.0)
+            ScrollHorizontal(k.Horizontal);
         break;
-    case Qt::Key_PageDown:
-        ScrollVertical(-0.1);
-        break;
-    case Qt::Key_Up:
-        ScrollVertical(0.01);
-        break;
-    case Qt::Key_Down:
-        ScrollVertical(-0.01);
-        break;
-    case Qt::Key_Left:
-        ScrollHorizontal(-0.01);
-        break;
-    case Qt::Key_Right:
-        ScrollHorizontal(0.01);
-        break;
-    case Qt::Key_Home:
-        ScrollBar1->setValue(0);
+    case TChartKey::ScrollHome:
+    case TChartKey::ScrollEnd:
+        ScrollBar1->setValue(k.Action == TChartKey::ScrollHome ? 0 : 100);
         ScrollBarChange();
         break;
-    case Qt::Key_End:
-        ScrollBar1->setValue(100);
-        ScrollBarChange();
-        break;
-    default:
-        return false;
     }
     Chart1->setFocus();
     RefreshSpanPanels();

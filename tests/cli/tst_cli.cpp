@@ -6,7 +6,7 @@
 #include "archive/uDataCtrl.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
-#include "tests/support/TestDirs.h"
+#include "tests/support/CliRig.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -17,48 +17,6 @@
 #include <memory>
 
 namespace {
-
-// One ulmar-sim process and the port it serves.
-class TSimProcess {
-public:
-    explicit TSimProcess(const QStringList& options) {
-        Process.start(QStringLiteral(ULMAR_SIM_PATH),
-                      QStringList{"--delay", "1", "--plant", "4321", "--level", "7500"} + options);
-        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
-            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
-    }
-    ~TSimProcess() {
-        Process.terminate();
-        Process.waitForFinished(5000);
-    }
-    QProcess Process;
-    QString Port;
-};
-
-struct TRun {
-    int Exit = -1;
-    QByteArray Out;
-    QByteArray Err;
-    QString Text() const { return QString::fromUtf8(Out); }
-    QJsonObject Json() const { return QJsonDocument::fromJson(Out).object(); }
-    QList<QJsonObject> JsonLines() const {
-        QList<QJsonObject> lines;
-        for (const QByteArray& line : Out.split('\n'))
-            if (!line.isEmpty())
-                lines << QJsonDocument::fromJson(line).object();
-        return lines;
-    }
-};
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Replaces the value of one key in a parameter file.
 bool SetKey(const QString& path, const QByteArray& key, const QByteArray& value) {
@@ -73,48 +31,19 @@ bool SetKey(const QString& path, const QByteArray& key, const QByteArray& value)
 
 } // namespace
 
-class TestCli : public QObject {
+class TestCli : public TCliTest {
     Q_OBJECT
 
-    std::unique_ptr<TTestDirs> Dirs;
-    std::unique_ptr<TSimProcess> Sim;
-
-    // A simulator with these options, and ComPort.ini of the working directory naming its port.
-    bool StartSim(const QStringList& options = {}) {
-        Sim = std::make_unique<TSimProcess>(options);
-        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
-            return false;
-        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
-        ini.WriteString("Transmitter", "Port", Sim->Port);
-        ini.WriteInteger("Transmitter", "ReadInterval", 5);
-        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
-        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
-        return ini.Save(false);
-    }
-    TRun Cli(const QStringList& arguments) {
-        QProcess p;
-        p.start(QStringLiteral(ULMAR_CLI_PATH),
-                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
-        TRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
-    }
-    QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
-
 private slots:
-    void init() { Dirs = std::make_unique<TTestDirs>(); }
-    void cleanup() {
-        Sim.reset();
-        Dirs.reset();
+    void init() {
+        NewDirs();
+        SimBase = QStringList{"--delay", "1", "--plant", "4321", "--level", "7500"};
     }
+    void cleanup() { DropDirs(); }
 
     void readings() {
         QVERIFY(StartSim({"--kalist"}));
-        TRun run = Cli({"read"});
+        TCliRun run = Cli({"read"});
         QCOMPARE(run.Exit, 0);
         QVERIFY2(run.Text().contains("Ну = 7500 мм"), run.Out);
         QVERIFY(run.Text().contains("Реле 1 = выкл"));
@@ -144,7 +73,7 @@ private slots:
 
     void signature() {
         QVERIFY(StartSim());
-        TRun run = Cli({"signature", "--json"});
+        TCliRun run = Cli({"signature", "--json"});
         QCOMPARE(run.Exit, 0);
         QCOMPARE(run.Json()["plantNumber"].toInt(), 4321);
         QCOMPARE(run.Json()["unitType"].toInt(), 17);
@@ -158,7 +87,7 @@ private slots:
     void paramsReadWritesTheFile() {
         QVERIFY(StartSim());
         const QString file = File("gauge.ini");
-        TRun run = Cli({"params", "read", "--out", file});
+        TCliRun run = Cli({"params", "read", "--out", file});
         QCOMPARE(run.Exit, 0);
         const QByteArray bytes = ReadAll(file);
         QVERIFY2(
@@ -183,7 +112,7 @@ private slots:
         QVERIFY(StartSim());
         const QString file = File("gauge.ini");
         QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
-        TRun run = Cli({"params", "diff", file, "--json"});
+        TCliRun run = Cli({"params", "diff", file, "--json"});
         QCOMPARE(run.Exit, 0);
         QCOMPARE(run.Json()["equal"].toBool(), true);
 
@@ -215,7 +144,7 @@ private slots:
         QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
         QVERIFY(SetKey(file, "Dist2", "12000"));
         QVERIFY(SetKey(file, "Dist1", "900"));
-        TRun run = Cli({"params", "write", file, "--json"});
+        TCliRun run = Cli({"params", "write", file, "--json"});
         QCOMPARE(run.Exit, 1);
         const QJsonArray notTaken = run.Json()["notTaken"].toArray();
         QCOMPARE(notTaken.size(), 1);
@@ -229,7 +158,7 @@ private slots:
 
     void raw() {
         QVERIFY(StartSim());
-        TRun run = Cli({"raw", "34", "--value", "1200", "--json"});
+        TCliRun run = Cli({"raw", "34", "--value", "1200", "--json"});
         QCOMPARE(run.Exit, 0);
         QCOMPARE(run.Json()["request"].toString().left(12), QStringLiteral("FF B3 06 02 "));
         run = Cli({"raw", "66"});
@@ -252,7 +181,7 @@ private slots:
 
     void silentLine() {
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
-        TRun run = Cli({"read", "--json"});
+        TCliRun run = Cli({"read", "--json"});
         QCOMPARE(run.Exit, 2);
         QCOMPARE(run.Json()["ok"].toBool(true), false);
         QCOMPARE(run.Json()["result"].toInt(), -1);
@@ -264,7 +193,7 @@ private slots:
     }
 
     void badPortName() {
-        TRun run = Cli({"--port", "/dev/ulmar-no-such-port", "read"});
+        TCliRun run = Cli({"--port", "/dev/ulmar-no-such-port", "read"});
         QCOMPARE(run.Exit, 2);
         const QString err = QString::fromUtf8(run.Err);
         QVERIFY2(err.contains("/dev/ulmar-no-such-port") && err.contains("Нет такого устройства"),
@@ -288,7 +217,7 @@ private slots:
         QFETCH(QString, reason);
         QVERIFY(WriteAll(File("bad.ini"), content));
         for (const char* command : {"write", "diff"}) {
-            const TRun run =
+            const TCliRun run =
                 Cli({"--port", "/dev/ulmar-no-such-port", "params", command, File("bad.ini")});
             QCOMPARE(run.Exit, 3);
             QVERIFY2(QString::fromUtf8(run.Err).contains(reason), run.Err);
@@ -297,7 +226,7 @@ private slots:
     }
 
     void arguments() {
-        TRun run = Cli({"--help"});
+        TCliRun run = Cli({"--help"});
         QCOMPARE(run.Exit, 0);
         QVERIFY(run.Text().startsWith("Использование: ulmar-cli"));
         for (const QStringList& args :
@@ -325,8 +254,8 @@ private slots:
         QVERIFY(AddArchiveRecord("Lt", at(day.addDays(3), 8, 0, 0, 0), 5.0));
         QVERIFY(AddArchiveRecord("Hu", at(day.addDays(1), 9, 0, 0, 0), 6.0));
 
-        TRun run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-06", "--to",
-                        "2024-03-06 10:00:00.500"});
+        TCliRun run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-06", "--to",
+                           "2024-03-06 10:00:00.500"});
         QCOMPARE(run.Exit, 0);
         QCOMPARE(run.Text(), QStringLiteral("DT,V\n2024-03-06 00:00:00.000,2\n"
                                             "2024-03-06 10:00:00.500,3.25\n"));

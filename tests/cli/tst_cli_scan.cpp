@@ -4,7 +4,7 @@
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
-#include "tests/support/TestDirs.h"
+#include "tests/support/CliRig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,72 +13,16 @@
 #include <QTest>
 #include <memory>
 
-namespace {
-
-class TSimProcess {
-public:
-    explicit TSimProcess(const QStringList& options) {
-        Process.start(QStringLiteral(ULMAR_SIM_PATH), QStringList{"--delay", "1"} + options);
-        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
-            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
-    }
-    ~TSimProcess() {
-        Process.terminate();
-        Process.waitForFinished(5000);
-    }
-    QProcess Process;
-    QString Port;
-};
-
-struct TRun {
-    int Exit = -1;
-    QByteArray Out;
-    QByteArray Err;
-    QString Text() const { return QString::fromUtf8(Out); }
-};
-
-} // namespace
-
-class TestCliScan : public QObject {
+class TestCliScan : public TCliTest {
     Q_OBJECT
 
-    std::unique_ptr<TTestDirs> Dirs;
-    std::unique_ptr<TSimProcess> Sim;
-
-    bool StartSim(const QStringList& options) {
-        Sim = std::make_unique<TSimProcess>(options);
-        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
-            return false;
-        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
-        ini.WriteString("Transmitter", "Port", Sim->Port);
-        ini.WriteInteger("Transmitter", "ReadInterval", 5);
-        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
-        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
-        return ini.Save(false);
-    }
-    TRun Cli(const QStringList& arguments) {
-        QProcess p;
-        p.start(QStringLiteral(ULMAR_CLI_PATH),
-                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
-        TRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
-    }
-
 private slots:
-    void init() { Dirs = std::make_unique<TTestDirs>(); }
-    void cleanup() {
-        Sim.reset();
-        Dirs.reset();
-    }
+    void init() { NewDirs(); }
+    void cleanup() { DropDirs(); }
 
     void gaugesInTextAndJson() {
         QVERIFY(StartSim({"--gauges", "2", "--address", "3,7", "--plant", "1003,1007"}));
-        TRun run = Cli({"scan", "--from", "0", "--to", "10"});
+        TCliRun run = Cli({"scan", "--from", "0", "--to", "10"});
         QCOMPARE(run.Exit, 0);
         QCOMPARE(run.Text(), QString("адрес 3: заводской номер 1003, тип 17, АВ 1, ПВ 3\n"
                                      "адрес 7: заводской номер 1007, тип 17, АВ 1, ПВ 3\n"));
@@ -94,7 +38,7 @@ private slots:
 
     void collisionIsFlagged() {
         QVERIFY(StartSim({"--gauges", "3", "--address", "4,4,5", "--plant", "1,2,1"}));
-        TRun run = Cli({"scan", "--from", "4", "--to", "5"});
+        TCliRun run = Cli({"scan", "--from", "4", "--to", "5"});
         QCOMPARE(run.Exit, 1);
         QCOMPARE(run.Text(), QString("адрес 4: коллизия: два прибора на одном адресе?\n"
                                      "адрес 5: заводской номер 1, тип 17, АВ 1, ПВ 3\n"));
@@ -108,7 +52,7 @@ private slots:
 
     void nothingAnswersAndBadRanges() {
         QVERIFY(StartSim({"--address", "9"}));
-        TRun run = Cli({"scan", "--from", "0", "--to", "2"});
+        TCliRun run = Cli({"scan", "--from", "0", "--to", "2"});
         QCOMPARE(run.Exit, 2);
         QVERIFY(run.Out.isEmpty());
         QVERIFY2(QString::fromUtf8(run.Err).contains("ни один прибор не ответил"), run.Err);

@@ -5,7 +5,7 @@
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
-#include "tests/support/TestDirs.h"
+#include "tests/support/CliRig.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -17,40 +17,6 @@
 
 namespace {
 
-class TSimProcess {
-public:
-    explicit TSimProcess(const QStringList& options) {
-        Process.start(QStringLiteral(ULMAR_SIM_PATH), QStringList{"--delay", "1"} + options);
-        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
-            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
-    }
-    ~TSimProcess() {
-        Process.terminate();
-        Process.waitForFinished(5000);
-    }
-    QProcess Process;
-    QString Port;
-};
-
-struct TRun {
-    int Exit = -1;
-    QByteArray Out;
-    QByteArray Err;
-    QString Text() const { return QString::fromUtf8(Out); }
-    QString ErrText() const { return QString::fromUtf8(Err); }
-    QJsonObject Json() const { return QJsonDocument::fromJson(Out).object(); }
-};
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 // Ten rows with volumes that need their decimals, CR LF line ends.
 QByteArray TenRows() {
     QByteArray text = "* ten\r\nten=10\r\n";
@@ -61,53 +27,18 @@ QByteArray TenRows() {
 
 } // namespace
 
-class TestCliTare : public QObject {
+class TestCliTare : public TCliTest {
     Q_OBJECT
 
-    std::unique_ptr<TTestDirs> Dirs;
-    std::unique_ptr<TSimProcess> Sim;
-
-    bool StartSim(const QStringList& options = {}) {
-        Sim = std::make_unique<TSimProcess>(options);
-        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
-            return false;
-        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
-        ini.WriteString("Transmitter", "Port", Sim->Port);
-        ini.WriteInteger("Transmitter", "ReadInterval", 5);
-        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
-        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
-        return ini.Save(false);
-    }
-    TRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
-        QProcess p;
-        p.start(QStringLiteral(ULMAR_CLI_PATH),
-                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
-        if (p.waitForStarted(5000)) {
-            p.write(input);
-            p.closeWriteChannel();
-        }
-        TRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
-    }
-    QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
-
 private slots:
-    void init() { Dirs = std::make_unique<TTestDirs>(); }
-    void cleanup() {
-        Sim.reset();
-        Dirs.reset();
-    }
+    void init() { NewDirs(); }
+    void cleanup() { DropDirs(); }
 
     void writeReadWriteBack() {
         QVERIFY(StartSim());
         const QString source = File("ten.txt");
         QVERIFY(WriteAll(source, TenRows()));
-        TRun run = Cli({"tare", "write", source, "--name", "TEN", "--yes"});
+        TCliRun run = Cli({"tare", "write", source, "--name", "TEN", "--yes"});
         QVERIFY2(run.Exit == 0, run.Err);
         QVERIFY(run.Text().contains(QStringLiteral("записана в прибор")));
 
@@ -140,7 +71,7 @@ private slots:
         const QString source = File("ten.txt");
         QVERIFY(WriteAll(source, TenRows()));
 
-        TRun run = Cli({"tare", "write", source, "--name", "ten", "--trace"}, "n\n");
+        TCliRun run = Cli({"tare", "write", source, "--name", "ten", "--trace"}, "n\n");
         QCOMPARE(run.Exit, 1);
         QVERIFY2(run.ErrText().contains(QStringLiteral("ten (строк: 10)?")), run.Err);
         QVERIFY(run.ErrText().contains(QStringLiteral("отменена")));
@@ -163,7 +94,7 @@ private slots:
             forty += QByteArray::number(i * 100) + " " + QByteArray::number(i) + "\r\n";
         const QString source = File("forty.txt");
         QVERIFY(WriteAll(source, forty));
-        TRun run = Cli({"tare", "write", source, "--name", "forty", "--yes"});
+        TCliRun run = Cli({"tare", "write", source, "--name", "forty", "--yes"});
         QCOMPARE(run.Exit, 3);
         QVERIFY2(run.ErrText().contains(QStringLiteral("Строка 34: ")), run.Err);
 
@@ -180,7 +111,7 @@ private slots:
         QVERIFY(StartSim({"--fault-tare", "count=1,value=4"}));
         const QString source = File("ten.txt");
         QVERIFY(WriteAll(source, TenRows()));
-        const TRun run = Cli({"tare", "write", source, "--name", "ten", "--yes"});
+        const TCliRun run = Cli({"tare", "write", source, "--name", "ten", "--yes"});
         QCOMPARE(run.Exit, 1);
         QVERIFY2(run.Text().contains(QStringLiteral("Точка 4: уровень записан 3702, считан 3703")),
                  run.Out);
@@ -190,7 +121,7 @@ private slots:
     void silentGaugeLeavesNoFile() {
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
         const QString out = File("gauge.txt");
-        const TRun run = Cli({"tare", "read", "--out", out});
+        const TCliRun run = Cli({"tare", "read", "--out", out});
         QCOMPARE(run.Exit, 2);
         QVERIFY(run.ErrText().contains(QStringLiteral("файл не записан")));
         QVERIFY(!QFile::exists(out));

@@ -4,7 +4,7 @@
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
-#include "tests/support/TestDirs.h"
+#include "tests/support/CliRig.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -16,36 +16,6 @@
 #include <memory>
 
 namespace {
-
-class TSimProcess {
-public:
-    explicit TSimProcess(const QStringList& options) {
-        Process.start(QStringLiteral(ULMAR_SIM_PATH), QStringList{"--delay", "1"} + options);
-        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
-            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
-    }
-    ~TSimProcess() {
-        Process.terminate();
-        Process.waitForFinished(5000);
-    }
-    QProcess Process;
-    QString Port;
-};
-
-struct TRun {
-    int Exit = -1;
-    QByteArray Out;
-    QByteArray Err;
-    QStringList Lines() const {
-        return QString::fromUtf8(Out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-    QJsonObject Json() const { return QJsonDocument::fromJson(Out).object(); }
-};
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The array the simulator keeps with n positions: spread from 400 over 60000, minimum and
 // maximum the first and the last position.
@@ -61,48 +31,17 @@ std::array<int, 256> SimArray(int n) {
 
 } // namespace
 
-class TestCliZero : public QObject {
+class TestCliZero : public TCliTest {
     Q_OBJECT
 
-    std::unique_ptr<TTestDirs> Dirs;
-    std::unique_ptr<TSimProcess> Sim;
-
-    bool StartSim(const QStringList& options) {
-        Sim = std::make_unique<TSimProcess>(options);
-        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
-            return false;
-        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
-        ini.WriteString("Transmitter", "Port", Sim->Port);
-        ini.WriteInteger("Transmitter", "ReadInterval", 5);
-        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
-        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
-        return ini.Save(false);
-    }
-    TRun Cli(const QStringList& arguments) {
-        QProcess p;
-        p.start(QStringLiteral(ULMAR_CLI_PATH),
-                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
-        TRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
-    }
-    QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
-
 private slots:
-    void init() { Dirs = std::make_unique<TTestDirs>(); }
-    void cleanup() {
-        Sim.reset();
-        Dirs.reset();
-    }
+    void init() { NewDirs(); }
+    void cleanup() { DropDirs(); }
 
     void listAndFile() {
         QVERIFY(StartSim({"--zero", "13"}));
         const std::array<int, 256> a = SimArray(13);
-        TRun run = Cli({"zero", "read"});
+        TCliRun run = Cli({"zero", "read"});
         QCOMPARE(run.Exit, 0);
         QStringList expected{"Кол-во:13", "Min:400", "Max:" + QString::number(a[2])};
         for (int k = 1; k <= 13; ++k)
@@ -132,14 +71,14 @@ private slots:
 
     void emptyArray() {
         QVERIFY(StartSim({"--zero", "0"}));
-        const TRun run = Cli({"zero", "read"});
+        const TCliRun run = Cli({"zero", "read"});
         QCOMPARE(run.Exit, 0);
         QCOMPARE(run.Lines(), (QStringList{"Кол-во:0", "Min:0", "Max:65535"}));
     }
 
     void silentLineWritesNothing() {
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
-        TRun run = Cli({"zero", "read", "--out", File("Zero.txt")});
+        TCliRun run = Cli({"zero", "read", "--out", File("Zero.txt")});
         QCOMPARE(run.Exit, 2);
         QVERIFY(!QFile::exists(File("Zero.txt")));
         run = Cli({"--json", "zero", "read"});
@@ -150,7 +89,7 @@ private slots:
     // A file that cannot be written: exit code 3, and no former file is touched.
     void unwritableFile() {
         QVERIFY(StartSim({"--zero", "5"}));
-        const TRun run = Cli({"zero", "read", "--out", File("none/Zero.txt")});
+        const TCliRun run = Cli({"zero", "read", "--out", File("none/Zero.txt")});
         QCOMPARE(run.Exit, 3);
         QVERIFY2(QString::fromUtf8(run.Err).contains("не удалось записать файл"), run.Err);
     }

@@ -1,0 +1,105 @@
+#pragma once
+// ulmar-cli run as a script runs it, against ulmar-sim on a pseudo-terminal, in temporary
+// program and working directories. Test main thread only.
+
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "tests/support/TestDirs.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <memory>
+
+// One ulmar-sim process and the port it serves (empty when it did not start).
+class TSimProcess {
+public:
+    explicit TSimProcess(const QStringList& options) {
+        Process.start(QStringLiteral(ULMAR_SIM_PATH), options);
+        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
+            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
+    }
+    ~TSimProcess() {
+        Process.terminate();
+        Process.waitForFinished(5000);
+    }
+    QProcess Process;
+    QString Port;
+};
+
+// What one ulmar-cli run came to; Exit is -1 when it crashed or did not end in time.
+struct TCliRun {
+    int Exit = -1;
+    QByteArray Out;
+    QByteArray Err;
+    QString Text() const { return QString::fromUtf8(Out); }
+    QString ErrText() const { return QString::fromUtf8(Err); }
+    QStringList Lines() const { return Text().split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+    QJsonObject Json() const { return QJsonDocument::fromJson(Out).object(); }
+    QList<QJsonObject> JsonLines() const {
+        QList<QJsonObject> lines;
+        for (const QByteArray& line : Out.split('\n'))
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+        return lines;
+    }
+};
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool WriteAll(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The base of a ulmar-cli test: fresh directories for every test function, a simulator started
+// on demand and ComPort.ini naming its port.
+class TCliTest : public QObject {
+protected:
+    std::unique_ptr<TTestDirs> Dirs;
+    std::unique_ptr<TSimProcess> Sim;
+    // Options every simulator of the test gets before its own.
+    QStringList SimBase{QStringLiteral("--delay"), QStringLiteral("1")};
+
+    bool StartSim(const QStringList& options = {}) {
+        Sim = std::make_unique<TSimProcess>(SimBase + options);
+        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
+            return false;
+        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
+        ini.WriteString("Transmitter", "Port", Sim->Port);
+        ini.WriteInteger("Transmitter", "ReadInterval", 5);
+        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
+        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
+        return ini.Save(false);
+    }
+    // ulmar-cli in the test's directories, with `input` on its standard input.
+    TCliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
+        QProcess p;
+        p.start(QStringLiteral(ULMAR_CLI_PATH),
+                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
+        if (p.waitForStarted(5000)) {
+            p.write(input);
+            p.closeWriteChannel();
+        }
+        TCliRun run;
+        if (!p.waitForFinished(60000))
+            return run;
+        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.Out = p.readAllStandardOutput();
+        run.Err = p.readAllStandardError();
+        return run;
+    }
+    QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
+    void NewDirs() { Dirs = std::make_unique<TTestDirs>(); }
+    void DropDirs() {
+        Sim.reset();
+        Dirs.reset();
+    }
+};

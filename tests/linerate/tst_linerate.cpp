@@ -10,6 +10,7 @@
 #include "tests/support/TestBytes.h"
 #include "tests/support/TestDirs.h"
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <atomic>
 #include <fcntl.h>
@@ -109,6 +110,7 @@ private slots:
     void badAnswersFallBackToSilence();
     void garbledLengthByte();
     void trailingBytesStayInTheirExchange();
+    void simulatorProgram();
 };
 
 // The rule over bytes: only one whole, good frame of the addressed gauge to the command asked
@@ -343,6 +345,57 @@ void TestLineRate::trailingBytesStayInTheirExchange() {
         QCOMPARE(second, line.LastSent());
     else
         QVERIFY(!CheckCrc16(second) || second.size() != 23);
+}
+
+// ulmar-sim --line-rate paces at the rate the client set on the port, --baud at its own; the
+// current meter's answer ends by its fixed length too.
+void TestLineRate::simulatorProgram() {
+    TTestDirs dirs;
+    const QByteArray kalist = Bytes({0x01, 0x00, 0x01, 0x00});
+    struct TCase {
+        QStringList Options;
+        QString PortRate;
+        int PacedRate;
+    };
+    const TCase cases[] = {{{"--line-rate"}, "1200", 1200},
+                           {{"--line-rate", "--baud", "2400"}, "1200", 2400},
+                           {{}, "1200", 0}};
+    for (const TCase& c : cases) {
+        QProcess sim;
+        sim.start(QStringLiteral(ULMAR_SIM_PATH),
+                  QStringList{"--delay", "1", "--kalist"} + c.Options);
+        QVERIFY(sim.waitForStarted(5000));
+        QVERIFY(sim.waitForReadyRead(5000));
+        TTransmitter t;
+        TTransmitterSettings s;
+        s.Port = QString::fromLocal8Bit(sim.readLine()).trimmed();
+        s.BaudRate = c.PortRate;
+        s.ReadInterval = 400; // wider than a character at 1200 baud
+        s.ReadTotalConstant = 2000;
+        s.EndByLength = true;
+        t.SetSettings(s);
+        QVERIFY(t.OpenPort(true));
+        QByteArray answer;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(t.SendString(AllRead, answer, true));
+        const qint64 ms = clock.elapsed();
+        QCOMPARE(answer.size(), 23);
+        QVERIFY(t.LastEndedByLength());
+        const double line = c.PacedRate ? 23 * 11 * 1000.0 / c.PacedRate : 0.0;
+        QVERIFY2(ms >= line * 0.95 && ms < line + 150, qPrintable(QString::number(ms)));
+        QVERIFY(t.SendKalist(kalist, answer, true));
+        QCOMPARE(answer.size(), KalistAnswerSize);
+        QVERIFY(t.LastEndedByLength());
+        t.ClosePort();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+    }
+    QProcess bad;
+    bad.start(QStringLiteral(ULMAR_SIM_PATH), {"--baud", "12"});
+    QVERIFY(bad.waitForFinished(5000));
+    QCOMPARE(bad.exitCode(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestLineRate)

@@ -409,6 +409,28 @@ int AnswerQuietUs(int baudRate, int readIntervalMs) {
     return static_cast<int>(std::min<long long>(quiet, SafetyLimitMs * 1000LL));
 }
 
+void TPosixSerialPort::DiscardTrailing(int quietMs, int limitMs) {
+    CheckOpen("purge");
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(std::clamp(limitMs, 0, SafetyLimitMs));
+    int wait = 0; // the first look does not wait: a quiet line costs nothing
+    for (;;) {
+        pollfd p{Fd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, std::min(wait, RemainingMs(deadline)));
+        if (r < 0 && errno != EINTR)
+            Fail("poll", errno);
+        if (r > 0 && (p.revents & POLLNVAL))
+            Fail("purge", EBADF);
+        if (r > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLIN))
+            Fail("purge", 0);
+        if (::tcflush(Fd_, TCIFLUSH) != 0)
+            Fail("purge", errno);
+        if (r == 0 || Clock::now() >= deadline)
+            return;
+        wait = std::max(quietMs, 1);
+    }
+}
+
 QByteArray TPosixSerialPort::Read(int count) {
     return ReadAnswer(count, {});
 }

@@ -105,6 +105,13 @@ public:
         (void)rule;
         return Read(count);
     }
+    // Discards the input; when bytes were waiting, goes on discarding until none has come for
+    // quietMs, at most limitMs in all (bytes that still trail an answer). Throws as Purge.
+    virtual void DiscardTrailing(int quietMs, int limitMs) {
+        (void)quietMs;
+        (void)limitMs;
+        Purge();
+    }
     // False when the device refused the last parity change (a pseudo-terminal, an adapter
     // without mark/space parity). Any thread.
     virtual bool ParityApplied() const { return true; }
@@ -139,6 +146,7 @@ public:
     bool WaitTransmitted(int timeoutMs) override;
     QByteArray Read(int count) override;
     QByteArray ReadAnswer(int count, const TAnswerEndRule& rule) override;
+    void DiscardTrailing(int quietMs, int limitMs) override;
 
     // The baud rate the device was actually set to (the nearest standard rate on platforms
     // without arbitrary rates).

@@ -399,6 +399,18 @@ void TTransmitter::DrainBounded(qsizetype bytes) {
         throw TSerialError("drain " + Settings_.Port.toStdString() + ": time-out", 0);
 }
 
+void TTransmitter::DiscardTrailing() {
+    // The last read ended without waiting for the silence: bytes that still trail its answer
+    // are let pass and dropped, so that they cannot be read as the next answer. A quiet line
+    // costs nothing here.
+    if (LastByLength_) {
+        LastByLength_ = false;
+        const int quiet = Settings_.ReadInterval > 0 ? Settings_.ReadInterval : 50;
+        Port_->DiscardTrailing(quiet, quiet + Settings_.ReadTotalConstant +
+                                          Settings_.ReadTotalMultiplier * GaugeReadCount);
+    }
+}
+
 bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
                               int count) {
     QByteArray frame = request;
@@ -408,10 +420,9 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
         frame.append(static_cast<char>(crc >> 8));
     }
     answer.clear();
-    LastByLength_ = false;
     EnsureOpen();
     try {
-        // Also what trailed the last answer after its read ended by the length rule.
+        DiscardTrailing();
         Port_->Purge();
         if (!frame.isEmpty()) {
             Port_->SetParity(TSerialParity::Mark);
@@ -448,10 +459,10 @@ bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, boo
     if (appendChecksum)
         frame.append(static_cast<char>(Crc8(request)));
     answer.clear();
-    LastByLength_ = false;
     EnsureOpen();
     try {
         Port_->SetParity(TSerialParity::None);
+        DiscardTrailing();
         Port_->Purge();
         Port_->Write(frame);
         if (Settings_.EndByLength) {

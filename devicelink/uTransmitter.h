@@ -119,9 +119,11 @@ public:
     // One gauge exchange: CRC-16 appended when appendChecksum, buffers discarded, address byte
     // with mark parity, drain (bounded by the write time-out), >= 3 ms gap, the rest with space
     // parity, read up to count bytes, buffers discarded, OnExchange. Returns whether any byte
-    // came back. A closed port (never opened, or lost with its device) is reopened quietly
-    // first; a port lost during the exchange is closed and reported once through OnMessage.
-    // Throws std::runtime_error when the port cannot be opened or fails.
+    // came back. With EndByLength the read ends as GaugeAnswerEnd allows, and bytes that still
+    // trail an answer so ended are let pass and dropped before the next request. A closed port
+    // (never opened, or lost with its device) is reopened quietly first; a port lost during the
+    // exchange is closed and reported once through OnMessage. Throws std::runtime_error when the
+    // port cannot be opened or fails.
     bool SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
                     int count = GaugeReadCount);
     // One КАЛИСТ-1 exchange: CRC-8 appended when appendChecksum, no parity, buffers discarded,
@@ -157,6 +159,8 @@ private:
     void EnsureOpen();
     // The device went away during an exchange: closed, asked again at once, reported once.
     void PortLost(int error);
+    // Before a request, after a read that the length rule ended.
+    void DiscardTrailing();
 
     std::unique_ptr<ISerialPort> Port_;
     TTransmitterSettings Settings_;

@@ -1,6 +1,7 @@
 #include "console/fPortSettings.h"
 #include "values/uModal.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -58,6 +59,12 @@ TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidg
     cmbFlowControl =
         ChoiceBox(TTransmitterSettings::FlowControlNames(), settings.FlowControl, this);
     cmbFlowControl->setObjectName(QStringLiteral("cmbFlowControl"));
+    chkEndByLength = new QCheckBox(QStringLiteral("Конец ответа по длине"), this);
+    chkEndByLength->setObjectName(QStringLiteral("chkEndByLength"));
+    chkEndByLength->setToolTip(
+        QStringLiteral("Ответ считается полученным, как только пришли все байты, объявленные "
+                       "в его длине, и сошлась контрольная сумма; иначе - по паузе на линии"));
+    chkEndByLength->setChecked(settings.EndByLength);
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Порт:"), cmbPort);
@@ -67,6 +74,7 @@ TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidg
     form->addRow(QStringLiteral("Стоп бит:"), cmbStopBits);
     form->addRow(QStringLiteral("Бит четности:"), cmbParity);
     form->addRow(QStringLiteral("Управление потоком:"), cmbFlowControl);
+    form->addRow(QString(), chkEndByLength);
 
     auto* buttons = new QDialogButtonBox(this);
     OKBtn = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -95,6 +103,7 @@ TTransmitterSettings TFormPortSettings::Settings() const {
     s.StopBits = cmbStopBits->currentText();
     s.Parity = cmbParity->currentText();
     s.FlowControl = cmbFlowControl->currentText();
+    s.EndByLength = chkEndByLength->isChecked();
     return s;
 }
 

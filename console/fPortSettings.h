@@ -6,6 +6,7 @@
 #include "devicelink/uTransmitter.h"
 #include <QDialog>
 
+class QCheckBox;
 class QComboBox;
 class QPushButton;
 class QSpinBox;
@@ -27,6 +28,7 @@ public:
     QComboBox* cmbStopBits;
     QComboBox* cmbParity;
     QComboBox* cmbFlowControl;
+    QCheckBox* chkEndByLength;
     QPushButton* OKBtn;
     QPushButton* CancelBtn;
 

@@ -190,6 +190,9 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
     portRow(QStringLiteral("Стоп бит:"), lblStopBits1);
     portRow(QStringLiteral("Бит четности:"), lblParity1);
     portRow(QStringLiteral("Контроль четности:"), lblFlowControl1);
+    QLabel* answerEnd = nullptr; // found by its name in RefreshPort
+    portRow(QStringLiteral("Конец ответа:"), answerEnd);
+    answerEnd->setObjectName(QStringLiteral("lblAnswerEnd"));
     // Why the port does not work, and what the device refused of the settings.
     lblPortStatus = new QLabel(port);
     lblPortStatus->setObjectName(QStringLiteral("lblPortStatus"));
@@ -297,6 +300,8 @@ void TFormReqAns::RefreshPort() {
     lblDataBits1->setText(s.DataBits);
     lblStopBits1->setText(s.StopBits);
     lblFlowControl1->setText(s.FlowControl);
+    if (auto* answerEnd = findChild<QLabel*>(QStringLiteral("lblAnswerEnd")))
+        answerEnd->setText(s.EndByLength ? QStringLiteral("по длине") : QStringLiteral("по паузе"));
     // The port itself may be asked only while no poll cycle uses it (cycles are started from
     // this thread); otherwise the parity left by the last exchange is the one in force.
     QString parity = s.Parity;

@@ -401,7 +401,41 @@ bool TPosixSerialPort::WaitTransmitted(int timeoutMs) {
     return false;
 }
 
+int AnswerQuietUs(int baudRate, int readIntervalMs) {
+    const long long charUs = 11LL * 1000000 / std::max(baudRate, 1);
+    long long quiet = std::max<long long>(2000, charUs * 7 / 2);
+    if (readIntervalMs > 0)
+        quiet = std::min<long long>(quiet, readIntervalMs * 1000LL);
+    return static_cast<int>(std::min<long long>(quiet, SafetyLimitMs * 1000LL));
+}
+
+void TPosixSerialPort::DiscardTrailing(int quietMs, int limitMs) {
+    CheckOpen("purge");
+    const auto deadline =
+        Clock::now() + std::chrono::milliseconds(std::clamp(limitMs, 0, SafetyLimitMs));
+    int wait = 0; // the first look does not wait: a quiet line costs nothing
+    for (;;) {
+        pollfd p{Fd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, std::min(wait, RemainingMs(deadline)));
+        if (r < 0 && errno != EINTR)
+            Fail("poll", errno);
+        if (r > 0 && (p.revents & POLLNVAL))
+            Fail("purge", EBADF);
+        if (r > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLIN))
+            Fail("purge", 0);
+        if (::tcflush(Fd_, TCIFLUSH) != 0)
+            Fail("purge", errno);
+        if (r == 0 || Clock::now() >= deadline)
+            return;
+        wait = std::max(quietMs, 1);
+    }
+}
+
 QByteArray TPosixSerialPort::Read(int count) {
+    return ReadAnswer(count, {});
+}
+
+QByteArray TPosixSerialPort::ReadAnswer(int count, const TAnswerEndRule& rule) {
     CheckOpen("read");
     QByteArray result;
     if (count <= 0)
@@ -415,6 +449,9 @@ QByteArray TPosixSerialPort::Read(int count) {
         start + std::chrono::milliseconds(total > 0 ? std::min<long long>(total, SafetyLimitMs)
                                                     : SafetyLimitMs);
     const int interval = Timeouts_.ReadInterval;
+    const auto quiet = std::chrono::microseconds(AnswerQuietUs(Baud_, interval));
+    bool byLength = static_cast<bool>(rule); // the length rule may still end the read
+    bool complete = false;                   // a whole frame is in, the quiet time runs
     Clock::time_point lastByte{};
     char buffer[256];
     while (result.size() < count) {
@@ -422,12 +459,17 @@ QByteArray TPosixSerialPort::Read(int count) {
         if (!result.isEmpty() && interval > 0)
             deadline = std::min(deadline, lastByte + std::chrono::milliseconds(interval) +
                                               std::chrono::microseconds(500));
-        const int wait = RemainingMs(deadline);
+        if (complete)
+            deadline = std::min(deadline, lastByte + quiet);
         if (Clock::now() >= deadline)
             break;
+        const auto waitUs =
+            std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
         pollfd p{Fd_, POLLIN, 0};
         // Round up so that poll does not wake just before the deadline and spin.
-        const int r = ::poll(&p, 1, wait + 1);
+        const int r = ::poll(
+            &p, 1,
+            static_cast<int>(std::clamp<long long>((waitUs + 999) / 1000, 0, SafetyLimitMs)));
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -443,6 +485,15 @@ QByteArray TPosixSerialPort::Read(int count) {
             if (n > 0) {
                 result.append(buffer, n);
                 lastByte = Clock::now();
+                if (complete) {
+                    // Bytes after a whole frame: the line is not clean, the silence decides.
+                    complete = false;
+                    byLength = false;
+                } else if (byLength) {
+                    const TAnswerEnd verdict = rule(result);
+                    complete = verdict == TAnswerEnd::Complete;
+                    byLength = verdict != TAnswerEnd::Silence;
+                }
                 continue;
             }
             if (n == 0)

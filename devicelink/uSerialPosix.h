@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -54,6 +55,18 @@ struct TSerialPortSettings {
     TSerialTimeouts Timeouts;
 };
 
+// What the bytes read so far say about the end of an answer: More (not complete yet, the
+// silence rule still runs), Complete (a whole frame: the read may end once the line stays
+// quiet for a few character times) or Silence (the bytes cannot be judged by their length:
+// the read ends by the silence rule alone, as without a rule).
+enum class TAnswerEnd { More, Complete, Silence };
+using TAnswerEndRule = std::function<TAnswerEnd(const QByteArray& bytes)>;
+
+// The quiet time after a complete frame before a read ends by the length rule: 3.5 character
+// times of 11 bits at the rate, at least 2 ms, never more than the inter-byte time-out (when
+// there is one).
+int AnswerQuietUs(int baudRate, int readIntervalMs);
+
 class ISerialPort {
 public:
     virtual ~ISerialPort() = default;
@@ -85,6 +98,20 @@ public:
     // Reads up to count bytes within the read time-outs and returns what arrived (possibly
     // nothing). Throws std::runtime_error on a port error, a vanished device or a closed port.
     virtual QByteArray Read(int count) = 0;
+    // As Read, and the read also ends as soon as rule says Complete and no further byte
+    // arrives within AnswerQuietUs; a byte in that time, or Silence, leaves the rest of the read
+    // to the time-outs. A port without its own implementation reads as Read does.
+    virtual QByteArray ReadAnswer(int count, const TAnswerEndRule& rule) {
+        (void)rule;
+        return Read(count);
+    }
+    // Discards the input; when bytes were waiting, goes on discarding until none has come for
+    // quietMs, at most limitMs in all (bytes that still trail an answer). Throws as Purge.
+    virtual void DiscardTrailing(int quietMs, int limitMs) {
+        (void)quietMs;
+        (void)limitMs;
+        Purge();
+    }
     // False when the device refused the last parity change (a pseudo-terminal, an adapter
     // without mark/space parity). Any thread.
     virtual bool ParityApplied() const { return true; }
@@ -118,6 +145,8 @@ public:
     // port back can never block the exchange for ever.
     bool WaitTransmitted(int timeoutMs) override;
     QByteArray Read(int count) override;
+    QByteArray ReadAnswer(int count, const TAnswerEndRule& rule) override;
+    void DiscardTrailing(int quietMs, int limitMs) override;
 
     // The baud rate the device was actually set to (the nearest standard rate on platforms
     // without arbitrary rates).

@@ -94,6 +94,36 @@ QString PortErrorReason(int error, const QString& portName) {
     }
 }
 
+TAnswerEnd GaugeAnswerEnd(const QByteArray& request, const QByteArray& bytes, int count) {
+    const auto at = [](const QByteArray& b, int i) { return static_cast<quint8>(b.at(i)); };
+    if (request.size() < 2 || bytes.isEmpty())
+        return request.size() < 2 ? TAnswerEnd::Silence : TAnswerEnd::More;
+    // An answer from another gauge is not judged early: the line may carry two answers.
+    if (at(request, 0) != 0xFF && at(bytes, 0) != at(request, 0))
+        return TAnswerEnd::Silence;
+    if (bytes.size() < 3)
+        return TAnswerEnd::More;
+    const int length = at(bytes, 2); // counts itself and the payload
+    const int total = length + 4;    // address, command, length and payload, CRC-16
+    if (length < 1 || total > count)
+        return TAnswerEnd::Silence;
+    if (bytes.size() < total)
+        return TAnswerEnd::More;
+    if (bytes.size() > total || !CheckCrc16(bytes))
+        return TAnswerEnd::Silence;
+    const quint8 command = at(bytes, 1);
+    if (command == 0xFA)
+        return length == 2 ? TAnswerEnd::Complete : TAnswerEnd::Silence;
+    return command == at(request, 1) ? TAnswerEnd::Complete : TAnswerEnd::Silence;
+}
+
+TAnswerEnd KalistAnswerEnd(const QByteArray& bytes) {
+    if (bytes.size() < KalistAnswerSize)
+        return TAnswerEnd::More;
+    return bytes.size() == KalistAnswerSize && CheckCrc8(bytes) ? TAnswerEnd::Complete
+                                                                : TAnswerEnd::Silence;
+}
+
 QString TTransmitterSettings::DefaultPortName() {
 #ifdef Q_OS_WIN
     return QStringLiteral("COM1");
@@ -214,6 +244,8 @@ void TTransmitter::LoadSettings() {
     s.ReadTotalMultiplier = ReadTimeout(ini, "ReadTotalMultiplier", 2);
     s.WriteTotalConstant = ReadTimeout(ini, "WriteTotalConstant", 100);
     s.WriteTotalMultiplier = ReadTimeout(ini, "WriteTotalMultiplier", 2);
+    // Off unless the file says 1: the line behaves as it always did.
+    s.EndByLength = ini.ReadInteger(Section, QStringLiteral("EndByLength"), 0) == 1;
     SetSettings(s);
 }
 
@@ -233,6 +265,7 @@ bool TTransmitter::SaveSettings() {
     ini.WriteInteger(Section, QStringLiteral("ReadTotalMultiplier"), s.ReadTotalMultiplier);
     ini.WriteInteger(Section, QStringLiteral("WriteTotalConstant"), s.WriteTotalConstant);
     ini.WriteInteger(Section, QStringLiteral("WriteTotalMultiplier"), s.WriteTotalMultiplier);
+    ini.WriteInteger(Section, QStringLiteral("EndByLength"), s.EndByLength ? 1 : 0);
     return ini.Save(true);
 }
 
@@ -366,6 +399,18 @@ void TTransmitter::DrainBounded(qsizetype bytes) {
         throw TSerialError("drain " + Settings_.Port.toStdString() + ": time-out", 0);
 }
 
+void TTransmitter::DiscardTrailing() {
+    // The last read ended without waiting for the silence: bytes that still trail its answer
+    // are let pass and dropped, so that they cannot be read as the next answer. A quiet line
+    // costs nothing here.
+    if (LastByLength_) {
+        LastByLength_ = false;
+        const int quiet = Settings_.ReadInterval > 0 ? Settings_.ReadInterval : 50;
+        Port_->DiscardTrailing(quiet, quiet + Settings_.ReadTotalConstant +
+                                          Settings_.ReadTotalMultiplier * GaugeReadCount);
+    }
+}
+
 bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
                               int count) {
     QByteArray frame = request;
@@ -377,6 +422,7 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
     answer.clear();
     EnsureOpen();
     try {
+        DiscardTrailing();
         Port_->Purge();
         if (!frame.isEmpty()) {
             Port_->SetParity(TSerialParity::Mark);
@@ -386,7 +432,15 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
             Port_->SetParity(TSerialParity::Space);
             Port_->Write(frame.mid(1));
         }
-        answer = Port_->Read(count);
+        if (Settings_.EndByLength && frame.size() >= 2) {
+            const TAnswerEndRule rule = [&frame, count](const QByteArray& bytes) {
+                return GaugeAnswerEnd(frame, bytes, count);
+            };
+            answer = Port_->ReadAnswer(count, rule);
+            LastByLength_ = rule(answer) == TAnswerEnd::Complete;
+        } else {
+            answer = Port_->Read(count);
+        }
         Port_->Purge();
     } catch (const TSerialError& e) {
         if (e.Gone)
@@ -408,9 +462,17 @@ bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, boo
     EnsureOpen();
     try {
         Port_->SetParity(TSerialParity::None);
+        DiscardTrailing();
         Port_->Purge();
         Port_->Write(frame);
-        answer = Port_->Read(count);
+        if (Settings_.EndByLength) {
+            answer = Port_->ReadAnswer(count, KalistAnswerEnd);
+            LastByLength_ = KalistAnswerEnd(answer) == TAnswerEnd::Complete;
+            if (LastByLength_)
+                Port_->Purge(); // what may trail the answer is not the next one's
+        } else {
+            answer = Port_->Read(count);
+        }
     } catch (const TSerialError& e) {
         if (e.Gone)
             PortLost(e.Error);

@@ -27,6 +27,11 @@ struct TTransmitterSettings {
     int ReadTotalMultiplier = 2;
     int WriteTotalConstant = 100;
     int WriteTotalMultiplier = 2;
+    // End of a gauge answer: false, after the inter-byte silence (ReadInterval); true, as soon
+    // as the bytes that its length byte announces are in and their checksum holds (the
+    // КАЛИСТ-1's fixed 8 bytes with their CRC-8), falling back to the silence otherwise.
+    // Key "EndByLength", 0 or 1; a file without the key means false.
+    bool EndByLength = false;
 
     // "COM1" on Windows, "/dev/ttyS0" elsewhere.
     static QString DefaultPortName();
@@ -57,6 +62,18 @@ struct TPortStatus {
 // error number: no such device, no permission (naming the group that owns the device file),
 // busy, or the system's own text.
 QString PortErrorReason(int error, const QString& portName);
+
+// The length rule of a gauge answer to `request` (the frame as sent) read with up to `count`
+// bytes: Complete when the bytes are exactly address, command, length byte L, L - 1 payload
+// bytes and a CRC-16 that holds, from the addressed gauge (any, for address 255) and with the
+// request's command byte or the error answer's 0xFA (6 bytes); More while a frame with a
+// plausible length byte is still arriving; Silence for anything else (a length byte of 0 or
+// one that announces more than the read takes, a wrong checksum, surplus bytes).
+TAnswerEnd GaugeAnswerEnd(const QByteArray& request, const QByteArray& bytes, int count);
+// The КАЛИСТ-1's answer: Complete at exactly 8 bytes whose last is the CRC-8 of the others,
+// More below 8, Silence otherwise (a longer answer is left to the silence rule).
+TAnswerEnd KalistAnswerEnd(const QByteArray& bytes);
+constexpr int KalistAnswerSize = 8;
 
 class TTransmitter {
 public:
@@ -102,15 +119,21 @@ public:
     // One gauge exchange: CRC-16 appended when appendChecksum, buffers discarded, address byte
     // with mark parity, drain (bounded by the write time-out), >= 3 ms gap, the rest with space
     // parity, read up to count bytes, buffers discarded, OnExchange. Returns whether any byte
-    // came back. A closed port (never opened, or lost with its device) is reopened quietly
-    // first; a port lost during the exchange is closed and reported once through OnMessage.
-    // Throws std::runtime_error when the port cannot be opened or fails.
+    // came back. With EndByLength the read ends as GaugeAnswerEnd allows, and bytes that still
+    // trail an answer so ended are let pass and dropped before the next request. A closed port
+    // (never opened, or lost with its device) is reopened quietly first; a port lost during the
+    // exchange is closed and reported once through OnMessage. Throws std::runtime_error when the
+    // port cannot be opened or fails.
     bool SendString(const QByteArray& request, QByteArray& answer, bool appendChecksum,
                     int count = GaugeReadCount);
     // One КАЛИСТ-1 exchange: CRC-8 appended when appendChecksum, no parity, buffers discarded,
     // whole frame written, read up to count bytes, OnExchange. Throws as SendString.
     bool SendKalist(const QByteArray& request, QByteArray& answer, bool appendChecksum,
                     int count = KalistReadCount);
+
+    // Whether the last exchange's answer ended by the length rule (the rule was on and the
+    // answer is one complete frame).
+    bool LastEndedByLength() const { return LastByLength_; }
 
     ISerialPort* Port() const { return Port_.get(); }
     // Any thread.
@@ -136,6 +159,8 @@ private:
     void EnsureOpen();
     // The device went away during an exchange: closed, asked again at once, reported once.
     void PortLost(int error);
+    // Before a request, after a read that the length rule ended.
+    void DiscardTrailing();
 
     std::unique_ptr<ISerialPort> Port_;
     TTransmitterSettings Settings_;
@@ -145,6 +170,7 @@ private:
     bool Open_ = false;
     QString PortError_;
     bool Reported_ = false; // the current failure was reported
+    bool LastByLength_ = false;
 };
 
 // The 3 ms gap after the address byte: a sleep on the monotonic clock, never shorter.

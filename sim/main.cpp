@@ -34,6 +34,9 @@ const TFaultOption FaultOptions[] = {
     {"fault-tare", TSimFault::TareStoreOther,
      "A tare table write acknowledged but one point stored altered (value = point 1..32, "
      "default 1)."},
+    {"fault-trailing", TSimFault::TrailingBytes,
+     "Bytes after the answer: its own from the start, repeated (value = how many, default 3; "
+     "at = ms of silence before them)."},
 };
 
 // "N" (the next N answers) or "count=N,prob=P,value=V,at=K".
@@ -100,8 +103,15 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption zeroOpt("zero", "Values in the zero array (default 13).", "N");
     const QCommandLineOption linkOpt("link", "Symbolic link to the pseudo-terminal.", "path");
     const QCommandLineOption seedOpt("seed", "Seed of the fault probabilities.", "n", "1");
+    const QCommandLineOption lineRateOpt(
+        "line-rate", "Send answers at line speed: 11 bits a character at the baud rate that the "
+                     "client set on the port (or --baud).");
+    const QCommandLineOption baudOpt("baud",
+                                     "Line speed of --line-rate in baud, whatever the port "
+                                     "is set to (implies --line-rate).",
+                                     "rate");
     parser.addOptions({gaugesOpt, addressOpt, plantOpt, kalistOpt, delayOpt, levelOpt, zeroOpt,
-                       linkOpt, seedOpt});
+                       linkOpt, seedOpt, lineRateOpt, baudOpt});
     std::vector<QCommandLineOption> faultOpts;
     for (const auto& f : FaultOptions) {
         faultOpts.emplace_back(QString::fromLatin1(f.Name),
@@ -159,6 +169,12 @@ int main(int argc, char* argv[]) {
     const int delay = parser.value(delayOpt).toInt(&ok);
     if (!ok || delay < 0 || delay > 60000)
         return Fail("--delay must be 0 to 60000 ms");
+    int lineRate = parser.isSet(lineRateOpt) ? TSimServer::LinePortRate : 0;
+    if (parser.isSet(baudOpt)) {
+        lineRate = parser.value(baudOpt).toInt(&ok);
+        if (!ok || lineRate < 50 || lineRate > 4000000)
+            return Fail("--baud must be 50 to 4000000");
+    }
 
     // Block the stop signals before the server thread starts, so that sigwait receives them.
     sigset_t stopSignals;
@@ -169,6 +185,7 @@ int main(int argc, char* argv[]) {
 
     TSimServer server(std::move(sim));
     server.SetAnswerDelay(delay);
+    server.SetLineRate(lineRate);
     QString error;
     if (!server.Start(parser.value(linkOpt), &error))
         return Fail(error);

@@ -270,6 +270,17 @@ void TGaugeSim::ApplyFaults(TSimAnswer& answer, bool gauge, bool reading) {
             rule.Position > 0 && rule.Position < b.size() ? rule.Position : b.size() / 2;
         answer.PauseMs = rule.Value > 0 ? rule.Value : 100;
     }
+    if (!b.isEmpty() && Triggered(TSimFault::TrailingBytes)) {
+        const TSimFaultRule& rule = Fault(TSimFault::TrailingBytes);
+        const int n = rule.Value > 0 ? std::min(rule.Value, 1024) : 3;
+        const qsizetype size = b.size();
+        if (rule.Position > 0 && answer.PauseAfter < 0) {
+            answer.PauseAfter = static_cast<int>(size);
+            answer.PauseMs = rule.Position;
+        }
+        for (int i = 0; i < n; ++i)
+            b.append(b.at(i % size));
+    }
 }
 
 QByteArray TGaugeSim::KalistAnswer() const {

@@ -114,9 +114,12 @@ enum class TSimFault {
     WrongAddress,
     // A tare table write (0xA6) is acknowledged but point Value (1..32; 0: point 1) of the part
     // written is stored altered: one more (an empty point becomes 0).
-    TareStoreOther
+    TareStoreOther,
+    // Value bytes (0: 3) follow the answer: the answer's own bytes from its start, repeated, so
+    // Value = the answer's size sends it twice. Position: ms of silence before them (0: none).
+    TrailingBytes
 };
-constexpr int SimFaultCount = 10;
+constexpr int SimFaultCount = 11;
 
 // A fault for the next Count answers, or for each answer with Probability (0..1).
 struct TSimFaultRule {

@@ -9,10 +9,62 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
+
+// The rate a terminal is set to, in baud; 0 when it cannot be told.
+int TerminalRate(int fd) {
+    termios tio{};
+    if (fd < 0 || ::tcgetattr(fd, &tio) != 0)
+        return 0;
+#if defined(__linux__) && (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) ||     \
+                           defined(__arm__) || defined(__riscv))
+    // An arbitrary rate (BOTHER) is only told by the kernel's termios2, whose asm-generic
+    // layout is spelled out here (its header cannot be included beside <termios.h>).
+    struct {
+        unsigned int Flags[4];
+        unsigned char Line;
+        unsigned char Cc[19];
+        unsigned int InputSpeed;
+        unsigned int OutputSpeed;
+    } t2{};
+    static_assert(sizeof t2 == 44, "termios2 layout");
+    constexpr unsigned int KernelCBAUD = 0x100F;
+    constexpr unsigned int KernelBOTHER = 0x1000;
+    if (::ioctl(fd, _IOR('T', 0x2A, decltype(t2)), &t2) == 0 &&
+        (t2.Flags[2] & KernelCBAUD) == KernelBOTHER && t2.OutputSpeed > 0)
+        return static_cast<int>(t2.OutputSpeed);
+#endif
+    static const std::pair<speed_t, int> rates[] = {
+        {B50, 50},         {B75, 75},         {B110, 110},       {B134, 134},
+        {B150, 150},       {B200, 200},       {B300, 300},       {B600, 600},
+        {B1200, 1200},     {B1800, 1800},     {B2400, 2400},     {B4800, 4800},
+        {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
+        {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
+    const speed_t code = ::cfgetospeed(&tio);
+    for (const auto& [c, rate] : rates)
+        if (c == code)
+            return rate;
+    return 0;
+}
+
+// t + ns on the monotonic clock.
+timespec AddNs(timespec t, long long ns) {
+    const long long total = t.tv_nsec + ns;
+    t.tv_sec += static_cast<time_t>(total / 1000000000LL);
+    t.tv_nsec = static_cast<long>(total % 1000000000LL);
+    return t;
+}
+
+// Sleeps until the absolute monotonic time, also when a signal interrupts the sleep.
+void SleepUntil(const timespec& until) {
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
 
 bool IsKalistStart(const QByteArray& rx) {
     // No gauge command is 0x00: 01 00 … starts the fixed КАЛИСТ-1 request.
@@ -282,14 +334,18 @@ void TSimServer::Dispatch(qint64 nowUs) {
     }
 }
 
-bool TSimServer::SendDue(qint64 nowUs) {
-    while (!Pending_.empty() && Pending_.front().DueUs <= nowUs) {
-        TPending p = Pending_.front();
-        Pending_.erase(Pending_.begin());
-        const qint64 startUs = NowUs();
+int TSimServer::PaceRate() const {
+    const int rate = LineRate_;
+    if (rate == LinePortRate)
+        return TerminalRate(Slave_);
+    return std::max(rate, 0);
+}
+
+bool TSimServer::WriteAnswer(const QByteArray& bytes, int baud) {
+    auto writeAll = [this](const char* data, qsizetype size) {
         qsizetype done = 0;
-        while (done < p.Bytes.size() && !StopFlag_) {
-            const ssize_t n = ::write(Master_, p.Bytes.constData() + done, p.Bytes.size() - done);
+        while (done < size && !StopFlag_) {
+            const ssize_t n = ::write(Master_, data + done, size - done);
             if (n > 0) {
                 done += n;
             } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
@@ -299,6 +355,31 @@ bool TSimServer::SendDue(qint64 nowUs) {
                 return false;
             }
         }
+        return true;
+    };
+    if (baud <= 0)
+        return writeAll(bytes.constData(), bytes.size());
+    // Absolute times from the answer's start, so that the time spent writing does not add up.
+    const long long charNs = 11LL * 1000000000LL / baud;
+    timespec start{};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    for (qsizetype k = 0; k < bytes.size() && !StopFlag_; ++k) {
+        SleepUntil(AddNs(start, k * charNs));
+        if (!writeAll(bytes.constData() + k, 1))
+            return false;
+    }
+    // The last character's own time on the line.
+    SleepUntil(AddNs(start, bytes.size() * charNs));
+    return true;
+}
+
+bool TSimServer::SendDue(qint64 nowUs) {
+    while (!Pending_.empty() && Pending_.front().DueUs <= nowUs) {
+        TPending p = Pending_.front();
+        Pending_.erase(Pending_.begin());
+        const qint64 startUs = NowUs();
+        if (!WriteAnswer(p.Bytes, PaceRate()))
+            return false;
         const qint64 endUs = NowUs();
         std::lock_guard<std::mutex> guard(Lock_);
         if (p.Record >= Cleared_ && p.Record - Cleared_ < Records_.size()) {

@@ -50,6 +50,15 @@ public:
     void SetAnswerDelay(int ms) { AnswerDelayMs_ = ms; }
     // Silence after which a partial request is dropped.
     void SetFrameGap(int ms) { FrameGapMs_ = ms; }
+    // Line speed: 0 (the default) writes each answer at once; a rate in baud paces the answer
+    // bytes as a line at that rate would carry them, 11 bits a character (byte k of an answer
+    // leaves k × 11 / rate s after its first, and the answer ends n × 11 / rate s after it
+    // began); LinePortRate paces at the rate the client set on the pseudo-terminal.
+    static constexpr int LinePortRate = -1;
+    void SetLineRate(int baud) { LineRate_ = baud; }
+    int LineRate() const { return LineRate_; }
+    // The rate answers are paced at now: 0 when not paced.
+    int PaceRate() const;
 
     // Runs f on the simulator under the server's lock (configuration, faults, state).
     void WithSim(const std::function<void(TGaugeSim&)>& f);
@@ -87,6 +96,8 @@ private:
     void OnBytes(const char* data, int n, qint64 nowUs);
     void Dispatch(qint64 nowUs);
     bool SendDue(qint64 nowUs);
+    // Writes all bytes, paced at rate baud when it is above 0; false when the master failed.
+    bool WriteAnswer(const QByteArray& bytes, int baud);
 
     std::unique_ptr<TGaugeSim> Sim_;
     mutable std::mutex Lock_;
@@ -110,6 +121,7 @@ private:
     std::atomic<bool> StopFlag_{false};
     std::atomic<int> AnswerDelayMs_{5};
     std::atomic<int> FrameGapMs_{100};
+    std::atomic<int> LineRate_{0};
     std::atomic<int> Overlaps_{0};
     std::atomic<int> Dropped_{0};
 };

@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -606,11 +607,14 @@ private slots:
     void portSettingsSavedAndReopened() {
         Open();
         const QString port = Rig->Sim->PortName();
+        bool endByLengthShown = true;
         Script->Push([&](QDialog* d) {
             auto* dialog = qobject_cast<TFormPortSettings*>(d);
             dialog->cmbPort->setEditText(QStringLiteral("  ") + port); // a typed name
             dialog->cmbBaudRate->setCurrentText(QStringLiteral("19200"));
             dialog->cmbParity->setCurrentText(QStringLiteral("Even"));
+            endByLengthShown = dialog->chkEndByLength->isChecked();
+            dialog->chkEndByLength->setChecked(true);
             dialog->OKBtn->click();
             return dialog->result();
         });
@@ -621,6 +625,9 @@ private slots:
         TIniFile saved(transmitter->SettingsFile());
         QCOMPARE(saved.ReadString("Transmitter", "BaudRate", {}), QStringLiteral("19200"));
         QCOMPARE(saved.ReadString("Transmitter", "Parity", {}), QStringLiteral("Even"));
+        QVERIFY(!endByLengthShown); // off unless chosen
+        QCOMPARE(saved.ReadInteger("Transmitter", "EndByLength", -1), 1);
+        QVERIFY(transmitter->Settings().EndByLength);
         QVERIFY(Rig->Messages.isEmpty());
         A("actSignatureRead")->trigger(); // the reopened port carries commands
         QCOMPARE(Rig->Codes(), (QList<int>{8}));

@@ -403,6 +403,7 @@ bool TPosixSerialPort::WaitTransmitted(int timeoutMs) {
 
 QByteArray TPosixSerialPort::Read(int count) {
     CheckOpen("read");
+    ReadTimes_ = TReadTimes();
     QByteArray result;
     if (count <= 0)
         return result;
@@ -443,6 +444,9 @@ QByteArray TPosixSerialPort::Read(int count) {
             if (n > 0) {
                 result.append(buffer, n);
                 lastByte = Clock::now();
+                if (ReadTimes_.First == Clock::time_point())
+                    ReadTimes_.First = lastByte;
+                ReadTimes_.Last = lastByte;
                 continue;
             }
             if (n == 0)

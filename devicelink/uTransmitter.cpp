@@ -332,6 +332,15 @@ void TTransmitter::PortLost(int error) {
     PortFailed(error, TReport::Once);
 }
 
+void TTransmitter::NoteAnswerTimes(std::chrono::steady_clock::time_point sent) {
+    const ISerialPort::TReadTimes times = Port_->LastReadTimes();
+    if (times.First == std::chrono::steady_clock::time_point())
+        return;
+    using Ms = std::chrono::duration<double, std::milli>;
+    LastDelayMs_ = std::max(0.0, Ms(times.First - sent).count());
+    LastDurationMs_ = std::max(0.0, Ms(times.Last - times.First).count());
+}
+
 TPortStatus TTransmitter::PortStatus() const {
     TPortStatus status;
     {
@@ -375,6 +384,7 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
         frame.append(static_cast<char>(crc >> 8));
     }
     answer.clear();
+    LastDelayMs_ = LastDurationMs_ = -1;
     EnsureOpen();
     try {
         Port_->Purge();
@@ -386,7 +396,9 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
             Port_->SetParity(TSerialParity::Space);
             Port_->Write(frame.mid(1));
         }
+        const auto sent = std::chrono::steady_clock::now();
         answer = Port_->Read(count);
+        NoteAnswerTimes(sent);
         Port_->Purge();
     } catch (const TSerialError& e) {
         if (e.Gone)
@@ -405,12 +417,15 @@ bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, boo
     if (appendChecksum)
         frame.append(static_cast<char>(Crc8(request)));
     answer.clear();
+    LastDelayMs_ = LastDurationMs_ = -1;
     EnsureOpen();
     try {
         Port_->SetParity(TSerialParity::None);
         Port_->Purge();
         Port_->Write(frame);
+        const auto sent = std::chrono::steady_clock::now();
         answer = Port_->Read(count);
+        NoteAnswerTimes(sent);
     } catch (const TSerialError& e) {
         if (e.Gone)
             PortLost(e.Error);

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -113,6 +114,11 @@ public:
                     int count = KalistReadCount);
 
     ISerialPort* Port() const { return Port_.get(); }
+    // Timings of the last exchange's answer in ms: end of the request (its last write
+    // returned) → first answer byte, first → last answer byte; -1 when no answer came or the
+    // port does not tell. The thread of the exchange, under the exchange lock.
+    double LastDelayMs() const { return LastDelayMs_; }
+    double LastDurationMs() const { return LastDurationMs_; }
     // Any thread.
     TPortStatus PortStatus() const;
 
@@ -136,10 +142,14 @@ private:
     void EnsureOpen();
     // The device went away during an exchange: closed, asked again at once, reported once.
     void PortLost(int error);
+    // Takes the answer's timings from the port, the request having ended at `sent`.
+    void NoteAnswerTimes(std::chrono::steady_clock::time_point sent);
 
     std::unique_ptr<ISerialPort> Port_;
     TTransmitterSettings Settings_;
     QString SettingsFile_;
+    double LastDelayMs_ = -1;
+    double LastDurationMs_ = -1;
 
     mutable std::mutex StatusMutex_; // guards the three fields below
     bool Open_ = false;

@@ -19,6 +19,7 @@ QByteArray Request(int code, int zeroBlock = 1) {
     TUlmar u;
     u.SystemAddress = 1;
     u.ZeroBlock = zeroBlock;
+    u.PlantNumber = 1001; // the simulator's first gauge: codes 9 and 10 name it
     return WithCrc(u.BuildRequest(code));
 }
 

@@ -706,6 +706,9 @@ QString NameOfCode(int code) {
     }
 }
 
+// The longest gauge answer: a tare part, 32 floats (133 bytes).
+constexpr int MaxAnswerLength = 3 + 4 * TUlmar::TarePointCount + 2;
+
 bool IsKalistRequest(const QByteArray& request) {
     QByteArray frame = KalistRequest();
     frame.append(static_cast<char>(Crc8(frame)));
@@ -734,7 +737,8 @@ TDecodedExchange DecodeExchange(const TRawExchange& raw) {
         d.Failed = true;
 
     try {
-        if (raw.Device == 1 || (raw.Device == 0 && raw.Code < 0 && IsKalistRequest(raw.Request))) {
+        if (raw.Device == 1 || raw.Code == UlmarCmd::KalistCurrent ||
+            (raw.Code < 0 && IsKalistRequest(raw.Request))) {
             d.Code = UlmarCmd::KalistCurrent;
             DecodeKalist(raw, d);
             return d;
@@ -776,6 +780,10 @@ TDecodedExchange DecodeExchange(const TRawExchange& raw) {
                 const int announced = length ? *length + 4 : -1;
                 if (crc && n >= 5) {
                     d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Good);
+                } else if (announced > MaxAnswerLength) {
+                    // No gauge answer is that long: the length byte itself is garbled.
+                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
+                    problems << QStringLiteral("байт длины %1 не может быть верным").arg(*length);
                 } else if (n < 5 || (announced > 0 && n < announced)) {
                     d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Cut);
                     problems << QStringLiteral("ответ обрезан: %1 байт из %2")

@@ -190,6 +190,12 @@ private slots:
             QVERIFY(d.Failed);
             QCOMPARE(d.AnswerFields.size(), 7);
         }
+        // A length byte that no answer can have is a garbled frame, not a cut one.
+        QByteArray longLength = good;
+        longLength[2] = static_cast<char>(0xF0);
+        const TDecodedExchange garbledLength = Decode(6, longLength);
+        QCOMPARE(garbledLength.ChecksumVerdict, Bad);
+        QVERIFY(garbledLength.Problem.contains("байт длины 240"));
         // A good answer followed by stray bytes: named as such.
         const TDecodedExchange trailing = Decode(6, good + QByteArray("\x01\x02", 2));
         QCOMPARE(trailing.ChecksumVerdict, Bad);

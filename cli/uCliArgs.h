@@ -26,7 +26,9 @@ enum class TCliCommand {
     ArchiveExport,
     Scan,
     TareRead,
-    TareWrite
+    TareWrite,
+    Decode,
+    Monitor
 };
 
 struct TCliRequest {
@@ -54,6 +56,7 @@ struct TCliRequest {
     int ScanTo = 254;
     QString Name;     // tare write: the table
     bool Yes = false; // tare write: no confirmation asked
+    bool Csv = false; // decode, monitor: CSV rows
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

@@ -51,3 +51,17 @@ TDecodedExchange DecodeExchange(const TRawExchange& raw);
 // The same row as CSV fields (header via DecodedCsvHeader()).
 QStringList DecodedCsvHeader();
 QStringList DecodedCsvFields(const TDecodedExchange& d);
+// One CSV line of fields separated by ';', a field with ';', '"' or a line end in quotes.
+QString CsvLine(const QStringList& fields);
+// "dd.MM.yyyy hh:mm:ss,zzz" in local time; empty for 0.
+QString DecodedTimeText(qint64 timeMs);
+
+// The name of a request code (0..79, 80 the КАЛИСТ-1 reading); empty for others.
+QString ExchangeCommandName(int code);
+// The request code that a gauge request's bytes stand for; -1 when none.
+int ExchangeCodeOfRequest(const QByteArray& request);
+
+// One line of the request log ("dd.MM.yyyy hh:mm:ss,zzz [request] -> [answer]errors", bytes in
+// padded decimal or in hexadecimal) as a raw exchange: the time, the bytes, the code taken from
+// the request, the error part as ResultText. False with the reason when the line is not one.
+bool ParseRequestLogLine(const QString& line, TRawExchange& raw, QString& reason);

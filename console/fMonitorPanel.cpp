@@ -34,21 +34,9 @@ QString MsText(double ms) {
     return ms < 0 ? QString() : QString::number(ms, 'f', 1);
 }
 
-// A CSV cell: quoted when it holds the separator, a quote or a line break.
-QString CsvCell(const QString& text) {
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1String("\""), QLatin1String("\"\"")) +
-           QLatin1Char('"');
-}
-
-QString CsvLine(const QStringList& cells) {
-    QStringList fields;
-    fields.reserve(cells.size());
-    for (const QString& cell : cells)
-        fields << CsvCell(cell);
-    return fields.join(QLatin1Char(';')) + QStringLiteral("\r\n");
+// One line of the saved file: the decoder's CSV line, ended as the program's other CSV files.
+QString CsvFileLine(const QStringList& cells) {
+    return CsvLine(cells) + QStringLiteral("\r\n");
 }
 
 } // namespace
@@ -461,11 +449,11 @@ void TMonitorPanel::UpdateCount() {
 }
 
 bool TMonitorPanel::SaveCsvTo(const QString& path, QString* error) const {
-    QString text = CsvLine(DecodedCsvHeader());
+    QString text = CsvFileLine(DecodedCsvHeader());
     for (int row = 0; row < Filter_->rowCount(); ++row) {
         const QModelIndex source = Filter_->mapToSource(Filter_->index(row, 0));
         if (source.isValid())
-            text += CsvLine(DecodedCsvFields(Model_->Row(source.row()).Decoded));
+            text += CsvFileLine(DecodedCsvFields(Model_->Row(source.row()).Decoded));
     }
     const QByteArray bytes = QByteArray("\xEF\xBB\xBF") + text.toUtf8();
     QSaveFile file(path);

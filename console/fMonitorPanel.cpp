@@ -285,7 +285,7 @@ TMonitorPanel::TMonitorPanel(QWidget* parent, TDeviceLink* link) : QWidget(paren
     tblRows->verticalHeader()->setVisible(false);
     tblRows->verticalHeader()->setDefaultSectionSize(tblRows->fontMetrics().height() + 4);
     tblRows->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {90, 50, 170, 40, 160, 260, 90, 70, 70, 90, 110, 160};
+    const int widths[] = {90, 50, 170, 40, 160, 260, 90, 70, 70, 100, 125, 160};
     for (int column = 0; column < TMonitorModel::ColumnCount; ++column)
         tblRows->setColumnWidth(column, widths[column]);
 

@@ -199,6 +199,7 @@ void TestMonitor::pollingWithFaults() {
     link.SelectedCommands.Include(UlmarCmd::LevelRead);
     TFormReqAns window(nullptr, &link);
     window.setAttribute(Qt::WA_DeleteOnClose, false);
+    FormReqAns = &window; // the program's link window: it counts and shows the exchanges too
     window.show();
     window.btnMonitor->click();
     TMonitorPanel& panel = *window.Monitor;
@@ -217,7 +218,13 @@ void TestMonitor::pollingWithFaults() {
     fault(TSimFault::ErrorAnswer, 3);
     QVERIFY(WaitFor([&] { return panel.Model()->rowCount() >= 20; }));
     if (!qEnvironmentVariableIsEmpty("ULMAR_SHOTS")) {
-        window.resize(1400, 700);
+        window.resize(1400, 760);
+        // The frames of the newest failed row in the detail pane.
+        for (int i = panel.Model()->rowCount() - 1; i >= 0; --i)
+            if (panel.Model()->Row(i).Failed) {
+                panel.tblRows->selectRow(i);
+                break;
+            }
         QCoreApplication::processEvents();
         QDir().mkpath(qEnvironmentVariable("ULMAR_SHOTS"));
         window.grab().save(QDir(qEnvironmentVariable("ULMAR_SHOTS")).filePath("monitor.png"));

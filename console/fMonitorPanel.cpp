@@ -85,6 +85,10 @@ QString MonitorRowFramesText(const TMonitorRow& row) {
             (row.Answer.isEmpty() ? QStringLiteral("Нет ответа") : ToHexString(row.Answer));
     if (!row.Decoded.Problem.isEmpty())
         text += QLatin1Char('\n') + row.Decoded.Problem;
+    // The decoded fields in full: the table's cells cut long texts short.
+    for (const QStringList* fields : {&row.Decoded.RequestFields, &row.Decoded.AnswerFields})
+        if (!fields->isEmpty())
+            text += QLatin1Char('\n') + fields->join(QStringLiteral("\n"));
     return text;
 }
 

@@ -39,7 +39,8 @@ struct TMonitorRow {
 TRawExchange ToRawExchange(const TExchangeRecord& record);
 // The record decoded into a row; a failure of the link or of the decode marks the row failed.
 TMonitorRow DecodeMonitorRow(const TExchangeRecord& record);
-// The hexadecimal frames of a row, for the detail pane and the tooltip.
+// The hexadecimal frames of a row and its decoded fields in full, one a line, for the detail
+// pane and the tooltip.
 QString MonitorRowFramesText(const TMonitorRow& row);
 
 // The rows, oldest first, at most Capacity (the oldest dropped first).

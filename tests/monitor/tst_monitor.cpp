@@ -186,6 +186,14 @@ void TestMonitor::answerTimings() {
     QCOMPARE(silent.Result, -1);
     QVERIFY(!silent.Accepted);
     QVERIFY(!silent.ResultText.isEmpty());
+
+    // The current meter's exchange is recorded too, as device 1.
+    rig.Link->RequestExecKalist();
+    const auto all = rig.Link->ExchangeRing->Snapshot();
+    QCOMPARE(all.size(), size_t(3));
+    QCOMPARE(all[2].Device, 1);
+    QCOMPARE(all[2].Code, int(UlmarCmd::KalistCurrent));
+    QVERIFY(!all[2].Request.isEmpty());
 }
 
 void TestMonitor::pollingWithFaults() {

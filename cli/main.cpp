@@ -6,6 +6,7 @@
 #include "archive/uDataCtrl.h"
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
+#include "cli/uCliDecode.h"
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "cli/uCliTare.h"
@@ -23,6 +24,7 @@ namespace {
 void OnStopSignal(int) {
     CliStopWatch();
     CliStopScan();
+    CliStopMonitor();
 }
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
@@ -63,6 +65,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     if (r.Command == TCliCommand::ArchiveExport)
         return ArchiveExportCommand(r, out);
+    if (r.Command == TCliCommand::Decode)
+        return CliDecode(r, out);
 
     // Bad arguments and files are refused before the port opens.
     TUlmar wanted;
@@ -114,6 +118,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliTareWrite(r, session, out, tareLines);
     case TCliCommand::ZeroRead:
         return CliZeroRead(r, session, out);
+    case TCliCommand::Monitor:
+        return CliMonitor(r, session, out);
     default:
         return ExitBadInput;
     }

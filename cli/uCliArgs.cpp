@@ -20,9 +20,9 @@ const QHash<QString, TOptionRule>& Options() {
         {"--program-dir", {true, {}}},
         {"--json", {false, {}}},
         {"--trace", {false, {}}},
-        {"--kalist", {false, {C::Read, C::Watch}}},
-        {"--period", {true, {C::Watch}}},
-        {"--count", {true, {C::Watch}}},
+        {"--kalist", {false, {C::Read, C::Watch, C::Monitor}}},
+        {"--period", {true, {C::Watch, C::Monitor}}},
+        {"--count", {true, {C::Watch, C::Monitor}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
         {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--name", {true, {C::TareWrite}}},
@@ -31,7 +31,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--table", {true, {C::ArchiveExport}}},
         {"--from", {true, {C::ArchiveExport, C::Scan}}},
         {"--to", {true, {C::ArchiveExport, C::Scan}}},
-        {"--csv", {false, {C::ArchiveExport}}},
+        {"--csv", {false, {C::ArchiveExport, C::Decode, C::Monitor}}},
     };
     return options;
 }
@@ -91,6 +91,14 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::Read;
     } else if (first == QLatin1String("watch")) {
         r.Command = TCliCommand::Watch;
+    } else if (first == QLatin1String("monitor")) {
+        r.Command = TCliCommand::Monitor;
+    } else if (first == QLatin1String("decode")) {
+        r.Command = TCliCommand::Decode;
+        r.File = second;
+        if (r.File.isEmpty())
+            return Refuse(QStringLiteral("decode: нет файла"));
+        used = 2;
     } else if (first == QLatin1String("signature")) {
         r.Command = TCliCommand::Signature;
     } else if (first == QLatin1String("scan")) {
@@ -193,6 +201,11 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         if (given.contains(QStringLiteral("--csv")) && r.Json)
             return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
     }
+    if (r.Command == TCliCommand::Decode || r.Command == TCliCommand::Monitor) {
+        r.Csv = given.contains(QStringLiteral("--csv"));
+        if (r.Csv && r.Json)
+            return Refuse(QStringLiteral("--csv или --json, не оба"));
+    }
     if (r.Command == TCliCommand::Scan) {
         std::optional<int> from = 0;
         std::optional<int> to = 254;
@@ -236,11 +249,16 @@ QString CliUsage() {
         "  tare write FILE --name NAME [--yes]\n"
         "                                  записать таблицу NAME из файла в прибор, считать,\n"
         "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
+        "  decode FILE [--csv|--json]      журнал запросов rd….txt: каждый обмен расшифрован;\n"
+        "                                  нерасшифрованная строка выводится как есть с причиной\n"
+        "  monitor [--period MS] [--count N] [--kalist] [--csv|--json]\n"
+        "                                  опрос как watch, каждый обмен на линии расшифрован\n"
         "\n"
         "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
         "Адрес по умолчанию 255 (любой прибор на линии).\n"
         "\n"
         "Коды завершения: 0 выполнено; 1 выполнено, есть отличия или отвергнутые параметры;\n"
         "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n"
-        "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n");
+        "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n"
+        "decode: 1 — есть нерасшифрованные строки. monitor: 2 — был сбойный обмен.\n");
 }

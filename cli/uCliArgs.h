@@ -27,7 +27,9 @@ enum class TCliCommand {
     Scan,
     TareRead,
     TareWrite,
-    ZeroRead
+    ZeroRead,
+    Decode,
+    Monitor
 };
 
 struct TCliRequest {
@@ -55,6 +57,7 @@ struct TCliRequest {
     int ScanTo = 254;
     QString Name;     // tare write: the table
     bool Yes = false; // tare write: no confirmation asked
+    bool Csv = false; // decode, monitor: CSV rows
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

@@ -1,5 +1,6 @@
 #include "console/fReqAns.h"
 
+#include "console/fMonitorPanel.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "devicelink/uTransmitter.h"
@@ -240,15 +241,32 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
     clear->setToolButtonStyle(Qt::ToolButtonTextOnly);
     clear->setMinimumWidth(75);
 
+    btnMonitor = new QToolButton(this);
+    btnMonitor->setObjectName(QStringLiteral("btnMonitor"));
+    btnMonitor->setText(QStringLiteral("Монитор"));
+    btnMonitor->setToolTip(QStringLiteral("Показать или скрыть монитор обменов"));
+    btnMonitor->setCheckable(true);
+    btnMonitor->setMinimumWidth(75);
+    connect(btnMonitor, &QToolButton::toggled, this, &TFormReqAns::ShowMonitor);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(btnMonitor);
+    buttons->addWidget(clear);
+
     auto* right = new QVBoxLayout;
     right->addWidget(protocol);
     right->addWidget(stat);
     right->addStretch(1);
-    right->addWidget(clear, 0, Qt::AlignRight);
-    auto* outer = new QHBoxLayout(this);
+    right->addLayout(buttons);
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(port);
+    groups->addLayout(right);
+    Monitor = new TMonitorPanel(this, link);
+    Monitor->setVisible(false);
+    auto* outer = new QVBoxLayout(this);
     outer->setSizeConstraint(QLayout::SetFixedSize);
-    outer->addWidget(port);
-    outer->addLayout(right);
+    outer->addLayout(groups);
+    outer->addWidget(Monitor, 1);
 
     LoadWindowPosition(this);
     stxReq->clear();
@@ -282,6 +300,20 @@ void TFormReqAns::HandleExchange(const QByteArray& request, bool answered,
     else if (ReqAnsBytesText(answer, radix, &text))
         stxAns->setText(text);
     Refresh();
+}
+
+void TFormReqAns::ShowMonitor(bool shown) {
+    if (btnMonitor->isChecked() != shown) {
+        btnMonitor->setChecked(shown); // comes back here through toggled
+        return;
+    }
+    // Fixed size without the monitor, as before; resizable with it.
+    layout()->setSizeConstraint(shown ? QLayout::SetMinimumSize : QLayout::SetFixedSize);
+    Monitor->setVisible(shown);
+    if (shown) {
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        resize(std::max(width(), 1100), std::max(height(), 620));
+    }
 }
 
 void TFormReqAns::Refresh() {

@@ -13,7 +13,9 @@
 class QAction;
 class QLabel;
 class QLineEdit;
+class QToolButton;
 class TDeviceLink;
+class TMonitorPanel;
 
 // Program-wide counters: they start at 0, outlive the window and are reset only by actStatClear.
 extern std::atomic<qint64> RequestCount;
@@ -52,6 +54,10 @@ public:
     QLabel* lblReqPercent = nullptr;
     QLabel* lblAnsCount = nullptr;
     QLabel* lblAnsPercent = nullptr;
+    // "Монитор": shows and hides the decoded traffic monitor below the groups.
+    QToolButton* btnMonitor = nullptr;
+    TMonitorPanel* Monitor = nullptr;
+    void ShowMonitor(bool shown);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -15,6 +15,7 @@
 #include "devicelink/uPaths.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QObject>
 #include <chrono>
 #include <exception>
@@ -503,6 +504,8 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
     if (!AcquireExchange(ui))
         return -1;
     TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
+    const bool capture = ExchangeRing->Enabled();
+    const qint64 startedMs = capture ? QDateTime::currentMSecsSinceEpoch() : 0;
 
     QByteArray request;
     try {
@@ -554,6 +557,9 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
     frame.append(static_cast<char>(crc & 0xFF));
     frame.append(static_cast<char>(crc >> 8));
     WriteExchangeLog(frame, answer, errors);
+    if (capture)
+        CaptureExchange(startedMs, 0, code, frame, answer, result,
+                        result == 0 && handed && !parsed.Failed, errors);
     return result;
 }
 
@@ -564,14 +570,22 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         return -1;
     TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
 
+    const bool capture = ExchangeRing->Enabled();
+    const qint64 startedMs = capture ? QDateTime::currentMSecsSinceEpoch() : 0;
     const QByteArray request = KalistRequest();
+    QByteArray frame = request;
+    frame.append(static_cast<char>(Crc8(request)));
     QByteArray answer;
     try {
         if (!Transmitter_)
             return -1;
         Transmitter_->SendKalist(request, answer, true, TTransmitter::KalistReadCount);
     } catch (...) {
-        return -1; // no parse, no log line
+        // No parse, no log line; the monitor still shows the failed exchange.
+        if (capture)
+            CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, QByteArray(), -1, false,
+                            QStringLiteral(" Error in Transmitter.SendKalist "));
+        return -1;
     }
     // The answer always goes to the meter's parser, whatever a command in between set.
     if (Thread_) {
@@ -580,16 +594,21 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         Thread_->AnswerBuffer = answer;
     }
     TParseResult parsed;
-    if (!HandOverParse(ui, 1, answer, parsed))
+    if (!HandOverParse(ui, 1, answer, parsed)) {
+        if (capture)
+            CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, -1, false,
+                            QStringLiteral(" Error in RequestThread.Synchronize "));
         return -1;
+    }
     linkState = parsed.LinkState;
     if (archive && parsed.Stored && linkState == 1)
         ArchiveAccepted(UlmarCmd::KalistCurrent);
+    const int result = answer.isEmpty() || IsFailedAnswer(answer) ? -1 : 0;
+    if (capture)
+        CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, result,
+                        result == 0 && !parsed.Failed, QString());
     if (answer.isEmpty())
         return -1;
-    const int result = IsFailedAnswer(answer) ? -1 : 0;
-    QByteArray frame = request;
-    frame.append(static_cast<char>(Crc8(request)));
     WriteExchangeLog(frame, answer, QString());
     return result;
 }
@@ -617,6 +636,37 @@ void TDeviceLink::WriteExchangeLog(const QByteArray& frame, const QByteArray& an
             LogSink(text);
         else
             RequestLog_.Add(text);
+    } catch (...) {
+    }
+}
+
+void TDeviceLink::CaptureExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
+                                  const QByteArray& answer, int result, bool accepted,
+                                  const QString& errors) {
+    // Two implicitly shared byte arrays and a few numbers: the decode happens on the
+    // listener's thread from this copy.
+    try {
+        TExchangeRecord record;
+        record.TimeMs = timeMs;
+        record.Device = device;
+        record.Code = code;
+        record.Request = frame;
+        record.Answer = answer;
+        if (Transmitter_) {
+            record.DelayMs = Transmitter_->LastDelayMs();
+            record.DurationMs = Transmitter_->LastDurationMs();
+        }
+        record.Result = result;
+        record.Accepted = accepted;
+        if (Ulmar_) {
+            record.ErrorCode = Ulmar_->ErrorCode;
+            record.ResultText = Ulmar_->ErrorText;
+        }
+        const QString own = errors.simplified();
+        if (!own.isEmpty())
+            record.ResultText =
+                record.ResultText.isEmpty() ? own : record.ResultText + QStringLiteral("; ") + own;
+        ExchangeRing->Add(std::move(record));
     } catch (...) {
     }
 }

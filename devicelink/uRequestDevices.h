@@ -17,6 +17,7 @@
 
 #include "devicelink/Ulmar.h"
 #include "devicelink/uCustomTimer.h"
+#include "devicelink/uExchangeRecord.h"
 #include "devicelink/uLog.h"
 #include "devicelink/uTransmitter.h"
 #include <QString>
@@ -157,6 +158,10 @@ public:
     std::function<void(const QString& text)> LogSink;
     // Called after every cycle with the polled device's name (request thread); unassigned.
     std::function<void(const QString& deviceName)> CycleDone;
+    // The last exchanges of both device kinds, from either thread, recorded only while a
+    // listener (the link window's monitor) is attached. Shared, so that a listener may
+    // outlive the link.
+    const std::shared_ptr<TExchangeRing> ExchangeRing = std::make_shared<TExchangeRing>();
 
 private:
     struct TParseJob;
@@ -190,6 +195,10 @@ private:
                   TExchangeReport* report = nullptr);
     int ExecKalist(int& linkState, bool archive = false);
     void WriteExchangeLog(const QByteArray& frame, const QByteArray& answer, const QString& errors);
+    // Under the exchange lock, after the parse: the exchange into ExchangeRing.
+    void CaptureExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
+                         const QByteArray& answer, int result, bool accepted,
+                         const QString& errors);
     // The archive of an accepted reading, under the exchange lock.
     void ArchiveAccepted(int code);
     // Waits for the request thread to end while abandoning parse jobs; false on time-out.

@@ -437,6 +437,7 @@ QByteArray TPosixSerialPort::Read(int count) {
 
 QByteArray TPosixSerialPort::ReadAnswer(int count, const TAnswerEndRule& rule) {
     CheckOpen("read");
+    ReadTimes_ = TReadTimes();
     QByteArray result;
     if (count <= 0)
         return result;
@@ -485,6 +486,9 @@ QByteArray TPosixSerialPort::ReadAnswer(int count, const TAnswerEndRule& rule) {
             if (n > 0) {
                 result.append(buffer, n);
                 lastByte = Clock::now();
+                if (ReadTimes_.First == Clock::time_point())
+                    ReadTimes_.First = lastByte;
+                ReadTimes_.Last = lastByte;
                 if (complete) {
                     // Bytes after a whole frame: the line is not clean, the silence decides.
                     complete = false;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -117,6 +118,12 @@ public:
     virtual bool ParityApplied() const { return true; }
     // The rate the device was set to at the last Open; 0 when not known. Any thread.
     virtual int EffectiveBaudRate() const { return 0; }
+    // Steady-clock times of the first and the last byte the last Read returned; both empty
+    // when it returned nothing or the port does not keep them (the exchange monitor's timings).
+    struct TReadTimes {
+        std::chrono::steady_clock::time_point First{}, Last{};
+    };
+    virtual TReadTimes LastReadTimes() const { return {}; }
 };
 
 // Serial port on a POSIX terminal device (termios). Mark and space parity use CMSPAR; a rate
@@ -152,6 +159,7 @@ public:
     // without arbitrary rates).
     int EffectiveBaudRate() const override { return EffectiveBaud_; }
     bool ParityApplied() const override { return ParityApplied_; }
+    TReadTimes LastReadTimes() const override { return ReadTimes_; }
 
 private:
     void CheckOpen(const char* operation) const;
@@ -164,6 +172,7 @@ private:
     std::atomic<bool> ParityApplied_{true};                  // read by the link window
     std::atomic<int> EffectiveBaud_{0};
     int Baud_ = 9600; // the rate of the open port, for the time of one character
+    TReadTimes ReadTimes_;
 };
 
 // The platform's serial port: a TPosixSerialPort.

@@ -365,6 +365,15 @@ void TTransmitter::PortLost(int error) {
     PortFailed(error, TReport::Once);
 }
 
+void TTransmitter::NoteAnswerTimes(std::chrono::steady_clock::time_point sent) {
+    const ISerialPort::TReadTimes times = Port_->LastReadTimes();
+    if (times.First == std::chrono::steady_clock::time_point())
+        return;
+    using Ms = std::chrono::duration<double, std::milli>;
+    LastDelayMs_ = std::max(0.0, Ms(times.First - sent).count());
+    LastDurationMs_ = std::max(0.0, Ms(times.Last - times.First).count());
+}
+
 TPortStatus TTransmitter::PortStatus() const {
     TPortStatus status;
     {
@@ -420,6 +429,7 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
         frame.append(static_cast<char>(crc >> 8));
     }
     answer.clear();
+    LastDelayMs_ = LastDurationMs_ = -1;
     EnsureOpen();
     try {
         DiscardTrailing();
@@ -432,6 +442,7 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
             Port_->SetParity(TSerialParity::Space);
             Port_->Write(frame.mid(1));
         }
+        const auto sent = std::chrono::steady_clock::now();
         if (Settings_.EndByLength && frame.size() >= 2) {
             const TAnswerEndRule rule = [&frame, count](const QByteArray& bytes) {
                 return GaugeAnswerEnd(frame, bytes, count);
@@ -441,6 +452,7 @@ bool TTransmitter::SendString(const QByteArray& request, QByteArray& answer, boo
         } else {
             answer = Port_->Read(count);
         }
+        NoteAnswerTimes(sent);
         Port_->Purge();
     } catch (const TSerialError& e) {
         if (e.Gone)
@@ -459,12 +471,14 @@ bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, boo
     if (appendChecksum)
         frame.append(static_cast<char>(Crc8(request)));
     answer.clear();
+    LastDelayMs_ = LastDurationMs_ = -1;
     EnsureOpen();
     try {
         Port_->SetParity(TSerialParity::None);
         DiscardTrailing();
         Port_->Purge();
         Port_->Write(frame);
+        const auto sent = std::chrono::steady_clock::now();
         if (Settings_.EndByLength) {
             answer = Port_->ReadAnswer(count, KalistAnswerEnd);
             LastByLength_ = KalistAnswerEnd(answer) == TAnswerEnd::Complete;
@@ -473,6 +487,7 @@ bool TTransmitter::SendKalist(const QByteArray& request, QByteArray& answer, boo
         } else {
             answer = Port_->Read(count);
         }
+        NoteAnswerTimes(sent);
     } catch (const TSerialError& e) {
         if (e.Gone)
             PortLost(e.Error);

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -136,6 +137,11 @@ public:
     bool LastEndedByLength() const { return LastByLength_; }
 
     ISerialPort* Port() const { return Port_.get(); }
+    // Timings of the last exchange's answer in ms: end of the request (its last write
+    // returned) → first answer byte, first → last answer byte; -1 when no answer came or the
+    // port does not tell. The thread of the exchange, under the exchange lock.
+    double LastDelayMs() const { return LastDelayMs_; }
+    double LastDurationMs() const { return LastDurationMs_; }
     // Any thread.
     TPortStatus PortStatus() const;
 
@@ -161,10 +167,14 @@ private:
     void PortLost(int error);
     // Before a request, after a read that the length rule ended.
     void DiscardTrailing();
+    // Takes the answer's timings from the port, the request having ended at `sent`.
+    void NoteAnswerTimes(std::chrono::steady_clock::time_point sent);
 
     std::unique_ptr<ISerialPort> Port_;
     TTransmitterSettings Settings_;
     QString SettingsFile_;
+    double LastDelayMs_ = -1;
+    double LastDurationMs_ = -1;
 
     mutable std::mutex StatusMutex_; // guards the three fields below
     bool Open_ = false;

@@ -1,0 +1,981 @@
+// Exchange decoder. Every byte is read through TFrame, which answers only for offsets inside the
+// frame, so a cut or garbled frame is decoded up to the field it lacks and never past its end.
+// The decoder reads the command and parameter tables (read-only data) and the static texts of
+// the device object; it never touches a device object.
+
+#include "commands/uExchangeDecode.h"
+#include "commands/uCommandTable.h"
+#include "commands/uParamTable.h"
+#include "devicelink/Ulmar.h"
+#include "devicelink/uFrame.h"
+#include "devicelink/uParamStr.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <cmath>
+#include <optional>
+
+namespace {
+
+// Indexed view of a frame that refuses offsets outside it.
+class TFrame {
+public:
+    explicit TFrame(const QByteArray& bytes) : Bytes(bytes) {}
+    int Size() const { return static_cast<int>(Bytes.size()); }
+    bool Has(int offset, int count) const {
+        return offset >= 0 && count >= 0 && offset <= Size() - count;
+    }
+    std::optional<quint8> Byte(int i) const {
+        if (!Has(i, 1))
+            return std::nullopt;
+        return static_cast<quint8>(Bytes[i]);
+    }
+    std::optional<quint16> Word(int i) const {
+        if (!Has(i, 2))
+            return std::nullopt;
+        return static_cast<quint16>(static_cast<quint8>(Bytes[i]) << 8 |
+                                    static_cast<quint8>(Bytes[i + 1]));
+    }
+    std::optional<double> Float(int i) const {
+        if (!Has(i, 4))
+            return std::nullopt;
+        return BytesToFloat(static_cast<quint8>(Bytes[i]), static_cast<quint8>(Bytes[i + 1]),
+                            static_cast<quint8>(Bytes[i + 2]), static_cast<quint8>(Bytes[i + 3]));
+    }
+    QByteArray Mid(int i, int count) const {
+        return Has(i, count) ? Bytes.mid(i, count) : QByteArray();
+    }
+    bool AllFF(int i) const {
+        if (!Has(i, 4))
+            return false;
+        for (int k = 0; k < 4; ++k)
+            if (static_cast<quint8>(Bytes[i + k]) != 0xFF)
+                return false;
+        return true;
+    }
+
+private:
+    const QByteArray& Bytes;
+};
+
+QString Hex2(int value) {
+    return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0')).toUpper().replace("0X", "0x");
+}
+
+QString Field(const QString& name, const QString& value) {
+    return name + QStringLiteral(" = ") + value;
+}
+
+// A float as the gauge's single reads back; an empty point (FF FF FF FF) as "пусто".
+QString FloatText(const TFrame& f, int offset, double scale = 1.0) {
+    if (f.AllFF(offset))
+        return QStringLiteral("пусто");
+    const auto value = f.Float(offset);
+    if (!value)
+        return QString();
+    if (!std::isfinite(*value))
+        return ShortestSingle(*value);
+    return ShortestSingle(*value / scale);
+}
+
+QString WithUnit(const QString& value, const QString& unit) {
+    return unit.isEmpty() ? value : value + QLatin1Char(' ') + unit;
+}
+
+// --- command codes, names and parameters ---
+
+const TParamRow* ParamByCode(int code) {
+    for (const TParamRow& row : ParamRows())
+        if (row.ReadCode == code || row.WriteCode == code)
+            return &row;
+    return nullptr;
+}
+
+// The read code of a byte, word or float parameter index; -1 when there is none.
+int ByteReadCode(int index) {
+    return index >= 0 && index <= 11 ? UlmarCmd::ModeProcessingRead + index : -1;
+}
+int WordReadCode(int index) {
+    return index >= 0 && index <= 2 ? UlmarCmd::PlantNumberRead + index : -1;
+}
+int FloatReadCode(int index) {
+    if (index >= 0 && index <= 4)
+        return UlmarCmd::KrPerRead + index;
+    if (index >= 11 && index <= 21)
+        return UlmarCmd::Relay1Ust1Read + (index - 11);
+    return -1;
+}
+// The write codes: byte 0..5 → 19..24, 8..11 → 25..28; word 0..2 → 29..31; float 0..4 → 32..36,
+// 10 → 37, 11..21 → 38..48.
+int ByteWriteCode(int index) {
+    if (index >= 0 && index <= 5)
+        return UlmarCmd::ModeProcessingWrite + index;
+    if (index >= 8 && index <= 11)
+        return UlmarCmd::ModeInputFilterWrite + (index - 8);
+    return -1;
+}
+int WordWriteCode(int index) {
+    return index >= 0 && index <= 2 ? UlmarCmd::PlantNumberWrite + index : -1;
+}
+int FloatWriteCode(int index) {
+    if (index >= 0 && index <= 4)
+        return UlmarCmd::KrPerWrite + index;
+    if (index == 10)
+        return UlmarCmd::LevelKalibrWrite;
+    if (index >= 11 && index <= 21)
+        return UlmarCmd::Relay1Ust1Write + (index - 11);
+    return -1;
+}
+
+// The code that the request bytes stand for; -1 when they match none.
+int CodeOfRequest(const TFrame& r) {
+    const auto command = r.Byte(1);
+    if (!command)
+        return -1;
+    const auto b3 = r.Byte(3);
+    switch (*command) {
+    case 0x01:
+        if (!b3)
+            return -1;
+        switch (*b3) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+            return *b3;
+        case 6:
+            return UlmarCmd::VolumeRead;
+        case 7:
+            return UlmarCmd::FreqOpChRead;
+        default:
+            return -1;
+        }
+    case 0x02:
+        return UlmarCmd::LevelAllRead;
+    case 0x10:
+        return UlmarCmd::Echo;
+    case 0x20:
+        return UlmarCmd::SignatureRead;
+    case 0x25:
+        return UlmarCmd::SystemAddressWrite;
+    case 0x60:
+        return UlmarCmd::BootLoader;
+    case 0x81:
+        return UlmarCmd::InitReadStart;
+    case 0x82:
+        return UlmarCmd::InitReadStop;
+    case 0x83:
+        return UlmarCmd::ZeroBlockRead;
+    case 0xA2:
+        return UlmarCmd::WriteToPZU;
+    case 0xA5:
+        return !b3        ? -1
+               : *b3 == 0 ? UlmarCmd::TaraLevelRead
+               : *b3 == 1 ? UlmarCmd::TaraVolumeRead
+                          : -1;
+    case 0xA6:
+        return !b3        ? -1
+               : *b3 == 0 ? UlmarCmd::TaraLevelWrite
+               : *b3 == 1 ? UlmarCmd::TaraVolumeWrite
+                          : -1;
+    case 0xB1:
+        return b3 ? ByteWriteCode(*b3) : -1;
+    case 0xB2:
+        return b3 ? WordWriteCode(*b3) : -1;
+    case 0xB3:
+        return b3 ? FloatWriteCode(*b3) : -1;
+    case 0xB4:
+        return b3 ? ByteReadCode(*b3) : -1;
+    case 0xB5:
+        return b3 ? WordReadCode(*b3) : -1;
+    case 0xB6:
+        return b3 ? FloatReadCode(*b3) : -1;
+    default:
+        return -1;
+    }
+}
+
+// Units of the parameters that have one, by file key.
+QString ParamUnit(const char* key) {
+    const QByteArray k(key);
+    if (k == "Dist1" || k == "Dist2" || k == "LevelKalibr" || k.startsWith("Relay"))
+        return QStringLiteral("мм");
+    if (k == "TemperCompareTermostat")
+        return QStringLiteral("°C");
+    return QString();
+}
+
+// The name of a byte, word or float parameter by kind and index.
+QString ParamName(quint8 command, int index) {
+    int code = -1;
+    switch (command) {
+    case 0xB1:
+    case 0xB4:
+        code = ByteReadCode(index) >= 0 ? ByteReadCode(index) : ByteWriteCode(index);
+        break;
+    case 0xB2:
+    case 0xB5:
+        code = WordReadCode(index) >= 0 ? WordReadCode(index) : WordWriteCode(index);
+        break;
+    default:
+        code = FloatReadCode(index) >= 0 ? FloatReadCode(index) : FloatWriteCode(index);
+        break;
+    }
+    if (code == UlmarCmd::TemperSVChModuleRead)
+        return QStringLiteral("Температура СВЧ модуля");
+    if (code == UlmarCmd::TemperTermostatRead)
+        return QStringLiteral("Температура внутри термостата");
+    if (const TParamRow* row = ParamByCode(code))
+        return ParamTitle(*row);
+    return QStringLiteral("параметр %1").arg(index);
+}
+
+const TParamRow* ParamRowOf(quint8 command, int index) {
+    switch (command) {
+    case 0xB1:
+    case 0xB4:
+        return ParamByCode(ByteReadCode(index) >= 0 ? ByteReadCode(index) : ByteWriteCode(index));
+    case 0xB2:
+    case 0xB5:
+        return ParamByCode(WordReadCode(index) >= 0 ? WordReadCode(index) : WordWriteCode(index));
+    default:
+        return ParamByCode(FloatReadCode(index) >= 0 ? FloatReadCode(index)
+                                                     : FloatWriteCode(index));
+    }
+}
+
+// A byte parameter's value, signed for the temperatures, with the radio item's caption.
+QString ByteParamValue(int index, quint8 value) {
+    if (index == 2 || index == 6 || index == 7)
+        return QString::number(static_cast<qint8>(value)) + QStringLiteral(" °C");
+    QString text = QString::number(value);
+    if (const TParamRow* row = ParamRowOf(0xB4, index)) {
+        const int item = value - row->RadioFirst;
+        if (item >= 0 && item < static_cast<int>(row->Radio.size()))
+            text += QStringLiteral(" (") + QString::fromUtf8(row->Radio[item].Caption) +
+                    QLatin1Char(')');
+    }
+    return text;
+}
+
+// --- request ---
+
+struct TReadMode {
+    QString Title;
+    QString Unit;
+    double Scale = 1.0;
+    bool WithFault = false;
+};
+
+std::optional<TReadMode> ReadModeOf(int mode) {
+    switch (mode) {
+    case 0:
+        return TReadMode{QStringLiteral("Оценка частоты биений"), {}, 1.0, false};
+    case 1:
+        return TReadMode{QStringLiteral("Расстояние"), QStringLiteral("мм"), 1.0, true};
+    case 2:
+        return TReadMode{QStringLiteral("Уровень"), QStringLiteral("мм"), 1.0, true};
+    case 3:
+        return TReadMode{QStringLiteral("Свободное простанство"), QStringLiteral("мм"), 1.0, true};
+    case 6:
+        return TReadMode{QStringLiteral("Объем"), QStringLiteral("%"), 100.0, true};
+    case 7:
+        return TReadMode{QStringLiteral("Частота  опорного канала"), {}, 1.0, false};
+    default:
+        return std::nullopt;
+    }
+}
+
+// What the decoding of an answer needs to know from its request.
+struct TAsked {
+    int Command = -1;
+    int Index = -1; // read mode, parameter index or tare part
+    int ZeroStart = -1;
+};
+
+// Collects fields and the first reason a frame stops.
+struct TOut {
+    QStringList& Fields;
+    QString Cut; // the first field that the frame lacks
+    void Add(const QString& name, const QString& value) { Fields << Field(name, value); }
+    void Lack(const QString& name) {
+        if (Cut.isEmpty())
+            Cut = name;
+    }
+    template <class T> bool Need(const std::optional<T>& value, const QString& name) {
+        if (!value)
+            Lack(name);
+        return value.has_value();
+    }
+};
+
+void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
+    const auto command = r.Byte(1);
+    if (!out.Need(command, QStringLiteral("команда")))
+        return;
+    asked.Command = *command;
+    out.Add(QStringLiteral("команда"), Hex2(*command));
+    const auto length = r.Byte(2);
+    if (!out.Need(length, QStringLiteral("длина")))
+        return;
+    const auto b3 = r.Byte(3);
+    switch (*command) {
+    case 0x01:
+        if (out.Need(b3, QStringLiteral("режим"))) {
+            asked.Index = *b3;
+            const auto mode = ReadModeOf(*b3);
+            out.Add(QStringLiteral("режим"),
+                    QString::number(*b3) + (mode ? QStringLiteral(" (") + mode->Title + ')' : ""));
+        }
+        break;
+    case 0x10:
+        if (r.Has(3, 2))
+            out.Add(QStringLiteral("эхо"), ToHexString(r.Mid(3, 2)));
+        else
+            out.Lack(QStringLiteral("эхо"));
+        break;
+    case 0x25:
+    case 0x60: {
+        if (!out.Need(b3, QStringLiteral("тип прибора")))
+            break;
+        out.Add(QStringLiteral("тип прибора"), QString::number(*b3));
+        const auto plant = r.Word(4);
+        if (!out.Need(plant, QStringLiteral("Заводской номер")))
+            break;
+        out.Add(QStringLiteral("Заводской номер"), QString::number(*plant));
+        if (*command == 0x25) {
+            const auto address = r.Byte(6);
+            if (out.Need(address, QStringLiteral("новый адрес")))
+                out.Add(QStringLiteral("новый адрес"), QString::number(*address));
+        }
+        break;
+    }
+    case 0x83: {
+        const auto count = r.Byte(4);
+        if (!out.Need(b3, QStringLiteral("начало")))
+            break;
+        asked.ZeroStart = *b3;
+        out.Add(QStringLiteral("блок"),
+                QStringLiteral("%1 (элементы с %2)").arg(*b3 / 8 + 1).arg(*b3 + 1));
+        if (out.Need(count, QStringLiteral("количество")))
+            out.Add(QStringLiteral("количество"), QString::number(*count));
+        break;
+    }
+    case 0xA5:
+    case 0xA6: {
+        if (!out.Need(b3, QStringLiteral("часть таблицы")))
+            break;
+        asked.Index = *b3;
+        out.Add(QStringLiteral("часть таблицы"), *b3 == 0   ? QStringLiteral("уровни")
+                                                 : *b3 == 1 ? QStringLiteral("объемы")
+                                                            : QString::number(*b3));
+        if (*command == 0xA6) {
+            QStringList points;
+            int k = 0;
+            for (; k < TUlmar::TarePointCount && r.Has(4 + 4 * k, 4); ++k)
+                points << FloatText(r, 4 + 4 * k, *b3 == 1 ? 100.0 : 1.0);
+            out.Add(*b3 == 1 ? QStringLiteral("объемы, %") : QStringLiteral("уровни, мм"),
+                    points.join(QStringLiteral("; ")));
+            // The checksum follows the last point.
+            if (r.Size() - 2 < 4 + 4 * TUlmar::TarePointCount)
+                out.Lack(QStringLiteral("точка %1").arg(k + 1));
+        }
+        break;
+    }
+    case 0xB1:
+    case 0xB2:
+    case 0xB3:
+    case 0xB4:
+    case 0xB5:
+    case 0xB6: {
+        if (!out.Need(b3, QStringLiteral("параметр")))
+            break;
+        asked.Index = *b3;
+        out.Add(QStringLiteral("параметр"),
+                QStringLiteral("%1 (индекс %2)").arg(ParamName(*command, *b3)).arg(*b3));
+        const TParamRow* row = ParamRowOf(*command, *b3);
+        const QString unit = row ? ParamUnit(row->Key) : QString();
+        if (*command == 0xB1) {
+            const auto value = r.Byte(4);
+            if (out.Need(value, QStringLiteral("значение")))
+                out.Add(QStringLiteral("значение"), ByteParamValue(*b3, *value));
+        } else if (*command == 0xB2) {
+            const auto value = r.Word(4);
+            if (out.Need(value, QStringLiteral("значение")))
+                out.Add(QStringLiteral("значение"), QString::number(*value));
+        } else if (*command == 0xB3) {
+            if (r.Has(4, 4))
+                out.Add(QStringLiteral("значение"), WithUnit(FloatText(r, 4), unit));
+            else
+                out.Lack(QStringLiteral("значение"));
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// --- answer ---
+
+QString FaultField(quint8 fault) {
+    if (fault == 0)
+        return QStringLiteral("0 (Норма)");
+    return QStringLiteral("%1 (%2)").arg(fault).arg(TUlmar::FaultText(fault));
+}
+
+QString RelayText(quint8 relays) {
+    if (relays > 3)
+        return QStringLiteral("%1 (Не известно)").arg(relays);
+    auto state = [](bool on) {
+        return on ? QStringLiteral("Включено") : QStringLiteral("Отключено");
+    };
+    return QStringLiteral("%1 (Реле 1 %2, Реле 2 %3)")
+        .arg(relays)
+        .arg(state(relays & 1))
+        .arg(state(relays & 2));
+}
+
+// The minimum length of an answer by its command byte, as the device object's parser takes it.
+int MinimumAnswerLength(quint8 command, int mode) {
+    switch (command) {
+    case 0x01:
+        return (mode == 1 || mode == 2 || mode == 3 || mode == 6) ? 10
+               : (mode == 0 || mode == 7)                         ? 7
+                                                                  : 5;
+    case 0x02:
+        return 23;
+    case 0x10:
+        return 7;
+    case 0x20:
+    case 0x25:
+        return 10;
+    case 0x83:
+        return 21;
+    case 0xA5:
+        return 133;
+    case 0xB4:
+        return 6;
+    case 0xB5:
+        return 7;
+    case 0xB6:
+        return 9;
+    case ErrorAnswerCommand:
+        return 6;
+    default:
+        return 5;
+    }
+}
+
+struct TAnswerOutcome {
+    bool Failed = false;
+};
+
+void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcome& outcome) {
+    const auto address = a.Byte(0);
+    if (!out.Need(address, QStringLiteral("адрес")))
+        return;
+    out.Add(QStringLiteral("адрес"), QString::number(*address));
+    const auto command = a.Byte(1);
+    if (!out.Need(command, QStringLiteral("команда")))
+        return;
+    if (*command != asked.Command)
+        out.Add(QStringLiteral("команда"), Hex2(*command));
+    if (!out.Need(a.Byte(2), QStringLiteral("длина")))
+        return;
+    // The mode and the index come from the request only when it asked the same command.
+    const int index = *command == asked.Command ? asked.Index : -1;
+
+    switch (*command) {
+    case 0x01: {
+        const auto mode = ReadModeOf(index);
+        const auto value = a.Float(3);
+        if (!out.Need(value, mode ? mode->Title : QStringLiteral("значение")))
+            break;
+        if (!mode) {
+            out.Add(QStringLiteral("значение"), FloatText(a, 3));
+            break;
+        }
+        out.Add(mode->Title, WithUnit(FloatText(a, 3, mode->Scale), mode->Unit));
+        if (mode->WithFault) {
+            const auto fault = a.Byte(7);
+            if (out.Need(fault, QStringLiteral("неисправность"))) {
+                out.Add(QStringLiteral("неисправность"), FaultField(*fault));
+                outcome.Failed = outcome.Failed || *fault != 0;
+            }
+        }
+        break;
+    }
+    case 0x02: {
+        const QString titles[] = {QStringLiteral("Расстояние"), QStringLiteral("Уровень"),
+                                  QStringLiteral("Свободное простанство"), QStringLiteral("Объем")};
+        for (int k = 0; k < 4; ++k) {
+            if (!a.Has(3 + 4 * k, 4)) {
+                out.Lack(titles[k]);
+                return;
+            }
+            out.Add(titles[k], WithUnit(FloatText(a, 3 + 4 * k, k == 3 ? 100.0 : 1.0),
+                                        k == 3 ? QStringLiteral("%") : QStringLiteral("мм")));
+        }
+        const auto relays = a.Byte(19);
+        if (!out.Need(relays, QStringLiteral("реле")))
+            break;
+        out.Add(QStringLiteral("реле"), RelayText(*relays));
+        const auto fault = a.Byte(20);
+        if (out.Need(fault, QStringLiteral("неисправность"))) {
+            out.Add(QStringLiteral("неисправность"), FaultField(*fault));
+            outcome.Failed = outcome.Failed || *fault != 0;
+        }
+        break;
+    }
+    case 0x10: {
+        const auto b3 = a.Byte(3);
+        const auto b4 = a.Byte(4);
+        if (!out.Need(b3, QStringLiteral("эхо")) || !out.Need(b4, QStringLiteral("эхо")))
+            break;
+        const bool good = *b3 == 0x55 || *b4 == 0xAA;
+        out.Add(QStringLiteral("эхо"),
+                QStringLiteral("%1 %2 (%3)")
+                    .arg(*b3, 2, 16, QLatin1Char('0'))
+                    .arg(*b4, 2, 16, QLatin1Char('0'))
+                    .toUpper()
+                    .arg(good ? QStringLiteral("верно") : QStringLiteral("неверно")));
+        outcome.Failed = outcome.Failed || !good;
+        break;
+    }
+    case 0x20:
+    case 0x25: {
+        const auto type = a.Byte(3);
+        if (!out.Need(type, QStringLiteral("тип прибора")))
+            break;
+        out.Add(QStringLiteral("тип прибора"), QString::number(*type));
+        const auto plant = a.Word(4);
+        if (!out.Need(plant, QStringLiteral("Заводской номер")))
+            break;
+        out.Add(QStringLiteral("Заводской номер"), QString::number(*plant));
+        const auto hard = a.Byte(6);
+        if (!out.Need(hard, QStringLiteral("Аппаратная версия")))
+            break;
+        out.Add(QStringLiteral("Аппаратная версия"), QString::number(*hard));
+        const auto soft = a.Byte(7);
+        if (out.Need(soft, QStringLiteral("Программная версия")))
+            out.Add(QStringLiteral("Программная версия"), QString::number(*soft));
+        break;
+    }
+    case 0x83: {
+        QStringList words;
+        for (int k = 0; k < 8; ++k) {
+            const auto word = a.Word(3 + 2 * k);
+            if (!word) {
+                out.Lack(QStringLiteral("элемент %1").arg(k + 1));
+                break;
+            }
+            words << QString::number(*word);
+        }
+        const QString name = asked.ZeroStart >= 0 && *command == asked.Command
+                                 ? QStringLiteral("массив нулей %1..%2")
+                                       .arg(asked.ZeroStart + 1)
+                                       .arg(asked.ZeroStart + 8)
+                                 : QStringLiteral("массив нулей");
+        out.Add(name, words.join(QLatin1Char(' ')));
+        break;
+    }
+    case 0xA5: {
+        QStringList points;
+        for (int k = 0; k < TUlmar::TarePointCount; ++k) {
+            if (!a.Has(3 + 4 * k, 4)) {
+                out.Lack(QStringLiteral("точка %1").arg(k + 1));
+                break;
+            }
+            points << FloatText(a, 3 + 4 * k, index == 1 ? 100.0 : 1.0);
+        }
+        const QString name = index == 0   ? QStringLiteral("уровни, мм")
+                             : index == 1 ? QStringLiteral("объемы, %")
+                                          : QStringLiteral("таблица тарировки");
+        out.Add(name, points.join(QStringLiteral("; ")));
+        break;
+    }
+    case 0xB4: {
+        const auto value = a.Byte(3);
+        if (!out.Need(value, QStringLiteral("значение")))
+            break;
+        out.Add(index >= 0 ? ParamName(0xB4, index) : QStringLiteral("значение"),
+                index >= 0 ? ByteParamValue(index, *value) : QString::number(*value));
+        break;
+    }
+    case 0xB5: {
+        const auto value = a.Word(3);
+        if (!out.Need(value, QStringLiteral("значение")))
+            break;
+        out.Add(index >= 0 ? ParamName(0xB5, index) : QStringLiteral("значение"),
+                QString::number(*value));
+        break;
+    }
+    case 0xB6: {
+        if (!a.Has(3, 4)) {
+            out.Lack(QStringLiteral("значение"));
+            break;
+        }
+        const TParamRow* row = index >= 0 ? ParamRowOf(0xB6, index) : nullptr;
+        out.Add(index >= 0 ? ParamName(0xB6, index) : QStringLiteral("значение"),
+                WithUnit(FloatText(a, 3), row ? ParamUnit(row->Key) : QString()));
+        break;
+    }
+    case ErrorAnswerCommand: {
+        const auto code = a.Byte(3);
+        if (!out.Need(code, QStringLiteral("ошибка")))
+            break;
+        const QString text = TUlmar::ErrorAnswerText(*code);
+        out.Add(QStringLiteral("ошибка"), text.isEmpty()
+                                              ? QString::number(*code)
+                                              : QStringLiteral("%1 (%2)").arg(*code).arg(text));
+        outcome.Failed = outcome.Failed || *code != 0;
+        break;
+    }
+    default:
+        if (IsAcceptedAnswerCommand(*command))
+            out.Add(QStringLiteral("ответ"), QStringLiteral("подтверждение"));
+        break;
+    }
+}
+
+void DecodeKalist(const TRawExchange& raw, TDecodedExchange& d) {
+    d.CommandName = QStringLiteral("КАЛИСТ-1: ток");
+    const TFrame r(raw.Request);
+    if (r.Size() > 0 && !CheckCrc8(raw.Request))
+        d.Problem = QStringLiteral("CRC запроса неверна");
+    const TFrame a(raw.Answer);
+    const int n = a.Size();
+    if (n == 0) {
+        d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::NoAnswer);
+        d.Failed = true;
+        return;
+    }
+    const bool crc = CheckCrc8(raw.Answer);
+    d.ChecksumVerdict = QString::fromUtf8(crc     ? DecodeVerdict::Good
+                                          : n < 8 ? DecodeVerdict::Cut
+                                                  : DecodeVerdict::Bad);
+    const auto low = a.Byte(5);
+    const auto high = a.Byte(6);
+    if (low && high) {
+        const auto raw16 = static_cast<qint16>(static_cast<quint16>(*low | *high << 8));
+        d.AnswerFields << Field(QStringLiteral("Ток"),
+                                QString::number(raw16 / 100.0, 'f', 2) + QStringLiteral(" мА"));
+    }
+    if (!crc || n < 8) {
+        d.Failed = true;
+        if (d.Problem.isEmpty())
+            d.Problem = n < 8 ? QStringLiteral("ответ короче 8 байт")
+                              : QStringLiteral("CRC-8 ответа неверна");
+    }
+}
+
+// The command's name: the caption of the main window's action, or of the parameter's read or
+// write action, or a name of its own for the steps of the longer commands.
+QString NameOfCode(int code) {
+    if (code < 0)
+        return QString();
+    for (const TCommandRow& row : CommandRows())
+        if (row.Code == code)
+            return TextCaption(row.Text).trimmed();
+    if (const TParamRow* row = ParamByCode(code)) {
+        const TParamText& text = row->ReadCode == code ? row->Read : row->Write;
+        QString caption = TextCaption(text).trimmed();
+        if (caption.isEmpty())
+            caption = row->ReadCode == code ? ReadHint(*row) : WriteHint(*row);
+        if (!caption.isEmpty())
+            return caption;
+        return (row->ReadCode == code ? QStringLiteral("Считать ") : QStringLiteral("Записать ")) +
+               ParamTitle(*row);
+    }
+    switch (code) {
+    case UlmarCmd::ZeroBlockRead:
+        return QStringLiteral("Считать блок массива нулей");
+    case UlmarCmd::TaraLevelRead:
+        return QStringLiteral("Считать уровни таблицы тарировки");
+    case UlmarCmd::TaraVolumeRead:
+        return QStringLiteral("Считать объемы таблицы тарировки");
+    case UlmarCmd::TaraLevelWrite:
+        return QStringLiteral("Записать уровни таблицы тарировки");
+    case UlmarCmd::TaraVolumeWrite:
+        return QStringLiteral("Записать объемы таблицы тарировки");
+    case UlmarCmd::KalistCurrent:
+        return QStringLiteral("КАЛИСТ-1: ток");
+    default:
+        return QString();
+    }
+}
+
+// The longest gauge answer: a tare part, 32 floats (133 bytes).
+constexpr int MaxAnswerLength = 3 + 4 * TUlmar::TarePointCount + 2;
+
+bool IsKalistRequest(const QByteArray& request) {
+    QByteArray frame = KalistRequest();
+    frame.append(static_cast<char>(Crc8(frame)));
+    return request == frame;
+}
+
+} // namespace
+
+QString ExchangeCommandName(int code) {
+    return NameOfCode(code);
+}
+
+int ExchangeCodeOfRequest(const QByteArray& request) {
+    return CodeOfRequest(TFrame(request));
+}
+
+TDecodedExchange DecodeExchange(const TRawExchange& raw) {
+    TDecodedExchange d;
+    d.TimeMs = raw.TimeMs;
+    d.BytesSent = static_cast<int>(raw.Request.size());
+    d.BytesReceived = static_cast<int>(raw.Answer.size());
+    d.DelayMs = raw.DelayMs;
+    d.DurationMs = raw.DurationMs;
+    d.ResultText = raw.ResultText;
+    if (!raw.ResultText.isEmpty() && raw.Result != 0)
+        d.Failed = true;
+
+    try {
+        if (raw.Device == 1 || raw.Code == UlmarCmd::KalistCurrent ||
+            (raw.Code < 0 && IsKalistRequest(raw.Request))) {
+            d.Code = UlmarCmd::KalistCurrent;
+            DecodeKalist(raw, d);
+            return d;
+        }
+
+        const TFrame r(raw.Request);
+        const int inferred = CodeOfRequest(r);
+        d.Code = raw.Code >= 0 ? raw.Code : inferred;
+        d.CommandName = NameOfCode(d.Code);
+        QStringList problems;
+        if (r.Size() == 0) {
+            problems << QStringLiteral("нет запроса");
+        } else {
+            d.Address = static_cast<quint8>(raw.Request[0]);
+            TOut out{d.RequestFields, {}};
+            TAsked asked;
+            DecodeRequest(r, out, asked);
+            if (!out.Cut.isEmpty())
+                problems << QStringLiteral("запрос обрезан: нет поля «%1»").arg(out.Cut);
+            else if (!CheckCrc16(raw.Request))
+                problems << QStringLiteral("CRC запроса неверна");
+            if (d.CommandName.isEmpty() && asked.Command >= 0)
+                d.CommandName = QStringLiteral("Команда %1").arg(Hex2(asked.Command));
+            if (inferred < 0 && asked.Command >= 0 && out.Cut.isEmpty())
+                problems << QStringLiteral("запрос не соответствует ни одной команде");
+
+            // The answer.
+            const TFrame a(raw.Answer);
+            const int n = a.Size();
+            if (n == 0) {
+                d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::NoAnswer);
+                d.Failed = true;
+            } else {
+                TOut answerOut{d.AnswerFields, {}};
+                TAnswerOutcome outcome;
+                DecodeAnswer(a, asked, answerOut, outcome);
+                const bool crc = CheckCrc16(raw.Answer);
+                const auto length = a.Byte(2);
+                const int announced = length ? *length + 4 : -1;
+                if (crc && n >= 5) {
+                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Good);
+                } else if (announced > MaxAnswerLength) {
+                    // No gauge answer is that long: the length byte itself is garbled.
+                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
+                    problems << QStringLiteral("байт длины %1 не может быть верным").arg(*length);
+                } else if (n < 5 || (announced > 0 && n < announced)) {
+                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Cut);
+                    problems << QStringLiteral("ответ обрезан: %1 байт из %2")
+                                    .arg(n)
+                                    .arg(announced > 0 ? QString::number(announced)
+                                                       : QStringLiteral("не менее 5"));
+                } else {
+                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
+                    if (announced >= 5 && n > announced && CheckCrc16(raw.Answer.left(announced)))
+                        problems << QStringLiteral("за верным ответом из %1 байт ещё %2 байт")
+                                        .arg(announced)
+                                        .arg(n - announced);
+                }
+                const auto command = a.Byte(1);
+                if (command && !IsAcceptedAnswerCommand(*command))
+                    problems << QStringLiteral("неизвестная команда ответа %1").arg(Hex2(*command));
+                else if (command && n < MinimumAnswerLength(*command, asked.Index))
+                    problems << QStringLiteral("ответ короче %1 байт")
+                                    .arg(MinimumAnswerLength(*command, asked.Index));
+                else if (command && asked.Command >= 0 && *command != asked.Command &&
+                         *command != ErrorAnswerCommand)
+                    problems << QStringLiteral("ответ на другую команду");
+                if (!answerOut.Cut.isEmpty() &&
+                    d.ChecksumVerdict != QString::fromUtf8(DecodeVerdict::Cut))
+                    problems << QStringLiteral("в ответе нет поля «%1»").arg(answerOut.Cut);
+                if (outcome.Failed || !crc || n < 5 ||
+                    (command && (!IsAcceptedAnswerCommand(*command) ||
+                                 n < MinimumAnswerLength(*command, asked.Index))))
+                    d.Failed = true;
+            }
+        }
+        d.Problem = problems.join(QStringLiteral("; "));
+    } catch (...) {
+        // Nothing above throws by design; a failure of an allocation still leaves a row.
+        d.Failed = true;
+        d.Problem = QStringLiteral("ошибка разбора");
+    }
+    return d;
+}
+
+QStringList DecodedCsvHeader() {
+    return {QStringLiteral("Время"),
+            QStringLiteral("Адрес"),
+            QStringLiteral("Код"),
+            QStringLiteral("Команда"),
+            QStringLiteral("Запрос"),
+            QStringLiteral("Ответ"),
+            QStringLiteral("CRC"),
+            QStringLiteral("Отправлено, байт"),
+            QStringLiteral("Принято, байт"),
+            QStringLiteral("Задержка, мс"),
+            QStringLiteral("Длительность, мс"),
+            QStringLiteral("Результат"),
+            QStringLiteral("Сбой"),
+            QStringLiteral("Причина")};
+}
+
+QString DecodedTimeText(qint64 timeMs) {
+    if (timeMs <= 0)
+        return QString();
+    return QDateTime::fromMSecsSinceEpoch(timeMs).toString(
+        QStringLiteral("dd.MM.yyyy hh:mm:ss,zzz"));
+}
+
+namespace {
+QString MsText(double ms) {
+    return ms < 0 ? QString() : QString::number(ms, 'f', 1);
+}
+} // namespace
+
+QStringList DecodedCsvFields(const TDecodedExchange& d) {
+    return {DecodedTimeText(d.TimeMs),
+            d.Address >= 0 ? QString::number(d.Address) : QString(),
+            d.Code >= 0 ? QString::number(d.Code) : QString(),
+            d.CommandName,
+            d.RequestFields.join(QStringLiteral("; ")),
+            d.AnswerFields.join(QStringLiteral("; ")),
+            d.ChecksumVerdict,
+            QString::number(d.BytesSent),
+            QString::number(d.BytesReceived),
+            MsText(d.DelayMs),
+            MsText(d.DurationMs),
+            d.ResultText,
+            d.Failed ? QStringLiteral("да") : QStringLiteral("нет"),
+            d.Problem};
+}
+
+QString CsvLine(const QStringList& fields) {
+    QStringList quoted;
+    for (const QString& field : fields) {
+        if (field.contains(QLatin1Char(';')) || field.contains(QLatin1Char('"')) ||
+            field.contains(QLatin1Char('\n')) || field.contains(QLatin1Char('\r'))) {
+            QString q = field;
+            q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+            quoted << QLatin1Char('"') + q + QLatin1Char('"');
+        } else {
+            quoted << field;
+        }
+    }
+    return quoted.join(QLatin1Char(';'));
+}
+
+// --- request log lines ---
+
+namespace {
+
+// Bytes of one bracketed part; false with the reason when a token is not a byte in the radix.
+bool ParseBytes(const QString& text, int radix, QByteArray& bytes, QString& reason) {
+    const QStringList tokens = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString& token : tokens) {
+        bool ok = false;
+        const int value = token.toInt(&ok, radix);
+        if (!ok || value < 0 || value > 255 || token.size() != (radix == 16 ? 2 : 3)) {
+            reason = QStringLiteral("не байт: «%1»").arg(token);
+            return false;
+        }
+        bytes.append(static_cast<char>(value));
+    }
+    return true;
+}
+
+// 16 when every token has two characters, 10 when every token has three; 0 when neither.
+int RadixOf(const QString& a, const QString& b) {
+    int two = 0;
+    int three = 0;
+    for (const QString& part : {a, b})
+        for (const QString& token : part.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (token.size() == 2)
+                ++two;
+            else if (token.size() == 3)
+                ++three;
+            else
+                return 0;
+        }
+    if (two > 0 && three > 0)
+        return 0;
+    return three > 0 ? 10 : 16;
+}
+
+} // namespace
+
+bool ParseRequestLogLine(const QString& lineIn, TRawExchange& raw, QString& reason) {
+    raw = TRawExchange();
+    reason.clear();
+    QString line = lineIn;
+    while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    int at = 0;
+    const QString stampFormat = QStringLiteral("dd.MM.yyyy hh:mm:ss,zzz");
+    if (!line.startsWith(QLatin1Char('['))) {
+        const QDateTime stamp = QDateTime::fromString(line.left(stampFormat.size()), stampFormat);
+        if (!stamp.isValid()) {
+            reason = QStringLiteral("нет отметки времени");
+            return false;
+        }
+        raw.TimeMs = stamp.toMSecsSinceEpoch();
+        at = static_cast<int>(stampFormat.size());
+        while (at < line.size() && line[at] == QLatin1Char(' '))
+            ++at;
+    }
+    const QString arrow = QStringLiteral("] -> [");
+    if (at >= line.size() || line[at] != QLatin1Char('[')) {
+        reason = QStringLiteral("нет запроса в скобках");
+        return false;
+    }
+    const qsizetype mid = line.indexOf(arrow, at);
+    if (mid < 0) {
+        reason = QStringLiteral("нет «-> [»");
+        return false;
+    }
+    const qsizetype close = line.indexOf(QLatin1Char(']'), mid + arrow.size());
+    if (close < 0) {
+        reason = QStringLiteral("нет закрывающей скобки ответа");
+        return false;
+    }
+    const QString sent = line.mid(at + 1, mid - at - 1);
+    const QString received = line.mid(mid + arrow.size(), close - mid - arrow.size());
+    const int radix = RadixOf(sent, received);
+    if (radix == 0) {
+        reason = QStringLiteral("байты ни десятичные, ни шестнадцатеричные");
+        return false;
+    }
+    if (!ParseBytes(sent, radix, raw.Request, reason) ||
+        !ParseBytes(received, radix, raw.Answer, reason))
+        return false;
+    if (raw.Request.isEmpty()) {
+        reason = QStringLiteral("пустой запрос");
+        return false;
+    }
+    raw.ResultText = line.mid(close + 1).trimmed();
+    raw.Result = raw.ResultText.isEmpty() ? LinkResult::Ok : LinkResult::NoAnswer;
+    raw.Device = IsKalistRequest(raw.Request) ? 1 : 0;
+    raw.Code = raw.Device == 1 ? UlmarCmd::KalistCurrent : ExchangeCodeOfRequest(raw.Request);
+    return true;
+}

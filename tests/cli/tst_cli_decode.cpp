@@ -1,0 +1,193 @@
+// ulmar-cli decode over a request log in both radixes with error parts and a line that is not
+// an exchange (kept, with its reason), in text, JSON and CSV; ulmar-cli monitor against ulmar-sim
+// with a device fault on the first answer.
+
+#include "devicelink/uFrame.h"
+#include "devicelink/uIniFile.h"
+#include "devicelink/uParamStr.h"
+#include "tests/support/TestDirs.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTest>
+#include <memory>
+
+namespace {
+
+class TSimProcess {
+public:
+    explicit TSimProcess(const QStringList& options) {
+        Process.start(QStringLiteral(ULMAR_SIM_PATH),
+                      QStringList{"--delay", "1", "--level", "7500"} + options);
+        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
+            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
+    }
+    ~TSimProcess() {
+        Process.terminate();
+        Process.waitForFinished(5000);
+    }
+    QProcess Process;
+    QString Port;
+};
+
+struct TRun {
+    int Exit = -1;
+    QByteArray Out;
+    QByteArray Err;
+    QStringList Lines() const { return QString::fromUtf8(Out).split('\n', Qt::SkipEmptyParts); }
+    QList<QJsonObject> JsonLines() const {
+        QList<QJsonObject> lines;
+        for (const QByteArray& line : Out.split('\n'))
+            if (!line.isEmpty())
+                lines << QJsonDocument::fromJson(line).object();
+        return lines;
+    }
+};
+
+QByteArray WithCrc(QByteArray frame) {
+    const quint16 crc = Crc16(frame);
+    frame.append(static_cast<char>(crc & 0xFF));
+    frame.append(static_cast<char>(crc >> 8));
+    return frame;
+}
+
+QByteArray FloatBytes(double value) {
+    const auto b = FloatToBytes(value);
+    return QByteArray(reinterpret_cast<const char*>(b.data()), 4);
+}
+
+} // namespace
+
+class TestCliDecode : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TTestDirs> Dirs;
+
+    TRun Cli(const QStringList& arguments) {
+        QProcess p;
+        p.start(QStringLiteral(ULMAR_CLI_PATH),
+                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
+        TRun run;
+        if (!p.waitForFinished(60000))
+            return run;
+        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.Out = p.readAllStandardOutput();
+        run.Err = p.readAllStandardError();
+        return run;
+    }
+
+    // A log as the link writes it: a good level poll in hexadecimal, the same in decimal, a poll
+    // that the port failed, a line that is no exchange, and a garbled answer.
+    QString WriteLog() {
+        const QByteArray request = WithCrc(QByteArray("\x01\x01\x02\x02", 4));
+        const QByteArray answer =
+            WithCrc(QByteArray("\x01\x01\x06", 3) + FloatBytes(7500) + QByteArray(1, 0));
+        QByteArray garbled = answer;
+        garbled[4] = static_cast<char>(garbled[4] ^ 1);
+        const QString stamp = "09.12.2026 12:00:00,125 ";
+        const QStringList lines = {
+            stamp + "[" + ToHexString(request) + "] -> [" + ToHexString(answer) + "]",
+            stamp + "[" + ToDecString(request, true) + "] -> [" + ToDecString(answer, true) + "]",
+            stamp + "[" + ToHexString(request) + "] -> [] Error in Transmitter.SendString ",
+            "не строка обмена",
+            stamp + "[" + ToHexString(request) + "] -> [" + ToHexString(garbled) + "]",
+        };
+        const QString path = Dirs->Work() + "/rd261209.txt";
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            return {};
+        f.write((lines.join("\r\n") + "\r\n").toUtf8());
+        return path;
+    }
+
+private slots:
+    void init() { Dirs = std::make_unique<TTestDirs>(); }
+    void cleanup() { Dirs.reset(); }
+
+    void decodeText() {
+        const QString log = WriteLog();
+        const TRun run = Cli({"decode", log});
+        QCOMPARE(run.Exit, 1); // one line was not an exchange
+        const QStringList lines = run.Lines();
+        QCOMPARE(lines.size(), 5);
+        for (int i : {0, 1}) {
+            QVERIFY2(lines[i].contains("код 2 Считать Ну - текущий уровень"), qPrintable(lines[i]));
+            QVERIFY(lines[i].contains("Уровень = 7500 мм"));
+            QVERIFY(lines[i].contains("CRC верна"));
+            QVERIFY(lines[i].startsWith("  09.12.2026 12:00:00,125"));
+        }
+        QVERIFY(lines[2].startsWith("! "));
+        QVERIFY(lines[2].contains("нет ответа"));
+        QVERIFY(lines[2].contains("Error in Transmitter.SendString"));
+        QVERIFY(lines[3].contains("строка 4 не разобрана"));
+        QVERIFY(lines[3].endsWith("| не строка обмена"));
+        QVERIFY(lines[4].startsWith("! "));
+        QVERIFY(lines[4].contains("CRC неверна"));
+    }
+
+    void decodeJsonAndCsv() {
+        const QString log = WriteLog();
+        TRun run = Cli({"decode", log, "--json"});
+        QCOMPARE(run.Exit, 1);
+        const QList<QJsonObject> rows = run.JsonLines();
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0]["code"].toInt(), 2);
+        QCOMPARE(rows[0]["address"].toInt(), 1);
+        QCOMPARE(rows[0]["failed"].toBool(), false);
+        QCOMPARE(rows[1]["answerHex"].toString(), rows[0]["answerHex"].toString());
+        QCOMPARE(rows[2]["failed"].toBool(), true);
+        QCOMPARE(rows[3]["ok"].toBool(), false);
+        QCOMPARE(rows[3]["line"].toInt(), 4);
+        QCOMPARE(rows[3]["text"].toString(), QStringLiteral("не строка обмена"));
+        QCOMPARE(rows[4]["checksum"].toString(), QStringLiteral("CRC неверна"));
+
+        run = Cli({"decode", log, "--csv"});
+        QCOMPARE(run.Exit, 1);
+        const QStringList lines = run.Lines();
+        QCOMPARE(lines.size(), 6);
+        QVERIFY(lines[0].startsWith("Время;Адрес;Код;Команда;"));
+        QVERIFY(lines[1].startsWith("09.12.2026 12:00:00,125;1;2;"));
+        QVERIFY(lines[4].endsWith(";не строка обмена"));
+        QVERIFY(lines[4].contains("строка 4 не разобрана"));
+
+        QCOMPARE(Cli({"decode", log, "--csv", "--json"}).Exit, 3);
+        QCOMPARE(Cli({"decode", Dirs->Work() + "/нет.txt"}).Exit, 3);
+        QCOMPARE(Cli({"decode"}).Exit, 3);
+    }
+
+    void monitor() {
+        TSimProcess sim({"--fault-device", "count=1,value=2"});
+        QVERIFY(sim.Port.startsWith("/dev/"));
+        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
+        ini.WriteString("Transmitter", "Port", sim.Port);
+        ini.WriteInteger("Transmitter", "ReadInterval", 5);
+        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
+        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
+        QVERIFY(ini.Save(false));
+        TRun run = Cli({"monitor", "--count", "2", "--period", "0", "--address", "1"});
+        QCOMPARE(run.Exit, 2); // the first answer carried a fault
+        const QStringList lines = run.Lines();
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].startsWith("! "), qPrintable(lines[0]));
+        QVERIFY(lines[0].contains("неисправность = 2"));
+        QVERIFY(lines[1].startsWith("  "));
+        QVERIFY(lines[1].contains("код 6"));
+        QVERIFY(lines[1].contains("Уровень = 7500 мм"));
+        QVERIFY(lines[1].contains("CRC верна"));
+
+        run = Cli({"monitor", "--count", "2", "--period", "0", "--address", "1", "--json"});
+        QCOMPARE(run.Exit, 0);
+        const QList<QJsonObject> rows = run.JsonLines();
+        QCOMPARE(rows.size(), 2);
+        for (const QJsonObject& row : rows) {
+            QCOMPARE(row["code"].toInt(), 6);
+            QCOMPARE(row["failed"].toBool(), false);
+            QVERIFY(row["requestHex"].toString().startsWith("01 02 01"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliDecode)
+#include "tst_cli_decode.moc"

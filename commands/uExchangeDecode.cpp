@@ -929,6 +929,8 @@ bool ParseRequestLogLine(const QString& lineIn, TRawExchange& raw, QString& reas
     raw = TRawExchange();
     reason.clear();
     QString line = lineIn;
+    if (line.startsWith(QChar(0xFEFF))) // a byte-order mark left by an editor
+        line.remove(0, 1);
     while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
         line.chop(1);
     int at = 0;

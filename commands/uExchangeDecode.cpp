@@ -84,7 +84,10 @@ QString WithUnit(const QString& value, const QString& unit) {
 
 // --- command codes, names and parameters ---
 
+// Rows without a read or a write hold -1 there: no code below 0 is looked up.
 const TParamRow* ParamByCode(int code) {
+    if (code < 0)
+        return nullptr;
     for (const TParamRow& row : ParamRows())
         if (row.ReadCode == code || row.WriteCode == code)
             return &row;

@@ -84,7 +84,10 @@ QString WithUnit(const QString& value, const QString& unit) {
 
 // --- command codes, names and parameters ---
 
+// Rows without a read or a write hold -1 there: no code below 0 is looked up.
 const TParamRow* ParamByCode(int code) {
+    if (code < 0)
+        return nullptr;
     for (const TParamRow& row : ParamRows())
         if (row.ReadCode == code || row.WriteCode == code)
             return &row;
@@ -929,6 +932,8 @@ bool ParseRequestLogLine(const QString& lineIn, TRawExchange& raw, QString& reas
     raw = TRawExchange();
     reason.clear();
     QString line = lineIn;
+    if (line.startsWith(QChar(0xFEFF))) // a byte-order mark left by an editor
+        line.remove(0, 1);
     while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
         line.chop(1);
     int at = 0;

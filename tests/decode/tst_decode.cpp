@@ -88,7 +88,8 @@ private slots:
             QVERIFY(!d.CommandName.startsWith("Команда"));
             QCOMPARE(d.Address, 1);
             QVERIFY(!d.RequestFields.isEmpty());
-            QVERIFY(!d.AnswerFields.isEmpty());
+            // The answering address and at least one field of the content.
+            QVERIFY2(d.AnswerFields.size() >= 2, qPrintable(d.AnswerFields.join("; ")));
             QCOMPARE(d.ChecksumVerdict, Good);
             QVERIFY2(d.Problem.isEmpty(), qPrintable(d.Problem));
             QVERIFY2(!d.Failed, qPrintable(d.AnswerFields.join("; ")));
@@ -247,6 +248,16 @@ private slots:
         d = Decode(64, Answer(0x02, Float(1) + Float(2) + Float(3) + Float(4) + QByteArray(2, 0)));
         QVERIFY(d.AnswerFields.contains("Уровень = 2 мм"));
         QVERIFY(d.Problem.contains("другую команду"));
+        // A parameter index that no parameter has is named by its number.
+        TRawExchange unknownIndex;
+        unknownIndex.Request = WithCrc(QByteArray("\x01\xB6\x02\x07", 4));
+        unknownIndex.Answer = Answer(0xB6, Float(2));
+        d = DecodeExchange(unknownIndex);
+        QCOMPARE(d.Code, -1);
+        QVERIFY2(d.RequestFields.contains("параметр = параметр 7 (индекс 7)"),
+                 qPrintable(d.RequestFields.join("; ")));
+        QVERIFY(d.AnswerFields.contains("параметр 7 = 2"));
+        QVERIFY(d.Problem.contains("ни одной команде"));
         // An unknown request is named by its command byte.
         TRawExchange raw;
         raw.Request = WithCrc(QByteArray("\x01\x77\x01", 3));

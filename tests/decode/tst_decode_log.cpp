@@ -91,6 +91,11 @@ private slots:
         QVERIFY(d.Failed);
         QCOMPARE(d.ResultText, raw.ResultText);
 
+        QVERIFY(ParseRequestLogLine(QString(QChar(0xFEFF)) + "09.12.2026 12:00:00,123 [01 02 01 "
+                                                             "E1 90] -> []",
+                                    raw, reason));
+        QCOMPARE(raw.Request.size(), 5);
+
         const QStringList refused = {
             "просто текст",
             "09.12.2026 12:00:00,123 [01 02 01 E1 90] -> [01 02",

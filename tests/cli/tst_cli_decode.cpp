@@ -5,7 +5,7 @@
 #include "devicelink/uFrame.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
-#include "tests/support/TestDirs.h"
+#include "tests/support/CliRig.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -15,36 +15,6 @@
 #include <memory>
 
 namespace {
-
-class TSimProcess {
-public:
-    explicit TSimProcess(const QStringList& options) {
-        Process.start(QStringLiteral(ULMAR_SIM_PATH),
-                      QStringList{"--delay", "1", "--level", "7500"} + options);
-        if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
-            Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
-    }
-    ~TSimProcess() {
-        Process.terminate();
-        Process.waitForFinished(5000);
-    }
-    QProcess Process;
-    QString Port;
-};
-
-struct TRun {
-    int Exit = -1;
-    QByteArray Out;
-    QByteArray Err;
-    QStringList Lines() const { return QString::fromUtf8(Out).split('\n', Qt::SkipEmptyParts); }
-    QList<QJsonObject> JsonLines() const {
-        QList<QJsonObject> lines;
-        for (const QByteArray& line : Out.split('\n'))
-            if (!line.isEmpty())
-                lines << QJsonDocument::fromJson(line).object();
-        return lines;
-    }
-};
 
 QByteArray WithCrc(QByteArray frame) {
     const quint16 crc = Crc16(frame);
@@ -60,23 +30,8 @@ QByteArray FloatBytes(double value) {
 
 } // namespace
 
-class TestCliDecode : public QObject {
+class TestCliDecode : public TCliTest {
     Q_OBJECT
-
-    std::unique_ptr<TTestDirs> Dirs;
-
-    TRun Cli(const QStringList& arguments) {
-        QProcess p;
-        p.start(QStringLiteral(ULMAR_CLI_PATH),
-                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
-        TRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
-    }
 
     // A log as the link writes it: a good level poll in hexadecimal, the same in decimal, a poll
     // that the port failed, a line that is no exchange, and a garbled answer.
@@ -103,12 +58,12 @@ class TestCliDecode : public QObject {
     }
 
 private slots:
-    void init() { Dirs = std::make_unique<TTestDirs>(); }
-    void cleanup() { Dirs.reset(); }
+    void init() { NewDirs(); }
+    void cleanup() { DropDirs(); }
 
     void decodeText() {
         const QString log = WriteLog();
-        const TRun run = Cli({"decode", log});
+        const TCliRun run = Cli({"decode", log});
         QCOMPARE(run.Exit, 1); // one line was not an exchange
         const QStringList lines = run.Lines();
         QCOMPARE(lines.size(), 5);
@@ -129,7 +84,7 @@ private slots:
 
     void decodeJsonAndCsv() {
         const QString log = WriteLog();
-        TRun run = Cli({"decode", log, "--json"});
+        TCliRun run = Cli({"decode", log, "--json"});
         QCOMPARE(run.Exit, 1);
         const QList<QJsonObject> rows = run.JsonLines();
         QCOMPARE(rows.size(), 5);
@@ -158,15 +113,8 @@ private slots:
     }
 
     void monitor() {
-        TSimProcess sim({"--fault-device", "count=1,value=2"});
-        QVERIFY(sim.Port.startsWith("/dev/"));
-        TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
-        ini.WriteString("Transmitter", "Port", sim.Port);
-        ini.WriteInteger("Transmitter", "ReadInterval", 5);
-        ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
-        ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
-        QVERIFY(ini.Save(false));
-        TRun run = Cli({"monitor", "--count", "2", "--period", "0", "--address", "1"});
+        QVERIFY(StartSim({"--level", "7500", "--fault-device", "count=1,value=2"}));
+        TCliRun run = Cli({"monitor", "--count", "2", "--period", "0", "--address", "1"});
         QCOMPARE(run.Exit, 2); // the first answer carried a fault
         const QStringList lines = run.Lines();
         QCOMPARE(lines.size(), 2);

@@ -26,7 +26,13 @@ public:
         err << text << QStringLiteral(" (да/нет) ");
         err.flush();
         QTextStream in(stdin);
-        const QString answer = in.readLine().trimmed().toLower();
+        const QString line = in.readLine();
+        // A closed input left the cursor after the question: what follows starts a line.
+        if (line.isNull()) {
+            err << QLatin1Char('\n');
+            err.flush();
+        }
+        const QString answer = line.trimmed().toLower();
         return answer == QLatin1String("y") || answer == QLatin1String("yes") ||
                answer == QStringLiteral("д") || answer == QStringLiteral("да");
     }

@@ -649,34 +649,19 @@ bool TFormGraphBase::eventFilter(QObject* watched, QEvent* event) {
 bool TFormGraphBase::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
     if (Loading_)
         return true; // nothing runs inside a load
-    const TChartKey k = ChartKeyOf(key, modifiers);
-    switch (k.Action) {
-    case TChartKey::None:
-        return false;
-    case TChartKey::Close:
-        close();
-        return true;
-    case TChartKey::UndoZoom:
-        UndoZoom();
-        return true;
-    case TChartKey::ZoomIn:
-        ZoomIn();
-        return true;
-    case TChartKey::ZoomOut:
-        ZoomOut();
-        return true;
-    case TChartKey::Scroll:
-        if (k.Vertical != 0.0)
-            ScrollVertical(k.Vertical);
-        if (k.Horizontal != 0.0)
-            ScrollHorizontal(k.Horizontal);
-        break;
-    case TChartKey::ScrollHome:
-    case TChartKey::ScrollEnd:
-        ScrollBar1->setValue(k.Action == TChartKey::ScrollHome ? 0 : 100);
-        ScrollBarChange();
-        break;
-    }
+    const TChartKeyActions actions{[this] { close(); },
+                                   [this] { UndoZoom(); },
+                                   [this] { ZoomIn(); },
+                                   [this] { ZoomOut(); },
+                                   [this](double fraction) { ScrollVertical(fraction); },
+                                   [this](double fraction) { ScrollHorizontal(fraction); },
+                                   [this](int position) {
+                                       ScrollBar1->setValue(position);
+                                       ScrollBarChange();
+                                   }};
+    const TChartKeyDone done = RunChartKey(key, modifiers, actions);
+    if (done != TChartKeyDone::Scrolled)
+        return done == TChartKeyDone::Finished;
     Chart1->setFocus();
     RefreshSpanPanels();
     SyncScrollBar();

@@ -34,3 +34,35 @@ TChartKey ChartKeyOf(int key, Qt::KeyboardModifiers modifiers) {
         return {};
     }
 }
+
+TChartKeyDone RunChartKey(int key, Qt::KeyboardModifiers modifiers,
+                          const TChartKeyActions& actions) {
+    const TChartKey k = ChartKeyOf(key, modifiers);
+    switch (k.Action) {
+    case TChartKey::None:
+        return TChartKeyDone::NotMine;
+    case TChartKey::Close:
+        actions.Close();
+        return TChartKeyDone::Finished;
+    case TChartKey::UndoZoom:
+        actions.UndoZoom();
+        return TChartKeyDone::Finished;
+    case TChartKey::ZoomIn:
+        actions.ZoomIn();
+        return TChartKeyDone::Finished;
+    case TChartKey::ZoomOut:
+        actions.ZoomOut();
+        return TChartKeyDone::Finished;
+    case TChartKey::Scroll:
+        if (k.Vertical != 0.0)
+            actions.ScrollVertical(k.Vertical);
+        if (k.Horizontal != 0.0)
+            actions.ScrollHorizontal(k.Horizontal);
+        return TChartKeyDone::Scrolled;
+    case TChartKey::ScrollHome:
+    case TChartKey::ScrollEnd:
+        actions.ScrollTo(k.Action == TChartKey::ScrollHome ? 0 : 100);
+        return TChartKeyDone::Scrolled;
+    }
+    return TChartKeyDone::NotMine;
+}

@@ -6,6 +6,7 @@
 // Any thread (pure).
 
 #include <Qt>
+#include <functional>
 
 struct TChartKey {
     enum TAction { None, Close, UndoZoom, ZoomIn, ZoomOut, Scroll, ScrollHome, ScrollEnd };
@@ -15,3 +16,24 @@ struct TChartKey {
 };
 
 TChartKey ChartKeyOf(int key, Qt::KeyboardModifiers modifiers);
+
+// What a chart window does for each key.
+struct TChartKeyActions {
+    std::function<void()> Close;
+    std::function<void()> UndoZoom;
+    std::function<void()> ZoomIn;
+    std::function<void()> ZoomOut;
+    std::function<void(double fraction)> ScrollVertical;
+    std::function<void(double fraction)> ScrollHorizontal;
+    std::function<void(int position)> ScrollTo; // the scroll bar: 0 (Home) or 100 (End)
+};
+
+enum class TChartKeyDone {
+    NotMine,  // not a chart key
+    Finished, // closed or zoomed: nothing more to do
+    Scrolled  // the view moved: the window puts the focus on the chart and syncs its scroll bar
+};
+
+// Runs what the key does through the window's actions.
+TChartKeyDone RunChartKey(int key, Qt::KeyboardModifiers modifiers,
+                          const TChartKeyActions& actions);

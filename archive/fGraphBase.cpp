@@ -32,8 +32,9 @@ constexpr double SecondsPerDay = 86400.0;
 // The window answers at least this often while a load runs, ms.
 constexpr int AnswerEveryMs = 30;
 
-// A small picture for a tool button: the action's glyph in a frame.
-QIcon GlyphIcon(const QString& glyph) {
+} // namespace
+
+QIcon ChartToolIcon(const QString& glyph) {
     QPixmap pm(28, 24);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -49,8 +50,6 @@ QIcon GlyphIcon(const QString& glyph) {
     p.drawText(QRect(0, 0, 28, 24), Qt::AlignCenter, glyph);
     return QIcon(pm);
 }
-
-} // namespace
 
 const std::array<TFormGraphBase::TPreset, 12> TFormGraphBase::Presets = {{
     {"actSet5Min", "5 минут", 5.0 / 1440},
@@ -146,7 +145,7 @@ QAction* TFormGraphBase::NewAction(const QString& name, const QString& caption, 
     action->setToolTip(hint);
     action->setStatusTip(hint);
     if (!glyph.isEmpty())
-        action->setIcon(GlyphIcon(glyph));
+        action->setIcon(ChartToolIcon(glyph));
     Actions_.insert(name, action);
     return action;
 }

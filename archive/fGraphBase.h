@@ -11,6 +11,7 @@
 #include "archive/uTrendExport.h"
 #include <QDialog>
 #include <QHash>
+#include <QIcon>
 #include <array>
 #include <memory>
 
@@ -21,6 +22,9 @@ class QScrollBar;
 class QStatusBar;
 class QToolBar;
 class TIniFile;
+
+// A small picture for a chart window's tool button: the glyph in a frame.
+QIcon ChartToolIcon(const QString& glyph);
 
 class TFormGraphBase : public QDialog {
     Q_OBJECT

@@ -1,4 +1,5 @@
 #include "console/fZero.h"
+#include "archive/fGraphBase.h"
 #include "archive/uChartKeys.h"
 #include "commands/uGaugeCommands.h"
 #include "console/fMain.h"
@@ -39,24 +40,6 @@ constexpr double ColumnShare = 0.1;
 // The bottom axis runs from 1 % to 99 % of the plot area's width; no less than this many pixels
 // each side, so that the end labels show whole.
 constexpr int MinSideMargin = 24;
-
-// A small picture for a tool button: a glyph in a frame.
-QIcon GlyphIcon(const QString& glyph) {
-    QPixmap pm(28, 24);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QColor(90, 90, 90));
-    p.setBrush(QColor(250, 250, 250));
-    p.drawRoundedRect(QRectF(0.5, 0.5, 27, 23), 3, 3);
-    QFont f = p.font();
-    f.setPixelSize(glyph.size() > 2 ? 9 : 13);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(QColor(0, 0, 160));
-    p.drawText(QRect(0, 0, 28, 24), Qt::AlignCenter, glyph);
-    return QIcon(pm);
-}
 
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -115,14 +98,14 @@ void TFormZero::BuildActions() {
                       s->standardIcon(QStyle::SP_BrowserReload)),
             &QAction::triggered, this, [this] { Refresh(); });
     connect(NewAction("actUndoZoom", QStringLiteral("Увеличение отменить \"Пробел\""),
-                      GlyphIcon(QStringLiteral("1:1"))),
+                      ChartToolIcon(QStringLiteral("1:1"))),
             &QAction::triggered, this, [this] { UndoZoom(); });
-    connect(
-        NewAction("actZoomOut", QStringLiteral("Уменьшить \"-\""), GlyphIcon(QStringLiteral("−"))),
-        &QAction::triggered, this, [this] { ZoomOut(); });
-    connect(
-        NewAction("actZoomIn", QStringLiteral("Увеличить \"+\""), GlyphIcon(QStringLiteral("+"))),
-        &QAction::triggered, this, [this] { ZoomIn(); });
+    connect(NewAction("actZoomOut", QStringLiteral("Уменьшить \"-\""),
+                      ChartToolIcon(QStringLiteral("−"))),
+            &QAction::triggered, this, [this] { ZoomOut(); });
+    connect(NewAction("actZoomIn", QStringLiteral("Увеличить \"+\""),
+                      ChartToolIcon(QStringLiteral("+"))),
+            &QAction::triggered, this, [this] { ZoomIn(); });
     connect(NewAction("actClose", QStringLiteral("Закрыть окно"),
                       s->standardIcon(QStyle::SP_DialogCloseButton)),
             &QAction::triggered, this, [this] { close(); });

@@ -7,11 +7,14 @@
 #include "archive/uDataCtrl.h"
 #include "console/fMain.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uDataPlaces.h"
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
 #include "devicelink/uRequestDevices.h"
+#include "service/uAbout.h"
 #include "sim/uSimServer.h"
+#include "values/uModal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,7 +24,9 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QTranslator>
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -30,6 +35,7 @@ struct TStartOptions {
     bool Simulator = false; // --simulator: an in-process gauge simulator on a pseudo-terminal
     QString ProgramDir;     // --program-dir DIR
     QString WorkDir;        // --work-dir DIR
+    bool UserDirs = false;  // --user-dirs: the per-user data and config folders
     int QuitAfterMs = -1;   // --quit-after MS: end the program after MS, unasked (scripts)
     bool Poll = false;      // --poll: start polling once the main window stands (demonstrations)
 };
@@ -43,6 +49,8 @@ TStartOptions ParseOptions(const QStringList& args) {
             options.Simulator = true;
         } else if (a == QLatin1String("--poll")) {
             options.Poll = true;
+        } else if (a == QLatin1String("--user-dirs")) {
+            options.UserDirs = true;
         } else if (a == QLatin1String("--program-dir") && hasValue) {
             options.ProgramDir = args.at(++i);
         } else if (a == QLatin1String("--work-dir") && hasValue) {
@@ -70,14 +78,14 @@ struct TProgram {
 // How long shut-down waits for the writer to put the waiting readings and lines on the disk.
 constexpr int WriterDrainMs = 15000;
 
-// Program-wide initialisation, before any window; every step is guarded on its own.
-void StartUp(TProgram& program, const TStartOptions& options, const QStringList& arguments) {
+// Program-wide initialisation, before any window; every step is guarded on its own. Returns
+// the problems met with the per-user folders, for a message once the main window stands.
+QStringList StartUp(TProgram& program, const TStartOptions& options, const QStringList& arguments) {
+    QStringList placeProblems;
     try {
-        if (!options.ProgramDir.isEmpty())
-            SetProgramDir(QDir(options.ProgramDir).absolutePath());
-        // The working directory at start, for the window positions and the settings files.
-        SetStartDir(options.WorkDir.isEmpty() ? QDir::currentPath()
-                                              : QDir(options.WorkDir).absolutePath());
+        // The program's directory and the working directory at start (settings, archive,
+        // window positions): the program's own, or the user's folders when installed.
+        placeProblems = ApplyDataPlaces(options.ProgramDir, options.WorkDir, options.UserDirs);
     } catch (...) {
     }
     try {
@@ -147,6 +155,7 @@ void StartUp(TProgram& program, const TStartOptions& options, const QStringList&
         }
     } catch (...) {
     }
+    return placeProblems;
 }
 
 // After the main window has closed: device link, device object, archive settings.
@@ -197,15 +206,62 @@ std::unique_ptr<QWidget> CreateMainWindow() {
     return std::make_unique<TFormMain>(DeviceLink);
 }
 
+QString ProgramUsage() {
+    return QStringLiteral(
+        "Использование: ulmar [ПАРАМЕТРЫ] [/full] [/kalist]\n"
+        "\n"
+        "Настройка и обслуживание радарных уровнемеров серии УЛМАР по линии RS-485.\n"
+        "\n"
+        "Параметры:\n"
+        "  --simulator        встроенный имитатор прибора на псевдотерминале\n"
+        "  --poll             начать опрос, как только откроется главное окно\n"
+        "  --program-dir DIR  каталог программы: INI (bde.ini, fGraph.ini, TypeSVCH.ini),\n"
+        "                     архив DATA, таблицы TarTabl, файлы параметров M10 и M20\n"
+        "  --work-dir DIR     рабочий каталог: INI (ComPort.ini, Timer.ini, WndPos.ini)\n"
+        "                     и журналы запросов rd*\n"
+        "  --user-dirs        папки пользователя, как у установленной программы\n"
+        "  --quit-after MS    завершить программу через MS мс (для сценариев)\n"
+        "  /full              заводской режим: заводские параметры и служебные окна\n"
+        "  /kalist            в заводском режиме сразу опрашивать и КАЛИСТ-1\n"
+        "  -h, --help         эта справка\n"
+        "  --version          версия и папки данных и настроек\n"
+        "\n"
+        "Установленная программа (каталог программы недоступен для записи или рядом с ним\n"
+        "лежит share/ulmar) хранит данные в $XDG_DATA_HOME/ulmar (~/.local/share/ulmar),\n"
+        "а настройки порта, таймера и окон в $XDG_CONFIG_HOME/ulmar (~/.config/ulmar).\n");
+}
+
+// --help and --version are answered on stdout before any window or display is needed.
+std::optional<int> AnswerInfoSwitches(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--help" || a == "-h") {
+            std::fputs(ProgramUsage().toUtf8().constData(), stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            QString text = QStringLiteral("ulmar ") + ProgramVersionText() + QLatin1Char('\n');
+            for (const QString& line :
+                 DataPlaceLines(ChooseDataPlaces(DataPlaceInputsFromProcess({}, {}, false))))
+                text += line + QLatin1Char('\n');
+            std::fputs(text.toUtf8().constData(), stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (const auto answered = AnswerInfoSwitches(argc, argv))
+        return *answered;
     QApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     const TStartOptions options = ParseOptions(arguments);
 
     TProgram program;
-    StartUp(program, options, arguments);
+    const QStringList placeProblems = StartUp(program, options, arguments);
 
     int result = 0;
     // The report layouts come before the main window and are reused by every report.
@@ -222,6 +278,16 @@ int main(int argc, char* argv[]) {
         // Leaves the event loop without the close confirmation, as scripts need.
         if (options.QuitAfterMs >= 0)
             QTimer::singleShot(options.QuitAfterMs, &app, [] { QCoreApplication::exit(0); });
+        // Folders that could not be made are said once the window stands: without them
+        // nothing the program stores would be kept.
+        if (!placeProblems.isEmpty())
+            QTimer::singleShot(0, window.get(), [placeProblems] {
+                for (const QString& line : placeProblems)
+                    std::fprintf(stderr, "ulmar: %s\n", line.toLocal8Bit().constData());
+                ShowMessageBox(QMessageBox::Warning, QStringLiteral("УЛМАР"),
+                               placeProblems.join(QLatin1Char('\n')) +
+                                   QStringLiteral("\nНастройки и архив не будут сохранены."));
+            });
         result = app.exec();
     }
 

@@ -12,7 +12,9 @@
 #include "cli/uCliTare.h"
 #include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uDataPlaces.h"
 #include "devicelink/uPaths.h"
+#include "service/uAbout.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -28,8 +30,6 @@ void OnStopSignal(int) {
 }
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
-    if (!r.ProgramDir.isEmpty())
-        SetProgramDir(QDir(r.ProgramDir).absolutePath());
     if (!IsArchiveTableName(r.Table)) {
         out.Failure(QStringLiteral("archive export: имя таблицы — буквы, цифры и _: ") + r.Table);
         return ExitBadInput;
@@ -57,12 +57,35 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     return ExitBadInput;
 }
 
+// The version and the folders this command line would use; nothing is created.
+int VersionCommand(const TCliRequest& r, TCliOutput& out) {
+    const TDataPlaces places =
+        ChooseDataPlaces(DataPlaceInputsFromProcess(r.ProgramDir, r.WorkDir, r.UserDirs));
+    if (out.Json()) {
+        out.Object({{"ok", true},
+                    {"version", ProgramVersionText()},
+                    {"programDir", places.ProgramDir},
+                    {"workDir", places.WorkDir},
+                    {"perUser", places.PerUser}});
+        return ExitDone;
+    }
+    out.Line(QStringLiteral("ulmar-cli ") + ProgramVersionText());
+    for (const QString& line : DataPlaceLines(places))
+        out.Line(line);
+    return ExitDone;
+}
+
 int Run(const TCliRequest& r, TCliOutput& out) {
     if (r.Command == TCliCommand::Help) {
         out.Out() << CliUsage();
         out.Out().flush();
         return ExitDone;
     }
+    if (r.Command == TCliCommand::Version)
+        return VersionCommand(r, out);
+    // The program's and the working directory: the program's own, or the user's folders.
+    for (const QString& problem : ApplyDataPlaces(r.ProgramDir, r.WorkDir, r.UserDirs))
+        std::fprintf(stderr, "ulmar-cli: %s\n", problem.toLocal8Bit().constData());
     if (r.Command == TCliCommand::ArchiveExport)
         return ArchiveExportCommand(r, out);
     if (r.Command == TCliCommand::Decode)

@@ -18,6 +18,8 @@ const QHash<QString, TOptionRule>& Options() {
         {"--address", {true, {}}},
         {"--work-dir", {true, {}}},
         {"--program-dir", {true, {}}},
+        {"--user-dirs", {false, {}}},
+        {"--version", {false, {}}},
         {"--json", {false, {}}},
         {"--trace", {false, {}}},
         {"--kalist", {false, {C::Read, C::Watch, C::Monitor}}},
@@ -82,6 +84,14 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         given.insert(name, value);
     }
 
+    if (given.contains(QStringLiteral("--version"))) {
+        r.Command = TCliCommand::Version;
+        r.WorkDir = given.value(QStringLiteral("--work-dir"));
+        r.ProgramDir = given.value(QStringLiteral("--program-dir"));
+        r.UserDirs = given.contains(QStringLiteral("--user-dirs"));
+        r.Json = given.contains(QStringLiteral("--json"));
+        return {r, {}};
+    }
     const QString first = words.value(0);
     const QString second = words.value(1);
     int used = 1;
@@ -180,6 +190,7 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         return Refuse(QStringLiteral("--port: пустое имя порта"));
     r.WorkDir = given.value(QStringLiteral("--work-dir"));
     r.ProgramDir = given.value(QStringLiteral("--program-dir"));
+    r.UserDirs = given.contains(QStringLiteral("--user-dirs"));
     r.Json = given.contains(QStringLiteral("--json"));
     r.Trace = given.contains(QStringLiteral("--trace"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
@@ -228,7 +239,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
 QString CliUsage() {
     return QStringLiteral(
         "Использование: ulmar-cli [--port P] [--baud N] [--address A] [--work-dir D]\n"
-        "                         [--program-dir D] [--json] [--trace] КОМАНДА\n"
+        "                         [--program-dir D] [--user-dirs] [--json] [--trace] КОМАНДА\n"
+        "       ulmar-cli --version [--json]\n"
         "\n"
         "Команды:\n"
         "  read [--kalist]                 один опрос (команда 6); с --kalist ещё ток КАЛИСТ-1\n"
@@ -255,6 +267,11 @@ QString CliUsage() {
         "                                  опрос как watch, каждый обмен на линии расшифрован\n"
         "\n"
         "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
+        "Каталог программы (--program-dir) хранит архив DATA, файлы параметров M10 и M20 и\n"
+        "INI/bde.ini; по умолчанию это каталог ulmar-cli. У установленной программы (каталог\n"
+        "недоступен для записи или рядом лежит share/ulmar) и с --user-dirs каталог программы —\n"
+        "$XDG_DATA_HOME/ulmar (~/.local/share/ulmar), рабочий каталог — $XDG_CONFIG_HOME/ulmar\n"
+        "(~/.config/ulmar). --version называет оба.\n"
         "Адрес по умолчанию 255 (любой прибор на линии).\n"
         "\n"
         "Коды завершения: 0 выполнено; 1 выполнено, есть отличия или отвергнутые параметры;\n"

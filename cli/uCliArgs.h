@@ -29,7 +29,8 @@ enum class TCliCommand {
     TareWrite,
     ZeroRead,
     Decode,
-    Monitor
+    Monitor,
+    Version // --version: the version and the folders in force
 };
 
 struct TCliRequest {
@@ -40,6 +41,7 @@ struct TCliRequest {
     std::optional<int> Address;
     QString WorkDir;
     QString ProgramDir;
+    bool UserDirs = false; // --user-dirs: the per-user folders, as an installed program
     bool Json = false;
     bool Trace = false; // each exchange on stderr
     // Command options.

@@ -165,11 +165,8 @@ TCliSession::~TCliSession() {
     Ulmar_.reset();
 }
 
+// The program's and the working directory are set by the caller (ApplyDataPlaces).
 bool TCliSession::Open() {
-    SetStartDir(Request_.WorkDir.isEmpty() ? QDir::currentPath()
-                                           : QDir(Request_.WorkDir).absolutePath());
-    if (!Request_.ProgramDir.isEmpty())
-        SetProgramDir(QDir(Request_.ProgramDir).absolutePath());
     Ulmar_ = std::make_unique<TUlmar>();
     Ulmar_->Name = QStringLiteral("Ulmar");
     Ulmar_->SetErrorMax(1);

@@ -1,5 +1,6 @@
 #include "console/fAbout.h"
 #include "archive/uDataCtrl.h"
+#include "devicelink/uDataPlaces.h"
 #include "devicelink/uTimeOut.h"
 #include "service/uAbout.h"
 #include "values/uModal.h"
@@ -24,7 +25,7 @@ QLabel* CentredLabel(const QString& name, const QString& text, QWidget* parent) 
 } // namespace
 
 TFormAbout::TFormAbout(const QString& version, const std::optional<QDateTime>& built,
-                       QWidget* parent)
+                       const QStringList& places, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("FormAbout"));
@@ -50,6 +51,19 @@ TFormAbout::TFormAbout(const QString& version, const std::optional<QDateTime>& b
     lblDateTime = CentredLabel(QStringLiteral("lblDateTime"), QStringLiteral("Компиляция"), this);
     for (QLabel* label : {lblPurpose, lblVersion, lblDateTime})
         Lines_->addWidget(label);
+    // The folders, smaller and selectable, so that a path can be copied into a file manager.
+    QLabel** placeLabels[] = {&lblDataDir, &lblWorkDir};
+    const char* placeNames[] = {"lblDataDir", "lblWorkDir"};
+    for (int i = 0; i < 2 && i < places.size(); ++i) {
+        QLabel* label = CentredLabel(QString::fromLatin1(placeNames[i]), places.at(i), this);
+        QFont small = label->font();
+        if (small.pointSizeF() > 0)
+            small.setPointSizeF(small.pointSizeF() * 0.85);
+        label->setFont(small);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        Lines_->addWidget(label);
+        *placeLabels[i] = label;
+    }
     layout->addLayout(Lines_);
 
     lblVersion->setText(QStringLiteral("Версия: ") + version);
@@ -114,7 +128,8 @@ QPixmap TFormAbout::Picture() {
 
 int ShowAbout() {
     try {
-        TFormAbout about(ProgramVersionText(), ProgramBuildTime(), QApplication::activeWindow());
+        TFormAbout about(ProgramVersionText(), ProgramBuildTime(),
+                         DataPlaceLines(CurrentDataPlaces()), QApplication::activeWindow());
         ExecModal(&about);
         return 0;
     } catch (...) {

@@ -1,6 +1,7 @@
 #pragma once
-// About box "О программе": a picture, what the program is for, its version and build time, in a
-// white box with a dialog border, centred on the desktop. Modal; Esc closes it.
+// About box "О программе": a picture, what the program is for, its version and build time, and
+// where its data and settings are kept, in a white box with a dialog border, centred on the
+// desktop. Modal; Esc closes it.
 // User-interface thread.
 
 #include <QDateTime>
@@ -13,14 +14,17 @@ class QVBoxLayout;
 class TFormAbout : public QDialog {
     Q_OBJECT
 public:
-    // version: the text after "Версия: "; built: the build time, none to leave "Компиляция".
+    // version: the text after "Версия: "; built: the build time, none to leave "Компиляция";
+    // places: the lines naming the data and settings folders (DataPlaceLines), shown smaller.
     TFormAbout(const QString& version, const std::optional<QDateTime>& built,
-               QWidget* parent = nullptr);
+               const QStringList& places = {}, QWidget* parent = nullptr);
 
     QLabel* imgPicture = nullptr;
     QLabel* lblPurpose = nullptr;
     QLabel* lblVersion = nullptr;
     QLabel* lblDateTime = nullptr;
+    QLabel* lblDataDir = nullptr; // "Данные: …", when places were given
+    QLabel* lblWorkDir = nullptr; // "Настройки: …", likewise
 
     // The picture at the top, 240 × 180: a radar level gauge over a tank.
     static QPixmap Picture();
@@ -30,6 +34,6 @@ private:
     QVBoxLayout* Lines_ = nullptr;
 };
 
-// Opens the about box modally with this program's version and build time. 0, or -1 on a
-// failure.
+// Opens the about box modally with this program's version, build time and folders in force.
+// 0, or -1 on a failure.
 int ShowAbout();

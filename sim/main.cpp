@@ -1,7 +1,9 @@
 // ulmar-sim: serves virtual gauges (and a КАЛИСТ-1 current meter) on a pseudo-terminal,
 // prints the port name on stdout and runs until SIGINT or SIGTERM.
 
+#include "service/uAbout.h"
 #include "sim/uSimServer.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <csignal>
@@ -91,9 +93,11 @@ int Fail(const QString& text) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(ProgramVersionText());
     QCommandLineParser parser;
     parser.setApplicationDescription("Virtual УЛМАР gauges and КАЛИСТ-1 on a pseudo-terminal.");
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption gaugesOpt("gauges", "Number of gauges (default 1).", "N", "1");
     const QCommandLineOption addressOpt("address", "System addresses, comma-separated.", "A");
     const QCommandLineOption plantOpt("plant", "Plant numbers, comma-separated.", "P");

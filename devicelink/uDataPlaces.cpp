@@ -1,0 +1,170 @@
+#include "devicelink/uDataPlaces.h"
+#include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <mutex>
+#include <optional>
+#include <unistd.h>
+
+namespace {
+
+std::mutex PlacesMutex;
+std::optional<TDataPlaces> Applied;
+
+const QString AppFolder = QStringLiteral("ulmar");
+
+bool AccessWrite(const QString& dir) {
+    return ::access(QFile::encodeName(dir).constData(), W_OK) == 0;
+}
+
+// An option's folder, absolute against the working directory at start.
+QString Absolute(const QString& currentDir, const QString& path) {
+    return QDir::cleanPath(QDir(currentDir).absoluteFilePath(path));
+}
+
+// $XDG_..._HOME when it is an absolute path (the rule for these variables), else HOME/fallback.
+QString XdgFolder(const QString& value, const QString& home, const QString& fallback) {
+    if (!value.isEmpty() && QDir::isAbsolutePath(value))
+        return QDir::cleanPath(value);
+    return QDir::cleanPath(home + QLatin1Char('/') + fallback);
+}
+
+bool MakeFolder(const QString& path, QStringList& problems) {
+    if (QDir().mkpath(path) && QFileInfo(path).isDir())
+        return true;
+    problems << QStringLiteral("Не удалось создать папку %1").arg(QDir::toNativeSeparators(path));
+    return false;
+}
+
+// Copies each default file the data folder lacks; an existing file, even an empty one, is the
+// user's and stays.
+void SeedDefaults(const QString& defaultsDir, const QString& dataDir, QStringList& problems) {
+    if (defaultsDir.isEmpty() || !QFileInfo(defaultsDir).isDir())
+        return;
+    const QDir from(defaultsDir);
+    QDirIterator it(defaultsDir, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString source = it.next();
+        const QString target = QDir(dataDir).filePath(from.relativeFilePath(source));
+        if (QFileInfo::exists(target) || QFileInfo(target).isSymLink())
+            continue;
+        if (!MakeFolder(QFileInfo(target).absolutePath(), problems))
+            continue;
+        // QFile::copy goes through a temporary file, so a failed copy leaves no cut file.
+        if (!QFile::copy(source, target)) {
+            problems << QStringLiteral("Не удалось скопировать %1 в %2")
+                            .arg(QDir::toNativeSeparators(source),
+                                 QDir::toNativeSeparators(target));
+            continue;
+        }
+        // The copy is the user's own file, whatever the installed file's modes.
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                          QFile::ReadOther);
+    }
+}
+
+} // namespace
+
+QString PackageDefaultsDir(const QString& executableDir) {
+    return QDir::cleanPath(executableDir + QStringLiteral("/../share/") + AppFolder);
+}
+
+bool RunsInstalled(const QString& executableDir,
+                   const std::function<bool(const QString&)>& canWrite) {
+    if (executableDir.isEmpty())
+        return false;
+    if (!(canWrite ? canWrite(executableDir) : AccessWrite(executableDir)))
+        return true;
+    // Root can write a system folder: the package's files beside the program still say that
+    // this is an installation, whose folders are no place for a user's archive.
+    return QFileInfo(PackageDefaultsDir(executableDir)).isDir();
+}
+
+TDataPlaces ChooseDataPlaces(const TDataPlaceInputs& in) {
+    TDataPlaces places;
+    places.DefaultsDir =
+        in.ExecutableDir.isEmpty() ? QString() : PackageDefaultsDir(in.ExecutableDir);
+    places.PerUser = in.UserDirsOption || RunsInstalled(in.ExecutableDir, in.CanWrite);
+    if (places.PerUser) {
+        places.ProgramDir =
+            JoinPath(XdgFolder(in.XdgDataHome, in.Home, QStringLiteral(".local/share")), AppFolder);
+        places.WorkDir =
+            JoinPath(XdgFolder(in.XdgConfigHome, in.Home, QStringLiteral(".config")), AppFolder);
+    } else {
+        places.ProgramDir = in.ExecutableDir;
+        places.WorkDir = in.CurrentDir;
+    }
+    if (!in.ProgramDirOption.isEmpty())
+        places.ProgramDir = Absolute(in.CurrentDir, in.ProgramDirOption);
+    if (!in.WorkDirOption.isEmpty())
+        places.WorkDir = Absolute(in.CurrentDir, in.WorkDirOption);
+    return places;
+}
+
+TDataPlaceInputs DataPlaceInputsFromProcess(const QString& programDirOption,
+                                            const QString& workDirOption, bool userDirsOption) {
+    TDataPlaceInputs in;
+    if (QCoreApplication::instance())
+        in.ExecutableDir = QCoreApplication::applicationDirPath();
+    else
+        in.ExecutableDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    in.CurrentDir = QDir::currentPath();
+    in.ProgramDirOption = programDirOption;
+    in.WorkDirOption = workDirOption;
+    in.UserDirsOption = userDirsOption;
+    in.Home = qEnvironmentVariable("HOME");
+    if (in.Home.isEmpty())
+        in.Home = QDir::homePath();
+    in.XdgDataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    in.XdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return in;
+}
+
+QStringList PrepareDataPlaces(const TDataPlaces& places) {
+    QStringList problems;
+    if (!places.PerUser)
+        return problems;
+    if (MakeFolder(places.ProgramDir, problems)) {
+        for (const char* sub : {"INI", "DATA", "TarTabl"})
+            MakeFolder(JoinPath(places.ProgramDir, QString::fromLatin1(sub)), problems);
+        SeedDefaults(places.DefaultsDir, places.ProgramDir, problems);
+    }
+    if (MakeFolder(places.WorkDir, problems))
+        MakeFolder(JoinPath(places.WorkDir, QStringLiteral("INI")), problems);
+    return problems;
+}
+
+QStringList ApplyDataPlaces(const QString& programDirOption, const QString& workDirOption,
+                            bool userDirsOption) {
+    const TDataPlaces places = ChooseDataPlaces(
+        DataPlaceInputsFromProcess(programDirOption, workDirOption, userDirsOption));
+    const QStringList problems = PrepareDataPlaces(places);
+    SetProgramDir(places.ProgramDir);
+    SetStartDir(places.WorkDir);
+    std::lock_guard lock(PlacesMutex);
+    Applied = places;
+    return problems;
+}
+
+TDataPlaces CurrentDataPlaces() {
+    {
+        std::lock_guard lock(PlacesMutex);
+        if (Applied)
+            return *Applied;
+    }
+    TDataPlaces places;
+    places.ProgramDir = ProgramDir();
+    places.WorkDir = StartDir();
+    return places;
+}
+
+QStringList DataPlaceLines(const TDataPlaces& places) {
+    const QString mark = places.PerUser ? QStringLiteral(" (папка пользователя)") : QString();
+    return {QStringLiteral("Данные: ") + QDir::toNativeSeparators(places.ProgramDir) + mark,
+            QStringLiteral("Настройки: ") + QDir::toNativeSeparators(places.WorkDir) + mark};
+}

@@ -27,3 +27,7 @@ if [ -f tests/tsan.supp ]; then
     export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 second_deadlock_stack=1"
     (cd build/tsan && ctest --output-on-failure -j "$jobs" -L thread)
 fi
+
+# The Debian package from a clean Release build, unpacked and run as an installed program
+# (skipped when dpkg-deb is missing).
+tests/package/check_package.sh

@@ -331,10 +331,12 @@ private slots:
 
     void aboutBox() {
         Open();
-        QString version, dateTime, title;
+        QString version, dateTime, title, dataDir, workDir;
         QSize picture;
         Script->Push([&](QDialog* d) {
             title = d->windowTitle();
+            dataDir = d->findChild<QLabel*>("lblDataDir")->text();
+            workDir = d->findChild<QLabel*>("lblWorkDir")->text();
             version = d->findChild<QLabel*>("lblVersion")->text();
             dateTime = d->findChild<QLabel*>("lblDateTime")->text();
             picture = d->findChild<QLabel*>("imgPicture")->pixmap().size();
@@ -346,6 +348,9 @@ private slots:
         QCOMPARE(version, QStringLiteral("Версия: " ULMAR_PROJECT_VERSION));
         QVERIFY2(dateTime.startsWith("От :") && dateTime.size() > 10, qPrintable(dateTime));
         QCOMPARE(picture, QSize(240, 180));
+        // Where the data and the settings are kept: the folders in force.
+        QCOMPARE(dataDir, QStringLiteral("Данные: ") + ProgramDir());
+        QCOMPARE(workDir, QStringLiteral("Настройки: ") + StartDir());
         const auto built = ProgramBuildTime();
         QVERIFY(built.has_value());
         QVERIFY(*built <= QDateTime::currentDateTime().addSecs(60));

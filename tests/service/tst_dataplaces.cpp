@@ -1,0 +1,154 @@
+// Where the program keeps its files: its own folders from a build tree, the user's data and
+// config folders when installed, the options always first; the per-user folders created and
+// seeded without ever replacing a user's file.
+
+#include "devicelink/uDataPlaces.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+TDataPlaceInputs Inputs(const QString& exeDir, bool writable) {
+    TDataPlaceInputs in;
+    in.ExecutableDir = exeDir;
+    in.CurrentDir = QStringLiteral("/srv/here");
+    in.Home = QStringLiteral("/home/tech");
+    in.CanWrite = [writable](const QString&) { return writable; };
+    return in;
+}
+
+bool Write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray Read(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TDataPlacesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void OwnFolderKeepsTheOldPlaces() {
+        QTemporaryDir build;
+        const TDataPlaces p = ChooseDataPlaces(Inputs(build.path(), true));
+        QVERIFY(!p.PerUser);
+        QCOMPARE(p.ProgramDir, build.path());
+        QCOMPARE(p.WorkDir, QStringLiteral("/srv/here"));
+        // Nothing is created for the program's own folders.
+        QVERIFY(PrepareDataPlaces(p).isEmpty());
+        QCOMPARE(QDir(build.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 0);
+    }
+
+    void InstalledUsesTheUserFolders() {
+        // A folder the process cannot write.
+        TDataPlaces p = ChooseDataPlaces(Inputs(QStringLiteral("/usr/bin"), false));
+        QVERIFY(p.PerUser);
+        QCOMPARE(p.ProgramDir, QStringLiteral("/home/tech/.local/share/ulmar"));
+        QCOMPARE(p.WorkDir, QStringLiteral("/home/tech/.config/ulmar"));
+        QCOMPARE(p.DefaultsDir, QStringLiteral("/usr/share/ulmar"));
+
+        // A folder root can write, but with the package's files beside it.
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/bin")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/share/ulmar")));
+        p = ChooseDataPlaces(Inputs(root.filePath(QStringLiteral("usr/bin")), true));
+        QVERIFY(p.PerUser);
+        QCOMPARE(p.DefaultsDir, root.filePath(QStringLiteral("usr/share/ulmar")));
+
+        // --user-dirs from a build tree.
+        TDataPlaceInputs in = Inputs(QStringLiteral("/work/build/app"), true);
+        in.UserDirsOption = true;
+        QVERIFY(ChooseDataPlaces(in).PerUser);
+    }
+
+    void XdgFoldersAndOptions() {
+        TDataPlaceInputs in = Inputs(QStringLiteral("/usr/bin"), false);
+        in.XdgDataHome = QStringLiteral("/data/xdg/");
+        in.XdgConfigHome = QStringLiteral("relative/config"); // not absolute: unused
+        TDataPlaces p = ChooseDataPlaces(in);
+        QCOMPARE(p.ProgramDir, QStringLiteral("/data/xdg/ulmar"));
+        QCOMPARE(p.WorkDir, QStringLiteral("/home/tech/.config/ulmar"));
+
+        // The options win over both rules, relative to the working directory at start.
+        in.ProgramDirOption = QStringLiteral("mine/../prog");
+        in.WorkDirOption = QStringLiteral("/abs/work");
+        p = ChooseDataPlaces(in);
+        QVERIFY(p.PerUser);
+        QCOMPARE(p.ProgramDir, QStringLiteral("/srv/here/prog"));
+        QCOMPARE(p.WorkDir, QStringLiteral("/abs/work"));
+        in = Inputs(QStringLiteral("/work/build/app"), true);
+        in.WorkDirOption = QStringLiteral("w");
+        p = ChooseDataPlaces(in);
+        QVERIFY(!p.PerUser);
+        QCOMPARE(p.ProgramDir, QStringLiteral("/work/build/app"));
+        QCOMPARE(p.WorkDir, QStringLiteral("/srv/here/w"));
+    }
+
+    void PrepareCreatesAndSeedsOnce() {
+        QTemporaryDir root;
+        const QString bin = root.filePath(QStringLiteral("usr/bin"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString defaults = root.filePath(QStringLiteral("usr/share/ulmar"));
+        QVERIFY(Write(defaults + "/INI/TypeSVCH.ini", "ППМ-A1\nППМ-A2\n"));
+        // Installed files are read-only; the user's copy must still be the user's to edit.
+        QVERIFY(QFile::setPermissions(defaults + "/INI/TypeSVCH.ini",
+                                      QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        TDataPlaceInputs in = Inputs(bin, false);
+        in.Home = root.filePath(QStringLiteral("home"));
+        const TDataPlaces p = ChooseDataPlaces(in);
+
+        QCOMPARE(PrepareDataPlaces(p), QStringList());
+        for (const char* sub : {"INI", "DATA", "TarTabl"})
+            QVERIFY2(QFileInfo(p.ProgramDir + "/" + sub).isDir(), sub);
+        QVERIFY(QFileInfo(p.WorkDir + "/INI").isDir());
+        const QString seeded = p.ProgramDir + "/INI/TypeSVCH.ini";
+        QCOMPARE(Read(seeded), QByteArray("ППМ-A1\nППМ-A2\n"));
+        QVERIFY(QFileInfo(seeded).permissions() & QFile::WriteOwner);
+
+        // The user's own file, even an empty one, is never replaced on the next start.
+        QVERIFY(Write(seeded, ""));
+        QCOMPARE(PrepareDataPlaces(p), QStringList());
+        QCOMPARE(Read(seeded), QByteArray());
+        // A deleted default file comes back.
+        QVERIFY(QFile::remove(seeded));
+        QCOMPARE(PrepareDataPlaces(p), QStringList());
+        QCOMPARE(Read(seeded), QByteArray("ППМ-A1\nППМ-A2\n"));
+    }
+
+    void FoldersThatCannotBeMadeAreSaid() {
+        QTemporaryDir root;
+        // HOME/.local is a file: the data folder cannot be made; the config folder still is.
+        const QString home = root.filePath(QStringLiteral("home"));
+        QVERIFY(Write(home + "/.local", "not a folder"));
+        TDataPlaceInputs in = Inputs(QStringLiteral("/usr/bin"), false);
+        in.Home = home;
+        const TDataPlaces p = ChooseDataPlaces(in);
+        const QStringList problems = PrepareDataPlaces(p);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.first().startsWith(QStringLiteral("Не удалось создать папку ")),
+                 qPrintable(problems.first()));
+        QVERIFY(problems.first().contains(p.ProgramDir));
+        QVERIFY(QFileInfo(p.WorkDir + "/INI").isDir());
+    }
+
+    void LinesNameTheFolders() {
+        TDataPlaces p;
+        p.ProgramDir = QStringLiteral("/opt/u");
+        p.WorkDir = QStringLiteral("/tmp/w");
+        QCOMPARE(DataPlaceLines(p), QStringList({QStringLiteral("Данные: /opt/u"),
+                                                 QStringLiteral("Настройки: /tmp/w")}));
+        p.PerUser = true;
+        QCOMPARE(DataPlaceLines(p).at(1), QStringLiteral("Настройки: /tmp/w (папка пользователя)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TDataPlacesTest)
+#include "tst_dataplaces.moc"

@@ -19,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -257,6 +258,11 @@ int main(int argc, char* argv[]) {
     if (const auto answered = AnswerInfoSwitches(argc, argv))
         return *answered;
     QApplication app(argc, argv);
+    // The desktop entry "ulmar.desktop" and its icon, when installed, for the task bar.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ulmar"));
+    const QIcon icon = QIcon::fromTheme(QStringLiteral("ulmar"));
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
     const QStringList arguments = QCoreApplication::arguments();
     const TStartOptions options = ParseOptions(arguments);
 

@@ -36,14 +36,7 @@ struct TInstalled {
         env.remove(QStringLiteral("XDG_CONFIG_HOME"));
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(Root.path());
-        p.start(program.isEmpty() ? Cli() : program, arguments);
-        TCliRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
+        return RunProgram(p, program.isEmpty() ? Cli() : program, arguments);
     }
 };
 

@@ -59,6 +59,24 @@ inline bool WriteAll(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+// Runs a program to its end with `input` on its standard input; the process's environment and
+// working directory are set on `p` beforehand.
+inline TCliRun RunProgram(QProcess& p, const QString& program, const QStringList& arguments,
+                          const QByteArray& input = {}) {
+    p.start(program, arguments);
+    if (p.waitForStarted(5000)) {
+        p.write(input);
+        p.closeWriteChannel();
+    }
+    TCliRun run;
+    if (!p.waitForFinished(60000))
+        return run;
+    run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.Out = p.readAllStandardOutput();
+    run.Err = p.readAllStandardError();
+    return run;
+}
+
 // The base of a ulmar-cli test: fresh directories for every test function, a simulator started
 // on demand and ComPort.ini naming its port.
 class TCliTest : public QObject {
@@ -82,19 +100,10 @@ protected:
     // ulmar-cli in the test's directories, with `input` on its standard input.
     TCliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
         QProcess p;
-        p.start(QStringLiteral(ULMAR_CLI_PATH),
-                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
-        if (p.waitForStarted(5000)) {
-            p.write(input);
-            p.closeWriteChannel();
-        }
-        TCliRun run;
-        if (!p.waitForFinished(60000))
-            return run;
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
+        return RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                          QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
+                              arguments,
+                          input);
     }
     QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
     void NewDirs() { Dirs = std::make_unique<TTestDirs>(); }

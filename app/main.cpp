@@ -241,9 +241,14 @@ std::optional<int> AnswerInfoSwitches(int argc, char* argv[]) {
             return 0;
         }
         if (a == "--version") {
+            // The folders this command line would use, with its own folder options.
+            QStringList args;
+            for (int k = 0; k < argc; ++k)
+                args << QString::fromLocal8Bit(argv[k]);
+            const TStartOptions options = ParseOptions(args);
             QString text = QStringLiteral("ulmar ") + ProgramVersionText() + QLatin1Char('\n');
-            for (const QString& line :
-                 DataPlaceLines(ChooseDataPlaces(DataPlaceInputsFromProcess({}, {}, false))))
+            for (const QString& line : DataPlaceLines(ChooseDataPlaces(DataPlaceInputsFromProcess(
+                     options.ProgramDir, options.WorkDir, options.UserDirs))))
                 text += line + QLatin1Char('\n');
             std::fputs(text.toUtf8().constData(), stdout);
             return 0;

@@ -13,7 +13,6 @@
 #include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uDataPlaces.h"
-#include "devicelink/uPaths.h"
 #include "service/uAbout.h"
 
 #include <QCoreApplication>

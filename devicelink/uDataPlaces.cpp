@@ -99,6 +99,8 @@ TDataPlaces ChooseDataPlaces(const TDataPlaceInputs& in) {
         places.ProgramDir = in.ExecutableDir;
         places.WorkDir = in.CurrentDir;
     }
+    places.UserData = places.PerUser && in.ProgramDirOption.isEmpty();
+    places.UserConfig = places.PerUser && in.WorkDirOption.isEmpty();
     if (!in.ProgramDirOption.isEmpty())
         places.ProgramDir = Absolute(in.CurrentDir, in.ProgramDirOption);
     if (!in.WorkDirOption.isEmpty())
@@ -127,14 +129,12 @@ TDataPlaceInputs DataPlaceInputsFromProcess(const QString& programDirOption,
 
 QStringList PrepareDataPlaces(const TDataPlaces& places) {
     QStringList problems;
-    if (!places.PerUser)
-        return problems;
-    if (MakeFolder(places.ProgramDir, problems)) {
+    if (places.UserData && MakeFolder(places.ProgramDir, problems)) {
         for (const char* sub : {"INI", "DATA", "TarTabl"})
             MakeFolder(JoinPath(places.ProgramDir, QString::fromLatin1(sub)), problems);
         SeedDefaults(places.DefaultsDir, places.ProgramDir, problems);
     }
-    if (MakeFolder(places.WorkDir, problems))
+    if (places.UserConfig && MakeFolder(places.WorkDir, problems))
         MakeFolder(JoinPath(places.WorkDir, QStringLiteral("INI")), problems);
     return problems;
 }
@@ -164,7 +164,11 @@ TDataPlaces CurrentDataPlaces() {
 }
 
 QStringList DataPlaceLines(const TDataPlaces& places) {
-    const QString mark = places.PerUser ? QStringLiteral(" (папка пользователя)") : QString();
-    return {QStringLiteral("Данные: ") + QDir::toNativeSeparators(places.ProgramDir) + mark,
-            QStringLiteral("Настройки: ") + QDir::toNativeSeparators(places.WorkDir) + mark};
+    const auto mark = [](bool users) {
+        return users ? QStringLiteral(" (папка пользователя)") : QString();
+    };
+    return {QStringLiteral("Данные: ") + QDir::toNativeSeparators(places.ProgramDir) +
+                mark(places.UserData),
+            QStringLiteral("Настройки: ") + QDir::toNativeSeparators(places.WorkDir) +
+                mark(places.UserConfig)};
 }

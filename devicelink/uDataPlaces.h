@@ -34,10 +34,12 @@ struct TDataPlaceInputs {
 };
 
 struct TDataPlaces {
-    bool PerUser = false; // the per-user folders are in use
-    QString ProgramDir;   // absolute
-    QString WorkDir;      // absolute
-    QString DefaultsDir;  // the package's default files (absolute; may not exist)
+    bool PerUser = false;    // installed or --user-dirs: the per-user folders are the defaults
+    bool UserData = false;   // ProgramDir is the user's data folder (no --program-dir)
+    bool UserConfig = false; // WorkDir is the user's config folder (no --work-dir)
+    QString ProgramDir;      // absolute
+    QString WorkDir;         // absolute
+    QString DefaultsDir;     // the package's default files (absolute; may not exist)
 };
 
 // The package's default files for an executable folder: <dir>/../share/ulmar.
@@ -56,9 +58,10 @@ TDataPlaces ChooseDataPlaces(const TDataPlaceInputs& inputs);
 TDataPlaceInputs DataPlaceInputsFromProcess(const QString& programDirOption,
                                             const QString& workDirOption, bool userDirsOption);
 
-// Creates the per-user folders ("INI", "DATA" and "TarTabl" in the data folder, "INI" in the
-// config folder) and copies every default file that the data folder lacks. Nothing for
-// folders of the program's own. Returns the problems as lines, empty when all went well.
+// Creates the per-user folders in use ("INI", "DATA" and "TarTabl" in the data folder, "INI" in
+// the config folder) and copies every default file that the data folder lacks. Nothing for the
+// program's own folders or those given by option. Returns the problems as lines, empty when
+// all went well.
 QStringList PrepareDataPlaces(const TDataPlaces& places);
 
 // Chooses for this process, prepares, and sets ProgramDir() and StartDir(). Returns the
@@ -70,5 +73,6 @@ QStringList ApplyDataPlaces(const QString& programDirOption, const QString& work
 TDataPlaces CurrentDataPlaces();
 
 // Two lines naming the folders in force, as the about box and ulmar-cli --version show them:
-// "Данные: DIR" and "Настройки: DIR", each followed by " (папка пользователя)" when per-user.
+// "Данные: DIR" and "Настройки: DIR", each followed by " (папка пользователя)" when it is the
+// user's data or config folder.
 QStringList DataPlaceLines(const TDataPlaces& places);

@@ -84,6 +84,12 @@ private slots:
         QVERIFY(p.PerUser);
         QCOMPARE(p.ProgramDir, QStringLiteral("/srv/here/prog"));
         QCOMPARE(p.WorkDir, QStringLiteral("/abs/work"));
+        // Folders given by option are not the user's: not marked, not created, not seeded.
+        QVERIFY(!p.UserData && !p.UserConfig);
+        QCOMPARE(DataPlaceLines(p).at(1), QStringLiteral("Настройки: /abs/work"));
+        in.ProgramDirOption.clear();
+        p = ChooseDataPlaces(in);
+        QVERIFY(p.UserData && !p.UserConfig);
         in = Inputs(QStringLiteral("/work/build/app"), true);
         in.WorkDirOption = QStringLiteral("w");
         p = ChooseDataPlaces(in);
@@ -123,6 +129,16 @@ private slots:
         QCOMPARE(Read(seeded), QByteArray("ППМ-A1\nППМ-A2\n"));
     }
 
+    void GivenFoldersAreLeftAsTheyAre() {
+        QTemporaryDir root;
+        TDataPlaceInputs in = Inputs(QStringLiteral("/usr/bin"), false);
+        in.Home = root.filePath(QStringLiteral("home"));
+        in.ProgramDirOption = root.filePath(QStringLiteral("prog"));
+        in.WorkDirOption = root.filePath(QStringLiteral("work"));
+        QCOMPARE(PrepareDataPlaces(ChooseDataPlaces(in)), QStringList());
+        QCOMPARE(QDir(root.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 0);
+    }
+
     void FoldersThatCannotBeMadeAreSaid() {
         QTemporaryDir root;
         // HOME/.local is a file: the data folder cannot be made; the config folder still is.
@@ -146,7 +162,10 @@ private slots:
         QCOMPARE(DataPlaceLines(p), QStringList({QStringLiteral("Данные: /opt/u"),
                                                  QStringLiteral("Настройки: /tmp/w")}));
         p.PerUser = true;
-        QCOMPARE(DataPlaceLines(p).at(1), QStringLiteral("Настройки: /tmp/w (папка пользователя)"));
+        p.UserConfig = true;
+        QCOMPARE(DataPlaceLines(p),
+                 QStringList({QStringLiteral("Данные: /opt/u"),
+                              QStringLiteral("Настройки: /tmp/w (папка пользователя)")}));
     }
 };
 

@@ -142,16 +142,23 @@ void TPosixSerialPort::Open(const TSerialPortSettings& settings) {
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         Fail("open", errno);
-    // From here on a failure closes the descriptor before it throws.
-    auto fail = [&](const char* operation, int error) {
+    // A port held by another program of ours counts as busy. Its exclusive flag is that
+    // program's, so these failures only close the descriptor.
+    auto refuse = [&](const char* operation, int error) {
         ::close(fd);
         Fail(operation, error);
     };
     if (!::isatty(fd))
-        fail("open (not a terminal)", ENOTTY);
-    // A port held by another program of ours counts as busy.
+        refuse("open (not a terminal)", ENOTTY);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
-        fail("lock", errno == EWOULDBLOCK ? EBUSY : errno);
+        refuse("lock", errno == EWOULDBLOCK ? EBUSY : errno);
+    // From here on a failure releases and closes the descriptor before it throws.
+    auto fail = [&](const char* operation, int error) {
+        ReleaseAndClose(fd);
+        Fail(operation, error);
+    };
+    // Exclusive while we hold it: another program's open fails (root's excepted). The flag
+    // belongs to the terminal, not to this descriptor, so ReleaseAndClose clears it again.
     ::ioctl(fd, TIOCEXCL);
 
     termios tio{};
@@ -235,9 +242,16 @@ void TPosixSerialPort::Open(const TSerialPortSettings& settings) {
 
 void TPosixSerialPort::Close() noexcept {
     if (Fd_ >= 0) {
-        ::close(Fd_); // releases the lock too
+        ReleaseAndClose(Fd_);
         Fd_ = -1;
     }
+}
+
+void TPosixSerialPort::ReleaseAndClose(int fd) noexcept {
+    // A terminal whose other end stays open (a pseudo-terminal, a line held by a getty) keeps
+    // its exclusive flag past our close; left set, it refuses every later open by a plain user.
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd); // releases the lock too
 }
 
 void TPosixSerialPort::SetParity(TSerialParity parity) {

@@ -165,6 +165,8 @@ private:
     void CheckOpen(const char* operation) const;
     [[noreturn]] void Fail(const char* operation, int error) const;
 
+    static void ReleaseAndClose(int fd) noexcept;
+
     int Fd_ = -1;
     QString PortName_;
     TSerialTimeouts Timeouts_;

@@ -192,6 +192,20 @@ private slots:
         QCOMPARE(Cli({"signature"}).Exit, 2);
     }
 
+    // The port is free again after each run: a plain user reads the same gauge three times
+    // over while the simulator keeps its end of the line open.
+    void readAgainAsPlainUser() {
+        PlainUser = true;
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        QVERIFY(StartSim());
+        QVERIFY(GiveToPlainUser(Dirs->Root.path())); // ComPort.ini written since
+        for (int i = 0; i < 3; ++i) {
+            const TCliRun run = Cli({"read"});
+            QVERIFY2(run.Exit == 0, run.Err);
+            QVERIFY(run.Text().contains("Ну = 7500 мм"));
+        }
+    }
+
     void badPortName() {
         TCliRun run = Cli({"--port", "/dev/ulmar-no-such-port", "read"});
         QCOMPARE(run.Exit, 2);

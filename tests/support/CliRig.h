@@ -6,6 +6,7 @@
 #include "devicelink/uParamStr.h"
 #include "tests/support/TestDirs.h"
 
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,12 +14,48 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <grp.h>
 #include <memory>
+#include <unistd.h>
+
+// The plain user the programs run as when the tests run as root: root opens a terminal that
+// another program holds exclusively, a technician does not.
+constexpr uid_t PlainUserId = 65534; // nobody
+
+inline bool RunningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+// Makes `p` start its program as the plain user when the tests run as root.
+inline void StartAsPlainUser(QProcess& p) {
+    if (!RunningAsRoot())
+        return;
+    p.setChildProcessModifier([] {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(PlainUserId) != 0 ||
+            ::setuid(PlainUserId) != 0)
+            ::_exit(126);
+    });
+}
+
+// Gives a folder and all it holds to the plain user, so that programs started as that user can
+// read and write it; true when nothing was refused.
+inline bool GiveToPlainUser(const QString& dir) {
+    if (!RunningAsRoot())
+        return true;
+    bool ok = ::chown(dir.toLocal8Bit().constData(), PlainUserId, PlainUserId) == 0;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        ok = ::chown(it.next().toLocal8Bit().constData(), PlainUserId, PlainUserId) == 0 && ok;
+    return ok;
+}
 
 // One ulmar-sim process and the port it serves (empty when it did not start).
 class TSimProcess {
 public:
-    explicit TSimProcess(const QStringList& options) {
+    explicit TSimProcess(const QStringList& options, bool plainUser = false) {
+        if (plainUser)
+            StartAsPlainUser(Process);
         Process.start(QStringLiteral(ULMAR_SIM_PATH), options);
         if (Process.waitForStarted(5000) && Process.waitForReadyRead(5000))
             Port = QString::fromLocal8Bit(Process.readLine()).trimmed();
@@ -86,8 +123,11 @@ protected:
     // Options every simulator of the test gets before its own.
     QStringList SimBase{QStringLiteral("--delay"), QStringLiteral("1")};
 
+    // Runs the simulator and ulmar-cli as the plain user (see StartAsPlainUser).
+    bool PlainUser = false;
+
     bool StartSim(const QStringList& options = {}) {
-        Sim = std::make_unique<TSimProcess>(SimBase + options);
+        Sim = std::make_unique<TSimProcess>(SimBase + options, PlainUser);
         if (!Sim->Port.startsWith(QLatin1String("/dev/")))
             return false;
         TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
@@ -100,6 +140,8 @@ protected:
     // ulmar-cli in the test's directories, with `input` on its standard input.
     TCliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
         QProcess p;
+        if (PlainUser)
+            StartAsPlainUser(p);
         return RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
                           QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
                               arguments,
@@ -110,5 +152,6 @@ protected:
     void DropDirs() {
         Sim.reset();
         Dirs.reset();
+        PlainUser = false;
     }
 };

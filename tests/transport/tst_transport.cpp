@@ -3,6 +3,7 @@
 
 #include "devicelink/uFrame.h"
 #include "devicelink/uIniFile.h"
+#include "devicelink/uSerialPosix.h"
 #include "devicelink/uTransmitter.h"
 #include "sim/uSimServer.h"
 #include "tests/support/TestBytes.h"
@@ -14,7 +15,12 @@
 #include <QTest>
 #include <chrono>
 #include <ctime>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +90,54 @@ const QString Mark = QStringLiteral("parity %1").arg(int(TSerialParity::Mark));
 const QString Space = QStringLiteral("parity %1").arg(int(TSerialParity::Space));
 const QString NoParity = QStringLiteral("parity %1").arg(int(TSerialParity::None));
 
+// A pseudo-terminal whose master end stays open, as a line held by another program: the
+// terminal and its exclusive flag outlive every open and close of the slave end.
+struct TPtyPair {
+    int Master = -1;
+    QString Slave;
+    TPtyPair() {
+        Master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (Master >= 0 && ::grantpt(Master) == 0 && ::unlockpt(Master) == 0)
+            Slave = QString::fromLocal8Bit(::ptsname(Master));
+    }
+    ~TPtyPair() {
+        if (Master >= 0)
+            ::close(Master);
+    }
+    // The terminal's exclusive flag seen through a descriptor of our own, or -1.
+    int Exclusive() const {
+        const int fd = ::open(Slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return -1;
+        int flag = -1;
+        if (::ioctl(fd, TIOCGEXCL, &flag) != 0)
+            flag = -1;
+        ::close(fd);
+        return flag;
+    }
+};
+
+// Opens and closes the port on its own pseudo-terminal three times; the number of opens that
+// worked.
+int OpenThreeTimes() {
+    TPtyPair pty;
+    if (pty.Slave.isEmpty())
+        return -1;
+    TPosixSerialPort port;
+    TSerialPortSettings s;
+    s.Port = pty.Slave;
+    int opened = 0;
+    for (int i = 0; i < 3; ++i) {
+        try {
+            port.Open(s);
+            ++opened;
+        } catch (const std::exception&) {
+        }
+        port.Close();
+    }
+    return opened;
+}
+
 } // namespace
 
 class TestTransport : public QObject {
@@ -102,6 +156,8 @@ private slots:
     void settingsUnreadable();
     void openMissingPort();
     void closedPortThrows();
+    void exclusiveOnlyWhileOpen();
+    void reopenAsPlainUser();
     void exactBytesOnLine();
     void kalistOnLine();
     void silentGaugeTimesOut();
@@ -455,6 +511,48 @@ void TestTransport::closedPortThrows() {
     // Each exchange tries to open the port again, quietly.
     QCOMPARE(messages, 0);
     QVERIFY(t.PortStatus().Error.endsWith(QStringLiteral("Нет такого устройства")));
+}
+
+void TestTransport::exclusiveOnlyWhileOpen() {
+    TPtyPair pty;
+    QVERIFY(!pty.Slave.isEmpty());
+    TPosixSerialPort port;
+    TSerialPortSettings s;
+    s.Port = pty.Slave;
+    port.Open(s);
+    QCOMPARE(pty.Exclusive(), 1);
+    port.Close();
+    QCOMPARE(pty.Exclusive(), 0);
+    // A second program of ours finds the port busy and must not free it for the holder.
+    TPosixSerialPort holder;
+    holder.Open(s);
+    TPosixSerialPort other;
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, other.Open(s));
+    QCOMPARE(pty.Exclusive(), 1);
+    holder.Close();
+    QCOMPARE(pty.Exclusive(), 0);
+}
+
+void TestTransport::reopenAsPlainUser() {
+    if (::geteuid() != 0) {
+        QCOMPARE(OpenThreeTimes(), 3);
+        return;
+    }
+    // Root opens an exclusive terminal regardless, so the opens are made by "nobody".
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const gid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+            ::_exit(100);
+        ::_exit(OpenThreeTimes() == 3 ? 0 : 1);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QVERIFY(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 100)
+        QSKIP("cannot become a plain user here");
+    QCOMPARE(WEXITSTATUS(status), 0);
 }
 
 // A transmitter opened on the simulator's pseudo-terminal.

@@ -1,13 +1,15 @@
 #include "values/EditNum.h"
 #include "values/IODescription.h"
 
+#include <QClipboard>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QRegularExpression>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -19,9 +21,13 @@ struct TDecimal {
 };
 
 TDecimal Decompose(double value, int precision) {
+    // std::to_chars never follows the C library's locale: "%e" would print "1,2e+04" under a
+    // Russian LC_NUMERIC and turn 12000 into 1,2.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, std::fabs(value));
-    const QString s = QString::fromLatin1(buf);
+    const auto end = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+                                   std::chars_format::scientific, precision - 1)
+                         .ptr;
+    const QString s = QString::fromLatin1(buf, end - buf);
     const int e = s.indexOf(QLatin1Char('e'));
     TDecimal d;
     d.Digits = s.left(e).remove(QLatin1Char('.'));
@@ -71,9 +77,7 @@ QString Fixed(double value, int precision, int digits, QChar point) {
     if (value != 0.0 && Decompose(value, precision).Exponent >= precision)
         return Scientific(value, precision, 4, false, point);
     // Rounded to the significant digits first, then printed with the decimals asked for.
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
-    const double rounded = std::strtod(buf, nullptr);
+    const double rounded = QString::number(value, 'e', precision - 1).toDouble();
     QString text = QString::number(rounded, 'f', std::clamp(digits, 0, 18));
     static const QRegularExpression negativeZero(QStringLiteral("^-[0.]*$"));
     if (negativeZero.match(text).hasMatch())
@@ -202,7 +206,38 @@ bool TEditNum::AcceptsCharacter(QChar c) const {
     return false;
 }
 
+QString TEditNum::PastedNumber(QString text) const {
+    // A number copied from elsewhere may carry group separators and either decimal mark.
+    text = text.trimmed();
+    text.remove(QLatin1Char(' ')).remove(QChar(0x00A0)).remove(QChar(0x202F));
+    const QString point = QLocale().decimalPoint();
+    text.replace(QLatin1Char('.'), point).replace(QLatin1Char(','), point);
+    QString result = this->text();
+    const int from = hasSelectedText() ? selectionStart() : cursorPosition();
+    const int length = hasSelectedText() ? selectedText().size() : 0;
+    result.replace(from, length, text);
+    QLocale locale;
+    locale.setNumberOptions(QLocale::RejectGroupSeparator);
+    bool ok = false;
+    locale.toDouble(result, &ok);
+    return ok ? text : QString();
+}
+
 void TEditNum::keyPressEvent(QKeyEvent* event) {
+    // The usual editing keys: select all, copy, cut, undo and redo as in any edit box; a paste
+    // only when the box then holds a plain number.
+    if (event == QKeySequence::SelectAll || event == QKeySequence::Copy ||
+        event == QKeySequence::Cut || event == QKeySequence::Undo || event == QKeySequence::Redo) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    if (event == QKeySequence::Paste) {
+        const QString pasted = PastedNumber(QGuiApplication::clipboard()->text());
+        if (!pasted.isEmpty() && !isReadOnly())
+            insert(pasted);
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

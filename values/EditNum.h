@@ -55,6 +55,9 @@ protected:
 
 private:
     bool AcceptsCharacter(QChar c) const;
+    // The clipboard's text as it would be pasted, or empty when the box would then not hold a
+    // plain number.
+    QString PastedNumber(QString text) const;
 
     int Digits_ = 4;
     TFloatFormat Format_ = TFloatFormat::ffGeneral;

@@ -6,12 +6,15 @@
 #include "values/fProgress.h"
 #include "values/uModal.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
+#include <clocale>
 
 namespace {
 
@@ -120,6 +123,78 @@ private slots:
             box.setCursorPosition(caret);
         QTest::keyClicks(&box, typed);
         QCOMPARE(box.text(), result);
+    }
+
+    // On a Russian desktop the C library prints "%e" with a decimal comma; what the boxes
+    // show and read must not change with it.
+    void numbersUnderRussianCLibrary_data() {
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<double>("initial");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<double>("result");
+        QTest::newRow("dist.2") << 0 << 15000.0 << "12000"
+                                << "15000" << 12000.0;
+        QTest::newRow("dist.1") << 0 << 1000.0 << "1500"
+                                << "1000" << 1500.0;
+        QTest::newRow("fraction") << 1 << 1000.0 << "1500,5"
+                                  << "1000,0" << 1500.5;
+        QTest::newRow("scan to") << 0 << 254.0 << "254"
+                                 << "254" << 254.0;
+        QTest::newRow("tape") << 0 << 1.0 << "8000"
+                              << "1" << 8000.0;
+    }
+    void numbersUnderRussianCLibrary() {
+        QFETCH(int, decimals);
+        QFETCH(double, initial);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QFETCH(double, result);
+        const QByteArray saved = std::setlocale(LC_NUMERIC, nullptr);
+        if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8"))
+            QSKIP("the locale ru_RU.UTF-8 is not installed (test.sh makes it)");
+        QString initialText;
+        ModalHook = [&](QDialog* d) {
+            auto* dialog = qobject_cast<TFormInputDouble*>(d);
+            initialText = dialog->enValue->text();
+            dialog->enValue->selectAll();
+            QTest::keyClicks(dialog->enValue, typed);
+            QTest::keyClick(dialog->enValue, Qt::Key_Return);
+            return dialog->result();
+        };
+        const double got = InputDouble("Введите", "p", decimals, initial, 0, 60000);
+        TEditNum box;
+        box.SetCheckRange(false);
+        box.SetValue(result);
+        const QString boxText = box.text();
+        const double boxValue = box.Value();
+        std::setlocale(LC_NUMERIC, saved.constData());
+        QCOMPARE(initialText, shown);
+        QCOMPARE(got, result);
+        QCOMPARE(boxValue, result);
+        QCOMPARE(boxText, typed);
+    }
+
+    // Select all, copy and paste work as in any edit box; a paste that would not leave a plain
+    // number is refused, and a copied number keeps its value whatever its separators.
+    void editNumEditingKeys() {
+        TEditNum box;
+        box.SetCheckRange(false);
+        box.SetValue(1500.5);
+        box.setCursorPosition(0);
+        QTest::keyClick(&box, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(box.selectedText(), QStringLiteral("1500,5"));
+        QTest::keyClick(&box, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("1500,5"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("12 000.25"));
+        QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box.text(), QStringLiteral("12000,25"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("abc"));
+        box.selectAll();
+        QTest::keyClick(&box, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(box.text(), QStringLiteral("12000,25"));
+        QTest::keyClick(&box, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(box.text(), QStringLiteral("1500,5"));
     }
 
     void editNumReadsPlainNumbersOnly_data() {

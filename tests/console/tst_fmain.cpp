@@ -29,6 +29,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QWindow>
+#include <clocale>
 
 namespace {
 
@@ -532,6 +533,48 @@ private slots:
         QCOMPARE(Rig->Ulmar->KKalman(), 1.0);
         QCOMPARE(Script->DialogTitles, (QStringList(4, QStringLiteral("Введите"))));
         QVERIFY(Rig->Codes().isEmpty());
+    }
+
+    // Typed on a Russian desktop, keystroke by keystroke, and written: the gauge holds what was
+    // typed (the C library's decimal comma once turned 12000 into 1,2).
+    void typedNumbersReachTheGauge() {
+        const QByteArray saved = std::setlocale(LC_NUMERIC, nullptr);
+        if (!std::setlocale(LC_NUMERIC, "ru_RU.UTF-8"))
+            QSKIP("the locale ru_RU.UTF-8 is not installed (test.sh makes it)");
+        Open();
+        const auto type = [this](const QString& typed) {
+            Script->Push([typed](QDialog* d) {
+                auto* dialog = qobject_cast<TFormInputDouble*>(d);
+                if (!dialog)
+                    return int(QDialog::Rejected);
+                dialog->enValue->selectAll();
+                QTest::keyClicks(dialog->enValue, typed);
+                QTest::keyClick(dialog->enValue, Qt::Key_Return);
+                return dialog->result();
+            });
+        };
+        type("12000");
+        A("actDist2Change")->trigger();
+        A("actDist2Write")->trigger();
+        type("1500,5");
+        A("actDist1Change")->trigger();
+        A("actDist1Write")->trigger();
+        double dist1 = 0, dist2 = 0;
+        Rig->Sim->WithSim([&](TGaugeSim& sim) {
+            dist1 = sim.Gauges.front().Floats[TSimGauge::Dist1];
+            dist2 = sim.Gauges.front().Floats[TSimGauge::Dist2];
+        });
+        if (qEnvironmentVariableIsSet("ULMAR_SHOTS_DIR")) {
+            ShowFormUlmarPar(Rig->Ulmar.get());
+            Form->show();
+            QCoreApplication::sendPostedEvents();
+            Form->grab().save(qEnvironmentVariable("ULMAR_SHOTS_DIR") + "/main_ru.png");
+            FormUlmarPar->grab().save(qEnvironmentVariable("ULMAR_SHOTS_DIR") + "/params_ru.png");
+        }
+        std::setlocale(LC_NUMERIC, saved.constData());
+        QCOMPARE(dist2, 12000.0);
+        QCOMPARE(dist1, 1500.5);
+        QVERIFY(Script->Boxes.isEmpty());
     }
 
     void systemAddressWriteCancelled() {

@@ -11,6 +11,7 @@
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include "devicelink/uProgramLocale.h"
 #include "devicelink/uRequestDevices.h"
 #include "service/uAbout.h"
 #include "sim/uSimServer.h"
@@ -263,6 +264,7 @@ int main(int argc, char* argv[]) {
     if (const auto answered = AnswerInfoSwitches(argc, argv))
         return *answered;
     QApplication app(argc, argv);
+    UseProgramLocale();
     // The desktop entry "ulmar.desktop" and its icon, when installed, for the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral("ulmar"));
     const QIcon icon = QIcon::fromTheme(QStringLiteral("ulmar"));

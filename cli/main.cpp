@@ -13,6 +13,7 @@
 #include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uDataPlaces.h"
+#include "devicelink/uProgramLocale.h"
 #include "service/uAbout.h"
 
 #include <QCoreApplication>
@@ -151,6 +152,7 @@ int Run(const TCliRequest& r, TCliOutput& out) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    UseProgramLocale();
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     const TCliParse parsed = ParseCliArguments(arguments);

@@ -1,15 +1,18 @@
-// The log writer, EnsureFileExists, the start paths and the INI file class.
+// The log writer, EnsureFileExists, the start paths, the INI file class and the program's locale.
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include "devicelink/uProgramLocale.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTest>
+#include <clocale>
+#include <cstdlib>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -44,6 +47,7 @@ private slots:
     void iniSaveFailures();
     void iniUnreadableFileIsNotOverwritten();
     void iniValueWithLineBreak();
+    void programLocaleWhateverTheDesktop();
 
 private:
     QString Write(const QString& name, const QByteArray& bytes);
@@ -444,3 +448,19 @@ void TestFiles::iniValueWithLineBreak() {
 
 QTEST_GUILESS_MAIN(TestFiles)
 #include "tst_files.moc"
+
+// An English desktop groups 15000 as "15,000", which a Russian reader takes for fifteen; a
+// Russian C library reads "1.5" as 1. The program's locale takes neither from the desktop.
+void TestFiles::programLocaleWhateverTheDesktop() {
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    const bool russianC = std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") != nullptr;
+    UseProgramLocale();
+    const QString shown = QLocale().toString(15000.5, 'f', 1);
+    const double parsed = std::strtod("1.5", nullptr);
+    QLocale::setDefault(saved);
+    QCOMPARE(shown, QStringLiteral("15\u00A0000,5"));
+    QCOMPARE(parsed, 1.5);
+    if (!russianC)
+        QSKIP("the locale ru_RU.UTF-8 is not installed (test.sh makes it)");
+}

@@ -279,7 +279,7 @@ std::optional<TReadMode> ReadModeOf(int mode) {
     case 2:
         return TReadMode{QStringLiteral("Уровень"), QStringLiteral("мм"), 1.0, true};
     case 3:
-        return TReadMode{QStringLiteral("Свободное простанство"), QStringLiteral("мм"), 1.0, true};
+        return TReadMode{QStringLiteral("Свободное пространство"), QStringLiteral("мм"), 1.0, true};
     case 6:
         return TReadMode{QStringLiteral("Объем"), QStringLiteral("%"), 100.0, true};
     case 7:
@@ -511,7 +511,8 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
     }
     case 0x02: {
         const QString titles[] = {QStringLiteral("Расстояние"), QStringLiteral("Уровень"),
-                                  QStringLiteral("Свободное простанство"), QStringLiteral("Объем")};
+                                  QStringLiteral("Свободное пространство"),
+                                  QStringLiteral("Объем")};
         for (int k = 0; k < 4; ++k) {
             if (!a.Has(3 + 4 * k, 4)) {
                 out.Lack(titles[k]);

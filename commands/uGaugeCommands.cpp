@@ -321,7 +321,7 @@ TZeroReadEnd TGaugeCommands::ReadZeroArray() {
                               QStringLiteral("-й блок массива (один блок=8 байт=4 целых числа)") +
                               LineBreak;
         if (!ok && n == 1) {
-            Ui_.Warn(lines + QStringLiteral("Cчитывание массива прекращено!"));
+            Ui_.Warn(lines + QStringLiteral("Считывание массива прекращено!"));
             break;
         }
         if (!ok) {

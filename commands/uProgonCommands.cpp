@@ -41,7 +41,8 @@ double PointValue(const TProgonPoint& p, int column) {
 // message of its own.
 class TGatheringUi : public ICommandUi {
 public:
-    explicit TGatheringUi(ICommandUi& inner) : Inner_(inner) {}
+    // Without `inform` the information boxes (the signature's) are not shown either.
+    explicit TGatheringUi(ICommandUi& inner, bool inform = true) : Inner_(inner), Inform_(inform) {}
     void Progress(const QString& text, int position, int total) override {
         Inner_.Progress(text, position, total);
     }
@@ -49,7 +50,8 @@ public:
     void Warn(const QString&) override {}
     bool Ask(const QString& text) override { return Inner_.Ask(text); }
     void Inform(const QString& caption, const QString& text) override {
-        Inner_.Inform(caption, text);
+        if (Inform_)
+            Inner_.Inform(caption, text);
     }
     void Refresh() override { Inner_.Refresh(); }
     bool Closing() const override { return Inner_.Closing(); }
@@ -58,6 +60,7 @@ public:
 
 private:
     ICommandUi& Inner_;
+    bool Inform_;
 };
 
 } // namespace
@@ -232,11 +235,15 @@ bool TProgonCommands::ChangeRuletka(int row, std::optional<double> ruletka) {
         p.Sample = device.Dist2() + device.Dist1() - value;
         p.Value = p.Sample;
         device.RecalcProgonCurrents();
-        // The row's differences follow the new reference at once.
-        device.RecalcProgon();
+        // The differences stay those of the last "Установить" until the next one.
     });
     Commands_.Ui().Refresh();
     return changed;
+}
+
+QString TProgonCommands::SignatureFailureText() {
+    return QStringLiteral("Сигнатура прибора не считана: в отчете прогона заводской номер и "
+                          "версии прежние.");
 }
 
 QString TProgonCommands::FailureText(const QStringList& failed) {
@@ -257,6 +264,19 @@ TProgonRunReport TProgonCommands::Run(const TProgonConfig& config, bool offerTem
     ICommandUi& ui = Commands_.Ui();
     TPollingPause pause(Poll_);
     report.PollingWasRunning = pause.WasRunning();
+
+    // A run starts with the gauge's signature, so that its report names the gauge: plant number
+    // and versions. Its failure is told with the others; the run goes on.
+    if (offerTemplate) {
+        TGatheringUi quiet(ui, false);
+        TGaugeCommands signature(Commands_.Link(), quiet);
+        report.SignatureRead = signature.ReadSignature() == TOutcome::Accepted;
+        if (ui.Closing()) {
+            report.Stopped = true;
+            ui.Refresh();
+            return report;
+        }
+    }
 
     // dist.1 and dist.2 of the configuration before the template, so that its reference
     // currents are those of this run.
@@ -296,7 +316,12 @@ TProgonRunReport TProgonCommands::Run(const TProgonConfig& config, bool offerTem
             report.Failed << CommandHint(TCommandId::WriteToPZU);
     }
     ui.Refresh();
-    if (!report.Failed.isEmpty() && !report.Stopped)
-        ui.Warn(FailureText(report.Failed));
+    if (report.Stopped)
+        return report;
+    if (!report.Failed.isEmpty())
+        ui.Warn(FailureText(report.Failed) +
+                (report.SignatureRead ? QString() : LineBreak + SignatureFailureText()));
+    else if (!report.SignatureRead)
+        ui.Warn(SignatureFailureText());
     return report;
 }

@@ -76,12 +76,14 @@ struct TSetPointResult {
 // A start or stop sequence as it ran.
 struct TProgonRunReport {
     bool PollingWasRunning = false;
+    // Start only: the gauge's signature (plant number, versions) was read for the report.
+    bool SignatureRead = true;
     bool TemplateFilled = false;
     // The hints of the steps that failed (writes, then the commit), in order.
     QStringList Failed;
     bool Committed = false;
     bool Stopped = false; // the program closed meanwhile
-    bool Ok() const { return Failed.isEmpty() && Committed && !Stopped; }
+    bool Ok() const { return Failed.isEmpty() && Committed && !Stopped && SignatureRead; }
 };
 
 // The gauge settings of the run configuration and of the working one.
@@ -114,20 +116,23 @@ public:
     TSetPointResult SetPoint();
     // "Создать шаблон прогона" after the question; true when the template was filled.
     bool CreateTemplate();
-    // The tape value of a row (1..5): Sample and Value follow it, the reference currents and
-    // the differences are computed again. No value (a cancelled dialog) changes nothing.
+    // The tape value of a row (1..5): Sample and Value follow it and the reference currents are
+    // computed again; the differences keep their values until the next SetPoint. No value (a
+    // cancelled dialog) changes nothing.
     bool ChangeRuletka(int row, std::optional<double> ruletka);
 
-    // "Прогон начать": polling stopped, the template offered (with the run's dist.1 and
-    // dist.2 already set), the run configuration written with one commit to ROM when every
-    // write succeeded; one message listing the failed steps otherwise; polling restarted when
-    // it ran.
+    // "Прогон начать": polling stopped, the gauge's signature read (without its box) for the
+    // report, the template offered (with the run's dist.1 and dist.2 already set), the run
+    // configuration written with one commit to ROM when every write succeeded; one message
+    // listing the failed steps otherwise; polling restarted when it ran.
     TProgonRunReport Start();
     // "Прогон остановить": the same without the template, with the working configuration.
     TProgonRunReport Stop();
 
     // The message of a sequence with failed steps.
     static QString FailureText(const QStringList& failed);
+    // The line that tells that Start could not read the signature.
+    static QString SignatureFailureText();
 
 private:
     TProgonRunReport Run(const TProgonConfig& config, bool offerTemplate);

@@ -4,9 +4,12 @@
 #include "devicelink/uFrame.h"
 #include "tare/uTara.h"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <optional>
+#include <string_view>
 
 namespace {
 
@@ -29,13 +32,67 @@ TSingle Stored(double x, double scale) {
     return FloatToBytes(x * scale);
 }
 
-QString StoredText(const TSingle& s) {
+// A stored single as the number it stands for (divided by 10^scaleDigits), with as many digits
+// as tell that single from its neighbours and no more.
+QString StoredText(const TSingle& s, int scaleDigits, const QLocale& locale) {
     if (s == TSingle{0xFF, 0xFF, 0xFF, 0xFF})
         return QStringLiteral("пусто");
-    return QString::number(BytesToFloat(s[0], s[1], s[2], s[3]), 'g', 9);
+    const float x = BytesToFloat(s[0], s[1], s[2], s[3]);
+    if (!std::isfinite(x))
+        return QStringLiteral("не число");
+    // The shortest form that reads back to the same single, as d.ddde±x: its digits and
+    // exponent give the decimals to show.
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, x, std::chars_format::scientific);
+    const std::string_view shortest(text, std::size_t(end.ptr - text));
+    const std::size_t e = shortest.find('e');
+    int exponent = 0;
+    std::from_chars(shortest.data() + e + 1 + (shortest[e + 1] == '+'),
+                    shortest.data() + shortest.size(), exponent);
+    const std::string_view mantissa = shortest.substr(0, e);
+    const int digits = int(std::count_if(mantissa.begin(), mantissa.end(),
+                                         [](char c) { return c >= '0' && c <= '9'; }));
+    const int decimals = std::max(0, digits - 1 - (exponent - scaleDigits));
+    return locale.toString(double(x) / std::pow(10.0, scaleDigits), 'f', decimals);
 }
 
 } // namespace
+
+QString TareMismatchText(const TTareMismatch& m, const QLocale& locale) {
+    const int scaleDigits = m.Volume ? 2 : 0;
+    const QString unit = m.Volume ? QStringLiteral(" %") : QString();
+    return QStringLiteral("Точка %1: %2 записан %3, считан %4")
+        .arg(m.Point)
+        .arg(m.Volume ? QStringLiteral("объем") : QStringLiteral("уровень"),
+             StoredText(m.Sent, scaleDigits, locale) + unit,
+             StoredText(m.Got, scaleDigits, locale) + unit);
+}
+
+QString TareMismatchSummary(const std::vector<TTareMismatch>& mismatches, const QLocale& locale,
+                            int shown) {
+    std::vector<int> points;
+    for (const TTareMismatch& m : mismatches)
+        if (points.empty() || points.back() != m.Point)
+            points.push_back(m.Point);
+    QStringList lines;
+    lines << QStringLiteral("Не совпадают точек: %1 из %2")
+                 .arg(points.size())
+                 .arg(TUlmar::TarePointCount);
+    const int count = int(mismatches.size());
+    for (int i = 0; i < std::min(count, shown); ++i)
+        lines << TareMismatchText(mismatches[std::size_t(i)], locale);
+    if (count > shown)
+        lines << QStringLiteral("и еще расхождений: %1 (весь список в подробностях)")
+                     .arg(count - shown);
+    return lines.join(LineBreak);
+}
+
+QString TareMismatchList(const std::vector<TTareMismatch>& mismatches, const QLocale& locale) {
+    QStringList lines;
+    for (const TTareMismatch& m : mismatches)
+        lines << TareMismatchText(m, locale);
+    return lines.join(LineBreak);
+}
 
 TTareCommands::TTareCommands(TGaugeCommands& commands, IPollControl* poll)
     : Commands_(commands), Poll_(poll) {}
@@ -154,15 +211,13 @@ TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QSt
         const TSingle volumeSent = Stored(sent[k].Volume, 100.0);
         const TSingle volumeGot = Stored(got[k].Volume, 100.0);
         if (levelSent != levelGot)
-            result.Mismatches << QStringLiteral("Точка %1: уровень записан %2, считан %3")
-                                     .arg(k + 1)
-                                     .arg(StoredText(levelSent), StoredText(levelGot));
+            result.Differences.push_back({k + 1, false, levelSent, levelGot});
         if (volumeSent != volumeGot)
-            result.Mismatches << QStringLiteral("Точка %1: объем×100 записан %2, считан %3")
-                                     .arg(k + 1)
-                                     .arg(StoredText(volumeSent), StoredText(volumeGot));
+            result.Differences.push_back({k + 1, true, volumeSent, volumeGot});
     }
-    if (!result.Mismatches.isEmpty())
+    for (const TTareMismatch& m : result.Differences)
+        result.Mismatches << TareMismatchText(m, QLocale::c());
+    if (!result.Differences.empty())
         return fail(step, QStringLiteral("Прибор хранит не то, что записано; в ПЗУ не сохранено"));
 
     // One commit to ROM, never deferred: the table is whole and checked.

@@ -8,17 +8,38 @@
 #include "commands/uGaugeCommands.h"
 #include "commands/uPollControl.h"
 
+#include <QLocale>
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <vector>
+
+// One part of a point that reads back other than it was written, both as the gauge stores
+// them: the single of the level, or of the volume × 100 (FF FF FF FF an empty point).
+struct TTareMismatch {
+    int Point = 0;       // 1..32
+    bool Volume = false; // the volume, otherwise the level
+    std::array<quint8, 4> Sent{};
+    std::array<quint8, 4> Got{};
+};
 
 struct TTareWriteResult {
     bool Refused = false;   // unfit for the gauge or the confirmation was declined: nothing sent
     bool Committed = false; // levels, volumes, read-back compare all good and ROM commit done
     QString Message;        // the reason or the failed step, for the window or the terminal
-    QStringList Mismatches; // read-back points that differ, as text
+    std::vector<TTareMismatch> Differences; // read-back parts that differ, in point order
+    QStringList Mismatches; // the same as text, numbers in the C locale, for the terminal
     // The failed step got no answer at all (the line or the gauge is silent).
     bool NoAnswer = false;
 };
+
+// "Точка N: уровень записан X, считан Y" (the volume in %), numbers in `locale`.
+QString TareMismatchText(const TTareMismatch& mismatch, const QLocale& locale);
+// A few lines for a message box: how many points differ and the first `shown` differences.
+QString TareMismatchSummary(const std::vector<TTareMismatch>& mismatches, const QLocale& locale,
+                            int shown = 3);
+// Every difference, one a line.
+QString TareMismatchList(const std::vector<TTareMismatch>& mismatches, const QLocale& locale);
 
 // Progress and the question go through commands.Ui(); failures are not shown there but returned
 // as text (the window shows them in its message box, ulmar-cli on the terminal).

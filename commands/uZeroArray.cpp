@@ -201,16 +201,14 @@ TZeroLoad ParseZeroFile(const QByteArray& bytes) {
     QByteArrayView text(bytes);
     if (text.startsWith("\xEF\xBB\xBF"))
         text = text.sliced(3);
-    QList<QByteArrayView> lines = SplitLines(text);
-    while (!lines.isEmpty() && Trimmed(lines.back()).isEmpty())
-        lines.removeLast();
-    if (lines.size() != EntryCount)
-        return Refused(QStringLiteral("Строк в файле: ") + QString::number(lines.size()) +
-                       QStringLiteral(", а в массиве нулей их ") + QString::number(EntryCount));
+    // Line i to entry i, as far as the file goes: the entries after its last line keep their
+    // cleared values, and lines after the 256th are not read.
+    const QList<QByteArrayView> lines = SplitLines(text);
     TZeroLoad load;
     load.Ok = true;
     load.Array = ClearedZeroArray();
-    for (int i = 0; i < EntryCount; ++i)
+    const int count = std::min<int>(int(lines.size()), EntryCount);
+    for (int i = 0; i < count; ++i)
         if (const auto value = DecimalEntry(Trimmed(lines.at(i))))
             load.Array[i] = *value;
     return load;

@@ -87,8 +87,9 @@ struct TZeroLoad {
 };
 
 // The text of a file: an optional UTF-8 BOM, lines ending with CR LF, LF or CR, blanks around a
-// value and blank lines at the end ignored. Exactly 256 lines, else refused; line i goes to
-// entry i when it is a decimal 32-bit integer and otherwise leaves the cleared value there.
+// value ignored. Line i (1..256) goes to entry i when it is a decimal 32-bit integer and
+// otherwise leaves the cleared value there; entries past the file's last line keep their
+// cleared values, and reading stops after 256 lines.
 TZeroLoad ParseZeroFile(const QByteArray& bytes);
 // Reads the file (refused when over ZeroFileMaxBytes or unreadable) and parses it.
 TZeroLoad LoadZeroFile(const QString& path);

@@ -1,6 +1,7 @@
 #include "console/fProgon.h"
 #include "console/fMain.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uPaths.h"
 #include "service/uWindowPosition.h"
 #include "values/EditNum.h"
 #include "values/fInput.h"
@@ -8,6 +9,9 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -63,6 +67,8 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     QAction* stop = NewAction("actProgonStop", QStringLiteral("Прогон остановить"));
     QAction* create = NewAction("actCreateTable", QStringLiteral("Создать шаблон прогона"));
     QAction* report = NewAction("actReport", QStringLiteral("График"), QStringLiteral("Отчет"));
+    QAction* pdf = NewAction("actReportPdf", QStringLiteral("Сохранить в PDF…"),
+                             QStringLiteral("Сохранить отчет прогона в файл PDF"));
     QAction* close = NewAction("actClose", QStringLiteral("Закрыть окно"));
     QAction* ruletka = NewAction("actRuletkaChange", QStringLiteral("Изменить значение рулетки"));
     QAction* automatic = NewAction("actScaleAuto", QStringLiteral("Разброс автоматический"));
@@ -71,6 +77,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     connect(stop, &QAction::triggered, this, [this] { ProgonStop(); });
     connect(create, &QAction::triggered, this, [this] { CreateTable(); });
     connect(report, &QAction::triggered, this, [this] { Report(); });
+    connect(pdf, &QAction::triggered, this, [this] { ReportPdf(); });
     connect(close, &QAction::triggered, this, &QWidget::close);
     connect(ruletka, &QAction::triggered, this, [this] { RuletkaChange(); });
     connect(automatic, &QAction::triggered, this, [this] { SetScaleAutomatic(true); });
@@ -81,7 +88,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     work->addActions({start, stop});
     work->addSeparator();
     work->addAction(create);
-    menuBar()->addMenu(QStringLiteral("Отчеты"))->addAction(report);
+    menuBar()->addMenu(QStringLiteral("Отчеты"))->addActions({report, pdf});
     menuBar()->addMenu(QStringLiteral("Окно"))->addAction(close);
 
     // Tool bar, with the work-order number at its end.
@@ -92,7 +99,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
     ToolBar1->addSeparator();
     ToolBar1->addAction(create);
     ToolBar1->addSeparator();
-    ToolBar1->addAction(report);
+    ToolBar1->addActions({report, pdf});
     ToolBar1->addSeparator();
     ToolBar1->addAction(close);
     auto* nnzCaption = new QLabel(QStringLiteral("  № Н/З  "), ToolBar1);
@@ -136,7 +143,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
             acgProgonPoints->setItem(r, c, item);
         }
     GridMenu = new QMenu(this);
-    GridMenu->addActions({create, report});
+    GridMenu->addActions({create, report, pdf});
     GridMenu->addSeparator();
     GridMenu->addActions({start, stop});
     GridMenu->addSeparator();
@@ -392,6 +399,46 @@ void TFormProgon::Report() {
             PreviewProgonReport(*u, ChartView(), this);
     } catch (...) {
     }
+}
+
+bool TFormProgon::SaveReportPdf(const QString& path, QString* error) {
+    try {
+        Refresh();
+        const TUlmar* u = Ulmar();
+        if (!u) {
+            if (error)
+                *error = QStringLiteral("нет прибора");
+            return false;
+        }
+        return SaveProgonReportPdf(*u, ChartView(), path, error);
+    } catch (...) {
+        if (error)
+            *error = QStringLiteral("отчет не заполнен");
+        return false;
+    }
+}
+
+void TFormProgon::ReportPdf() {
+    const TUlmar* u = Ulmar();
+    const QString name = QStringLiteral("Progon_PN%1_%2.pdf")
+                             .arg(u ? u->PlantNumber : 0)
+                             .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")));
+    QFileDialog dialog(this, QStringLiteral("Сохранить в PDF"), ProgramDir(),
+                       QStringLiteral("Документ PDF (*.pdf)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.selectFile(name);
+    if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    QString error;
+    if (!SaveReportPdf(path, &error))
+        ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"),
+                       QStringLiteral("Не удалось сохранить файл\n") +
+                           QDir::toNativeSeparators(path) +
+                           (error.isEmpty() ? QString() : QStringLiteral("\n") + error),
+                       QMessageBox::Ok, QMessageBox::Ok, this);
 }
 
 void TFormProgon::NNZClick() {

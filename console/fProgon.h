@@ -1,7 +1,8 @@
 #pragma once
 // The run test window "Прогон": the run table of the device object in a grid whose colours
 // follow the live level, the "Установить" button with the live readings, the chart of the
-// level deviations, the start and stop of a run, the template, the tape change and the report.
+// level deviations, the start and stop of a run, the template, the tape change and the report
+// (previewed or saved as PDF).
 // What it does to the gauge and the table runs in TProgonCommands over the main window's
 // commands and polling control. Not modal, at most one. User-interface thread.
 
@@ -42,6 +43,11 @@ public:
     void ProgonStart();
     void ProgonStop();
     void Report();
+    // "Сохранить в PDF…": the save dialog, then SaveReportPdf; a failure in an error box.
+    void ReportPdf();
+    // The run report, filled as for the preview, written to a PDF file at `path`; false with
+    // the reason in `error` when it could not be written.
+    bool SaveReportPdf(const QString& path, QString* error = nullptr);
     void NNZClick();
     void SetScaleAutomatic(bool automatic);
 

@@ -740,12 +740,20 @@ void TFormTaraEditor::SaveToUlmar() {
         if (!TareUnfitForGauge(lines, table).isEmpty())
             Warning(result.Message);
     } else {
-        QString text = result.Message.isEmpty()
-                           ? QStringLiteral("Не выполнена команда\r") + actSaveToUlmar->statusTip()
-                           : result.Message;
-        for (const QString& m : result.Mismatches)
-            text += QStringLiteral("\r") + m;
-        Warning(text);
+        const QString text = result.Message.isEmpty() ? QStringLiteral("Не выполнена команда\r") +
+                                                            actSaveToUlmar->statusTip()
+                                                      : result.Message;
+        if (result.Differences.empty()) {
+            Warning(text);
+        } else {
+            // A few differences in the box, so that it fits the screen; all of them in its
+            // details.
+            const QLocale locale;
+            ShowDetailedMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"),
+                                   text + QLatin1Char('\n') +
+                                       TareMismatchSummary(result.Differences, locale),
+                                   TareMismatchList(result.Differences, locale), this);
+        }
     }
     if (FormMain)
         FormMain->ControlRefresh();

@@ -75,7 +75,7 @@ TUlmar::TUlmar() {
     const QString mm = QStringLiteral("мм");
     Level =
         MakeDouble(QStringLiteral("Уровень"), QStringLiteral("Уровень продукта"), mm, 0, 45000, 0);
-    LevelFree = MakeDouble(QStringLiteral("Свободное простанство"),
+    LevelFree = MakeDouble(QStringLiteral("Свободное пространство"),
                            QStringLiteral("Свободное пространство емкости"), mm, 0, 45000, 0);
     Distance = MakeDouble(QStringLiteral("Расстояние"), QStringLiteral("Расстояние до продукта"),
                           mm, 0, 45000, 0);

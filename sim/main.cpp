@@ -30,7 +30,8 @@ const TFaultOption FaultOptions[] = {
      "Unknown command byte in the answer (value = byte, default 0x30)."},
     {"fault-locked", TSimFault::LockedWrite,
      "A write acknowledged but not stored, as by a locked gauge (value = command byte * 256 + "
-     "parameter index, e.g. 0xB302 for dist.1; prob=1: every such write)."},
+     "parameter index, e.g. 0xB302 for dist.1, 0xA600 for the tare levels; prob=1: every such "
+     "write)."},
     {"fault-address", TSimFault::WrongAddress,
      "Answer from another address (value = address byte, default the gauge's + 1)."},
     {"fault-tare", TSimFault::TareStoreOther,

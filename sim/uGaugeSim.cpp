@@ -398,6 +398,8 @@ QByteArray TGaugeSim::GaugeAnswer(TSimGauge& g, const QByteArray& request) {
     case 0xA6:
         if (p.size() != 1 + 4 * TSimGauge::TarePointCount || At(p, 0) > 1)
             return error(ErrBadData);
+        if (WriteLocked(command, At(p, 0)))
+            return frame(command, {});
         for (int k = 0; k < TSimGauge::TarePointCount; ++k) {
             const float v = FloatAt(p, 1 + 4 * k);
             if (At(p, 0) == 0)

@@ -107,7 +107,8 @@ enum class TSimFault {
     DeviceFault,    // reading answers (0x01 modes 1, 2, 3, 6 and 0x02) carry fault byte Value
     UnknownCommand, // the answer's command byte becomes Value (0: 0x30)
     // A locked gauge: a write of the parameter Value (command byte × 256 + index, 0xB302 for
-    // dist.1) is acknowledged but the old value stays (Probability 1: every such write).
+    // dist.1; 0xA600 the tare levels, 0xA601 the tare volumes) is acknowledged but the old
+    // value stays (Probability 1: every such write).
     LockedWrite,
     // The answer's address byte becomes Value (0: the address byte + 1), its checksum right: an
     // answer that seems to come from another gauge.

@@ -36,8 +36,9 @@ int FindHeader(const QStringList& lines, const QString& name) {
 }
 
 // Reads one row: the level from position 1, the volume from where the level ended. `ends`, when
-// given, receives the characters that ended the two numbers (a null character: the line's end).
-bool ReadRow(const QString& line, TTaraPoint& point, QChar* ends = nullptr) {
+// given, receives the characters that ended the two numbers (a null character: the line's end);
+// `rest`, the position where the volume ended.
+bool ReadRow(const QString& line, TTaraPoint& point, QChar* ends = nullptr, int* rest = nullptr) {
     int position = 1;
     double level = 0.0;
     double volume = 0.0;
@@ -48,6 +49,8 @@ bool ReadRow(const QString& line, TTaraPoint& point, QChar* ends = nullptr) {
         return false;
     const QChar volumeEnd = position <= line.size() ? line[position - 1] : QChar();
     point = {level, volume};
+    if (rest)
+        *rest = position;
     if (ends) {
         ends[0] = levelEnd;
         ends[1] = volumeEnd;
@@ -231,6 +234,8 @@ QStringList TareTableNames(const QStringList& lines) {
 }
 
 QString TareUnfitForGauge(const QStringList& lines, const QString& tableName) {
+    if (tableName.isEmpty())
+        return QStringLiteral("Таблица не выбрана");
     TTaraTable table;
     QStringList problems;
     const TReadOutcome read = ReadTable(lines, tableName, table, problems);
@@ -254,11 +259,25 @@ QString TareUnfitForGauge(const QStringList& lines, const QString& tableName) {
         const int index = header + 1 + k;
         TTaraPoint point;
         QChar ends[2];
-        ReadRow(lines[index], point, ends);
+        int rest = 1;
+        const QString& line = lines[index];
+        ReadRow(line, point, ends, &rest);
         for (const QChar end : ends)
             if (!AllowedNumberEnd(end))
                 return AtLine(index) + QStringLiteral("число оканчивается символом «") + end +
                        QStringLiteral("»");
+        // A row holds the level and the volume only: a third number is not dropped silently.
+        double extra = 0.0;
+        const int extraFrom = rest;
+        if (TTara::ParseNumber(line, rest, extra)) {
+            QString text = line.mid(extraFrom - 1, rest - extraFrom);
+            while (!text.isEmpty() && !IsDigit(text.front()) && text.front() != QLatin1Char('-') &&
+                   text.front() != QLatin1Char(','))
+                text.remove(0, 1);
+            return AtLine(index) +
+                   QStringLiteral("лишнее число «%1»: в строке таблицы только уровень и объем")
+                       .arg(text);
+        }
         const TTaraPoint& p = table[std::size_t(k)];
         if (p.TaraLevel < 0.0 || p.TaraLevel > GaugeLevelMax)
             return AtLine(index) + QStringLiteral("уровень вне диапазона 0..50000 мм");

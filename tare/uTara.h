@@ -59,7 +59,7 @@ QStringList TareTableNames(const QStringList& lines);
 bool IsTareHeader(const QString& line);
 
 // Empty when the named table may be written to a gauge; otherwise a message naming the line:
-// 2..32 rows, levels strictly rising within 0..50000 mm, volumes non-decreasing within 0..100 %,
-// a unique name, numbers ended only by blank, tab, ";" or the end of the line, loaded without
-// error.
+// 2..32 rows of two numbers each, levels strictly rising within 0..50000 mm, volumes
+// non-decreasing within 0..100 %, a unique name, numbers ended only by blank, tab, ";" or the end
+// of the line, loaded without error. No name: "Таблица не выбрана".
 QString TareUnfitForGauge(const QStringList& lines, const QString& tableName);

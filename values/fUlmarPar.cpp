@@ -340,7 +340,7 @@ void TFormUlmarPar::BuildLayout() {
         rows.Add(QStringLiteral("Работы входного фильтра"), cmbModeInputFilter);
         cmbModeChannel = List(
             "cmbModeChannel",
-            {QStringLiteral("Cо следящим фильтром"), QStringLiteral("C усилителем ограничителем")},
+            {QStringLiteral("Со следящим фильтром"), QStringLiteral("С усилителем ограничителем")},
             grbModePlants);
         rows.Add(QStringLiteral("Работы по каналам"), cmbModeChannel);
         cmbModeCalibr =

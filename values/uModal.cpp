@@ -23,6 +23,15 @@ QMessageBox::StandardButton ShowMessageBox(QMessageBox::Icon icon, const QString
     return static_cast<QMessageBox::StandardButton>(result);
 }
 
+QMessageBox::StandardButton ShowDetailedMessageBox(QMessageBox::Icon icon, const QString& caption,
+                                                   const QString& text, const QString& details,
+                                                   QWidget* parent) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setDetailedText(details);
+    return static_cast<QMessageBox::StandardButton>(ExecModal(&box));
+}
+
 QString InputBox(const QString& caption, const QString& prompt, const QString& text) {
     try {
         QInputDialog dialog;

@@ -25,5 +25,11 @@ ShowMessageBox(QMessageBox::Icon icon, const QString& caption, const QString& te
                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
                QWidget* parent = nullptr);
 
+// A message box with an OK button whose text is short and whose details (shown on demand)
+// hold the long part; returns the button pressed.
+QMessageBox::StandardButton ShowDetailedMessageBox(QMessageBox::Icon icon, const QString& caption,
+                                                   const QString& text, const QString& details,
+                                                   QWidget* parent = nullptr);
+
 // The standard one-line text box: the entered text, or `text` when cancelled.
 QString InputBox(const QString& caption, const QString& prompt, const QString& text);

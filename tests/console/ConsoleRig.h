@@ -79,6 +79,7 @@ struct TSeenBox {
     QString Text;
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
     QMessageBox::StandardButton Default = QMessageBox::NoButton;
+    QString Details; // the text behind the box's details button
 };
 
 // Answers the program's modal dialogs in order; without a scripted answer a message box gets
@@ -106,7 +107,7 @@ private:
         auto* box = qobject_cast<QMessageBox*>(dialog);
         if (box)
             Boxes << TSeenBox{box->windowTitle(), box->text(), box->icon(),
-                              box->standardButton(box->defaultButton())};
+                              box->standardButton(box->defaultButton()), box->detailedText()};
         else
             DialogTitles << dialog->windowTitle();
         if (!Answers.empty()) {

@@ -109,7 +109,7 @@ private slots:
         d = Decode(6, Answer(0x02, Float(8000) + Float(7000) + Float(1000) + Float(4600) +
                                        QByteArray("\x02\x00", 2)));
         QVERIFY(d.AnswerFields.contains("Расстояние = 8000 мм"));
-        QVERIFY(d.AnswerFields.contains("Свободное простанство = 1000 мм"));
+        QVERIFY(d.AnswerFields.contains("Свободное пространство = 1000 мм"));
         QVERIFY(d.AnswerFields.contains("Объем = 46 %"));
         QVERIFY(d.AnswerFields.contains("реле = 2 (Реле 1 Отключено, Реле 2 Включено)"));
         QVERIFY(!d.Failed);

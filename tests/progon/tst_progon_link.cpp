@@ -78,6 +78,8 @@ QList<int> CommandCodes(const TSimServer& sim) {
 const QList<int> SequenceCodes = {UlmarCmd::Dist1Write, UlmarCmd::Dist2Write,
                                   UlmarCmd::ModeCurrentOutputWrite, UlmarCmd::ModeImageWrite,
                                   UlmarCmd::WriteToPZU};
+// A start reads the signature first.
+const QList<int> StartCodes = QList<int>{UlmarCmd::SignatureRead} + SequenceCodes;
 
 void Fault(TSimServer& sim, TSimFault fault, int count, int value = 0) {
     TSimFaultRule rule;
@@ -130,6 +132,11 @@ private slots:
         TGaugeCommands commands(&link, ui);
         TTimerPollControl poll(&link);
         TProgonCommands progon(commands, poll);
+        rig.Sim->WithSim([](TGaugeSim& s) {
+            s.Gauges[0].PlantNumber = 4321;
+            s.Gauges[0].HardVersion = 2;
+            s.Gauges[0].SoftVersion = 7;
+        });
         rig.Sim->ClearRecords();
         const TProgonRunReport report = progon.Start();
         const QList<int> during = Codes(*rig.Sim);
@@ -138,14 +145,19 @@ private slots:
         QVERIFY(report.TemplateFilled);
         QCOMPARE(ui.Questions, QStringList{"Создать шаблон прогона?"});
         QVERIFY(ui.Warnings.isEmpty());
-        QCOMPARE(during, SequenceCodes);
+        QCOMPARE(during, StartCodes);
+        // The signature is taken for the report without its box.
+        QVERIFY(ui.Information.isEmpty());
+        QCOMPARE(rig.Ulmar->PlantNumber, quint16(4321));
+        QCOMPARE(rig.Ulmar->HardVersion, quint8(2));
+        QCOMPARE(rig.Ulmar->SoftVersion, quint8(7));
         QVERIFY(link.Timer()->IsRunning());
         const int before = cycles.load();
         QTRY_VERIFY_WITH_TIMEOUT(cycles.load() > before, 10000);
         link.Timer()->Stop();
         QVERIFY(link.WaitCycleEnd(10000));
 
-        QCOMPARE(CommandCodes(*rig.Sim), SequenceCodes);
+        QCOMPARE(CommandCodes(*rig.Sim), StartCodes);
         rig.Sim->WithSim([](TGaugeSim& s) {
             const TSimGauge& g = s.Gauges[0];
             QCOMPARE(g.Floats[TSimGauge::Dist1], 1000.0);
@@ -195,6 +207,24 @@ private slots:
         QCOMPARE(rig.Ulmar->ModeImage, quint8(1));
         // The run's table is kept for the report: the working dist.2 does not recompute it.
         QVERIFY(SameTable(*rig.Ulmar, table));
+    }
+
+    // A gauge silent to the signature: told, and the run configuration still written and
+    // committed.
+    void signatureFailureTold() {
+        TLinkRig rig;
+        QVERIFY(rig.SimStarted);
+        TScriptUi ui;
+        TGaugeCommands commands(rig.Link.get(), ui);
+        TTimerPollControl poll(rig.Link.get());
+        TProgonCommands progon(commands, poll);
+        Fault(*rig.Sim, TSimFault::Silence, 5);
+        const TProgonRunReport report = progon.Start();
+        QVERIFY(!report.SignatureRead);
+        QVERIFY(!report.Ok());
+        QVERIFY(report.Committed);
+        QCOMPARE(ui.Warnings, QStringList{TProgonCommands::SignatureFailureText()});
+        QCOMPARE(Codes(*rig.Sim), QList<int>(5, UlmarCmd::SignatureRead) + SequenceCodes);
     }
 
     // A step whose every attempt fails: the other writes still go, nothing is committed, and
@@ -379,8 +409,8 @@ private slots:
         QVERIFY(link.WaitCycleEnd(10000));
     }
 
-    // Row 2's tape to 5000: Sample and Value 11 000, reference current 14.667 and the
-    // differences computed again; no value (a cancelled dialog) changes nothing.
+    // Row 2's tape to 5000: Sample and Value 11 000, reference current 14.667; the differences
+    // stay those of the last "Установить"; no value (a cancelled dialog) changes nothing.
     void tapeChange() {
         TLinkRig rig;
         QVERIFY(rig.SimStarted);
@@ -404,8 +434,9 @@ private slots:
         QCOMPARE(p.Sample, 11000.0);
         QCOMPARE(p.Value, 11000.0);
         QCOMPARE(std::round(p.CurrentSample * 1000) / 1000, 14.667);
-        QCOMPARE(p.dValue, 0.0);
-        QCOMPARE(p.dCurrentValue, p.CurrentSample - 14.9);
+        QCOMPARE(p.dValue, table[1].dValue);
+        QCOMPARE(p.dValue, 20.0);
+        QCOMPARE(p.dCurrentValue, table[1].dCurrentValue);
         QVERIFY(rig.Sim->Records().empty());
     }
 

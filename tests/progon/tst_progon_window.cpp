@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QPrintPreviewDialog>
@@ -180,6 +181,10 @@ private slots:
         w->Action("actRuletkaChange")->trigger();
         QCOMPARE(u.ProgonPoints[1].Ruletka, 5000.0);
         QCOMPARE(u.ProgonPoints[1].Sample, 11000.0);
+        // The differences stay those of the last "Установить".
+        QCOMPARE(u.ProgonPoints[1].dValue, before.dValue);
+        QCOMPARE(w->acgProgonPoints->item(1, ProgonColDValue)->text(),
+                 QLocale().toString(20.0, 'f', 3));
         QCOMPARE(w->acgProgonPoints->item(1, ProgonColRuletka)->text(), QStringLiteral("5000"));
         QCOMPARE(w->acgProgonPoints->item(1, ProgonColCurrentSample)->text(),
                  QLocale().toString(14.67, 'f', 2));
@@ -242,19 +247,66 @@ private slots:
         QCOMPARE(w->lblNNZ->text(), QStringLiteral("А-15"));
     }
 
-    // "Прогон начать" from the window with polling stopped: the template question, the four
-    // writes and one commit, polling still stopped.
+    // "Прогон начать" from the window with polling stopped: the signature without its box,
+    // the template question, the four writes and one commit, polling still stopped; the report
+    // then names the gauge.
     void startFromTheWindow() {
         TFormProgon* w = Open();
         QVERIFY(w);
+        Rig->Sim->WithSim([](TGaugeSim& s) {
+            s.Gauges[0].PlantNumber = 2345;
+            s.Gauges[0].SoftVersion = 9;
+        });
         Rig->Sim->ClearRecords();
         w->Action("actProgonStart")->trigger();
         QCOMPARE(Script->Boxes.size(), 1);
         QCOMPARE(Script->Boxes[0].Text, QStringLiteral("Создать шаблон прогона?"));
         QCOMPARE(Script->Boxes[0].Default, QMessageBox::No);
-        QCOMPARE(Rig->Codes(), (QList<int>{34, 35, 22, 20, 14}));
+        QCOMPARE(Rig->Codes(), (QList<int>{8, 34, 35, 22, 20, 14}));
         QVERIFY(!FormMain->PollControl().PollingRunning());
         QVERIFY(!AllParamWriting);
+        Script->Push([](QDialog*) { return int(QDialog::Rejected); }); // the preview
+        w->Action("actReport")->trigger();
+        QCOMPARE(RepProgon().qrlPlantNumber, QStringLiteral("2345"));
+        QCOMPARE(RepProgon().qrlSoftVersion, QStringLiteral("9"));
+    }
+
+    // "Сохранить в PDF…": the file chosen in the dialog holds the report; a file that cannot be
+    // written gives an error box.
+    void reportAsPdf() {
+        TFormProgon* w = Open();
+        QVERIFY(w);
+        const QString path = Rig->Dirs.Root.filePath(QStringLiteral("run.pdf"));
+        QString error;
+        QVERIFY2(w->SaveReportPdf(path, &error), qPrintable(error));
+        QFile direct(path);
+        QVERIFY(direct.open(QIODevice::ReadOnly));
+        QCOMPARE(direct.read(4), QByteArray("%PDF"));
+        direct.close();
+        QVERIFY(QFile::remove(path));
+
+        const auto choose = [this](const QString& file) {
+            Script->Push([file](QDialog* d) {
+                auto* files = qobject_cast<QFileDialog*>(d);
+                if (!files)
+                    return int(QDialog::Rejected);
+                files->selectFile(file);
+                return int(QDialog::Accepted);
+            });
+        };
+        choose(path);
+        w->Action("actReportPdf")->trigger();
+        QCOMPARE(Script->DialogTitles, QStringList{"Сохранить в PDF"});
+        QVERIFY(Script->Boxes.isEmpty());
+        QVERIFY(QFileInfo(path).size() > 4);
+        // A folder that does not exist (under the dialog's folder): an error box naming the file.
+        choose(QStringLiteral("none/run.pdf"));
+        w->Action("actReportPdf")->trigger();
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Caption, QStringLiteral("Ошибка"));
+        QVERIFY2(Script->Boxes[0].Text.startsWith("Не удалось сохранить файл\n") &&
+                     Script->Boxes[0].Text.contains(QDir::toNativeSeparators("none/run.pdf")),
+                 qPrintable(Script->Boxes[0].Text));
     }
 };
 

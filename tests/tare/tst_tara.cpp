@@ -252,6 +252,12 @@ void TTaraTest::unfitForGauge_data() {
                                       << "Строка 3: ";
     QTest::newRow("unreadable row") << QStringList{"t=2", "0 0", "x"} << "t"
                                     << "Строка 3: ";
+    QTest::newRow("third number") << QStringList{"t=2", "0 0", "1000 50 60"} << "t"
+                                  << "Строка 3: лишнее число «60»";
+    QTest::newRow("third number after ;") << QStringList{"t=2", "0;0;7", "1000 50"} << "t"
+                                          << "Строка 2: лишнее число «7»";
+    QTest::newRow("no table chosen")
+        << QStringList{"t=2", "0 0", "1 1"} << QString() << "Таблица не выбрана";
 }
 
 void TTaraTest::unfitForGauge() {

@@ -99,6 +99,7 @@ private slots:
     void tenRowsGoWithEmptyPoints();
     void refusedBeforeAnyFrame();
     void storedOtherValueIsNotCommitted();
+    void differencesInPercentAndLocale();
     void garbledOrForeignAnswerFails_data();
     void garbledOrForeignAnswerFails();
     void pollingStoppedAndRestarted();
@@ -221,6 +222,30 @@ void TTareLinkTest::storedOtherValueIsNotCommitted() {
         QCOMPARE(RomSaves(*rig.Sim), 0);
         QCOMPARE(Commands(*rig.Sim), QList<quint8>({0xA6, 0xA6, 0xA5, 0xA5}));
     }
+}
+
+// Both parts of point 3 stored one more: the volume is told in %, as the table has it, with the
+// numbers in the locale asked for (the C locale for the terminal).
+void TTareLinkTest::differencesInPercentAndLocale() {
+    TLinkRig rig;
+    QVERIFY(rig.SimStarted);
+    TAnswerUi ui;
+    TGaugeCommands commands(rig.Link.get(), ui);
+    TTareCommands tare(commands, nullptr);
+    Fault(*rig.Sim, TSimFault::TareStoreOther, 2, 0, 3);
+    const TTareWriteResult r = tare.WriteToGauge(TenRows(), QStringLiteral("ten"));
+    QVERIFY(!r.Committed);
+    QCOMPARE(r.Differences.size(), std::size_t(2));
+    QCOMPARE(r.Mismatches, (QStringList{"Точка 3: уровень записан 2000, считан 2001",
+                                        "Точка 3: объем записан 20.5 %, считан 21.5 %"}));
+    const QLocale ru(QLocale::Russian, QLocale::Russia);
+    QCOMPARE(TareMismatchText(r.Differences[1], ru),
+             QStringLiteral("Точка 3: объем записан 20,5 %, считан 21,5 %"));
+    QCOMPARE(TareMismatchText(r.Differences[0], ru),
+             "Точка 3: уровень записан " + ru.toString(2000) + ", считан " + ru.toString(2001));
+    QCOMPARE(TareMismatchSummary(r.Differences, ru, 1).split('\n'),
+             (QStringList{"Не совпадают точек: 1 из 32", TareMismatchText(r.Differences[0], ru),
+                          "и еще расхождений: 1 (весь список в подробностях)"}));
 }
 
 void TTareLinkTest::garbledOrForeignAnswerFails_data() {

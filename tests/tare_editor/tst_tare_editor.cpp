@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTableWidget>
 #include <QTest>
@@ -685,6 +686,51 @@ private slots:
         QVERIFY2(box.Text.startsWith("Не выполнена команда") && box.Text.contains("Точка 3"),
                  qPrintable(box.Text));
         QVERIFY(!Rig->Codes().contains(UlmarCmd::WriteToPZU));
+    }
+
+    // A gauge that keeps its old (empty) levels: all 32 differ. The box says how many and shows the
+    // first few, in the display locale; its details hold every difference.
+    void writeMismatchesSummarised() {
+        TFormTaraEditor* ed = Open();
+        QVERIFY(ed);
+        const QString path = InDir("m.txt");
+        Put(path, TableText("m", 32));
+        OpenFile(ed, path);
+        Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].FillLinearTare(0); });
+        Rig->Fault(TSimFault::LockedWrite, 1, 0xA600);
+        Script->PushButton(QMessageBox::Yes);
+        ed->actSaveToUlmar->trigger();
+        QCOMPARE(Script->Boxes.size(), 2);
+        const TSeenBox& box = Script->Boxes[1];
+        QCOMPARE(box.Caption, QStringLiteral("Внимание"));
+        const QStringList lines = box.Text.split(QRegularExpression("[\r\n]"));
+        QVERIFY2(lines.size() <= 10, qPrintable(box.Text));
+        QVERIFY2(box.Text.contains("Не совпадают точек: 32 из 32"), qPrintable(box.Text));
+        // Point 11 of the table: 1000 mm sent, in the locale's own form.
+        const QStringList details = box.Details.split('\n');
+        QCOMPARE(details.size(), 32);
+        // The details come back as plain text, a no-break space as a blank.
+        QString point11 =
+            "Точка 11: уровень записан " + QLocale().toString(1000) + ", считан пусто";
+        QCOMPARE(details[10], point11.replace(QChar::Nbsp, QLatin1Char(' ')));
+        QVERIFY(box.Text.contains(details[0]));
+        QVERIFY(!box.Text.contains(details[3]));
+        QVERIFY(!Rig->Codes().contains(UlmarCmd::WriteToPZU));
+    }
+
+    // "Не определено" chosen: told that no table is chosen, nothing sent.
+    void writeWithoutTable() {
+        TFormTaraEditor* ed = Open();
+        QVERIFY(ed);
+        const QString path = InDir("n.txt");
+        Put(path, TableText("n", 4));
+        OpenFile(ed, path);
+        ed->cbTables->setCurrentIndex(0);
+        emit ed->cbTables->activated(0);
+        ed->actSaveToUlmar->trigger();
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Text, QStringLiteral("Таблица не выбрана"));
+        QVERIFY(Rig->Codes().isEmpty());
     }
 
     // Writing while polling runs: the sequence runs whole between poll cycles and polling

@@ -835,7 +835,7 @@ void TestUlmar::typedValues_data() {
                            << "Уровень продукта"
                            << "мм" << 0.0 << 45000.0 << 0;
     QTest::newRow("LevelFree") << "LevelFree"
-                               << "Свободное простанство"
+                               << "Свободное пространство"
                                << "Свободное пространство емкости"
                                << "мм" << 0.0 << 45000.0 << 0;
     QTest::newRow("Distance") << "Distance"

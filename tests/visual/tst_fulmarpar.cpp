@@ -169,7 +169,7 @@ private slots:
                                       << "ModeTermostat" << 1 << QStringLiteral("Включен");
         QTest::newRow("channel 1")
             << "cmbModeChannel"
-            << "ModeChannel" << 1 << QStringLiteral("C усилителем ограничителем");
+            << "ModeChannel" << 1 << QStringLiteral("С усилителем ограничителем");
         QTest::newRow("calibration 0")
             << "cmbModeCalibr"
             << "ModeCalibr" << 0 << QStringLiteral("По линейному закону");

@@ -272,18 +272,30 @@ private slots:
         PickFile(QString());
         w->Action("actZeroLoadFromFile")->trigger();
         QCOMPARE(Rig->Ulmar->ZeroArray, loaded);
-        const QString shortFile = ProgFile("short.txt");
-        QVERIFY(WriteAll(shortFile, "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n10\r\n"));
-        PickFile(shortFile);
+        const QString big = ProgFile("big.txt");
+        QVERIFY(WriteAll(big, ZeroFileBytes(loaded) + QByteArray(ZeroFileMaxBytes, ' ')));
+        PickFile(big);
         w->Action("actZeroLoadFromFile")->trigger();
         QCOMPARE(Script->Boxes.size(), 1);
         QCOMPARE(Script->Boxes[0].Caption, QStringLiteral("Ошибка"));
         QVERIFY2(Script->Boxes[0].Text.startsWith("Не удалось загрузить файл\n" +
-                                                  QDir::toNativeSeparators(shortFile) + "\n"),
+                                                  QDir::toNativeSeparators(big) + "\n"),
                  qPrintable(Script->Boxes[0].Text));
-        QVERIFY(Script->Boxes[0].Text.contains("10"));
         QCOMPARE(Rig->Ulmar->ZeroArray, loaded);
         QCOMPARE(w->lbZero->count(), 5);
+
+        // A file of 10 lines: entries 1 to 10, the others cleared (entry 256 65535).
+        Script->Boxes.clear();
+        const QString shortFile = ProgFile("short.txt");
+        QVERIFY(WriteAll(shortFile, "3\r\n0\r\n900\r\n100\r\n200\r\n300\r\n7\r\n8\r\n9\r\n10\r\n"));
+        PickFile(shortFile);
+        w->Action("actZeroLoadFromFile")->trigger();
+        QVERIFY(Script->Boxes.isEmpty());
+        QCOMPARE(Rig->Ulmar->ZeroArray[9], 10);
+        QCOMPARE(Rig->Ulmar->ZeroArray[10], 0);
+        QCOMPARE(Rig->Ulmar->ZeroArray[255], 65535);
+        QCOMPARE(Items(w->lbZero),
+                 (QStringList{"Кол-во:3", "Min:0", "Max:900", "1) 100", "2) 200", "3) 300"}));
 
         // A file whose N is far beyond the array: shown with N at most 253.
         QByteArray text = "1000\r\n";

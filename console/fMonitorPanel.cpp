@@ -15,6 +15,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSaveFile>
@@ -30,8 +31,9 @@ constexpr int PullIntervalMs = 200; // five times a second while shown
 const QColor FailedBackground(0xFF, 0xD6, 0xD6);
 const QColor FailedText(0x9C, 0x00, 0x06);
 
+// Shown with the program's decimal comma; the saved file keeps the decoder's own text.
 QString MsText(double ms) {
-    return ms < 0 ? QString() : QString::number(ms, 'f', 1);
+    return ms < 0 ? QString() : QLocale().toString(ms, 'f', 1);
 }
 
 // One line of the saved file: the decoder's CSV line, ended as the program's other CSV files.

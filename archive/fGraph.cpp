@@ -170,10 +170,8 @@ void TFormGraph::RefreshSpanPanels() {
 
 void TFormGraph::ShowAllY() {
     const QCPRange x = Chart1->Bottom()->range();
-    std::size_t first = 0, last = 0;
     double min = 0, max = 0;
-    Series1->Data.VisibleRange(x.lower, x.upper, first, last);
-    if (!Series1->Data.YExtent(first, last, min, max))
+    if (!Series1->Data.VisibleYExtent(x.lower, x.upper, min, max))
         return;
     if (min == max) {
         min -= 0.01;

@@ -159,11 +159,9 @@ void TFormGraph2::RefreshSpanPanels() {
 
 void TFormGraph2::ShowAllY() {
     const QCPRange x = Chart1->Bottom()->range();
-    std::size_t first = 0, last = 0;
     double min = 0, max = 0;
-    Series1->Data.VisibleRange(x.lower, x.upper, first, last);
     // A flat line gives an interval of no width; the axis shows it with a small margin.
-    if (Series1->Data.YExtent(first, last, min, max))
+    if (Series1->Data.VisibleYExtent(x.lower, x.upper, min, max))
         Chart1->SetAxisRange(Chart1->Left(), min, max);
 }
 

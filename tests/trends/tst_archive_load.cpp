@@ -234,8 +234,12 @@ private slots:
         // 22:00, 23:00 of the 10th; all 7 of the 11th; 00:00, 01:00 of the 12th.
         QCOMPARE(r.Rows, qint64(11));
         QCOMPARE(data.Count(), std::size_t(11));
-        QVERIFY(std::is_sorted(data.Points().begin(), data.Points().end(),
-                               [](auto& a, auto& b) { return a.X < b.X; }));
+        // In writing order: each step back of the clock starts a run (23:00 -> 12:30 -> 11:45).
+        QCOMPARE(data.RunCount(), std::size_t(3));
+        QCOMPARE(data.Run(1).Last - data.Run(1).First, std::size_t(1));
+        QCOMPARE(data.At(data.Run(1).First).Y, At(2024, 3, 11, 12, 30));
+        QCOMPARE(data.At(data.Run(2).First).Y, At(2024, 3, 11, 11, 45));
+        QCOMPARE(data.At(data.Count() - 1).Y, At(2024, 3, 12, 1, 0, 0, 250));
         QVERIFY(data.Capacity() >= data.Count());
         for (const TTrendPoint& p : data.Points())
             QCOMPARE(p.X, TrendXFromDateTime(p.Y)); // each value is its own stamp

@@ -55,8 +55,9 @@ void ApplyDescriptionToAxis(TTrendChart* chart, QCPAxis* axis, const TDescriptio
 }
 
 TFormGraph::TFormGraph()
-    : TFormGraphBase(true, {{270, false, "Диапазон с 88.88.88 88:88:88 по: 88.88.88 88:88:88"},
-                            {210, true, "Интервал"},
+    : TFormGraphBase(true, {{270, false, "Диапазон с 88.88.88 88:88:88 по: 88.88.88 88:88:88",
+                             Qt::ElideMiddle},
+                            {210, true, "Интервал", Qt::ElideMiddle},
                             {100, true, "Размах"},
                             {100, true, "Текущее значение"},
                             {300, false, "Точка на графике"},
@@ -108,6 +109,26 @@ void TFormGraph::Open(const QString& table, TIODouble* source, const QString& ca
     ShowAllX(false);
     ApplyStep(dtStepIndex);
     WritePanel0();
+    FitOpeningWidth();
+}
+
+QStringList TFormGraph::PanelSamples() const {
+    QStringList samples = TFormGraphBase::PanelSamples();
+    const TDescriptionOfDouble* d = TrendValue ? TrendValue->Description() : nullptr;
+    if (!d)
+        return samples;
+    // The longer of the description's ends stands for any value.
+    const QString low = TrendNumberText(d, d->Min());
+    const QString high = TrendNumberText(d, d->Max());
+    const bool lowLonger = low.size() > high.size();
+    const double x =
+        TrendXFromDateTime(QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28))));
+    samples << TrendNumberText(d, std::fabs(d->Max() - d->Min())) + d->Dimension // Y span
+            << (d->Digits == 255 ? QString()
+                : lowLonger      ? low
+                                 : high)                             // value
+            << ReadoutText(x, lowLonger ? d->Min() : d->Max()); // read-out
+    return samples;
 }
 
 void TFormGraph::SetLeftAxisFromDescription() {
@@ -170,10 +191,8 @@ void TFormGraph::RefreshSpanPanels() {
 
 void TFormGraph::ShowAllY() {
     const QCPRange x = Chart1->Bottom()->range();
-    std::size_t first = 0, last = 0;
     double min = 0, max = 0;
-    Series1->Data.VisibleRange(x.lower, x.upper, first, last);
-    if (!Series1->Data.YExtent(first, last, min, max))
+    if (!Series1->Data.VisibleYExtent(x.lower, x.upper, min, max))
         return;
     if (min == max) {
         min -= 0.01;
@@ -233,16 +252,21 @@ void TFormGraph::FollowStarted() {
     Set4Milimeters();
 }
 
-void TFormGraph::MouseReadout(double x, double yLeft, double) {
+QString TFormGraph::ReadoutText(double x, double y) const {
     const TDescriptionOfDouble* d = TrendValue ? TrendValue->Description() : nullptr;
     if (!d)
-        return;
+        return {};
     QString text = TTrendChart::XLabel(x) + u' ' + d->Title + u' ';
     if (d->Digits == 255)
-        text += PlainNumberText(yLeft);
+        text += PlainNumberText(y);
     else
-        text += d->FormatValue(yLeft) + QStringLiteral(", ") + d->Dimension;
-    Panel(PanelPoint)->setText(text);
+        text += d->FormatValue(y) + QStringLiteral(", ") + d->Dimension;
+    return text;
+}
+
+void TFormGraph::MouseReadout(double x, double yLeft, double) {
+    if (TrendValue)
+        Panel(PanelPoint)->setText(ReadoutText(x, yLeft));
 }
 
 QList<TTrendCsvColumn> TFormGraph::CsvColumns() const {

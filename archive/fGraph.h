@@ -37,6 +37,8 @@ public:
     void Set4Milimeters();
     // The live-point handler (OnOutSet of TrendValue).
     void LivePointArrived();
+    // Panel 4's text for the point (x, y) under the mouse.
+    QString ReadoutText(double x, double y) const;
 
     bool SavePdf(const QString& path) override;
     void ReportPreview() override;
@@ -52,6 +54,7 @@ protected:
     void WriteExtraSettings(TIniFile& ini) override;
     void FollowStarted() override;
     void ReleaseValues() override;
+    QStringList PanelSamples() const override;
 };
 
 // Number texts of the trend windows for a description: the number format, or the plain number

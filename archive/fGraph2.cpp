@@ -5,6 +5,7 @@
 #include "service/uWindowPosition.h"
 #include "values/uModal.h"
 #include <QLabel>
+#include <cmath>
 
 namespace {
 
@@ -30,8 +31,9 @@ QString CsvHeader(const TIODouble* value, const QString& table) {
 } // namespace
 
 TFormGraph2::TFormGraph2()
-    : TFormGraphBase(false, {{270, false, "Диапазон с 88.88.88 88:88:88 по: 88.88.88 88:88:88"},
-                             {250, true, "Интервал"},
+    : TFormGraphBase(false, {{270, false, "Диапазон с 88.88.88 88:88:88 по: 88.88.88 88:88:88",
+                              Qt::ElideMiddle},
+                             {250, true, "Интервал", Qt::ElideMiddle},
                              {100, true, "Размах"},
                              {400, false, "Точка на графике"},
                              {50, false, ""}}) {
@@ -87,6 +89,25 @@ void TFormGraph2::Open(TIODouble* distance, TIODouble* temperature, TDateTime st
     ShowAllX(false);
     ApplyStep(dtStepIndex);
     WritePanel0();
+    FitOpeningWidth();
+}
+
+QStringList TFormGraph2::PanelSamples() const {
+    QStringList samples = TFormGraphBase::PanelSamples();
+    const TDescriptionOfDouble* d1 = TrendValue ? TrendValue->Description() : nullptr;
+    const TDescriptionOfDouble* d2 = TrendValue2 ? TrendValue2->Description() : nullptr;
+    if (!d1 || !d2)
+        return samples;
+    // The longer of each description's ends stands for any value.
+    const auto longer = [](const TDescriptionOfDouble* d) {
+        return TrendNumberText(d, d->Min()).size() > TrendNumberText(d, d->Max()).size() ? d->Min()
+                                                                                         : d->Max();
+    };
+    const double x =
+        TrendXFromDateTime(QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28))));
+    samples << TrendNumberText(d1, std::fabs(d1->Max() - d1->Min())) + d1->Dimension
+            << ReadoutText(x, longer(d1), longer(d2));
+    return samples;
 }
 
 std::vector<TArchiveSource> TFormGraph2::ArchiveSources() {
@@ -159,11 +180,9 @@ void TFormGraph2::RefreshSpanPanels() {
 
 void TFormGraph2::ShowAllY() {
     const QCPRange x = Chart1->Bottom()->range();
-    std::size_t first = 0, last = 0;
     double min = 0, max = 0;
-    Series1->Data.VisibleRange(x.lower, x.upper, first, last);
     // A flat line gives an interval of no width; the axis shows it with a small margin.
-    if (Series1->Data.YExtent(first, last, min, max))
+    if (Series1->Data.VisibleYExtent(x.lower, x.upper, min, max))
         Chart1->SetAxisRange(Chart1->Left(), min, max);
 }
 
@@ -173,10 +192,15 @@ void TFormGraph2::ScrollVertical(double fraction) {
 }
 
 void TFormGraph2::MouseReadout(double x, double yLeft, double yRight) {
+    if (TrendValue && TrendValue2)
+        Panel(PanelPoint)->setText(ReadoutText(x, yLeft, yRight));
+}
+
+QString TFormGraph2::ReadoutText(double x, double yLeft, double yRight) const {
     const TDescriptionOfDouble* d1 = TrendValue ? TrendValue->Description() : nullptr;
     const TDescriptionOfDouble* d2 = TrendValue2 ? TrendValue2->Description() : nullptr;
     if (!d1 || !d2)
-        return;
+        return {};
     QString first = TTrendChart::XLabel(x) + u' ';
     if (d1->Digits == 255)
         first += d1->Title + u' ' + PlainNumberText(yLeft);
@@ -189,7 +213,7 @@ void TFormGraph2::MouseReadout(double x, double yLeft, double yRight) {
     else
         text +=
             QStringLiteral("Т=") + d2->FormatValue(yRight) + QStringLiteral(", ") + d2->Dimension;
-    Panel(PanelPoint)->setText(text);
+    return text;
 }
 
 QList<TTrendCsvColumn> TFormGraph2::CsvColumns() const {

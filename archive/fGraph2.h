@@ -33,6 +33,8 @@ public:
     void RefreshSpanPanels() override;
     void DistancePointArrived();
     void TemperaturePointArrived();
+    // Panel 3's text for the point under the mouse (distance yLeft, temperature yRight).
+    QString ReadoutText(double x, double yLeft, double yRight) const;
 
     bool SavePdf(const QString& path) override;
     void ReportPreview() override;
@@ -45,6 +47,7 @@ protected:
     void MouseReadout(double x, double yLeft, double yRight) override;
     QList<TTrendCsvColumn> CsvColumns() const override;
     void ReleaseValues() override;
+    QStringList PanelSamples() const override;
 
 private:
     void AfterLivePoint();

@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -31,6 +32,8 @@ const QString Section = QStringLiteral("Parameters");
 constexpr double SecondsPerDay = 86400.0;
 // The window answers at least this often while a load runs, ms.
 constexpr int AnswerEveryMs = 30;
+// Left and right borders of a window frame, before the window system has drawn it, px.
+constexpr int AssumedFrameWidth = 16;
 
 } // namespace
 
@@ -83,15 +86,13 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& pa
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setSizeGripEnabled(false);
     for (const TPanelLayout& panel : panels) {
-        auto* label = new QLabel(QString::fromUtf8(panel.Text), StatusBar1);
+        auto* label =
+            new TStatusPanel(QString::fromUtf8(panel.Text), panel.Width, panel.Elide, StatusBar1);
         label->setObjectName(QStringLiteral("Panel%1").arg(Panels_.size()));
-        // The widths are minimums: a date-time in this desktop's font may need more.
-        label->setMinimumWidth(panel.Width);
-        label->setFrameShape(QFrame::StyledPanel);
-        label->setFrameShadow(QFrame::Sunken);
         if (panel.Centred)
             label->setAlignment(Qt::AlignCenter);
-        StatusBar1->addWidget(label);
+        // Panel 1 (the visible span) takes the width the others leave.
+        StatusBar1->addWidget(label, Panels_.size() == 1 ? 1 : 0);
         Panels_.append(label);
     }
     BuildActions(yRangeActions);
@@ -130,8 +131,52 @@ TFormGraphBase::~TFormGraphBase() {
         ProgressClose();
 }
 
-QLabel* TFormGraphBase::Panel(int index) const {
+TStatusPanel* TFormGraphBase::Panel(int index) const {
     return Panels_.value(index, nullptr);
+}
+
+QStringList TFormGraphBase::PanelSamples() const {
+    // A date-time as wide as any: every digit of the font is as wide as the others.
+    const TDateTime stamp = QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28)));
+    const QString text = ArchiveTextStamp(stamp);
+    const QString x = XText(TrendXFromDateTime(stamp));
+    return {QStringLiteral("Диапазон c ") + text + QStringLiteral(" по ") + text,
+            QStringLiteral("c ") + x + QStringLiteral(" по ") + x};
+}
+
+int TFormGraphBase::NeededWidth() {
+    const QStringList samples = PanelSamples();
+    for (int i = 0; i < Panels_.size(); ++i)
+        Panels_.at(i)->SetSample(samples.value(i));
+    // The panels' layout in the status bar (spacing and margins included) at their hints; its
+    // nested layouts forget their cached hints only when it is activated.
+    int panels = StatusBar1->sizeHint().width();
+    if (QLayout* bar = StatusBar1->layout()) {
+        bar->activate();
+        panels = bar->totalSizeHint().width();
+    }
+    const QMargins m = layout() ? layout()->contentsMargins() : QMargins();
+    return std::max(ToolBar1->sizeHint().width(), panels) + m.left() + m.right();
+}
+
+void TFormGraphBase::FitOpeningWidth() {
+    const QScreen* screen = QGuiApplication::screenAt(geometry().center());
+    if (!screen)
+        screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    // The window frame beside the client area: as the window system drew it, or before the
+    // window is framed, room for a usual one.
+    const int framed = frameGeometry().width() - width();
+    const int frame = framed > 0 ? framed : AssumedFrameWidth;
+    int width = std::max(this->width(), NeededWidth());
+    if (!area.isEmpty())
+        width = std::min(width, area.width() - frame);
+    if (width != this->width())
+        resize(width, height());
+    if (!area.isEmpty()) {
+        const int right = area.left() + area.width() - (width + frame);
+        move(std::clamp(x(), area.left(), std::max(area.left(), right)), y());
+    }
 }
 
 QAction* TFormGraphBase::Action(const QString& name) const {
@@ -517,10 +562,18 @@ void TFormGraphBase::ChooseRange() {
     TDateTime start = Range->GetStart();
     TDateTime stop = Range->GetStop();
     if (SelectRange(start, stop) == QDialog::Accepted) {
+        // A range refused for memory changes nothing: the window keeps its range and points.
+        TRangeDT chosen = *Range;
+        chosen.SetStartStop(start, stop);
+        if (!chosen.IsEmpty() && !RangeFitsMemory(chosen.GetStart(), chosen.GetStop())) {
+            ActionsRefresh();
+            WritePanel0();
+            return;
+        }
         ArchiveMode = true;
         Range->SetStartStop(start, stop);
         AttachLiveHandlers(false);
-        LoadArchive();
+        LoadArchive(false);
         PointsShow(ShowPoints);
         ScanOff();
         ShowAllX(false);
@@ -530,10 +583,37 @@ void TFormGraphBase::ChooseRange() {
     WritePanel0();
 }
 
-bool TFormGraphBase::LoadArchive() {
+bool TFormGraphBase::RangeFitsMemory(TDateTime start, TDateTime stop) {
+    QStringList tables;
+    for (const TArchiveSource& source : ArchiveSources())
+        tables << source.Table;
+    const qint64 points = ArchiveRangeRowBound(tables, start, stop);
+    // The lines' present points are let go before a load: their memory counts as available.
+    qint64 held = 0;
+    for (const TTrendSeries* s : Lines_)
+        held += static_cast<qint64>(s->Data.MemoryBytes());
+    const qint64 limit = MemoryLimitBytes > 0 ? MemoryLimitBytes : AvailableMemoryBytes() + held;
+    const double bytes = static_cast<double>(points) * TrendBytesPerPoint;
+    if (bytes <= static_cast<double>(limit))
+        return true;
+    ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"),
+                   LoadTooLargeText(points, bytes, limit), QMessageBox::Ok, QMessageBox::Ok, this);
+    return false;
+}
+
+void TFormGraphBase::CancelLoad() {
+    if (Loading_)
+        CancelLoad_ = true;
+}
+
+bool TFormGraphBase::LoadArchive(bool checkMemory) {
     if (Loading_)
         return false;
+    if (checkMemory && Range && !Range->IsEmpty() &&
+        !RangeFitsMemory(Range->GetStart(), Range->GetStop()))
+        return false;
     Loading_ = true;
+    CancelLoad_ = false;
     Pending_.clear();
     for (TTrendSeries* s : Lines_)
         s->Data.Clear();
@@ -549,23 +629,43 @@ bool TFormGraphBase::LoadArchive() {
             answered.restart();
         }
     };
+    hooks.Cancel = [this] { return CancelLoad_; };
+    TArchiveLoadResult result;
     try {
         if (Range && !Range->IsEmpty()) {
             const auto days = ArchiveRangeDates(Range->GetStart(), Range->GetStop()).size();
             ProgressShow(text, 0, static_cast<int>(days) - 1);
-            LoadArchiveRange(sources, Range->GetStart(), Range->GetStop(), hooks);
+            ProgressOfferCancel([this] { CancelLoad(); });
+            result = LoadArchiveRange(sources, Range->GetStart(), Range->GetStop(), hooks);
         }
     } catch (...) {
         // A load that fails part-way shows what it read.
     }
     ProgressClose();
     Loading_ = false;
+    CancelLoad_ = false;
     MergePending();
     SyncScrollBar();
     RefreshSpanPanels();
     Chart1->Redraw();
-    EmptyDataMessages();
+    if (CloseAfterLoad_) {
+        // The window was asked to close meanwhile: it does, once the caller has finished.
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+        return true;
+    }
+    UnreadableDaysMessage(result.FailedDates);
+    // A load the operator cancelled shows what it read, without "Отсутствуют данные".
+    if (!result.Cancelled)
+        EmptyDataMessages();
     return true;
+}
+
+void TFormGraphBase::UnreadableDaysMessage(const QList<QDate>& dates) {
+    if (dates.isEmpty())
+        return;
+    ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"), UnreadableDaysText(dates),
+                   QMessageBox::Ok, QMessageBox::Ok, this);
 }
 
 void TFormGraphBase::MergePending() {
@@ -646,8 +746,12 @@ bool TFormGraphBase::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TFormGraphBase::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
-    if (Loading_)
-        return true; // nothing runs inside a load
+    if (Loading_) {
+        // Nothing runs inside a load; Esc asks to close, which cancels the load.
+        if (key == Qt::Key_Escape)
+            CloseAfterLoad();
+        return true;
+    }
     const TChartKeyActions actions{[this] { close(); },
                                    [this] { UndoZoom(); },
                                    [this] { ZoomIn(); },
@@ -673,9 +777,16 @@ void TFormGraphBase::showEvent(QShowEvent* event) {
     WritePanel0();
 }
 
+void TFormGraphBase::CloseAfterLoad() {
+    CloseAfterLoad_ = true;
+    CancelLoad();
+}
+
 void TFormGraphBase::closeEvent(QCloseEvent* event) {
     if (Loading_) {
+        // The load is unwound first (its caller still runs); the window closes right after it.
         event->ignore();
+        CloseAfterLoad();
         return;
     }
     FormClosing();
@@ -683,9 +794,10 @@ void TFormGraphBase::closeEvent(QCloseEvent* event) {
 }
 
 void TFormGraphBase::reject() {
-    // A load in progress is not cut off: the window stays until it has finished.
-    if (Loading_)
+    if (Loading_) {
+        CloseAfterLoad();
         return;
+    }
     FormClosing();
     QDialog::reject();
 }

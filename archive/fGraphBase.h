@@ -7,6 +7,7 @@
 
 #include "archive/uArchiveLoad.h"
 #include "archive/uRangeDT.h"
+#include "archive/uStatusPanel.h"
 #include "archive/uTrendChart.h"
 #include "archive/uTrendExport.h"
 #include <QDialog>
@@ -58,7 +59,7 @@ public:
     QStatusBar* StatusBar1 = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
-    QLabel* Panel(int index) const;
+    TStatusPanel* Panel(int index) const;
     int PanelCount() const { return static_cast<int>(Panels_.size()); }
     // The action with that object name; every name is resolved when the window is built.
     QAction* Action(const QString& name) const;
@@ -82,10 +83,23 @@ public:
     void ScanOff();
     void CurrentRange();
     void ChooseRange();
-    // Loads the range from the archive into empty lines (LoadTrendArchive). False when refused
-    // because a load is running.
-    bool LoadArchive();
+    // Loads the range from the archive into empty lines (LoadTrendArchive), behind the progress
+    // window with its "Отменить". False, with the lines as they were, when refused: a load is
+    // running, or the range would not fit in memory (RangeFitsMemory). A cancelled load keeps
+    // the days it read. Days whose tables could not be read are named in a message.
+    // checkMemory false: the caller has checked the range already.
+    bool LoadArchive(bool checkMemory = true);
     bool IsLoading() const { return Loading_; }
+    // Asks a running load to stop (the progress window's "Отменить").
+    void CancelLoad();
+    // The memory a load may take, bytes; 0 takes what the system has available
+    // (AvailableMemoryBytes) and what the lines hold now (let go before a load). Tests set a
+    // small limit.
+    qint64 MemoryLimitBytes = 0;
+    // False, after the message "Диапазон слишком велик…" naming the estimate, when the points
+    // of [start, stop] (the rows of the day tables present, every line) times the bytes a point
+    // costs exceed the memory limit.
+    bool RangeFitsMemory(TDateTime start, TDateTime stop);
     // Moves the vertical axes by a fraction of a span (Page Up 0.1, Down -0.01, ...).
     virtual void ScrollVertical(double fraction) = 0;
     void ScrollHorizontal(double fraction);
@@ -106,11 +120,20 @@ public:
     // closed through its own close; run once.
     void Finish() { FormClosing(); }
 
+    // The width that shows the tool bar and every status panel whole; first gives each panel
+    // its sample text (PanelSamples), the widest it is expected to show.
+    int NeededWidth();
+    // Widens the window to NeededWidth (a wider window stays as it is), bounded by the available
+    // width of its screen, and keeps it on that screen. Run when the window opens.
+    void FitOpeningWidth();
+
 protected:
     struct TPanelLayout {
         int Width;
         bool Centred;
         const char* Text;
+        // Where the text is shortened when the panel is narrower than it.
+        Qt::TextElideMode Elide = Qt::ElideRight;
     };
     // yRangeActions: the one-parameter window's "Изменить диапазон Y" and "Установить
     // диапазон Y".
@@ -131,6 +154,9 @@ protected:
     virtual void FollowStarted() {}
     // Closing: values disconnected and destroyed.
     virtual void ReleaseValues() = 0;
+    // The widest text each panel is expected to show, by panel index (missing or empty: none).
+    // Here the range and the span; the windows add theirs.
+    virtual QStringList PanelSamples() const;
 
     // A live point of a line: added now, or kept until a running load has finished.
     void LivePoint(TTrendSeries* series, double value);
@@ -170,8 +196,15 @@ private:
         double X;
         double Y;
     };
+    // After a load: the message naming the days that could not be read.
+    void UnreadableDaysMessage(const QList<QDate>& dates);
+    // A close asked for during a load: the load is cancelled and the window closes after it.
+    void CloseAfterLoad();
+
     QHash<QString, QAction*> Actions_;
-    QList<QLabel*> Panels_;
+    QList<TStatusPanel*> Panels_;
     std::vector<TPending> Pending_;
     bool Loading_ = false;
+    bool CancelLoad_ = false;     // the running load is to stop
+    bool CloseAfterLoad_ = false; // and the window to close when it has
 };

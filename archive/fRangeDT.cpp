@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QTimeEdit>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -21,14 +23,17 @@ QDate DateOf(TDateTime value) {
     return QDate(1899, 12, 30).addDays(static_cast<qint64>(DatePart(value)));
 }
 
+// The time of day cut to its whole second: the pickers show seconds and hold nothing finer,
+// so that a time typed over a shown one is exactly what was typed.
 QTime TimeOf(TDateTime value) {
-    const int ms = static_cast<int>(std::llround(TimePart(value) * 86400000.0));
-    return QTime::fromMSecsSinceStartOfDay(std::min(ms, 86399999));
+    const qint64 ms = std::llround(TimePart(value) * 86400000.0);
+    return QTime::fromMSecsSinceStartOfDay(static_cast<int>(std::min<qint64>(ms / 1000, 86399)) *
+                                           1000);
 }
 
-// A date as the day count of its midnight plus a time of day.
+// A date as the day count of its midnight plus a time of day, in whole seconds.
 TDateTime Join(const QDate& date, const QTime& time) {
-    return DateToDateTime(date) + time.msecsSinceStartOfDay() / 86400000.0;
+    return DateToDateTime(date) + (time.msecsSinceStartOfDay() / 1000) / 86400.0;
 }
 
 QGroupBox* PickerGroup(const QString& caption, QDateEdit*& date, QTimeEdit*& time,

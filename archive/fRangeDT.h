@@ -23,7 +23,8 @@ public:
 
     // Fills the pickers: a value without a date gets yesterday (start) or today (stop); a value
     // that carries a date keeps its time, midnight included; a value of 0 gets the current time
-    // of day. The list goes back to "Произвольный период".
+    // of day. Times are cut to the whole second (the pickers show no milliseconds, so they hold
+    // none: Start and Stop are whole seconds). The list goes back to "Произвольный период".
     void SetRange(TDateTime start, TDateTime stop);
     TDateTime Start() const;
     TDateTime Stop() const;

@@ -32,9 +32,7 @@ QString ReportSpanText(double x0, double x1) {
 }
 
 void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& to) {
-    std::size_t first = 0, last = 0;
-    from.VisibleRange(x0, x1, first, last);
-    to.AssignRange(from, first > 0 ? first - 1 : 0, last + 1);
+    to.AssignShown(from, x0, x1);
 }
 
 bool FillTrendReport(TRepGraph& report, const TFormGraph& window) {

@@ -24,7 +24,7 @@ TRepGraph& RepGraph();
 
 // "с " + the start + " по " + the stop of a shown span (the с is Cyrillic).
 QString ReportSpanText(double x0, double x1);
-// The points of a line within [x0, x1] and one point each side of it.
+// The points of a line within [x0, x1] and one point each side of it, run by run.
 void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& to);
 
 // Fills the layout from the window as it is now: axes, title, the shown span, the points of

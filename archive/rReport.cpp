@@ -116,16 +116,17 @@ void TReportLayout::Chart(QCPPainter& painter, double dpm, double left, double t
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const TReportSeries* s = lines[i];
         const bool right = i < onRight.size() && onRight[i];
-        auto* graph = new QCPGraph(plot.xAxis, right ? plot.yAxis2 : plot.yAxis);
+        // A curve keeps the points' order: each run of the line drawn apart (uTrendData.h).
+        auto* graph = new QCPCurve(plot.xAxis, right ? plot.yAxis2 : plot.yAxis);
         graph->setPen(QPen(s->Color, s->Width));
         if (s->Markers)
             graph->setScatterStyle(
                 QCPScatterStyle(QCPScatterStyle::ssSquare, s->Color, s->MarkerSize));
         s->Data.Decimate(bottom.Min, bottom.Max, std::max(w, 100), points);
-        QVector<QCPGraphData> data;
+        QVector<QCPCurveData> data;
         data.reserve(static_cast<qsizetype>(points.size()));
         for (const TTrendPoint& p : points)
-            data.append(QCPGraphData(p.X, p.Y));
+            data.append(QCPCurveData(static_cast<double>(data.size()), p.X, p.Y));
         graph->data()->set(data, true);
     }
     painter.save();

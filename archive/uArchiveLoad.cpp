@@ -3,7 +3,9 @@
 #include "archive/uDataCtrl.h"
 #include "devicelink/uParamStr.h"
 #include <QByteArray>
+#include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <QThread>
 #include <QUrl>
 #include <algorithm>
@@ -127,8 +129,15 @@ public:
                 sqlite3_exec(Db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
                 continue;
             sqlite3_exec(Db_, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
-            if (sqlite3_prepare_v2(Db_, sql.constData(), static_cast<int>(sql.size()), &Stmt_,
-                                   nullptr) == SQLITE_OK)
+            if (Prepare(sql))
+                return true;
+            // A file cut short (fewer pages than its header says) is refused as corrupt unless
+            // the schema is taken as it stands; then the pages that are there can be read.
+            // Nothing is written either way: the connection is query-only or read-only.
+            if ((sqlite3_errcode(Db_) & 0xFF) == SQLITE_CORRUPT &&
+                sqlite3_exec(Db_, "PRAGMA writable_schema=ON", nullptr, nullptr, nullptr) ==
+                    SQLITE_OK &&
+                Prepare(sql))
                 return true;
         }
         Close();
@@ -138,6 +147,11 @@ public:
     sqlite3_stmt* Statement() const { return Stmt_; }
 
 private:
+    bool Prepare(const QByteArray& sql) {
+        return sqlite3_prepare_v2(Db_, sql.constData(), static_cast<int>(sql.size()), &Stmt_,
+                                  nullptr) == SQLITE_OK;
+    }
+
     void Close() {
         if (Stmt_)
             sqlite3_finalize(Stmt_);
@@ -179,7 +193,7 @@ QList<QDate> ArchiveRangeDates(TDateTime start, TDateTime stop) {
 
 TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime start,
                         TDateTime stop, std::vector<TTrendPoint>& out,
-                        const std::function<void()>& yield) {
+                        const std::function<void()>& yield, const std::atomic<bool>* stopRead) {
     const QString file = ExistingTable(dayDir, table);
     if (file.isEmpty())
         return TDayRead::Missing;
@@ -189,14 +203,17 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
         return TDayRead::Failed;
     const std::int64_t low = StampMs(start);
     const std::int64_t high = StampMs(stop);
-    const std::size_t before = out.size();
     sqlite3_stmt* stmt = connection.Statement();
     unsigned counter = 0;
     TDTParser parser;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        if (yield && ++counter % YieldEvery == 0)
-            yield();
+        if (++counter % YieldEvery == 0) {
+            if (yield)
+                yield();
+            if (stopRead && stopRead->load(std::memory_order_relaxed))
+                return TDayRead::Stopped;
+        }
         // The column values read directly: the connection is this thread's alone and opened
         // without a mutex, so the values need none either, and each saves a call per column.
         sqlite3_value* dt = sqlite3_column_value(stmt, 0);
@@ -209,12 +226,8 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
             continue;
         out.push_back({static_cast<double>(ms) / 1000.0, sqlite3_value_double(v)});
     }
-    if (rc != SQLITE_DONE) {
-        // A day that fails part-way contributes nothing, as a failed query does.
-        out.resize(before);
-        return TDayRead::Failed;
-    }
-    return TDayRead::Read;
+    // A file damaged or cut part-way: the rows before the damage are good and stay.
+    return rc == SQLITE_DONE ? TDayRead::Read : TDayRead::Failed;
 }
 
 qint64 ArchiveDayRowBound(const QString& dayDir, const QString& table) {
@@ -232,6 +245,7 @@ namespace {
 
 // One day table to read: filled by a reader thread, taken by the calling thread.
 struct TDayJob {
+    QDate Date;
     QString Dir;
     const TArchiveSource* Source = nullptr;
     qint64 Bound = 0; // rows the table may hold
@@ -260,11 +274,17 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
         const QString dir = DayDirOf(d);
         for (const TArchiveSource* source : used) {
             TDayJob job;
+            job.Date = d;
             job.Dir = dir;
             job.Source = source;
             jobs.push_back(std::move(job));
         }
     }
+    const auto cancelled = [&hooks, &result] {
+        if (!result.Cancelled && hooks.Cancel && hooks.Cancel())
+            result.Cancelled = true;
+        return result.Cancelled;
+    };
     // One allocation per line: the points of a month are not moved again while they load.
     for (const TArchiveSource* source : used) {
         qint64 bound = 0;
@@ -275,6 +295,8 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
             bound += job.Bound;
             if (hooks.Yield)
                 hooks.Yield();
+            if (cancelled())
+                return result;
         }
         if (bound > 0)
             source->Data->Reserve(source->Data->Count() + static_cast<std::size_t>(bound) +
@@ -291,6 +313,7 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
     std::size_t nextJob = 0;
     std::size_t taken = 0;
     bool stopping = false;
+    std::atomic<bool> abandon{false}; // a cancel: the day being read is not finished
     const auto reader = [&] {
         std::unique_lock lock(mutex);
         for (;;) {
@@ -303,7 +326,8 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
             lock.unlock();
             std::vector<TTrendPoint> rows;
             rows.reserve(static_cast<std::size_t>(job.Bound) + ReserveSlack);
-            const TDayRead read = ReadArchiveDay(job.Dir, job.Source->Table, start, stop, rows);
+            const TDayRead read =
+                ReadArchiveDay(job.Dir, job.Source->Table, start, stop, rows, {}, &abandon);
             lock.lock();
             job.Rows = std::move(rows);
             job.Result = read;
@@ -321,6 +345,7 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
             std::lock_guard lock(mutex);
             stopping = true;
         }
+        abandon = true;
         changed.notify_all();
         for (std::thread& t : pool)
             t.join();
@@ -335,19 +360,24 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
             std::unique_lock lock(mutex);
             while (!changed.wait_for(lock, std::chrono::milliseconds(20),
                                      [&] { return jobs[i].Done; })) {
-                if (hooks.Yield) {
-                    lock.unlock();
+                lock.unlock();
+                if (hooks.Yield)
                     hooks.Yield();
-                    lock.lock();
-                }
+                const bool stop = cancelled();
+                lock.lock();
+                if (stop)
+                    return result; // the readers are stopped by the join
             }
             rows = std::move(jobs[i].Rows);
             read = jobs[i].Result;
             taken = i + 1;
         }
         changed.notify_all();
-        if (read == TDayRead::Failed)
+        if (read == TDayRead::Failed) {
             ++result.Failures;
+            if (result.FailedDates.isEmpty() || result.FailedDates.constLast() != jobs[i].Date)
+                result.FailedDates << jobs[i].Date;
+        }
         result.Rows += static_cast<qint64>(rows.size());
         jobs[i].Source->Data->Append(rows);
         rows = {};
@@ -355,6 +385,70 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
             hooks.Yield();
         if ((i + 1) % used.size() == 0 && hooks.Progress)
             hooks.Progress(static_cast<int>(i / used.size()), static_cast<int>(dates.size()) - 1);
+        if (cancelled())
+            break;
     }
     return result;
+}
+
+qint64 ArchiveRangeRowBound(const QStringList& tables, TDateTime start, TDateTime stop,
+                            const std::function<void()>& yield) {
+    qint64 rows = 0;
+    for (const QDate& d : ArchiveRangeDates(start, stop)) {
+        const QString dir = DayDirOf(d);
+        for (const QString& table : tables) {
+            rows += ArchiveDayRowBound(dir, table);
+            if (yield)
+                yield();
+        }
+    }
+    return rows;
+}
+
+qint64 AvailableMemoryBytes(const QString& meminfo) {
+    QFile file(meminfo);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        // "MemAvailable:   12345678 kB"
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (!line.startsWith("MemAvailable:"))
+                continue;
+            const QList<QByteArray> fields = line.mid(13).simplified().split(' ');
+            bool ok = false;
+            const qint64 kb = fields.value(0).toLongLong(&ok);
+            if (ok && kb >= 0 && fields.value(1) == "kB")
+                return kb * 1024;
+        }
+    }
+    return FallbackMemoryBytes;
+}
+
+namespace {
+
+QString SizeText(double bytes) {
+    const QLocale locale;
+    constexpr double KiB = 1024.0, MiB = KiB * 1024, GiB = MiB * 1024;
+    if (bytes >= GiB)
+        return locale.toString(bytes / GiB, 'f', 1) + QStringLiteral(" ГБ");
+    if (bytes >= MiB)
+        return locale.toString(std::ceil(bytes / MiB), 'f', 0) + QStringLiteral(" МБ");
+    return locale.toString(std::ceil(bytes / KiB), 'f', 0) + QStringLiteral(" КБ");
+}
+
+} // namespace
+
+QString LoadTooLargeText(qint64 points, double bytes, qint64 limit) {
+    return QStringLiteral("Диапазон слишком велик: около %1 точек займут около %2 памяти, "
+                          "а доступно %3.\nВыберите диапазон короче.")
+        .arg(QLocale().toString(points), SizeText(bytes), SizeText(static_cast<double>(limit)));
+}
+
+QString UnreadableDaysText(const QList<QDate>& dates) {
+    constexpr int Listed = 10;
+    QStringList days;
+    for (int i = 0; i < dates.size() && i < Listed; ++i)
+        days << dates.at(i).toString(QStringLiteral("dd.MM.yyyy"));
+    QString text = QStringLiteral("Не читается архив за ") + days.join(QStringLiteral(", "));
+    if (dates.size() > Listed)
+        text += QStringLiteral(" и ещё %1").arg(dates.size() - Listed);
+    return text;
 }

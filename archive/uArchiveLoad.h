@@ -8,6 +8,8 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -15,16 +17,19 @@
 // never by steps of 86 400 s); empty when the start is after the stop or either is not a date.
 QList<QDate> ArchiveRangeDates(TDateTime start, TDateTime stop);
 
-enum class TDayRead { Read, Missing, Failed };
+enum class TDayRead { Read, Missing, Failed, Stopped };
 
 // Appends to `out` the rows of `table` in the day directory whose DT lies within [start, stop],
-// both ends inclusive to the millisecond, in table order. Missing when the directory or the
-// table file does not exist (nothing is opened then), Failed when the file cannot be read as
-// that table; rows with an unreadable DT or a null V are skipped.
-// `yield` runs every few thousand rows.
+// both ends inclusive to the millisecond, in table order (row number order: the order they
+// were written). Missing when the directory or the table file does not exist (nothing is opened
+// then); Failed when the file cannot be read as that table, or not to its end (a damaged or cut
+// file): the rows read before the damage stay in `out`. Rows with an unreadable DT or a null V
+// are skipped. `yield` runs every few thousand rows; a set `stop` ends the read there (Stopped,
+// the rows read so far kept).
 TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime start,
                         TDateTime stop, std::vector<TTrendPoint>& out,
-                        const std::function<void()>& yield = {});
+                        const std::function<void()>& yield = {},
+                        const std::atomic<bool>* stopRead = nullptr);
 
 // The greatest row number of the table: an upper bound of its rows (rows are only appended).
 // 0 when missing or unreadable.
@@ -38,8 +43,17 @@ struct TArchiveSource {
 struct TArchiveLoadResult {
     int Days = 0;     // dates walked
     qint64 Rows = 0;  // rows read, all tables
-    int Failures = 0; // day tables that could not be read
+    int Failures = 0; // day tables that could not be read (wholly or in part)
+    // The dates of those tables, each once, in date order.
+    QList<QDate> FailedDates;
+    // The load was cancelled: the dates before the one it stopped at are loaded.
+    bool Cancelled = false;
 };
+
+// What a load of [start, stop] would hold, counted from the day tables present (their row
+// bounds, ArchiveDayRowBound), every table of the sources. `yield` runs after each table.
+qint64 ArchiveRangeRowBound(const QStringList& tables, TDateTime start, TDateTime stop,
+                            const std::function<void()>& yield = {});
 
 struct TArchiveLoadHooks {
     // After each date: (index of the date, 0-based; index of the last date).
@@ -49,12 +63,32 @@ struct TArchiveLoadHooks {
     std::function<void()> Yield;
     // Reader threads; 0 takes one per processor core (at most 4).
     int Threads = 0;
+    // Asked on the calling thread after each yield and each date: true cancels the load. The
+    // readers stop at once; the dates taken before stay appended, nothing after them is.
+    std::function<bool()> Cancel;
 };
+
+// What one point of a trend line costs in memory while its range loads, bytes: the point (16),
+// its share of the level-of-detail cache (1.3) and of the readers' day buffers and the reserve's
+// slack, rounded up from the peak that bench_trends measures (19.1 bytes/point on 13 million
+// points). A year at the 200 ms poll period, 158 million points, takes about 2.9 GiB.
+constexpr double TrendBytesPerPoint = 20.0;
+// The memory taken for available when /proc/meminfo cannot be read, bytes.
+constexpr qint64 FallbackMemoryBytes = qint64(2) << 30;
+// MemAvailable of the meminfo file (what the system can give without swapping), bytes;
+// FallbackMemoryBytes when the file or the line cannot be read.
+qint64 AvailableMemoryBytes(const QString& meminfo = QStringLiteral("/proc/meminfo"));
+// "Диапазон слишком велик…": the estimate (points, bytes) against the limit, in the locale's
+// numbers, sizes in ГБ, МБ or КБ (of 1024).
+QString LoadTooLargeText(qint64 points, double bytes, qint64 limit);
+// "Не читается архив за ДД.ММ.ГГГГ", several dates listed with ", " (beyond ten, "и ещё N").
+QString UnreadableDaysText(const QList<QDate>& dates);
 
 // Reads every date of [start, stop] for each source and appends each day's rows to its data in
 // one call, day after day in date order, on the calling thread; the day tables themselves are
 // read by reader threads, each with its own connections. The space is reserved first from the
-// tables' row bounds. Nothing is read when the start is after the stop. Hooks run on the calling
-// thread.
+// tables' row bounds. Nothing is read when the start is after the stop. A table that cannot be
+// read to its end gives the rows before the damage and names its date in FailedDates. Hooks run
+// on the calling thread.
 TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, TDateTime start,
                                     TDateTime stop, const TArchiveLoadHooks& hooks = {});

@@ -31,13 +31,13 @@ const QString TTrendChart::XLabelFormat = QStringLiteral("dd.MM.yy\nhh:mm:ss");
 
 TTrendSeries::TTrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, const QColor& line,
                            const QColor& markers, int markerSize) {
-    Line = new QCPGraph(keyAxis, valueAxis);
+    Line = new QCPCurve(keyAxis, valueAxis);
     Line->setPen(QPen(line, 1));
-    Line->setLineStyle(QCPGraph::lsLine);
+    Line->setLineStyle(QCPCurve::lsLine);
     // Markers only: the line itself is drawn by Line, in its own colour.
-    Markers = new QCPGraph(keyAxis, valueAxis);
+    Markers = new QCPCurve(keyAxis, valueAxis);
     Markers->setPen(QPen(markers, 1));
-    Markers->setLineStyle(QCPGraph::lsNone);
+    Markers->setLineStyle(QCPCurve::lsNone);
     Markers->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssSquare, markers, markerSize));
     Markers->setVisible(false);
 }
@@ -51,10 +51,11 @@ void TTrendSeries::SetPointsShown(bool shown) {
 
 void TTrendSeries::Feed(double x0, double x1, int columns) {
     Data.Decimate(x0, x1, columns, Scratch_);
-    QVector<QCPGraphData> points;
+    QVector<QCPCurveData> points;
     points.reserve(static_cast<qsizetype>(Scratch_.size()));
+    // The curve keeps the points in this order (t is the index).
     for (const TTrendPoint& p : Scratch_)
-        points.append(QCPGraphData(p.X, p.Y));
+        points.append(QCPCurveData(static_cast<double>(points.size()), p.X, p.Y));
     if (PointsShown_)
         Markers->data()->set(points, true);
     Line->data()->set(points, true);
@@ -161,12 +162,8 @@ bool TTrendChart::VisibleYExtent(const QCPAxis* axis, double x0, double x1, doub
                                  double& max) const {
     bool any = false;
     for (const auto& s : Series_) {
-        std::size_t first = 0, last = 0;
         double lo = 0, hi = 0;
-        if (s->ValueAxis() != axis)
-            continue;
-        s->Data.VisibleRange(x0, x1, first, last);
-        if (!s->Data.YExtent(first, last, lo, hi))
+        if (s->ValueAxis() != axis || !s->Data.VisibleYExtent(x0, x1, lo, hi))
             continue;
         min = any ? std::min(min, lo) : lo;
         max = any ? std::max(max, hi) : hi;

@@ -14,24 +14,27 @@
 
 class QRubberBand;
 
-// One trend line: its points, the line and the point markers drawn from them.
+// One trend line: its points, the line and the point markers drawn from them. Both are curves
+// (drawn in the order of their points, not sorted by X), so that each run of the points is
+// drawn as it was written and a point with Y not a number breaks the line between runs.
 class TTrendSeries {
 public:
     TTrendSeries(QCPAxis* keyAxis, QCPAxis* valueAxis, const QColor& line, const QColor& markers,
                  int markerSize);
 
     TTrendData Data;
-    QCPGraph* Line;    // the line through the points
-    QCPGraph* Markers; // the same points with markers, drawn while points are shown
+    QCPCurve* Line;    // the line through the points
+    QCPCurve* Markers; // the same points with markers, drawn while points are shown
 
     void SetPointsShown(bool shown);
     bool PointsShown() const { return PointsShown_; }
     // Points the markers stand for: every point while shown, none otherwise.
     std::size_t MarkerCount() const { return PointsShown_ ? Data.Count() : 0; }
     QCPAxis* ValueAxis() const { return Line->valueAxis(); }
-    // Puts the points of [x0, x1] (and one each side) on the graphs for `columns` columns.
+    // Puts the points of [x0, x1] (and one each side of every run) on the curves for
+    // `columns` columns.
     void Feed(double x0, double x1, int columns);
-    // Points on the graphs after the last feed.
+    // Points on the curves after the last feed (the breaks between runs included).
     int FedCount() const { return Line->dataCount(); }
 
 private:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -42,28 +43,39 @@ bool SplitTrendX(double x, QDate& date, QTime& time) {
     return date.isValid() && time.isValid();
 }
 
+TIndexRange TTrendData::Run(std::size_t run) const {
+    if (run >= RunCount())
+        return {Points_.size(), Points_.size()};
+    return {run == 0 ? 0 : RunStarts_[run - 1],
+            run < RunStarts_.size() ? RunStarts_[run] : Points_.size()};
+}
+
 void TTrendData::Clear() {
     Points_.clear();
     Points_.shrink_to_fit();
+    RunStarts_.clear();
+    RunStarts_.shrink_to_fit();
     Levels_.clear();
-    YValid_ = false;
 }
 
 std::size_t TTrendData::MemoryBytes() const {
-    std::size_t bytes = Points_.capacity() * sizeof(TTrendPoint);
+    std::size_t bytes =
+        Points_.capacity() * sizeof(TTrendPoint) + RunStarts_.capacity() * sizeof(std::size_t);
     for (const auto& level : Levels_)
         bytes += level.capacity() * sizeof(TBlock);
     return bytes;
 }
 
-void TTrendData::Touch(double y) {
-    if (!YValid_) {
-        MinY_ = MaxY_ = y;
-        YValid_ = true;
+void TTrendData::Touch(const TTrendPoint& p) {
+    if (Points_.size() == 1) {
+        MinX_ = MaxX_ = p.X;
+        MinY_ = MaxY_ = p.Y;
         return;
     }
-    MinY_ = std::min(MinY_, y);
-    MaxY_ = std::max(MaxY_, y);
+    MinX_ = std::min(MinX_, p.X);
+    MaxX_ = std::max(MaxX_, p.X);
+    MinY_ = std::min(MinY_, p.Y);
+    MaxY_ = std::max(MaxY_, p.Y);
 }
 
 void TTrendData::Grow(std::size_t extra) {
@@ -73,21 +85,19 @@ void TTrendData::Grow(std::size_t extra) {
     Points_.reserve(std::max(need, Points_.capacity() + Points_.capacity() / 8 + 4096));
 }
 
+void TTrendData::Push(const TTrendPoint& p) {
+    if (!Points_.empty() && p.X < Points_.back().X)
+        RunStarts_.push_back(Points_.size()); // the clock stepped back: a new pass
+    Points_.push_back(p);
+    Touch(p);
+}
+
 void TTrendData::Add(double x, double y) {
     const TTrendPoint p{x, y};
     if (!Finite(p))
         return;
     Grow(1);
-    if (Points_.empty() || x >= Points_.back().X) {
-        Points_.push_back(p);
-    } else {
-        // The clock stepped back: the point goes to its X place.
-        const auto at = std::upper_bound(Points_.begin(), Points_.end(), p, ByX);
-        const std::size_t index = static_cast<std::size_t>(at - Points_.begin());
-        Points_.insert(at, p);
-        InvalidateFrom(index);
-    }
-    Touch(y);
+    Push(p);
 }
 
 void TTrendData::Append(const TTrendPoint* points, std::size_t count) {
@@ -95,39 +105,39 @@ void TTrendData::Append(const TTrendPoint* points, std::size_t count) {
     Grow(count);
     for (std::size_t i = 0; i < count; ++i) {
         if (Finite(points[i]))
-            Points_.push_back(points[i]);
+            Push(points[i]);
     }
-    if (Points_.size() == old)
-        return;
-    const auto mid = Points_.begin() + static_cast<std::ptrdiff_t>(old);
-    // The batch counts as sorted only once it has been checked.
-    if (!std::is_sorted(mid, Points_.end(), ByX))
-        std::stable_sort(mid, Points_.end(), ByX);
-    if (old > 0 && mid->X < (mid - 1)->X) {
-        const auto at = std::upper_bound(Points_.begin(), mid, *mid, ByX);
-        const std::size_t index = static_cast<std::size_t>(at - Points_.begin());
-        std::inplace_merge(at, mid, Points_.end(), ByX);
-        InvalidateFrom(index);
-    }
-    for (auto it = Points_.begin() + static_cast<std::ptrdiff_t>(old); it != Points_.end(); ++it)
-        Touch(it->Y);
     // The cache grows with each batch, so that the first drawing after a load does not wait.
-    ExtendCache();
+    if (Points_.size() != old)
+        ExtendCache();
 }
 
 void TTrendData::AssignRange(const TTrendData& other, std::size_t from, std::size_t to) {
     to = std::min(to, other.Count());
     from = std::min(from, to);
-    Points_.assign(other.Points_.begin() + static_cast<std::ptrdiff_t>(from),
-                   other.Points_.begin() + static_cast<std::ptrdiff_t>(to));
-    Levels_.clear();
-    YValid_ = false;
-    for (const TTrendPoint& p : Points_)
-        Touch(p.Y);
+    Clear();
+    Append(other.Points_.data() + from, to - from);
+}
+
+void TTrendData::AssignShown(const TTrendData& other, double x0, double x1) {
+    Clear();
+    std::vector<TIndexRange> parts;
+    std::size_t total = 0;
+    for (std::size_t r = 0; r < other.RunCount(); ++r) {
+        const TIndexRange part = other.Shown(other.Run(r), x0, x1);
+        if (part.Empty())
+            continue;
+        parts.push_back(part);
+        total += part.Last - part.First;
+    }
+    Points_.reserve(total);
+    // A part always begins before the end of the part before it: the runs stay apart.
+    for (const TIndexRange& part : parts)
+        Append(other.Points_.data() + part.First, part.Last - part.First);
 }
 
 bool TTrendData::YExtent(double& min, double& max) const {
-    if (!YValid_ || Points_.empty())
+    if (Points_.empty())
         return false;
     min = MinY_;
     max = MaxY_;
@@ -179,14 +189,6 @@ void TTrendData::ExtendCache() const {
     }
 }
 
-void TTrendData::InvalidateFrom(std::size_t index) {
-    for (std::size_t level = 0; level < Levels_.size(); ++level) {
-        const std::size_t keep = index / BlockSize(level);
-        if (Levels_[level].size() > keep)
-            Levels_[level].resize(keep);
-    }
-}
-
 template <typename BlockFn, typename PointFn>
 void TTrendData::Walk(std::size_t from, std::size_t to, int maxLevel, BlockFn&& block,
                       PointFn&& point) const {
@@ -231,34 +233,51 @@ bool TTrendData::YExtent(std::size_t from, std::size_t to, double& min, double& 
     return true;
 }
 
-std::size_t TTrendData::LowerIndex(double x) const {
-    const auto it = std::lower_bound(Points_.begin(), Points_.end(), TTrendPoint{x, 0.0}, ByX);
-    return static_cast<std::size_t>(it - Points_.begin());
+bool TTrendData::VisibleYExtent(double x0, double x1, double& min, double& max) const {
+    bool any = false;
+    for (const TIndexRange& part : VisibleRanges(x0, x1)) {
+        double lo = 0, hi = 0;
+        if (!YExtent(part.First, part.Last, lo, hi))
+            continue;
+        min = any ? std::min(min, lo) : lo;
+        max = any ? std::max(max, hi) : hi;
+        any = true;
+    }
+    return any;
 }
 
-std::size_t TTrendData::UpperIndex(double x) const {
-    const auto it = std::upper_bound(Points_.begin(), Points_.end(), TTrendPoint{x, 0.0}, ByX);
-    return static_cast<std::size_t>(it - Points_.begin());
+std::vector<TIndexRange> TTrendData::VisibleRanges(double x0, double x1) const {
+    std::vector<TIndexRange> parts;
+    for (std::size_t r = 0; r < RunCount(); ++r) {
+        const TIndexRange run = Run(r);
+        const auto begin = Points_.begin() + static_cast<std::ptrdiff_t>(run.First);
+        const auto end = Points_.begin() + static_cast<std::ptrdiff_t>(run.Last);
+        const auto first = std::lower_bound(begin, end, TTrendPoint{x0, 0.0}, ByX);
+        const auto last = std::upper_bound(first, end, TTrendPoint{x1, 0.0}, ByX);
+        if (first < last)
+            parts.push_back({static_cast<std::size_t>(first - Points_.begin()),
+                             static_cast<std::size_t>(last - Points_.begin())});
+    }
+    return parts;
 }
 
-void TTrendData::VisibleRange(double x0, double x1, std::size_t& first, std::size_t& last) const {
-    first = LowerIndex(x0);
-    last = std::max(first, UpperIndex(x1));
+TIndexRange TTrendData::Shown(const TIndexRange& run, double x0, double x1) const {
+    const auto begin = Points_.begin() + static_cast<std::ptrdiff_t>(run.First);
+    const auto end = Points_.begin() + static_cast<std::ptrdiff_t>(run.Last);
+    const auto first = std::lower_bound(begin, end, TTrendPoint{x0, 0.0}, ByX);
+    const auto last = std::upper_bound(first, end, TTrendPoint{x1, 0.0}, ByX);
+    // Nothing inside and nothing on both sides: the run does not cross the interval.
+    if (first == last && (first == begin || first == end))
+        return {};
+    return {static_cast<std::size_t>((first == begin ? first : first - 1) - Points_.begin()),
+            static_cast<std::size_t>((last == end ? last : last + 1) - Points_.begin())};
 }
 
-void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out) const {
-    out.clear();
-    if (Points_.empty())
-        return;
-    std::size_t first = 0;
-    std::size_t last = 0;
-    VisibleRange(x0, x1, first, last);
-    const std::size_t from = first > 0 ? first - 1 : 0;
-    const std::size_t to = std::min(last + 1, Points_.size());
+void TTrendData::DecimateRun(std::size_t from, std::size_t to, std::size_t perColumn,
+                             std::vector<TTrendPoint>& out) const {
     const std::size_t count = to - from;
-    const std::size_t perColumn = static_cast<std::size_t>(std::max(columns, 1));
     if (count <= 4 * perColumn) {
-        out.assign(Points_.begin() + static_cast<std::ptrdiff_t>(from),
+        out.insert(out.end(), Points_.begin() + static_cast<std::ptrdiff_t>(from),
                    Points_.begin() + static_cast<std::ptrdiff_t>(to));
         return;
     }
@@ -270,7 +289,7 @@ void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendP
     while (maxLevel + 1 < static_cast<int>(Levels_.size()) &&
            BlockSize(static_cast<std::size_t>(maxLevel)) < share)
         ++maxLevel;
-    out.reserve(4 * perColumn + 256);
+    out.reserve(out.size() + 4 * perColumn + 256);
     out.push_back(Points_[from]);
     Walk(
         from + 1, to - 1, maxLevel,
@@ -283,4 +302,19 @@ void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendP
         },
         [&](std::size_t i) { out.push_back(Points_[i]); });
     out.push_back(Points_[to - 1]);
+}
+
+void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out) const {
+    out.clear();
+    const std::size_t perColumn = static_cast<std::size_t>(std::max(columns, 1));
+    for (std::size_t r = 0; r < RunCount(); ++r) {
+        const TIndexRange part = Shown(Run(r), x0, x1);
+        if (part.Empty())
+            continue;
+        // The break lies inside the interval, so that a chart clipping at its edges keeps it.
+        if (!out.empty())
+            out.push_back({std::clamp(Points_[part.First].X, std::min(x0, x1), std::max(x0, x1)),
+                           std::numeric_limits<double>::quiet_NaN()});
+        DecimateRun(part.First, part.Last, perColumn, out);
+    }
 }

@@ -49,28 +49,44 @@ bool WriteTrendCsv(const QString& path, const QList<TTrendCsvColumn>& columns, d
     // A byte-order mark, so that spreadsheet programs read the Cyrillic headers as UTF-8.
     QByteArray out = QByteArrayLiteral("\xEF\xBB\xBF") + header.join(u';').toUtf8() + "\r\n";
 
-    const int n = static_cast<int>(columns.size());
-    std::vector<std::size_t> next(n), end(n);
-    for (int c = 0; c < n; ++c) {
-        const TTrendData* data = columns.at(c).Data;
-        if (data)
-            data->VisibleRange(x0, x1, next[c], end[c]);
-        else
-            next[c] = end[c] = 0;
+    // Each column's points within [x0, x1] in writing order, run after run; the columns are
+    // merged by time, so that runs that step back (a repeated hour) follow one another.
+    struct TCursor {
+        const TTrendData* Data = nullptr;
+        std::vector<TIndexRange> Parts;
+        std::size_t Part = 0;
+        std::size_t Next = 0;
+        bool Done() const { return Part >= Parts.size(); }
+        const TTrendPoint& Head() const { return Data->At(Next); }
+        void Step() {
+            if (++Next >= Parts[Part].Last && ++Part < Parts.size())
+                Next = Parts[Part].First;
+        }
+    };
+    std::vector<TCursor> cursors(columns.size());
+    for (std::size_t c = 0; c < cursors.size(); ++c) {
+        TCursor& cur = cursors[c];
+        cur.Data = columns.at(static_cast<qsizetype>(c)).Data;
+        if (cur.Data)
+            cur.Parts = cur.Data->VisibleRanges(x0, x1);
+        if (!cur.Parts.empty())
+            cur.Next = cur.Parts.front().First;
     }
     for (;;) {
         double x = std::numeric_limits<double>::infinity();
-        for (int c = 0; c < n; ++c) {
-            if (next[c] < end[c])
-                x = std::min(x, columns.at(c).Data->At(next[c]).X);
+        for (const TCursor& cur : cursors) {
+            if (!cur.Done())
+                x = std::min(x, cur.Head().X);
         }
         if (!std::isfinite(x))
             break;
         QString line = TrendCsvStamp(x);
-        for (int c = 0; c < n; ++c) {
+        for (TCursor& cur : cursors) {
             line += u';';
-            if (next[c] < end[c] && columns.at(c).Data->At(next[c]).X == x)
-                line += CsvValue(columns.at(c).Data->At(next[c]++).Y);
+            if (!cur.Done() && cur.Head().X == x) {
+                line += CsvValue(cur.Head().Y);
+                cur.Step();
+            }
         }
         out += line.toUtf8() + "\r\n";
         if (out.size() > (1 << 20)) {

@@ -19,7 +19,9 @@ QString TrendCsvStamp(double x);
 
 // Writes a header line ("Время" and the column headers) and the points of every column with
 // x0 <= X <= x1, merged by X: a line carries the values of the columns that have a point at that
-// X and leaves the others empty. False, with the reason, when the file could not be written.
+// X and leaves the others empty. A column's runs (uTrendData.h) are written in their order, so a
+// repeated hour comes as its first pass, then its second. False, with the reason, when the file
+// could not be written.
 bool WriteTrendCsv(const QString& path, const QList<TTrendCsvColumn>& columns, double x0, double x1,
                    QString* error = nullptr);
 

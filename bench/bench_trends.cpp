@@ -2,9 +2,11 @@
 // (200 ms, about 13 million rows).
 //   bench_trends --generate DIR   writes the archive under DIR (once; skipped when present)
 //   bench_trends DIR              loads it as the trend window does and prints the figures:
-//                                 rows per second, bytes per point, the longest pause between
-//                                 two chances of the window to answer, replot times (full
-//                                 range and one hour) and the cost of a live point after a day.
+//                                 rows per second, bytes per point (against the estimate the
+//                                 windows refuse a range by, TrendBytesPerPoint), the time of
+//                                 that estimate's row count, the longest pause between two
+//                                 chances of the window to answer, replot times (full range
+//                                 and one hour) and the cost of a live point after a day.
 
 #include "archive/uArchiveLoad.h"
 #include "archive/uBDE.h"
@@ -201,6 +203,15 @@ int main(int argc, char** argv) {
     }
     SetArchiveRoot(QDir(args.at(1)).absolutePath());
 
+    {
+        const auto t = Clock::now();
+        const qint64 bound = ArchiveRangeRowBound({QStringLiteral("Hu")}, DayStart(0),
+                                                  DayStart(Days) - OneSecond / 1000);
+        std::printf("row bound of the range (the memory estimate's count): %lld rows of %d days "
+                    "in %.1f ms; estimate %.0f MB at %.0f bytes/point\n",
+                    static_cast<long long>(bound), Days, MsSince(t),
+                    bound * TrendBytesPerPoint / (1024.0 * 1024.0), TrendBytesPerPoint);
+    }
     const int threadCounts[] = {1, 0};
     TTrendData data;
     for (const int threads : threadCounts) {

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
@@ -33,6 +34,38 @@ TFormProgress::TFormProgress(const QString& text, int total) : Text_(text), Tota
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFormProgress::OfferCancel(std::function<void()> onCancel) {
+    OnCancel_ = std::move(onCancel);
+    if (!CancelBtn) {
+        CancelBtn = new QPushButton(QStringLiteral("Отменить"), this);
+        CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+        connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelClicked(); });
+        layout()->addWidget(CancelBtn);
+        layout()->setAlignment(CancelBtn, Qt::AlignHCenter);
+        adjustSize();
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    CancelBtn->setEnabled(true);
+}
+
+void TFormProgress::CancelClicked() {
+    if (!OnCancel_ || !CancelBtn->isEnabled())
+        return;
+    CancelBtn->setEnabled(false);
+    setWindowTitle(Text_ + QStringLiteral(" — отмена…"));
+    const std::function<void()> cancel = OnCancel_;
+    cancel();
+}
+
+void TFormProgress::reject() {
+    // Esc cancels when a cancel is offered; the window itself stays until its owner closes it.
+    if (OnCancel_)
+        CancelClicked();
+    else
+        QDialog::reject();
 }
 
 int TFormProgress::Percent() const {
@@ -67,6 +100,14 @@ void ProgressShow(const QString& text, int position, int total) {
             window->show();
             window->raise();
         }
+    } catch (...) {
+    }
+}
+
+void ProgressOfferCancel(std::function<void()> onCancel) {
+    try {
+        if (Progress)
+            Progress->OfferCancel(std::move(onCancel));
     } catch (...) {
     }
 }

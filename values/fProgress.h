@@ -6,6 +6,7 @@
 #include <functional>
 
 class QProgressBar;
+class QPushButton;
 
 class TFormProgress : public QDialog {
     Q_OBJECT
@@ -19,16 +20,29 @@ public:
     const QString& Text() const { return Text_; }
     int Total() const { return Total_; }
 
+    // Shows "Отменить" under the bar: a click, or Esc, runs onCancel (once; the button is then
+    // disabled). Without it, the window offers no cancel.
+    void OfferCancel(std::function<void()> onCancel);
+
     QProgressBar* pbProgress;
+    QPushButton* CancelBtn = nullptr; // created by OfferCancel
+
+protected:
+    void reject() override;
 
 private:
+    void CancelClicked();
+
     QString Text_;
     int Total_;
+    std::function<void()> OnCancel_;
 };
 
 // Creates the window with text and total when none exists (an existing one keeps its first
 // text and total), sets the position, shows it and brings it forward. Never fails outward.
 void ProgressShow(const QString& text, int position, int total);
+// Offers "Отменить" in the progress window, if one exists (TFormProgress::OfferCancel).
+void ProgressOfferCancel(std::function<void()> onCancel);
 // Destroys the progress window, if one exists.
 void ProgressClose();
 // The progress window while it exists, otherwise null.

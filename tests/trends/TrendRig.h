@@ -12,8 +12,22 @@
 
 #include <QDialog>
 #include <QMessageBox>
+#include <QTest>
+#include <QTimeEdit>
 #include <functional>
 #include <memory>
+
+// What the operator types into a time picker "HH:mm:ss": each section selected, then typed over.
+inline void TypeTime(QTimeEdit* edit, const QString& text) {
+    const QStringList parts = text.split(u':');
+    const QDateTimeEdit::Section sections[] = {
+        QDateTimeEdit::HourSection, QDateTimeEdit::MinuteSection, QDateTimeEdit::SecondSection};
+    edit->setFocus();
+    for (int i = 0; i < 3 && i < parts.size(); ++i) {
+        edit->setSelectedSection(sections[i]);
+        QTest::keyClicks(edit, parts.at(i));
+    }
+}
 
 struct TSeenBox {
     QString Caption;

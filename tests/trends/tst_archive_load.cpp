@@ -1,12 +1,15 @@
 // The bulk archive reader: the day walk by calendar dates (also across daylight-saving days),
-// bounds inclusive to the millisecond, no file created or left behind, unreadable tables, a
-// range over several days with a clock step, and the CSV export of a range read back.
+// bounds inclusive to the millisecond, no file created or left behind, unreadable tables and
+// tables damaged part-way (the rows before the damage kept, the date named), a range over
+// several days with a clock step, the repeated autumn hour in writing order, a cancelled load,
+// the row bound of a range, and the CSV export of a range read back.
 
 #include "archive/uArchiveLoad.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "archive/uTrendExport.h"
 #include "devicelink/uParamStr.h"
+#include "tests/support/DayFiles.h"
 #include "tests/support/TestDirs.h"
 
 #include <QDirIterator>
@@ -25,6 +28,11 @@ TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
 TDateTime Wall(int y, int mo, int d, int h, int mi) {
     return static_cast<double>(QDate(1899, 12, 30).daysTo(QDate(y, mo, d))) +
            (h * 60 + mi) / 1440.0;
+}
+
+QByteArray ReadBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 QStringList FilesUnder(const QString& dir) {
@@ -213,6 +221,149 @@ private slots:
         QCOMPARE(r.Days, 2);
     }
 
+    // A day table damaged part-way: the rows before the damage are kept, in order, the good
+    // days around it are whole, and the load names the day that could not be read.
+    void damagedDayKeepsRowsBeforeTheDamage_data() {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("rowsBefore");
+        QTest::newRow("cut off at 40%") << "cut" << true;
+        QTest::newRow("pages spoilt at 50% to 60%") << "spoil" << true;
+        QTest::newRow("random bytes") << "noise" << false;
+    }
+    void damagedDayKeepsRowsBeforeTheDamage() {
+        QFETCH(QString, damage);
+        QFETCH(bool, rowsBefore);
+        const QString hu = QStringLiteral("Hu");
+        const QDateTime day4(QDate(2024, 3, 4), QTime(0, 0));
+        QVERIFY(!WriteDayTable(hu, EvenRows(day4, 100, 60000)).isEmpty());
+        QVERIFY(!WriteDayTable(hu, EvenRows(day4.addDays(2), 100, 60000)).isEmpty());
+        const int total = 20000; // one row every 4 s, about 150 pages
+        const QString file = WriteDayTable(hu, EvenRows(day4.addDays(1), total, 4000));
+        QVERIFY(!file.isEmpty());
+        if (damage == "cut")
+            QVERIFY(CutFile(file, 0.4));
+        else if (damage == "spoil")
+            QVERIFY(SpoilFile(file, 0.5, 0.6));
+        else
+            QVERIFY(NoiseFile(file));
+        const QByteArray before = ReadBytes(file);
+
+        TTrendData data;
+        const TArchiveLoadResult r = LoadArchiveRange({{hu, &data}}, QtToDateTime(day4),
+                                                      QtToDateTime(day4.addDays(3).addMSecs(-1)));
+        QCOMPARE(r.Failures, 1);
+        QCOMPARE(r.FailedDates, QList<QDate>{QDate(2024, 3, 5)});
+        QVERIFY(!r.Cancelled);
+        // The good days whole; of the damaged one, its rows from the first on as written up to
+        // the damage (and what SQLite can still read beyond it), each one genuine.
+        const double x4 = TrendXFromDateTime(QtToDateTime(day4));
+        const double x5 = x4 + 86400, x6 = x5 + 86400;
+        std::size_t good = 0, damaged = 0, unbroken = 0;
+        for (const TTrendPoint& p : data.Points()) {
+            if (p.X < x5 || p.X >= x6) {
+                ++good;
+                continue;
+            }
+            QCOMPARE(p.X, x5 + 4.0 * p.Y); // the row's own stamp and value
+            if (p.Y == double(damaged) && unbroken == damaged)
+                ++unbroken;
+            ++damaged;
+        }
+        QCOMPARE(good, std::size_t(200));
+        if (rowsBefore) {
+            QVERIFY2(
+                unbroken > 1000 && damaged < std::size_t(total),
+                qPrintable(
+                    QStringLiteral("%1 rows, the first %2 unbroken").arg(damaged).arg(unbroken)));
+        } else {
+            QCOMPARE(damaged, std::size_t(0));
+        }
+        QCOMPARE(data.RunCount(), std::size_t(1));
+        QCOMPARE(ReadBytes(file), before); // the reader changed nothing
+    }
+
+    // The repeated autumn hour as the archive holds it: one day file whose rows go 02:59:59 ->
+    // 02:00:00 -> ... in row order. Read in row order, it is two runs, never sorted into one.
+    void repeatedHourKeepsRowOrder() {
+        const QString lt = QStringLiteral("Lt");
+        const QDate day(2024, 10, 27);
+        QList<QPair<QDateTime, double>> rows =
+            EvenRows(QDateTime(day, QTime(0, 0)), 3 * 3600, 1000);
+        rows += EvenRows(QDateTime(day, QTime(2, 0)), 2 * 3600, 1000);
+        QCOMPARE(rows.at(3 * 3600 - 1).first.time(), QTime(2, 59, 59));
+        QCOMPARE(rows.at(3 * 3600).first.time(), QTime(2, 0, 0));
+        QVERIFY(!WriteDayTable(lt, rows).isEmpty());
+        TTrendData data;
+        const TArchiveLoadResult r =
+            LoadArchiveRange({{lt, &data}}, At(2024, 10, 27), At(2024, 10, 27, 23, 59, 59));
+        QCOMPARE(r.Rows, qint64(rows.size()));
+        QCOMPARE(data.RunCount(), std::size_t(2));
+        const double x0 = TrendXFromDateTime(At(2024, 10, 27));
+        QCOMPARE(data.At(data.Run(0).Last - 1).X, x0 + 3 * 3600 - 1); // 02:59:59
+        QCOMPARE(data.At(data.Run(1).First).X, x0 + 2 * 3600);        // 02:00:00
+        QCOMPARE(data.At(data.Run(1).First).Y, 0.0);                  // the second pass's first
+        // Drawn as two lines with one break, never interleaved by time.
+        std::vector<TTrendPoint> out;
+        data.Decimate(x0, x0 + 86400, 1600, out);
+        const auto breaks = std::count_if(out.begin(), out.end(),
+                                          [](const TTrendPoint& p) { return std::isnan(p.Y); });
+        QCOMPARE(breaks, std::ptrdiff_t(1));
+        const auto nan = std::find_if(out.begin(), out.end(),
+                                      [](const TTrendPoint& p) { return std::isnan(p.Y); });
+        const auto byX = [](const TTrendPoint& a, const TTrendPoint& b) { return a.X < b.X; };
+        QVERIFY(std::is_sorted(out.begin(), nan, byX));
+        QVERIFY(std::is_sorted(nan + 1, out.end(), byX));
+    }
+
+    // A cancel stops the load at once: the readers stop, the dates taken before stay.
+    void cancelStopsTheLoad() {
+        const QString hu = QStringLiteral("Hu");
+        for (int d = 0; d < 8; ++d)
+            QVERIFY(!WriteDayTable(
+                         hu, EvenRows(QDateTime(QDate(2024, 3, 1 + d), QTime(0, 0)), 20000, 4000))
+                         .isEmpty());
+        TTrendData data;
+        TArchiveLoadHooks hooks;
+        int lastDay = -1;
+        hooks.Progress = [&](int day, int) { lastDay = day; };
+        hooks.Cancel = [&] { return lastDay >= 2; };
+        const TArchiveLoadResult r =
+            LoadArchiveRange({{hu, &data}}, At(2024, 3, 1), At(2024, 3, 8, 23, 59, 59), hooks);
+        QVERIFY(r.Cancelled);
+        QCOMPARE(lastDay, 2);
+        QCOMPARE(data.Count(), std::size_t(3 * 20000)); // the 1st to the 3rd
+        QCOMPARE(r.Rows, qint64(data.Count()));
+        QVERIFY(data.MaxX() < TrendXFromDateTime(At(2024, 3, 4)));
+        // Cancelled before anything was read.
+        TTrendData none;
+        hooks.Cancel = [] { return true; };
+        const TArchiveLoadResult r0 =
+            LoadArchiveRange({{hu, &none}}, At(2024, 3, 1), At(2024, 3, 8, 23, 59, 59), hooks);
+        QVERIFY(r0.Cancelled);
+        QVERIFY(none.Empty());
+        // A read stopped part-way keeps what it read and says so.
+        std::atomic<bool> stop{true};
+        std::vector<TTrendPoint> rows;
+        QCOMPARE(ReadArchiveDay(ArchiveDayDir(At(2024, 3, 1, 12)), hu, At(2024, 3, 1),
+                                At(2024, 3, 2), rows, {}, &stop),
+                 TDayRead::Stopped);
+        QVERIFY(!rows.empty() && rows.size() < 20000);
+    }
+
+    // The rows a range would hold, from the row bounds of the day tables present.
+    void rowBoundOfRange() {
+        const QString hu = QStringLiteral("Hu"), lt = QStringLiteral("Lt");
+        QVERIFY(!WriteDayTable(hu, EvenRows(QDateTime(QDate(2024, 3, 1), QTime(0, 0)), 500, 1000))
+                     .isEmpty());
+        QVERIFY(!WriteDayTable(hu, EvenRows(QDateTime(QDate(2024, 3, 3), QTime(0, 0)), 700, 1000))
+                     .isEmpty());
+        QVERIFY(!WriteDayTable(lt, EvenRows(QDateTime(QDate(2024, 3, 3), QTime(0, 0)), 40, 1000))
+                     .isEmpty());
+        QCOMPARE(ArchiveRangeRowBound({hu}, At(2024, 3, 1), At(2024, 3, 3, 23)), qint64(1200));
+        QCOMPARE(ArchiveRangeRowBound({hu, lt}, At(2024, 3, 2), At(2024, 3, 9)), qint64(740));
+        QCOMPARE(ArchiveRangeRowBound({hu}, At(2024, 3, 9), At(2024, 3, 1)), qint64(0));
+    }
+
     void rangeOverDays() {
         const QString lt = QStringLiteral("Lt");
         QList<double> stamps;
@@ -234,8 +385,12 @@ private slots:
         // 22:00, 23:00 of the 10th; all 7 of the 11th; 00:00, 01:00 of the 12th.
         QCOMPARE(r.Rows, qint64(11));
         QCOMPARE(data.Count(), std::size_t(11));
-        QVERIFY(std::is_sorted(data.Points().begin(), data.Points().end(),
-                               [](auto& a, auto& b) { return a.X < b.X; }));
+        // In writing order: each step back of the clock starts a run (23:00 -> 12:30 -> 11:45).
+        QCOMPARE(data.RunCount(), std::size_t(3));
+        QCOMPARE(data.Run(1).Last - data.Run(1).First, std::size_t(1));
+        QCOMPARE(data.At(data.Run(1).First).Y, At(2024, 3, 11, 12, 30));
+        QCOMPARE(data.At(data.Run(2).First).Y, At(2024, 3, 11, 11, 45));
+        QCOMPARE(data.At(data.Count() - 1).Y, At(2024, 3, 12, 1, 0, 0, 250));
         QVERIFY(data.Capacity() >= data.Count());
         for (const TTrendPoint& p : data.Points())
             QCOMPARE(p.X, TrendXFromDateTime(p.Y)); // each value is its own stamp
@@ -280,6 +435,65 @@ private slots:
             QDateTime::fromString(f1.at(0), QStringLiteral("dd.MM.yyyy HH:mm:ss,zzz"));
         QCOMPARE(TrendXFromDateTime(QtToDateTime(back)), t0 + 0.25);
         QCOMPARE(ru.toDouble(f1.at(1)), -0.125);
+    }
+
+    // A repeated hour in CSV: the first pass, then the second, as written (not interleaved).
+    void csvKeepsRunsInOrder() {
+        TTrendData level;
+        const double t0 = TrendXFromDateTime(At(2024, 10, 27, 2, 59, 58));
+        level.Add(t0, 1);
+        level.Add(t0 + 1, 2);        // 02:59:59
+        level.Add(t0 + 2 - 3600, 3); // the clock set back: 02:00:00
+        level.Add(t0 + 3 - 3600, 4);
+        const QString path = Dirs->Root.filePath(QStringLiteral("runs.csv"));
+        QVERIFY(WriteTrendCsv(path, {{QStringLiteral("Lt"), &level}}, t0 - 3600, t0 + 10));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(f.readAll().mid(3)),
+                 QStringLiteral("Время;Lt\r\n27.10.2024 02:59:58,000;1\r\n"
+                                "27.10.2024 02:59:59,000;2\r\n27.10.2024 02:00:00,000;3\r\n"
+                                "27.10.2024 02:00:01,000;4\r\n"));
+    }
+
+    // The memory the system has available, from /proc/meminfo's MemAvailable, or the fixed
+    // limit when that cannot be read; and the message of a range refused for it.
+    void availableMemory() {
+        const QString meminfo = Dirs->Root.filePath(QStringLiteral("meminfo"));
+        const auto write = [&](const QByteArray& text) {
+            QFile f(meminfo);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(text);
+        };
+        write("MemTotal:       24576000 kB\nMemFree:        20000000 kB\n"
+              "MemAvailable:   22000000 kB\nBuffers:          100000 kB\n");
+        QCOMPARE(AvailableMemoryBytes(meminfo), qint64(22000000) * 1024);
+        write("MemTotal:       24576000 kB\n"); // an old kernel without the line
+        QCOMPARE(AvailableMemoryBytes(meminfo), FallbackMemoryBytes);
+        write("MemAvailable:   lots\n");
+        QCOMPARE(AvailableMemoryBytes(meminfo), FallbackMemoryBytes);
+        QCOMPARE(AvailableMemoryBytes(Dirs->Root.filePath(QStringLiteral("none"))),
+                 FallbackMemoryBytes);
+        QVERIFY(AvailableMemoryBytes() > 0); // this machine's
+        // A year at the 200 ms poll period against the fixed limit.
+        const qint64 year = 365LL * 86400 * 5;
+        QCOMPARE(LoadTooLargeText(year, year * TrendBytesPerPoint, FallbackMemoryBytes),
+                 QStringLiteral("Диапазон слишком велик: около 157\u00A0680\u00A0000 точек займут "
+                                "около 2,9 ГБ памяти, а доступно 2,0 ГБ.\n"
+                                "Выберите диапазон короче."));
+    }
+
+    void unreadableDaysText() {
+        QCOMPARE(UnreadableDaysText({QDate(2024, 3, 5)}),
+                 QStringLiteral("Не читается архив за 05.03.2024"));
+        QCOMPARE(UnreadableDaysText({QDate(2024, 3, 5), QDate(2024, 12, 31)}),
+                 QStringLiteral("Не читается архив за 05.03.2024, 31.12.2024"));
+        QList<QDate> many;
+        for (int d = 1; d <= 13; ++d)
+            many << QDate(2024, 1, d);
+        QCOMPARE(UnreadableDaysText(many),
+                 QStringLiteral("Не читается архив за 01.01.2024, 02.01.2024, 03.01.2024, "
+                                "04.01.2024, 05.01.2024, 06.01.2024, 07.01.2024, 08.01.2024, "
+                                "09.01.2024, 10.01.2024 и ещё 3"));
     }
 
     void csvUnwritable() {

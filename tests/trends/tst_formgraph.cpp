@@ -1,16 +1,22 @@
 // The trend window: preset and settings rules, empty charts, the archive load and its
-// re-entrancy, live points and following, zoom and scroll limits, the scroll bar with 0, 1 and
-// 2 points, show-all, point markers, number texts with Digits 255, read-outs, CSV of the shown
-// range, and the report filled from the window.
+// re-entrancy, its cancel ("Отменить", or a close that cancels it and closes after it), a range
+// refused for memory, days that cannot be read named, the repeated autumn hour drawn as two
+// runs, a range typed at midnight, live points and following, zoom and scroll limits, the scroll
+// bar with 0, 1 and 2 points, show-all, point markers, number texts with Digits 255, read-outs,
+// CSV of the shown range, and the report filled from the window.
 
 #include "archive/fGraph.h"
+#include "archive/fRangeDT.h"
 #include "archive/rGraph.h"
+#include "tests/support/DayFiles.h"
 #include "tests/trends/TrendRig.h"
 #include "values/fProgress.h"
 
 #include <QAction>
+#include <QDateEdit>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimeZone>
@@ -27,6 +33,34 @@ bool Finite(const QCPRange& r) {
 
 double NowX() {
     return TrendXFromDateTime(NowDateTime());
+}
+
+double X(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+    return TrendXFromDateTime(Rig::At(y, mo, d, h, mi, s));
+}
+
+// Eight days of "Hu", 20 000 rows a day, from 1 March 2024.
+constexpr int LongDays = 8;
+constexpr int LongRows = 20000;
+void WriteLongArchive() {
+    for (int d = 0; d < LongDays; ++d)
+        QVERIFY(!WriteDayTable(
+                     Hu, EvenRows(QDateTime(QDate(2024, 3, 1 + d), QTime(0, 0)), LongRows, 4000))
+                     .isEmpty());
+}
+
+// Answers the range dialog with the range it was opened with.
+int AcceptRange(QDialog* d) {
+    d->metaObject()->invokeMethod(d, "accept");
+    return int(QDialog::Accepted);
+}
+
+// The points on the line's curve after the last drawing, as (key, value).
+QList<QPointF> CurvePoints(const TTrendSeries* s) {
+    QList<QPointF> points;
+    for (auto it = s->Line->data()->constBegin(); it != s->Line->data()->constEnd(); ++it)
+        points << QPointF(it->key, it->value);
+    return points;
 }
 
 } // namespace
@@ -283,8 +317,8 @@ private slots:
         QVERIFY(!form->Scan);
     }
 
-    // Closing, a second load and live points do not run inside a load; live points that came
-    // meanwhile are added afterwards when they are newer than the loaded ones.
+    // A second load, the actions, the keys and live points do not run inside a load; live
+    // points that came meanwhile are added afterwards when they are newer than the loaded ones.
     void nothingRunsInsideALoad() {
         const TDateTime now = NowDateTime();
         Rig::Fill(Hu, now - 3, now - 3 + 0.001, 10, [](int) { return 10.0; });
@@ -295,7 +329,6 @@ private slots:
         OnProgressMove = [&](const QString&, int) {
             if (!form->IsLoading() || ++inside > 1)
                 return;
-            form->close();
             form->Action(QStringLiteral("actCurrent"))->trigger();
             QTest::keyClick(form.get(), Qt::Key_Space);
             Source->SetValue(TVariant::FromDouble(777));
@@ -306,13 +339,261 @@ private slots:
         form->Action(QStringLiteral("actCurrent"))->trigger();
         OnProgressMove = nullptr;
         QVERIFY(inside >= 1);
-        QVERIFY(form->isVisible());                                // the close was refused
+        QVERIFY(form->isVisible());
         QCOMPARE(form->Series1->Data.Count(), std::size_t(9 + 1)); // the last day and the live one
         QCOMPARE(form->Series1->Data.MaxX() > TrendXFromDateTime(now), true);
         QCOMPARE(form->Series1->Data.At(form->Series1->Data.Count() - 1).Y, 777.0);
         QVERIFY(R->Boxes.isEmpty());
         form->close();
         QVERIFY(!form->isVisible());
+    }
+
+    // A close asked for while a long load runs is not lost: it cancels the load, and the window
+    // closes as soon as the load has unwound, its settings saved.
+    void closeDuringLoadCancelsAndCloses() {
+        WriteLongArchive();
+        const TDateTime start = Rig::At(2024, 3, 1), stop = Rig::At(2024, 3, 8, 23, 59, 59);
+        auto form = Open(start, stop);
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(LongDays * LongRows));
+        form->ApplyStep(5);
+        form->show();
+        R->Answer = AcceptRange;
+        int moves = 0;
+        OnProgressMove = [&](const QString&, int) {
+            if (form->IsLoading() && ++moves == 1)
+                form->close(); // the close box, during the second day
+        };
+        form->ChooseRange();
+        OnProgressMove = nullptr;
+        QCOMPARE(moves, 1);
+        QVERIFY(!form->IsLoading());
+        // Cancelled after its second day: what it read stays, the rest was not read.
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(2 * LongRows));
+        QVERIFY(R->Boxes.isEmpty()); // no "Отсутствуют данные", no other message
+        QTRY_VERIFY(!form->isVisible());
+        QVERIFY(R->ReadIni().contains(QStringLiteral("dtStepIndex=5")));
+        QVERIFY(form->Range == nullptr); // the closing steps ran
+    }
+
+    // Esc in the window during a load asks for the same close.
+    void escapeDuringLoadCloses() {
+        WriteLongArchive();
+        auto form = Open(Rig::At(2024, 3, 1), Rig::At(2024, 3, 8, 23, 59, 59));
+        form->show();
+        R->Answer = AcceptRange;
+        OnProgressMove = [&](const QString&, int) {
+            if (form->IsLoading())
+                QTest::keyClick(form.get(), Qt::Key_Escape);
+        };
+        form->ChooseRange();
+        OnProgressMove = nullptr;
+        QVERIFY(form->Series1->Data.Count() < std::size_t(LongDays * LongRows));
+        QTRY_VERIFY(!form->isVisible());
+    }
+
+    // "Отменить" in the progress window stops the load; the window stays with what was read.
+    void cancelButtonStopsTheLoad() {
+        WriteLongArchive();
+        auto form = Open(Rig::At(2024, 3, 1), Rig::At(2024, 3, 8, 23, 59, 59));
+        form->show();
+        R->Answer = AcceptRange;
+        QString button;
+        OnProgressMove = [&](const QString&, int) {
+            TFormProgress* progress = ProgressWindow();
+            if (!form->IsLoading() || !progress || !progress->CancelBtn || !button.isEmpty())
+                return;
+            button = progress->CancelBtn->isVisible() ? progress->CancelBtn->text() : "hidden";
+            progress->CancelBtn->click();
+        };
+        form->ChooseRange();
+        OnProgressMove = nullptr;
+        QCOMPARE(button, QStringLiteral("Отменить"));
+        QVERIFY(!form->IsLoading());
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(2 * LongRows));
+        QVERIFY(!ProgressWindow());
+        QVERIFY(R->Boxes.isEmpty());
+        QTest::qWait(50);
+        QVERIFY(form->isVisible());
+        QVERIFY(form->ArchiveMode);
+        // The window goes on as usual: a new load reads the whole range.
+        form->ChooseRange();
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(LongDays * LongRows));
+    }
+
+    // A range whose points would not fit in memory is refused before anything is read, with the
+    // estimate named; the window keeps its range, mode and points. The limit is injected.
+    void rangeTooLargeForMemoryRefused() {
+        QVERIFY(!WriteDayTable(Hu, EvenRows(QDateTime(QDate(2024, 3, 4), QTime(0, 0)), 100, 60000))
+                     .isEmpty());
+        QVERIFY(!WriteDayTable(Hu, EvenRows(QDateTime(QDate(2024, 3, 5), QTime(0, 0)), 1000, 60000))
+                     .isEmpty());
+        auto form = std::make_unique<TFormGraph>();
+        form->MemoryLimitBytes = 10000; // 500 points at 20 bytes
+        form->Open(Hu, Source.get(), QStringLiteral("График"), Rig::At(2024, 3, 4),
+                   Rig::At(2024, 3, 4, 23, 59, 59));
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(100));
+        QVERIFY(R->Boxes.isEmpty());
+        const TDateTime start = form->Range->GetStart(), stop = form->Range->GetStop();
+        const QString panel0 = form->Panel(0)->text();
+        R->Answer = [](QDialog* d) {
+            auto* range = qobject_cast<TFormRangeDT*>(d);
+            if (!range)
+                return int(QDialog::Rejected);
+            range->dtpStopDate->setDate(QDate(2024, 3, 5));
+            range->OKBtn->click();
+            return range->result();
+        };
+        form->ChooseRange();
+        QCOMPARE(R->Boxes.size(), 1);
+        QCOMPARE(R->Boxes.at(0).Caption, QStringLiteral("Внимание"));
+        QCOMPARE(R->Boxes.at(0).Icon, QMessageBox::Warning);
+        QCOMPARE(R->Boxes.at(0).Text,
+                 QStringLiteral("Диапазон слишком велик: около 1\u00A0100 точек займут около "
+                                "22 КБ памяти, а доступно 10 КБ.\nВыберите диапазон короче."));
+        QVERIFY(!form->ArchiveMode);
+        QCOMPARE(form->Range->GetStart(), start);
+        QCOMPARE(form->Range->GetStop(), stop);
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(100));
+        QCOMPARE(form->Panel(0)->text(), panel0);
+        QVERIFY(form->Action(QStringLiteral("actCurrent"))->isChecked());
+        // Within the limit the same range loads.
+        form->MemoryLimitBytes = 1100 * 20;
+        form->ChooseRange();
+        QVERIFY(form->ArchiveMode);
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(1100));
+        QCOMPARE(R->Boxes.size(), 1);
+    }
+
+    // A range too large when the window opens: refused, the chart empty, one message.
+    void openingRangeTooLarge() {
+        WriteLongArchive();
+        auto form = std::make_unique<TFormGraph>();
+        form->MemoryLimitBytes = 1 << 20;
+        form->Open(Hu, Source.get(), QStringLiteral("График"), Rig::At(2024, 3, 1),
+                   Rig::At(2024, 3, 8, 23, 59, 59));
+        QVERIFY(form->Series1->Data.Empty());
+        QCOMPARE(R->Boxes.size(), 1);
+        QVERIFY(R->Boxes.at(0).Text.startsWith(
+            QStringLiteral("Диапазон слишком велик: около 160\u00A0000 точек займут около 4 МБ "
+                           "памяти, а доступно 1 МБ.")));
+    }
+
+    // A day whose table cannot be read (damaged part-way) keeps the rows before the damage, the
+    // good days stay whole, and the message names the day; several days are listed.
+    void unreadableDaysNamed() {
+        for (int d = 4; d <= 6; ++d)
+            QVERIFY(
+                !WriteDayTable(Hu, EvenRows(QDateTime(QDate(2024, 3, d), QTime(0, 0)), 20000, 4000))
+                     .isEmpty());
+        const QString day5 = JoinPath(ArchiveDayDir(Rig::At(2024, 3, 5, 12)), Hu + ".db");
+        const QString day6 = JoinPath(ArchiveDayDir(Rig::At(2024, 3, 6, 12)), Hu + ".db");
+        QVERIFY(SpoilFile(day5, 0.5, 0.6));
+        auto form = Open(Rig::At(2024, 3, 4), Rig::At(2024, 3, 6, 23, 59, 59));
+        QCOMPARE(R->Boxes.size(), 1);
+        QCOMPARE(R->Boxes.at(0).Text, QStringLiteral("Не читается архив за 05.03.2024"));
+        QCOMPARE(R->Boxes.at(0).Caption, QStringLiteral("Внимание"));
+        const TTrendData& data = form->Series1->Data;
+        std::size_t day5Rows = 0;
+        for (const TTrendPoint& p : data.Points())
+            day5Rows += p.X >= X(2024, 3, 5) && p.X < X(2024, 3, 6);
+        QCOMPARE(data.Count() - day5Rows, std::size_t(2 * 20000));
+        QVERIFY(day5Rows > 1000 && day5Rows < 20000);
+        QCOMPARE(data.MinX(), X(2024, 3, 5) - 86400); // the first row of the 4th
+        // Two days: both named, in date order.
+        QVERIFY(NoiseFile(day6));
+        R->Boxes.clear();
+        form->CurrentRange(); // anything, then the range again
+        R->Boxes.clear();
+        R->Answer = [](QDialog* d) {
+            auto* range = qobject_cast<TFormRangeDT*>(d);
+            if (!range)
+                return int(QDialog::Rejected);
+            range->dtpStartDate->setDate(QDate(2024, 3, 4));
+            range->dtpStopDate->setDate(QDate(2024, 3, 6));
+            TypeTime(range->dtpStopTime, QStringLiteral("23:59:59"));
+            range->OKBtn->click();
+            return range->result();
+        };
+        form->ChooseRange();
+        QCOMPARE(R->Boxes.size(), 1);
+        QCOMPARE(R->Boxes.at(0).Text,
+                 QStringLiteral("Не читается архив за 05.03.2024, 06.03.2024"));
+    }
+
+    // The clock set back at 03:00 to 02:00: the two passes over 02:00 to 03:00 are drawn each
+    // as its own run of the line, with a break between them, not as a zig-zag band.
+    void repeatedHourDrawnAsTwoRuns() {
+        const QDate day(2024, 10, 27);
+        auto rows = EvenRows(QDateTime(day, QTime(0, 0)), 3 * 360, 10000); // to 02:59:50
+        for (auto& row : rows)
+            row.second = 5000 + row.second; // first pass near 5000-6000
+        auto second = EvenRows(QDateTime(day, QTime(2, 0)), 2 * 360, 10000);
+        for (auto& row : second)
+            row.second = 8000 + row.second; // second pass near 8000-8700
+        QVERIFY(!WriteDayTable(Hu, rows + second).isEmpty());
+        auto form = Open(Rig::At(2024, 10, 27), Rig::At(2024, 10, 27, 23, 59, 59));
+        form->ShowAllXY();
+        form->resize(1200, 700);
+        form->Chart1->Redraw();
+        const QList<QPointF> drawn = CurvePoints(form->Series1);
+        int breaks = 0, at = -1;
+        for (int i = 0; i < drawn.size(); ++i) {
+            if (std::isnan(drawn.at(i).y())) {
+                ++breaks;
+                at = i;
+            }
+        }
+        QCOMPARE(breaks, 1);
+        QCOMPARE(drawn.at(at - 1).x(), X(2024, 10, 27, 2, 59, 50)); // end of the first pass
+        QCOMPARE(drawn.at(at + 1).x(), X(2024, 10, 27, 2, 0, 0));   // start of the second
+        for (int i = 1; i < drawn.size(); ++i) {
+            if (i != at && i != at + 1)
+                QVERIFY2(drawn.at(i).x() >= drawn.at(i - 1).x(), qPrintable(QString::number(i)));
+        }
+        // Each run keeps its own values: no point of the second pass lies in the first run.
+        for (int i = 0; i < at; ++i)
+            QVERIFY(drawn.at(i).y() < 8000);
+        for (int i = at + 1; i < drawn.size(); ++i)
+            QVERIFY(drawn.at(i).y() >= 8000);
+        // Points markers show both passes' points, and none for the break.
+        form->PointsShow(true);
+        form->Chart1->Redraw();
+        QCOMPARE(form->Series1->Markers->dataCount(), form->Series1->Line->dataCount());
+        if (const QByteArray dir = qgetenv("ULMAR_TEST_SHOTS"); !dir.isEmpty()) {
+            form->PointsShow(false);
+            form->Chart1->SetAxisRange(form->Chart1->Bottom(), X(2024, 10, 27, 1, 30),
+                                       X(2024, 10, 27, 4, 0));
+            form->show();
+            form->Chart1->Redraw();
+            form->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/repeated-hour.png"));
+        }
+    }
+
+    // A range typed at midnight in the dialog starts at midnight, whatever the milliseconds of
+    // the moment the window took its range at: on a 10-second archive, the first point shown is
+    // the one of 00:00:00, not of 00:00:10.
+    void rangeTypedAtMidnightStartsThere() {
+        const QDate day(2024, 3, 5);
+        QVERIFY(!WriteDayTable(Hu, EvenRows(QDateTime(day, QTime(0, 0)), 360, 10000)).isEmpty());
+        const TDateTime now = NowDateTime();
+        auto form = Open(now - 1, now);
+        R->Answer = [](QDialog* d) {
+            auto* range = qobject_cast<TFormRangeDT*>(d);
+            if (!range)
+                return int(QDialog::Rejected);
+            range->dtpStartDate->setDate(QDate(2024, 3, 5));
+            TypeTime(range->dtpStartTime, QStringLiteral("00:00:00"));
+            range->dtpStopDate->setDate(QDate(2024, 3, 5));
+            TypeTime(range->dtpStopTime, QStringLiteral("00:30:00"));
+            range->OKBtn->click();
+            return range->result();
+        };
+        form->ChooseRange();
+        QVERIFY(form->ArchiveMode);
+        QCOMPARE(DateTimeToQt(form->Range->GetStart()), QDateTime(day, QTime(0, 0)));
+        QCOMPARE(DateTimeToQt(form->Range->GetStop()), QDateTime(day, QTime(0, 30)));
+        QCOMPARE(form->Series1->Data.MinX(), X(2024, 3, 5));
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(181));
     }
 
     void digits255AndFlatDescription() {

@@ -3,6 +3,7 @@
 
 #include "archive/fRangeDT.h"
 #include "archive/uRangeDT.h"
+#include "tests/trends/TrendRig.h"
 #include "values/uModal.h"
 
 #include <QComboBox>
@@ -21,14 +22,9 @@ TDateTime Clock() {
     return FakeNow;
 }
 
-TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
-    return QtToDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s)));
+TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+    return QtToDateTime(QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms)));
 }
-
-struct TSeenBox {
-    QString Caption;
-    QString Text;
-};
 
 } // namespace
 
@@ -163,6 +159,52 @@ private slots:
         range.SetStartStop(start, stop);
         QCOMPARE(range.GetStart(), At(2024, 3, 1));
         QCOMPARE(range.GetStop(), At(2024, 3, 3));
+    }
+
+    // The pickers show whole seconds and hold nothing more: a range with milliseconds (a live
+    // range ends at the moment it was taken) is cut to the second it shows, and a time typed
+    // over it is that time exactly, not that time plus the milliseconds it was shown with.
+    void pickersHoldWholeSeconds() {
+        FakeNow = At(2024, 3, 10, 14, 20, 0, 567);
+        TFormRangeDT form;
+        form.SetRange(At(2024, 3, 9, 14, 20, 0, 567), At(2024, 3, 10, 14, 20, 0, 567));
+        for (const QTimeEdit* t : {form.dtpStartTime, form.dtpStopTime})
+            QCOMPARE(t->time(), QTime(14, 20, 0));
+        QCOMPARE(form.Start(), At(2024, 3, 9, 14, 20, 0));
+        QCOMPARE(form.Stop(), At(2024, 3, 10, 14, 20, 0));
+        TypeTime(form.dtpStartTime, QStringLiteral("00:00:00"));
+        QCOMPARE(form.dtpStartTime->text(), QStringLiteral("00:00:00"));
+        QCOMPARE(form.dtpStartTime->time(), QTime(0, 0, 0));
+        QCOMPARE(form.Start(), At(2024, 3, 9));
+        // A range without a date or time takes "now", cut to its second too.
+        form.SetRange(0.0, 0.0);
+        QCOMPARE(form.dtpStartTime->time(), QTime(14, 20, 0));
+        QCOMPARE(form.Stop(), At(2024, 3, 10, 14, 20, 0));
+        // Ready-made lengths copy the stop's whole second.
+        form.cmbInterval->setCurrentIndex(TFormRangeDT::IntervalWeek);
+        QCOMPARE(form.Start(), At(2024, 3, 3, 14, 20, 0));
+    }
+
+    // The whole path of item "a typed 00:00:00 is 00:00:00.567": a window's range with
+    // milliseconds, midnight typed in the dialog, confirmed, stored by the window's range.
+    void typedMidnightIsMidnight() {
+        FakeNow = At(2024, 3, 10, 14, 20, 0, 567);
+        TRangeDT live; // the last 24 hours, to the millisecond
+        TDateTime start = live.GetStart();
+        TDateTime stop = live.GetStop();
+        QCOMPARE(DateTimeToQt(stop).time().msec(), 567);
+        Drive = [](TFormRangeDT* form) {
+            TypeTime(form->dtpStartTime, QStringLiteral("00:00:00"));
+            form->OKBtn->click();
+            return form->result();
+        };
+        QCOMPARE(SelectRange(start, stop), int(QDialog::Accepted));
+        QCOMPARE(start, At(2024, 3, 9));
+        QCOMPARE(stop, At(2024, 3, 10, 14, 20, 0));
+        TRangeDT chosen;
+        chosen.SetStartStop(start, stop);
+        QCOMPARE(DateTimeToQt(chosen.GetStart()), QDateTime(QDate(2024, 3, 9), QTime(0, 0)));
+        QCOMPARE(DateTimeToQt(chosen.GetStop()), QDateTime(QDate(2024, 3, 10), QTime(14, 20)));
     }
 
     void selectRangeCancelKeepsValues() {

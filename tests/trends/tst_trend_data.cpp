@@ -1,5 +1,6 @@
-// Points of a trend line: X order kept through clock steps and unsorted batches, dropped
-// non-numbers, the level-of-detail cache against a plain scan, and the growth of the store.
+// Points of a trend line: writing order kept as runs through clock steps and unsorted batches,
+// the repeated autumn hour drawn as two runs with a break, dropped non-numbers, the
+// level-of-detail cache against a plain scan, and the growth of the store.
 
 #include "archive/uTrendData.h"
 
@@ -11,9 +12,29 @@
 
 namespace {
 
-bool Sorted(const TTrendData& data) {
-    return std::is_sorted(data.Points().begin(), data.Points().end(),
-                          [](const TTrendPoint& a, const TTrendPoint& b) { return a.X < b.X; });
+bool ByX(const TTrendPoint& a, const TTrendPoint& b) {
+    return a.X < b.X;
+}
+
+// Every run in X order, and each run after the first begins before the end of the one before.
+bool RunsWellFormed(const TTrendData& data) {
+    for (std::size_t r = 0; r < data.RunCount(); ++r) {
+        const TIndexRange run = data.Run(r);
+        if (run.Empty() || !std::is_sorted(data.Points().begin() + run.First,
+                                           data.Points().begin() + run.Last, ByX))
+            return false;
+        if (r > 0 && !(data.At(run.First).X < data.At(run.First - 1).X))
+            return false;
+    }
+    return data.Empty() || data.Run(data.RunCount() - 1).Last == data.Count();
+}
+
+// The Y values of the points, in storage order.
+QList<double> Ys(const TTrendData& data) {
+    QList<double> ys;
+    for (const TTrendPoint& p : data.Points())
+        ys << p.Y;
+    return ys;
 }
 
 // A noisy line with rare spikes, one point a second.
@@ -36,34 +57,111 @@ TTrendData Noisy(std::size_t count, quint32 seed) {
 class TestTrendData : public QObject {
     Q_OBJECT
 private slots:
-    void clockStepBackKeepsOrder() {
+    void clockStepBackStartsRun() {
         TTrendData data;
         data.Add(100, 1);
         data.Add(200, 2);
-        data.Add(150, 3); // the clock was set back
-        data.Add(200, 4); // equal X goes after the earlier point
+        data.Add(150, 3); // the clock was set back: a second pass
+        data.Add(200, 4); // an equal X goes on in the same run
         data.Add(300, 5);
-        QVERIFY(Sorted(data));
+        QVERIFY(RunsWellFormed(data));
         QCOMPARE(data.Count(), std::size_t(5));
-        QCOMPARE(data.At(1).Y, 3.0);
-        QCOMPARE(data.At(2).Y, 2.0);
-        QCOMPARE(data.At(3).Y, 4.0);
+        QCOMPARE(Ys(data), (QList<double>{1, 2, 3, 4, 5})); // as written
+        QCOMPARE(data.RunCount(), std::size_t(2));
+        QCOMPARE(data.Run(0).Last, std::size_t(2));
+        QCOMPARE(data.Run(1).First, std::size_t(2));
+        QCOMPARE(data.MinX(), 100.0);
+        QCOMPARE(data.MaxX(), 300.0);
     }
 
-    void batchesCheckedAndMerged() {
+    void batchesKeepWritingOrder() {
         TTrendData data;
         const std::vector<TTrendPoint> unsorted{{30, 3}, {10, 1}, {20, 2}, {20, 22}};
         data.Append(unsorted);
-        QVERIFY(Sorted(data));
-        QCOMPARE(data.At(1).Y, 2.0); // stable: equal X keep their order
-        QCOMPARE(data.At(2).Y, 22.0);
+        QVERIFY(RunsWellFormed(data));
+        QCOMPARE(Ys(data), (QList<double>{3, 1, 2, 22}));
+        QCOMPARE(data.RunCount(), std::size_t(2));
         // The repeated autumn hour: a batch that begins before the newest point.
         const std::vector<TTrendPoint> overlap{{15, 15}, {25, 25}, {40, 40}};
         data.Append(overlap);
-        QVERIFY(Sorted(data));
+        QVERIFY(RunsWellFormed(data));
         QCOMPARE(data.Count(), std::size_t(7));
+        QCOMPARE(data.RunCount(), std::size_t(3));
         QCOMPARE(data.MinX(), 10.0);
         QCOMPARE(data.MaxX(), 40.0);
+        // A batch that goes on from the newest point continues its run.
+        const std::vector<TTrendPoint> more{{40, 41}, {50, 50}};
+        data.Append(more);
+        QCOMPARE(data.RunCount(), std::size_t(3));
+        QCOMPARE(data.Run(2).Last, std::size_t(9));
+    }
+
+    // 00:00 to 02:59 once a minute, the clock set back at 03:00 to 02:00, then on to 04:00: two
+    // runs, drawn one after the other with one break, never interleaved by time.
+    void repeatedHourDrawnAsTwoRuns() {
+        TTrendData data;
+        const double day = 1.7e9;
+        for (int m = 0; m < 180; ++m)
+            data.Add(day + m * 60, 1000 + m); // first pass: rising
+        for (int m = 120; m <= 240; ++m)
+            data.Add(day + m * 60, 5000 - m); // second pass over 02:00 to 03:00: falling
+        QCOMPARE(data.RunCount(), std::size_t(2));
+        QVERIFY(RunsWellFormed(data));
+        std::vector<TTrendPoint> out;
+        data.Decimate(day, day + 240 * 60, 1600, out);
+        const auto nan = std::find_if(out.begin(), out.end(),
+                                      [](const TTrendPoint& p) { return std::isnan(p.Y); });
+        QVERIFY(nan != out.end());
+        QCOMPARE(std::count_if(out.begin(), out.end(),
+                               [](const TTrendPoint& p) { return std::isnan(p.Y); }),
+                 std::ptrdiff_t(1));
+        QVERIFY(std::is_sorted(out.begin(), nan, ByX));
+        QVERIFY(std::is_sorted(nan + 1, out.end(), ByX));
+        QCOMPARE((nan - 1)->X, day + 179 * 60); // 02:59, the end of the first pass
+        QCOMPARE((nan + 1)->X, day + 120 * 60); // 02:00, the start of the second
+        QCOMPARE(std::size_t(out.size()), data.Count() + 1);
+        // Both passes are seen within the repeated hour.
+        const std::vector<TIndexRange> parts = data.VisibleRanges(day + 130 * 60, day + 140 * 60);
+        QCOMPARE(parts.size(), std::size_t(2));
+        QCOMPARE(parts.at(0).Last - parts.at(0).First, std::size_t(11));
+        QCOMPARE(parts.at(1).Last - parts.at(1).First, std::size_t(11));
+        double lo = 0, hi = 0;
+        QVERIFY(data.VisibleYExtent(day + 130 * 60, day + 140 * 60, lo, hi));
+        QCOMPARE(lo, 1130.0);
+        QCOMPARE(hi, 5000.0 - 130);
+        // What a view shows, copied for a report, keeps the two runs apart.
+        TTrendData shown;
+        shown.AssignShown(data, day + 130 * 60, day + 140 * 60);
+        QCOMPARE(shown.RunCount(), std::size_t(2));
+        QCOMPARE(shown.Count(), std::size_t(11 + 2 + 11 + 2));
+        // A view before the repeated hour shows the first pass only: no break.
+        data.Decimate(day, day + 60 * 60, 1600, out);
+        QVERIFY(std::none_of(out.begin(), out.end(),
+                             [](const TTrendPoint& p) { return std::isnan(p.Y); }));
+        QCOMPARE(out.size(), std::size_t(62));
+    }
+
+    // Many points a run: each run's extremes survive the decimation, and the break stays inside
+    // the view.
+    void decimatedRunsKeepTheirPeaks() {
+        TTrendData data;
+        const double day = 1.7e9;
+        for (int s = 0; s < 3 * 3600; ++s)
+            data.Add(day + s, s == 1000 ? 9999 : 100 + (s % 7));
+        for (int s = 2 * 3600; s < 4 * 3600; ++s)
+            data.Add(day + s + 0.5, s == 7300 ? -9999 : 200 + (s % 5));
+        QCOMPARE(data.RunCount(), std::size_t(2));
+        std::vector<TTrendPoint> out;
+        const double x0 = day + 500, x1 = day + 3.9 * 3600;
+        data.Decimate(x0, x1, 300, out);
+        QVERIFY(out.size() <= 2 * (4 * 300 + 256) + 1);
+        const auto nan = std::find_if(out.begin(), out.end(),
+                                      [](const TTrendPoint& p) { return std::isnan(p.Y); });
+        QVERIFY(nan != out.end());
+        QVERIFY(nan->X >= x0 && nan->X <= x1);
+        const auto byY = [](const TTrendPoint& p, const TTrendPoint& q) { return p.Y < q.Y; };
+        QCOMPARE(std::max_element(out.begin(), nan, byY)->Y, 9999.0);
+        QCOMPARE(std::min_element(nan + 1, out.end(), byY)->Y, -9999.0);
     }
 
     void nonNumbersDropped() {
@@ -89,22 +187,20 @@ private slots:
         std::vector<TTrendPoint> out{{1, 1}};
         data.Decimate(0, 100, 500, out);
         QVERIFY(out.empty());
-        std::size_t first = 9, last = 9;
-        data.VisibleRange(0, 100, first, last);
-        QCOMPARE(first, std::size_t(0));
-        QCOMPARE(last, std::size_t(0));
+        QVERIFY(data.VisibleRanges(0, 100).empty());
+        QCOMPARE(data.RunCount(), std::size_t(0));
+        QVERIFY(!data.VisibleYExtent(0, 100, lo, hi));
     }
 
     void visibleRangeInclusive() {
         TTrendData data;
         for (int i = 0; i < 10; ++i)
             data.Add(i, i);
-        std::size_t first = 0, last = 0;
-        data.VisibleRange(3, 6, first, last);
-        QCOMPARE(first, std::size_t(3));
-        QCOMPARE(last, std::size_t(7));
-        data.VisibleRange(3.5, 3.6, first, last);
-        QCOMPARE(first, last);
+        std::vector<TIndexRange> parts = data.VisibleRanges(3, 6);
+        QCOMPARE(parts.size(), std::size_t(1));
+        QCOMPARE(parts.at(0).First, std::size_t(3));
+        QCOMPARE(parts.at(0).Last, std::size_t(7));
+        QVERIFY(data.VisibleRanges(3.5, 3.6).empty());
     }
 
     void extentMatchesScan() {
@@ -139,14 +235,12 @@ private slots:
         QFETCH(double, to);
         QFETCH(int, columns);
         TTrendData data = Noisy(300000, 3);
-        // A step back in the middle invalidates part of the cache.
-        data.Add(1.7e9 + 150000.5, 99999);
         std::vector<TTrendPoint> out;
         data.Decimate(from, to, columns, out);
-        std::size_t first = 0, last = 0;
-        data.VisibleRange(from, to, first, last);
-        const std::size_t a = first > 0 ? first - 1 : 0;
-        const std::size_t b = std::min(last + 1, data.Count());
+        const std::vector<TIndexRange> parts = data.VisibleRanges(from, to);
+        QCOMPARE(parts.size(), std::size_t(1));
+        const std::size_t a = parts.at(0).First > 0 ? parts.at(0).First - 1 : 0;
+        const std::size_t b = std::min(parts.at(0).Last + 1, data.Count());
         QVERIFY(!out.empty());
         QCOMPARE(out.front().X, data.At(a).X);
         QCOMPARE(out.back().X, data.At(b - 1).X);

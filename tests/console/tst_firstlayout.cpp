@@ -8,13 +8,12 @@
 #include "console/uConsole.h"
 #include "devicelink/uIniFile.h"
 #include "tests/console/ConsoleRig.h"
+#include "tests/support/OffscreenScreen.h"
 #include "values/fUlmar.h"
 #include "values/fUlmarPar.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 
 class TestFirstLayout : public QObject {
@@ -89,19 +88,7 @@ private slots:
 };
 
 int main(int argc, char* argv[]) {
-    // One full HD screen instead of the offscreen platform's small default one.
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("screens.json"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"screens": [{"name": "fullhd", "x": 0, "y": 0, "width": 1920,
-                  "height": 1080, "dpi": 96, "dpr": 1}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
-    QApplication app(argc, argv);
-    TestFirstLayout test;
-    return QTest::qExec(&test, argc, argv);
+    return RunOnOffscreenScreen<TestFirstLayout>(argc, argv, 1920, 1080);
 }
 
 #include "tst_firstlayout.moc"

@@ -6,6 +6,7 @@
 
 #include "archive/fGraph.h"
 #include "archive/fGraph2.h"
+#include "tests/support/OffscreenScreen.h"
 #include "tests/trends/TrendRig.h"
 
 #include <QAction>
@@ -202,19 +203,7 @@ private slots:
 };
 
 int main(int argc, char* argv[]) {
-    // A 1600 x 900 screen instead of the offscreen platform's small default one.
-    QTemporaryDir dir;
-    const QString config = dir.filePath(QStringLiteral("screens.json"));
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"screens": [
-        {"name": "wide", "x": 0, "y": 0, "width": 1600, "height": 900, "dpi": 96, "dpr": 1}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
-    QApplication app(argc, argv);
-    TestTrendLayout test;
-    return QTest::qExec(&test, argc, argv);
+    return RunOnOffscreenScreen<TestTrendLayout>(argc, argv, 1600, 900);
 }
 
 #include "tst_trend_layout.moc"

@@ -44,6 +44,8 @@ void TFormProgress::OfferCancel(std::function<void()> onCancel) {
         connect(CancelBtn, &QPushButton::clicked, this, [this] { CancelClicked(); });
         layout()->addWidget(CancelBtn);
         layout()->setAlignment(CancelBtn, Qt::AlignHCenter);
+        // A layout shows a child added to a visible window only from the event loop.
+        CancelBtn->show();
         adjustSize();
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());

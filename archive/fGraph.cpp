@@ -121,8 +121,7 @@ QStringList TFormGraph::PanelSamples() const {
     const QString low = TrendNumberText(d, d->Min());
     const QString high = TrendNumberText(d, d->Max());
     const bool lowLonger = low.size() > high.size();
-    const double x =
-        TrendXFromDateTime(QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28))));
+    const double x = TrendXFromDateTime(SampleStamp());
     samples << TrendNumberText(d, std::fabs(d->Max() - d->Min())) + d->Dimension // Y span
             << (d->Digits == 255 ? QString()
                 : lowLonger      ? low

@@ -103,8 +103,7 @@ QStringList TFormGraph2::PanelSamples() const {
         return TrendNumberText(d, d->Min()).size() > TrendNumberText(d, d->Max()).size() ? d->Min()
                                                                                          : d->Max();
     };
-    const double x =
-        TrendXFromDateTime(QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28))));
+    const double x = TrendXFromDateTime(SampleStamp());
     samples << TrendNumberText(d1, std::fabs(d1->Max() - d1->Min())) + d1->Dimension
             << ReadoutText(x, longer(d1), longer(d2));
     return samples;

@@ -135,9 +135,13 @@ TStatusPanel* TFormGraphBase::Panel(int index) const {
     return Panels_.value(index, nullptr);
 }
 
+TDateTime TFormGraphBase::SampleStamp() {
+    // Every digit of the font is as wide as the others; 8 stands for any.
+    return QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28)));
+}
+
 QStringList TFormGraphBase::PanelSamples() const {
-    // A date-time as wide as any: every digit of the font is as wide as the others.
-    const TDateTime stamp = QtToDateTime(QDateTime(QDate(2088, 8, 28), QTime(20, 8, 28)));
+    const TDateTime stamp = SampleStamp();
     const QString text = ArchiveTextStamp(stamp);
     const QString x = XText(TrendXFromDateTime(stamp));
     return {QStringLiteral("Диапазон c ") + text + QStringLiteral(" по ") + text,

@@ -157,6 +157,8 @@ protected:
     // The widest text each panel is expected to show, by panel index (missing or empty: none).
     // Here the range and the span; the windows add theirs.
     virtual QStringList PanelSamples() const;
+    // A date-time as wide as any in the panels' font, for their samples.
+    static TDateTime SampleStamp();
 
     // A live point of a line: added now, or kept until a running load has finished.
     void LivePoint(TTrendSeries* series, double value);

@@ -121,15 +121,10 @@ void TTrendData::AssignRange(const TTrendData& other, std::size_t from, std::siz
 
 void TTrendData::AssignShown(const TTrendData& other, double x0, double x1) {
     Clear();
-    std::vector<TIndexRange> parts;
+    const std::vector<TIndexRange> parts = other.ShownRanges(x0, x1);
     std::size_t total = 0;
-    for (std::size_t r = 0; r < other.RunCount(); ++r) {
-        const TIndexRange part = other.Shown(other.Run(r), x0, x1);
-        if (part.Empty())
-            continue;
-        parts.push_back(part);
+    for (const TIndexRange& part : parts)
         total += part.Last - part.First;
-    }
     Points_.reserve(total);
     // A part always begins before the end of the part before it: the runs stay apart.
     for (const TIndexRange& part : parts)
@@ -246,31 +241,35 @@ bool TTrendData::VisibleYExtent(double x0, double x1, double& min, double& max) 
     return any;
 }
 
-std::vector<TIndexRange> TTrendData::VisibleRanges(double x0, double x1) const {
-    std::vector<TIndexRange> parts;
-    for (std::size_t r = 0; r < RunCount(); ++r) {
-        const TIndexRange run = Run(r);
-        const auto begin = Points_.begin() + static_cast<std::ptrdiff_t>(run.First);
-        const auto end = Points_.begin() + static_cast<std::ptrdiff_t>(run.Last);
-        const auto first = std::lower_bound(begin, end, TTrendPoint{x0, 0.0}, ByX);
-        const auto last = std::upper_bound(first, end, TTrendPoint{x1, 0.0}, ByX);
-        if (first < last)
-            parts.push_back({static_cast<std::size_t>(first - Points_.begin()),
-                             static_cast<std::size_t>(last - Points_.begin())});
-    }
-    return parts;
-}
-
-TIndexRange TTrendData::Shown(const TIndexRange& run, double x0, double x1) const {
+TIndexRange TTrendData::Within(const TIndexRange& run, double x0, double x1) const {
     const auto begin = Points_.begin() + static_cast<std::ptrdiff_t>(run.First);
     const auto end = Points_.begin() + static_cast<std::ptrdiff_t>(run.Last);
     const auto first = std::lower_bound(begin, end, TTrendPoint{x0, 0.0}, ByX);
     const auto last = std::upper_bound(first, end, TTrendPoint{x1, 0.0}, ByX);
-    // Nothing inside and nothing on both sides: the run does not cross the interval.
-    if (first == last && (first == begin || first == end))
-        return {};
-    return {static_cast<std::size_t>((first == begin ? first : first - 1) - Points_.begin()),
-            static_cast<std::size_t>((last == end ? last : last + 1) - Points_.begin())};
+    return {static_cast<std::size_t>(first - Points_.begin()),
+            static_cast<std::size_t>(last - Points_.begin())};
+}
+
+std::vector<TIndexRange> TTrendData::VisibleRanges(double x0, double x1) const {
+    std::vector<TIndexRange> parts;
+    for (std::size_t r = 0; r < RunCount(); ++r)
+        if (const TIndexRange part = Within(Run(r), x0, x1); !part.Empty())
+            parts.push_back(part);
+    return parts;
+}
+
+std::vector<TIndexRange> TTrendData::ShownRanges(double x0, double x1) const {
+    std::vector<TIndexRange> parts;
+    for (std::size_t r = 0; r < RunCount(); ++r) {
+        const TIndexRange run = Run(r);
+        const TIndexRange in = Within(run, x0, x1);
+        // Nothing inside and nothing on both sides: the run does not cross the interval.
+        if (in.Empty() && (in.First == run.First || in.First == run.Last))
+            continue;
+        parts.push_back({in.First == run.First ? in.First : in.First - 1,
+                         in.Last == run.Last ? in.Last : in.Last + 1});
+    }
+    return parts;
 }
 
 void TTrendData::DecimateRun(std::size_t from, std::size_t to, std::size_t perColumn,
@@ -307,10 +306,7 @@ void TTrendData::DecimateRun(std::size_t from, std::size_t to, std::size_t perCo
 void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out) const {
     out.clear();
     const std::size_t perColumn = static_cast<std::size_t>(std::max(columns, 1));
-    for (std::size_t r = 0; r < RunCount(); ++r) {
-        const TIndexRange part = Shown(Run(r), x0, x1);
-        if (part.Empty())
-            continue;
+    for (const TIndexRange& part : ShownRanges(x0, x1)) {
         // The break lies inside the interval, so that a chart clipping at its edges keeps it.
         if (!out.empty())
             out.push_back({std::clamp(Points_[part.First].X, std::min(x0, x1), std::max(x0, x1)),

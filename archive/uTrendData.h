@@ -111,9 +111,10 @@ private:
     // Room for `extra` more points, growing by an eighth at a time: a line of millions of
     // points is never doubled for a few live ones.
     void Grow(std::size_t extra);
-    // The points of the run [b, e) shown on [x0, x1]: visible ones and a neighbour each side;
-    // empty when the run does not reach into the interval.
-    TIndexRange Shown(const TIndexRange& run, double x0, double x1) const;
+    // The points of one run with x0 <= X <= x1 (empty where none, placed where they would be).
+    TIndexRange Within(const TIndexRange& run, double x0, double x1) const;
+    // Of each run that reaches into [x0, x1], its visible points and a neighbour each side.
+    std::vector<TIndexRange> ShownRanges(double x0, double x1) const;
     // Visits [from, to) as the largest cached blocks up to `maxLevel` (-1: points only).
     template <typename BlockFn, typename PointFn>
     void Walk(std::size_t from, std::size_t to, int maxLevel, BlockFn&& block,

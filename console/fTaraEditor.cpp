@@ -749,10 +749,11 @@ void TFormTaraEditor::SaveToUlmar() {
             // A few differences in the box, so that it fits the screen; all of them in its
             // details.
             const QLocale locale;
-            ShowDetailedMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"),
-                                   text + QLatin1Char('\n') +
-                                       TareMismatchSummary(result.Differences, locale),
-                                   TareMismatchList(result.Differences, locale), this);
+            ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"),
+                           text + QLatin1Char('\n') +
+                               TareMismatchSummary(result.Differences, locale),
+                           QMessageBox::Ok, QMessageBox::Ok, this,
+                           TareMismatchList(result.Differences, locale));
         }
     }
     if (FormMain)

@@ -15,21 +15,14 @@ QMessageBox::StandardButton ShowMessageBox(QMessageBox::Icon icon, const QString
                                            const QString& text,
                                            QMessageBox::StandardButtons buttons,
                                            QMessageBox::StandardButton defaultButton,
-                                           QWidget* parent) {
+                                           QWidget* parent, const QString& details) {
     QMessageBox box(icon, caption, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton)
         box.setDefaultButton(defaultButton);
+    if (!details.isEmpty())
+        box.setDetailedText(details);
     const int result = ExecModal(&box);
     return static_cast<QMessageBox::StandardButton>(result);
-}
-
-QMessageBox::StandardButton ShowDetailedMessageBox(QMessageBox::Icon icon, const QString& caption,
-                                                   const QString& text, const QString& details,
-                                                   QWidget* parent) {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setDetailedText(details);
-    return static_cast<QMessageBox::StandardButton>(ExecModal(&box));
 }
 
 QString InputBox(const QString& caption, const QString& prompt, const QString& text) {

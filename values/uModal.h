@@ -17,19 +17,14 @@ extern TModalHook ModalHook;
 // Shows the dialog modally (or hands it to ModalHook) and returns its result.
 int ExecModal(QDialog* dialog);
 
-// A message box with the given icon, caption, text, buttons and default button; returns the
-// button pressed (the escape button's code when the box is closed otherwise).
+// A message box with the given icon, caption, text, buttons and default button, and details
+// (the long part, shown on demand) when given; returns the button pressed (the escape button's
+// code when the box is closed otherwise).
 QMessageBox::StandardButton
 ShowMessageBox(QMessageBox::Icon icon, const QString& caption, const QString& text,
                QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
-               QWidget* parent = nullptr);
-
-// A message box with an OK button whose text is short and whose details (shown on demand)
-// hold the long part; returns the button pressed.
-QMessageBox::StandardButton ShowDetailedMessageBox(QMessageBox::Icon icon, const QString& caption,
-                                                   const QString& text, const QString& details,
-                                                   QWidget* parent = nullptr);
+               QWidget* parent = nullptr, const QString& details = {});
 
 // The standard one-line text box: the entered text, or `text` when cancelled.
 QString InputBox(const QString& caption, const QString& prompt, const QString& text);

@@ -4,9 +4,9 @@
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
+#include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,41 +14,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
-#include <grp.h>
 #include <memory>
-#include <unistd.h>
-
-// The plain user the programs run as when the tests run as root: root opens a terminal that
-// another program holds exclusively, a technician does not.
-constexpr uid_t PlainUserId = 65534; // nobody
-
-inline bool RunningAsRoot() {
-    return ::geteuid() == 0;
-}
-
-// Makes `p` start its program as the plain user when the tests run as root.
-inline void StartAsPlainUser(QProcess& p) {
-    if (!RunningAsRoot())
-        return;
-    p.setChildProcessModifier([] {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(PlainUserId) != 0 ||
-            ::setuid(PlainUserId) != 0)
-            ::_exit(126);
-    });
-}
-
-// Gives a folder and all it holds to the plain user, so that programs started as that user can
-// read and write it; true when nothing was refused.
-inline bool GiveToPlainUser(const QString& dir) {
-    if (!RunningAsRoot())
-        return true;
-    bool ok = ::chown(dir.toLocal8Bit().constData(), PlainUserId, PlainUserId) == 0;
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        ok = ::chown(it.next().toLocal8Bit().constData(), PlainUserId, PlainUserId) == 0 && ok;
-    return ok;
-}
 
 // One ulmar-sim process and the port it serves (empty when it did not start).
 class TSimProcess {

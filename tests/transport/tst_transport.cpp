@@ -6,6 +6,7 @@
 #include "devicelink/uSerialPosix.h"
 #include "devicelink/uTransmitter.h"
 #include "sim/uSimServer.h"
+#include "tests/support/PlainUser.h"
 #include "tests/support/TestBytes.h"
 #include "tests/support/TestDirs.h"
 #include <QDir>
@@ -16,7 +17,6 @@
 #include <chrono>
 #include <ctime>
 #include <fcntl.h>
-#include <grp.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -542,8 +542,7 @@ void TestTransport::reopenAsPlainUser() {
     const pid_t child = ::fork();
     QVERIFY(child >= 0);
     if (child == 0) {
-        const gid_t nobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+        if (!BecomePlainUser())
             ::_exit(100);
         ::_exit(OpenThreeTimes() == 3 ? 0 : 1);
     }

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -382,24 +383,42 @@ int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput&
     if (report.Silent() || report.Commit == TOutcome::NoAnswer)
         return LineFailure(out, u, -1, QStringLiteral("params write"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
+    const auto written = StepsWith(report, TOutcome::Accepted);
+    const auto has = [](const std::vector<const TParamRow*>& rows, const TParamRow* row) {
+        return std::find(rows.begin(), rows.end(), row) != rows.end();
+    };
     QJsonArray notTaken;
     QStringList lines;
     for (const TParamRow* row : report.NotTaken) {
+        const bool wrote = has(written, row);
+        const bool readBack = !has(report.NotReadBack, row);
         notTaken.append(QJsonObject{{"key", QString::fromLatin1(row->Key)},
                                     {"file", JsonParam(wanted, *row)},
-                                    {"gauge", JsonParam(u, *row)}});
-        lines << QString::fromLatin1(row->Key) + QStringLiteral(": записано ") +
-                     FormatParam(wanted, *row) + QStringLiteral(", в приборе ") +
-                     FormatParam(u, *row) + QStringLiteral("  (") + ParamTitle(*row) +
+                                    {"written", wrote},
+                                    {"gauge", readBack ? JsonParam(u, *row) : QJsonValue()}});
+        // The device object holds the file's value for a row not read back: never shown as
+        // the gauge's.
+        const QString state = !wrote ? QStringLiteral(": не записано (в файле ") +
+                                           FormatParam(wanted, *row) + QLatin1Char(')')
+                              : readBack
+                                  ? QStringLiteral(": записано ") + FormatParam(wanted, *row) +
+                                        QStringLiteral(", в приборе ") + FormatParam(u, *row)
+                                  : QStringLiteral(": записано ") + FormatParam(wanted, *row) +
+                                        QStringLiteral(", в приборе не считано");
+        lines << QString::fromLatin1(row->Key) + state + QStringLiteral("  (") + ParamTitle(*row) +
                      QLatin1Char(')');
     }
     const bool committed = report.Commit == TOutcome::Accepted;
-    if (!committed)
+    if (report.CommitSkipped)
+        lines << QStringLiteral("запись остановлена на ") +
+                     QString::fromLatin1(report.Steps.back().Row->Key) +
+                     QStringLiteral(", сохранение в ПЗУ не выполнено");
+    else if (!committed)
         lines << QStringLiteral("сохранение в ПЗУ не выполнено");
     const bool clean = report.NotTaken.empty() && committed;
     if (out.Json()) {
         out.Object({{"ok", clean},
-                    {"written", static_cast<int>(rows.size())},
+                    {"written", static_cast<int>(written.size())},
                     {"committed", committed},
                     {"notTaken", notTaken},
                     {"unanswered", KeyArray(silent)}});

@@ -246,15 +246,16 @@ TBulkReport TGaugeCommands::ReadRows(const std::vector<const TParamRow*>& rows,
 TBulkReport TGaugeCommands::WriteAll(bool factory) {
     TBulkReport report;
     Ui_.SetCommitDeferred(true);
-    for (const TParamRow* row : BulkRows(TBulkDirection::Write, factory)) {
-        report.Steps.push_back({row, WriteParam(*row)});
-        if (Ui_.Closing()) {
-            report.Stopped = true; // the commit stays deferred: the program is closing
-            return report;
-        }
-    }
+    const auto rows = BulkRows(TBulkDirection::Write, factory);
+    const bool written = WriteGroup(rows, report);
     Ui_.SetCommitDeferred(false);
+    if (report.Stopped)
+        return report; // the program is closing or the command was interrupted
     Ui_.Refresh();
+    if (!written) {
+        SkipCommit(report);
+        return report;
+    }
     report.Commit = Commit();
     return report;
 }
@@ -268,20 +269,30 @@ TBulkReport TGaugeCommands::WriteAndVerify(const std::vector<const TParamRow*>& 
     });
     const bool deferred = Ui_.CommitDeferred();
     Ui_.SetCommitDeferred(true);
-    for (const TParamRow* row : rows) {
-        report.Steps.push_back({row, WriteParam(*row)});
-        if (Ui_.Closing()) {
-            report.Stopped = true;
-            return report;
-        }
-    }
+    const bool written = WriteGroup(rows, report);
     Ui_.SetCommitDeferred(deferred);
+    if (report.Stopped)
+        return report;
+    if (!written) {
+        // The failed row and those after it; the ones before are in the gauge's working memory
+        // only, not verified.
+        for (auto it = rows.begin() + static_cast<std::ptrdiff_t>(report.Steps.size()) - 1;
+             it != rows.end(); ++it) {
+            report.NotTaken.push_back(*it);
+            report.NotReadBack.push_back(*it);
+        }
+        SkipCommit(report);
+        Ui_.Refresh();
+        return report;
+    }
     report.Commit = deferred ? TOutcome::Accepted : Commit();
     for (const TParamRow* row : rows) {
         const TOutcome back = ReadParam(*row);
         const TUlmar* u = Ulmar();
         if (back != TOutcome::Accepted || !u || !ParamEqual(*u, wanted, *row))
             report.NotTaken.push_back(row);
+        if (back != TOutcome::Accepted || !u)
+            report.NotReadBack.push_back(row);
         if (Ui_.Closing()) {
             report.Stopped = true;
             return report;
@@ -289,6 +300,27 @@ TBulkReport TGaugeCommands::WriteAndVerify(const std::vector<const TParamRow*>& 
     }
     Ui_.Refresh();
     return report;
+}
+
+bool TGaugeCommands::WriteGroup(const std::vector<const TParamRow*>& rows, TBulkReport& report) {
+    for (const TParamRow* row : rows) {
+        report.Steps.push_back({row, WriteParam(*row)});
+        if (Ui_.Closing()) {
+            report.Stopped = true; // the commit stays deferred: nothing more goes to the gauge
+            return false;
+        }
+        if (report.Steps.back().Outcome != TOutcome::Accepted)
+            return false;
+    }
+    return true;
+}
+
+void TGaugeCommands::SkipCommit(TBulkReport& report) {
+    report.Commit = TOutcome::Refused;
+    report.CommitSkipped = true;
+    Ui_.Warn(QStringLiteral("Запись параметров остановлена: не записан параметр «") +
+             ParamTitle(*report.Steps.back().Row) + QStringLiteral("».") + LineBreak +
+             QStringLiteral("Сохранение в ПЗУ не выполнено."));
 }
 
 bool TGaugeCommands::RepeatZeroBlockRead() {

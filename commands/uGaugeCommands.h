@@ -100,10 +100,16 @@ struct TBulkReport {
     std::vector<TParamOutcome> Steps;
     bool SignatureRan = false; // read all
     TOutcome Signature = TOutcome::Accepted;
-    TOutcome Commit = TOutcome::Accepted; // write all and write-and-verify only
-    // Write and verify: rows whose written value is not what the gauge reads back (or could not
-    // be read back).
+    // Write all and write-and-verify only. A write that failed stops the group and nothing is
+    // committed: Commit is then Refused and CommitSkipped true.
+    TOutcome Commit = TOutcome::Accepted;
+    bool CommitSkipped = false;
+    // Write and verify: rows whose written value is not what the gauge reads back, could not be
+    // read back, or was not written because an earlier write failed.
     std::vector<const TParamRow*> NotTaken;
+    // Write and verify: the rows of NotTaken whose value was not read back (the gauge's value
+    // is unknown, the device object holds the written one).
+    std::vector<const TParamRow*> NotReadBack;
 
     // Steps ran and none got an answer: the line or the gauge is silent.
     bool Silent() const;
@@ -156,10 +162,13 @@ public:
 
     // Signature, then the bulk read set; a refresh at the end.
     TBulkReport ReadAll(bool factory);
-    // The bulk write set with one commit at the end (the question is the caller's).
+    // The bulk write set with one commit at the end (the question is the caller's). The first
+    // write that fails ends the group without a commit, so the gauge's ROM keeps its whole
+    // former set.
     TBulkReport WriteAll(bool factory);
     // Writes the rows with the values of `wanted`, commits once, reads them back and lists
-    // those that do not read back as written.
+    // those that do not read back as written. As WriteAll, a failed write ends the group
+    // without a commit and without the read-back; it and the rows after it are not taken.
     TBulkReport WriteAndVerify(const std::vector<const TParamRow*>& rows, const TUlmar& wanted);
     // The rows' Read actions in turn (no signature); a refresh at the end. With stopWhenSilent
     // the reads end at the first one that got no answer at all.
@@ -177,6 +186,11 @@ public:
 
 private:
     struct TSignatureHandler;
+    // Writes the rows in turn with the commit deferred; false at the first write that failed
+    // or when the program closes (report.Stopped).
+    bool WriteGroup(const std::vector<const TParamRow*>& rows, TBulkReport& report);
+    // The group's commit is not sent: the report says so and the user is told.
+    void SkipCommit(TBulkReport& report);
     TOutcome Outcome(bool ok, const TExchangeReport& report) const;
     bool RepeatZeroBlockRead();
 

@@ -156,6 +156,31 @@ private slots:
         QVERIFY2(run.Text().contains("Dist2: записано 12000, в приборе 15000"), run.Out);
     }
 
+    // A gauge that refuses every write: the set stops at the first one and nothing is
+    // committed; the rows are listed as not written, none with a value "in the gauge".
+    void refusingGaugeCommitsNothing() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QVERIFY(StartSim({"--fault-error", "prob=1"}));
+        TCliRun run = Cli({"params", "write", file, "--json"});
+        QCOMPARE(run.Exit, 1);
+        QCOMPARE(run.Json()["committed"].toBool(true), false);
+        QCOMPARE(run.Json()["written"].toInt(), 0);
+        const QJsonArray notTaken = run.Json()["notTaken"].toArray();
+        QVERIFY(!notTaken.isEmpty());
+        for (const QJsonValue& row : notTaken) {
+            QCOMPARE(row.toObject()["written"].toBool(true), false);
+            QVERIFY(row.toObject()["gauge"].isNull());
+        }
+        run = Cli({"params", "write", file});
+        QCOMPARE(run.Exit, 1);
+        QVERIFY2(run.Text().contains("Dist1: не записано (в файле 1000)"), run.Out);
+        QVERIFY2(run.Text().contains("запись остановлена на Dist1, сохранение в ПЗУ не выполнено"),
+                 run.Out);
+        QVERIFY(!run.Text().contains("в приборе"));
+    }
+
     void raw() {
         QVERIFY(StartSim());
         TCliRun run = Cli({"raw", "34", "--value", "1200", "--json"});

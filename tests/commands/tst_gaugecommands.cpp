@@ -125,22 +125,69 @@ private slots:
         QVERIFY(!ui.CommitDeferred());
     }
 
-    // Write all: a write that fails commits nothing on its own, dist.1's commit-after-failure
-    // included; one commit ends the group.
-    void writeAllCommitsOnce() {
+    void failedWriteCommitsNothing_data() {
+        QTest::addColumn<bool>("verify");
+        QTest::addColumn<int>("fault");
+        QTest::newRow("write all, refused") << false << int(TSimFault::ErrorAnswer);
+        QTest::newRow("write all, silent") << false << int(TSimFault::Silence);
+        QTest::newRow("write and verify, refused") << true << int(TSimFault::ErrorAnswer);
+        QTest::newRow("write and verify, silent") << true << int(TSimFault::Silence);
+    }
+    // A gauge that refuses or does not answer the writes: the group stops at the first failed
+    // write, its five attempts, and no commit goes to ROM (dist.1's own commit-after-failure
+    // included); the unwritten rows are not taken and not shown as read back.
+    void failedWriteCommitsNothing() {
+        QFETCH(bool, verify);
+        QFETCH(int, fault);
         TLinkRig rig;
         QVERIFY(rig.SimStarted);
-        Fault(*rig.Sim, TSimFault::ErrorAnswer, 5); // dist.1, the first write, is refused
+        Fault(*rig.Sim, static_cast<TSimFault>(fault), 0, 1);
         TQuietCommandUi ui;
         TGaugeCommands commands(rig.Link.get(), ui);
-        const TBulkReport report = commands.WriteAll(false);
-        QCOMPARE(report.Steps.front().Outcome, TOutcome::Refused);
+        const auto rows = BulkRows(TBulkDirection::Write, false);
+        TUlmar wanted;
+        FillWanted(wanted);
+        const TBulkReport report =
+            verify ? commands.WriteAndVerify(rows, wanted) : commands.WriteAll(false);
+        QCOMPARE(report.Steps.size(), size_t(1));
+        QVERIFY(report.Steps.front().Outcome != TOutcome::Accepted);
+        QVERIFY(report.CommitSkipped);
+        QVERIFY(report.Commit != TOutcome::Accepted);
+        QVERIFY(!report.AllAccepted());
+        QCOMPARE(rig.Sim->RequestCount(), 5);
+        QVERIFY(!Commands(*rig.Sim).contains(0xA2));
+        rig.Sim->WithSim([](TGaugeSim& s) { QCOMPARE(s.Gauges[0].RomSaves, 0); });
+        QCOMPARE(ui.Warnings.size(), 2);
+        QVERIFY(ui.Warnings[1].contains("Сохранение в ПЗУ не выполнено"));
+        if (verify) {
+            QCOMPARE(report.NotTaken, rows);
+            QCOMPARE(report.NotReadBack, rows);
+        }
+        QVERIFY(!ui.CommitDeferred());
+    }
+
+    // The writes take and the read-back goes unanswered: every row is not taken and not read
+    // back, so no report shows the written value as the gauge's.
+    void readBackUnansweredIsNotRead() {
+        TLinkRig rig;
+        QVERIFY(rig.SimStarted);
+        struct TSilenceAtReadBack : TQuietCommandUi {
+            TSimServer* Sim = nullptr;
+            void Progress(const QString& text, int, int) override {
+                if (text.startsWith(QStringLiteral("Повтор команды Считать")))
+                    Fault(*Sim, TSimFault::Silence, 0, 1);
+            }
+        } ui;
+        ui.Sim = rig.Sim.get();
+        TGaugeCommands commands(rig.Link.get(), ui);
+        const auto rows = BulkRows(TBulkDirection::Write, false);
+        TUlmar wanted;
+        FillWanted(wanted);
+        const TBulkReport report = commands.WriteAndVerify(rows, wanted);
+        QVERIFY(!report.CommitSkipped);
         QCOMPARE(report.Commit, TOutcome::Accepted);
-        QCOMPARE(ui.Warnings,
-                 QStringList{"Не выполнена команда\nЗаписать dist.1 - Неизмеряемый участок"});
-        const QList<quint8> sent = Commands(*rig.Sim);
-        QCOMPARE(sent.count(0xA2), 1);
-        QCOMPARE(sent.last(), quint8(0xA2));
+        QCOMPARE(report.NotTaken, rows);
+        QCOMPARE(report.NotReadBack, rows);
     }
 
     // The file's set beside the gauge's: exactly the parameters changed on the gauge differ.

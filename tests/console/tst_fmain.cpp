@@ -411,6 +411,22 @@ private slots:
         QVERIFY(Rig->Codes().isEmpty());
     }
 
+    // A write the gauge refuses ends write-all after its five attempts, and nothing is
+    // committed: the ROM keeps its whole former set.
+    void writeAllStopsAtARefusedWrite() {
+        Open();
+        Rig->Fault(TSimFault::ErrorAnswer, 5);
+        Script->PushButton(QMessageBox::Yes);
+        A("actAllParamWrite")->trigger();
+        QCOMPARE(Rig->Codes(), Repeat(34, 5));
+        QCOMPARE(Script->Boxes.size(), 3);
+        QCOMPARE(Script->Boxes[1].Text,
+                 QStringLiteral("Не выполнена команда\nЗаписать dist.1 - Неизмеряемый участок"));
+        QCOMPARE(Script->Boxes[2].Icon, QMessageBox::Warning);
+        QVERIFY(Script->Boxes[2].Text.endsWith(QStringLiteral("Сохранение в ПЗУ не выполнено.")));
+        QVERIFY(!AllParamWriting);
+    }
+
     void readRetriesBehindProgress() {
         Open();
         QList<int> percents;

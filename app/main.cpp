@@ -113,6 +113,9 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
     if (options.Simulator) {
         try {
             auto simulator = std::make_unique<TSimServer>();
+            // Nobody reads the built-in simulator's record of requests: a short ring keeps its
+            // memory from growing through the first thousands of polls.
+            simulator->SetRecordLimit(16);
             if (simulator->Start()) {
                 linkOptions.PortName = simulator->PortName();
                 program.Simulator = std::move(simulator);

@@ -25,6 +25,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// Page cache of a writer connection, KiB.
+constexpr int WriterCacheKiB = 64;
+
 // A line for a text file, written whole by AppendLineToFile.
 struct TLine {
     QString Path;
@@ -147,6 +150,10 @@ private:
                 // With the log, a commit is safe against a crash of the program without a sync
                 // of its own; the checkpoints sync.
                 pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+                // The writer only appends: a few pages suffice. SQLite's default cache (2 MB
+                // per connection) would otherwise keep growing with the day's table, one row's
+                // worth of memory a poll per table, for hours.
+                pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(WriterCacheKiB));
                 auto insert = std::make_unique<QSqlQuery>(db);
                 if (insert->prepare(
                         QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table))) {

@@ -116,10 +116,12 @@ void TFormCompare::WriteChecked() {
     for (size_t i = 0; i < Rows_.size(); ++i) {
         if (std::find(rows.begin(), rows.end(), Rows_[i]) == rows.end())
             continue;
-        const bool failed = std::find(report.NotTaken.begin(), report.NotTaken.end(), Rows_[i]) !=
-                            report.NotTaken.end();
-        NotTaken_[i] = failed || report.Stopped;
-        Read_[i] = !report.Stopped;
+        const auto listed = [this, i](const std::vector<const TParamRow*>& rows) {
+            return std::find(rows.begin(), rows.end(), Rows_[i]) != rows.end();
+        };
+        NotTaken_[i] = listed(report.NotTaken) || report.Stopped;
+        // A value not read back is unknown: the device object holds the file's value then.
+        Read_[i] = !report.Stopped && !listed(report.NotReadBack);
     }
     Fill();
     btnWrite->setEnabled(true);

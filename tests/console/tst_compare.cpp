@@ -120,6 +120,36 @@ private slots:
         QVERIFY(Script->Boxes.isEmpty());
     }
 
+    // The gauge refuses the first checked write: nothing more is written or committed, and both
+    // rows show "не принят" with the gauge's value unknown, not the file's value.
+    void refusedWriteShowsNoGaugeValue() {
+        Open(false);
+        QVERIFY(!OfferFile([](TUlmar& u) {
+                     u.SetDist1(1500);
+                     u.Relay2Ust1 = 700;
+                 }).isEmpty());
+        QStringList gauge, states;
+        QList<int> codesBeforeWrite;
+        Script->Push([&](QDialog* d) {
+            auto* dialog = qobject_cast<TFormCompare*>(d);
+            if (!dialog)
+                return int(QDialog::Rejected);
+            codesBeforeWrite = Rig->Codes();
+            Rig->Fault(TSimFault::ErrorAnswer, 5);
+            dialog->btnWrite->click();
+            for (int r = 0; r < dialog->tblParams->rowCount(); ++r)
+                if (!dialog->tblParams->item(r, 3)->text().isEmpty()) {
+                    gauge << dialog->tblParams->item(r, 1)->text();
+                    states << dialog->tblParams->item(r, 3)->text();
+                }
+            return int(QDialog::Accepted);
+        });
+        Form->Action("actUlmarCompare")->trigger();
+        QCOMPARE(Rig->Codes().mid(codesBeforeWrite.size()), (QList<int>{34, 34, 34, 34, 34}));
+        QCOMPARE(states, (QStringList{"не принят", "не принят"}));
+        QCOMPARE(gauge, (QStringList{"—", "—"}));
+    }
+
     void factorySetInFactoryMode() {
         Open(true);
         QVERIFY(!OfferFile([](TUlmar& u) {

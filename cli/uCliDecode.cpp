@@ -1,4 +1,5 @@
 #include "cli/uCliDecode.h"
+#include "cli/uCliSignals.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
@@ -7,13 +8,10 @@
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
-#include <atomic>
 #include <chrono>
 #include <thread>
 
 namespace {
-
-std::atomic<bool> StopMonitor{false};
 
 QString Ms(double ms) {
     return QString::number(ms, 'f', 1);
@@ -142,10 +140,6 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
     return anyRefused ? ExitDifferences : ExitDone;
 }
 
-void CliStopMonitor() {
-    StopMonitor = true;
-}
-
 int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
     using namespace std::chrono;
     TTransmitter* transmitter = session.Link().Transmitter();
@@ -171,7 +165,7 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
     const int period =
         r.PeriodMs.value_or(session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
-    for (int polls = 0; !StopMonitor && (!r.Count || polls < *r.Count); ++polls) {
+    for (int polls = 0; !CliInterrupted() && (!r.Count || polls < *r.Count); ++polls) {
         const auto start = steady_clock::now();
         exchanges.clear();
         TExchangeReport report;
@@ -197,7 +191,7 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
         if (r.Count && polls + 1 >= *r.Count)
             break;
         const auto due = start + milliseconds(period);
-        while (!StopMonitor && steady_clock::now() < due)
+        while (!CliInterrupted() && steady_clock::now() < due)
             std::this_thread::sleep_for(
                 std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
     }

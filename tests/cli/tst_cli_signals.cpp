@@ -1,8 +1,8 @@
 // ulmar-cli interrupted by Ctrl+C (SIGINT) or SIGTERM in the middle of its work, against a
 // simulator in this process (so that its records tell what reached the line): params write and
 // tare write stop between two exchanges and commit nothing to ROM, tare write also while it
-// waits for its answer on the terminal; watch keeps what it printed; archive export stops
-// between two rows. Each ends with 128 + the signal's
+// waits for its answer on the terminal; watch keeps what it printed; decode stops while it
+// waits on a pipe; archive export stops between two rows. Each ends with 128 + the signal's
 // number and says "прервано".
 
 #include "archive/uDataCtrl.h"
@@ -153,6 +153,19 @@ private slots:
         QCOMPARE(lines.first()["ok"].toBool(), true);
         QCOMPARE(lines.last()["error"].toString(), QStringLiteral("прервано"));
         CheckExchangesWhole();
+    }
+
+    // decode - waits on a pipe that stays open: the signal ends the wait.
+    void decodeWaitingOnAPipe() {
+        const auto cli = StartCli({"decode", "-"});
+        QVERIFY(cli);
+        cli->write("не строка обмена\n");
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli->readAllStandardOutput()).contains("не разобрана"),
+                                 30000);
+        const TCliRun run = Interrupt(*cli, SIGTERM);
+        QCOMPARE(run.Exit, 143);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("decode: прервано")), run.Err);
     }
 
     // A day of many rows, its output not read: the export cannot end before the signal comes.

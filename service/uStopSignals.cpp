@@ -45,6 +45,11 @@ bool MakePipe() {
 bool InstallStopSignals(std::initializer_list<int> numbers) {
     bool ok = MakePipe();
     for (int signal : numbers) {
+        // A signal ignored from the start stays ignored, as whoever started the program asked
+        // (nohup, a background job of a script).
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
         sigemptyset(&action.sa_mask);

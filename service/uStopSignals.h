@@ -10,8 +10,9 @@
 
 #include <initializer_list>
 
-// Installs the handler for each signal; false when the pipe or a handler could not be set up.
-// The pipe is made once; a later call adds signals.
+// Installs the handler for each signal that is not ignored (a signal ignored from the start, as
+// nohup or a script's background job leave SIGHUP and SIGINT, stays ignored); false when the
+// pipe or a handler could not be set up. The pipe is made once; a later call adds signals.
 bool InstallStopSignals(std::initializer_list<int> numbers);
 // The first stop signal's number; 0 while none came.
 int StopSignal();

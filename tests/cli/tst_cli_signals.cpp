@@ -55,9 +55,14 @@ class TestCliSignals : public TCliTest {
             QVERIFY2(!record.Answer.isEmpty(), record.Request.toHex(' ').constData());
     }
 
-    // ulmar-cli started in the test's directories and left running, its input open.
-    std::unique_ptr<QProcess> StartCli(const QStringList& arguments) {
+    // ulmar-cli started in the test's directories and left running, its input open; Ctrl+C and
+    // SIGTERM are not ignored there even when the tests run as a background job, unless asked.
+    std::unique_ptr<QProcess> StartCli(const QStringList& arguments, bool ignoreCtrlC = false) {
         auto p = std::make_unique<QProcess>();
+        p->setChildProcessModifier([ignoreCtrlC] {
+            ::signal(SIGINT, ignoreCtrlC ? SIG_IGN : SIG_DFL);
+            ::signal(SIGTERM, SIG_DFL);
+        });
         p->start(QStringLiteral(ULMAR_CLI_PATH),
                  QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
                      arguments);
@@ -153,6 +158,16 @@ private slots:
         QCOMPARE(lines.first()["ok"].toBool(), true);
         QCOMPARE(lines.last()["error"].toString(), QStringLiteral("прервано"));
         CheckExchangesWhole();
+    }
+
+    // Started with Ctrl+C ignored (nohup, a script's background job), it stays ignored.
+    void ignoredCtrlCStaysIgnored() {
+        QVERIFY(StartServer(5));
+        const auto cli = StartCli({"watch", "--period", "50"}, true);
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(2, 30000));
+        QCOMPARE(::kill(static_cast<pid_t>(cli->processId()), SIGINT), 0);
+        QCOMPARE(Interrupt(*cli, SIGTERM).Exit, 143);
     }
 
     // decode - waits on a pipe that stays open: the signal ends the wait.

@@ -1,6 +1,7 @@
 // Program entry: program-wide start-up before any window, the main window and its event loop,
 // then the shut-down in reverse: device link, device object, archive settings.
 
+#include "app/uCloseOnSignal.h"
 #include "archive/rProgon.h"
 #include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
@@ -226,6 +227,8 @@ QString ProgramUsage() {
         "                     и журналы запросов rd*\n"
         "  --user-dirs        папки пользователя, как у установленной программы\n"
         "  --quit-after MS    завершить программу через MS мс (для сценариев)\n"
+        "  SIGTERM, SIGINT и SIGHUP закрывают программу, как команда «Закрыть», без вопроса;\n"
+        "  повторный сигнал завершает её сразу\n"
         "  /full              заводской режим: заводские параметры и служебные окна\n"
         "  /kalist            в заводском режиме сразу опрашивать и КАЛИСТ-1\n"
         "  -h, --help         эта справка\n"
@@ -267,6 +270,7 @@ int main(int argc, char* argv[]) {
     if (const auto answered = AnswerInfoSwitches(argc, argv))
         return *answered;
     QApplication app(argc, argv);
+    InstallCloseSignals();
     UseProgramLocale();
     // The desktop entry "ulmar.desktop" and its icon, when installed, for the task bar.
     QGuiApplication::setDesktopFileName(QStringLiteral("ulmar"));
@@ -285,6 +289,8 @@ int main(int argc, char* argv[]) {
     {
         std::unique_ptr<QWidget> window = CreateMainWindow();
         window->show();
+        // SIGTERM, SIGINT, SIGHUP: the close command without its question.
+        CloseOnStopSignal(qobject_cast<TFormMain*>(window.get()));
         // Runs the main window's own start command, with its checks, as the operator would.
         if (options.Poll)
             QTimer::singleShot(0, window.get(), [w = window.get()] {

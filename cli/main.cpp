@@ -9,6 +9,7 @@
 #include "cli/uCliDecode.h"
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
+#include "cli/uCliSignals.h"
 #include "cli/uCliTare.h"
 #include "cli/uCliZero.h"
 #include "devicelink/Ulmar.h"
@@ -18,16 +19,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <csignal>
 #include <cstdio>
 
 namespace {
-
-void OnStopSignal(int) {
-    CliStopWatch();
-    CliStopScan();
-    CliStopMonitor();
-}
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     if (!IsArchiveTableName(r.Table)) {
@@ -48,6 +42,8 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     }
     LoadArchiveSettings();
     const TArchiveExportResult result = ExportArchive(r.Table, {*from, *to}, r.Json, out.Out());
+    if (result.Interrupted)
+        return CliReportInterrupt(out, QStringLiteral("archive export"));
     if (result.Unreadable.isEmpty())
         return ExitDone;
     // The rows already written stay; the unreadable days are named on stderr.
@@ -118,6 +114,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Failure(session.OpenError(), {{"result", -1}, {"errorText", session.OpenError()}});
         return ExitLine;
     }
+    if (CliInterrupted())
+        return CliReportInterrupt(out); // nothing sent
     switch (r.Command) {
     case TCliCommand::Read:
         return CliRead(r, session, out);
@@ -161,7 +159,10 @@ int main(int argc, char* argv[]) {
         out.Failure(parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
         return ExitBadInput;
     }
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-    return Run(*parsed.Request, out);
+    InstallCliSignals();
+    const int exit = Run(*parsed.Request, out);
+    // A command that ran to its end or stopped on its own terms was interrupted all the same.
+    if (CliInterrupted() && exit != CliInterruptExit())
+        return CliReportInterrupt(out);
+    return exit;
 }

@@ -2,6 +2,7 @@
 #include "archive/uDataCtrl.h"
 #include "commands/uParamTable.h"
 #include "devicelink/uParamStr.h"
+#include "service/uStopSignals.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -73,7 +74,8 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             << "\",\"to\":\"" << DTText(range.To) << "\",\"rows\":[";
     else
         out << "DT,V\n";
-    for (QDate day = range.From.date(); day <= range.To.date(); day = day.addDays(1)) {
+    for (QDate day = range.From.date(); day <= range.To.date() && !result.Interrupted;
+         day = day.addDays(1)) {
         const QString dayDir = ArchiveDayDir(Stamp(day, QTime(0, 0)));
         const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
         if (!QFileInfo(file).isFile())
@@ -85,6 +87,10 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             continue;
         }
         for (const TArchiveRow& row : rows) {
+            if (StopSignalReceived()) {
+                result.Interrupted = true;
+                break;
+            }
             const QString v = std::isfinite(row.V) ? Shortest(row.V) : QString();
             if (json)
                 out << (result.Rows ? "," : "") << "{\"dt\":\"" << ArchiveDTText(row.DT)

@@ -1,19 +1,183 @@
 #include "cli/uCliDecode.h"
+#include "cli/uCliSignals.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "devicelink/uTransmitter.h"
+#include "service/uStopSignals.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
-#include <atomic>
+#include <QJsonDocument>
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
-std::atomic<bool> StopMonitor{false};
+// The longest log line decoded. The link's lines are a few hundred bytes (a frame of at most
+// 255 bytes, twice, in padded decimal, and the error text); a longer one is no exchange, and
+// only its first bytes are kept while the rest is read and dropped.
+constexpr int MaxLogLine = 65536;
+// Characters of an overlong line shown after its reason.
+constexpr int ShownOfLongLine = 120;
+
+// Text for a terminal: the control characters a log line may carry (C0 but the tab, DEL, C1)
+// as \xNN, so that they are seen and never act on the terminal.
+QString TerminalSafe(const QString& text) {
+    const auto control = [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t') || (u >= 0x7F && u <= 0x9F);
+    };
+    if (std::none_of(text.begin(), text.end(), control))
+        return text;
+    QString safe;
+    safe.reserve(text.size() + 16);
+    for (const QChar c : text) {
+        if (control(c))
+            safe += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            safe += c;
+    }
+    return safe;
+}
+
+// A compact JSON line with DEL and the C1 characters escaped as well (the writer escapes only
+// C0): the same value, nothing that acts on a terminal.
+QString SafeJson(const QJsonObject& object) {
+    const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QByteArray safe;
+    safe.reserve(json.size());
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const auto b = static_cast<unsigned char>(json[i]);
+        const auto next = i + 1 < json.size() ? static_cast<unsigned char>(json[i + 1]) : 0;
+        if (b == 0x7F) {
+            safe += "\\u007f";
+        } else if (b == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            safe += "\\u00" + QByteArray::number(next, 16);
+            ++i;
+        } else {
+            safe += static_cast<char>(b);
+        }
+    }
+    return QString::fromUtf8(safe);
+}
+
+// A request log read to its end, line by line: a file, a pipe or standard input (which have no
+// size to go by). At most MaxLogLine bytes of a line are held; a wait for more input ends at a
+// stop signal.
+class TLogReader {
+public:
+    enum class TResult { Line, End, Interrupted, Error };
+    TLogReader(int fd, bool regular) : Fd_(fd), Regular_(regular), Buffer_(64 * 1024) {}
+    // The next line without its line end; `length` is its whole length in bytes, of which
+    // `line` holds the first MaxLogLine.
+    TResult Next(QByteArray& line, qint64& length) {
+        line.clear();
+        length = 0;
+        bool any = false;
+        for (;;) {
+            if (Pos_ == Len_) {
+                const TResult filled = Fill();
+                if (filled != TResult::Line)
+                    return filled == TResult::End && any ? TResult::Line : filled;
+            }
+            const char* start = Buffer_.data() + Pos_;
+            const auto* end = static_cast<const char*>(std::memchr(start, '\n', Len_ - Pos_));
+            const qsizetype n = end ? end - start : Len_ - Pos_;
+            const qsizetype room = MaxLogLine - line.size();
+            if (room > 0)
+                line.append(start, std::min(n, room));
+            length += n;
+            any = true;
+            Pos_ += n + (end ? 1 : 0);
+            if (end)
+                break;
+        }
+        if (line.endsWith('\r') && length == line.size()) {
+            line.chop(1);
+            --length;
+        }
+        return TResult::Line;
+    }
+    int Error() const { return Error_; }
+
+private:
+    TResult Fill() {
+        for (;;) {
+            if (StopSignalReceived() || (!Regular_ && !WaitReadableOrStop(Fd_)))
+                return TResult::Interrupted;
+            const ssize_t n = ::read(Fd_, Buffer_.data(), Buffer_.size());
+            if (n > 0) {
+                Pos_ = 0;
+                Len_ = n;
+                return TResult::Line;
+            }
+            if (n == 0)
+                return TResult::End;
+            if (errno != EINTR && errno != EAGAIN) {
+                Error_ = errno;
+                return TResult::Error;
+            }
+        }
+    }
+
+    int Fd_;
+    bool Regular_;
+    std::vector<char> Buffer_;
+    qsizetype Pos_ = 0;
+    qsizetype Len_ = 0;
+    int Error_ = 0;
+};
+
+// The log to decode: "-" is standard input, and so is a path that names it (/dev/stdin); a
+// regular file or a pipe (<(zcat …)) is opened. A directory or another device is refused with
+// the reason. `owned` tells whether fd is to be closed.
+QString OpenLog(const QString& path, int& fd, bool& regular, bool& owned) {
+    fd = -1;
+    owned = false;
+    struct stat input {};
+    const bool haveInput = ::fstat(STDIN_FILENO, &input) == 0;
+    const auto useInput = [&] {
+        fd = STDIN_FILENO;
+        regular = S_ISREG(input.st_mode);
+        return QString();
+    };
+    if (path == QLatin1String("-")) {
+        if (!haveInput)
+            return QStringLiteral("decode: стандартный ввод закрыт");
+        if (S_ISDIR(input.st_mode))
+            return QStringLiteral("decode: стандартный ввод — каталог, а не журнал запросов");
+        return useInput();
+    }
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(name.constData(), &info) != 0)
+        return QStringLiteral("decode: не читается файл %1: %2").arg(path, qt_error_string(errno));
+    if (S_ISDIR(info.st_mode))
+        return QStringLiteral("decode: %1 — каталог, а не журнал запросов").arg(path);
+    if (haveInput && info.st_dev == input.st_dev && info.st_ino == input.st_ino)
+        return useInput();
+    if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode))
+        return QStringLiteral("decode: %1 — устройство, а не журнал запросов (годятся файл, канал "
+                              "или «-», стандартный ввод)")
+            .arg(path);
+    do
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR && !StopSignalReceived());
+    if (fd < 0)
+        return QStringLiteral("decode: не читается файл %1: %2").arg(path, qt_error_string(errno));
+    regular = S_ISREG(info.st_mode);
+    owned = true;
+    return QString();
+}
 
 QString Ms(double ms) {
     return QString::number(ms, 'f', 1);
@@ -27,14 +191,14 @@ QStringList CsvHeader() {
 void Print(TCliOutput& out, bool csv, const TDecodedExchange& d, const TRawExchange& raw,
            const QString& csvTail, int lineNumber) {
     if (csv) {
-        out.Line(CsvLine(DecodedCsvFields(d) << csvTail));
+        out.Line(TerminalSafe(CsvLine(DecodedCsvFields(d) << csvTail)));
     } else if (out.Json()) {
         QJsonObject o = DecodedJson(d, raw);
         if (lineNumber > 0)
             o.insert(QStringLiteral("line"), lineNumber);
-        out.Object(o);
+        out.Line(SafeJson(o));
     } else {
-        out.Line(DecodedText(d));
+        out.Line(TerminalSafe(DecodedText(d)));
     }
 }
 
@@ -97,53 +261,73 @@ QJsonObject DecodedJson(const TDecodedExchange& d, const TRawExchange& raw) {
 }
 
 int CliDecode(const TCliRequest& r, TCliOutput& out) {
-    QFile file(r.File);
-    if (!file.open(QIODevice::ReadOnly)) {
-        out.Failure(
-            QStringLiteral("decode: не читается файл %1: %2").arg(r.File, file.errorString()));
+    int fd = -1;
+    bool regular = false;
+    bool owned = false;
+    const QString refusal = OpenLog(r.File, fd, regular, owned);
+    if (!refusal.isEmpty()) {
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("decode"));
+        out.Failure(refusal);
         return ExitBadInput;
     }
+    struct TClose {
+        int Fd;
+        ~TClose() {
+            if (Fd >= 0)
+                ::close(Fd);
+        }
+    } closeAtEnd{owned ? fd : -1};
     if (r.Csv)
         out.Line(CsvLine(CsvHeader()));
+    TLogReader reader(fd, regular);
     bool anyRefused = false;
     int number = 0;
-    while (!file.atEnd()) {
-        const QByteArray bytes = file.readLine();
+    QByteArray bytes;
+    qint64 length = 0;
+    for (;;) {
+        const TLogReader::TResult read = reader.Next(bytes, length);
+        if (read == TLogReader::TResult::End)
+            break;
+        if (read == TLogReader::TResult::Interrupted)
+            return CliReportInterrupt(out, QStringLiteral("decode"));
+        if (read == TLogReader::TResult::Error) {
+            out.Failure(QStringLiteral("decode: ошибка чтения %1: %2")
+                            .arg(r.File, qt_error_string(reader.Error())));
+            return ExitBadInput;
+        }
         ++number;
-        QString line = QString::fromUtf8(bytes);
-        while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+        const bool overlong = length > MaxLogLine;
+        QString line = QString::fromUtf8(overlong ? bytes.left(ShownOfLongLine) : bytes);
+        while (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        if (line.trimmed().isEmpty())
+        if (overlong)
+            line += QStringLiteral("…");
+        else if (line.trimmed().isEmpty())
             continue;
         TRawExchange raw;
         QString reason;
-        if (ParseRequestLogLine(line, raw, reason)) {
+        if (overlong)
+            reason = QStringLiteral("строка длиннее %1 байт").arg(MaxLogLine);
+        else if (ParseRequestLogLine(line, raw, reason)) {
             Print(out, r.Csv, DecodeExchange(raw), raw, line, number);
             continue;
         }
-        // Not an exchange line: kept as it is, with the reason.
+        // Not an exchange line: kept as it is (an overlong one by its start), with the reason.
         anyRefused = true;
         const QString why = QStringLiteral("строка %1 не разобрана: %2").arg(number).arg(reason);
         if (r.Csv) {
             TDecodedExchange d;
             d.Failed = true;
             d.Problem = why;
-            out.Line(CsvLine(DecodedCsvFields(d) << line));
+            out.Line(TerminalSafe(CsvLine(DecodedCsvFields(d) << line)));
         } else if (out.Json()) {
-            out.Object({{"ok", false}, {"line", number}, {"error", why}, {"text", line}});
+            out.Line(SafeJson({{"ok", false}, {"line", number}, {"error", why}, {"text", line}}));
         } else {
-            out.Line(QStringLiteral("? ") + why + QStringLiteral(" | ") + line);
+            out.Line(TerminalSafe(QStringLiteral("? ") + why + QStringLiteral(" | ") + line));
         }
     }
-    if (file.error() != QFileDevice::NoError) {
-        out.Failure(QStringLiteral("decode: ошибка чтения %1: %2").arg(r.File, file.errorString()));
-        return ExitBadInput;
-    }
     return anyRefused ? ExitDifferences : ExitDone;
-}
-
-void CliStopMonitor() {
-    StopMonitor = true;
 }
 
 int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
@@ -171,7 +355,7 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
     const int period =
         r.PeriodMs.value_or(session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
-    for (int polls = 0; !StopMonitor && (!r.Count || polls < *r.Count); ++polls) {
+    for (int polls = 0; !CliInterrupted() && (!r.Count || polls < *r.Count); ++polls) {
         const auto start = steady_clock::now();
         exchanges.clear();
         TExchangeReport report;
@@ -197,7 +381,7 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
         if (r.Count && polls + 1 >= *r.Count)
             break;
         const auto due = start + milliseconds(period);
-        while (!StopMonitor && steady_clock::now() < due)
+        while (!CliInterrupted() && steady_clock::now() < due)
             std::this_thread::sleep_for(
                 std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
     }

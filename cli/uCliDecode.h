@@ -11,9 +11,6 @@
 int CliDecode(const TCliRequest& request, TCliOutput& out);
 // monitor [--count N] [--period MS] [--kalist] [--json|--csv].
 int CliMonitor(const TCliRequest& request, TCliSession& session, TCliOutput& out);
-// Asks a running monitor to stop after its current poll (a signal handler may call it).
-void CliStopMonitor();
-
 // One decoded exchange as the text line, the JSON object and the CSV line that both commands
 // print.
 QString DecodedText(const TDecodedExchange& d);

@@ -1,13 +1,11 @@
 #include "cli/uCliScan.h"
+#include "cli/uCliSignals.h"
 #include "commands/uBusScan.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <atomic>
 
 namespace {
-
-std::atomic<bool> StopScan{false};
 
 QJsonValue Known(const TScanRow& row, int value) {
     return row.Identified ? QJsonValue(value) : QJsonValue();
@@ -42,13 +40,9 @@ QString RowLine(const TScanRow& row) {
 
 } // namespace
 
-void CliStopScan() {
-    StopScan = true;
-}
-
 int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     TBusScan scan(session.Commands(), nullptr);
-    scan.StopCheck = [] { return StopScan.load(); };
+    scan.StopCheck = [] { return CliInterrupted(); };
     if (!out.Json())
         scan.OnRow = [&out](const TScanRow& row) { out.Line(RowLine(row)); };
     const TBusJobReport report = scan.Scan(request.ScanFrom, request.ScanTo);
@@ -64,6 +58,8 @@ int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
         out.Out().flush();
     }
     if (report.Rows.empty()) {
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("scan"));
         if (!out.Json())
             out.Failure(QStringLiteral("scan: ни один прибор не ответил (адреса ") +
                         QString::number(request.ScanFrom) + QStringLiteral("..") +

@@ -7,6 +7,3 @@
 // Exit code 0 when gauges answered and none is flagged, 1 when a row is flagged (a collision,
 // an answer from another address, a plant number seen twice), 2 when nothing answered at all.
 int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out);
-
-// Asks a running scan to stop before its next request (a signal handler may call it).
-void CliStopScan();

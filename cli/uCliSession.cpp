@@ -1,4 +1,6 @@
 #include "cli/uCliSession.h"
+#include "cli/uCliSignals.h"
+#include "commands/uExchangeDecode.h"
 #include "commands/uParamFile.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
@@ -10,15 +12,12 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 
 namespace {
-
-std::atomic<bool> StopWatch{false};
 
 // A reading or a real parameter as the gauge holds it: the shortest text of its single.
 QString Number(double value) {
@@ -79,6 +78,9 @@ QJsonObject LinkDetails(const TUlmar& u, int result) {
 }
 
 int LineFailure(TCliOutput& out, const TUlmar& u, int result, const QString& what) {
+    // A retry routine cut short by a stop signal is no fault of the line.
+    if (CliInterrupted())
+        return CliReportInterrupt(out, what.section(QLatin1Char(':'), 0, 0));
     const QString text = what + QStringLiteral(": ") + u.ErrorText;
     out.Failure(text, LinkDetails(u, result));
     return ExitLine;
@@ -86,7 +88,7 @@ int LineFailure(TCliOutput& out, const TUlmar& u, int result, const QString& wha
 
 // The КАЛИСТ-1 current, up to five exchanges; false when none was accepted.
 bool ReadKalist(TCliSession& session) {
-    for (int attempt = 0; attempt < 5; ++attempt)
+    for (int attempt = 0; attempt < 5 && (attempt == 0 || !CliInterrupted()); ++attempt)
         if (session.Link().RequestExecKalist() == 0 && session.Ulmar().LinkStateCode() == 1)
             return true;
     return false;
@@ -203,6 +205,8 @@ bool TCliSession::Open() {
                                      const QByteArray& answer) {
         LastFrame_ = frame;
         LastAnswer_ = answer;
+        if (ExchangeCodeOfRequest(frame) == UlmarCmd::WriteToPZU)
+            ++CommitsSent_;
     };
     if (transmitter->IsOpen())
         return true;
@@ -238,17 +242,13 @@ int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     return ExitDone;
 }
 
-void CliStopWatch() {
-    StopWatch = true;
-}
-
 int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     using namespace std::chrono;
     TUlmar& u = session.Ulmar();
     const int period = request.PeriodMs.value_or(
         session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
-    for (int polls = 0; !StopWatch && (!request.Count || polls < *request.Count); ++polls) {
+    for (int polls = 0; !CliInterrupted() && (!request.Count || polls < *request.Count); ++polls) {
         const auto start = steady_clock::now();
         const QString time =
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
@@ -286,7 +286,7 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
         if (request.Count && polls + 1 >= *request.Count)
             break;
         const auto due = start + milliseconds(period);
-        while (!StopWatch && steady_clock::now() < due)
+        while (!CliInterrupted() && steady_clock::now() < due)
             std::this_thread::sleep_for(
                 std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
     }
@@ -317,6 +317,10 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
     commands.Edit([&signature](TUlmar& d) { d.SystemAddress = signature.SystemAddress; });
     const TBulkReport report =
         commands.ReadRows(BulkRows(TBulkDirection::Read, request.Factory), true);
+    if (report.Stopped)
+        return CliReportInterrupt(out, QStringLiteral("params read"),
+                                  request.File.isEmpty() ? QString()
+                                                         : QStringLiteral("файл не записан"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
     if (!silent.empty())
         return LineFailure(out, u, -1,
@@ -380,6 +384,11 @@ int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput&
     TUlmar& u = session.Ulmar();
     const auto rows = BulkRows(TBulkDirection::Write, request.Factory);
     const TBulkReport report = session.Commands().WriteAndVerify(rows, wanted);
+    if (report.Stopped)
+        return CliReportInterrupt(out, QStringLiteral("params write"),
+                                  session.CommitsSent()
+                                      ? QStringLiteral("сохранено в ПЗУ, проверка не закончена")
+                                      : QStringLiteral("в ПЗУ не сохранено"));
     if (report.Silent() || report.Commit == TOutcome::NoAnswer)
         return LineFailure(out, u, -1, QStringLiteral("params write"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
@@ -439,6 +448,8 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
     TUlmar& u = session.Ulmar();
     const auto rows = BulkRows(TBulkDirection::Write, request.Factory);
     const TBulkReport report = session.Commands().ReadRows(rows, true);
+    if (report.Stopped)
+        return CliReportInterrupt(out, QStringLiteral("params diff"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
     if (!silent.empty())
         return LineFailure(out, u, -1,

@@ -47,6 +47,8 @@ public:
     // The last exchange as it went on the line: the frame with its checksum, and the answer.
     QByteArray LastFrame() const { return LastFrame_; }
     QByteArray LastAnswer() const { return LastAnswer_; }
+    // Commit frames (to ROM) that went on the line.
+    int CommitsSent() const { return CommitsSent_; }
 
 private:
     const TCliRequest& Request_;
@@ -57,6 +59,7 @@ private:
     QString OpenError_;
     QByteArray LastFrame_;
     QByteArray LastAnswer_;
+    int CommitsSent_ = 0;
 };
 
 // The commands that talk to the gauge; each returns the exit code.
@@ -73,6 +76,3 @@ int CliSignature(const TCliRequest& request, TCliSession& session, TCliOutput& o
 // raw: whether the code may be sent as asked (checked before the port opens); empty when so.
 QString CliRawRefusal(const TCliRequest& request);
 int CliRaw(const TCliRequest& request, TCliSession& session, TCliOutput& out);
-
-// Asks a running watch to stop after its current poll (a signal handler may call it).
-void CliStopWatch();

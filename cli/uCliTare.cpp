@@ -1,4 +1,5 @@
 #include "cli/uCliTare.h"
+#include "cli/uCliSignals.h"
 #include "commands/uTareCommands.h"
 #include "devicelink/Ulmar.h"
 #include "tare/uTara.h"
@@ -9,12 +10,14 @@
 #include <QTextStream>
 #include <cmath>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
 // Questions on the terminal: the question on stderr (stdout stays for the results), the answer
 // read from stdin; only "y", "yes", "д" or "да" is Yes. With --yes every question is answered
-// Yes without asking.
+// Yes without asking. A stop signal ends the wait for the answer (No, and the sequence sees the
+// program closing).
 class TTerminalUi : public TQuietCommandUi {
 public:
     explicit TTerminalUi(bool yes) : Yes_(yes) {}
@@ -25,14 +28,17 @@ public:
         QTextStream err(stderr);
         err << text << QStringLiteral(" (да/нет) ");
         err.flush();
-        QTextStream in(stdin);
-        const QString line = in.readLine();
-        // A closed input left the cursor after the question: what follows starts a line.
-        if (line.isNull()) {
+        QByteArray line;
+        const TCliLineRead read = CliReadLine(STDIN_FILENO, line);
+        // A closed input or a signal left the cursor after the question: what follows starts a
+        // line.
+        if (read != TCliLineRead::Line) {
             err << QLatin1Char('\n');
             err.flush();
         }
-        const QString answer = line.trimmed().toLower();
+        if (read == TCliLineRead::Interrupted)
+            return false;
+        const QString answer = QString::fromUtf8(line).trimmed().toLower();
         return answer == QLatin1String("y") || answer == QLatin1String("yes") ||
                answer == QStringLiteral("д") || answer == QStringLiteral("да");
     }
@@ -73,6 +79,10 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     QString error;
     bool silent = false;
     if (!tare.ReadFromGauge(&error, &silent)) {
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("tare read"),
+                                      request.File.isEmpty() ? QString()
+                                                             : QStringLiteral("файл не записан"));
         // No file is written from half a table.
         error.replace(QLatin1Char('\n'), QStringLiteral(": "));
         if (!request.File.isEmpty())
@@ -118,6 +128,9 @@ int CliTareWrite(const TCliRequest& request, TCliSession& session, TCliOutput& o
     TGaugeCommands commands(&session.Link(), ui);
     TTareCommands tare(commands, nullptr);
     const TTareWriteResult r = tare.WriteToGauge(lines, request.Name);
+    if (r.Stopped)
+        return CliReportInterrupt(out, QStringLiteral("tare write"),
+                                  QStringLiteral("в ПЗУ не сохранено"));
     QString message = r.Message;
     message.replace(QLatin1Char('\n'), QStringLiteral(": "));
     if (out.Json()) {

@@ -1,4 +1,5 @@
 #include "cli/uCliZero.h"
+#include "cli/uCliSignals.h"
 #include "commands/uZeroArray.h"
 #include "devicelink/Ulmar.h"
 
@@ -42,6 +43,10 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     TGaugeCommands commands(&session.Link(), ui, options);
     const TZeroReadEnd end = commands.ReadZeroArray();
     const QJsonObject link{{"result", -1}, {"errorText", u.ErrorText}};
+    if (end == TZeroReadEnd::Closing || (end != TZeroReadEnd::Done && CliInterrupted()))
+        return CliReportInterrupt(out, QStringLiteral("zero read"),
+                                  request.File.isEmpty() ? QString()
+                                                         : QStringLiteral("файл не записан"));
     if (end != TZeroReadEnd::Done) {
         out.Failure(QStringLiteral("zero read: ") + u.ErrorText, link);
         return ExitLine;

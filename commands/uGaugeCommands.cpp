@@ -96,6 +96,8 @@ bool TGaugeCommands::Repeat(int code, const QString& text, int attempts, TExchan
     TExchangeReport last;
     bool ok = false;
     for (int attempt = 1; attempt <= attempts && !ok; ++attempt) {
+        if (attempt > 1 && Ui_.Closing())
+            break; // the exchange on the line has ended; no other follows
         Ui_.Progress(QStringLiteral("Повтор команды ") + text, attempt, attempts);
         const bool answered = Link_ && Link_->RequestExecUlmar(code, &last) == 0;
         ok = answered && (last.Accepted || !Options_.RetryUntilAccepted);
@@ -152,6 +154,9 @@ TOutcome TGaugeCommands::WriteParam(const TParamRow& row) {
 TOutcome TGaugeCommands::Commit() {
     if (Ui_.CommitDeferred())
         return TOutcome::Accepted;
+    // A stopped program leaves the gauge's ROM as it was.
+    if (Ui_.Closing())
+        return TOutcome::Refused;
     const QString hint = CommandHint(TCommandId::WriteToPZU);
     TExchangeReport report;
     const bool ok = Repeat(UlmarCmd::WriteToPZU, hint, &report);

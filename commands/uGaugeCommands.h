@@ -11,6 +11,7 @@
 #include "commands/uCommandTable.h"
 #include "commands/uParamTable.h"
 #include "devicelink/uRequestDevices.h"
+#include "service/uStopSignals.h"
 
 #include <QString>
 #include <QStringList>
@@ -35,7 +36,8 @@ public:
     virtual void Inform(const QString& caption, const QString& text) = 0;
     // The device object changed: show it again.
     virtual void Refresh() = 0;
-    // The program is closing: the long sequences stop at their next check.
+    // The program is closing: the long sequences stop at their next check, a retry routine
+    // before its next attempt, and nothing more is committed to ROM.
     virtual bool Closing() const = 0;
     // While set, the commit to ROM that follows each write waits for the end of a group of
     // writes, which commits once.
@@ -44,7 +46,8 @@ public:
 };
 
 // Without anyone to ask: no progress, questions get their default (No), warnings and
-// information are kept as text.
+// information are kept as text. A stop signal (Ctrl+C, SIGTERM in ulmar-cli) is its closing:
+// the long sequences stop at their next check and commit nothing.
 class TQuietCommandUi : public ICommandUi {
 public:
     void Progress(const QString&, int, int) override {}
@@ -58,7 +61,7 @@ public:
         Information << caption + QLatin1Char('|') + text;
     }
     void Refresh() override {}
-    bool Closing() const override { return false; }
+    bool Closing() const override { return StopSignalReceived(); }
     bool CommitDeferred() const override { return Deferred_; }
     void SetCommitDeferred(bool deferred) override { Deferred_ = deferred; }
 

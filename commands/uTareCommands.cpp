@@ -103,6 +103,8 @@ TTareCommands::TStep TTareCommands::Exchange(int code, const QString& hint, int 
     ICommandUi& ui = Commands_.Ui();
     bool answered = false;
     for (int attempt = 1; attempt <= Attempts && !step.Ok; ++attempt) {
+        if (ui.Closing())
+            break;
         ui.Progress(QStringLiteral("Повтор команды ") + hint, attempt, Attempts);
         TExchangeReport report;
         const int result = link ? link->RequestExecUlmar(code, &report) : -1;
@@ -161,8 +163,21 @@ TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QSt
     for (const TTaraPoint& p : table)
         rows.push_back({p.TaraLevel, p.TaraVolume});
 
-    if (!Commands_.Ui().Ask(QStringLiteral("Записать в прибор тарировочную таблицу ") + tableName +
-                            QStringLiteral(" (строк: %1)?").arg(rows.size()))) {
+    // Between two steps: a closing program ends the write, before anything is committed.
+    auto stopped = [&] {
+        if (!Commands_.Ui().Closing())
+            return false;
+        result.Stopped = true;
+        result.Message = QStringLiteral("Запись тарировочной таблицы прервана; в ПЗУ не сохранено");
+        Commands_.Ui().Refresh();
+        return true;
+    };
+    const bool yes =
+        Commands_.Ui().Ask(QStringLiteral("Записать в прибор тарировочную таблицу ") + tableName +
+                           QStringLiteral(" (строк: %1)?").arg(rows.size()));
+    if (stopped())
+        return result;
+    if (!yes) {
         result.Refused = true;
         result.Message = QStringLiteral("Запись тарировочной таблицы отменена");
         return result;
@@ -189,9 +204,13 @@ TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QSt
         return result;
     };
     TStep step = Exchange(UlmarCmd::TaraLevelWrite, TareWriteHint, TareWriteAnswer);
+    if (stopped())
+        return result;
     if (!step.Ok)
         return fail(step, QStringLiteral("Не записаны уровни"));
     step = Exchange(UlmarCmd::TaraVolumeWrite, TareWriteHint, TareWriteAnswer);
+    if (stopped())
+        return result;
     if (!step.Ok)
         return fail(step, QStringLiteral("Не записаны объемы"));
 
@@ -199,7 +218,10 @@ TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QSt
     Commands_.Edit([](TUlmar& u) { u.ClearTareTable(); });
     QString readError;
     bool readSilent = false;
-    if (!ReadParts(&readError, &readSilent)) {
+    const bool readBack = ReadParts(&readError, &readSilent);
+    if (stopped())
+        return result;
+    if (!readBack) {
         step.NoAnswer = readSilent;
         return fail(step, QStringLiteral("Записанная таблица не считана для проверки"));
     }
@@ -221,6 +243,8 @@ TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QSt
         return fail(step, QStringLiteral("Прибор хранит не то, что записано; в ПЗУ не сохранено"));
 
     // One commit to ROM, never deferred: the table is whole and checked.
+    if (stopped())
+        return result;
     const QString romHint = CommandHint(TCommandId::WriteToPZU);
     step = Exchange(UlmarCmd::WriteToPZU, romHint, RomSaveAnswer);
     if (!step.Ok) {

@@ -2,7 +2,8 @@
 // The tare table sequences of the gauge without a window: read both parts of the table into the
 // device object, and write a table of a tare file: check it fits the gauge, ask, write levels
 // then volumes, read both back, compare them as the gauge stores them, and only then commit to
-// ROM once. Polling is stopped for a sequence and started again when it ran.
+// ROM once. Polling is stopped for a sequence and started again when it ran. A closing program
+// ends a sequence between two exchanges, and a write then commits nothing.
 // User-interface thread only, as TGaugeCommands.
 
 #include "commands/uGaugeCommands.h"
@@ -31,6 +32,9 @@ struct TTareWriteResult {
     QStringList Mismatches; // the same as text, numbers in the C locale, for the terminal
     // The failed step got no answer at all (the line or the gauge is silent).
     bool NoAnswer = false;
+    // The program was closing (ulmar-cli: a stop signal): the sequence ended between two
+    // exchanges and nothing was committed.
+    bool Stopped = false;
 };
 
 // "Точка N: уровень записан X, считан Y" (the volume in %), numbers in `locale`.
@@ -60,7 +64,8 @@ private:
         bool Ok = false;
         bool NoAnswer = false; // no attempt got any answer
     };
-    // The retry routine: up to 5 exchanges until an accepted answer of `answerCommand` comes.
+    // The retry routine: up to 5 exchanges until an accepted answer of `answerCommand` comes;
+    // none more once the program is closing.
     TStep Exchange(int code, const QString& hint, int answerCommand);
     // Levels, then volumes, into the device object's TareTable; stops at the first failure.
     bool ReadParts(QString* error, bool* noAnswer);

@@ -797,15 +797,31 @@ void TFormMain::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
+void TFormMain::CloseUnasked() {
+    Unasked_ = true;
+    // Nobody is there to answer: the questions of the close (the parameter file's) take their
+    // default answers without being shown.
+    const TModalHook asking = ModalHook;
+    ModalHook = [](QDialog* dialog) {
+        const auto* box = qobject_cast<QMessageBox*>(dialog);
+        if (!box)
+            return int(QDialog::Rejected);
+        return box->defaultButton() ? int(box->standardButton(box->defaultButton()))
+                                    : int(QMessageBox::NoButton);
+    };
+    close();
+    ModalHook = asking;
+}
+
 void TFormMain::closeEvent(QCloseEvent* event) {
     if (Closed_) {
         event->accept();
         return;
     }
-    const auto answer = ShowMessageBox(QMessageBox::Question, QStringLiteral("Внимание"),
-                                       QStringLiteral("Завершить работу?"),
-                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::No, this);
-    if (answer != QMessageBox::Yes) {
+    if (!Unasked_ &&
+        ShowMessageBox(QMessageBox::Question, QStringLiteral("Внимание"),
+                       QStringLiteral("Завершить работу?"), QMessageBox::Yes | QMessageBox::No,
+                       QMessageBox::No, this) != QMessageBox::Yes) {
         event->ignore();
         return;
     }

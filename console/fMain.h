@@ -74,6 +74,9 @@ public:
     // Polling as the service tools stop and restart it: through the window's own start and
     // stop actions, so their enabled states and the edit commands follow.
     IPollControl& PollControl() { return PollControl_; }
+    // Closes the program as its close command does (window positions and the parameter file
+    // saved, the tool windows closed), without the question: a stop signal's close.
+    void CloseUnasked();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -139,6 +142,7 @@ private:
     QAction* act16_ = nullptr;
     QAction* actClose_ = nullptr;
     bool Closed_ = false;
+    bool Unasked_ = false; // the next close asks nothing
 
     class TWindowPollControl : public IPollControl {
     public:

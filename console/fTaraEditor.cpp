@@ -732,7 +732,8 @@ void TFormTaraEditor::SaveToUlmar() {
     TTareCommands tare(FormMain->Commands(), &FormMain->PollControl());
     const QStringList lines = Lines();
     const TTareWriteResult result = tare.WriteToGauge(lines, table);
-    if (result.Committed) {
+    if (result.Committed || result.Stopped) {
+        // Stopped: the program is closing, no box to answer.
         StatusPanel->setText(result.Message);
     } else if (result.Refused) {
         // A table unfit for the gauge is named with its line; a declined confirmation needs no

@@ -1,6 +1,6 @@
 // ulmar-cli decode over a request log in both radixes with error parts and a line that is not
-// an exchange (kept, with its reason), in text, JSON and CSV; ulmar-cli monitor against ulmar-sim
-// with a device fault on the first answer.
+// an exchange (kept, with its reason), in text, JSON and CSV, from a file, a pipe or standard
+// input; ulmar-cli monitor against ulmar-sim with a device fault on the first answer.
 
 #include "devicelink/uFrame.h"
 #include "devicelink/uIniFile.h"
@@ -110,6 +110,51 @@ private slots:
         QCOMPARE(Cli({"decode", log, "--csv", "--json"}).Exit, 3);
         QCOMPARE(Cli({"decode", Dirs->Work() + "/нет.txt"}).Exit, 3);
         QCOMPARE(Cli({"decode"}).Exit, 3);
+    }
+
+    // A log from a pipe or standard input is read to its end, as a file is; control characters
+    // of a line never reach the terminal raw; an overlong line is named and the next one still
+    // decoded; a directory or a device is refused.
+    void decodeStreamsAndOddLines() {
+        const QString log = WriteLog();
+        const QByteArray bytes = ReadAll(log);
+        const TCliRun fromFile = Cli({"decode", log});
+        for (const char* name : {"-", "/dev/stdin"}) {
+            const TCliRun run = Cli({"decode", name}, bytes);
+            QCOMPARE(run.Exit, 1);
+            QCOMPARE(run.Out, fromFile.Out);
+        }
+
+        const QByteArray odd = "ESC \x1b[2J BEL \x07 DEL \x7f CSI \xc2\x9b tab\tend\n";
+        for (const char* form : {"--csv", "--json", "--trace"}) {
+            const TCliRun run = Cli({"decode", "-", form}, odd);
+            QCOMPARE(run.Exit, 1);
+            for (const QByteArray raw : {"\x1b", "\x07", "\x7f", "\xc2\x9b"})
+                QVERIFY2(!run.Out.contains(raw), run.Out.toHex(' ').constData());
+            if (QByteArray(form) == "--json")
+                QCOMPARE(run.JsonLines().value(0)["text"].toString(),
+                         QString::fromUtf8(odd.chopped(1)));
+            else
+                QVERIFY2(run.Out.contains("ESC \\x1b[2J BEL \\x07 DEL \\x7f CSI \\x9b tab\tend"),
+                         run.Out);
+        }
+
+        const TCliRun run = Cli({"decode", "-"}, QByteArray(200000, 'x') + "\n" + bytes);
+        QCOMPARE(run.Exit, 1);
+        const QStringList lines = run.Lines();
+        QCOMPARE(lines.size(), 6);
+        QVERIFY2(lines[0].startsWith(
+                     QStringLiteral("? строка 1 не разобрана: строка длиннее 65536 байт | xxx")),
+                 qPrintable(lines[0].left(200)));
+        QVERIFY(lines[0].size() < 300);
+        QVERIFY(lines[1].contains("CRC верна"));
+
+        TCliRun refused = Cli({"decode", Dirs->Work()});
+        QCOMPARE(refused.Exit, 3);
+        QVERIFY2(refused.ErrText().contains(QStringLiteral("каталог")), refused.Err);
+        refused = Cli({"decode", "/dev/null"});
+        QCOMPARE(refused.Exit, 3);
+        QVERIFY2(refused.ErrText().contains(QStringLiteral("устройство")), refused.Err);
     }
 
     void monitor() {

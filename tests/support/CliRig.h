@@ -94,10 +94,12 @@ protected:
 
     bool StartSim(const QStringList& options = {}) {
         Sim = std::make_unique<TSimProcess>(SimBase + options, PlainUser);
-        if (!Sim->Port.startsWith(QLatin1String("/dev/")))
-            return false;
+        return Sim->Port.startsWith(QLatin1String("/dev/")) && UsePort(Sim->Port);
+    }
+    // ComPort.ini of the working directory names the port, with short time-outs.
+    bool UsePort(const QString& port) {
         TIniFile ini(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini"));
-        ini.WriteString("Transmitter", "Port", Sim->Port);
+        ini.WriteString("Transmitter", "Port", port);
         ini.WriteInteger("Transmitter", "ReadInterval", 5);
         ini.WriteInteger("Transmitter", "ReadTotalConstant", 100);
         ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);

@@ -1,0 +1,58 @@
+#include "cli/uCliSignals.h"
+#include "cli/uCliSession.h"
+#include "service/uStopSignals.h"
+
+#include <QJsonObject>
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+void InstallCliSignals() {
+    InstallStopSignals({SIGINT, SIGTERM});
+}
+
+bool CliInterrupted() {
+    return StopSignalReceived();
+}
+
+int CliInterruptExit() {
+    const int signal = StopSignal();
+    return signal ? 128 + signal : 0;
+}
+
+int CliReportInterrupt(TCliOutput& out, const QString& what, const QString& note) {
+    const QString word = QStringLiteral("прервано");
+    if (out.Json()) {
+        QJsonObject details{{"signal", StopSignal()}};
+        if (!what.isEmpty())
+            details.insert(QStringLiteral("command"), what);
+        if (!note.isEmpty())
+            details.insert(QStringLiteral("message"), note);
+        out.Failure(word, details);
+    } else {
+        out.Failure((what.isEmpty() ? word : what + QStringLiteral(": ") + word) +
+                    (note.isEmpty() ? QString() : QStringLiteral("; ") + note));
+    }
+    return CliInterruptExit();
+}
+
+TCliLineRead CliReadLine(int fd, QByteArray& line, int limit) {
+    line.clear();
+    for (;;) {
+        if (!WaitReadableOrStop(fd))
+            return TCliLineRead::Interrupted;
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return line.isEmpty() ? TCliLineRead::End : TCliLineRead::Line;
+        if (c == '\n')
+            break;
+        if (line.size() < limit)
+            line.append(c);
+    }
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return TCliLineRead::Line;
+}

@@ -1,0 +1,223 @@
+// ulmar-cli interrupted by Ctrl+C (SIGINT) or SIGTERM in the middle of its work, against a
+// simulator in this process (so that its records tell what reached the line): params write and
+// tare write stop between two exchanges and commit nothing to ROM, tare write also while it
+// waits for its answer on the terminal; watch keeps what it printed; decode stops while it
+// waits on a pipe; archive export stops between two rows. Each ends with 128 + the signal's
+// number and says "прервано".
+
+#include "archive/uDataCtrl.h"
+#include "devicelink/uParamStr.h"
+#include "sim/uSimServer.h"
+#include "tests/support/CliRig.h"
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTest>
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// Ten rows of a tare file, CR LF line ends.
+QByteArray TenRows() {
+    QByteArray text = "ten=10\r\n";
+    for (int i = 0; i < 10; ++i)
+        text += QByteArray::number(i * 1000) + "\t" + QByteArray::number(i * 10) + "\r\n";
+    return text + "\r\n";
+}
+
+} // namespace
+
+class TestCliSignals : public TCliTest {
+    Q_OBJECT
+
+    std::unique_ptr<TSimServer> Server;
+
+    // The simulator answers every request after `delayMs`, so that a sequence is seen running.
+    bool StartServer(int delayMs) {
+        Server = std::make_unique<TSimServer>();
+        Server->SetAnswerDelay(delayMs);
+        return Server->Start() && UsePort(Server->PortName());
+    }
+    int RomSaves() {
+        int saves = -1;
+        Server->WithSim([&saves](TGaugeSim& sim) { saves = sim.Gauges[0].RomSaves; });
+        return saves;
+    }
+    // Every request the simulator took came whole and got its answer: no exchange was cut.
+    void CheckExchangesWhole() {
+        QVERIFY(Server->WaitForRequests(Server->RequestCount(), 5000));
+        QCOMPARE(Server->DroppedBytes(), 0);
+        for (const TSimRecord& record : Server->Records())
+            QVERIFY2(!record.Answer.isEmpty(), record.Request.toHex(' ').constData());
+    }
+
+    // ulmar-cli started in the test's directories and left running, its input open; Ctrl+C and
+    // SIGTERM are not ignored there even when the tests run as a background job, unless asked.
+    std::unique_ptr<QProcess> StartCli(const QStringList& arguments, bool ignoreCtrlC = false) {
+        auto p = std::make_unique<QProcess>();
+        p->setChildProcessModifier([ignoreCtrlC] {
+            ::signal(SIGINT, ignoreCtrlC ? SIG_IGN : SIG_DFL);
+            ::signal(SIGTERM, SIG_DFL);
+        });
+        p->start(QStringLiteral(ULMAR_CLI_PATH),
+                 QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
+                     arguments);
+        return p->waitForStarted(5000) ? std::move(p) : nullptr;
+    }
+    // Sends the signal and waits for the end (Exit -1: it did not end, or the signal killed it).
+    static TCliRun Interrupt(QProcess& p, int signal) {
+        TCliRun run;
+        if (::kill(static_cast<pid_t>(p.processId()), signal) != 0)
+            return run;
+        if (!p.waitForFinished(20000)) {
+            p.kill();
+            p.waitForFinished(5000);
+            return run;
+        }
+        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.Out = p.readAllStandardOutput();
+        run.Err = p.readAllStandardError();
+        return run;
+    }
+
+private slots:
+    void init() { NewDirs(); }
+    void cleanup() {
+        Server.reset();
+        DropDirs();
+    }
+
+    void paramsWriteCommitsNothing_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("Ctrl+C") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+    }
+    void paramsWriteCommitsNothing() {
+        QFETCH(int, signal);
+        QVERIFY(StartServer(50));
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        Server->ClearRecords();
+
+        const auto cli = StartCli({"params", "write", file});
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(2, 30000));
+        const TCliRun run = Interrupt(*cli, signal);
+        QCOMPARE(run.Exit, 128 + signal);
+        QVERIFY2(
+            run.ErrText().contains(QStringLiteral("params write: прервано; в ПЗУ не сохранено")),
+            run.Err);
+        QCOMPARE(RomSaves(), 0);
+        CheckExchangesWhole();
+    }
+
+    void tareWriteCommitsNothing() {
+        QVERIFY(StartServer(100));
+        const QString file = File("ten.txt");
+        QVERIFY(WriteAll(file, TenRows()));
+
+        // At the question: nothing has been sent, and the wait for the answer ends.
+        auto cli = StartCli({"tare", "write", file, "--name", "ten"});
+        QVERIFY(cli);
+        QByteArray asked;
+        QTRY_VERIFY_WITH_TIMEOUT((asked += cli->readAllStandardError()).contains("(да/нет)"),
+                                 30000);
+        TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("tare write: прервано")), run.Err);
+        QCOMPARE(Server->RequestCount(), 0);
+
+        // Between the parts of the table: no commit follows.
+        cli = StartCli({"tare", "write", file, "--name", "ten", "--yes", "--json"});
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(1, 30000));
+        run = Interrupt(*cli, SIGTERM);
+        QCOMPARE(run.Exit, 143);
+        const QJsonObject o = run.Json();
+        QCOMPARE(o["ok"].toBool(true), false);
+        QCOMPARE(o["error"].toString(), QStringLiteral("прервано"));
+        QCOMPARE(o["signal"].toInt(), SIGTERM);
+        QCOMPARE(RomSaves(), 0);
+        CheckExchangesWhole();
+    }
+
+    // watch keeps its lines and ends with the interrupt's code and object.
+    void watchSaysItWasInterrupted() {
+        QVERIFY(StartServer(5));
+        const auto cli = StartCli({"watch", "--period", "50", "--json"});
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(2, 30000));
+        const TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        const QList<QJsonObject> lines = run.JsonLines();
+        QVERIFY(lines.size() >= 3);
+        QCOMPARE(lines.first()["ok"].toBool(), true);
+        QCOMPARE(lines.last()["error"].toString(), QStringLiteral("прервано"));
+        CheckExchangesWhole();
+    }
+
+    // Started with Ctrl+C ignored (nohup, a script's background job), it stays ignored.
+    void ignoredCtrlCStaysIgnored() {
+        QVERIFY(StartServer(5));
+        const auto cli = StartCli({"watch", "--period", "50"}, true);
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(2, 30000));
+        QCOMPARE(::kill(static_cast<pid_t>(cli->processId()), SIGINT), 0);
+        QCOMPARE(Interrupt(*cli, SIGTERM).Exit, 143);
+    }
+
+    // decode - waits on a pipe that stays open: the signal ends the wait.
+    void decodeWaitingOnAPipe() {
+        const auto cli = StartCli({"decode", "-"});
+        QVERIFY(cli);
+        cli->write("не строка обмена\n");
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += cli->readAllStandardOutput()).contains("не разобрана"),
+                                 30000);
+        const TCliRun run = Interrupt(*cli, SIGTERM);
+        QCOMPARE(run.Exit, 143);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("decode: прервано")), run.Err);
+    }
+
+    // A day of many rows, its output not read: the export cannot end before the signal comes.
+    void archiveExportStopsBetweenRows() {
+        const QDate day(2024, 3, 5);
+        const TDateTime start = QtToDateTime(QDateTime(day, QTime(0, 0)));
+        QVERIFY(AddArchiveRecord("Lt", start, 1.0));
+        constexpr int Rows = 200000;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fill");
+            db.setDatabaseName(JoinPath(ArchiveDayDir(start), "Lt.db"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY2(
+                q.exec(QStringLiteral(
+                           "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE "
+                           "i < %1) INSERT INTO Lt (V, DT) SELECT i, strftime('%Y-%m-%d "
+                           "%H:%M:%f', '2024-03-05', '+' || (i * 0.4) || ' seconds') FROM n")
+                           .arg(Rows - 1)),
+                qPrintable(q.lastError().text()));
+            q.finish();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("fill");
+
+        const auto cli = StartCli(
+            {"archive", "export", "--table", "Lt", "--from", "2024-03-05", "--to", "2024-03-05"});
+        QVERIFY(cli);
+        QVERIFY(cli->waitForReadyRead(30000));
+        const QByteArray first = cli->readAllStandardOutput();
+        QVERIFY(first.startsWith("DT,V\n"));
+        const TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("archive export: прервано")), run.Err);
+        QVERIFY((first + run.Out).count('\n') < Rows);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliSignals)
+#include "tst_cli_signals.moc"

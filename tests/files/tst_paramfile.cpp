@@ -574,7 +574,8 @@ void TestParamFile::loadThroughDialog() {
 // "ulmar-cli params write" refuses a file that is no regular file, too large, or gives a key the
 // set reads twice (which value is meant is unknown), before the port opens: exit 3 and the file
 // with the reason on stderr. A FIFO or a device cannot hold it up. A file with a UTF-8 byte
-// order mark is taken: the run goes on to the port, which does not exist (exit 2).
+// order mark is taken: the run goes on to the port, which does not exist (exit 2). So does a run
+// whose port settings file is a FIFO, after naming that file.
 void TestParamFile::cliRefusesFiles_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("exitCode");
@@ -588,6 +589,7 @@ void TestParamFile::cliRefusesFiles_data() {
                                << "ulmar-cli: Файл %1: ключ dist1 задан дважды, в строках 9 и " +
                                       QString::number(SampleFile(',').count('\n') + 2) + "\n";
     QTest::newRow("UTF-8 BOM") << "bom" << 2 << "/dev/ulmar-no-such-port";
+    QTest::newRow("ComPort.ini a FIFO") << "port fifo" << 2 << notRegular;
 }
 
 void TestParamFile::cliRefusesFiles() {
@@ -595,6 +597,7 @@ void TestParamFile::cliRefusesFiles() {
     QFETCH(int, exitCode);
     QFETCH(QString, message);
     const QString path = Dirs->Prog() + "/M10/PN00007-20240305.ini";
+    const QString portFile = Dirs->Work() + "/INI/ComPort.ini";
     QByteArray bytes = SampleFile(',');
     if (kind == "big")
         bytes = PaddedTo(bytes, ParamFileMaxBytes + 1);
@@ -602,7 +605,10 @@ void TestParamFile::cliRefusesFiles() {
         bytes += "[Ulmar]\r\ndist1=900\r\n"; // a second section of the same name
     else if (kind == "bom")
         bytes = Utf8WithBom(bytes);
-    QVERIFY(MakeKind(path, kind, bytes));
+    if (kind == "port fifo")
+        QVERIFY(WriteAll(path, bytes) && MakeKind(portFile, "fifo", {}));
+    else
+        QVERIFY(MakeKind(path, kind, bytes));
 
     QProcess cli;
     cli.start(ULMAR_CLI_PATH, {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(), "--port",
@@ -615,7 +621,7 @@ void TestParamFile::cliRefusesFiles() {
     const QString err = QString::fromUtf8(cli.readAllStandardError());
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QVERIFY2(cli.exitCode() == exitCode, qPrintable(err));
-    const QString shown = QDir::toNativeSeparators(path);
+    const QString shown = QDir::toNativeSeparators(kind == "port fifo" ? portFile : path);
     QVERIFY2(err.contains(message.contains("%1") ? message.arg(shown) : message), qPrintable(err));
 }
 

@@ -14,6 +14,7 @@
 #include "devicelink/uPaths.h"
 #include "devicelink/uProgramLocale.h"
 #include "devicelink/uRequestDevices.h"
+#include "devicelink/uSmallFile.h"
 #include "service/uAbout.h"
 #include "sim/uSimServer.h"
 #include "values/uModal.h"
@@ -207,6 +208,29 @@ void ShutDown(TProgram& program) {
     }
 }
 
+// Settings files that were not read (no regular file, too large, unreadable): the program runs
+// on their defaults and never saves over them, and says so once for each.
+void ReportRefusedSettings(const QStringList& files) {
+    if (files.isEmpty())
+        return;
+    for (const QString& line : files)
+        std::fprintf(stderr, "ulmar: %s\n", line.toLocal8Bit().constData());
+    ShowMessageBox(QMessageBox::Warning, QStringLiteral("УЛМАР"),
+                   QStringLiteral("Файлы настроек не прочитаны:\n") +
+                       files.join(QLatin1Char('\n')) +
+                       QStringLiteral("\nПрограмма работает с настройками по умолчанию и эти "
+                                      "файлы не перезаписывает."));
+}
+
+// Those refused before the main window stood are said at once; later ones when they happen.
+void WatchRefusedSettings() {
+    ReportRefusedSettings(WatchRefusedSettingsFiles([](const QString& text) {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app, [text] { ReportRefusedSettings({text}); }, Qt::QueuedConnection);
+    }));
+}
+
 // The main window.
 std::unique_ptr<QWidget> CreateMainWindow() {
     return std::make_unique<TFormMain>(DeviceLink);
@@ -310,6 +334,7 @@ int main(int argc, char* argv[]) {
                                placeProblems.join(QLatin1Char('\n')) +
                                    QStringLiteral("\nНастройки и архив не будут сохранены."));
             });
+        QTimer::singleShot(0, window.get(), [] { WatchRefusedSettings(); });
         result = app.exec();
     }
 

@@ -15,6 +15,7 @@
 #include "devicelink/Ulmar.h"
 #include "devicelink/uDataPlaces.h"
 #include "devicelink/uProgramLocale.h"
+#include "devicelink/uSmallFile.h"
 #include "service/uAbout.h"
 
 #include <QCoreApplication>
@@ -79,6 +80,10 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     if (r.Command == TCliCommand::Version)
         return VersionCommand(r, out);
+    // A settings file that is not read (no regular file, too large, unreadable) is named.
+    WatchRefusedSettingsFiles([](const QString& text) {
+        std::fprintf(stderr, "ulmar-cli: %s\n", text.toLocal8Bit().constData());
+    });
     // The program's and the working directory: the program's own, or the user's folders.
     for (const QString& problem : ApplyDataPlaces(r.ProgramDir, r.WorkDir, r.UserDirs))
         std::fprintf(stderr, "ulmar-cli: %s\n", problem.toLocal8Bit().constData());

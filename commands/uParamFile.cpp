@@ -7,7 +7,7 @@
 #include "devicelink/uRequestDevices.h"
 
 #include <QDir>
-#include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <cmath>
 #include <limits>
@@ -80,7 +80,9 @@ QString ParamFileName(const TUlmar& ulmar, const QDate& date) {
 }
 
 bool WriteParamFile(const TUlmar& ulmar, const QString& fileName) {
-    TIniFile ini(fileName, TIniFile::Encoding::Windows1251);
+    TIniFile ini(fileName, TIniFile::Encoding::Windows1251, ParamFileMaxBytes);
+    if (!ini.ReadError().isEmpty())
+        return false;
     const QString s = SectionName(ulmar);
     for (const TParamRow& row : ParamRows()) {
         if (!row.InFile)
@@ -106,8 +108,13 @@ bool WriteParamFile(const TUlmar& ulmar, const QString& fileName) {
     return ini.Save(true);
 }
 
-void ReadParamFile(TUlmar& ulmar, const QString& fileName) {
-    const TIniFile ini(fileName, TIniFile::Encoding::Windows1251);
+bool ReadParamFile(TUlmar& ulmar, const QString& fileName, QString* error) {
+    const TIniFile ini(fileName, TIniFile::Encoding::Windows1251, ParamFileMaxBytes);
+    if (!ini.ReadError().isEmpty()) {
+        if (error)
+            *error = ini.ReadError();
+        return false;
+    }
     const QString s = SectionName(ulmar);
     for (const TParamRow& row : ParamRows()) {
         if (!row.FileRead)
@@ -131,29 +138,50 @@ void ReadParamFile(TUlmar& ulmar, const QString& fileName) {
         for (const TPointKey& k : PointKeys)
             ulmar.ProgonPoints[row].*k.Field = ini.ReadFloat(p, QLatin1String(k.Key), 0);
     }
+    return true;
 }
 
-void ReadParamFile(TUlmar& ulmar, const QString& fileName, TDeviceLink* link) {
-    if (link && link->Ulmar() == &ulmar)
-        link->EditDevice([&fileName](TUlmar& device) { ReadParamFile(device, fileName); });
-    else
-        ReadParamFile(ulmar, fileName);
+bool ReadParamFile(TUlmar& ulmar, const QString& fileName, TDeviceLink* link, QString* error) {
+    if (!link || link->Ulmar() != &ulmar)
+        return ReadParamFile(ulmar, fileName, error);
+    bool read = false;
+    link->EditDevice([&](TUlmar& device) { read = ReadParamFile(device, fileName, error); });
+    return read;
 }
 
 bool LoadParamSet(const QString& fileName, const std::vector<const TParamRow*>& rows, TUlmar& into,
                   QString& error) {
     const QString shown = QDir::toNativeSeparators(fileName);
-    const QFileInfo info(fileName);
-    if (!info.isFile()) {
+    const TIniFile ini(fileName, TIniFile::Encoding::Windows1251, ParamFileMaxBytes);
+    if (!ini.FileExisted()) {
         error = QStringLiteral("Нет файла ") + shown;
         return false;
     }
-    const TIniFile ini(fileName, TIniFile::Encoding::Windows1251);
+    if (!ini.ReadError().isEmpty()) {
+        error = ini.ReadError();
+        return false;
+    }
     const QString s = SectionName(into);
-    if (!info.isReadable() || !ini.SectionExists(s)) {
+    if (!ini.SectionExists(s)) {
         error = QStringLiteral("Файл ") + shown + QStringLiteral(": нет раздела [") + s +
                 QStringLiteral("]");
         return false;
+    }
+    // A key the set reads, given twice (also in a second section of the same name): which value
+    // is meant cannot be told, so the file is not taken.
+    QHash<QString, int> firstLine;
+    for (const TParamRow* row : rows)
+        firstLine.insert(Key(*row).toLower(), 0);
+    for (const TIniFile::TKeyLine& line : ini.KeyLines(s)) {
+        const auto seen = firstLine.find(line.Key.toLower());
+        if (seen == firstLine.end())
+            continue;
+        if (*seen > 0) {
+            error = QStringLiteral("Файл ") + shown + QStringLiteral(": ключ ") + line.Key +
+                    QStringLiteral(" задан дважды, в строках %1 и %2").arg(*seen).arg(line.Line);
+            return false;
+        }
+        *seen = line.Line;
     }
     const QLocale c = QLocale::c();
     for (const TParamRow* row : rows) {

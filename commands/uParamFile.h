@@ -16,6 +16,9 @@
 class TDeviceLink;
 class TUlmar;
 
+// A parameter file holds about 1.5 KB; anything beyond this is not one and is not read.
+constexpr qint64 ParamFileMaxBytes = 64 * 1024;
+
 // ProgramDir()/"M10" for program type 0, ProgramDir()/"M20" for 1, empty for any other.
 QString ParamFileDir(quint8 programType);
 // D + "PN" + "%.5d" plant number + "-" + yyyymmdd + ".ini"; empty when D is empty.
@@ -23,18 +26,23 @@ QString ParamFileName(const TUlmar& ulmar, const QDate& date = QDate::currentDat
 
 // Writes section "Ulmar" and the five point sections into fileName, replacing each key in
 // place and keeping every other line; creates missing directories. No questions.
-// False when the file could not be written (the old file is then left as it was).
+// False when the file could not be written (the old file is then left as it was), among them a
+// file in its place that is not read (see ReadParamFile).
 bool WriteParamFile(const TUlmar& ulmar, const QString& fileName);
 // Reads fileName into the device object (missing or unreadable keys give the file defaults;
-// reals are read with either decimal separator), then UpdateRanges.
-void ReadParamFile(TUlmar& ulmar, const QString& fileName);
+// reals are read with either decimal separator), then UpdateRanges. A missing file gives the
+// defaults of every key. A file that is no regular file, is larger than ParamFileMaxBytes or
+// cannot be read is refused: false, the device object untouched, `error` "<path>: <reason>".
+bool ReadParamFile(TUlmar& ulmar, const QString& fileName, QString* error = nullptr);
 // As above, through the link's exchange lock when the link polls this device object, so that a
 // running poll cycle never reads a field while the file is loaded.
-void ReadParamFile(TUlmar& ulmar, const QString& fileName, TDeviceLink* link);
+bool ReadParamFile(TUlmar& ulmar, const QString& fileName, TDeviceLink* link,
+                   QString* error = nullptr);
 
 // Reads the rows' keys of a file that is to be written to a gauge or compared with one, and
-// refuses what ReadParamFile would quietly replace by a default: a file that is missing or
-// unreadable, has no section "Ulmar", lacks one of the keys, or holds a value that is not a
+// refuses what ReadParamFile would quietly replace by a default: a file that is missing, not
+// read (as ReadParamFile refuses it), has no section "Ulmar", lacks one of the keys, gives one
+// of them twice (which of the values is meant is unknown), or holds a value that is not a
 // number of the key's kind or lies outside the change dialog's bounds. False with the reason in
 // `error` (naming the file and the key); `into` then holds the keys read before it.
 bool LoadParamSet(const QString& fileName, const std::vector<const TParamRow*>& rows, TUlmar& into,

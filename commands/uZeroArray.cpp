@@ -1,8 +1,6 @@
 #include "commands/uZeroArray.h"
+#include "devicelink/uSmallFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
@@ -215,17 +213,15 @@ TZeroLoad ParseZeroFile(const QByteArray& bytes) {
 }
 
 TZeroLoad LoadZeroFile(const QString& path) {
-    // A directory or a device is no file (and a pipe would block the reading).
-    if (QFileInfo(path).exists() && !QFileInfo(path).isFile())
-        return Refused(QStringLiteral("Это не файл"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Refused(file.errorString());
-    // One byte more than allowed tells a file that is too large without reading all of it.
-    const QByteArray bytes = file.read(ZeroFileMaxBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return Refused(file.errorString());
-    if (bytes.size() > ZeroFileMaxBytes)
-        return Refused(QStringLiteral("Файл больше 64 КБ: это не массив нулей"));
-    return ParseZeroFile(bytes);
+    // A directory or a device is no file, and a FIFO would block the reading.
+    QByteArray bytes;
+    QString reason;
+    switch (ReadSmallRegularFile(path, ZeroFileMaxBytes, bytes, reason)) {
+    case TSmallFileRead::Read:
+        return ParseZeroFile(bytes);
+    case TSmallFileRead::Missing:
+        return Refused(QStringLiteral("нет файла"));
+    default:
+        return Refused(reason);
+    }
 }

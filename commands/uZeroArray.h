@@ -91,5 +91,6 @@ struct TZeroLoad {
 // otherwise leaves the cleared value there; entries past the file's last line keep their
 // cleared values, and reading stops after 256 lines.
 TZeroLoad ParseZeroFile(const QByteArray& bytes);
-// Reads the file (refused when over ZeroFileMaxBytes or unreadable) and parses it.
+// Reads the file and parses it; refused when missing, no regular file, over ZeroFileMaxBytes or
+// unreadable, with the reason ("не обычный файл", "больше 64 КБ", ...) as the error.
 TZeroLoad LoadZeroFile(const QString& path);

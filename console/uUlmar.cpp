@@ -61,6 +61,11 @@ bool LoadParamFile(TUlmar& ulmar, QWidget* parent, TDeviceLink* link) {
     const QString fileName = OpenParamFileDialog(parent, dir);
     if (fileName.isEmpty())
         return false;
-    ReadParamFile(ulmar, fileName, link);
-    return true;
+    QString error;
+    if (ReadParamFile(ulmar, fileName, link, &error))
+        return true;
+    ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"),
+                   QStringLiteral("Не удалось загрузить файл ") + error, QMessageBox::Ok,
+                   QMessageBox::Ok, QApplication::activeWindow());
+    return false;
 }

@@ -1,4 +1,5 @@
 #include "devicelink/uIniFile.h"
+#include "devicelink/uSmallFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,22 +57,32 @@ QString OneLine(const QString& text) {
 
 TIniFile::TIniFile(const QString& fileName, Encoding encoding)
     : FileName_(fileName), Encoding_(encoding) {
-    QFile file(fileName);
-    Existed_ = file.exists();
-    if (!Existed_)
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
+    Read(IniFileMaxBytes);
+    if (!ReadError_.isEmpty())
+        NoteRefusedSettingsFile(ReadError_);
+}
+
+TIniFile::TIniFile(const QString& fileName, Encoding encoding, qint64 maxBytes)
+    : FileName_(fileName), Encoding_(encoding) {
+    Read(maxBytes);
+}
+
+void TIniFile::Read(qint64 maxBytes) {
+    QByteArray data;
+    QString reason;
+    const TSmallFileRead read = ReadSmallRegularFile(FileName_, maxBytes, data, reason);
+    Existed_ = read != TSmallFileRead::Missing;
+    if (read == TSmallFileRead::Refused) {
         ReadFailed_ = true;
+        ReadError_ = FileRefusalText(FileName_, reason);
         return;
     }
-    QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        ReadFailed_ = true;
-        return;
-    }
-    if (Encoding_ == Encoding::Utf8 && data.startsWith("\xEF\xBB\xBF")) {
+    // The byte order mark says UTF-8 whatever the caller expected (a parameter file kept by an
+    // editor that writes UTF-8); lines written later are UTF-8 too, to match it.
+    if (data.startsWith("\xEF\xBB\xBF")) {
         Bom_ = data.left(3);
         data.remove(0, 3);
+        Encoding_ = Encoding::Utf8;
     }
     const qsizetype firstLf = data.indexOf('\n');
     Eol_ = (firstLf > 0 && data.at(firstLf - 1) == '\r') || firstLf < 0 ? QByteArrayLiteral("\r\n")
@@ -80,6 +91,7 @@ TIniFile::TIniFile(const QString& fileName, Encoding encoding)
     QStringDecoder decoder(Encoding_ == Encoding::Windows1251 ? Cp1251 : "UTF-8");
     if (!decoder.isValid()) {
         ReadFailed_ = true;
+        ReadError_ = FileRefusalText(FileName_, QStringLiteral("нет кодировки windows-1251"));
         return;
     }
     qsizetype pos = 0;
@@ -174,6 +186,19 @@ QStringList TIniFile::ReadSection(const QString& section) const {
             break;
         if (ParseKeyLine(Lines_.at(i), &k, nullptr))
             keys << k;
+    }
+    return keys;
+}
+
+QList<TIniFile::TKeyLine> TIniFile::KeyLines(const QString& section) const {
+    QList<TKeyLine> keys;
+    bool inside = false;
+    QString name, k;
+    for (int i = 0; i < Lines_.size(); ++i) {
+        if (ParseSectionLine(Lines_.at(i), &name))
+            inside = SameName(name, section);
+        else if (inside && ParseKeyLine(Lines_.at(i), &k, nullptr))
+            keys.append({k, i + 1});
     }
     return keys;
 }
@@ -300,7 +325,9 @@ void TIniFile::DeleteKey(const QString& section, const QString& key) {
 }
 
 bool TIniFile::Save(bool createDirs) {
-    if (ReadFailed_)
+    // A file that was not read is not replaced: its content would be lost. Nor is a FIFO, a
+    // device or a directory that took the file's place since it was read.
+    if (ReadFailed_ || !MaySaveOver(FileName_))
         return false;
     if (Encoding_ == Encoding::Windows1251 && !QStringEncoder(Cp1251).isValid())
         return false;

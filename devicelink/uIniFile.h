@@ -3,20 +3,42 @@
 // keys matched without regard to case, a written key replaced in place, a new key appended at
 // the end of its section (a new section at the end of the file), every other line (comments,
 // foreign keys, blank lines) kept as it was. The encoding is chosen by the caller: UTF-8 for
-// settings, Windows-1251 for parameter and tare files. One object per thread.
+// settings, Windows-1251 for parameter and tare files; a file that starts with the UTF-8 byte
+// order mark is UTF-8 whatever the caller chose (and stays so when saved). Only a regular file
+// of a size fitting its kind is read (devicelink/uSmallFile.h). One object per thread.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
+
+// A settings file holds a few dozen lines; anything this large is not one.
+constexpr qint64 IniFileMaxBytes = 1024 * 1024;
 
 class TIniFile {
 public:
     enum class Encoding { Utf8, Windows1251 };
 
-    // Reads the file if it exists; a missing or unreadable file reads as empty.
+    // A settings file: read if it exists; a missing file reads as empty. A file that cannot be
+    // read, is no regular file or is larger than IniFileMaxBytes reads as empty too, is
+    // reported through NoteRefusedSettingsFile and is never saved over.
     explicit TIniFile(const QString& fileName, Encoding encoding = Encoding::Utf8);
+    // A file of the caller's own kind, refused above maxBytes; the caller reports a refusal
+    // (ReadError), nothing is noted.
+    TIniFile(const QString& fileName, Encoding encoding, qint64 maxBytes);
 
     const QString& FileName() const { return FileName_; }
+    // True when something is at the path, even a refused file.
     bool FileExisted() const { return Existed_; }
+    // Empty, or "<path>: <reason>" when the file is there but was not read.
+    const QString& ReadError() const { return ReadError_; }
+
+    // Every key line of every section of that name, in file order, with its line number
+    // (from 1): a key given twice shows here, where ReadString takes the first.
+    struct TKeyLine {
+        QString Key;
+        int Line = 0;
+    };
+    QList<TKeyLine> KeyLines(const QString& section) const;
 
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& key) const;
@@ -46,6 +68,7 @@ public:
     bool Save(bool createDirs = false);
 
 private:
+    void Read(qint64 maxBytes);
     int FindSection(const QString& section) const; // index of the header line or -1
     int FindKey(int sectionLine, const QString& key) const;
     int SectionEnd(int sectionLine) const; // line after the last key line of the section
@@ -59,6 +82,7 @@ private:
     bool Existed_ = false;
     // The file existed but could not be read: Save refuses, so that its content is not lost.
     bool ReadFailed_ = false;
+    QString ReadError_;
     QStringList Lines_;
     // The bytes of each line with its line end, as read; rewritten only for changed lines, so
     // untouched lines (even undecodable ones) are saved byte for byte.

@@ -207,11 +207,10 @@ void TTransmitter::SetSettings(const TTransmitterSettings& settings) {
 }
 
 void TTransmitter::LoadSettings() {
-    const QFileInfo info(SettingsFile_);
-    if (info.exists() && (!info.isFile() || !info.isReadable()))
-        throw std::runtime_error("Cannot read the port settings file " +
-                                 SettingsFile_.toStdString());
+    // A file that is no regular file, too large or unreadable keeps the settings in force.
     const TIniFile ini(SettingsFile_);
+    if (!ini.ReadError().isEmpty())
+        throw std::runtime_error(ini.ReadError().toStdString());
     TTransmitterSettings s = Settings_;
     auto has = [&](const char* key) { return ini.ValueExists(Section, QString::fromLatin1(key)); };
     auto text = [&](const char* key) {

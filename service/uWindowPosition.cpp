@@ -42,13 +42,10 @@ QString PositionFile() {
     return JoinPath(StartIniDir(), FileName);
 }
 
-// A position file is a few kilobytes; a larger one is not read (nor rewritten).
-constexpr qint64 MaxPositionFileSize = 1 << 20;
-
-// The position file may be read: a regular file of a sensible size. Anything else under that
-// name (a directory, a pipe that would block the reading, a device) is left alone.
+// A regular file of a settings file's size (as TIniFile reads it). Anything else under that
+// name (a directory, a FIFO, a device) is left alone.
 bool Readable(const QFileInfo& file) {
-    return file.isFile() && file.size() <= MaxPositionFileSize;
+    return file.isFile() && file.size() <= IniFileMaxBytes;
 }
 
 // The position file may be rewritten: missing, or readable and not marked read-only for
@@ -169,10 +166,10 @@ void LoadWindowPosition(QWidget* window) {
     if (!window || !window->isWindow())
         return;
     try {
-        const QString path = PositionFile();
-        if (!Readable(QFileInfo(path)))
+        // A file that is not read (see TIniFile) leaves the window where it is.
+        const TIniFile ini(PositionFile());
+        if (!ini.ReadError().isEmpty())
             return;
-        const TIniFile ini(path);
         const QString section = window->objectName();
         // Each key is applied at once, with the window's current value as its default.
         window->move(ReadEdge(ini, section, KeyLeft, window->x()), window->y());
@@ -252,10 +249,9 @@ bool HasSavedPosition(const QWidget* window) {
     if (!window)
         return false;
     try {
-        const QString path = PositionFile();
-        if (!Readable(QFileInfo(path)))
+        const TIniFile ini(PositionFile());
+        if (!ini.ReadError().isEmpty())
             return false;
-        const TIniFile ini(path);
         const QString section = window->objectName();
         // Unreadable values are read with two different defaults: a number reads the same.
         for (const QString& key : {KeyLeft, KeyTop})

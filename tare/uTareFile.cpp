@@ -1,8 +1,8 @@
 #include "tare/uTareFile.h"
 #include "devicelink/uFrame.h"
+#include "devicelink/uSmallFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -91,16 +91,12 @@ bool TareTextEncodable(const QString& text, int* badPosition) {
 
 bool ReadTareFile(const QString& path, QString& text, QString& error) {
     error.clear();
-    QFile file(path);
-    if (!QFileInfo(path).isFile() || QFileInfo(path).size() > TareFileMaxBytes ||
-        !file.open(QIODevice::ReadOnly)) {
-        error = LoadFailure(path);
-        return false;
-    }
-    // One byte more than allowed tells a file that grew meanwhile.
-    QByteArray bytes = file.read(TareFileMaxBytes + 1);
-    if (bytes.size() > TareFileMaxBytes || bytes.contains('\0') || file.error() != QFile::NoError) {
-        error = LoadFailure(path);
+    QByteArray bytes;
+    QString reason;
+    if (ReadSmallRegularFile(path, TareFileMaxBytes, bytes, reason) != TSmallFileRead::Read ||
+        bytes.contains('\0')) {
+        // The reason of a refused file (no regular file, too large) on a line of its own.
+        error = LoadFailure(path) + (reason.isEmpty() ? QString() : QLatin1Char('\r') + reason);
         return false;
     }
     if (bytes.startsWith("\xEF\xBB\xBF")) {

@@ -11,9 +11,10 @@
 
 constexpr qint64 TareFileMaxBytes = 1 << 20;
 
-// The file's text: Windows-1251 (a UTF-8 BOM marks UTF-8 and is stripped), refused when larger
-// than 1 MiB, holding NUL bytes or unreadable; `error` is then the whole message:
-// "Не удалось загрузить файл\r" + path.
+// The file's text: Windows-1251 (a UTF-8 BOM marks UTF-8 and is stripped), refused when it is
+// no regular file, larger than 1 MiB, holds NUL bytes or is unreadable; `error` is then the
+// whole message: "Не удалось загрузить файл\r" + path, and for a file refused as it stands
+// "\r" + the reason ("не обычный файл", "больше 1024 КБ", ...).
 bool ReadTareFile(const QString& path, QString& text, QString& error);
 // Windows-1251 through a temporary file and a rename; false, file untouched, when a character
 // cannot be encoded or the write fails; `error` is then "Не удалось сохранить файл\r" + path,

@@ -3,13 +3,13 @@
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
 #include "devicelink/uRequestDevices.h"
+#include "devicelink/uSmallFile.h"
 #include "service/uWindowPosition.h"
 #include "values/IODescription.h"
 #include "values/uActionLink.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFile>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,9 +22,6 @@
 TFormUlmarPar* FormUlmarPar = nullptr;
 
 namespace {
-
-// A type file larger than this is not a list of module types.
-constexpr qint64 MaxTypeFileSize = 1 << 20;
 
 // 16 x 16 picture at the start of a parameter row.
 QPixmap RowIcon() {
@@ -124,11 +121,13 @@ QStringList TFormUlmarPar::DefaultTypeSVCHList() {
 }
 
 QStringList TFormUlmarPar::LoadTypeSVCHList() {
-    QFile file(JoinPath(ProgramIniDir(), QStringLiteral("TypeSVCH.ini")));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxTypeFileSize)
-        return DefaultTypeSVCHList();
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    const QString path = JoinPath(ProgramIniDir(), QStringLiteral("TypeSVCH.ini"));
+    QByteArray bytes;
+    QString reason;
+    const TSmallFileRead read = ReadSmallRegularFile(path, TypeSvchFileMaxBytes, bytes, reason);
+    if (read == TSmallFileRead::Refused)
+        NoteRefusedSettingsFile(FileRefusalText(path, reason));
+    if (read != TSmallFileRead::Read)
         return DefaultTypeSVCHList();
     // UTF-8 when the bytes are valid UTF-8, else the Windows code page of older files.
     QStringDecoder utf8(QStringDecoder::Utf8);

@@ -24,8 +24,11 @@ public:
     // and the lists' enabled state (enabled only while polling is stopped).
     void Refresh();
 
+    // A list of module types is a few lines; a larger TypeSVCH.ini is not one.
+    static constexpr qint64 TypeSvchFileMaxBytes = 64 * 1024;
     // Lines of INI/TypeSVCH.ini beside the program, or the seven default types when the file
-    // cannot be read or holds no line.
+    // is missing, holds no line or is refused (no regular file, larger than
+    // TypeSvchFileMaxBytes, unreadable: then noted as NoteRefusedSettingsFile says).
     static QStringList LoadTypeSVCHList();
     static QStringList DefaultTypeSVCHList();
 

@@ -1,10 +1,14 @@
 // The log writer, EnsureFileExists, the start paths, the INI file class and the program's locale.
+// The INI reader's refusal of files of the wrong kind or size runs in a child process
+// (ChildRun.h), so that a read that blocks or never ends fails its row instead of the suite.
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
 #include "devicelink/uProgramLocale.h"
+#include "devicelink/uSmallFile.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
 #include <QFile>
@@ -14,6 +18,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestFiles : public QObject {
@@ -47,6 +52,10 @@ private slots:
     void iniSaveFailures();
     void iniUnreadableFileIsNotOverwritten();
     void iniValueWithLineBreak();
+    void iniOddFiles_data();
+    void iniOddFiles();
+    void iniSaveLeavesFifoInPlace();
+    void iniBomMeansUtf8();
     void programLocaleWhateverTheDesktop();
 
 private:
@@ -444,6 +453,118 @@ void TestFiles::iniValueWithLineBreak() {
     const TIniFile back(path);
     QCOMPARE(back.Sections(), QStringList{"S"});
     QCOMPARE(back.ReadString("S", "k", ""), QStringLiteral("a  [Evil] x=1"));
+}
+
+// A settings file that is no regular file, too large or unreadable reads as empty, says which
+// file it was and why, is noted once however often it is read, and is never saved over. A
+// regular file (also through a symbolic link) up to the limit is read and saved.
+void TestFiles::iniOddFiles_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // empty: the file is read
+    QTest::newRow("FIFO") << "fifo"
+                          << "не обычный файл";
+    QTest::newRow("symlink to /dev/zero") << "zero"
+                                          << "не обычный файл";
+    QTest::newRow("directory") << "dir"
+                               << "не обычный файл";
+    QTest::newRow("oversized") << "big"
+                               << "больше 1024 КБ";
+    QTest::newRow("unreadable, plain user") << "locked"
+                                            << "нет прав на чтение";
+    QTest::newRow("at the limit") << "limit"
+                                  << "";
+    QTest::newRow("symlink to a file") << "link"
+                                       << "";
+}
+
+void TestFiles::iniOddFiles() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString path = JoinPath(Dirs->Work(), "INI/Timer.ini");
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray text = "[S]\r\nk=1\r\n";
+    QByteArray content = text; // the bytes of a regular file at the path
+    const bool plainUser = kind == "locked";
+    if (kind == "fifo") {
+        QCOMPARE(::mkfifo(name.constData(), 0644), 0);
+    } else if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", path));
+    } else if (kind == "dir") {
+        QVERIFY(QDir().mkpath(path));
+    } else if (kind == "link") {
+        QVERIFY(QFile::link(Write("real.ini", text), path));
+    } else {
+        // A comment line fills the file up to the limit, or one byte beyond it.
+        if (kind == "big" || kind == "limit")
+            content +=
+                ";" + QByteArray(IniFileMaxBytes - text.size() - 3 + (kind == "big"), 'x') + "\r\n";
+        QVERIFY(!Write("INI/Timer.ini", content).isEmpty());
+        if (plainUser) {
+            // The folders are the plain user's, the file is not: it cannot be read.
+            QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+            QVERIFY(!RunningAsRoot() || ::chown(name.constData(), 0, 0) == 0);
+            QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
+        }
+    }
+
+    const std::optional<QByteArray> out = RunInChild(
+        [&] {
+            QStringList noted;
+            WatchRefusedSettingsFiles([&noted](const QString& text) { noted << text; });
+            TIniFile ini(path);
+            const TIniFile again(path);
+            QStringList got{ini.ReadError(), ini.ReadString("S", "k", "none")};
+            ini.WriteString("S", "k", "2");
+            got << (ini.Save() ? "saved" : "kept") << noted.join('|');
+            return got.join('\n').toUtf8();
+        },
+        plainUser);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    QVERIFY2(out, "the reading did not end");
+    const QStringList got = QString::fromUtf8(*out).split('\n');
+    if (reason.isEmpty()) {
+        QCOMPARE(got, (QStringList{"", "1", "saved", ""}));
+        QCOMPARE(TIniFile(path).ReadString("S", "k", ""), QStringLiteral("2"));
+        return;
+    }
+    const QString refusal = QDir::toNativeSeparators(path) + ": " + reason;
+    QCOMPARE(got, (QStringList{refusal, "none", "kept", refusal}));
+    // Whatever was in the file's place is still there.
+    struct stat st {};
+    QCOMPARE(::lstat(name.constData(), &st), 0);
+    if (kind == "fifo")
+        QVERIFY(S_ISFIFO(st.st_mode));
+    else if (kind == "zero")
+        QCOMPARE(QFileInfo(path).symLinkTarget(), QStringLiteral("/dev/zero"));
+    else if (kind == "dir")
+        QVERIFY(S_ISDIR(st.st_mode));
+    else
+        QCOMPARE(Read(path), content);
+}
+
+// A FIFO put in a settings file's place after the file was read is not replaced by the save.
+void TestFiles::iniSaveLeavesFifoInPlace() {
+    const QString path = JoinPath(Dirs->Work(), "INI/WndPos.ini");
+    TIniFile ini(path);
+    ini.WriteString("S", "k", "v");
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+    QVERIFY(!ini.Save());
+    struct stat st {};
+    QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+    QVERIFY(S_ISFIFO(st.st_mode));
+}
+
+// A UTF-8 byte order mark makes the file UTF-8 whatever the caller expected (a parameter file
+// saved again by an editor that writes UTF-8): its first section is found, and the lines
+// written into it are UTF-8 too.
+void TestFiles::iniBomMeansUtf8() {
+    const QString path = Write("bom.ini", "\xEF\xBB\xBF[Ulmar]\r\nPPM=ППМ-17\r\n");
+    TIniFile ini(path, TIniFile::Encoding::Windows1251);
+    QCOMPARE(ini.Sections(), QStringList{"Ulmar"});
+    QCOMPARE(ini.ReadString("Ulmar", "PPM", ""), QStringLiteral("ППМ-17"));
+    ini.WriteString("Ulmar", "NNZ", QStringLiteral("Н/З 5"));
+    QVERIFY(ini.Save());
+    QCOMPARE(Read(path), QByteArray("\xEF\xBB\xBF[Ulmar]\r\nPPM=ППМ-17\r\nNNZ=Н/З 5\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

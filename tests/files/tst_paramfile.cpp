@@ -1,9 +1,14 @@
 // Parameter files: name and folder, Windows-1251 bytes and key order, replacement in place that
-// keeps hand-added lines, the questions, both decimal separators on reading, defaults.
+// keeps hand-added lines, the questions, both decimal separators on reading, defaults; files of
+// the wrong kind or size, a byte order mark and a key given twice (also through ulmar-cli, and
+// the module type list beside them).
 
 #include "console/uUlmar.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uSmallFile.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/TestDirs.h"
+#include "values/fUlmarPar.h"
 #include "values/uModal.h"
 
 #include <QApplication>
@@ -12,8 +17,11 @@
 #include <QFileDialog>
 #include <QLocale>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStringDecoder>
 #include <QTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -139,6 +147,32 @@ QByteArray SampleFile(char sep, const QByteArray& dist1 = "500") {
 
 const QDate Day(2024, 3, 5);
 
+// Puts a thing of the kind named at `path`: "fifo", "zero" (a link to /dev/zero), "dir", or a
+// regular file holding `bytes`.
+bool MakeKind(const QString& path, const QString& kind, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (kind == QLatin1String("fifo"))
+        return ::mkfifo(QFile::encodeName(path).constData(), 0644) == 0;
+    if (kind == QLatin1String("zero"))
+        return QFile::link(QStringLiteral("/dev/zero"), path);
+    if (kind == QLatin1String("dir"))
+        return QDir().mkpath(path);
+    return WriteAll(path, bytes);
+}
+
+// A Windows-1251 file as UTF-8 with a byte order mark, as an editor saves it again.
+QByteArray Utf8WithBom(const QByteArray& cp1251) {
+    QStringDecoder decode("windows-1251");
+    return "\xEF\xBB\xBF" + QString(decode(cp1251)).toUtf8();
+}
+
+// Comment lines that take a file to `size` bytes.
+QByteArray PaddedTo(QByteArray text, qint64 size) {
+    while (text.size() < size)
+        text += "; " + QByteArray(std::min<qint64>(size - text.size() - 4, 60), 'x') + "\r\n";
+    return text.left(size);
+}
+
 } // namespace
 
 class TestParamFile : public QObject {
@@ -166,6 +200,12 @@ private slots:
     void readValues();
     void foreignFileLoadsDefaults();
     void loadThroughDialog();
+    void cliRefusesFiles_data();
+    void cliRefusesFiles();
+    void bomFileLoads();
+    void refusedFileNotLoaded();
+    void typeListRefused_data();
+    void typeListRefused();
 
 private:
     TTestDirs* Dirs = nullptr;
@@ -529,6 +569,125 @@ void TestParamFile::loadThroughDialog() {
     // The loaded program type decides the folder of the next save.
     QCOMPARE(QDir::fromNativeSeparators(QFileInfo(ParamFileName(u, Day)).path()),
              Dirs->Prog() + "/M10");
+}
+
+// "ulmar-cli params write" refuses a file that is no regular file, too large, or gives a key the
+// set reads twice (which value is meant is unknown), before the port opens: exit 3 and the file
+// with the reason on stderr. A FIFO or a device cannot hold it up. A file with a UTF-8 byte
+// order mark is taken: the run goes on to the port, which does not exist (exit 2). So does a run
+// whose port settings file is a FIFO, after naming that file.
+void TestParamFile::cliRefusesFiles_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // %1 the file
+    const QString notRegular = QStringLiteral("ulmar-cli: %1: не обычный файл\n");
+    QTest::newRow("FIFO") << "fifo" << 3 << notRegular;
+    QTest::newRow("symlink to /dev/zero") << "zero" << 3 << notRegular;
+    QTest::newRow("directory") << "dir" << 3 << notRegular;
+    QTest::newRow("oversized") << "big" << 3 << "ulmar-cli: %1: больше 64 КБ\n";
+    QTest::newRow("key twice") << "twice" << 3
+                               << "ulmar-cli: Файл %1: ключ dist1 задан дважды, в строках 9 и " +
+                                      QString::number(SampleFile(',').count('\n') + 2) + "\n";
+    QTest::newRow("UTF-8 BOM") << "bom" << 2 << "/dev/ulmar-no-such-port";
+    QTest::newRow("ComPort.ini a FIFO") << "port fifo" << 2 << notRegular;
+}
+
+void TestParamFile::cliRefusesFiles() {
+    QFETCH(QString, kind);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString path = Dirs->Prog() + "/M10/PN00007-20240305.ini";
+    const QString portFile = Dirs->Work() + "/INI/ComPort.ini";
+    QByteArray bytes = SampleFile(',');
+    if (kind == "big")
+        bytes = PaddedTo(bytes, ParamFileMaxBytes + 1);
+    else if (kind == "twice")
+        bytes += "[Ulmar]\r\ndist1=900\r\n"; // a second section of the same name
+    else if (kind == "bom")
+        bytes = Utf8WithBom(bytes);
+    if (kind == "port fifo")
+        QVERIFY(WriteAll(path, bytes) && MakeKind(portFile, "fifo", {}));
+    else
+        QVERIFY(MakeKind(path, kind, bytes));
+
+    QProcess cli;
+    cli.start(ULMAR_CLI_PATH, {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(), "--port",
+                               "/dev/ulmar-no-such-port", "params", "write", path});
+    QVERIFY(cli.waitForStarted(10000));
+    const bool ended = cli.waitForFinished(60000);
+    if (!ended)
+        cli.kill();
+    QVERIFY2(ended, "ulmar-cli did not end");
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(cli.exitCode() == exitCode, qPrintable(err));
+    const QString shown = QDir::toNativeSeparators(kind == "port fifo" ? portFile : path);
+    QVERIFY2(err.contains(message.contains("%1") ? message.arg(shown) : message), qPrintable(err));
+}
+
+// A parameter file resaved by an editor that writes UTF-8 with a byte order mark loads as it is.
+void TestParamFile::bomFileLoads() {
+    const QString path = Dirs->Prog() + "/M10/bom.ini";
+    QVERIFY(WriteAll(path, Utf8WithBom(SampleFile(','))));
+    TUlmar back;
+    back.Name = QStringLiteral("Ulmar");
+    QVERIFY(ReadParamFile(back, path));
+    QCOMPARE(back.PlantNumber, quint16(7));
+    QCOMPARE(back.PPM, QStringLiteral("ППМ-17"));
+    QCOMPARE(back.Dist2(), 12000.5);
+    QCOMPARE(back.ProgonPoints[4].Value, 5000.5);
+}
+
+// The window's load of a file that is not read says which file and why, and leaves the device
+// object as it was (no defaults in place of the values).
+void TestParamFile::refusedFileNotLoaded() {
+    const QString path = Dirs->Prog() + "/M10/big.ini";
+    QVERIFY(WriteAll(path, PaddedTo(SampleFile(','), ParamFileMaxBytes + 1)));
+    TUlmar u;
+    u.Name = QStringLiteral("Ulmar");
+    u.PlantNumber = 42;
+    OpenFile = path;
+    QVERIFY(!LoadParamFile(u, nullptr));
+    QCOMPARE(Errors, QList<QString>{"Ошибка|Не удалось загрузить файл " +
+                                    QDir::toNativeSeparators(path) + ": больше 64 КБ"});
+    QCOMPARE(u.PlantNumber, quint16(42));
+    QCOMPARE(u.Dist2(), TUlmar().Dist2());
+    // Nor is it saved over: it is not a parameter file this program wrote.
+    QVERIFY(!WriteParamFile(u, path));
+    QCOMPARE(QFileInfo(path).size(), ParamFileMaxBytes + 1);
+}
+
+// The module type list beside the program: a file of the wrong kind or size gives the default
+// types and is noted for the program to say. Read in a child process: a read that blocks or
+// never ends fails the row instead of hanging the suite.
+void TestParamFile::typeListRefused_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("FIFO") << "fifo"
+                          << "не обычный файл";
+    QTest::newRow("symlink to /dev/zero") << "zero"
+                                          << "не обычный файл";
+    QTest::newRow("directory") << "dir"
+                               << "не обычный файл";
+    QTest::newRow("oversized") << "big"
+                               << "больше 64 КБ";
+}
+
+void TestParamFile::typeListRefused() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    const QString path = Dirs->Prog() + "/INI/TypeSVCH.ini";
+    QVERIFY(MakeKind(path, kind, PaddedTo("ППМ-X1\r\n", TFormUlmarPar::TypeSvchFileMaxBytes + 1)));
+    const std::optional<QByteArray> out = RunInChild([] {
+        QStringList noted;
+        WatchRefusedSettingsFiles([&noted](const QString& text) { noted << text; });
+        const bool defaults =
+            TFormUlmarPar::LoadTypeSVCHList() == TFormUlmarPar::DefaultTypeSVCHList();
+        return ((defaults ? "defaults\n" : "read\n") + noted.join('|')).toUtf8();
+    });
+    QVERIFY2(out, "the reading did not end");
+    QCOMPARE(QString::fromUtf8(*out),
+             "defaults\n" + QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason);
 }
 
 QTEST_MAIN(TestParamFile)

@@ -4,6 +4,7 @@
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
+#include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
 
 #include <QDate>
@@ -12,6 +13,7 @@
 #include <QProcess>
 #include <QTest>
 #include <csignal>
+#include <sys/stat.h>
 
 class TestApp : public QObject {
     Q_OBJECT
@@ -19,6 +21,7 @@ private slots:
     void startAndQuitWithSimulator();
     void pollsArchiveAndLogReachTheDisk();
     void stopSignalClosesAsTheCloseCommand();
+    void oddSettingsFilesLeftAlone();
 };
 
 namespace {
@@ -125,6 +128,56 @@ void TestApp::stopSignalClosesAsTheCloseCommand() {
     QVERIFY(positions.ReadInteger("FormMain", "Width", 0) > 0);
     QVERIFY(TIniFile(JoinPath(JoinPath(dirs.Prog(), "INI"), "bde.ini")).FileExisted());
     CheckLogAndArchiveWhole(dirs);
+}
+
+// Settings files of the wrong kind or size, or that the user cannot read, neither hold up the
+// start nor are saved over: the program starts on their defaults, names each file with its
+// reason and ends as usual. Run as the plain user, as a technician starts it.
+void TestApp::oddSettingsFilesLeftAlone() {
+    TTestDirs dirs;
+    // Before the link to /dev/zero is made: the change of owner follows links.
+    QVERIFY(GiveToPlainUser(dirs.Root.path()));
+    const QString work = JoinPath(dirs.Work(), "INI");
+    const QString timer = JoinPath(work, "Timer.ini");
+    const QString positions = JoinPath(work, "WndPos.ini");
+    const QString port = JoinPath(work, "ComPort.ini");
+    const QString bde = JoinPath(JoinPath(dirs.Prog(), "INI"), "bde.ini");
+    QCOMPARE(::mkfifo(QFile::encodeName(timer).constData(), 0644), 0);
+    QVERIFY(QFile::link("/dev/zero", bde));
+    const QByteArray big = "[FormMain]\r\nLeft=10\r\n;" + QByteArray(IniFileMaxBytes, 'x');
+    const QByteArray portText = "[Transmitter]\r\nPort=/dev/ttyUSB7\r\n";
+    for (const auto& [path, bytes] : {std::pair{positions, big}, std::pair{port, portText}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    QVERIFY(QFile::setPermissions(port, QFile::WriteOwner)); // the plain user cannot read it
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    StartAsPlainUser(app);
+    app.start(ULMAR_APP, {"--simulator", "--program-dir", dirs.Prog(), "--work-dir", dirs.Work(),
+                          "--quit-after", "1000"});
+    QVERIFY(app.waitForStarted(10000));
+    const bool ended = app.waitForFinished(60000);
+    if (!ended)
+        app.kill();
+    QVERIFY2(ended, "the program did not end");
+    const QString output = QString::fromUtf8(app.readAll());
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+    for (const QString& said : {timer + ": не обычный файл", bde + ": не обычный файл",
+                                positions + ": больше 1024 КБ", port + ": нет прав на чтение"})
+        QVERIFY2(output.contains("ulmar: " + QDir::toNativeSeparators(said)), qPrintable(output));
+
+    struct stat st {};
+    QVERIFY(::lstat(QFile::encodeName(timer).constData(), &st) == 0 && S_ISFIFO(st.st_mode));
+    QCOMPARE(QFileInfo(bde).symLinkTarget(), QStringLiteral("/dev/zero"));
+    QVERIFY(QFile::setPermissions(port, QFile::ReadOwner | QFile::WriteOwner));
+    for (const auto& [path, bytes] : {std::pair{positions, big}, std::pair{port, portText}}) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY2(f.readAll() == bytes, qPrintable(path));
+    }
 }
 
 QTEST_MAIN(TestApp)

@@ -432,7 +432,8 @@ private slots:
         const QString good = InDir("good.txt");
         Put(good, TableText("g", 2));
         OpenFile(ed, big);
-        QCOMPARE(Script->Boxes.last().Text, "Не удалось загрузить файл\r" + big);
+        QCOMPARE(Script->Boxes.last().Text,
+                 "Не удалось загрузить файл\r" + big + "\rбольше 1024 КБ");
         QCOMPARE(Script->Boxes.last().Caption, QStringLiteral("Ошибка"));
         QCOMPARE(ed->CurrentFile(), QString());
 

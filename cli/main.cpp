@@ -7,6 +7,7 @@
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
 #include "cli/uCliDecode.h"
+#include "cli/uCliOutFile.h"
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "cli/uCliTare.h"
@@ -102,6 +103,11 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     QStringList tareLines;
     if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
+        out.Failure(error);
+        return ExitBadInput;
+    }
+    error = CliOutRefusal(r);
+    if (!error.isEmpty()) {
         out.Failure(error);
         return ExitBadInput;
     }

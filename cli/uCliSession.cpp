@@ -1,4 +1,5 @@
 #include "cli/uCliSession.h"
+#include "cli/uCliOutFile.h"
 #include "commands/uParamFile.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
@@ -343,9 +344,12 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
         message = QStringLiteral("не считаны: ") + Keys(refused) +
                   (request.File.isEmpty() ? QString() : QStringLiteral("; файл не записан"));
     } else if (!request.File.isEmpty()) {
-        if (!WriteParamFile(u, request.File)) {
-            out.Failure(QStringLiteral("не удалось записать файл ") +
-                        QDir::toNativeSeparators(request.File));
+        QString error;
+        const auto write = [&u](const QString& staged, QString&) {
+            return WriteParamFile(u, staged);
+        };
+        if (!WriteOutputFile(request.File, request.Force, write, error)) {
+            out.Failure(error);
             return ExitBadInput;
         }
         message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);

@@ -15,6 +15,8 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -28,6 +30,8 @@ bool SetKey(const QString& path, const QByteArray& key, const QByteArray& value)
     text.replace(at + 1, end - at - 1, key + "=" + value);
     return WriteAll(path, text);
 }
+
+const QString NoPort = QStringLiteral("/dev/ulmar-no-such-port");
 
 } // namespace
 
@@ -204,6 +208,60 @@ private slots:
             QVERIFY2(run.Exit == 0, run.Err);
             QVERIFY(run.Text().contains("Ну = 7500 мм"));
         }
+    }
+
+    // --out takes a new name in an existing folder or, with --force, a regular file; anything
+    // else is refused with the path and the reason before the port opens (the port here does
+    // not exist: it would be exit code 2), and what lies at the path is left as it was.
+    void outPathRefusedBeforeThePort() {
+        QVERIFY(QDir(Dirs->Prog()).mkdir("folder"));
+        QVERIFY(WriteAll(File("kept.txt"), "kept\r\n"));
+        QVERIFY(QFile::link(File("kept.txt"), File("link.txt")));
+        QVERIFY(mkfifo(QFile::encodeName(File("fifo")).constData(), 0644) == 0);
+        QStringList paths{File("folder"), File("fifo"), File("link.txt"), File("kept.txt"),
+                          File("none/x.txt")};
+        // A device node of its own (the null device's numbers) where the system lets one make it.
+        if (mknod(QFile::encodeName(File("null")).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+            paths << File("null");
+        for (const char* command : {"params", "tare", "zero"}) {
+            for (const QString& path : paths) {
+                const TCliRun run = Cli({"--port", NoPort, command, "read", "--out", path});
+                QVERIFY2(run.Exit == 3, qPrintable(QString(command) + " " + path));
+                QVERIFY2(run.ErrText().contains("--out " + path + ": "), run.Err);
+            }
+            // --force replaces a regular file only.
+            for (const QString& path : {File("folder"), File("fifo"), File("link.txt")})
+                QCOMPARE(Cli({"--port", NoPort, command, "read", "--out", path, "--force"}).Exit,
+                         3);
+            QCOMPARE(
+                Cli({"--port", NoPort, command, "read", "--out", File("kept.txt"), "--force"}).Exit,
+                2);
+        }
+        QCOMPARE(ReadAll(File("kept.txt")), QByteArray("kept\r\n"));
+        QVERIFY(QFileInfo(File("link.txt")).isSymLink());
+        QVERIFY(QFileInfo(File("fifo")).exists() && !QFileInfo(File("fifo")).isFile());
+        QVERIFY(Cli({"--port", NoPort, "params", "read", "--out", File("folder")})
+                    .ErrText()
+                    .contains("это каталог"));
+        QVERIFY(Cli({"--port", NoPort, "params", "read", "--out", File("kept.txt")})
+                    .ErrText()
+                    .contains("--force"));
+        QCOMPARE(Cli({"--port", NoPort, "read", "--force"}).Exit, 3);
+        QCOMPARE(Cli({"--port", NoPort, "tare", "read", "--force"}).Exit, 3);
+    }
+
+    // A plain user's --out in a folder it may not write: refused before the port opens.
+    void outPathInAFolderThePlainUserCannotWrite() {
+        PlainUser = true;
+        QVERIFY(QDir(Dirs->Prog()).mkdir("locked"));
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        QVERIFY(QFile::setPermissions(File("locked"), QFile::ReadOwner | QFile::ExeOwner |
+                                                          QFile::ReadOther | QFile::ExeOther));
+        if (RunningAsRoot())
+            QVERIFY(::chown(QFile::encodeName(File("locked")).constData(), 0, 0) == 0);
+        const TCliRun run = Cli({"--port", NoPort, "zero", "read", "--out", File("locked/Z.txt")});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("нет права записи в каталог"), run.Err);
     }
 
     void badPortName() {

@@ -49,13 +49,13 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     }
     LoadArchiveSettings();
     const TArchiveExportResult result = ExportArchive(r.Table, {*from, *to}, r.Json, out.Out());
-    if (result.Unreadable.isEmpty())
-        return ExitDone;
     // The rows already written stay; the unreadable days are named on stderr.
     for (const QString& file : result.Unreadable)
         std::fprintf(stderr, "ulmar-cli: не читается %s\n",
                      QDir::toNativeSeparators(file).toLocal8Bit().constData());
-    return ExitBadInput;
+    if (result.WriteFailed)
+        return ExitLine; // the reason is given as the command ends
+    return result.Unreadable.isEmpty() ? ExitDone : ExitBadInput;
 }
 
 // The version and the folders this command line would use; nothing is created.
@@ -165,9 +165,9 @@ int main(int argc, char* argv[]) {
     TCliOutput out(parsed.Request ? parsed.Request->Json : arguments.contains("--json"));
     if (!parsed.Request) {
         out.Failure(parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
-        return ExitBadInput;
+        return out.Finish(ExitBadInput);
     }
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
-    return Run(*parsed.Request, out);
+    return out.Finish(Run(*parsed.Request, out));
 }

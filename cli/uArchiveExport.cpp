@@ -92,8 +92,15 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             else
                 out << ArchiveDTText(row.DT) << ',' << v << '\n';
             ++result.Rows;
+            if (out.status() != QTextStream::Ok)
+                break;
         }
         out.flush();
+        // A full disk or a closed output: the rest would be lost as well.
+        if (out.status() != QTextStream::Ok) {
+            result.WriteFailed = true;
+            return result;
+        }
     }
     if (json) {
         QStringList files;
@@ -103,5 +110,6 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             << "]}\n";
     }
     out.flush();
+    result.WriteFailed = out.status() != QTextStream::Ok;
     return result;
 }

@@ -24,12 +24,15 @@ struct TArchiveExportResult {
     qint64 Rows = 0;
     // Day tables that exist but could not be read, as "<file>" each.
     QStringList Unreadable;
+    // A write to `out` failed: the export stopped there.
+    bool WriteFailed = false;
 };
 
 // Writes the rows of `table` in the range to `out`: CSV "DT,V" with one row per line, or one
 // JSON object {"table", "from", "to", "rows": [{"dt", "v"}…], "count", "unreadable"}. DT as the
 // archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text of the gauge's single
 // where the stored number is one, otherwise the shortest text that reads back as it. The archive
-// root is the archive settings' (LoadArchiveSettings first).
+// root is the archive settings' (LoadArchiveSettings first). Stops at the first write that
+// fails.
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
                                    bool json, QTextStream& out);

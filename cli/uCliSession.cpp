@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -136,11 +137,42 @@ TCliOutput::TCliOutput(bool json) : Json_(json), Out_(stdout), Err_(stderr) {}
 void TCliOutput::Line(const QString& text) {
     Out_ << text << '\n';
     Out_.flush();
+    Failed();
 }
 
 void TCliOutput::Object(const QJsonObject& object) {
     Out_ << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
     Out_.flush();
+    Failed();
+}
+
+bool TCliOutput::Failed() {
+    // The stream's status stays failed once a write did not go through; errno still holds
+    // the reason right after it.
+    if (!Failed_ && Out_.status() != QTextStream::Ok) {
+        Failed_ = true;
+        FailedErrno_ = errno;
+    }
+    return Failed_;
+}
+
+int TCliOutput::Finish(int exit) {
+    Out_.flush();
+    Failed();
+    errno = 0;
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && !Failed_) {
+        Failed_ = true;
+        FailedErrno_ = errno;
+    }
+    if (!Failed_)
+        return exit;
+    const QString reason = FailedErrno_    ? SystemErrorText(FailedErrno_)
+                           : Out_.device() ? Out_.device()->errorString()
+                                           : QString();
+    Err_ << QStringLiteral("ulmar-cli: не удалось записать в стандартный вывод: ") << reason
+         << '\n';
+    Err_.flush();
+    return ExitLine;
 }
 
 void TCliOutput::Failure(const QString& text, const QJsonObject& details) {
@@ -248,7 +280,8 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
     const int period = request.PeriodMs.value_or(
         session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
-    for (int polls = 0; !StopWatch && (!request.Count || polls < *request.Count); ++polls) {
+    for (int polls = 0; !StopWatch && !out.Failed() && (!request.Count || polls < *request.Count);
+         ++polls) {
         const auto start = steady_clock::now();
         const QString time =
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));

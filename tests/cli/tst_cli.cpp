@@ -7,6 +7,8 @@
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
+#include "tests/support/DayFiles.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -15,6 +17,7 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -262,6 +265,52 @@ private slots:
         const TCliRun run = Cli({"--port", NoPort, "zero", "read", "--out", File("locked/Z.txt")});
         QCOMPARE(run.Exit, 3);
         QVERIFY2(run.ErrText().contains("нет права записи в каталог"), run.Err);
+    }
+
+    // What does not reach stdout (a full disk, a closed output) ends the command with exit
+    // code 2 and the reason on stderr, whatever the command.
+    void outputThatCannotBeWritten() {
+        QVERIFY(StartSim());
+        const auto toFull = [this](const QStringList& arguments) {
+            QProcess p;
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+            return RunProgram(
+                p, QStringLiteral(ULMAR_CLI_PATH),
+                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
+        };
+        for (const QStringList& arguments :
+             {QStringList{"--version"}, QStringList{"--help"}, QStringList{"read", "--json"},
+              QStringList{"read"}, QStringList{"watch", "--period", "0"}}) {
+            const TCliRun run = toFull(arguments);
+            QVERIFY2(run.Exit == 2, qPrintable(arguments.join(' ')));
+            QVERIFY2(run.ErrText().contains("не удалось записать в стандартный вывод: "), run.Err);
+        }
+    }
+
+    // An export cut short by a full disk stops at the first write that failed: the day after it
+    // (a damaged table here) is never read.
+    void archiveExportOntoAFullDisk() {
+        const QDate day(2024, 3, 5);
+        QVERIFY(!WriteDayTable("Lt", EvenRows(QDateTime(day, QTime(0, 0)), 20000, 100)).isEmpty());
+        const QString next = ArchiveDayDir(QtToDateTime(QDateTime(day.addDays(1), QTime(0, 0))));
+        QVERIFY(QDir().mkpath(next) && WriteAll(JoinPath(next, "Lt.db"), "not a database"));
+        const QString file = Dirs->Root.filePath("export.csv");
+        QProcess p;
+        p.setStandardOutputFile(file);
+        p.setChildProcessModifier([] {
+            static std::optional<TFileSizeLimit> limit;
+            limit.emplace(64 * 1024);
+        });
+        const TCliRun run =
+            RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                       {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(), "archive",
+                        "export", "--table", "Lt", "--from", "2024-03-05", "--to", "2024-03-06"});
+        QCOMPARE(run.Exit, 2);
+        QVERIFY2(run.ErrText().contains("не удалось записать в стандартный вывод: превышен "
+                                        "допустимый размер файла"),
+                 run.Err);
+        QVERIFY2(!run.ErrText().contains("не читается"), run.Err);
+        QVERIFY(ReadAll(file).startsWith("DT,V\n2024-03-05 00:00:00.000,0\n"));
     }
 
     void badPortName() {

@@ -48,6 +48,12 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
         return ExitBadInput;
     }
     LoadArchiveSettings();
+    // No archive to read is not an empty range: a wrong --program-dir must not pass unnoticed.
+    const QString refusal = ArchiveRootRefusal();
+    if (!refusal.isEmpty()) {
+        out.Failure(QStringLiteral("archive export: ") + refusal);
+        return ExitBadInput;
+    }
     const TArchiveExportResult result = ExportArchive(r.Table, {*from, *to}, r.Json, out.Out());
     // The rows already written stay; the unreadable days are named on stderr.
     for (const QString& file : result.Unreadable)

@@ -1,8 +1,10 @@
 #include "cli/uArchiveExport.h"
+#include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "commands/uParamTable.h"
 #include "devicelink/uParamStr.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -112,4 +114,25 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
     out.flush();
     result.WriteFailed = out.status() != QTextStream::Ok;
     return result;
+}
+
+QString ArchiveRootRefusal() {
+    const QString root = ArchiveRoot();
+    const QFileInfo info(root);
+    const QString shown = QStringLiteral("каталог архива ") + QDir::toNativeSeparators(root);
+    if (!info.exists()) {
+        // A program folder given as a file shows as that file, not as a missing archive.
+        QFileInfo above(info.absolutePath());
+        while (!above.exists() && !above.isRoot())
+            above.setFile(above.absolutePath());
+        if (above.exists() && !above.isDir())
+            return shown + QStringLiteral(" не существует: ") +
+                   QDir::toNativeSeparators(above.filePath()) + QStringLiteral(" — не каталог");
+        return shown + QStringLiteral(" не существует");
+    }
+    if (!info.isDir())
+        return shown + QStringLiteral(" — не каталог");
+    if (!info.isReadable() || !info.isExecutable() || !QDir(root).isReadable())
+        return shown + QStringLiteral(" не читается: нет прав доступа");
+    return QString();
 }

@@ -28,6 +28,9 @@ struct TArchiveExportResult {
     bool WriteFailed = false;
 };
 
+// Why the archive root cannot be read (missing, not a folder, no access), or empty when it can.
+QString ArchiveRootRefusal();
+
 // Writes the rows of `table` in the range to `out`: CSV "DT,V" with one row per line, or one
 // JSON object {"table", "from", "to", "rows": [{"dt", "v"}…], "count", "unreadable"}. DT as the
 // archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text of the gauge's single

@@ -477,18 +477,27 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
                      QStringLiteral(", файл ") + FormatParam(wanted, row) + QStringLiteral("  (") +
                      ParamTitle(row) + QLatin1Char(')');
     }
+    // A parameter the gauge refused to give leaves the comparison incomplete: no verdict of
+    // "different" or "equal" can be drawn for it.
+    const auto unread = StepsWith(report, TOutcome::Refused);
     if (out.Json()) {
-        out.Object({{"ok", true},
+        out.Object({{"ok", unread.empty()},
                     {"equal", differences.isEmpty()},
                     {"compared", static_cast<int>(rows.size())},
-                    {"differences", differences}});
+                    {"differences", differences},
+                    {"unread", KeyArray(unread)}});
     } else {
         for (const QString& line : lines)
             out.Line(line);
         if (lines.isEmpty())
             out.Line(QStringLiteral("отличий нет (параметров: ") + QString::number(rows.size()) +
                      QLatin1Char(')'));
+        if (!unread.empty())
+            out.Failure(QStringLiteral("params diff: не считаны ") + Keys(unread) +
+                        QStringLiteral(" — сравнение неполное"));
     }
+    if (!unread.empty())
+        return ExitLine;
     return differences.isEmpty() ? ExitDone : ExitDifferences;
 }
 

@@ -3,6 +3,7 @@
 // bounds, and the exit codes of a silent line, a bad port name, a malformed file and bad
 // arguments.
 
+#include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
@@ -142,6 +143,22 @@ private slots:
         QCOMPARE(Cli({"params", "diff", file}).Exit, 0);
         run = Cli({"raw", "66", "--json"});
         QCOMPARE(run.Json()["decoded"].toObject()["Dist1"].toDouble(), 1500.5);
+    }
+
+    // A parameter the gauge refused to read leaves the comparison incomplete: exit code 2, not
+    // "different" (1), with the keys named.
+    void paramsDiffWithUnreadParameters() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QVERIFY(StartSim({"--fault-error", "prob=1"}));
+        TCliRun run = Cli({"params", "diff", file, "--json"});
+        QCOMPARE(run.Exit, 2);
+        QCOMPARE(run.Json()["ok"].toBool(true), false);
+        QVERIFY(run.Json()["unread"].toArray().contains(QStringLiteral("Dist1")));
+        run = Cli({"params", "diff", file});
+        QCOMPARE(run.Exit, 2);
+        QVERIFY2(run.ErrText().contains("сравнение неполное"), run.Err);
     }
 
     // A locked gauge takes every write but keeps dist.2: the write reports it, exit code 1.
@@ -405,6 +422,29 @@ private slots:
         QCOMPARE(run.Exit, 3);
         QCOMPARE(run.Text().count('\n'), 5);
         QVERIFY(QString::fromUtf8(run.Err).contains("Lt.db"));
+
+        // No archive to read is a wrong folder, not an empty range.
+        QVERIFY(WriteAll(File("plain"), "x"));
+        for (const QString& dir : {File("plain"), File("INI")}) {
+            run = Cli({"--program-dir", dir, "archive", "export", "--table", "Lt", "--from",
+                       "2024-03-05", "--to", "2024-03-08"});
+            QCOMPARE(run.Exit, 3);
+            QVERIFY2(run.ErrText().contains("каталог архива " + dir + "/DATA"), run.Err);
+            QVERIFY(run.Out.isEmpty());
+        }
+        // Nor is an archive the plain user may not read.
+        if (RunningAsRoot()) {
+            QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+            QVERIFY(::chown(QFile::encodeName(ArchiveRoot()).constData(), 0, 0) == 0);
+            QVERIFY(QFile::setPermissions(ArchiveRoot(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            PlainUser = true;
+            run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-05", "--to",
+                       "2024-03-08"});
+            PlainUser = false;
+            QCOMPARE(run.Exit, 3);
+            QVERIFY2(run.ErrText().contains("не читается"), run.Err);
+        }
 
         for (const QStringList& args :
              {QStringList{"archive", "export", "--table", "L;t", "--from", "2024-03-05", "--to",

@@ -7,6 +7,7 @@
 #include "cli/uArchiveExport.h"
 #include "cli/uCliArgs.h"
 #include "cli/uCliDecode.h"
+#include "cli/uCliOutFile.h"
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "cli/uCliSignals.h"
@@ -42,16 +43,22 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
         return ExitBadInput;
     }
     LoadArchiveSettings();
+    // No archive to read is not an empty range: a wrong --program-dir must not pass unnoticed.
+    const QString refusal = ArchiveRootRefusal();
+    if (!refusal.isEmpty()) {
+        out.Failure(QStringLiteral("archive export: ") + refusal);
+        return ExitBadInput;
+    }
     const TArchiveExportResult result = ExportArchive(r.Table, {*from, *to}, r.Json, out.Out());
-    if (result.Interrupted)
-        return CliReportInterrupt(out, QStringLiteral("archive export"));
-    if (result.Unreadable.isEmpty())
-        return ExitDone;
     // The rows already written stay; the unreadable days are named on stderr.
     for (const QString& file : result.Unreadable)
         std::fprintf(stderr, "ulmar-cli: не читается %s\n",
                      QDir::toNativeSeparators(file).toLocal8Bit().constData());
-    return ExitBadInput;
+    if (result.Interrupted)
+        return CliReportInterrupt(out, QStringLiteral("archive export"));
+    if (result.WriteFailed)
+        return ExitLine; // the reason is given as the command ends
+    return result.Unreadable.isEmpty() ? ExitDone : ExitBadInput;
 }
 
 // The version and the folders this command line would use; nothing is created.
@@ -103,6 +110,11 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     QStringList tareLines;
     if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
+        out.Failure(error);
+        return ExitBadInput;
+    }
+    error = CliOutRefusal(r);
+    if (!error.isEmpty()) {
         out.Failure(error);
         return ExitBadInput;
     }
@@ -162,12 +174,12 @@ int main(int argc, char* argv[]) {
     TCliOutput out(parsed.Request ? parsed.Request->Json : arguments.contains("--json"));
     if (!parsed.Request) {
         out.Failure(parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
-        return ExitBadInput;
+        return out.Finish(ExitBadInput);
     }
     InstallCliSignals();
-    const int exit = Run(*parsed.Request, out);
+    int exit = Run(*parsed.Request, out);
     // A command that ran to its end or stopped on its own terms was interrupted all the same.
     if (CliInterrupted() && exit != CliInterruptExit())
-        return CliReportInterrupt(out);
-    return exit;
+        exit = CliReportInterrupt(out);
+    return out.Finish(exit);
 }

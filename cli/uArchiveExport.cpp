@@ -1,9 +1,11 @@
 #include "cli/uArchiveExport.h"
+#include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "commands/uParamTable.h"
 #include "devicelink/uParamStr.h"
 #include "service/uStopSignals.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -98,8 +100,15 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             else
                 out << ArchiveDTText(row.DT) << ',' << v << '\n';
             ++result.Rows;
+            if (out.status() != QTextStream::Ok)
+                break;
         }
         out.flush();
+        // A full disk or a closed output: the rest would be lost as well.
+        if (out.status() != QTextStream::Ok) {
+            result.WriteFailed = true;
+            return result;
+        }
     }
     if (json) {
         QStringList files;
@@ -109,5 +118,28 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             << "]}\n";
     }
     out.flush();
+    result.WriteFailed = out.status() != QTextStream::Ok;
     return result;
+}
+
+QString ArchiveRootRefusal() {
+    const QString root = ArchiveRoot();
+    const QFileInfo info(root);
+    const QString shown = QStringLiteral("каталог архива ") + QDir::toNativeSeparators(root);
+    if (!info.exists()) {
+        // A program folder given as a file shows as that file, not as a missing archive.
+        QFileInfo above(info.absolutePath());
+        while (!above.exists() && !above.isRoot())
+            above.setFile(above.absolutePath());
+        if (above.exists() && !above.isDir())
+            return shown + QStringLiteral(" не существует: ") +
+                   QDir::toNativeSeparators(above.filePath()) + QStringLiteral(" — не каталог");
+        // Not made yet in a real folder: nothing archived, an empty range.
+        return QString();
+    }
+    if (!info.isDir())
+        return shown + QStringLiteral(" — не каталог");
+    if (!info.isReadable() || !info.isExecutable() || !QDir(root).isReadable())
+        return shown + QStringLiteral(" не читается: нет прав доступа");
+    return QString();
 }

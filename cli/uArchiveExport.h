@@ -26,13 +26,19 @@ struct TArchiveExportResult {
     QStringList Unreadable;
     // A stop signal ended the export between two rows (the JSON object is closed all the same).
     bool Interrupted = false;
+    // A write to `out` failed: the export stopped there.
+    bool WriteFailed = false;
 };
+
+// Why the archive root cannot be read (a file in its path, not a folder, no access), or empty
+// when it can; a root not made yet in a real folder is an empty archive.
+QString ArchiveRootRefusal();
 
 // Writes the rows of `table` in the range to `out`: CSV "DT,V" with one row per line, or one
 // JSON object {"table", "from", "to", "rows": [{"dt", "v"}…], "count", "unreadable"}. DT as the
 // archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text of the gauge's single
 // where the stored number is one, otherwise the shortest text that reads back as it. The archive
 // root is the archive settings' (LoadArchiveSettings first). A stop signal (Ctrl+C, SIGTERM)
-// ends it between two rows.
+// ends it between two rows; it also stops at the first write that fails.
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
                                    bool json, QTextStream& out);

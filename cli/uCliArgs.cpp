@@ -27,6 +27,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--count", {true, {C::Watch, C::Monitor}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
         {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
+        {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--name", {true, {C::TareWrite}}},
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
@@ -200,6 +201,9 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
+    r.Force = given.contains(QStringLiteral("--force"));
+    if (r.Force && r.File.isEmpty())
+        return Refuse(QStringLiteral("--force — только вместе с --out"));
     r.Value = given.value(QStringLiteral("--value"));
     if (given.contains(QStringLiteral("--value")) && r.Value.trimmed().isEmpty())
         return Refuse(QStringLiteral("--value: пустое значение"));
@@ -246,7 +250,7 @@ QString CliUsage() {
         "  read [--kalist]                 один опрос (команда 6); с --kalist ещё ток КАЛИСТ-1\n"
         "  watch [--period MS] [--count N] [--kalist]\n"
         "                                  опрос до остановки или N раз, строка на опрос\n"
-        "  params read [--factory] [--out FILE]\n"
+        "  params read [--factory] [--out FILE] [--force]\n"
         "                                  все параметры; с --out — файл параметров\n"
         "  params write FILE [--factory]   записать, сохранить в ПЗУ, считать и сверить\n"
         "  params diff FILE [--factory]    отличия прибора от файла\n"
@@ -254,10 +258,12 @@ QString CliUsage() {
         "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
         "  scan [--from A] [--to B]        сигнатуры по системным адресам A..B (0..254),\n"
         "                                  строка на прибор; коллизии и повторы отмечены\n"
-        "  zero read [--out FILE]          массив нулей; с --out — файл массива (256 строк)\n"
+        "  zero read [--out FILE] [--force]\n"
+        "                                  массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
-        "  tare read [--out FILE]          тарировочная таблица прибора; с --out — файл\n"
+        "  tare read [--out FILE] [--force]\n"
+        "                                  тарировочная таблица прибора; с --out — файл\n"
         "  tare write FILE --name NAME [--yes]\n"
         "                                  записать таблицу NAME из файла в прибор, считать,\n"
         "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
@@ -274,9 +280,14 @@ QString CliUsage() {
         "$XDG_DATA_HOME/ulmar (~/.local/share/ulmar), рабочий каталог — $XDG_CONFIG_HOME/ulmar\n"
         "(~/.config/ulmar). --version называет оба.\n"
         "Адрес по умолчанию 255 (любой прибор на линии).\n"
+        "--out пишет новый файл в существующий каталог; существующий обычный файл заменяется\n"
+        "только с --force. Символическая ссылка, каталог, устройство и канал (FIFO) не\n"
+        "принимаются: код 3, порт не открывается. Файл пишется целиком под временным именем\n"
+        "и затем переименовывается, так что прежний файл при сбое остаётся как был.\n"
         "\n"
         "Коды завершения: 0 выполнено; 1 выполнено, есть отличия или отвергнутые параметры;\n"
-        "2 нет связи (порт не открылся или прибор не отвечает); 3 неверный аргумент или файл.\n"
+        "2 нет связи (порт не открылся или прибор не отвечает) или вывод не записан (нет места,\n"
+        "закрыт); 3 неверный аргумент или файл. params diff: 2 — не все параметры считаны.\n"
         "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n"
         "decode: 1 — есть нерасшифрованные строки. monitor: 2 — был сбойный обмен.\n"
         "130 (Ctrl+C) и 143 (SIGTERM) — прервано: команда остановлена между обменами, после\n"

@@ -49,7 +49,8 @@ struct TCliRequest {
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    QString File; // params write / diff: the file; params read, zero read: --out
+    QString File;       // params write / diff: the file; params read, zero read: --out
+    bool Force = false; // --out may replace an existing regular file
     int Code = -1;
     QString Value; // raw --value
     QString Table;

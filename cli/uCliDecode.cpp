@@ -355,7 +355,8 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
     const int period =
         r.PeriodMs.value_or(session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
-    for (int polls = 0; !CliInterrupted() && (!r.Count || polls < *r.Count); ++polls) {
+    for (int polls = 0; !CliInterrupted() && !out.Failed() && (!r.Count || polls < *r.Count);
+         ++polls) {
         const auto start = steady_clock::now();
         exchanges.clear();
         TExchangeReport report;

@@ -1,4 +1,5 @@
 #include "cli/uCliSession.h"
+#include "cli/uCliOutFile.h"
 #include "cli/uCliSignals.h"
 #include "commands/uExchangeDecode.h"
 #include "commands/uParamFile.h"
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QLocale>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -138,11 +140,42 @@ TCliOutput::TCliOutput(bool json) : Json_(json), Out_(stdout), Err_(stderr) {}
 void TCliOutput::Line(const QString& text) {
     Out_ << text << '\n';
     Out_.flush();
+    Failed();
 }
 
 void TCliOutput::Object(const QJsonObject& object) {
     Out_ << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
     Out_.flush();
+    Failed();
+}
+
+bool TCliOutput::Failed() {
+    // The stream's status stays failed once a write did not go through; errno still holds
+    // the reason right after it.
+    if (!Failed_ && Out_.status() != QTextStream::Ok) {
+        Failed_ = true;
+        FailedErrno_ = errno;
+    }
+    return Failed_;
+}
+
+int TCliOutput::Finish(int exit) {
+    Out_.flush();
+    Failed();
+    errno = 0;
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && !Failed_) {
+        Failed_ = true;
+        FailedErrno_ = errno;
+    }
+    if (!Failed_)
+        return exit;
+    const QString reason = FailedErrno_    ? SystemErrorText(FailedErrno_)
+                           : Out_.device() ? Out_.device()->errorString()
+                                           : QString();
+    Err_ << QStringLiteral("ulmar-cli: не удалось записать в стандартный вывод: ") << reason
+         << '\n';
+    Err_.flush();
+    return ExitLine;
 }
 
 void TCliOutput::Failure(const QString& text, const QJsonObject& details) {
@@ -248,7 +281,9 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
     const int period = request.PeriodMs.value_or(
         session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
-    for (int polls = 0; !CliInterrupted() && (!request.Count || polls < *request.Count); ++polls) {
+    for (int polls = 0;
+         !CliInterrupted() && !out.Failed() && (!request.Count || polls < *request.Count);
+         ++polls) {
         const auto start = steady_clock::now();
         const QString time =
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
@@ -348,9 +383,12 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
         message = QStringLiteral("не считаны: ") + Keys(refused) +
                   (request.File.isEmpty() ? QString() : QStringLiteral("; файл не записан"));
     } else if (!request.File.isEmpty()) {
-        if (!WriteParamFile(u, request.File)) {
-            out.Failure(QStringLiteral("не удалось записать файл ") +
-                        QDir::toNativeSeparators(request.File));
+        QString error;
+        const auto write = [&u](const QString& staged, QString&) {
+            return WriteParamFile(u, staged);
+        };
+        if (!WriteOutputFile(request.File, request.Force, write, error)) {
+            out.Failure(error);
             return ExitBadInput;
         }
         message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
@@ -470,18 +508,27 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
                      QStringLiteral(", файл ") + FormatParam(wanted, row) + QStringLiteral("  (") +
                      ParamTitle(row) + QLatin1Char(')');
     }
+    // A parameter the gauge refused to give leaves the comparison incomplete: no verdict of
+    // "different" or "equal" can be drawn for it.
+    const auto unread = StepsWith(report, TOutcome::Refused);
     if (out.Json()) {
-        out.Object({{"ok", true},
+        out.Object({{"ok", unread.empty()},
                     {"equal", differences.isEmpty()},
                     {"compared", static_cast<int>(rows.size())},
-                    {"differences", differences}});
+                    {"differences", differences},
+                    {"unread", KeyArray(unread)}});
     } else {
         for (const QString& line : lines)
             out.Line(line);
         if (lines.isEmpty())
             out.Line(QStringLiteral("отличий нет (параметров: ") + QString::number(rows.size()) +
                      QLatin1Char(')'));
+        if (!unread.empty())
+            out.Failure(QStringLiteral("params diff: не считаны ") + Keys(unread) +
+                        QStringLiteral(" — сравнение неполное"));
     }
+    if (!unread.empty())
+        return ExitLine;
     return differences.isEmpty() ? ExitDone : ExitDifferences;
 }
 

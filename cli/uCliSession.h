@@ -24,11 +24,19 @@ public:
     // A failure: "ulmar-cli: " + text on stderr, or {"ok": false, "error": text, …} on stdout.
     void Failure(const QString& text, const QJsonObject& details = {});
     QTextStream& Out() { return Out_; }
+    // True once a write to stdout failed (a full disk, a closed output): a command that writes
+    // on and on stops there.
+    bool Failed();
+    // The exit code to end with: `exit`, or ExitLine with the reason on stderr when anything
+    // written to stdout did not reach it (checked after the last flush).
+    int Finish(int exit);
 
 private:
     bool Json_;
     QTextStream Out_;
     QTextStream Err_;
+    bool Failed_ = false;
+    int FailedErrno_ = 0;
 };
 
 class TCliSession {

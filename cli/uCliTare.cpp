@@ -1,4 +1,5 @@
 #include "cli/uCliTare.h"
+#include "cli/uCliOutFile.h"
 #include "cli/uCliSignals.h"
 #include "commands/uTareCommands.h"
 #include "devicelink/Ulmar.h"
@@ -96,7 +97,10 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     const QString text = GaugeTareText(points);
     QString message;
     if (!request.File.isEmpty()) {
-        if (!WriteTareFile(request.File, text, error)) {
+        const auto write = [&text](const QString& staged, QString& why) {
+            return WriteTareFile(staged, text, why);
+        };
+        if (!WriteOutputFile(request.File, request.Force, write, error)) {
             out.Failure(error.replace(QLatin1Char('\r'), QStringLiteral(" ")));
             return ExitBadInput;
         }

@@ -1,4 +1,5 @@
 #include "cli/uCliZero.h"
+#include "cli/uCliOutFile.h"
 #include "cli/uCliSignals.h"
 #include "commands/uZeroArray.h"
 #include "devicelink/Ulmar.h"
@@ -65,9 +66,15 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     const TZeroArray zero = u.ZeroArray;
     if (!request.File.isEmpty()) {
         QString error;
-        if (!SaveZeroFile(request.File, zero, &error)) {
-            out.Failure(QStringLiteral("не удалось записать файл ") +
-                        QDir::toNativeSeparators(request.File) + QStringLiteral(": ") + error);
+        const auto write = [&zero, &request](const QString& staged, QString& why) {
+            if (SaveZeroFile(staged, zero, &why))
+                return true;
+            why = QStringLiteral("не удалось записать файл ") +
+                  QDir::toNativeSeparators(request.File) + QStringLiteral(": ") + why;
+            return false;
+        };
+        if (!WriteOutputFile(request.File, request.Force, write, error)) {
+            out.Failure(error);
             return ExitBadInput;
         }
     }

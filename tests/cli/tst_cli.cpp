@@ -3,11 +3,15 @@
 // bounds, and the exit codes of a silent line, a bad port name, a malformed file and bad
 // arguments.
 
+#include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
+#include "tests/support/DayFiles.h"
+#include "tests/support/FileSizeLimit.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,6 +19,9 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -28,6 +35,8 @@ bool SetKey(const QString& path, const QByteArray& key, const QByteArray& value)
     text.replace(at + 1, end - at - 1, key + "=" + value);
     return WriteAll(path, text);
 }
+
+const QString NoPort = QStringLiteral("/dev/ulmar-no-such-port");
 
 } // namespace
 
@@ -137,6 +146,22 @@ private slots:
         QCOMPARE(run.Json()["decoded"].toObject()["Dist1"].toDouble(), 1500.5);
     }
 
+    // A parameter the gauge refused to read leaves the comparison incomplete: exit code 2, not
+    // "different" (1), with the keys named.
+    void paramsDiffWithUnreadParameters() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QVERIFY(StartSim({"--fault-error", "prob=1"}));
+        TCliRun run = Cli({"params", "diff", file, "--json"});
+        QCOMPARE(run.Exit, 2);
+        QCOMPARE(run.Json()["ok"].toBool(true), false);
+        QVERIFY(run.Json()["unread"].toArray().contains(QStringLiteral("Dist1")));
+        run = Cli({"params", "diff", file});
+        QCOMPARE(run.Exit, 2);
+        QVERIFY2(run.ErrText().contains("сравнение неполное"), run.Err);
+    }
+
     // A locked gauge takes every write but keeps dist.2: the write reports it, exit code 1.
     void lockedGauge() {
         QVERIFY(StartSim({"--fault-locked", "prob=1,value=0xB303"}));
@@ -231,6 +256,106 @@ private slots:
         }
     }
 
+    // --out takes a new name in an existing folder or, with --force, a regular file; anything
+    // else is refused with the path and the reason before the port opens (the port here does
+    // not exist: it would be exit code 2), and what lies at the path is left as it was.
+    void outPathRefusedBeforeThePort() {
+        QVERIFY(QDir(Dirs->Prog()).mkdir("folder"));
+        QVERIFY(WriteAll(File("kept.txt"), "kept\r\n"));
+        QVERIFY(QFile::link(File("kept.txt"), File("link.txt")));
+        QVERIFY(mkfifo(QFile::encodeName(File("fifo")).constData(), 0644) == 0);
+        QStringList paths{File("folder"), File("fifo"), File("link.txt"), File("kept.txt"),
+                          File("none/x.txt")};
+        // A device node of its own (the null device's numbers) where the system lets one make it.
+        if (mknod(QFile::encodeName(File("null")).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+            paths << File("null");
+        for (const char* command : {"params", "tare", "zero"}) {
+            for (const QString& path : paths) {
+                const TCliRun run = Cli({"--port", NoPort, command, "read", "--out", path});
+                QVERIFY2(run.Exit == 3, qPrintable(QString(command) + " " + path));
+                QVERIFY2(run.ErrText().contains("--out " + path + ": "), run.Err);
+            }
+            // --force replaces a regular file only.
+            for (const QString& path : {File("folder"), File("fifo"), File("link.txt")})
+                QCOMPARE(Cli({"--port", NoPort, command, "read", "--out", path, "--force"}).Exit,
+                         3);
+            QCOMPARE(
+                Cli({"--port", NoPort, command, "read", "--out", File("kept.txt"), "--force"}).Exit,
+                2);
+        }
+        QCOMPARE(ReadAll(File("kept.txt")), QByteArray("kept\r\n"));
+        QVERIFY(QFileInfo(File("link.txt")).isSymLink());
+        QVERIFY(QFileInfo(File("fifo")).exists() && !QFileInfo(File("fifo")).isFile());
+        QVERIFY(Cli({"--port", NoPort, "params", "read", "--out", File("folder")})
+                    .ErrText()
+                    .contains("это каталог"));
+        QVERIFY(Cli({"--port", NoPort, "params", "read", "--out", File("kept.txt")})
+                    .ErrText()
+                    .contains("--force"));
+        QCOMPARE(Cli({"--port", NoPort, "read", "--force"}).Exit, 3);
+        QCOMPARE(Cli({"--port", NoPort, "tare", "read", "--force"}).Exit, 3);
+    }
+
+    // A plain user's --out in a folder it may not write: refused before the port opens.
+    void outPathInAFolderThePlainUserCannotWrite() {
+        PlainUser = true;
+        QVERIFY(QDir(Dirs->Prog()).mkdir("locked"));
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        QVERIFY(QFile::setPermissions(File("locked"), QFile::ReadOwner | QFile::ExeOwner |
+                                                          QFile::ReadOther | QFile::ExeOther));
+        if (RunningAsRoot())
+            QVERIFY(::chown(QFile::encodeName(File("locked")).constData(), 0, 0) == 0);
+        const TCliRun run = Cli({"--port", NoPort, "zero", "read", "--out", File("locked/Z.txt")});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("нет права записи в каталог"), run.Err);
+    }
+
+    // What does not reach stdout (a full disk, a closed output) ends the command with exit
+    // code 2 and the reason on stderr, whatever the command.
+    void outputThatCannotBeWritten() {
+        QVERIFY(StartSim());
+        const auto toFull = [this](const QStringList& arguments) {
+            QProcess p;
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+            return RunProgram(
+                p, QStringLiteral(ULMAR_CLI_PATH),
+                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
+        };
+        for (const QStringList& arguments :
+             {QStringList{"--version"}, QStringList{"--help"}, QStringList{"read", "--json"},
+              QStringList{"read"}, QStringList{"watch", "--period", "0"}}) {
+            const TCliRun run = toFull(arguments);
+            QVERIFY2(run.Exit == 2, qPrintable(arguments.join(' ')));
+            QVERIFY2(run.ErrText().contains("не удалось записать в стандартный вывод: "), run.Err);
+        }
+    }
+
+    // An export cut short by a full disk stops at the first write that failed: the day after it
+    // (a damaged table here) is never read.
+    void archiveExportOntoAFullDisk() {
+        const QDate day(2024, 3, 5);
+        QVERIFY(!WriteDayTable("Lt", EvenRows(QDateTime(day, QTime(0, 0)), 20000, 100)).isEmpty());
+        const QString next = ArchiveDayDir(QtToDateTime(QDateTime(day.addDays(1), QTime(0, 0))));
+        QVERIFY(QDir().mkpath(next) && WriteAll(JoinPath(next, "Lt.db"), "not a database"));
+        const QString file = Dirs->Root.filePath("export.csv");
+        QProcess p;
+        p.setStandardOutputFile(file);
+        p.setChildProcessModifier([] {
+            static std::optional<TFileSizeLimit> limit;
+            limit.emplace(64 * 1024);
+        });
+        const TCliRun run =
+            RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                       {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(), "archive",
+                        "export", "--table", "Lt", "--from", "2024-03-05", "--to", "2024-03-06"});
+        QCOMPARE(run.Exit, 2);
+        QVERIFY2(run.ErrText().contains("не удалось записать в стандартный вывод: превышен "
+                                        "допустимый размер файла"),
+                 run.Err);
+        QVERIFY2(!run.ErrText().contains("не читается"), run.Err);
+        QVERIFY(ReadAll(file).startsWith("DT,V\n2024-03-05 00:00:00.000,0\n"));
+    }
+
     void badPortName() {
         TCliRun run = Cli({"--port", "/dev/ulmar-no-such-port", "read"});
         QCOMPARE(run.Exit, 2);
@@ -323,6 +448,33 @@ private slots:
         QCOMPARE(run.Exit, 3);
         QCOMPARE(run.Text().count('\n'), 5);
         QVERIFY(QString::fromUtf8(run.Err).contains("Lt.db"));
+
+        // An archive folder that cannot be made is a wrong folder, not an empty range; one not
+        // made yet in a real folder is an empty range.
+        QVERIFY(WriteAll(File("plain"), "x"));
+        const QStringList range{"archive", "export",     "--table", "Lt",
+                                "--from",  "2024-03-05", "--to",    "2024-03-08"};
+        run = Cli(QStringList{"--program-dir", File("plain")} + range);
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("каталог архива " + File("plain") + "/DATA"), run.Err);
+        QVERIFY(run.Out.isEmpty());
+        QVERIFY(QDir().mkpath(File("fresh")));
+        run = Cli(QStringList{"--program-dir", File("fresh")} + range);
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Err.isEmpty(), run.Err);
+        // Nor is an archive the plain user may not read.
+        if (RunningAsRoot()) {
+            QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+            QVERIFY(::chown(QFile::encodeName(ArchiveRoot()).constData(), 0, 0) == 0);
+            QVERIFY(QFile::setPermissions(ArchiveRoot(),
+                                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            PlainUser = true;
+            run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-05", "--to",
+                       "2024-03-08"});
+            PlainUser = false;
+            QCOMPARE(run.Exit, 3);
+            QVERIFY2(run.ErrText().contains("не читается"), run.Err);
+        }
 
         for (const QStringList& args :
              {QStringList{"archive", "export", "--table", "L;t", "--from", "2024-03-05", "--to",

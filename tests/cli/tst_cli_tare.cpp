@@ -14,6 +14,7 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -83,8 +84,36 @@ private slots:
         QCOMPARE(Cli({"tare", "write", source, "--name", "ten"}).Exit, 1);
         run = Cli({"tare", "write", source, "--name", "ten"}, "да\n");
         QVERIFY2(run.Exit == 0, run.Err);
-        QCOMPARE(Cli({"tare", "read", "--out", after}).Exit, 0);
+        QCOMPARE(Cli({"tare", "read", "--out", after, "--force"}).Exit, 0);
         QVERIFY(ReadAll(after).contains("ttFromUlmar=10\r\n"));
+    }
+
+    // A tare file holds many tables: the gauge's one replaces it only with --force, and keeps
+    // the former file's modes; a link is not followed onto the file it names.
+    void existingFileReplacedOnlyWithForce() {
+        QVERIFY(StartSim());
+        const QString file = File("tables.txt");
+        const QByteArray tables = TenRows() + TenRows().replace("ten", "eleven");
+        QVERIFY(WriteAll(file, tables));
+        QVERIFY(
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        TCliRun run = Cli({"tare", "read", "--out", file});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("--force"), run.Err);
+        QCOMPARE(ReadAll(file), tables);
+        QVERIFY(QFile::link(file, File("link.txt")));
+        QCOMPARE(Cli({"tare", "read", "--out", File("link.txt"), "--force"}).Exit, 3);
+        QCOMPARE(ReadAll(file), tables);
+
+        run = Cli({"tare", "read", "--out", file, "--force"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QVERIFY(ReadAll(file).contains("\r\nttFromUlmar="));
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(file).constData(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0640u);
+        // Nothing left beside it.
+        QCOMPARE(QDir(Dirs->Prog()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"link.txt", "tables.txt"}));
     }
 
     void refusedBeforeThePortOpens() {

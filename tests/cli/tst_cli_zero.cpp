@@ -5,6 +5,7 @@
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <array>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -86,12 +88,23 @@ private slots:
         QCOMPARE(run.Json()["ok"].toBool(true), false);
     }
 
-    // A file that cannot be written: exit code 3, and no former file is touched.
+    // A file that cannot be written in full (a full disk): exit code 3, the former file as it
+    // was and nothing left beside it.
     void unwritableFile() {
         QVERIFY(StartSim({"--zero", "5"}));
-        const TCliRun run = Cli({"zero", "read", "--out", File("none/Zero.txt")});
+        QVERIFY(WriteAll(File("Zero.txt"), "former\r\n"));
+        QProcess p;
+        p.setChildProcessModifier([] {
+            static std::optional<TFileSizeLimit> limit;
+            limit.emplace(100);
+        });
+        const TCliRun run = RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                                       {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(),
+                                        "zero", "read", "--out", File("Zero.txt"), "--force"});
         QCOMPARE(run.Exit, 3);
-        QVERIFY2(QString::fromUtf8(run.Err).contains("не удалось записать файл"), run.Err);
+        QVERIFY2(run.ErrText().contains("не удалось записать файл " + File("Zero.txt")), run.Err);
+        QCOMPARE(ReadAll(File("Zero.txt")), QByteArray("former\r\n"));
+        QCOMPARE(QDir(Dirs->Prog()).entryList(QDir::Files | QDir::Hidden), QStringList{"Zero.txt"});
     }
 
     void arguments() {
@@ -100,7 +113,8 @@ private slots:
               QStringList{"zero", "read", "extra"}, QStringList{"zero", "read", "--out"},
               QStringList{"zero", "read", "--out="}, QStringList{"zero", "read", "--factory"}})
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
-        QVERIFY(QString::fromUtf8(Cli({"--help"}).Out).contains("zero read [--out FILE]"));
+        QVERIFY(
+            QString::fromUtf8(Cli({"--help"}).Out).contains("zero read [--out FILE] [--force]"));
     }
 };
 

@@ -134,7 +134,7 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
                 // The request thread only copies the readings (under the exchange lock) and
                 // formats the log line; the writer thread puts both on the disk.
                 const QString logPath = program.Link->RequestLog().FileName();
-                writer->SetDropLogFile(logPath);
+                writer->SetLogFile(logPath);
                 program.Link->ArchiveHook = [ulmar, writer](int code) {
                     writer->PostRows(CaptureArchiveBatch(*ulmar, code, NowDateTime()));
                 };

@@ -141,6 +141,10 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
                 program.Link->LogSink = [writer, logPath](const QString& text) {
                     writer->PostLine(logPath, TLog::FormatLine(text));
                 };
+                // The link window and the main window's status bar say when it fails.
+                program.Link->ArchiveStatus = [writer] {
+                    return ArchiveHealthText(writer->Health());
+                };
             } else {
                 program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
             }

@@ -139,12 +139,16 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
                 // The request thread only copies the readings (under the exchange lock) and
                 // formats the log line; the writer thread puts both on the disk.
                 const QString logPath = program.Link->RequestLog().FileName();
-                writer->SetDropLogFile(logPath);
+                writer->SetLogFile(logPath);
                 program.Link->ArchiveHook = [ulmar, writer](int code) {
                     writer->PostRows(CaptureArchiveBatch(*ulmar, code, NowDateTime()));
                 };
                 program.Link->LogSink = [writer, logPath](const QString& text) {
                     writer->PostLine(logPath, TLog::FormatLine(text));
+                };
+                // The link window and the main window's status bar say when it fails.
+                program.Link->ArchiveStatus = [writer] {
+                    return ArchiveHealthText(writer->Health());
                 };
             } else {
                 program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };

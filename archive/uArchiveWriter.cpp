@@ -2,20 +2,27 @@
 
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QStorageInfo>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
+#include <system_error>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -35,9 +42,40 @@ struct TLine {
 };
 
 struct TItem {
-    quint64 Seq = 0; // order of posting, from 1
+    quint64 Seq = 0;       // order of posting, from 1
+    TDateTime Stamp = 0.0; // local time of posting: the poll's stamp, or taken by PostLine
     std::variant<TArchiveBatch, TLine> Work;
 };
+
+// A stamp split into its local date and time of day, by hand: the writer thread never asks the
+// C library for the local time (its time-zone state is the posters'), it takes the stamps that
+// come with the items. False for a stamp outside the years 1 to 9999.
+bool SplitLocal(TDateTime stamp, QDate& date, QTime& time) {
+    if (!(stamp > -693593.0 && stamp < 2958466.0))
+        return false;
+    const qint64 totalMs = qRound64(stamp * 86400000.0);
+    qint64 days = totalMs / 86400000;
+    qint64 ms = totalMs % 86400000;
+    if (ms < 0) {
+        ms += 86400000;
+        --days;
+    }
+    date = QDate(1899, 12, 30).addDays(days);
+    time = QTime::fromMSecsSinceStartOfDay(static_cast<int>(ms));
+    return date.isValid() && time.isValid();
+}
+
+// The writer's own log line, as TLog::FormatLine writes it, with the given stamp.
+QByteArray OwnLogLine(TDateTime stamp, const QString& text) {
+    QDate date;
+    QTime time;
+    if (!SplitLocal(stamp, date, time))
+        return TLog::FormatLine(text);
+    return (date.toString(QStringLiteral("dd.MM.yyyy")) + QLatin1Char(' ') +
+            time.toString(QStringLiteral("hh:mm:ss,zzz")) + QLatin1Char(' ') + text +
+            QStringLiteral("\r\n"))
+        .toUtf8();
+}
 
 // Identity of a table file, so that a table replaced or removed behind an open connection is
 // noticed and opened again instead of writing into a file that is gone.
@@ -58,22 +96,137 @@ TFileId FileIdOf(const QString& file) {
 #endif
 }
 
+// SQLite's primary result codes (the low byte of the extended ones).
+constexpr int SqlitePerm = 3;
+constexpr int SqliteBusy = 5;
+constexpr int SqliteLocked = 6;
+constexpr int SqliteReadOnly = 8;
+constexpr int SqliteIoErr = 10;
+constexpr int SqliteCorrupt = 11;
+constexpr int SqliteFull = 13;
+constexpr int SqliteCantOpen = 14;
+constexpr int SqliteNotADb = 26;
+
+// How long an attempt on a table waits for another connection once the table was found busy,
+// until it is written again.
+constexpr int QuickBusyMs = 50;
+// Write-ahead log frames after which an open table is checkpointed (a frame is a page and a
+// small header): the log stays well below ArchiveWalLimitBytes.
+constexpr int WalCheckpointPages = 32;
+
+int SqliteCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xFF : -1;
+}
+
+// What a failed step on a table means for the next attempt.
+enum class TFault {
+    None,
+    Busy,    // another connection holds the table: try again later, the file is sound
+    Damaged, // the file is no database, or a damaged one: moved aside
+    Other    // a full disk, no rights, ...: try again with the next reading
+};
+
+TFault FaultOf(const QSqlError& error) {
+    switch (SqliteCode(error)) {
+    case SqliteBusy:
+    case SqliteLocked:
+        return TFault::Busy;
+    case SqliteCorrupt:
+    case SqliteNotADb:
+        return TFault::Damaged;
+    default:
+        return TFault::Other;
+    }
+}
+
+// True when the file system of `dir` has (next to) no room left.
+bool DiskFull(const QString& dir) {
+    const QStorageInfo storage(dir);
+    return storage.isValid() && storage.isReady() && storage.bytesAvailable() >= 0 &&
+           storage.bytesAvailable() < 64 * 1024;
+}
+
+const QString NoRoom = QStringLiteral("нет места на диске");
+
+// The reason for a failure with the system's error number `error` (0: not known) in `dir`.
+QString SystemReason(int error, const QString& dir) {
+    switch (error) {
+    case ENOSPC:
+        return NoRoom;
+#ifdef EDQUOT
+    case EDQUOT:
+        return QStringLiteral("превышена дисковая квота");
+#endif
+    case EFBIG:
+        return QStringLiteral("превышен допустимый размер файла");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("нет прав на запись");
+    case EROFS:
+        return QStringLiteral("диск только для чтения");
+    case EIO:
+        return QStringLiteral("ошибка ввода-вывода");
+    case 0:
+        return DiskFull(dir) ? NoRoom : QStringLiteral("ошибка записи");
+    default:
+        return QString::fromStdString(std::generic_category().message(error));
+    }
+}
+
+// The reason for a failed step on a table in `dir`.
+QString SqlReason(const QSqlError& error, const QString& dir) {
+    switch (SqliteCode(error)) {
+    case SqliteFull:
+        return NoRoom;
+    case SqliteIoErr:
+        return DiskFull(dir) ? NoRoom : QStringLiteral("ошибка записи на диск");
+    case SqliteBusy:
+    case SqliteLocked:
+        return QStringLiteral("таблица занята");
+    case SqliteCorrupt:
+        return QStringLiteral("файл таблицы повреждён");
+    case SqliteNotADb:
+        return QStringLiteral("файл не является базой данных");
+    case SqlitePerm:
+    case SqliteReadOnly:
+        return QStringLiteral("нет прав на запись");
+    case SqliteCantOpen:
+        return DiskFull(dir) ? NoRoom : QStringLiteral("файл таблицы не открывается");
+    default:
+        break;
+    }
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return text.isEmpty() ? QStringLiteral("ошибка базы данных") : text;
+}
+
 // Switches a table back to the rollback journal before its connection closes, so that at rest
 // it needs no "-wal" or "-shm" file and a read-only reader creates none. A reader holding the
-// table prevents the switch for a moment: tried again for the busy time-out.
-void LeaveWal(QSqlDatabase& db) {
+// table prevents the switch for a moment: tried again for up to `patienceMs`; any other error
+// (a full disk, a damaged file) ends the attempt at once.
+void LeaveWal(QSqlDatabase& db, int patienceMs) {
     QElapsedTimer clock;
     clock.start();
     for (;;) {
         QSqlQuery query(db);
-        if (query.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) && query.next() &&
+        const bool done = query.exec(QStringLiteral("PRAGMA journal_mode=DELETE"));
+        if (done && query.next() &&
             query.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) == 0)
             return;
-        if (clock.elapsed() >= ArchiveBusyTimeoutMs)
+        if (!done && FaultOf(query.lastError()) != TFault::Busy)
+            return;
+        if (clock.elapsed() >= patienceMs)
             return;
         std::this_thread::sleep_for(20ms);
     }
 }
+
+// Why a table could not be written, and what the writer did about it.
+struct TTableOutcome {
+    QString Reason;    // empty when the row was stored
+    QStringList Notes; // lines for the log file (a damaged file moved aside)
+};
 
 // The writer thread's open tables of one day directory: one connection per table, kept until
 // the day directory (the day or the archive root) changes or the writer ends. Writer thread.
@@ -84,43 +237,54 @@ public:
     TDayTables(const TDayTables&) = delete;
     TDayTables& operator=(const TDayTables&) = delete;
 
-    // Stores the reading's row, committed on return; false when it was not stored.
-    bool Insert(const TArchiveReading& reading) {
+    // Stores the reading's row, committed on return; false, with the reason, when it was not
+    // stored.
+    bool Insert(const TArchiveReading& reading, TTableOutcome& outcome) {
         const QString table = reading.Table.trimmed();
         const QString day = ArchiveDayDir(reading.Stamp);
-        if (!IsArchiveTableName(table) || day.isEmpty())
+        if (!IsArchiveTableName(table)) {
+            outcome.Reason = QStringLiteral("недопустимое имя таблицы");
             return false;
+        }
+        if (day.isEmpty()) {
+            outcome.Reason = QStringLiteral("недопустимое время отсчёта");
+            return false;
+        }
         if (day != Day_) {
             CloseAll();
             Day_ = day;
         }
         const QString file = JoinPath(day, table + QStringLiteral(".db"));
-        auto it = Tables_.find(table);
-        if (it != Tables_.end() && it->second.Id != FileIdOf(file)) {
-            Close(it->second);
-            Tables_.erase(it);
-            it = Tables_.end();
-        }
-        if (it == Tables_.end()) {
-            TTable opened;
-            if (!Open(table, file, opened))
+        // A damaged file is moved aside once per reading; the new file gets the row.
+        for (bool movedAside = false;;) {
+            TFault fault = TFault::None;
+            TTable* open = Find(table, file, outcome.Reason, fault);
+            if (open) {
+                fault = Exec(*open, reading, outcome.Reason);
+                // A table that another connection holds keeps its connection: the next attempt
+                // needs no new open and no journal switch.
+                if (fault != TFault::None && fault != TFault::Busy)
+                    Drop(table);
+            }
+            // Until a busy table is written again, its attempts wait only briefly.
+            if (fault == TFault::None)
+                Busy_.erase(table);
+            else if (fault == TFault::Busy && Busy_.insert(table).second && open)
+                SetBusyTimeout(*open, QuickBusyMs);
+            if (fault == TFault::None)
+                return true;
+            if (fault != TFault::Damaged || movedAside ||
+                !MoveAside(table, file, reading.Stamp, outcome.Reason, outcome.Notes))
                 return false;
-            it = Tables_.emplace(table, std::move(opened)).first;
+            movedAside = true;
         }
-        QSqlQuery& insert = *it->second.Insert;
-        insert.bindValue(QStringLiteral(":V"), reading.Value);
-        insert.bindValue(QStringLiteral(":DT"), ArchiveDTText(reading.Stamp));
-        if (insert.exec())
-            return true;
-        // Opened afresh for the next reading: a lock or an error may have been passing.
-        Close(it->second);
-        Tables_.erase(it);
-        return false;
     }
 
+    // Closes every table; a table that a reader holds gets the busy time-out to leave the
+    // write-ahead log.
     void CloseAll() {
         for (auto& [name, table] : Tables_)
-            Close(table);
+            Close(table, ArchiveBusyTimeoutMs);
         Tables_.clear();
         Day_.clear();
     }
@@ -130,49 +294,202 @@ private:
         QString Connection;
         TFileId Id;
         bool Wal = false;
+        bool Quick = false;                // the busy time-out is QuickBusyMs
         std::unique_ptr<QSqlQuery> Insert; // prepared
     };
 
-    bool Open(const QString& table, const QString& file, TTable& out) {
-        if (!QDir().mkpath(Day_))
-            return false;
-        if (!QFileInfo::exists(file) && !CreateArchiveTable(file))
-            return false;
+    // The open table, opened when it is not yet (or its file was replaced); null with the
+    // reason and the fault when it cannot be opened.
+    TTable* Find(const QString& table, const QString& file, QString& reason, TFault& fault) {
+        auto it = Tables_.find(table);
+        if (it != Tables_.end() && it->second.Id != FileIdOf(file)) {
+            Close(it->second, 0);
+            Tables_.erase(it);
+            it = Tables_.end();
+        }
+        if (it != Tables_.end())
+            return &it->second;
+        TTable opened;
+        fault = Open(table, file, opened, reason);
+        if (fault != TFault::None)
+            return nullptr;
+        return &Tables_.emplace(table, std::move(opened)).first->second;
+    }
+
+    TFault Exec(TTable& table, const TArchiveReading& reading, QString& reason) {
+        QSqlQuery& insert = *table.Insert;
+        insert.bindValue(QStringLiteral(":V"), reading.Value);
+        insert.bindValue(QStringLiteral(":DT"), ArchiveDTText(reading.Stamp));
+        if (insert.exec()) {
+            if (table.Quick) {
+                SetBusyTimeout(table, ArchiveBusyTimeoutMs);
+                table.Quick = false;
+            }
+            return TFault::None;
+        }
+        const QSqlError error = insert.lastError();
+        reason = SqlReason(error, Day_);
+        return FaultOf(error);
+    }
+
+    void Drop(const QString& table) {
+        const auto it = Tables_.find(table);
+        if (it == Tables_.end())
+            return;
+        Close(it->second, 0);
+        Tables_.erase(it);
+    }
+
+    static void SetBusyTimeout(TTable& table, int ms) {
+        QSqlDatabase db = QSqlDatabase::database(table.Connection, false);
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(ms));
+        table.Quick = ms < ArchiveBusyTimeoutMs;
+    }
+
+    TFault Open(const QString& table, const QString& file, TTable& out, QString& reason) {
+        errno = 0;
+        if (!QDir().mkpath(Day_)) {
+            reason = SystemReason(errno, Day_);
+            return TFault::Other;
+        }
+        if (!QFileInfo::exists(file) && !CreateArchiveTable(file)) {
+            reason = DiskFull(Day_) ? NoRoom : QStringLiteral("файл таблицы не создаётся");
+            return TFault::Other;
+        }
+        TFault fault = TFault::Other;
         {
             QSqlDatabase db = AddArchiveConnection(file, QStringLiteral("mode=rw"));
             out.Connection = db.connectionName();
-            if (db.open()) {
-                // Also switches a table left in write-ahead mode back where that is not safe.
-                out.Wal = ArchiveUsesWal(Day_);
-                QSqlQuery pragma(db);
-                pragma.exec(out.Wal ? QStringLiteral("PRAGMA journal_mode=WAL")
-                                    : QStringLiteral("PRAGMA journal_mode=DELETE"));
-                // With the log, a commit is safe against a crash of the program without a sync
-                // of its own; the checkpoints sync.
-                pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-                // The writer only appends: a few pages suffice. SQLite's default cache (2 MB
-                // per connection) would otherwise keep growing with the day's table, one row's
-                // worth of memory a poll per table, for hours.
-                pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(WriterCacheKiB));
-                auto insert = std::make_unique<QSqlQuery>(db);
-                if (insert->prepare(
-                        QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table))) {
-                    out.Insert = std::move(insert);
-                    out.Id = FileIdOf(file);
-                    return true;
-                }
+            if (!db.open()) {
+                reason = SqlReason(db.lastError(), Day_);
+                fault =
+                    FaultOf(db.lastError()) == TFault::Damaged ? TFault::Damaged : TFault::Other;
+            } else {
+                if (Busy_.count(table))
+                    SetBusyTimeout(out, QuickBusyMs);
+                fault = Prepare(db, table, file, out, reason);
             }
         }
-        Close(out);
-        return false;
+        if (fault != TFault::None) {
+            Close(out, 0);
+            out.Connection.clear();
+        }
+        return fault;
     }
 
-    void Close(TTable& table) {
+    TFault Prepare(QSqlDatabase& db, const QString& table, const QString& file, TTable& out,
+                   QString& reason) {
+        // Also switches a table left in write-ahead mode back where that is not safe. The
+        // first statement reads the file: one that is no database fails here.
+        const bool wal = ArchiveUsesWal(Day_);
+        QSqlQuery pragma(db);
+        if (!pragma.exec(wal ? QStringLiteral("PRAGMA journal_mode=WAL")
+                             : QStringLiteral("PRAGMA journal_mode=DELETE"))) {
+            // Busy: a reader holds the table; it is used in the mode it is in.
+            const TFault fault = FaultOf(pragma.lastError());
+            if (fault != TFault::Busy) {
+                reason = SqlReason(pragma.lastError(), Day_);
+                return fault;
+            }
+        }
+        out.Wal = wal;
+        if (wal) {
+            // Checkpointed every few dozen rows and cut back after a checkpoint that a reader
+            // held up, so that the log never fills a nearly full disk.
+            pragma.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(WalCheckpointPages));
+            pragma.exec(QStringLiteral("PRAGMA journal_size_limit=%1").arg(ArchiveWalLimitBytes));
+        }
+        // With the log, a commit is safe against a crash of the program without a sync of its
+        // own; the checkpoints sync.
+        pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+        // The writer only appends: a few pages suffice. SQLite's default cache (2 MB per
+        // connection) would otherwise keep growing with the day's table, one row's worth of
+        // memory a poll per table, for hours.
+        pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(WriterCacheKiB));
+        auto insert = std::make_unique<QSqlQuery>(db);
+        if (insert->prepare(QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table))) {
+            out.Insert = std::move(insert);
+            out.Id = FileIdOf(file);
+            return TFault::None;
+        }
+        const QSqlError error = insert->lastError();
+        TFault fault = FaultOf(error);
+        reason = SqlReason(error, Day_);
+        // A database without the table (an empty file, a foreign one) cannot take the rows.
+        if (fault == TFault::Other && !HasTable(db, table)) {
+            reason = QStringLiteral("в файле нет таблицы %1").arg(table);
+            fault = TFault::Damaged;
+        }
+        return fault;
+    }
+
+    // True unless the database surely has no table of that name.
+    static bool HasTable(QSqlDatabase& db, const QString& table) {
+        QSqlQuery query(db);
+        if (!query.prepare(QStringLiteral(
+                "SELECT 1 FROM sqlite_master WHERE type='table' AND name=:name COLLATE NOCASE")))
+            return true;
+        query.bindValue(QStringLiteral(":name"), table);
+        return !query.exec() || query.next() || query.lastError().isValid();
+    }
+
+    // Renames a damaged table file (with its log or journal) beside itself under a name that
+    // no reader takes for a table and no earlier file has; the next open starts a new file.
+    // The name tells when: the stamp of the reading that found the damage.
+    bool MoveAside(const QString& table, const QString& file, TDateTime stamp, QString& reason,
+                   QStringList& notes) {
+        const QString damage = reason;
+        QDate date;
+        QTime time;
+        if (!SplitLocal(stamp, date, time))
+            return false;
+        const QString base = file + QStringLiteral(".damaged-") +
+                             date.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('-') +
+                             time.toString(QStringLiteral("HHmmss"));
+        const auto taken = [](const QString& name) {
+            for (const char* suffix : {"", "-wal", "-journal"})
+                if (QFileInfo::exists(name + QLatin1String(suffix)))
+                    return true;
+            return false;
+        };
+        QString aside = base;
+        for (int n = 2; taken(aside); ++n) {
+            if (n > 1000) {
+                reason = damage + QStringLiteral("; файл не переименовать");
+                return false;
+            }
+            aside = base + QLatin1Char('-') + QString::number(n);
+        }
+        errno = 0;
+        if (!QFile::rename(file, aside)) {
+            reason =
+                damage + QStringLiteral("; файл не переименовать: ") + SystemReason(errno, Day_);
+            return false;
+        }
+        // A log or journal left beside it belongs to the damaged file, never to the new one.
+        for (const char* suffix : {"-wal", "-journal"}) {
+            const QString from = file + QLatin1String(suffix);
+            if (QFileInfo::exists(from) && !QFile::rename(from, aside + QLatin1String(suffix)))
+                QFile::remove(from);
+        }
+        QFile::remove(file + QStringLiteral("-shm"));
+        notes << QStringLiteral("Архив: таблица %1: %2, файл переименован в %3, начат новый файл")
+                     .arg(table, damage, QFileInfo(aside).fileName());
+        return true;
+    }
+
+    void Close(TTable& table, int patienceMs) {
         table.Insert.reset();
+        if (table.Connection.isEmpty())
+            return;
         {
             QSqlDatabase db = QSqlDatabase::database(table.Connection, false);
-            if (table.Wal && db.isOpen())
-                LeaveWal(db);
+            if (table.Wal && db.isOpen()) {
+                if (patienceMs < ArchiveBusyTimeoutMs)
+                    SetBusyTimeout(table, patienceMs);
+                LeaveWal(db, patienceMs);
+            }
             db.close();
         }
         QSqlDatabase::removeDatabase(table.Connection);
@@ -180,6 +497,7 @@ private:
 
     QString Day_;
     std::map<QString, TTable> Tables_; // by table name
+    std::set<QString> Busy_;           // tables found busy and not written since
 };
 
 } // namespace
@@ -188,8 +506,28 @@ struct TArchiveWriter::TState {
     TState(std::size_t capacity, std::function<void()> beforeItem)
         : Capacity(std::max<std::size_t>(capacity, 1)), BeforeItem(std::move(beforeItem)) {}
 
+    // The writer's own lines that wait for room in the log file, at most.
+    static constexpr std::size_t MaxOwedLines = 64;
+
     const std::size_t Capacity;
     const std::function<void()> BeforeItem;
+
+    // A table or file that failed and has not been written since.
+    struct TFailing {
+        QString Target;
+        QString Reason;
+    };
+    // The result of one write, for the failure episode.
+    struct TOutcome {
+        QString Target; // "Hu", "Hu.txt", "rd241209.txt"
+        bool Row = false;
+        bool Ok = false;
+        QString Reason;
+    };
+    struct TWritten {
+        std::vector<TOutcome> Outcomes;
+        QStringList Notes; // lines for the log file
+    };
 
     std::mutex Mutex;
     std::condition_variable WorkCv; // the writer waits: an item, a drop to report, Stop
@@ -201,26 +539,53 @@ struct TArchiveWriter::TState {
     quint64 UnreportedRows = 0;
     quint64 UnreportedLines = 0;
     bool Reporting = false; // the drop line is being written
-    QString DropLogFile;
+    QString LogFile;
     bool Stopping = false;
     bool Abandoned = false; // Stop ran out of time: waiting items are dropped
     bool Finished = false;
+    std::vector<TFailing> Failing; // in the order they began
+    bool InEpisode = false;
+    bool EpisodeLogged = false; // the episode's first line is written or owed
+    quint64 EpisodeRows = 0;
+    quint64 EpisodeLines = 0;
+    quint64 Episodes = 0;
+    TDateTime LastStamp = 0.0; // of the item posted last
+    // Writer thread only: lines for the log file not yet written, oldest first.
+    std::deque<TLine> Owed;
 
     std::atomic<quint64> DroppedRows{0};
     std::atomic<quint64> DroppedLines{0};
     std::atomic<quint64> FailedRows{0};
     std::atomic<quint64> FailedLines{0};
 
-    // Mutex held. Counts a dropped item; `report` when the writer is still to write about it.
+    // Mutex held.
+    void BeginEpisode() {
+        if (InEpisode)
+            return;
+        InEpisode = true;
+        EpisodeLogged = false;
+        EpisodeRows = 0;
+        EpisodeLines = 0;
+        ++Episodes;
+    }
+
+    // Mutex held. Counts a dropped item; `report` when it was dropped from the full queue and
+    // the writer is still to write about it.
     void CountDrop(const TItem& item, bool report) {
+        if (report)
+            BeginEpisode();
         if (const auto* batch = std::get_if<TArchiveBatch>(&item.Work)) {
             DroppedRows += batch->size();
-            if (report)
+            if (report) {
                 UnreportedRows += batch->size();
+                EpisodeRows += batch->size();
+            }
         } else {
             ++DroppedLines;
-            if (report)
+            if (report) {
                 ++UnreportedLines;
+                ++EpisodeLines;
+            }
         }
     }
 
@@ -236,27 +601,60 @@ struct TArchiveWriter::TState {
                 Queue.pop_front();
             }
             item.Seq = ++Posted;
+            LastStamp = item.Stamp;
             Queue.push_back(std::move(item));
         }
         WorkCv.notify_one();
         return true;
     }
 
+    // Writer thread, Mutex not held. The text twin line of a reading.
+    static bool WriteTwin(const TArchiveReading& reading, QString& reason) {
+        const QString table = reading.Table.trimmed();
+        const QString dir = ArchiveDayDir(reading.Stamp);
+        if (!IsArchiveTableName(table) || dir.isEmpty()) {
+            reason = QStringLiteral("недопустимое имя таблицы или время отсчёта");
+            return false;
+        }
+        int error = 0;
+        if (AppendLineToFile(JoinPath(dir, table + QStringLiteral(".txt")),
+                             ArchiveTextLine(reading.Stamp, reading.Value, ArchiveTextPrecision,
+                                             reading.Decimals),
+                             &error))
+            return true;
+        reason = SystemReason(error, dir);
+        return false;
+    }
+
     // Writer thread, Mutex not held.
-    void Write(const TItem& item, TDayTables& tables) {
+    TWritten Write(const TItem& item, TDayTables& tables) {
+        TWritten written;
         try {
             if (const auto* batch = std::get_if<TArchiveBatch>(&item.Work)) {
                 for (const TArchiveReading& reading : *batch) {
-                    if (!tables.Insert(reading))
+                    const QString name = reading.Table.trimmed();
+                    TTableOutcome table;
+                    const bool stored = tables.Insert(reading, table);
+                    if (!stored)
                         ++FailedRows;
-                    if (!AddArchiveText(reading.Table, reading.Stamp, reading.Value,
-                                        ArchiveTextPrecision, reading.Decimals))
+                    written.Outcomes.push_back({name, true, stored, table.Reason});
+                    written.Notes += table.Notes;
+                    QString reason;
+                    const bool lined = WriteTwin(reading, reason);
+                    if (!lined)
                         ++FailedLines;
+                    written.Outcomes.push_back(
+                        {name + QStringLiteral(".txt"), false, lined, reason});
                 }
             } else {
                 const TLine& line = std::get<TLine>(item.Work);
-                if (!AppendLineToFile(line.Path, line.Bytes))
+                int error = 0;
+                const bool ok = AppendLineToFile(line.Path, line.Bytes, &error);
+                if (!ok)
                     ++FailedLines;
+                const QFileInfo info(line.Path);
+                written.Outcomes.push_back({info.fileName(), false, ok,
+                                            ok ? QString() : SystemReason(error, info.path())});
             }
         } catch (...) {
             // Only an allocation can fail: the item counts as not written.
@@ -265,19 +663,79 @@ struct TArchiveWriter::TState {
             else
                 ++FailedLines;
         }
+        return written;
     }
 
-    // Writer thread, Mutex not held.
-    void WriteDropLine(const QString& path, quint64 rows, quint64 lines) {
-        if (path.isEmpty())
+    // Mutex held, writer thread. A line for the log file, written after the current item.
+    void Owe(TDateTime stamp, const QString& text) {
+        if (LogFile.isEmpty())
             return;
-        const QString text =
-            QStringLiteral("Архив: очередь записи переполнена, пропущено записей: %1, строк "
-                           "журнала: %2")
-                .arg(rows)
-                .arg(lines);
-        if (!AppendLineToFile(path, TLog::FormatLine(text)))
+        Owed.push_back(TLine{LogFile, OwnLogLine(stamp, text)});
+        if (Owed.size() > MaxOwedLines) {
+            Owed.pop_front();
             ++FailedLines;
+        }
+    }
+
+    // Mutex held, writer thread. Ends the episode once nothing fails and every drop is
+    // reported; its end is logged when its beginning was.
+    void EndEpisodeIfOver(TDateTime stamp) {
+        if (!InEpisode || !Failing.empty() || UnreportedRows > 0 || UnreportedLines > 0)
+            return;
+        InEpisode = false;
+        if (EpisodeLogged)
+            Owe(stamp, QStringLiteral("Архив снова записывается, потеряно записей: %1, строк: %2")
+                           .arg(EpisodeRows)
+                           .arg(EpisodeLines));
+    }
+
+    // Mutex held, writer thread. Takes the outcomes of an item into the failure state.
+    void Account(const TWritten& written, TDateTime stamp) {
+        for (const TOutcome& outcome : written.Outcomes) {
+            const auto it = std::find_if(Failing.begin(), Failing.end(), [&](const TFailing& f) {
+                return f.Target == outcome.Target;
+            });
+            if (outcome.Ok) {
+                if (it != Failing.end())
+                    Failing.erase(it);
+                continue;
+            }
+            BeginEpisode();
+            ++(outcome.Row ? EpisodeRows : EpisodeLines);
+            if (it == Failing.end())
+                Failing.push_back(TFailing{outcome.Target, outcome.Reason});
+            else
+                it->Reason = outcome.Reason;
+            if (!EpisodeLogged) {
+                EpisodeLogged = true;
+                Owe(stamp, ArchiveHealthText(HealthLocked()));
+            }
+        }
+        for (const QString& note : written.Notes)
+            Owe(stamp, note);
+        EndEpisodeIfOver(stamp);
+    }
+
+    // Writer thread, Mutex not held: the owed lines, in order, as far as they go.
+    void WriteOwed() {
+        while (!Owed.empty() && AppendLineToFile(Owed.front().Path, Owed.front().Bytes))
+            Owed.pop_front();
+    }
+
+    // Mutex held.
+    TArchiveHealth HealthLocked() const {
+        TArchiveHealth health;
+        health.Failing = InEpisode;
+        if (InEpisode && !Failing.empty()) {
+            health.Table = Failing.front().Target;
+            health.Reason = Failing.front().Reason;
+        } else if (InEpisode) {
+            health.Reason = QStringLiteral("очередь записи переполнена");
+        }
+        health.LostRows = EpisodeRows;
+        health.LostLines = EpisodeLines;
+        health.Episodes = Episodes;
+        return health;
     }
 
     void Run() {
@@ -300,7 +758,14 @@ struct TArchiveWriter::TState {
                 lock.unlock();
                 if (BeforeItem)
                     BeforeItem();
-                Write(item, tables);
+                const TWritten written = Write(item, tables);
+                lock.lock();
+                try {
+                    Account(written, item.Stamp);
+                } catch (...) {
+                }
+                lock.unlock();
+                WriteOwed();
                 lock.lock();
                 Done = item.Seq;
                 IdleCv.notify_all();
@@ -308,10 +773,18 @@ struct TArchiveWriter::TState {
                 // Caught up: one line for every drop since the last one.
                 const quint64 rows = std::exchange(UnreportedRows, 0);
                 const quint64 lines = std::exchange(UnreportedLines, 0);
-                const QString path = DropLogFile;
+                try {
+                    Owe(LastStamp,
+                        QStringLiteral("Архив: очередь записи переполнена, пропущено записей: "
+                                       "%1, строк журнала: %2")
+                            .arg(rows)
+                            .arg(lines));
+                    EndEpisodeIfOver(LastStamp);
+                } catch (...) {
+                }
                 Reporting = true;
                 lock.unlock();
-                WriteDropLine(path, rows, lines);
+                WriteOwed();
                 lock.lock();
                 Reporting = false;
                 IdleCv.notify_all();
@@ -320,12 +793,21 @@ struct TArchiveWriter::TState {
             }
         }
         lock.unlock();
+        WriteOwed();
         tables.CloseAll();
         lock.lock();
         Finished = true;
         IdleCv.notify_all();
     }
 };
+
+QString ArchiveHealthText(const TArchiveHealth& health) {
+    if (!health.Failing)
+        return QString();
+    if (health.Table.isEmpty())
+        return QStringLiteral("Архив не записывается: ") + health.Reason;
+    return QStringLiteral("Архив не записывается: %1: %2").arg(health.Table, health.Reason);
+}
 
 TArchiveWriter::TArchiveWriter(std::size_t capacity, std::function<void()> beforeItem)
     : State_(std::make_shared<TState>(capacity, std::move(beforeItem))),
@@ -339,16 +821,17 @@ TArchiveWriter::~TArchiveWriter() {
 bool TArchiveWriter::PostRows(TArchiveBatch batch) {
     if (batch.empty())
         return true;
-    return State_->Post(TItem{0, std::move(batch)});
+    const TDateTime stamp = batch.front().Stamp;
+    return State_->Post(TItem{0, stamp, std::move(batch)});
 }
 
 bool TArchiveWriter::PostLine(const QString& path, QByteArray line) {
-    return State_->Post(TItem{0, TLine{path, std::move(line)}});
+    return State_->Post(TItem{0, NowDateTime(), TLine{path, std::move(line)}});
 }
 
-void TArchiveWriter::SetDropLogFile(const QString& path) {
+void TArchiveWriter::SetLogFile(const QString& path) {
     std::lock_guard lock(State_->Mutex);
-    State_->DropLogFile = path;
+    State_->LogFile = path;
 }
 
 bool TArchiveWriter::WaitIdle(int timeoutMs) {
@@ -395,4 +878,9 @@ quint64 TArchiveWriter::FailedRows() const {
 
 quint64 TArchiveWriter::FailedLines() const {
     return State_->FailedLines.load();
+}
+
+TArchiveHealth TArchiveWriter::Health() const {
+    std::lock_guard lock(State_->Mutex);
+    return State_->HealthLocked();
 }

@@ -159,7 +159,7 @@ int main(int argc, char* argv[]) {
     link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
     {
         TArchiveWriter writer;
-        writer.SetDropLogFile(logPath);
+        writer.SetLogFile(logPath);
         link.LogSink = [&](const QString& text) {
             writer.PostLine(logPath, TLog::FormatLine(text));
         };

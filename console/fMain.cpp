@@ -23,10 +23,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPointer>
 #include <QSet>
+#include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
 
@@ -121,6 +123,12 @@ TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
     auto* client = new QWidget(this);
     client->setFixedHeight(0);
     setCentralWidget(client);
+    // The status bar shows the actions' hints and, while it lasts, the archive's trouble.
+    lblArchiveStatus_ = new QLabel(this);
+    lblArchiveStatus_->setObjectName(QStringLiteral("lblArchiveStatus"));
+    lblArchiveStatus_->setStyleSheet(QStringLiteral("color: #c00000;"));
+    lblArchiveStatus_->setVisible(false);
+    statusBar()->addPermanentWidget(lblArchiveStatus_, 1);
     resize(sizeHint());
     ControlRefreshHook = [this] { ControlRefresh(); };
     StartUp();
@@ -674,6 +682,19 @@ void TFormMain::ControlRefresh() {
     } catch (...) {
     }
     RadioGroupsRefresh();
+    ArchiveStatusRefresh();
+}
+
+void TFormMain::ArchiveStatusRefresh() {
+    QString text;
+    try {
+        if (Link_ && Link_->ArchiveStatus)
+            text = Link_->ArchiveStatus();
+    } catch (...) {
+    }
+    if (lblArchiveStatus_->text() != text)
+        lblArchiveStatus_->setText(text);
+    lblArchiveStatus_->setVisible(!text.isEmpty());
 }
 
 void TFormMain::RadioGroupsRefresh() {

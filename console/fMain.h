@@ -18,6 +18,7 @@
 
 class QAction;
 class QActionGroup;
+class QLabel;
 class QMenu;
 class TDeviceLink;
 class TGaugeCommands;
@@ -36,7 +37,8 @@ public:
     explicit TFormMain(TDeviceLink* link, QWidget* parent = nullptr);
     ~TFormMain() override;
 
-    // Refreshes every open tool window, then the radio groups of the mode parameters.
+    // Refreshes every open tool window, then the radio groups of the mode parameters and the
+    // archive's state in the status bar.
     Q_INVOKABLE void ControlRefresh();
     // Runs the command up to `attempts` times behind the progress window ("Повтор команды " +
     // text); true at the first answer.
@@ -109,6 +111,8 @@ private:
     void TransmitterChange();
     void SetRadix(int radix);
     void RadioGroupsRefresh();
+    // The status bar's "Архив не записывается: ..." while the archive writer fails.
+    void ArchiveStatusRefresh();
     void ShowToolWindows();
     void CloseToolWindows();
     void ToggleFactoryMode();
@@ -141,6 +145,7 @@ private:
     QAction* act10_ = nullptr;
     QAction* act16_ = nullptr;
     QAction* actClose_ = nullptr;
+    QLabel* lblArchiveStatus_ = nullptr; // in the status bar, object name "lblArchiveStatus"
     bool Closed_ = false;
     bool Unasked_ = false; // the next close asks nothing
 

@@ -263,9 +263,16 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
     groups->addLayout(right);
     Monitor = new TMonitorPanel(this, link);
     Monitor->setVisible(false);
+    // Readings that the archive cannot store: said below the groups while it lasts.
+    lblArchiveStatus = new QLabel(this);
+    lblArchiveStatus->setObjectName(QStringLiteral("lblArchiveStatus"));
+    lblArchiveStatus->setWordWrap(true);
+    lblArchiveStatus->setStyleSheet(QStringLiteral("color: #c00000;"));
+    lblArchiveStatus->setVisible(false);
     auto* outer = new QVBoxLayout(this);
     outer->setSizeConstraint(QLayout::SetFixedSize);
     outer->addLayout(groups);
+    outer->addWidget(lblArchiveStatus);
     outer->addWidget(Monitor, 1);
 
     LoadWindowPosition(this);
@@ -319,6 +326,20 @@ void TFormReqAns::ShowMonitor(bool shown) {
 void TFormReqAns::Refresh() {
     RefreshPort();
     RefreshStatistics();
+    RefreshArchive();
+}
+
+void TFormReqAns::RefreshArchive() {
+    const TDeviceLink* l = Link();
+    QString text;
+    try {
+        if (l && l->ArchiveStatus)
+            text = l->ArchiveStatus();
+    } catch (...) {
+    }
+    if (lblArchiveStatus->text() != text)
+        lblArchiveStatus->setText(text);
+    lblArchiveStatus->setVisible(!text.isEmpty());
 }
 
 void TFormReqAns::RefreshPort() {

@@ -30,10 +30,12 @@ public:
     explicit TFormReqAns(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
     ~TFormReqAns() override;
 
-    // Port group refresh, then statistics refresh (ControlRefresh and after every exchange).
+    // Port group refresh, then statistics refresh and the archive's state (ControlRefresh and
+    // after every exchange).
     void Refresh();
     void RefreshPort();
     void RefreshStatistics();
+    void RefreshArchive();
 
     // The exchange handler's work (user-interface thread): counts, shows request and answer.
     void HandleExchange(const QByteArray& request, bool answered, const QByteArray& answer);
@@ -48,6 +50,8 @@ public:
     QLabel* lblFlowControl1 = nullptr;
     // The port's trouble: why it could not be opened (in red), parity or rate refused.
     QLabel* lblPortStatus = nullptr;
+    // The archive's trouble (in red): "Архив не записывается: <table>: <reason>".
+    QLabel* lblArchiveStatus = nullptr;
     QLineEdit* stxReq = nullptr;
     QLineEdit* stxAns = nullptr;
     QLabel* lblReqCount = nullptr;

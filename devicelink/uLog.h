@@ -8,9 +8,11 @@
 // Appends one whole line (its bytes as given, line end included) to the file at `path`,
 // creating missing directories. A file that does not end with '\n' first gets "\r\n", so the
 // line starts on its own. The line goes out in one write; when any step fails the file is cut
-// back to its size before the call, so it never keeps part of a line. False on failure.
-// Any thread; appends to one path are serialised within the process.
-bool AppendLineToFile(const QString& path, const QByteArray& line);
+// back to its size before the call, so it never keeps part of a line. False on failure; then
+// `systemError`, when given, gets the system's error number of the failed step (ENOSPC on a full
+// disk), or 0 where none is known. Any thread; appends to one path are serialised within the
+// process.
+bool AppendLineToFile(const QString& path, const QByteArray& line, int* systemError = nullptr);
 
 class TLog {
 public:

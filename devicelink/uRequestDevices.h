@@ -158,6 +158,10 @@ public:
     std::function<void(const QString& text)> LogSink;
     // Called after every cycle with the polled device's name (request thread); unassigned.
     std::function<void(const QString& deviceName)> CycleDone;
+    // The archive writer's trouble as the windows show it ("Архив не записывается: ..."), empty
+    // while the archive is written; set at start-up, read by the windows' refresh
+    // (user-interface thread). Unassigned without an archive writer.
+    std::function<QString()> ArchiveStatus;
     // The last exchanges of both device kinds, from either thread, recorded only while a
     // listener (the link window's monitor) is attached. Shared, so that a listener may
     // outlive the link.

@@ -1,5 +1,7 @@
 // The archive writer thread: order of posting, rows readable once written, a full queue while
-// the disk stalls, the bounded stop, the day change, the journal mode and failed text lines.
+// the disk stalls, the bounded stop, the day change, the journal mode and failed text lines;
+// then the failures that must neither stall the writer nor pass unseen: a damaged table, a
+// table held by another connection, a full disk, and the size of the write-ahead log.
 
 #include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
@@ -7,7 +9,10 @@
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/ArchiveFiles.h"
+#include "tests/support/DayFiles.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTest>
 #include <condition_variable>
@@ -64,6 +69,30 @@ QStringList Lines(const QString& path) {
     return lines;
 }
 
+// One poll of command 6: a row in each of the four tables.
+TArchiveBatch Poll(TDateTime stamp, double value) {
+    return {{"Lt", stamp, value, 1},
+            {"Hu", stamp, value, 1},
+            {"Lc", stamp, value, 1},
+            {"V", stamp, value, 2}};
+}
+
+// A copy tool puts noise in place of a table: a new file under the old name, as long as the old
+// one. The noise, to find the file again.
+QByteArray ReplaceByNoise(const QString& table) {
+    const QString noise = table + ".noise";
+    QFile::remove(noise);
+    if (!QFile::copy(table, noise) || !NoiseFile(noise))
+        return {};
+    const QByteArray bytes = ReadBytes(noise);
+    return QFile::remove(table) && QFile::rename(noise, table) ? bytes : QByteArray();
+}
+
+// The files of the day directory whose name begins so.
+QStringList FilesStarting(const QString& dir, const QString& start) {
+    return FilesUnder(dir).filter(QRegularExpression("^" + QRegularExpression::escape(start)));
+}
+
 } // namespace
 
 class TestArchiveWriter : public QObject {
@@ -82,6 +111,12 @@ private slots:
     void journalMode_data();
     void journalMode();
     void failedTextLineIsCounted();
+
+    // Failures.
+    void damagedTableIsMovedAside();
+    void busyTableCostsOneQuickAttempt();
+    void fullDiskIsOneEpisode();
+    void writeAheadLogStaysSmall();
 
 private:
     std::unique_ptr<TTestDirs> Dirs;
@@ -154,7 +189,7 @@ void TestArchiveWriter::fullQueueDropsOldestWhileDiskStalls() {
     TStall stall;
     TArchiveWriter writer(4, [&stall] { stall.Pass(); });
     const QString log = JoinPath(Dirs->Work(), "rd240305.txt");
-    writer.SetDropLogFile(log);
+    writer.SetLogFile(log);
     QVERIFY(writer.PostLine(log, "line 1\r\n"));
     stall.WaitHeld();
     // Items 2 to 11 while the first one hangs: every post returns at once, the queue keeps the
@@ -168,6 +203,13 @@ void TestArchiveWriter::fullQueueDropsOldestWhileDiskStalls() {
     QCOMPARE(writer.DroppedRows(), quint64(3));  // 2, 4, 6
     QCOMPARE(writer.DroppedLines(), quint64(3)); // 3, 5, 7
     QVERIFY(!writer.WaitIdle(0));
+    // The drops are a failure to store, shown while the writer has not caught up.
+    const TArchiveHealth dropping = writer.Health();
+    QVERIFY(dropping.Failing);
+    QCOMPARE(dropping.LostRows, quint64(3));
+    QCOMPARE(dropping.LostLines, quint64(3));
+    QCOMPARE(ArchiveHealthText(dropping),
+             QStringLiteral("Архив не записывается: очередь записи переполнена"));
 
     stall.Open();
     QVERIFY(writer.WaitIdle(Patience));
@@ -179,6 +221,10 @@ void TestArchiveWriter::fullQueueDropsOldestWhileDiskStalls() {
                  " Архив: очередь записи переполнена, пропущено записей: 3, строк журнала: 3"),
              qPrintable(lines[3]));
     QCOMPARE(writer.FailedRows() + writer.FailedLines(), quint64(0));
+    // Reported and caught up: the episode is over, its one line is the drop line.
+    QVERIFY(!writer.Health().Failing);
+    QCOMPARE(writer.Health().Episodes, quint64(1));
+    QCOMPARE(ArchiveHealthText(writer.Health()), QString());
 }
 
 void TestArchiveWriter::stopWritesWhatWaits() {
@@ -314,9 +360,187 @@ void TestArchiveWriter::failedTextLineIsCounted() {
     QVERIFY(writer.WaitIdle(Patience));
     QCOMPARE(writer.FailedLines(), quint64(2));
     QCOMPARE(writer.FailedRows(), quint64(0));
+    // Said in words, with the file that fails.
+    QCOMPARE(ArchiveHealthText(writer.Health()),
+             QStringLiteral("Архив не записывается: Lt.txt: нет места на диске"));
     // The row of the same reading and the other table's line are written.
     QCOMPARE(Values(Day(), "Lt"), std::vector<double>({1}));
     QCOMPARE(Lines(JoinPath(Day(), "Hu.txt")), QStringList({"05.03.2024 10:00:00 2,0"}));
+}
+
+// Today's Hu.db turns to noise while polling: the other tables, the twins and the log keep every
+// poll, the damaged file is kept beside the tables under a name no reader takes for a table,
+// and the new Hu.db gets the rows from the first poll after the damage on. A second damage
+// keeps the first file aside.
+void TestArchiveWriter::damagedTableIsMovedAside() {
+    constexpr int Polls = 20;
+    const QString log = JoinPath(Dirs->Work(), "rd.txt");
+    const QString hu = JoinPath(Day(), "Hu.db");
+    TArchiveWriter writer;
+    writer.SetLogFile(log);
+    QVERIFY(writer.PostRows(Poll(T0, 0)));
+    QVERIFY(writer.WaitIdle(Patience));
+    const QByteArray noise = ReplaceByNoise(hu);
+    QVERIFY(!noise.isEmpty());
+    for (int i = 1; i <= Polls; ++i) {
+        QVERIFY(writer.PostRows(Poll(T0 + i * Second, i)));
+        QVERIFY(writer.PostLine(log, TLog::FormatLine(QString("poll %1").arg(i))));
+    }
+    QVERIFY(writer.WaitIdle(Patience));
+    for (const char* table : {"Lt", "Lc", "V"})
+        QCOMPARE(Values(Day(), table).size(), size_t(Polls + 1));
+    std::vector<double> after;
+    for (int i = 1; i <= Polls; ++i)
+        after.push_back(i);
+    QCOMPARE(Values(Day(), "Hu"), after);
+    QCOMPARE(Lines(JoinPath(Day(), "Hu.txt")).size(), Polls + 1);
+    QCOMPARE(writer.FailedRows() + writer.FailedLines() + writer.DroppedRows(), quint64(0));
+    QVERIFY(!writer.Health().Failing);
+    // Named after the poll that found the damage.
+    const QStringList aside = FilesStarting(Day(), "Hu.db.damaged-");
+    QCOMPARE(aside, QStringList({"Hu.db.damaged-20240305-100001"}));
+    QCOMPARE(ReadBytes(JoinPath(Day(), aside[0])), noise);
+    // The log says what became of the file; the polls' own lines are all there.
+    const QStringList lines = Lines(log);
+    QCOMPARE(lines.filter(" poll ").size(), Polls);
+    const QStringList moved = lines.filter("Архив: таблица Hu");
+    QCOMPARE(moved.size(), 1);
+    QVERIFY2(moved[0].endsWith("Архив: таблица Hu: файл не является базой данных, файл "
+                               "переименован в " +
+                               aside[0] + ", начат новый файл"),
+             qPrintable(moved[0]));
+
+    // Found damaged again within the same second: the earlier file stays as it was.
+    const QByteArray noise2 = ReplaceByNoise(hu);
+    QVERIFY(!noise2.isEmpty());
+    QVERIFY(writer.PostRows(Poll(T0 + 1.5 * Second, Polls + 1)));
+    QVERIFY(writer.WaitIdle(Patience));
+    const QStringList both = FilesStarting(Day(), "Hu.db.damaged-");
+    QCOMPARE(both, QStringList({aside[0], aside[0] + "-2"}));
+    QCOMPARE(ReadBytes(JoinPath(Day(), aside[0])), noise);
+    QCOMPARE(ReadBytes(JoinPath(Day(), both[1])), noise2);
+    QCOMPARE(Values(Day(), "Hu"), std::vector<double>({Polls + 1.0}));
+    QVERIFY(writer.Stop(Patience));
+    // At rest no log or journal of a moved file is left behind under the table's name.
+    QCOMPARE(FilesStarting(Day(), "Hu.db"), QStringList({"Hu.db"}) + both);
+}
+
+// Another connection holds Hu for a long while (an exclusive lock): Hu waits the busy time-out
+// once, then every poll costs it one brief attempt, so the other tables keep every poll; the
+// sound file is never moved aside; the episode is said once when it begins and once when it
+// ends. Without the brief attempts the polls would take minutes (bounded by Patience).
+void TestArchiveWriter::busyTableCostsOneQuickAttempt() {
+    if (!ArchiveUsesWal(Dirs->Prog()))
+        QSKIP("the temporary directory is on a network share");
+    constexpr int Polls = 40;
+    const QString log = JoinPath(Dirs->Work(), "rd.txt");
+    TArchiveWriter writer;
+    writer.SetLogFile(log);
+    QVERIFY(writer.PostRows(Poll(T0, 0)));
+    QVERIFY(writer.WaitIdle(Patience));
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+        holder.setDatabaseName(JoinPath(Day(), "Hu.db"));
+        QVERIFY(holder.open());
+        QSqlQuery lock(holder);
+        QVERIFY(lock.exec("BEGIN EXCLUSIVE"));
+        for (int i = 1; i <= Polls; ++i)
+            QVERIFY(writer.PostRows(Poll(T0 + i * Second, i)));
+        QVERIFY(writer.WaitIdle(Patience));
+        const TArchiveHealth held = writer.Health();
+        QVERIFY(held.Failing);
+        QCOMPARE(ArchiveHealthText(held),
+                 QStringLiteral("Архив не записывается: Hu: таблица занята"));
+        QCOMPARE(held.LostRows, quint64(Polls));
+        QVERIFY(lock.exec("ROLLBACK"));
+    }
+    QSqlDatabase::removeDatabase("holder");
+    for (const char* table : {"Lt", "Lc", "V"})
+        QCOMPARE(Values(Day(), table).size(), size_t(Polls + 1));
+    QCOMPARE(Values(Day(), "Hu"), std::vector<double>({0}));
+    QVERIFY(FilesStarting(Day(), "Hu.db.damaged").isEmpty());
+
+    QVERIFY(writer.PostRows(Poll(T0 + (Polls + 1) * Second, Polls + 1)));
+    QVERIFY(writer.WaitIdle(Patience));
+    QCOMPARE(Values(Day(), "Hu"), std::vector<double>({0, Polls + 1.0}));
+    QVERIFY(!writer.Health().Failing);
+    QCOMPARE(writer.Health().Episodes, quint64(1));
+    const QStringList lines = Lines(log);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].endsWith(" Архив не записывается: Hu: таблица занята"), qPrintable(lines[0]));
+    QVERIFY2(lines[1].endsWith(
+                 QString(" Архив снова записывается, потеряно записей: %1, строк: 0").arg(Polls)),
+             qPrintable(lines[1]));
+}
+
+// The disk fills while polling (the files may not grow): the state names the table that failed
+// first and why, and counts what is lost; the log gets the episode's first line once there is
+// room again (stamped when it began) and one line at its end; every file works again after.
+void TestArchiveWriter::fullDiskIsOneEpisode() {
+    constexpr int Polls = 20;
+    const QString log = JoinPath(Dirs->Work(), "rd.txt");
+    TArchiveWriter writer;
+    writer.SetLogFile(log);
+    QVERIFY(writer.PostRows({{"Lt", T0, 0, 1}, {"Hu", T0, 0, 1}}));
+    QVERIFY(writer.PostLine(log, TLog::FormatLine("before")));
+    QVERIFY(writer.WaitIdle(Patience));
+    QVERIFY(!writer.Health().Failing);
+    TArchiveHealth full;
+    {
+        TFileSizeLimit limit(1);
+        if (!limit.Active())
+            QSKIP("the file size limit cannot be set");
+        for (int i = 1; i <= Polls; ++i) {
+            QVERIFY(writer.PostRows(
+                {{"Lt", T0 + i * Second, 1.0 * i, 1}, {"Hu", T0 + i * Second, 1.0 * i, 1}}));
+            QVERIFY(writer.PostLine(log, TLog::FormatLine(QString("poll %1").arg(i))));
+        }
+        QVERIFY(writer.WaitIdle(Patience));
+        full = writer.Health();
+    }
+    QVERIFY(full.Failing);
+    QCOMPARE(full.Table, QStringLiteral("Lt"));
+    QVERIFY(!full.Reason.isEmpty());
+    QCOMPARE(ArchiveHealthText(full), "Архив не записывается: Lt: " + full.Reason);
+    QCOMPARE(full.LostRows, quint64(2 * Polls));
+    QCOMPARE(full.LostLines, quint64(3 * Polls)); // two twins and the log line per poll
+    QCOMPARE(writer.FailedRows(), quint64(2 * Polls));
+    QCOMPARE(Lines(log).size(), 1); // nothing could be written meanwhile
+
+    // Room again: the next poll and log line are written, and the episode ends.
+    QVERIFY(writer.PostRows({{"Lt", T0 + 10 * Second, 10, 1}, {"Hu", T0 + 10 * Second, 10, 1}}));
+    QVERIFY(writer.PostLine(log, TLog::FormatLine("after")));
+    QVERIFY(writer.WaitIdle(Patience));
+    QVERIFY(!writer.Health().Failing);
+    QCOMPARE(writer.Health().Episodes, quint64(1));
+    QCOMPARE(Values(Day(), "Lt"), std::vector<double>({0, 10}));
+    QCOMPARE(Values(Day(), "Hu"), std::vector<double>({0, 10}));
+    QCOMPARE(Lines(JoinPath(Day(), "Hu.txt")).size(), 2);
+    const QStringList lines = Lines(log);
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[0].endsWith(" before"));
+    QVERIFY2(lines[1].endsWith(" Архив не записывается: Lt: " + full.Reason), qPrintable(lines[1]));
+    QVERIFY(lines[2].endsWith(" after"));
+    QVERIFY2(lines[3].endsWith(QString(" Архив снова записывается, потеряно записей: %1, строк: %2")
+                                   .arg(2 * Polls)
+                                   .arg(3 * Polls)),
+             qPrintable(lines[3]));
+}
+
+// An open table's write-ahead log is checkpointed and cut back as rows come, so that hours of
+// polling never leave a large log on a nearly full disk.
+void TestArchiveWriter::writeAheadLogStaysSmall() {
+    if (!ArchiveUsesWal(Dirs->Prog()))
+        QSKIP("the temporary directory is on a network share: no write-ahead log");
+    TArchiveWriter writer;
+    for (int i = 0; i < 300; ++i)
+        QVERIFY(writer.PostRows(Reading("Lt", T0 + i * Second, i)));
+    QVERIFY(writer.WaitIdle(Patience));
+    const QString wal = JoinPath(Day(), "Lt.db-wal");
+    QVERIFY(QFileInfo::exists(wal));
+    QVERIFY2(QFileInfo(wal).size() <= ArchiveWalLimitBytes,
+             qPrintable(QString::number(QFileInfo(wal).size())));
+    QCOMPARE(Values(Day(), "Lt").size(), size_t(300));
 }
 
 QTEST_GUILESS_MAIN(TestArchiveWriter)

@@ -1,11 +1,18 @@
 // The link window's port status: why the port does not work, and what the open port refused of
-// the settings (mark/space parity, the exact rate).
+// the settings (mark/space parity, the exact rate); and the archive writer's trouble, in the link
+// window and in the main window's status bar.
 
+#include "archive/uArchiveWriter.h"
+#include "archive/uBDE.h"
+#include "console/fMain.h"
 #include "console/fReqAns.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "tests/support/TestDirs.h"
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QTest>
 
@@ -48,6 +55,7 @@ class TestLinkStatus : public QObject {
 private slots:
     void statusTexts();
     void windowShowsTheTrouble();
+    void archiveTroubleIsShown();
 };
 
 void TestLinkStatus::statusTexts() {
@@ -106,6 +114,49 @@ void TestLinkStatus::windowShowsTheTrouble() {
                  QStringLiteral("Порт не принял контроль четности Mark/Space"));
         QCOMPARE(messages.size(), 1); // the reopen was quiet
     }
+}
+
+// A text twin on a full device: while it fails, the link window and the main window's status bar
+// say so with the file and the reason; once it is written again both are clear.
+void TestLinkStatus::archiveTroubleIsShown() {
+    TTestDirs dirs;
+    SetArchiveRoot(QString());
+    const TDateTime now = NowDateTime();
+    const QString day = ArchiveDayDir(now);
+    QVERIFY(QDir().mkpath(day));
+    QVERIFY(QFile::link("/dev/full", JoinPath(day, "Lt.txt")));
+    TArchiveWriter writer;
+    QVERIFY(writer.PostRows({{"Lt", now, 1.0, 1}}));
+    QVERIFY(writer.WaitIdle(60000));
+
+    TUlmar ulmar;
+    TDeviceLinkOptions options;
+    options.OnMessage = [](const QString&, const QString&) {};
+    options.PortName = QStringLiteral("/dev/null");
+    TDeviceLink link(&ulmar, std::make_unique<TStubbornPort>(), options);
+    link.ArchiveStatus = [&writer] { return ArchiveHealthText(writer.Health()); };
+    DeviceLink = &link;
+    {
+        TFormMain form(&link);
+        QVERIFY(FormReqAns);
+        auto* bar = form.findChild<QLabel*>(QStringLiteral("lblArchiveStatus"));
+        QVERIFY(bar);
+        const QString text = QStringLiteral("Архив не записывается: Lt.txt: нет места на диске");
+        QCOMPARE(FormReqAns->lblArchiveStatus->text(), text);
+        QVERIFY(FormReqAns->lblArchiveStatus->isVisibleTo(FormReqAns));
+        QCOMPARE(bar->text(), text);
+        QVERIFY(bar->isVisibleTo(&form));
+
+        QVERIFY(QFile::remove(JoinPath(day, "Lt.txt")));
+        QVERIFY(writer.PostRows({{"Lt", now, 2.0, 1}}));
+        QVERIFY(writer.WaitIdle(60000));
+        form.ControlRefresh();
+        QVERIFY(FormReqAns->lblArchiveStatus->text().isEmpty());
+        QVERIFY(!FormReqAns->lblArchiveStatus->isVisibleTo(FormReqAns));
+        QVERIFY(bar->text().isEmpty());
+        QVERIFY(!bar->isVisibleTo(&form));
+    }
+    DeviceLink = nullptr;
 }
 
 QTEST_MAIN(TestLinkStatus)

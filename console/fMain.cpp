@@ -686,12 +686,7 @@ void TFormMain::ControlRefresh() {
 }
 
 void TFormMain::ArchiveStatusRefresh() {
-    QString text;
-    try {
-        if (Link_ && Link_->ArchiveStatus)
-            text = Link_->ArchiveStatus();
-    } catch (...) {
-    }
+    const QString text = Link_ ? Link_->ArchiveStatusText() : QString();
     if (lblArchiveStatus_->text() != text)
         lblArchiveStatus_->setText(text);
     lblArchiveStatus_->setVisible(!text.isEmpty());

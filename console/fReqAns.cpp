@@ -331,12 +331,7 @@ void TFormReqAns::Refresh() {
 
 void TFormReqAns::RefreshArchive() {
     const TDeviceLink* l = Link();
-    QString text;
-    try {
-        if (l && l->ArchiveStatus)
-            text = l->ArchiveStatus();
-    } catch (...) {
-    }
+    const QString text = l ? l->ArchiveStatusText() : QString();
     if (lblArchiveStatus->text() != text)
         lblArchiveStatus->setText(text);
     lblArchiveStatus->setVisible(!text.isEmpty());

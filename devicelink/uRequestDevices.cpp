@@ -787,6 +787,14 @@ bool TDeviceLink::WaitCycleEnd(int timeoutMs) {
     }
 }
 
+QString TDeviceLink::ArchiveStatusText() const {
+    try {
+        return ArchiveStatus ? ArchiveStatus() : QString();
+    } catch (...) {
+        return QString(); // only an allocation can fail: nothing to show
+    }
+}
+
 bool TDeviceLink::EditDevice(const std::function<void(TUlmar&)>& edit) {
     if (!Ulmar_ || !edit)
         return false;

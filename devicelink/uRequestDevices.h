@@ -162,6 +162,8 @@ public:
     // while the archive is written; set at start-up, read by the windows' refresh
     // (user-interface thread). Unassigned without an archive writer.
     std::function<QString()> ArchiveStatus;
+    // ArchiveStatus's text; empty when unassigned or when it failed.
+    QString ArchiveStatusText() const;
     // The last exchanges of both device kinds, from either thread, recorded only while a
     // listener (the link window's monitor) is attached. Shared, so that a listener may
     // outlive the link.

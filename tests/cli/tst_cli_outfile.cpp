@@ -2,26 +2,13 @@
 // place of a file being replaced, is never overwritten; a failed write leaves nothing behind.
 
 #include "cli/uCliOutFile.h"
+#include "tests/support/FileBytes.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
-
-namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-} // namespace
 
 class TestCliOutFile : public QObject {
     Q_OBJECT

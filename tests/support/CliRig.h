@@ -4,6 +4,7 @@
 
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
 
@@ -51,16 +52,6 @@ struct TCliRun {
         return lines;
     }
 };
-
-inline QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 // Runs a program to its end with `input` on its standard input; the process's environment and
 // working directory are set on `p` beforehand.

@@ -2,6 +2,7 @@
 
 #include "devicelink/uLog.h"
 #include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,7 +20,6 @@
 #include <map>
 #include <mutex>
 #include <set>
-#include <system_error>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -152,27 +152,9 @@ const QString NoRoom = QStringLiteral("нет места на диске");
 
 // The reason for a failure with the system's error number `error` (0: not known) in `dir`.
 QString SystemReason(int error, const QString& dir) {
-    switch (error) {
-    case ENOSPC:
-        return NoRoom;
-#ifdef EDQUOT
-    case EDQUOT:
-        return QStringLiteral("превышена дисковая квота");
-#endif
-    case EFBIG:
-        return QStringLiteral("превышен допустимый размер файла");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав на запись");
-    case EROFS:
-        return QStringLiteral("диск только для чтения");
-    case EIO:
-        return QStringLiteral("ошибка ввода-вывода");
-    case 0:
+    if (error == 0)
         return DiskFull(dir) ? NoRoom : QStringLiteral("ошибка записи");
-    default:
-        return QString::fromStdString(std::generic_category().message(error));
-    }
+    return SystemErrorText(error);
 }
 
 // The reason for a failed step on a table in `dir`.

@@ -1,5 +1,6 @@
 #include "cli/uCliOutFile.h"
 #include "cli/uCliArgs.h"
+#include "devicelink/uPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,38 +66,6 @@ int MoveIntoPlace(const QByteArray& staged, const QByteArray& target, bool repla
 }
 
 } // namespace
-
-QString SystemErrorText(int error) {
-    switch (error) {
-    case ENOSPC:
-        return QStringLiteral("нет места на диске");
-    case EDQUOT:
-        return QStringLiteral("превышена дисковая квота");
-    case EFBIG:
-        return QStringLiteral("превышен допустимый размер файла");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("нет прав доступа");
-    case EROFS:
-        return QStringLiteral("файловая система только для чтения");
-    case ENOENT:
-        return QStringLiteral("нет такого файла или каталога");
-    case ENOTDIR:
-        return QStringLiteral("часть пути — не каталог");
-    case ENAMETOOLONG:
-        return QStringLiteral("слишком длинное имя");
-    case EIO:
-        return QStringLiteral("ошибка ввода-вывода");
-    case EPIPE:
-        return QStringLiteral("канал закрыт читающей стороной");
-    case EBADF:
-        return QStringLiteral("вывод закрыт");
-    default:
-        return QStringLiteral("системная ошибка %1 (%2)")
-            .arg(error)
-            .arg(QString::fromLocal8Bit(std::strerror(error)));
-    }
-}
 
 QString OutputPathRefusal(const QString& path, bool replace) {
     const QString shown = Shown(path);

@@ -20,9 +20,6 @@
 
 struct TCliRequest;
 
-// The system's reason for an error number, in the program's words for the usual ones.
-QString SystemErrorText(int error);
-
 // Why `path` may not take a command's output, or empty when it may: "--out PATH: why".
 // `replace`: an existing regular file may be replaced (--force).
 QString OutputPathRefusal(const QString& path, bool replace);

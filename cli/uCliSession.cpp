@@ -5,6 +5,7 @@
 #include "commands/uParamFile.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
+#include "devicelink/uPaths.h"
 #include "devicelink/uRequestDevices.h"
 
 #include <QDateTime>

@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -47,4 +49,36 @@ QString ProgramIniDir() {
 
 QString StartIniDir() {
     return JoinPath(StartDir(), QStringLiteral("INI"));
+}
+
+QString SystemErrorText(int error) {
+    switch (error) {
+    case ENOSPC:
+        return QStringLiteral("нет места на диске");
+    case EDQUOT:
+        return QStringLiteral("превышена дисковая квота");
+    case EFBIG:
+        return QStringLiteral("превышен допустимый размер файла");
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("нет прав доступа");
+    case EROFS:
+        return QStringLiteral("файловая система только для чтения");
+    case ENOENT:
+        return QStringLiteral("нет такого файла или каталога");
+    case ENOTDIR:
+        return QStringLiteral("часть пути — не каталог");
+    case ENAMETOOLONG:
+        return QStringLiteral("слишком длинное имя");
+    case EIO:
+        return QStringLiteral("ошибка ввода-вывода");
+    case EPIPE:
+        return QStringLiteral("канал закрыт читающей стороной");
+    case EBADF:
+        return QStringLiteral("вывод закрыт");
+    default:
+        return QStringLiteral("системная ошибка %1 (%2)")
+            .arg(error)
+            .arg(QString::fromLocal8Bit(std::strerror(error)));
+    }
 }

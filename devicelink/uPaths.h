@@ -17,3 +17,6 @@ void SetStartDir(const QString& dir);
 // JoinPath(ProgramDir(), "INI") and JoinPath(StartDir(), "INI").
 QString ProgramIniDir();
 QString StartIniDir();
+
+// The system's reason for an error number, in the program's words for the usual ones.
+QString SystemErrorText(int error);

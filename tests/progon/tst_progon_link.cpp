@@ -139,7 +139,11 @@ private slots:
         });
         rig.Sim->ClearRecords();
         const TProgonRunReport report = progon.Start();
-        const QList<int> during = Codes(*rig.Sim);
+        QList<int> during = Codes(*rig.Sim);
+        // A poll already on the line when the records were cleared may come before the run
+        // test's first request; none may come after it.
+        while (!during.isEmpty() && during.first() == UlmarCmd::LevelAllRead)
+            during.removeFirst();
         QVERIFY(report.Ok());
         QVERIFY(report.PollingWasRunning);
         QVERIFY(report.TemplateFilled);

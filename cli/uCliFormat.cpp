@@ -30,8 +30,7 @@ QString IsoTimeTextMs(qint64 msSinceEpoch) {
 
 QString TCliCsv::Field(const QString& text) {
     const bool quote = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) ||
-                       text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) ||
-                       (!text.isEmpty() && (text.front().isSpace() || text.back().isSpace()));
+                       text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
     if (!quote)
         return text;
     QString q = text;

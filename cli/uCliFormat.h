@@ -31,8 +31,7 @@ public:
     void Header(const QList<TCsvColumn>& columns);
     // One row of fields, in the columns' order.
     void Row(const QStringList& fields);
-    // A field as written: in quotes (with '"' doubled) when it holds ';', '"', a line end or
-    // starts or ends with a blank.
+    // A field as written: in quotes (with '"' doubled) when it holds ';', '"' or a line end.
     static QString Field(const QString& text);
     // A row as written, without its line end.
     static QString Line(const QStringList& fields);

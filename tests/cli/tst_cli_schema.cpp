@@ -110,12 +110,9 @@ class TestCliSchema : public TCliTest {
 
 private slots:
     void initTestCase() {
-        QFile file(QStringLiteral(ULMAR_CLI_SCHEMA));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QJsonParseError parsed{};
-        const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parsed);
-        QVERIFY2(parsed.error == QJsonParseError::NoError, qPrintable(parsed.errorString()));
-        Schema = std::make_unique<TJsonSchemaCheck>(doc.object());
+        Schema = std::make_unique<TJsonSchemaCheck>(
+            TJsonSchemaCheck::FromFile(QStringLiteral(ULMAR_CLI_SCHEMA)));
+        QVERIFY(Schema->Loaded());
     }
     void init() { NewDirs(); }
     void cleanup() { DropDirs(); }

@@ -9,6 +9,7 @@
 #include "devicelink/uParamStr.h"
 #include "sim/uSimServer.h"
 #include "tests/support/CliRig.h"
+#include "tests/support/JsonSchemaCheck.h"
 
 #include <QJsonObject>
 #include <QProcess>
@@ -35,6 +36,7 @@ class TestCliSignals : public TCliTest {
     Q_OBJECT
 
     std::unique_ptr<TSimServer> Server;
+    const TJsonSchemaCheck Schema = TJsonSchemaCheck::FromFile(QStringLiteral(ULMAR_CLI_SCHEMA));
 
     // The simulator answers every request after `delayMs`, so that a sequence is seen running.
     bool StartServer(int delayMs) {
@@ -138,6 +140,7 @@ private slots:
         run = Interrupt(*cli, SIGTERM);
         QCOMPARE(run.Exit, 143);
         const QJsonObject o = run.Json();
+        QCOMPARE(Schema.Check(o, "#/$defs/failure"), QStringList());
         QCOMPARE(o["ok"].toBool(true), false);
         QCOMPARE(ErrorCode(o), QStringLiteral("interrupted"));
         QVERIFY(ErrorMessage(o).contains(QStringLiteral("прервано")));
@@ -158,8 +161,27 @@ private slots:
         const QList<QJsonObject> lines = run.JsonLines();
         QVERIFY(lines.size() >= 3);
         QCOMPARE(lines.first()["ok"].toBool(), true);
+        QCOMPARE(Schema.Check(lines.first(), "#/$defs/watch"), QStringList());
         QCOMPARE(ErrorCode(lines.last()), QStringLiteral("interrupted"));
+        QCOMPARE(Schema.Check(lines.last(), "#/$defs/failure"), QStringList());
         CheckExchangesWhole();
+    }
+
+    // An interrupted scan prints its one object all the same: the gauges found so far and the
+    // error, never exit code 0.
+    void scanSaysItWasInterrupted() {
+        QVERIFY(StartServer(5));
+        const auto cli = StartCli({"scan", "--json"});
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(3, 30000)); // past the gauge at address 1
+        const TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        QCOMPARE(run.Lines().size(), 1);
+        const QJsonObject o = run.Json();
+        QCOMPARE(Schema.Check(o, "#/$defs/scan"), QStringList());
+        QCOMPARE(ErrorCode(o), QStringLiteral("interrupted"));
+        QCOMPARE(o["gauges"].toArray().size(), 1);
+        QCOMPARE(o["signal"].toInt(), SIGINT);
     }
 
     // Started with Ctrl+C ignored (nohup, a script's background job), it stays ignored.

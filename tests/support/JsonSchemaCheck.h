@@ -5,7 +5,9 @@
 // outside the subset is named by UnknownKeywords, so that a schema never asks for a check this
 // validator would pass over. Pure: any thread.
 
+#include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QSet>
@@ -16,6 +18,14 @@
 class TJsonSchemaCheck {
 public:
     explicit TJsonSchemaCheck(const QJsonObject& root) : Root_(root) {}
+    // The schema of a file; Loaded() false when it cannot be read or is no JSON object.
+    static TJsonSchemaCheck FromFile(const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return TJsonSchemaCheck(QJsonObject());
+        return TJsonSchemaCheck(QJsonDocument::fromJson(file.readAll()).object());
+    }
+    bool Loaded() const { return !Root_.isEmpty(); }
 
     // What in `value` does not fit the schema at `pointer` ("#" the root, "#/$defs/read"), one
     // text per fault with the path of the value ("/parameters/3/value"); empty when it fits.

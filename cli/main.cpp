@@ -196,9 +196,19 @@ int main(int argc, char* argv[]) {
         return out.Finish(ExitBadInput);
     }
     InstallCliSignals();
-    int exit = Run(*parsed.Request, out);
+    const TCliRequest& r = *parsed.Request;
+    int exit = Run(r, out);
     // A command that ran to its end or stopped on its own terms was interrupted all the same.
-    if (CliInterrupted() && exit != CliInterruptExit())
-        exit = CliReportInterrupt(out);
+    // A command of one JSON object that printed it says so on stderr only.
+    const bool stream = r.Command == TCliCommand::Watch || r.Command == TCliCommand::Monitor ||
+                        r.Command == TCliCommand::Decode || r.Command == TCliCommand::ArchiveExport;
+    if (CliInterrupted() && exit != CliInterruptExit()) {
+        if (out.Json() && !stream && out.ObjectsPrinted() > 0) {
+            out.ErrorLine(QStringLiteral("прервано"));
+            exit = CliInterruptExit();
+        } else {
+            exit = CliReportInterrupt(out);
+        }
+    }
     return out.Finish(exit);
 }

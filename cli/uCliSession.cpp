@@ -165,6 +165,7 @@ QJsonObject TCliOutput::Enveloped(const QJsonObject& object) {
 void TCliOutput::Object(const QJsonObject& object) {
     Out_ << QString::fromUtf8(QJsonDocument(Enveloped(object)).toJson(QJsonDocument::Compact))
          << '\n';
+    ++Objects_;
     Out_.flush();
     Failed();
 }
@@ -198,9 +199,13 @@ int TCliOutput::Finish(int exit) {
     return ExitLine;
 }
 
-void TCliOutput::Failure(const char* code, const QString& text, const QJsonObject& details) {
+void TCliOutput::ErrorLine(const QString& text) {
     Err_ << QStringLiteral("ulmar-cli: ") << text << '\n';
     Err_.flush();
+}
+
+void TCliOutput::Failure(const char* code, const QString& text, const QJsonObject& details) {
+    ErrorLine(text);
     if (!Json_)
         return;
     QJsonObject o = details;

@@ -53,6 +53,10 @@ public:
     void Failure(const char* code, const QString& text, const QJsonObject& details = {});
     // A command's object: as it is when code is null, else a failure that carries it.
     void Result(const QJsonObject& object, const char* code = nullptr, const QString& text = {});
+    // JSON objects printed so far through Object, Failure and Result.
+    int ObjectsPrinted() const { return Objects_; }
+    // "ulmar-cli: " + text on stderr only.
+    void ErrorLine(const QString& text);
     QTextStream& Out() { return Out_; }
     // True once a write to stdout failed (a full disk, a closed output): a command that writes
     // on and on stops there.
@@ -67,6 +71,7 @@ private:
     QTextStream Err_;
     bool Failed_ = false;
     int FailedErrno_ = 0;
+    int Objects_ = 0;
 };
 
 // The gauge a session talks to, for the objects of read, watch and monitor: its system address

@@ -21,44 +21,57 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonArray>
 #include <cstdio>
 
 namespace {
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     if (!IsArchiveTableName(r.Table)) {
-        out.Failure(QStringLiteral("archive export: имя таблицы — буквы, цифры и _: ") + r.Table);
+        out.Failure(CliError::BadArgument,
+                    QStringLiteral("archive export: имя таблицы — буквы, цифры и _: ") + r.Table);
         return ExitBadInput;
     }
     const auto from = ParseExportTime(r.From, false);
     const auto to = ParseExportTime(r.To, true);
     if (!from || !to) {
-        out.Failure(QStringLiteral("archive export: время как 2024-03-05 или "
+        out.Failure(CliError::BadArgument,
+                    QStringLiteral("archive export: время как 2024-03-05 или "
                                    "2024-03-05 10:00:00.000: ") +
-                    (from ? r.To : r.From));
+                        (from ? r.To : r.From));
         return ExitBadInput;
     }
     if (*from > *to) {
-        out.Failure(QStringLiteral("archive export: --from позже --to"));
+        out.Failure(CliError::BadArgument, QStringLiteral("archive export: --from позже --to"));
         return ExitBadInput;
     }
     LoadArchiveSettings();
     // No archive to read is not an empty range: a wrong --program-dir must not pass unnoticed.
     const QString refusal = ArchiveRootRefusal();
     if (!refusal.isEmpty()) {
-        out.Failure(QStringLiteral("archive export: ") + refusal);
+        out.Failure(CliError::BadFile, QStringLiteral("archive export: ") + refusal);
         return ExitBadInput;
     }
-    const TArchiveExportResult result = ExportArchive(r.Table, {*from, *to}, r.Json, out.Out());
-    // The rows already written stay; the unreadable days are named on stderr.
-    for (const QString& file : result.Unreadable)
-        std::fprintf(stderr, "ulmar-cli: не читается %s\n",
-                     QDir::toNativeSeparators(file).toLocal8Bit().constData());
+    const TArchiveExportResult result =
+        ExportArchive(r.Table, {*from, *to}, r.Json, r.Captions, out.Out());
     if (result.Interrupted)
         return CliReportInterrupt(out, QStringLiteral("archive export"));
     if (result.WriteFailed)
         return ExitLine; // the reason is given as the command ends
-    return result.Unreadable.isEmpty() ? ExitDone : ExitBadInput;
+    if (result.Unreadable.isEmpty())
+        return ExitDone;
+    // The rows already written stay; the unreadable days are named.
+    QStringList files;
+    for (const QString& file : result.Unreadable)
+        files << QDir::toNativeSeparators(file);
+    if (out.Json())
+        out.Failure(CliError::BadFile,
+                    QStringLiteral("не читается ") + files.join(QStringLiteral(", ")),
+                    {{"unreadable", QJsonArray::fromStringList(files)}});
+    else
+        for (const QString& file : files)
+            std::fprintf(stderr, "ulmar-cli: не читается %s\n", file.toLocal8Bit().constData());
+    return ExitBadInput;
 }
 
 // The version and the folders this command line would use; nothing is created.
@@ -66,8 +79,7 @@ int VersionCommand(const TCliRequest& r, TCliOutput& out) {
     const TDataPlaces places =
         ChooseDataPlaces(DataPlaceInputsFromProcess(r.ProgramDir, r.WorkDir, r.UserDirs));
     if (out.Json()) {
-        out.Object({{"ok", true},
-                    {"version", ProgramVersionText()},
+        out.Object({{"version", ProgramVersionText()},
                     {"programDir", places.ProgramDir},
                     {"workDir", places.WorkDir},
                     {"perUser", places.PerUser}});
@@ -105,39 +117,46 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     const bool fileCommand =
         r.Command == TCliCommand::ParamsWrite || r.Command == TCliCommand::ParamsDiff;
     if (fileCommand && !CliLoadParamFile(r, wanted, error)) {
-        out.Failure(error);
+        out.Failure(CliError::BadFile, error);
         return ExitBadInput;
     }
     QStringList tareLines;
     if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
-        out.Failure(error);
+        out.Failure(CliError::BadFile, error);
         return ExitBadInput;
     }
     error = CliOutRefusal(r);
     if (!error.isEmpty()) {
-        out.Failure(error);
+        out.Failure(CliError::BadArgument, error);
         return ExitBadInput;
     }
     if (r.Command == TCliCommand::Raw) {
         error = CliRawRefusal(r);
         if (!error.isEmpty()) {
-            out.Failure(error);
+            out.Failure(CliError::BadArgument, error);
             return ExitBadInput;
         }
     }
 
     TCliSession session(r);
     if (!session.Open()) {
-        out.Failure(session.OpenError(), {{"result", -1}, {"errorText", session.OpenError()}});
+        out.Failure(CliError::PortNotOpened, session.OpenError());
         return ExitLine;
     }
     if (CliInterrupted())
         return CliReportInterrupt(out); // nothing sent
+    // The objects of read, watch and monitor name the gauge.
+    TCliGauge gauge;
+    if (r.Command == TCliCommand::Read || r.Command == TCliCommand::Watch ||
+        r.Command == TCliCommand::Monitor)
+        gauge = CliIdentifyGauge(r, session);
+    if (CliInterrupted())
+        return CliReportInterrupt(out);
     switch (r.Command) {
     case TCliCommand::Read:
-        return CliRead(r, session, out);
+        return CliRead(r, session, out, gauge);
     case TCliCommand::Watch:
-        return CliWatch(r, session, out);
+        return CliWatch(r, session, out, gauge);
     case TCliCommand::ParamsRead:
         return CliParamsRead(r, session, out);
     case TCliCommand::ParamsWrite:
@@ -157,7 +176,7 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     case TCliCommand::ZeroRead:
         return CliZeroRead(r, session, out);
     case TCliCommand::Monitor:
-        return CliMonitor(r, session, out);
+        return CliMonitor(r, session, out, gauge);
     default:
         return ExitBadInput;
     }
@@ -173,13 +192,23 @@ int main(int argc, char* argv[]) {
     const TCliParse parsed = ParseCliArguments(arguments);
     TCliOutput out(parsed.Request ? parsed.Request->Json : arguments.contains("--json"));
     if (!parsed.Request) {
-        out.Failure(parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
+        out.Failure(CliError::BadArgument, parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
         return out.Finish(ExitBadInput);
     }
     InstallCliSignals();
-    int exit = Run(*parsed.Request, out);
+    const TCliRequest& r = *parsed.Request;
+    int exit = Run(r, out);
     // A command that ran to its end or stopped on its own terms was interrupted all the same.
-    if (CliInterrupted() && exit != CliInterruptExit())
-        exit = CliReportInterrupt(out);
+    // A command of one JSON object that printed it says so on stderr only.
+    const bool stream = r.Command == TCliCommand::Watch || r.Command == TCliCommand::Monitor ||
+                        r.Command == TCliCommand::Decode || r.Command == TCliCommand::ArchiveExport;
+    if (CliInterrupted() && exit != CliInterruptExit()) {
+        if (out.Json() && !stream && out.ObjectsPrinted() > 0) {
+            out.ErrorLine(QStringLiteral("прервано"));
+            exit = CliInterruptExit();
+        } else {
+            exit = CliReportInterrupt(out);
+        }
+    }
     return out.Finish(exit);
 }

@@ -1,6 +1,7 @@
 #include "cli/uArchiveExport.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
+#include "cli/uCliFormat.h"
 #include "commands/uParamTable.h"
 #include "devicelink/uParamStr.h"
 #include "service/uStopSignals.h"
@@ -41,8 +42,10 @@ QString JsonString(const QString& text) {
     return QString::fromUtf8(object.mid(5, object.size() - 6)); // {"s":…}
 }
 
-QString DTText(const QDateTime& dt) {
-    return dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+// A stored DT as ISO 8601 local time with its offset; empty for a stamp out of range.
+QString RowTime(TDateTime dt) {
+    const QString stored = ArchiveDTText(dt); // "yyyy-MM-dd HH:mm:ss.zzz", local time
+    return IsoTimeText(QDateTime::fromString(stored, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
 }
 
 } // namespace
@@ -66,16 +69,18 @@ std::optional<QDateTime> ParseExportTime(const QString& text, bool endOfRange) {
 }
 
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
-                                   bool json, QTextStream& out) {
+                                   bool json, bool captions, QTextStream& out) {
     TArchiveExportResult result;
+    TCliCsv csv(out, captions);
+    // Every JSON line starts alike: the envelope and the table.
+    const QString head =
+        QStringLiteral("{\"schemaVersion\":1,\"ok\":true,\"error\":null,\"table\":") +
+        JsonString(table) + QStringLiteral(",\"time\":");
     const TDateTime from = Stamp(range.From.date(), range.From.time());
     const TDateTime to = Stamp(range.To.date(), range.To.time());
     const QString statement = ArchiveSelectStatement(table, from, to);
-    if (json)
-        out << "{\"table\":" << JsonString(table) << ",\"from\":\"" << DTText(range.From)
-            << "\",\"to\":\"" << DTText(range.To) << "\",\"rows\":[";
-    else
-        out << "DT,V\n";
+    if (!json)
+        csv.Header({{"time", "Время"}, {"value", "Значение"}});
     for (QDate day = range.From.date(); day <= range.To.date() && !result.Interrupted;
          day = day.addDays(1)) {
         const QString dayDir = ArchiveDayDir(Stamp(day, QTime(0, 0)));
@@ -94,11 +99,12 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
                 break;
             }
             const QString v = std::isfinite(row.V) ? Shortest(row.V) : QString();
+            const QString time = RowTime(row.DT);
             if (json)
-                out << (result.Rows ? "," : "") << "{\"dt\":\"" << ArchiveDTText(row.DT)
-                    << "\",\"v\":" << (v.isEmpty() ? QStringLiteral("null") : v) << '}';
+                out << head << (time.isEmpty() ? QStringLiteral("null") : JsonString(time))
+                    << ",\"value\":" << (v.isEmpty() ? QStringLiteral("null") : v) << "}\n";
             else
-                out << ArchiveDTText(row.DT) << ',' << v << '\n';
+                out << TCliCsv::Line({time, v}) << "\r\n";
             ++result.Rows;
             if (out.status() != QTextStream::Ok)
                 break;
@@ -109,13 +115,6 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             result.WriteFailed = true;
             return result;
         }
-    }
-    if (json) {
-        QStringList files;
-        for (const QString& f : result.Unreadable)
-            files << JsonString(f);
-        out << "],\"count\":" << result.Rows << ",\"unreadable\":[" << files.join(QLatin1Char(','))
-            << "]}\n";
     }
     out.flush();
     result.WriteFailed = out.status() != QTextStream::Ok;

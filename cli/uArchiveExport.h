@@ -24,7 +24,7 @@ struct TArchiveExportResult {
     qint64 Rows = 0;
     // Day tables that exist but could not be read, as "<file>" each.
     QStringList Unreadable;
-    // A stop signal ended the export between two rows (the JSON object is closed all the same).
+    // A stop signal ended the export between two rows.
     bool Interrupted = false;
     // A write to `out` failed: the export stopped there.
     bool WriteFailed = false;
@@ -34,11 +34,12 @@ struct TArchiveExportResult {
 // when it can; a root not made yet in a real folder is an empty archive.
 QString ArchiveRootRefusal();
 
-// Writes the rows of `table` in the range to `out`: CSV "DT,V" with one row per line, or one
-// JSON object {"table", "from", "to", "rows": [{"dt", "v"}…], "count", "unreadable"}. DT as the
-// archive stores it ("yyyy-MM-dd HH:mm:ss.zzz"), V as the shortest text of the gauge's single
-// where the stored number is one, otherwise the shortest text that reads back as it. The archive
+// Writes the rows of `table` in the range to `out`: CSV rows "time;value" (the dialect of
+// uCliFormat.h, the header in captions with `captions`), or JSON Lines, one object per row
+// {"schemaVersion", "ok", "error", "table", "time", "value"}. The time is the stored DT as ISO
+// 8601 local time with its offset, the value the shortest text of the gauge's single where the
+// stored number is one, otherwise the shortest text that reads back as it. The archive
 // root is the archive settings' (LoadArchiveSettings first). A stop signal (Ctrl+C, SIGTERM)
 // ends it between two rows; it also stops at the first write that fails.
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
-                                   bool json, QTextStream& out);
+                                   bool json, bool captions, QTextStream& out);

@@ -35,6 +35,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--from", {true, {C::ArchiveExport, C::Scan}}},
         {"--to", {true, {C::ArchiveExport, C::Scan}}},
         {"--csv", {false, {C::ArchiveExport, C::Decode, C::Monitor}}},
+        {"--captions", {false, {C::ArchiveExport, C::Decode, C::Monitor}}},
     };
     return options;
 }
@@ -215,12 +216,16 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("archive export: нужны --table, --from и --to"));
         if (given.contains(QStringLiteral("--csv")) && r.Json)
             return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
+        r.Csv = !r.Json; // CSV unless --json
     }
     if (r.Command == TCliCommand::Decode || r.Command == TCliCommand::Monitor) {
         r.Csv = given.contains(QStringLiteral("--csv"));
         if (r.Csv && r.Json)
             return Refuse(QStringLiteral("--csv или --json, не оба"));
     }
+    r.Captions = given.contains(QStringLiteral("--captions"));
+    if (r.Captions && !r.Csv)
+        return Refuse(QStringLiteral("--captions — только для CSV"));
     if (r.Command == TCliCommand::Scan) {
         std::optional<int> from = 0;
         std::optional<int> to = 254;
@@ -260,17 +265,18 @@ QString CliUsage() {
         "                                  строка на прибор; коллизии и повторы отмечены\n"
         "  zero read [--out FILE] [--force]\n"
         "                                  массив нулей; с --out — файл массива (256 строк)\n"
-        "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
+        "  archive export --table NAME --from T1 --to T2 [--csv [--captions]|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
         "  tare read [--out FILE] [--force]\n"
         "                                  тарировочная таблица прибора; с --out — файл\n"
         "  tare write FILE --name NAME [--yes]\n"
         "                                  записать таблицу NAME из файла в прибор, считать,\n"
         "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
-        "  decode FILE [--csv|--json]      журнал запросов rd….txt (файл, канал; - — стандартный\n"
+        "  decode FILE [--csv [--captions]|--json]\n"
+        "                                  журнал запросов rd….txt (файл, канал; - — стандартный\n"
         "                                  ввод): каждый обмен расшифрован; нерасшифрованная\n"
         "                                  строка выводится как есть с причиной\n"
-        "  monitor [--period MS] [--count N] [--kalist] [--csv|--json]\n"
+        "  monitor [--period MS] [--count N] [--kalist] [--csv [--captions]|--json]\n"
         "                                  опрос как watch, каждый обмен на линии расшифрован\n"
         "\n"
         "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
@@ -289,6 +295,8 @@ QString CliUsage() {
         "2 нет связи (порт не открылся или прибор не отвечает) или вывод не записан (нет места,\n"
         "закрыт); 3 неверный аргумент или файл. params diff: 2 — не все параметры считаны.\n"
         "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n"
+        "--json: объекты JSON (схема docs/cli-json-schema.json), --csv: CSV через «;», UTF-8\n"
+        "с BOM, заголовок — ключи JSON, с --captions — русские подписи.\n"
         "decode: 1 — есть нерасшифрованные строки. monitor: 2 — был сбойный обмен.\n"
         "130 (Ctrl+C) и 143 (SIGTERM) — прервано: команда остановлена между обменами, после\n"
         "прерывания в ПЗУ ничего не сохраняется; повторный Ctrl+C завершает сразу.\n");

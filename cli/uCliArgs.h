@@ -58,9 +58,10 @@ struct TCliRequest {
     QString To;
     int ScanFrom = 0; // scan: the system address range
     int ScanTo = 254;
-    QString Name;     // tare write: the table
-    bool Yes = false; // tare write: no confirmation asked
-    bool Csv = false; // decode, monitor: CSV rows
+    QString Name;          // tare write: the table
+    bool Yes = false;      // tare write: no confirmation asked
+    bool Csv = false;      // decode, monitor, archive export: CSV rows
+    bool Captions = false; // --captions: the CSV header in Russian captions
 };
 
 // The parsed request, or the reason it is refused (exit code 3).

@@ -1,4 +1,5 @@
 #include "cli/uCliDecode.h"
+#include "cli/uCliFormat.h"
 #include "cli/uCliSignals.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,7 +54,8 @@ QString TerminalSafe(const QString& text) {
 // A compact JSON line with DEL and the C1 characters escaped as well (the writer escapes only
 // C0): the same value, nothing that acts on a terminal.
 QString SafeJson(const QJsonObject& object) {
-    const QByteArray json = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    const QByteArray json =
+        QJsonDocument(TCliOutput::Enveloped(object)).toJson(QJsonDocument::Compact);
     QByteArray safe;
     safe.reserve(json.size());
     for (qsizetype i = 0; i < json.size(); ++i) {
@@ -183,19 +186,84 @@ QString Ms(double ms) {
     return QString::number(ms, 'f', 1);
 }
 
-QStringList CsvHeader() {
-    return DecodedCsvHeader() << QStringLiteral("Строка журнала");
+// The CSV columns of an exchange (decode adds the log line).
+const QList<TCsvColumn> ExchangeColumns{{"time", "Время"},
+                                        {"address", "Адрес"},
+                                        {"code", "Код"},
+                                        {"command", "Команда"},
+                                        {"requestFields", "Запрос"},
+                                        {"answerFields", "Ответ"},
+                                        {"crcOk", "CRC верна"},
+                                        {"bytesSent", "Отправлено, байт"},
+                                        {"bytesReceived", "Принято, байт"},
+                                        {"delayMs", "Задержка, мс"},
+                                        {"durationMs", "Длительность, мс"},
+                                        {"resultText", "Результат"},
+                                        {"failed", "Сбой"},
+                                        {"problem", "Причина"}};
+const TCsvColumn LogLineColumn{"logLine", "Строка журнала"};
+
+// The checksum verdict as a boolean: null when there is no answer to check.
+QJsonValue CrcOk(const TDecodedExchange& d) {
+    if (d.ChecksumVerdict == QString::fromUtf8(DecodeVerdict::Good))
+        return true;
+    if (d.ChecksumVerdict == QString::fromUtf8(DecodeVerdict::Bad) ||
+        d.ChecksumVerdict == QString::fromUtf8(DecodeVerdict::Cut))
+        return false;
+    return QJsonValue();
 }
 
-// Prints one exchange in the chosen form; csvTail is the last CSV column (the log line).
-void Print(TCliOutput& out, bool csv, const TDecodedExchange& d, const TRawExchange& raw,
-           const QString& csvTail, int lineNumber) {
+QString MsField(double ms) {
+    return ms < 0 ? QString() : QString::number(ms, 'f', 1);
+}
+
+// An exchange's CSV fields, every one terminal-safe.
+QStringList CsvFields(const TDecodedExchange& d) {
+    const QJsonValue crc = CrcOk(d);
+    QStringList fields{IsoTimeTextMs(d.TimeMs),
+                       d.Address >= 0 ? QString::number(d.Address) : QString(),
+                       d.Code >= 0 ? QString::number(d.Code) : QString(),
+                       d.CommandName,
+                       d.RequestFields.join(QStringLiteral("; ")),
+                       d.AnswerFields.join(QStringLiteral("; ")),
+                       crc.isBool() ? CsvBool(crc.toBool()) : QString(),
+                       QString::number(d.BytesSent),
+                       QString::number(d.BytesReceived),
+                       MsField(d.DelayMs),
+                       MsField(d.DurationMs),
+                       d.ResultText,
+                       CsvBool(d.Failed),
+                       d.Problem};
+    for (QString& field : fields)
+        field = TerminalSafe(field);
+    return fields;
+}
+
+// Prints one exchange in the chosen form; csvTail is the log line's column (decode only).
+void Print(TCliOutput& out, TCliCsv* csv, const TDecodedExchange& d, const TRawExchange& raw,
+           const QString* csvTail, const QJsonObject& extra, bool live) {
     if (csv) {
-        out.Line(TerminalSafe(CsvLine(DecodedCsvFields(d) << csvTail)));
+        QStringList fields = CsvFields(d);
+        if (csvTail)
+            fields << TerminalSafe(*csvTail);
+        csv->Row(fields);
+        out.Failed();
     } else if (out.Json()) {
         QJsonObject o = DecodedJson(d, raw);
-        if (lineNumber > 0)
-            o.insert(QStringLiteral("line"), lineNumber);
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            o.insert(it.key(), it.value());
+        // A failed exchange on the line now (monitor) is an error of that record; one in a log
+        // (decode) is a record decoded as it was.
+        if (live && d.Failed) {
+            const QString why = !d.ResultText.isEmpty() ? d.ResultText
+                                : !d.Problem.isEmpty()  ? d.Problem
+                                                        : d.ChecksumVerdict;
+            const QString text = TerminalSafe(QStringLiteral("monitor: ") + d.CommandName +
+                                              QStringLiteral(": ") + why);
+            std::fprintf(stderr, "ulmar-cli: %s\n", text.toLocal8Bit().constData());
+            o.insert(QStringLiteral("ok"), false);
+            o.insert(QStringLiteral("error"), CliErrorJson(CliError::NoAnswer, text));
+        }
         out.Line(SafeJson(o));
     } else {
         out.Line(TerminalSafe(DecodedText(d)));
@@ -236,28 +304,25 @@ QString DecodedText(const TDecodedExchange& d) {
 }
 
 QJsonObject DecodedJson(const TDecodedExchange& d, const TRawExchange& raw) {
-    QJsonObject o{{"ok", true},
-                  {"time", DecodedTimeText(d.TimeMs)},
-                  {"command", d.CommandName},
-                  {"request", QJsonArray::fromStringList(d.RequestFields)},
-                  {"answer", QJsonArray::fromStringList(d.AnswerFields)},
-                  {"checksum", d.ChecksumVerdict},
-                  {"bytesSent", d.BytesSent},
-                  {"bytesReceived", d.BytesReceived},
-                  {"requestHex", ToHexString(raw.Request)},
-                  {"answerHex", ToHexString(raw.Answer)},
-                  {"failed", d.Failed}};
-    o.insert(QStringLiteral("address"), d.Address >= 0 ? QJsonValue(d.Address) : QJsonValue());
-    o.insert(QStringLiteral("code"), d.Code >= 0 ? QJsonValue(d.Code) : QJsonValue());
-    if (d.DelayMs >= 0)
-        o.insert(QStringLiteral("delayMs"), d.DelayMs);
-    if (d.DurationMs >= 0)
-        o.insert(QStringLiteral("durationMs"), d.DurationMs);
-    if (!d.ResultText.isEmpty())
-        o.insert(QStringLiteral("result"), d.ResultText);
-    if (!d.Problem.isEmpty())
-        o.insert(QStringLiteral("problem"), d.Problem);
-    return o;
+    const auto orNull = [](bool known, const QJsonValue& value) {
+        return known ? value : QJsonValue();
+    };
+    return {{"time", orNull(d.TimeMs > 0, IsoTimeTextMs(d.TimeMs))},
+            {"address", orNull(d.Address >= 0, d.Address)},
+            {"code", orNull(d.Code >= 0, d.Code)},
+            {"command", d.CommandName},
+            {"request", ToHexString(raw.Request)},
+            {"answer", ToHexString(raw.Answer)},
+            {"requestFields", QJsonArray::fromStringList(d.RequestFields)},
+            {"answerFields", QJsonArray::fromStringList(d.AnswerFields)},
+            {"crcOk", CrcOk(d)},
+            {"bytesSent", d.BytesSent},
+            {"bytesReceived", d.BytesReceived},
+            {"delayMs", orNull(d.DelayMs >= 0, d.DelayMs)},
+            {"durationMs", orNull(d.DurationMs >= 0, d.DurationMs)},
+            {"resultText", orNull(!d.ResultText.isEmpty(), d.ResultText)},
+            {"failed", d.Failed},
+            {"problem", orNull(!d.Problem.isEmpty(), d.Problem)}};
 }
 
 int CliDecode(const TCliRequest& r, TCliOutput& out) {
@@ -268,7 +333,7 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
     if (!refusal.isEmpty()) {
         if (CliInterrupted())
             return CliReportInterrupt(out, QStringLiteral("decode"));
-        out.Failure(refusal);
+        out.Failure(CliError::BadFile, refusal);
         return ExitBadInput;
     }
     struct TClose {
@@ -278,8 +343,10 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
                 ::close(Fd);
         }
     } closeAtEnd{owned ? fd : -1};
-    if (r.Csv)
-        out.Line(CsvLine(CsvHeader()));
+    TCliCsv csvWriter(out.Out(), r.Captions);
+    TCliCsv* csv = r.Csv ? &csvWriter : nullptr;
+    if (csv)
+        csv->Header(ExchangeColumns + QList<TCsvColumn>{LogLineColumn});
     TLogReader reader(fd, regular);
     bool anyRefused = false;
     int number = 0;
@@ -292,8 +359,8 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
         if (read == TLogReader::TResult::Interrupted)
             return CliReportInterrupt(out, QStringLiteral("decode"));
         if (read == TLogReader::TResult::Error) {
-            out.Failure(QStringLiteral("decode: ошибка чтения %1: %2")
-                            .arg(r.File, qt_error_string(reader.Error())));
+            out.Failure(CliError::BadFile, QStringLiteral("decode: ошибка чтения %1: %2")
+                                               .arg(r.File, qt_error_string(reader.Error())));
             return ExitBadInput;
         }
         ++number;
@@ -310,19 +377,23 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
         if (overlong)
             reason = QStringLiteral("строка длиннее %1 байт").arg(MaxLogLine);
         else if (ParseRequestLogLine(line, raw, reason)) {
-            Print(out, r.Csv, DecodeExchange(raw), raw, line, number);
+            Print(out, csv, DecodeExchange(raw), raw, &line, {{"line", number}}, false);
             continue;
         }
         // Not an exchange line: kept as it is (an overlong one by its start), with the reason.
         anyRefused = true;
         const QString why = QStringLiteral("строка %1 не разобрана: %2").arg(number).arg(reason);
-        if (r.Csv) {
+        if (csv) {
             TDecodedExchange d;
             d.Failed = true;
             d.Problem = why;
-            out.Line(TerminalSafe(CsvLine(DecodedCsvFields(d) << line)));
+            csv->Row(CsvFields(d) << TerminalSafe(line));
         } else if (out.Json()) {
-            out.Line(SafeJson({{"ok", false}, {"line", number}, {"error", why}, {"text", line}}));
+            std::fprintf(stderr, "ulmar-cli: %s\n", TerminalSafe(why).toLocal8Bit().constData());
+            out.Line(SafeJson({{"ok", false},
+                               {"error", CliErrorJson(CliError::BadFile, why)},
+                               {"line", number},
+                               {"text", line}}));
         } else {
             out.Line(TerminalSafe(QStringLiteral("? ") + why + QStringLiteral(" | ") + line));
         }
@@ -330,11 +401,12 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
     return anyRefused ? ExitDifferences : ExitDone;
 }
 
-int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
+int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
+               const TCliGauge& gauge) {
     using namespace std::chrono;
     TTransmitter* transmitter = session.Link().Transmitter();
     if (!transmitter) {
-        out.Failure(QStringLiteral("monitor: нет порта"));
+        out.Failure(CliError::PortNotOpened, QStringLiteral("monitor: нет порта"));
         return ExitLine;
     }
     // Every exchange of the poll, retries included, as the transmitter saw it.
@@ -350,8 +422,13 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
         raw.Answer = answer;
         exchanges.push_back(raw);
     };
-    if (r.Csv)
-        out.Line(CsvLine(DecodedCsvHeader()));
+    TCliCsv csvWriter(out.Out(), r.Captions);
+    TCliCsv* csv = r.Csv ? &csvWriter : nullptr;
+    if (csv)
+        csv->Header(ExchangeColumns);
+    // Every object names the gauge of the session and which device the exchange went to.
+    QJsonObject gaugeJson;
+    gauge.AddTo(gaugeJson);
     const int period =
         r.PeriodMs.value_or(session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
@@ -371,13 +448,16 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out) {
             raw.Code = kalist ? UlmarCmd::KalistCurrent : ExchangeCodeOfRequest(raw.Request);
             const TDecodedExchange d = DecodeExchange(raw);
             anyFailed = anyFailed || d.Failed;
-            Print(out, r.Csv, d, raw, QString(), 0);
+            QJsonObject extra = gaugeJson;
+            extra.insert(QStringLiteral("device"),
+                         kalist ? QStringLiteral("kalist") : QStringLiteral("gauge"));
+            Print(out, csv, d, raw, nullptr, extra, true);
         }
         if (exchanges.empty()) {
             // Nothing reached the line (the port failed before the request went out).
             anyFailed = true;
-            out.Failure(QStringLiteral("monitor: запрос не отправлен: ") +
-                        session.Ulmar().ErrorText);
+            out.Failure(CliError::NoAnswer, QStringLiteral("monitor: запрос не отправлен: ") +
+                                                session.Ulmar().ErrorText);
         }
         if (r.Count && polls + 1 >= *r.Count)
             break;

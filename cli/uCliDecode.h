@@ -10,7 +10,8 @@
 // line was not (it is printed as it is, with the reason), 3 when the file cannot be read.
 int CliDecode(const TCliRequest& request, TCliOutput& out);
 // monitor [--count N] [--period MS] [--kalist] [--json|--csv].
-int CliMonitor(const TCliRequest& request, TCliSession& session, TCliOutput& out);
+int CliMonitor(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+               const TCliGauge& gauge);
 // One decoded exchange as the text line, the JSON object and the CSV line that both commands
 // print.
 QString DecodedText(const TDecodedExchange& d);

@@ -3,7 +3,6 @@
 #include "commands/uBusScan.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace {
 
@@ -22,7 +21,7 @@ QJsonObject RowJson(const TScanRow& row) {
             {"collision", row.Collision},
             {"wrongAddress", row.WrongAddress},
             {"duplicatePlant", row.DuplicatePlant},
-            {"note", row.Note}};
+            {"note", row.Note.isEmpty() ? QJsonValue() : QJsonValue(row.Note)}};
 }
 
 QString RowLine(const TScanRow& row) {
@@ -47,27 +46,37 @@ int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
         scan.OnRow = [&out](const TScanRow& row) { out.Line(RowLine(row)); };
     const TBusJobReport report = scan.Scan(request.ScanFrom, request.ScanTo);
     if (!report.Refusal.isEmpty()) {
-        out.Failure(QStringLiteral("scan: ") + report.Refusal);
+        out.Failure(CliError::BadArgument, QStringLiteral("scan: ") + report.Refusal);
         return ExitBadInput;
     }
-    if (out.Json()) {
-        QJsonArray rows;
-        for (const TScanRow& row : report.Rows)
-            rows.append(RowJson(row));
-        out.Out() << QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Compact)) << '\n';
-        out.Out().flush();
+    // One object with every gauge found, whatever the end.
+    QJsonArray rows;
+    QStringList flagged;
+    for (const TScanRow& row : report.Rows) {
+        rows.append(RowJson(row));
+        if (row.Flagged())
+            flagged << QString::number(row.SystemAddress);
     }
+    const QJsonObject found{{"from", request.ScanFrom}, {"to", request.ScanTo}, {"gauges", rows}};
+    if (CliInterrupted())
+        return CliReportInterrupt(out, QStringLiteral("scan"), QString(), found);
     if (report.Rows.empty()) {
-        if (CliInterrupted())
-            return CliReportInterrupt(out, QStringLiteral("scan"));
-        if (!out.Json())
-            out.Failure(QStringLiteral("scan: ни один прибор не ответил (адреса ") +
+        out.Failure(CliError::NoAnswer,
+                    QStringLiteral("scan: ни один прибор не ответил (адреса ") +
                         QString::number(request.ScanFrom) + QStringLiteral("..") +
-                        QString::number(request.ScanTo) + QLatin1Char(')'));
+                        QString::number(request.ScanTo) + QLatin1Char(')'),
+                    found);
         return ExitLine;
     }
-    for (const TScanRow& row : report.Rows)
-        if (row.Flagged())
-            return ExitDifferences;
+    if (!flagged.isEmpty()) {
+        if (out.Json())
+            out.Failure(CliError::Differences,
+                        QStringLiteral("scan: требуют внимания адреса ") +
+                            flagged.join(QStringLiteral(", ")),
+                        found);
+        return ExitDifferences;
+    }
+    if (out.Json())
+        out.Object(found);
     return ExitDone;
 }

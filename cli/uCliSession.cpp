@@ -1,4 +1,5 @@
 #include "cli/uCliSession.h"
+#include "cli/uCliFormat.h"
 #include "cli/uCliOutFile.h"
 #include "cli/uCliSignals.h"
 #include "commands/uExchangeDecode.h"
@@ -75,18 +76,28 @@ QStringList ReadingLines(const TUlmar& u) {
             QStringLiteral("Реле 2 = ") + TextRelay(*u.Relay2)};
 }
 
-// The link's own words for the last exchange's failure.
-QJsonObject LinkDetails(const TUlmar& u, int result) {
-    return {{"result", result}, {"errorCode", u.ErrorCode}, {"errorText", u.ErrorText}};
-}
-
-int LineFailure(TCliOutput& out, const TUlmar& u, int result, const QString& what) {
+// The gauge did not answer (or not usably): exit code 2 with the link's words.
+int LineFailure(TCliOutput& out, const TUlmar& u, const QString& what) {
     // A retry routine cut short by a stop signal is no fault of the line.
     if (CliInterrupted())
         return CliReportInterrupt(out, what.section(QLatin1Char(':'), 0, 0));
-    const QString text = what + QStringLiteral(": ") + u.ErrorText;
-    out.Failure(text, LinkDetails(u, result));
+    out.Failure(CliError::NoAnswer, what + QStringLiteral(": ") + u.ErrorText);
     return ExitLine;
+}
+
+// A parameter in JSON: {"name", "fileKey", "value"}.
+QJsonObject ParamJson(const TParamRow& row, const QJsonValue& value) {
+    return {
+        {"name", ParamJsonName(row)}, {"fileKey", QString::fromLatin1(row.Key)}, {"value", value}};
+}
+
+// Parameters named without a value: {"name", "fileKey"} each.
+QJsonArray ParamNames(const std::vector<const TParamRow*>& rows) {
+    QJsonArray names;
+    for (const TParamRow* row : rows)
+        names.append(
+            QJsonObject{{"name", ParamJsonName(*row)}, {"fileKey", QString::fromLatin1(row->Key)}});
+    return names;
 }
 
 // The КАЛИСТ-1 current, up to five exchanges; false when none was accepted.
@@ -125,13 +136,6 @@ std::vector<const TParamRow*> StepsWith(const TBulkReport& report, TOutcome outc
     return rows;
 }
 
-QJsonArray KeyArray(const std::vector<const TParamRow*>& rows) {
-    QJsonArray keys;
-    for (const TParamRow* row : rows)
-        keys.append(QString::fromLatin1(row->Key));
-    return keys;
-}
-
 } // namespace
 
 // --- output ---
@@ -144,8 +148,24 @@ void TCliOutput::Line(const QString& text) {
     Failed();
 }
 
+QJsonObject CliErrorJson(const char* code, const QString& text) {
+    return {{"code", QLatin1String(code)}, {"message", text}};
+}
+
+QJsonObject TCliOutput::Enveloped(const QJsonObject& object) {
+    QJsonObject o = object;
+    o.insert(QStringLiteral("schemaVersion"), CliSchemaVersion);
+    if (!o.contains(QStringLiteral("ok")))
+        o.insert(QStringLiteral("ok"), true);
+    if (!o.contains(QStringLiteral("error")))
+        o.insert(QStringLiteral("error"), QJsonValue());
+    return o;
+}
+
 void TCliOutput::Object(const QJsonObject& object) {
-    Out_ << QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) << '\n';
+    Out_ << QString::fromUtf8(QJsonDocument(Enveloped(object)).toJson(QJsonDocument::Compact))
+         << '\n';
+    ++Objects_;
     Out_.flush();
     Failed();
 }
@@ -179,16 +199,47 @@ int TCliOutput::Finish(int exit) {
     return ExitLine;
 }
 
-void TCliOutput::Failure(const QString& text, const QJsonObject& details) {
-    if (Json_) {
-        QJsonObject o = details;
-        o.insert(QStringLiteral("ok"), false);
-        o.insert(QStringLiteral("error"), text);
-        Object(o);
-        return;
-    }
+void TCliOutput::ErrorLine(const QString& text) {
     Err_ << QStringLiteral("ulmar-cli: ") << text << '\n';
     Err_.flush();
+}
+
+void TCliOutput::Failure(const char* code, const QString& text, const QJsonObject& details) {
+    ErrorLine(text);
+    if (!Json_)
+        return;
+    QJsonObject o = details;
+    o.insert(QStringLiteral("ok"), false);
+    o.insert(QStringLiteral("error"), CliErrorJson(code, text));
+    Object(o);
+}
+
+void TCliOutput::Result(const QJsonObject& object, const char* code, const QString& text) {
+    if (code)
+        Failure(code, text, object);
+    else
+        Object(object);
+}
+
+void TCliGauge::AddTo(QJsonObject& object) const {
+    object.insert(QStringLiteral("address"), Address);
+    object.insert(QStringLiteral("plantNumber"), PlantNumber);
+}
+
+TCliGauge CliIdentifyGauge(const TCliRequest& request, TCliSession& session) {
+    TCliGauge gauge;
+    const int asked = request.Address.value_or(255);
+    gauge.Address = asked == 255 ? QJsonValue() : QJsonValue(asked);
+    if (!request.Json)
+        return gauge;
+    TSignature s;
+    if (session.Commands().ReadSignature(&s) == TOutcome::Accepted) {
+        gauge.Address = s.SystemAddress;
+        gauge.PlantNumber = s.PlantNumber;
+    }
+    // The signature's handler is not left on the device object for the command's exchanges.
+    session.Commands().Edit([](TUlmar& d) { d.On32 = nullptr; });
+    return gauge;
 }
 
 // --- session ---
@@ -251,23 +302,26 @@ bool TCliSession::Open() {
 
 // --- commands ---
 
-int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+            const TCliGauge& gauge) {
     TUlmar& u = session.Ulmar();
     TExchangeReport report;
+    const QString time = IsoTimeText(QDateTime::currentDateTime());
     if (!session.Commands().Repeat(UlmarCmd::LevelAllRead, CommandHint(TCommandId::LevelAllRead),
                                    &report))
-        return LineFailure(out, u, report.Result, QStringLiteral("read"));
+        return LineFailure(out, u, QStringLiteral("read"));
     QJsonObject o = Readings(u);
+    o.insert(QStringLiteral("time"), time);
+    gauge.AddTo(o);
     QStringList lines = ReadingLines(u);
     if (request.Kalist) {
         if (!ReadKalist(session))
-            return LineFailure(out, u, -1, QStringLiteral("read --kalist"));
+            return LineFailure(out, u, QStringLiteral("read --kalist"));
         o.insert(QStringLiteral("current"), JsonNumber(u.CurrentOutput->AsDouble()));
         lines << QStringLiteral("I = ") + Number(u.CurrentOutput->AsDouble()) +
                      QStringLiteral(" мА");
     }
     if (out.Json()) {
-        o.insert(QStringLiteral("ok"), true);
         out.Object(o);
     } else {
         for (const QString& line : lines)
@@ -276,7 +330,8 @@ int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     return ExitDone;
 }
 
-int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+             const TCliGauge& gauge) {
     using namespace std::chrono;
     TUlmar& u = session.Ulmar();
     const int period = request.PeriodMs.value_or(
@@ -286,8 +341,8 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
          !CliInterrupted() && !out.Failed() && (!request.Count || polls < *request.Count);
          ++polls) {
         const auto start = steady_clock::now();
-        const QString time =
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString time = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
         TExchangeReport report;
         session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
         bool ok = report.Accepted;
@@ -309,14 +364,20 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
                              (ok ? Number(u.CurrentOutput->AsDouble()) : u.ErrorText);
             }
         } else {
-            o = LinkDetails(u, report.Result);
             parts << u.ErrorText;
         }
         anyFailed = anyFailed || !ok;
-        o.insert(QStringLiteral("time"), time);
-        o.insert(QStringLiteral("ok"), ok);
+        o.insert(QStringLiteral("time"), IsoTimeText(now));
+        gauge.AddTo(o);
+        // An error answer is the gauge's refusal; silence, a garbled answer or a silent
+        // КАЛИСТ-1 the line's.
+        const bool refusal = !report.Accepted && report.Answered && report.Result != 0;
         if (out.Json())
-            out.Object(o);
+            out.Result(o,
+                       ok        ? nullptr
+                       : refusal ? CliError::Refused
+                                 : CliError::NoAnswer,
+                       QStringLiteral("watch: ") + u.ErrorText);
         else
             out.Line(time + QStringLiteral("  ") + parts.join(QLatin1Char(' ')));
         if (request.Count && polls + 1 >= *request.Count)
@@ -332,11 +393,9 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
 int CliSignature(const TCliRequest&, TCliSession& session, TCliOutput& out) {
     TSignature s;
     if (session.Commands().ReadSignature(&s) != TOutcome::Accepted)
-        return LineFailure(out, session.Ulmar(), -1, QStringLiteral("signature"));
+        return LineFailure(out, session.Ulmar(), QStringLiteral("signature"));
     if (out.Json()) {
-        QJsonObject o = SignatureJson(s);
-        o.insert(QStringLiteral("ok"), true);
-        out.Object(o);
+        out.Object(SignatureJson(s));
     } else {
         out.Line(TGaugeCommands::SignatureText(s));
     }
@@ -348,7 +407,7 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
     TGaugeCommands& commands = session.Commands();
     TSignature signature;
     if (commands.ReadSignature(&signature) != TOutcome::Accepted)
-        return LineFailure(out, u, -1, QStringLiteral("params read"));
+        return LineFailure(out, u, QStringLiteral("params read"));
     // The file names the gauge by the address it answered from.
     commands.Edit([&signature](TUlmar& d) { d.SystemAddress = signature.SystemAddress; });
     const TBulkReport report =
@@ -359,21 +418,21 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
                                                          : QStringLiteral("файл не записан"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
     if (!silent.empty())
-        return LineFailure(out, u, -1,
+        return LineFailure(out, u,
                            QStringLiteral("params read: ") + Keys(silent) +
                                QStringLiteral(" — нет ответа"));
     const auto refused = StepsWith(report, TOutcome::Refused);
     const auto read = StepsWith(report, TOutcome::Accepted);
-    QJsonObject params;
+    QJsonArray params;
     QStringList lines;
     for (const TParamRow* row :
          {&ParamRow(TParamId::PlantNumber), &ParamRow(TParamId::SystemAddress),
           &ParamRow(TParamId::HardVersion), &ParamRow(TParamId::SoftVersion)}) {
-        params.insert(QString::fromLatin1(row->Key), JsonParam(u, *row));
+        params.append(ParamJson(*row, JsonParam(u, *row)));
         lines << ParamLine(u, *row);
     }
     for (const TParamRow* row : read) {
-        params.insert(QString::fromLatin1(row->Key), JsonParam(u, *row));
+        params.append(ParamJson(*row, JsonParam(u, *row)));
         lines << ParamLine(u, *row);
     }
     int exit = ExitDone;
@@ -389,19 +448,20 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
             return WriteParamFile(u, staged);
         };
         if (!WriteOutputFile(request.File, request.Force, write, error)) {
-            out.Failure(error);
+            out.Failure(CliError::BadFile, error);
             return ExitBadInput;
         }
         message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
     }
     if (out.Json()) {
-        QJsonObject o{{"ok", refused.empty()},
-                      {"signature", SignatureJson(signature)},
-                      {"parameters", params},
-                      {"refused", KeyArray(refused)}};
-        if (!request.File.isEmpty())
-            o.insert(QStringLiteral("file"), refused.empty() ? request.File : QString());
-        out.Object(o);
+        QJsonObject o{
+            {"ok", refused.empty()},
+            {"signature", SignatureJson(signature)},
+            {"parameters", params},
+            {"refused", ParamNames(refused)},
+            {"file", request.File.isEmpty() || !refused.empty() ? QJsonValue() : request.File}};
+        out.Result(o, refused.empty() ? nullptr : CliError::Refused,
+                   QStringLiteral("params read: ") + message);
     } else {
         if (request.File.isEmpty() || !refused.empty())
             for (const QString& line : lines)
@@ -429,7 +489,7 @@ int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput&
                                       ? QStringLiteral("сохранено в ПЗУ, проверка не закончена")
                                       : QStringLiteral("в ПЗУ не сохранено"));
     if (report.Silent() || report.Commit == TOutcome::NoAnswer)
-        return LineFailure(out, u, -1, QStringLiteral("params write"));
+        return LineFailure(out, u, QStringLiteral("params write"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
     const auto written = StepsWith(report, TOutcome::Accepted);
     const auto has = [](const std::vector<const TParamRow*>& rows, const TParamRow* row) {
@@ -440,10 +500,10 @@ int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput&
     for (const TParamRow* row : report.NotTaken) {
         const bool wrote = has(written, row);
         const bool readBack = !has(report.NotReadBack, row);
-        notTaken.append(QJsonObject{{"key", QString::fromLatin1(row->Key)},
-                                    {"file", JsonParam(wanted, *row)},
-                                    {"written", wrote},
-                                    {"gauge", readBack ? JsonParam(u, *row) : QJsonValue()}});
+        QJsonObject entry = ParamJson(*row, JsonParam(wanted, *row));
+        entry.insert(QStringLiteral("gaugeValue"), readBack ? JsonParam(u, *row) : QJsonValue());
+        entry.insert(QStringLiteral("written"), wrote);
+        notTaken.append(entry);
         // The device object holds the file's value for a row not read back: never shown as
         // the gauge's.
         const QString state = !wrote ? QStringLiteral(": не записано (в файле ") +
@@ -465,11 +525,18 @@ int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput&
         lines << QStringLiteral("сохранение в ПЗУ не выполнено");
     const bool clean = report.NotTaken.empty() && committed;
     if (out.Json()) {
-        out.Object({{"ok", clean},
-                    {"written", static_cast<int>(written.size())},
-                    {"committed", committed},
-                    {"notTaken", notTaken},
-                    {"unanswered", KeyArray(silent)}});
+        QJsonObject o{{"ok", clean},
+                      {"written", static_cast<int>(written.size())},
+                      {"committed", committed},
+                      {"notTaken", notTaken},
+                      {"unanswered", ParamNames(silent)}};
+        if (!silent.empty())
+            out.Result(o, CliError::NoAnswer,
+                       QStringLiteral("params write: ") + Keys(silent) +
+                           QStringLiteral(" — нет ответа"));
+        else
+            out.Result(o, clean ? nullptr : CliError::Refused,
+                       QStringLiteral("params write: ") + lines.join(QStringLiteral("; ")));
     } else {
         for (const QString& line : lines)
             out.Line(line);
@@ -491,7 +558,7 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
         return CliReportInterrupt(out, QStringLiteral("params diff"));
     const auto silent = StepsWith(report, TOutcome::NoAnswer);
     if (!silent.empty())
-        return LineFailure(out, u, -1,
+        return LineFailure(out, u,
                            QStringLiteral("params diff: ") + Keys(silent) +
                                QStringLiteral(" — нет ответа"));
     QJsonArray differences;
@@ -501,8 +568,8 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
         const bool read = step.Outcome == TOutcome::Accepted;
         if (read && ParamEqual(u, wanted, row))
             continue;
-        QJsonObject d{{"key", QString::fromLatin1(row.Key)}, {"file", JsonParam(wanted, row)}};
-        d.insert(QStringLiteral("gauge"), read ? JsonParam(u, row) : QJsonValue());
+        QJsonObject d = ParamJson(row, JsonParam(wanted, row));
+        d.insert(QStringLiteral("gaugeValue"), read ? JsonParam(u, row) : QJsonValue());
         differences.append(d);
         lines << QString::fromLatin1(row.Key) + QStringLiteral(": прибор ") +
                      (read ? FormatParam(u, row) : QStringLiteral("не считан")) +
@@ -513,11 +580,20 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
     // "different" or "equal" can be drawn for it.
     const auto unread = StepsWith(report, TOutcome::Refused);
     if (out.Json()) {
-        out.Object({{"ok", unread.empty()},
-                    {"equal", differences.isEmpty()},
-                    {"compared", static_cast<int>(rows.size())},
-                    {"differences", differences},
-                    {"unread", KeyArray(unread)}});
+        QJsonObject o{{"ok", unread.empty() && differences.isEmpty()},
+                      {"equal", differences.isEmpty()},
+                      {"compared", static_cast<int>(rows.size())},
+                      {"differences", differences},
+                      {"unread", ParamNames(unread)}};
+        // Unread parameters end the command with exit code 2, as a silent gauge does.
+        if (!unread.empty())
+            out.Result(o, CliError::NoAnswer,
+                       QStringLiteral("params diff: не считаны ") + Keys(unread) +
+                           QStringLiteral(" — сравнение неполное"));
+        else
+            out.Result(o, differences.isEmpty() ? nullptr : CliError::Differences,
+                       QStringLiteral("params diff: отличий ") +
+                           QString::number(differences.size()));
     } else {
         for (const QString& line : lines)
             out.Line(line);
@@ -525,8 +601,9 @@ int CliParamsDiff(const TCliRequest& request, TCliSession& session, TCliOutput& 
             out.Line(QStringLiteral("отличий нет (параметров: ") + QString::number(rows.size()) +
                      QLatin1Char(')'));
         if (!unread.empty())
-            out.Failure(QStringLiteral("params diff: не считаны ") + Keys(unread) +
-                        QStringLiteral(" — сравнение неполное"));
+            out.Failure(CliError::NoAnswer, QStringLiteral("params diff: не считаны ") +
+                                                Keys(unread) +
+                                                QStringLiteral(" — сравнение неполное"));
     }
     if (!unread.empty())
         return ExitLine;
@@ -635,10 +712,12 @@ int CliRaw(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
         };
     });
     TExchangeReport report;
+    const QString time = IsoTimeText(QDateTime::currentDateTime());
     session.Link().RequestExecUlmar(code, &report);
     session.Commands().Edit([](TUlmar& d) { d.On32 = nullptr; });
 
     QJsonObject o{{"code", code},
+                  {"time", time},
                   {"request", ToHexString(session.LastFrame())},
                   {"answer", ToHexString(session.LastAnswer())}};
     QStringList lines{QStringLiteral("Запрос: ") + ToHexString(session.LastFrame()),
@@ -646,16 +725,13 @@ int CliRaw(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     if (!report.Accepted) {
         // An error answer is the gauge's refusal; silence or a garbled answer is the line's.
         const bool refusal = report.Answered && report.Result != 0;
-        if (out.Json()) {
-            QJsonObject f = LinkDetails(u, report.Result);
-            for (auto it = o.begin(); it != o.end(); ++it)
-                f.insert(it.key(), it.value());
-            out.Failure(u.ErrorText.isEmpty() ? QStringLiteral("ответ не принят") : u.ErrorText, f);
-        } else {
+        const char* error = refusal ? CliError::Refused : CliError::NoAnswer;
+        const QString text =
+            u.ErrorText.isEmpty() ? QStringLiteral("ответ не принят") : u.ErrorText;
+        if (!out.Json())
             for (const QString& line : lines)
                 out.Line(line);
-            out.Failure(u.ErrorText);
-        }
+        out.Failure(error, text, o);
         return refusal ? ExitDifferences : ExitLine;
     }
     QJsonObject decoded;
@@ -697,24 +773,23 @@ int CliRaw(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
                        points);
         lines << texts.join(QLatin1Char(' '));
     } else if (code == UlmarCmd::TemperSVChModuleRead) {
-        decoded.insert(QStringLiteral("tempSVCH"), JsonNumber(u.TempSVCH->AsDouble()));
+        decoded.insert(QStringLiteral("tempSvch"), JsonNumber(u.TempSVCH->AsDouble()));
         lines << QStringLiteral("T СВЧ = ") + Number(u.TempSVCH->AsDouble());
     } else if (code == UlmarCmd::TemperTermostatRead) {
         decoded.insert(QStringLiteral("temperTermostat"), u.TemperTermostat);
         lines << QStringLiteral("T термостата = ") + QString::number(u.TemperTermostat);
     } else if (const TParamRow* read = RowWithCode(code, false)) {
-        decoded.insert(QString::fromLatin1(read->Key), JsonParam(u, *read));
+        decoded.insert(ParamJsonName(*read), JsonParam(u, *read));
         lines << ParamLine(u, *read);
     } else if (write) {
-        decoded.insert(QString::fromLatin1(write->Key), write->Id == TParamId::PlantNumber
-                                                            ? QJsonValue(u.PlantNumberNew)
-                                                            : JsonParam(u, *write));
+        decoded.insert(ParamJsonName(*write), write->Id == TParamId::PlantNumber
+                                                  ? QJsonValue(u.PlantNumberNew)
+                                                  : JsonParam(u, *write));
         lines << QStringLiteral("подтверждено: ") + QString::fromLatin1(write->Key);
     } else {
         lines << QStringLiteral("подтверждено");
     }
     if (out.Json()) {
-        o.insert(QStringLiteral("ok"), true);
         o.insert(QStringLiteral("decoded"), decoded);
         out.Object(o);
     } else {

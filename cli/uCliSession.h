@@ -8,21 +8,55 @@
 #include "commands/uGaugeCommands.h"
 
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QTextStream>
 #include <memory>
 
 class TDeviceLink;
 class TUlmar;
 
-// Plain Russian text on stdout and messages on stderr, or one JSON object per line on stdout.
+// The error codes of ulmar-cli's JSON objects ("error": {"code", "message"}); each goes with one
+// exit code (CliErrorExit). Stable strings: scripts compare them.
+namespace CliError {
+inline constexpr const char* BadArgument = "badArgument";     // exit 3
+inline constexpr const char* BadFile = "badFile";             // exit 3
+inline constexpr const char* UnknownTable = "unknownTable";   // exit 3
+inline constexpr const char* NeedsYes = "needsYes";           // exit 3
+inline constexpr const char* PortNotOpened = "portNotOpened"; // exit 2
+inline constexpr const char* NoAnswer = "noAnswer";           // exit 2
+inline constexpr const char* OutputFailed = "outputFailed";   // exit 2
+inline constexpr const char* Refused = "refused";             // exit 1: refused or not taken
+inline constexpr const char* Differences = "differences";     // exit 1
+inline constexpr const char* Interrupted = "interrupted";     // exit 130 or 143
+} // namespace CliError
+
+// The version of the JSON objects' layout; every object carries it as "schemaVersion".
+inline constexpr int CliSchemaVersion = 1;
+
+// The "error" member of an object: {"code": code, "message": text}.
+QJsonObject CliErrorJson(const char* code, const QString& text);
+
+// Plain Russian text on stdout and messages on stderr, or JSON on stdout: every object carries
+// the envelope "schemaVersion", "ok" and "error" (null when ok).
 class TCliOutput {
 public:
     explicit TCliOutput(bool json);
     bool Json() const { return Json_; }
     void Line(const QString& text);
+    // The object on one line, with the envelope: "ok" true and "error" null unless the object
+    // sets them (an object with "ok" false sets "error" with CliErrorJson).
     void Object(const QJsonObject& object);
-    // A failure: "ulmar-cli: " + text on stderr, or {"ok": false, "error": text, …} on stdout.
-    void Failure(const QString& text, const QJsonObject& details = {});
+    // The object with its envelope, as Object prints it (for a caller that writes it itself).
+    static QJsonObject Enveloped(const QJsonObject& object);
+    // A failure: "ulmar-cli: " + text on stderr; with --json also one object on stdout:
+    // {"ok": false, "error": {"code": code, "message": text}} with the details' members.
+    void Failure(const char* code, const QString& text, const QJsonObject& details = {});
+    // A command's object: as it is when code is null, else a failure that carries it.
+    void Result(const QJsonObject& object, const char* code = nullptr, const QString& text = {});
+    // JSON objects printed so far through Object, Failure and Result.
+    int ObjectsPrinted() const { return Objects_; }
+    // "ulmar-cli: " + text on stderr only.
+    void ErrorLine(const QString& text);
     QTextStream& Out() { return Out_; }
     // True once a write to stdout failed (a full disk, a closed output): a command that writes
     // on and on stops there.
@@ -37,6 +71,16 @@ private:
     QTextStream Err_;
     bool Failed_ = false;
     int FailedErrno_ = 0;
+    int Objects_ = 0;
+};
+
+// The gauge a session talks to, for the objects of read, watch and monitor: its system address
+// and plant number from the signature read once at the start (the plant number null and the
+// address the one asked for when it could not be read; null for the broadcast address 255).
+struct TCliGauge {
+    QJsonValue Address;
+    QJsonValue PlantNumber;
+    void AddTo(QJsonObject& object) const;
 };
 
 class TCliSession {
@@ -70,9 +114,15 @@ private:
     int CommitsSent_ = 0;
 };
 
+// Reads the signature once (with --json only: the text stays as it was) for read, watch and
+// monitor.
+TCliGauge CliIdentifyGauge(const TCliRequest& request, TCliSession& session);
+
 // The commands that talk to the gauge; each returns the exit code.
-int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out);
-int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out);
+int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+            const TCliGauge& gauge);
+int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+             const TCliGauge& gauge);
 int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& out);
 // The parameter set of a file, checked before the port opens (a bad file is exit code 3).
 bool CliLoadParamFile(const TCliRequest& request, TUlmar& into, QString& error);

@@ -20,19 +20,15 @@ int CliInterruptExit() {
     return signal ? 128 + signal : 0;
 }
 
-int CliReportInterrupt(TCliOutput& out, const QString& what, const QString& note) {
+int CliReportInterrupt(TCliOutput& out, const QString& what, const QString& note,
+                       const QJsonObject& details) {
     const QString word = QStringLiteral("прервано");
-    if (out.Json()) {
-        QJsonObject details{{"signal", StopSignal()}};
-        if (!what.isEmpty())
-            details.insert(QStringLiteral("command"), what);
-        if (!note.isEmpty())
-            details.insert(QStringLiteral("message"), note);
-        out.Failure(word, details);
-    } else {
-        out.Failure((what.isEmpty() ? word : what + QStringLiteral(": ") + word) +
-                    (note.isEmpty() ? QString() : QStringLiteral("; ") + note));
-    }
+    QJsonObject o = details;
+    o.insert(QStringLiteral("signal"), StopSignal());
+    out.Failure(CliError::Interrupted,
+                (what.isEmpty() ? word : what + QStringLiteral(": ") + word) +
+                    (note.isEmpty() ? QString() : QStringLiteral("; ") + note),
+                o);
     return CliInterruptExit();
 }
 

@@ -7,6 +7,7 @@
 // second time ends the program at once. Main thread only.
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 class TCliOutput;
@@ -18,9 +19,11 @@ bool CliInterrupted();
 // 128 + the first stop signal's number; 0 while none came.
 int CliInterruptExit();
 // Says that the command was interrupted and returns CliInterruptExit(): on stderr
-// "ulmar-cli: [what: ]прервано[; note]", or with --json {"ok": false, "error": "прервано",
-// "signal", "command": what, "message": note}.
-int CliReportInterrupt(TCliOutput& out, const QString& what = {}, const QString& note = {});
+// "ulmar-cli: [what: ]прервано[; note]", with --json also {"ok": false, "error":
+// {"code": "interrupted", "message": the same text}, "signal": its number} with the details'
+// members (a command that prints one object puts what it got so far there).
+int CliReportInterrupt(TCliOutput& out, const QString& what = {}, const QString& note = {},
+                       const QJsonObject& details = {});
 
 enum class TCliLineRead { Line, End, Interrupted };
 // One line from fd without its line end (at most `limit` bytes kept), read byte by byte so that

@@ -88,9 +88,8 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
         error.replace(QLatin1Char('\n'), QStringLiteral(": "));
         if (!request.File.isEmpty())
             error += QStringLiteral("; файл не записан");
-        out.Failure(
-            QStringLiteral("tare read: ") + error,
-            {{"errorCode", session.Ulmar().ErrorCode}, {"errorText", session.Ulmar().ErrorText}});
+        out.Failure(silent ? CliError::NoAnswer : CliError::Refused,
+                    QStringLiteral("tare read: ") + error);
         return silent ? ExitLine : ExitDifferences;
     }
     const auto& points = session.Ulmar().TareTable;
@@ -101,7 +100,7 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
             return WriteTareFile(staged, text, why);
         };
         if (!WriteOutputFile(request.File, request.Force, write, error)) {
-            out.Failure(error.replace(QLatin1Char('\r'), QStringLiteral(" ")));
+            out.Failure(CliError::BadFile, error.replace(QLatin1Char('\r'), QStringLiteral(" ")));
             return ExitBadInput;
         }
         message = QStringLiteral("записан файл ") + NativePath(request.File);
@@ -112,10 +111,8 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
             if (!TarePointEmpty(p))
                 list.append(QJsonObject{{"level", JsonPointValue(p.Level)},
                                         {"volume", JsonPointValue(p.Volume)}});
-        QJsonObject o{{"ok", true}, {"points", list}};
-        if (!message.isEmpty())
-            o.insert(QStringLiteral("message"), message);
-        out.Object(o);
+        out.Object(
+            {{"points", list}, {"file", request.File.isEmpty() ? QJsonValue() : request.File}});
     } else {
         if (request.File.isEmpty())
             out.Out() << text;
@@ -138,17 +135,23 @@ int CliTareWrite(const TCliRequest& request, TCliSession& session, TCliOutput& o
     QString message = r.Message;
     message.replace(QLatin1Char('\n'), QStringLiteral(": "));
     if (out.Json()) {
-        out.Object({{"ok", r.Committed},
-                    {"committed", r.Committed},
-                    {"refused", r.Refused},
-                    {"message", message},
-                    {"mismatches", QJsonArray::fromStringList(r.Mismatches)}});
+        QJsonObject o{{"ok", r.Committed},
+                      {"committed", r.Committed},
+                      {"refused", r.Refused},
+                      {"message", message},
+                      {"mismatches", QJsonArray::fromStringList(r.Mismatches)}};
+        out.Result(o,
+                   r.Committed  ? nullptr
+                   : r.NoAnswer ? CliError::NoAnswer
+                                : CliError::Refused,
+                   QStringLiteral("tare write: ") + message);
     } else if (r.Committed) {
         out.Line(message);
     } else {
         for (const QString& m : r.Mismatches)
             out.Line(m);
-        out.Failure(QStringLiteral("tare write: ") + message);
+        out.Failure(r.NoAnswer ? CliError::NoAnswer : CliError::Refused,
+                    QStringLiteral("tare write: ") + message);
     }
     if (r.Committed)
         return ExitDone;

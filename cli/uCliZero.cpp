@@ -43,13 +43,12 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     options.RetryUntilAccepted = true;
     TGaugeCommands commands(&session.Link(), ui, options);
     const TZeroReadEnd end = commands.ReadZeroArray();
-    const QJsonObject link{{"result", -1}, {"errorText", u.ErrorText}};
     if (end == TZeroReadEnd::Closing || (end != TZeroReadEnd::Done && CliInterrupted()))
         return CliReportInterrupt(out, QStringLiteral("zero read"),
                                   request.File.isEmpty() ? QString()
                                                          : QStringLiteral("файл не записан"));
     if (end != TZeroReadEnd::Done) {
-        out.Failure(QStringLiteral("zero read: ") + u.ErrorText, link);
+        out.Failure(CliError::NoAnswer, QStringLiteral("zero read: ") + u.ErrorText);
         return ExitLine;
     }
     // A missing block is asked about (a later one) or warned about (the first one).
@@ -59,7 +58,7 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     for (const QString& warning : std::as_const(ui.Warnings))
         (warning == stopFailure ? others : missing) << warning;
     if (!missing.isEmpty()) {
-        out.Failure(QStringLiteral("zero read: ") + OneLine(missing), link);
+        out.Failure(CliError::NoAnswer, QStringLiteral("zero read: ") + OneLine(missing));
         return ExitLine;
     }
 
@@ -74,7 +73,7 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
             return false;
         };
         if (!WriteOutputFile(request.File, request.Force, write, error)) {
-            out.Failure(error);
+            out.Failure(CliError::BadFile, error);
             return ExitBadInput;
         }
     }
@@ -87,10 +86,13 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
                       {"min", zero[1]},
                       {"max", zero[2]},
                       {"positions", Numbers(ZeroPositions(zero))},
-                      {"entries", entries}};
-        if (!request.File.isEmpty())
-            o.insert(QStringLiteral("file"), request.File);
-        out.Object(o);
+                      {"entries", entries},
+                      {"file", request.File.isEmpty() ? QJsonValue() : request.File}};
+        // The array came whole, but the gauge did not take the end of the read: one object
+        // says both.
+        out.Result(o, others.isEmpty() ? nullptr : CliError::NoAnswer,
+                   QStringLiteral("zero read: ") + OneLine(others));
+        return others.isEmpty() ? ExitDone : ExitLine;
     } else if (request.File.isEmpty()) {
         for (const QString& line : ZeroListLines(zero))
             out.Line(line);
@@ -99,7 +101,7 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     }
     // The array came whole, but the gauge did not take the end of the read.
     if (!others.isEmpty()) {
-        out.Failure(QStringLiteral("zero read: ") + OneLine(others), link);
+        out.Failure(CliError::NoAnswer, QStringLiteral("zero read: ") + OneLine(others));
         return ExitLine;
     }
     return ExitDone;

@@ -564,6 +564,51 @@ constexpr TParamRow Rows[] = {
 static_assert(std::size(Rows) == static_cast<size_t>(TParamId::Count));
 static_assert(RowsInHandleOrder(Rows));
 
+// The names of the parameters in ulmar-cli's JSON (camelCase English), one per row.
+struct TJsonName {
+    TParamId Id;
+    const char* Name;
+};
+constexpr TJsonName JsonNames[] = {
+    {TParamId::PlantNumber, "plantNumber"},
+    {TParamId::HardVersion, "hardVersion"},
+    {TParamId::SoftVersion, "softVersion"},
+    {TParamId::SystemAddress, "systemAddress"},
+    {TParamId::UserPsw, "userPsw"},
+    {TParamId::PPM, "ppm"},
+    {TParamId::NNZ, "nnz"},
+    {TParamId::Dist1, "dist1"},
+    {TParamId::Dist2, "dist2"},
+    {TParamId::KKalman, "kKalman"},
+    {TParamId::Relay1Ust1, "relay1Ust1"},
+    {TParamId::Relay1Ust2, "relay1Ust2"},
+    {TParamId::Relay2Ust1, "relay2Ust1"},
+    {TParamId::Relay2Ust2, "relay2Ust2"},
+    {TParamId::ModeImage, "modeImage"},
+    {TParamId::ModeCurrentOutput, "modeCurrentOutput"},
+    {TParamId::ProgramType, "programType"},
+    {TParamId::ModeProcessing, "modeProcessing"},
+    {TParamId::ModeInputFilter, "modeInputFilter"},
+    {TParamId::ModeChannel, "modeChannel"},
+    {TParamId::ModeCalibr, "modeCalibr"},
+    {TParamId::ModeTermostat, "modeTermostat"},
+    {TParamId::KrPer, "krPer"},
+    {TParamId::SmPer, "smPer"},
+    {TParamId::KrPerOpCh, "krPerOpCh"},
+    {TParamId::SmPerOpCh, "smPerOpCh"},
+    {TParamId::FreqCalibr, "freqCalibr"},
+    {TParamId::KKK1, "kkk1"},
+    {TParamId::KKK2, "kkk2"},
+    {TParamId::KKK3, "kkk3"},
+    {TParamId::Speed, "speed"},
+    {TParamId::TemperCompareTermostat, "temperCompareTermostat"},
+    {TParamId::PlantNumberSVCH, "plantNumberSvch"},
+    {TParamId::TypeSVCH, "typeSvch"},
+    {TParamId::LevelKalibr, "levelKalibr"},
+};
+static_assert(std::size(JsonNames) == static_cast<size_t>(TParamId::Count));
+static_assert(RowsInHandleOrder(JsonNames));
+
 QString Latin(const char* text) {
     return QString::fromLatin1(text);
 }
@@ -581,6 +626,10 @@ std::span<const TParamRow> ParamRows() {
 
 const TParamRow& ParamRow(TParamId id) {
     return Rows[static_cast<int>(id)];
+}
+
+QString ParamJsonName(const TParamRow& row) {
+    return Latin(JsonNames[static_cast<int>(row.Id)].Name);
 }
 
 const TParamRow* FindParam(const QString& key) {

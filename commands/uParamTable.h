@@ -153,6 +153,9 @@ template <class Row, size_t N> constexpr bool RowsInHandleOrder(const Row (&rows
 // Every row, in table order (the parameter file's key order).
 std::span<const TParamRow> ParamRows();
 const TParamRow& ParamRow(TParamId id);
+// The parameter's name in ulmar-cli's JSON: camelCase English ("plantNumber" for the file key
+// PlantNumber), from a table kept beside the rows.
+QString ParamJsonName(const TParamRow& row);
 // The row with that file key, without regard to case; null when none.
 const TParamRow* FindParam(const QString& key);
 

@@ -65,6 +65,9 @@ private slots:
         QCOMPARE(o["volume"].toDouble(), 50.0);
         QCOMPARE(o["relay2"].toBool(true), false);
         QCOMPARE(o["current"].toDouble(), 12.0); // 4 + 16 × 7500 / 15000 mA
+        // The gauge is named by the signature read at the start.
+        QCOMPARE(o["address"].toInt(), 1);
+        QCOMPARE(o["plantNumber"].toInt(), 4321);
 
         run = Cli({"watch", "--count", "3", "--period", "0", "--json"});
         QCOMPARE(run.Exit, 0);
@@ -75,6 +78,7 @@ private slots:
             QCOMPARE(line["level"].toDouble(), 7500.0);
             QVERIFY(
                 line["time"].toString().startsWith(QString::number(QDate::currentDate().year())));
+            QCOMPARE(line["plantNumber"].toInt(), 4321);
         }
         run = Cli({"watch", "--count", "2", "--period", "0"});
         QCOMPARE(run.Text().count("Ну=7500"), 2);
@@ -108,13 +112,15 @@ private slots:
 
         run = Cli({"params", "read", "--factory", "--json"});
         QCOMPARE(run.Exit, 0);
-        const QJsonObject p = run.Json()["parameters"].toObject();
-        QCOMPARE(p["Dist2"].toDouble(), 15000.0);
-        QCOMPARE(p["PlantNumber"].toInt(), 4321);
-        QCOMPARE(p["TemperCompareTermostat"].toInt(), 35);
-        QVERIFY(p.contains("kkk3"));
+        const QJsonArray p = run.Json()["parameters"].toArray();
+        QCOMPARE(JsonParamNamed(p, "dist2")["value"].toDouble(), 15000.0);
+        QCOMPARE(JsonParamNamed(p, "plantNumber")["value"].toInt(), 4321);
+        QCOMPARE(JsonParamNamed(p, "plantNumber")["fileKey"].toString(), "PlantNumber");
+        QCOMPARE(JsonParamNamed(p, "temperCompareTermostat")["value"].toInt(), 35);
+        QVERIFY(!JsonParamNamed(p, "kkk3").isEmpty());
         QVERIFY(
-            !Cli({"params", "read", "--json"}).Json()["parameters"].toObject().contains("kkk3"));
+            JsonParamNamed(Cli({"params", "read", "--json"}).Json()["parameters"].toArray(), "kkk3")
+                .isEmpty());
     }
 
     void paramsDiffAndWrite() {
@@ -131,10 +137,11 @@ private slots:
         QCOMPARE(run.Exit, 1);
         const QJsonArray d = run.Json()["differences"].toArray();
         QCOMPARE(d.size(), 2);
-        QCOMPARE(d[0].toObject()["key"].toString(), QStringLiteral("Dist1"));
-        QCOMPARE(d[0].toObject()["gauge"].toDouble(), 1000.0);
-        QCOMPARE(d[0].toObject()["file"].toDouble(), 1500.5);
-        QCOMPARE(d[1].toObject()["key"].toString(), QStringLiteral("ModeImage"));
+        QCOMPARE(d[0].toObject()["fileKey"].toString(), QStringLiteral("Dist1"));
+        QCOMPARE(d[0].toObject()["gaugeValue"].toDouble(), 1000.0);
+        QCOMPARE(d[0].toObject()["value"].toDouble(), 1500.5);
+        QCOMPARE(d[1].toObject()["name"].toString(), QStringLiteral("modeImage"));
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("differences"));
         QVERIFY(Cli({"params", "diff", file}).Text().contains("Dist1: прибор 1000, файл 1500"));
 
         run = Cli({"params", "write", file, "--json"});
@@ -143,7 +150,7 @@ private slots:
         QVERIFY(run.Json()["notTaken"].toArray().isEmpty());
         QCOMPARE(Cli({"params", "diff", file}).Exit, 0);
         run = Cli({"raw", "66", "--json"});
-        QCOMPARE(run.Json()["decoded"].toObject()["Dist1"].toDouble(), 1500.5);
+        QCOMPARE(run.Json()["decoded"].toObject()["dist1"].toDouble(), 1500.5);
     }
 
     // A parameter the gauge refused to read leaves the comparison incomplete: exit code 2, not
@@ -156,7 +163,7 @@ private slots:
         TCliRun run = Cli({"params", "diff", file, "--json"});
         QCOMPARE(run.Exit, 2);
         QCOMPARE(run.Json()["ok"].toBool(true), false);
-        QVERIFY(run.Json()["unread"].toArray().contains(QStringLiteral("Dist1")));
+        QVERIFY(!JsonParamNamed(run.Json()["unread"].toArray(), "dist1").isEmpty());
         run = Cli({"params", "diff", file});
         QCOMPARE(run.Exit, 2);
         QVERIFY2(run.ErrText().contains("сравнение неполное"), run.Err);
@@ -173,8 +180,10 @@ private slots:
         QCOMPARE(run.Exit, 1);
         const QJsonArray notTaken = run.Json()["notTaken"].toArray();
         QCOMPARE(notTaken.size(), 1);
-        QCOMPARE(notTaken[0].toObject()["key"].toString(), QStringLiteral("Dist2"));
-        QCOMPARE(notTaken[0].toObject()["gauge"].toDouble(), 15000.0);
+        QCOMPARE(notTaken[0].toObject()["fileKey"].toString(), QStringLiteral("Dist2"));
+        QCOMPARE(notTaken[0].toObject()["gaugeValue"].toDouble(), 15000.0);
+        QCOMPARE(notTaken[0].toObject()["value"].toDouble(), 12000.0);
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("refused"));
         QCOMPARE(run.Json()["committed"].toBool(), true);
         run = Cli({"params", "write", file});
         QCOMPARE(run.Exit, 1);
@@ -196,7 +205,7 @@ private slots:
         QVERIFY(!notTaken.isEmpty());
         for (const QJsonValue& row : notTaken) {
             QCOMPARE(row.toObject()["written"].toBool(true), false);
-            QVERIFY(row.toObject()["gauge"].isNull());
+            QVERIFY(row.toObject()["gaugeValue"].isNull());
         }
         run = Cli({"params", "write", file});
         QCOMPARE(run.Exit, 1);
@@ -234,8 +243,8 @@ private slots:
         TCliRun run = Cli({"read", "--json"});
         QCOMPARE(run.Exit, 2);
         QCOMPARE(run.Json()["ok"].toBool(true), false);
-        QCOMPARE(run.Json()["result"].toInt(), -1);
-        QCOMPARE(run.Json()["errorText"].toString(), QStringLiteral("Нет ответа от устройства"));
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("noAnswer"));
+        QCOMPARE(ErrorMessage(run.Json()), QStringLiteral("read: Нет ответа от устройства"));
         QCOMPARE(Cli({"params", "read", "--out", File("none.ini")}).Exit, 2);
         QVERIFY(!QFile::exists(File("none.ini")));
         QCOMPARE(Cli({"watch", "--count", "1", "--period", "0"}).Exit, 2);
@@ -353,7 +362,8 @@ private slots:
                                         "допустимый размер файла"),
                  run.Err);
         QVERIFY2(!run.ErrText().contains("не читается"), run.Err);
-        QVERIFY(ReadAll(file).startsWith("DT,V\n2024-03-05 00:00:00.000,0\n"));
+        QVERIFY(ReadAll(file).startsWith(
+            CsvText({"time;value", IsoLocal(QDateTime(QDate(2024, 3, 5), QTime(0, 0))) + ";0"})));
     }
 
     void badPortName() {
@@ -364,7 +374,8 @@ private slots:
                  run.Err);
         run = Cli({"--port", "/dev/ulmar-no-such-port", "--json", "signature"});
         QCOMPARE(run.Exit, 2);
-        QVERIFY(run.Json()["errorText"].toString().contains("Нет такого устройства"));
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("portNotOpened"));
+        QVERIFY(ErrorMessage(run.Json()).contains("Нет такого устройства"));
     }
 
     // A file that would put defaults or unchecked values on the gauge is refused before the
@@ -421,24 +432,26 @@ private slots:
         TCliRun run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-06", "--to",
                            "2024-03-06 10:00:00.500"});
         QCOMPARE(run.Exit, 0);
-        QCOMPARE(run.Text(), QStringLiteral("DT,V\n2024-03-06 00:00:00.000,2\n"
-                                            "2024-03-06 10:00:00.500,3.25\n"));
+        QCOMPARE(run.Out,
+                 CsvText({"time;value", IsoLocal(QDateTime(day.addDays(1), QTime(0, 0))) + ";2",
+                          IsoLocal(QDateTime(day.addDays(1), QTime(10, 0, 0, 500))) + ";3.25"}));
         run = Cli({"archive", "export", "--json", "--table", "Lt", "--from", "2024-03-05", "--to",
                    "2024-03-08"});
         QCOMPARE(run.Exit, 0);
-        const QJsonObject o = run.Json();
-        QCOMPARE(o["count"].toInt(), 5);
-        const QJsonArray rows = o["rows"].toArray();
+        const QList<QJsonObject> rows = run.JsonLines();
         QCOMPARE(rows.size(), 5);
-        QCOMPARE(rows[0].toObject()["dt"].toString(), QStringLiteral("2024-03-05 23:59:59.999"));
-        QCOMPARE(rows[4].toObject()["v"].toDouble(), 5.0);
+        QCOMPARE(rows[0]["time"].toString(), IsoLocal(QDateTime(day, QTime(23, 59, 59, 999))));
+        QCOMPARE(rows[4]["value"].toDouble(), 5.0);
+        QCOMPARE(rows[4]["table"].toString(), QStringLiteral("Lt"));
         run = Cli({"archive", "export", "--table", "Lt", "--from", "2024-03-06 10:00:00.501",
                    "--to", "2024-03-06T10:00:00.501", "--csv"});
-        QCOMPARE(run.Text(), QStringLiteral("DT,V\n2024-03-06 10:00:00.501,4\n"));
+        QCOMPARE(run.Out,
+                 CsvText({"time;value",
+                          IsoLocal(QDateTime(day.addDays(1), QTime(10, 0, 0, 501))) + ";4"}));
         QCOMPARE(Cli({"archive", "export", "--table", "Lt", "--from", "2020-01-01", "--to",
-                      "2020-01-02"})
-                     .Text(),
-                 QStringLiteral("DT,V\n"));
+                      "2020-01-02", "--captions"})
+                     .Out,
+                 CsvText({"Время;Значение"}));
 
         // A day table that cannot be read is named; the others are still written.
         QVERIFY(WriteAll(JoinPath(ArchiveDayDir(at(day.addDays(3), 0, 0, 0, 0)), "Lt.db"),
@@ -448,6 +461,13 @@ private slots:
         QCOMPARE(run.Exit, 3);
         QCOMPARE(run.Text().count('\n'), 5);
         QVERIFY(QString::fromUtf8(run.Err).contains("Lt.db"));
+        run = Cli({"archive", "export", "--json", "--table", "Lt", "--from", "2024-03-05", "--to",
+                   "2024-03-08"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.JsonLines().size(), 5); // four rows and the error
+        QCOMPARE(ErrorCode(run.JsonLines().last()), QStringLiteral("badFile"));
+        QVERIFY(
+            run.JsonLines().last()["unreadable"].toArray().first().toString().endsWith("Lt.db"));
 
         // An archive folder that cannot be made is a wrong folder, not an empty range; one not
         // made yet in a real folder is an empty range.

@@ -91,21 +91,32 @@ private slots:
         QCOMPARE(rows[0]["code"].toInt(), 2);
         QCOMPARE(rows[0]["address"].toInt(), 1);
         QCOMPARE(rows[0]["failed"].toBool(), false);
-        QCOMPARE(rows[1]["answerHex"].toString(), rows[0]["answerHex"].toString());
+        QCOMPARE(rows[0]["time"].toString(),
+                 IsoLocal(QDateTime(QDate(2026, 12, 9), QTime(12, 0, 0, 125))));
+        QCOMPARE(rows[1]["answer"].toString(), rows[0]["answer"].toString());
         QCOMPARE(rows[2]["failed"].toBool(), true);
         QCOMPARE(rows[3]["ok"].toBool(), false);
+        QCOMPARE(ErrorCode(rows[3]), QStringLiteral("badFile"));
         QCOMPARE(rows[3]["line"].toInt(), 4);
         QCOMPARE(rows[3]["text"].toString(), QStringLiteral("не строка обмена"));
-        QCOMPARE(rows[4]["checksum"].toString(), QStringLiteral("CRC неверна"));
+        QCOMPARE(rows[4]["crcOk"].toBool(true), false);
+        QCOMPARE(rows[0]["crcOk"].toBool(false), true);
 
         run = Cli({"decode", log, "--csv"});
         QCOMPARE(run.Exit, 1);
-        const QStringList lines = run.Lines();
+        QVERIFY(run.Out.startsWith("\xEF\xBB\xBFtime;address;code;command;"));
+        QVERIFY(run.Out.endsWith("\r\n"));
+        const QStringList lines = run.Text().split("\r\n", Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 6);
-        QVERIFY(lines[0].startsWith("Время;Адрес;Код;Команда;"));
-        QVERIFY(lines[1].startsWith("09.12.2026 12:00:00,125;1;2;"));
+        QVERIFY2(lines[1].startsWith(IsoLocal(QDateTime(QDate(2026, 12, 9), QTime(12, 0, 0, 125))) +
+                                     ";1;2;"),
+                 qPrintable(lines[1]));
         QVERIFY(lines[4].endsWith(";не строка обмена"));
         QVERIFY(lines[4].contains("строка 4 не разобрана"));
+        QVERIFY(Cli({"decode", log, "--csv", "--captions"})
+                    .Out.startsWith("\xEF\xBB\xBF" +
+                                    QStringLiteral("Время;Адрес;Код;Команда;").toUtf8()));
+        QCOMPARE(Cli({"decode", log, "--captions"}).Exit, 3);
 
         QCOMPARE(Cli({"decode", log, "--csv", "--json"}).Exit, 3);
         QCOMPARE(Cli({"decode", Dirs->Work() + "/нет.txt"}).Exit, 3);
@@ -177,7 +188,9 @@ private slots:
         for (const QJsonObject& row : rows) {
             QCOMPARE(row["code"].toInt(), 6);
             QCOMPARE(row["failed"].toBool(), false);
-            QVERIFY(row["requestHex"].toString().startsWith("01 02 01"));
+            QVERIFY(row["request"].toString().startsWith("01 02 01"));
+            QCOMPARE(row["address"].toInt(), 1);
+            QCOMPARE(row["plantNumber"].toInt(), 1001);
         }
     }
 };

@@ -28,7 +28,8 @@ private slots:
                                      "адрес 7: заводской номер 1007, тип 17, АВ 1, ПВ 3\n"));
         run = Cli({"scan", "--from=2", "--to=7", "--json"});
         QCOMPARE(run.Exit, 0);
-        const QJsonArray rows = QJsonDocument::fromJson(run.Out).array();
+        QCOMPARE(run.Lines().size(), 1);
+        const QJsonArray rows = run.Json()["gauges"].toArray();
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0].toObject()["number"].toInt(), 1);
         QCOMPARE(rows[1].toObject()["systemAddress"].toInt(), 7);
@@ -44,7 +45,8 @@ private slots:
                                      "адрес 5: заводской номер 1, тип 17, АВ 1, ПВ 3\n"));
         run = Cli({"scan", "--from", "4", "--to", "5", "--json"});
         QCOMPARE(run.Exit, 1);
-        const QJsonArray rows = QJsonDocument::fromJson(run.Out).array();
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("differences"));
+        const QJsonArray rows = run.Json()["gauges"].toArray();
         QCOMPARE(rows.size(), 2);
         QVERIFY(rows[0].toObject()["collision"].toBool());
         QVERIFY(rows[0].toObject()["plantNumber"].isNull());
@@ -58,7 +60,9 @@ private slots:
         QVERIFY2(QString::fromUtf8(run.Err).contains("ни один прибор не ответил"), run.Err);
         run = Cli({"scan", "--from", "0", "--to", "2", "--json"});
         QCOMPARE(run.Exit, 2);
-        QCOMPARE(QJsonDocument::fromJson(run.Out).array().size(), 0);
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("noAnswer"));
+        QVERIFY(run.Json()["gauges"].isArray());
+        QCOMPARE(run.Json()["gauges"].toArray().size(), 0);
         QCOMPARE(Cli({"scan", "--from", "11", "--to", "10"}).Exit, 3);
         QCOMPARE(Cli({"scan", "--from", "0", "--to", "255"}).Exit, 3);
         QCOMPARE(Cli({"scan", "--table", "x"}).Exit, 3);

@@ -9,6 +9,7 @@
 #include "devicelink/uParamStr.h"
 #include "sim/uSimServer.h"
 #include "tests/support/CliRig.h"
+#include "tests/support/JsonSchemaCheck.h"
 
 #include <QJsonObject>
 #include <QProcess>
@@ -35,6 +36,7 @@ class TestCliSignals : public TCliTest {
     Q_OBJECT
 
     std::unique_ptr<TSimServer> Server;
+    const TJsonSchemaCheck Schema = TJsonSchemaCheck::FromFile(QStringLiteral(ULMAR_CLI_SCHEMA));
 
     // The simulator answers every request after `delayMs`, so that a sequence is seen running.
     bool StartServer(int delayMs) {
@@ -138,8 +140,10 @@ private slots:
         run = Interrupt(*cli, SIGTERM);
         QCOMPARE(run.Exit, 143);
         const QJsonObject o = run.Json();
+        QCOMPARE(Schema.Check(o, "#/$defs/failure"), QStringList());
         QCOMPARE(o["ok"].toBool(true), false);
-        QCOMPARE(o["error"].toString(), QStringLiteral("прервано"));
+        QCOMPARE(ErrorCode(o), QStringLiteral("interrupted"));
+        QVERIFY(ErrorMessage(o).contains(QStringLiteral("прервано")));
         QCOMPARE(o["signal"].toInt(), SIGTERM);
         QCOMPARE(RomSaves(), 0);
         CheckExchangesWhole();
@@ -150,14 +154,34 @@ private slots:
         QVERIFY(StartServer(5));
         const auto cli = StartCli({"watch", "--period", "50", "--json"});
         QVERIFY(cli);
-        QVERIFY(Server->WaitForRequests(2, 30000));
+        // The signature that names the gauge, then two polls.
+        QVERIFY(Server->WaitForRequests(3, 30000));
         const TCliRun run = Interrupt(*cli, SIGINT);
         QCOMPARE(run.Exit, 130);
         const QList<QJsonObject> lines = run.JsonLines();
         QVERIFY(lines.size() >= 3);
         QCOMPARE(lines.first()["ok"].toBool(), true);
-        QCOMPARE(lines.last()["error"].toString(), QStringLiteral("прервано"));
+        QCOMPARE(Schema.Check(lines.first(), "#/$defs/watch"), QStringList());
+        QCOMPARE(ErrorCode(lines.last()), QStringLiteral("interrupted"));
+        QCOMPARE(Schema.Check(lines.last(), "#/$defs/failure"), QStringList());
         CheckExchangesWhole();
+    }
+
+    // An interrupted scan prints its one object all the same: the gauges found so far and the
+    // error, never exit code 0.
+    void scanSaysItWasInterrupted() {
+        QVERIFY(StartServer(5));
+        const auto cli = StartCli({"scan", "--json"});
+        QVERIFY(cli);
+        QVERIFY(Server->WaitForRequests(3, 30000)); // past the gauge at address 1
+        const TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        QCOMPARE(run.Lines().size(), 1);
+        const QJsonObject o = run.Json();
+        QCOMPARE(Schema.Check(o, "#/$defs/scan"), QStringList());
+        QCOMPARE(ErrorCode(o), QStringLiteral("interrupted"));
+        QCOMPARE(o["gauges"].toArray().size(), 1);
+        QCOMPARE(o["signal"].toInt(), SIGINT);
     }
 
     // Started with Ctrl+C ignored (nohup, a script's background job), it stays ignored.
@@ -211,7 +235,7 @@ private slots:
         QVERIFY(cli);
         QVERIFY(cli->waitForReadyRead(30000));
         const QByteArray first = cli->readAllStandardOutput();
-        QVERIFY(first.startsWith("DT,V\n"));
+        QVERIFY(first.startsWith("\xEF\xBB\xBFtime;value\r\n"));
         const TCliRun run = Interrupt(*cli, SIGINT);
         QCOMPARE(run.Exit, 130);
         QVERIFY2(run.ErrText().contains(QStringLiteral("archive export: прервано")), run.Err);

@@ -8,7 +8,9 @@
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
@@ -52,6 +54,42 @@ struct TCliRun {
         return lines;
     }
 };
+
+// The parameter called `name` in a JSON list of parameters ({"name", "fileKey", "value"} each);
+// an empty object when it is not there.
+inline QJsonObject JsonParamNamed(const QJsonArray& list, const QString& name) {
+    for (const QJsonValue& p : list)
+        if (p.toObject().value(QStringLiteral("name")).toString() == name)
+            return p.toObject();
+    return {};
+}
+
+// A local time as ulmar-cli writes it: ISO 8601 with milliseconds and the UTC offset.
+inline QString IsoLocal(const QDateTime& local) {
+    const int offset = local.offsetFromUtc() / 60;
+    const int magnitude = offset < 0 ? -offset : offset;
+    return local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss.zzz")) +
+           (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+           QStringLiteral("%1:%2")
+               .arg(magnitude / 60, 2, 10, QLatin1Char('0'))
+               .arg(magnitude % 60, 2, 10, QLatin1Char('0'));
+}
+
+// The CSV of ulmar-cli: the byte order mark, then the lines, each ended by CR LF.
+inline QByteArray CsvText(const QStringList& lines) {
+    QByteArray text("\xEF\xBB\xBF");
+    for (const QString& line : lines)
+        text += line.toUtf8() + "\r\n";
+    return text;
+}
+
+// The "error" member's code and message of a ulmar-cli JSON object (empty when it has none).
+inline QString ErrorCode(const QJsonObject& o) {
+    return o.value(QStringLiteral("error")).toObject().value(QStringLiteral("code")).toString();
+}
+inline QString ErrorMessage(const QJsonObject& o) {
+    return o.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
+}
 
 // Runs a program to its end with `input` on its standard input; the process's environment and
 // working directory are set on `p` beforehand.

@@ -1,0 +1,257 @@
+// Every ulmar-cli command with --json, against ulmar-sim, checked line by line against
+// docs/cli-json-schema.json: the results and the failures of every kind a script meets (a bad
+// argument, a bad file, a port that does not open, a silent gauge, a refusing gauge,
+// differences). Every line is one JSON object with the envelope, fits its command's definition,
+// carries its times as ISO 8601 with the offset, and a failure's error code goes with the exit
+// code and is said on stderr as well. So the documented schema and the program cannot drift
+// apart.
+
+#include "archive/uDataCtrl.h"
+#include "devicelink/uIniFile.h"
+#include "tests/support/CliRig.h"
+#include "tests/support/JsonSchemaCheck.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+const QString NoPort = QStringLiteral("/dev/ulmar-no-such-port");
+
+// The exit code that goes with each error code.
+int ExitOf(const QString& code) {
+    if (code == "badArgument" || code == "badFile" || code == "unknownTable" || code == "needsYes")
+        return 3;
+    if (code == "portNotOpened" || code == "noAnswer" || code == "outputFailed")
+        return 2;
+    if (code == "refused" || code == "differences")
+        return 1;
+    return -1; // interrupted: 128 + the signal
+}
+
+// Every "time" member at any depth.
+void CollectTimes(const QJsonValue& value, QStringList& times) {
+    if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            if (it.key() == QLatin1String("time") && it.value().isString())
+                times << it.value().toString();
+            CollectTimes(it.value(), times);
+        }
+    } else if (value.isArray()) {
+        for (const QJsonValue& v : value.toArray())
+            CollectTimes(v, times);
+    }
+}
+
+} // namespace
+
+class TestCliSchema : public TCliTest {
+    Q_OBJECT
+
+    std::unique_ptr<TJsonSchemaCheck> Schema;
+
+    enum TShape { One, Stream };
+
+    // Runs the command and checks its stdout line by line against the definition `def`; the
+    // objects it printed.
+    QList<QJsonObject> Expect(const QStringList& args, const char* def, int exit,
+                              TShape shape = One, const QByteArray& input = {}) {
+        const TCliRun run = Cli(QStringList{"--json"} + args, input);
+        const QString what = args.join(' ');
+        QList<QJsonObject> objects;
+        [&] {
+            QVERIFY2(run.Exit == exit, qPrintable(what + ": exit " + QString::number(run.Exit) +
+                                                  "\n" + run.ErrText() + run.Text()));
+            QVERIFY2(run.Out.endsWith('\n'), qPrintable(what));
+            const QList<QByteArray> lines = run.Out.chopped(1).split('\n');
+            QVERIFY2(shape == Stream || lines.size() == 1, qPrintable(what + "\n" + run.Text()));
+            for (const QByteArray& line : lines) {
+                QJsonParseError parsed{};
+                const QJsonDocument doc = QJsonDocument::fromJson(line, &parsed);
+                QVERIFY2(parsed.error == QJsonParseError::NoError && doc.isObject(),
+                         qPrintable(what + ": not one JSON object: " + QString::fromUtf8(line)));
+                const QJsonObject o = doc.object();
+                objects << o;
+                // The envelope, and the command's object (or $defs/failure: a failure before
+                // the command had anything of its own).
+                QStringList faults = Schema->Check(o);
+                faults << Schema->Check(o, QStringLiteral("#/$defs/") + def);
+                QVERIFY2(faults.isEmpty(), qPrintable(what + ": " + faults.join("\n") + "\n" +
+                                                      QString::fromUtf8(line)));
+                QStringList times;
+                CollectTimes(o, times);
+                static const QRegularExpression iso(
+                    R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d$)");
+                for (const QString& t : times)
+                    QVERIFY2(iso.match(t).hasMatch(), qPrintable(what + ": time " + t));
+                if (!o["ok"].toBool()) {
+                    const QString message = ErrorMessage(o);
+                    QVERIFY2(
+                        run.ErrText().contains("ulmar-cli: " + message),
+                        qPrintable(what + ": not on stderr: " + message + "\n" + run.ErrText()));
+                }
+            }
+            // The one object's error says the exit code.
+            if (shape == One) {
+                const QJsonObject& o = objects.first();
+                QCOMPARE(o["ok"].toBool(), exit == 0);
+                if (exit != 0)
+                    QVERIFY2(ExitOf(ErrorCode(o)) == exit, qPrintable(what + ": " + ErrorCode(o)));
+            }
+        }();
+        if (QTest::currentTestFailed())
+            return {};
+        return objects;
+    }
+
+private slots:
+    void initTestCase() {
+        Schema = std::make_unique<TJsonSchemaCheck>(
+            TJsonSchemaCheck::FromFile(QStringLiteral(ULMAR_CLI_SCHEMA)));
+        QVERIFY(Schema->Loaded());
+    }
+    void init() { NewDirs(); }
+    void cleanup() { DropDirs(); }
+
+    // The schema asks only for what the validator checks, and what it describes is checked:
+    // a read without its time, a parameter without its file key, an unknown error code fail.
+    void schemaIsCheckable() {
+        QCOMPARE(Schema->UnknownKeywords(), QStringList());
+        const QJsonObject read = QJsonDocument::fromJson(R"({"schemaVersion":1,"ok":true,
+            "error":null,"time":"2026-12-10T05:19:43.583+03:00","address":1,"plantNumber":null,
+            "distance":8500,"level":7500,"levelFree":6500,"volume":50,"relay1":false,
+            "relay2":null})")
+                                     .object();
+        QCOMPARE(Schema->Check(read, "#/$defs/read"), QStringList());
+        QJsonObject late = read;
+        late.remove("time");
+        QVERIFY(!Schema->Check(late, "#/$defs/read").isEmpty());
+        const QJsonObject params = QJsonDocument::fromJson(R"({"schemaVersion":1,"ok":true,
+            "error":null,"signature":{"systemAddress":1,"unitType":17,"plantNumber":4321,
+            "hardVersion":1,"softVersion":3},"parameters":[{"name":"dist1","value":1}],
+            "refused":[],"file":null})")
+                                       .object();
+        QVERIFY(!Schema->Check(params, "#/$defs/paramsRead").isEmpty());
+        const QJsonObject odd = QJsonDocument::fromJson(
+                                    R"({"schemaVersion":1,"ok":false,"error":{"code":"oops",
+                                    "message":"x"}})")
+                                    .object();
+        QVERIFY(!Schema->Check(odd).isEmpty());
+        QVERIFY(!Schema->Check(QJsonObject{{"ok", true}, {"error", QJsonValue()}}).isEmpty());
+    }
+
+    // Every command's result.
+    void resultsFitTheSchema() {
+        QVERIFY(StartSim({"--kalist", "--plant", "4321"}));
+        const auto read = Expect({"read", "--kalist"}, "read", 0);
+        QCOMPARE(read.value(0)["plantNumber"].toInt(), 4321);
+        Expect({"watch", "--count", "2", "--period", "0", "--kalist"}, "watch", 0, Stream);
+        const auto monitor =
+            Expect({"monitor", "--count", "1", "--period", "0", "--kalist"}, "monitor", 0, Stream);
+        QCOMPARE(monitor.size(), 2);
+        QCOMPARE(monitor.last()["device"].toString(), QStringLiteral("kalist"));
+        Expect({"signature"}, "signature", 0);
+        Expect({"params", "read", "--factory"}, "paramsRead", 0);
+        const QString file = File("gauge.ini");
+        QCOMPARE(Expect({"params", "read", "--out", file}, "paramsRead", 0).value(0)["file"],
+                 QJsonValue(file));
+        Expect({"params", "diff", file}, "paramsDiff", 0);
+        Expect({"params", "write", file}, "paramsWrite", 0);
+        for (const QStringList& raw :
+             {QStringList{"raw", "6"}, QStringList{"raw", "66"}, QStringList{"raw", "8"},
+              QStringList{"raw", "2"}, QStringList{"raw", "13", "--value", "2"}})
+            QVERIFY(!Expect(raw, "raw", 0).value(0)["decoded"].toObject().isEmpty());
+        Expect({"scan", "--from", "0", "--to", "2"}, "scan", 0);
+        Expect({"zero", "read"}, "zeroRead", 0);
+        const QString tare = File("tare.txt");
+        Expect({"tare", "read", "--out", tare}, "tareRead", 0);
+        Expect({"tare", "write", tare, "--name", "ttFromUlmar", "--yes"}, "tareWrite", 0);
+        Expect({"--version"}, "version", 0);
+
+        // A log of this session's exchanges, with times, and a line that is no exchange.
+        const TCliRun traced = Cli({"--trace", "read"});
+        QByteArray log;
+        for (const QByteArray& line : traced.Err.split('\n'))
+            if (line.startsWith('['))
+                log += "10.12.2026 02:19:57,833 " + line + "\r\n";
+        QVERIFY2(!log.isEmpty(), traced.Err);
+        log += "не строка обмена\r\n";
+        const auto decoded = Expect({"decode", "-"}, "decode", 1, Stream, log);
+        QCOMPARE(decoded.first()["crcOk"], QJsonValue(true));
+        QCOMPARE(ErrorCode(decoded.last()), QStringLiteral("badFile"));
+
+        const auto at = [](int h, int ms) {
+            return QtToDateTime(QDateTime(QDate(2026, 12, 10), QTime(h, 0, 0, ms)));
+        };
+        QVERIFY(AddArchiveRecord("Lt", at(1, 5), 1.5));
+        QVERIFY(AddArchiveRecord("Lt", at(2, 0), 2.0));
+        const auto rows = Expect(
+            {"archive", "export", "--table", "Lt", "--from", "2026-12-10", "--to", "2026-12-10"},
+            "archiveExport", 0, Stream);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0]["time"].toString(),
+                 IsoLocal(QDateTime(QDate(2026, 12, 10), QTime(1, 0, 0, 5))));
+    }
+
+    // Failures a script meets, each with its error code, exit code and stderr line.
+    void failuresFitTheSchema() {
+        for (const QStringList& args :
+             {QStringList{"frobnicate"}, QStringList{"read", "--bogus"}, QStringList{"raw", "34"},
+              QStringList{"watch", "--count", "0"}, QStringList{"decode", "--captions", "x"},
+              QStringList{"archive", "export", "--table", "L;t", "--from", "2026-12-10", "--to",
+                          "2026-12-10"}})
+            QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badArgument"));
+        for (const QStringList& args :
+             {QStringList{"params", "diff", File("none.ini")},
+              QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
+              QStringList{"decode", Dirs->Work()}})
+            QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
+        for (const QStringList& args :
+             {QStringList{"read"}, QStringList{"watch"}, QStringList{"monitor"},
+              QStringList{"signature"}, QStringList{"params", "read"}, QStringList{"raw", "6"},
+              QStringList{"scan"}, QStringList{"zero", "read"}, QStringList{"tare", "read"}})
+            QCOMPARE(ErrorCode(Expect(QStringList{"--port", NoPort} + args, "failure", 2).value(0)),
+                     QStringLiteral("portNotOpened"));
+
+        // A silent gauge.
+        QVERIFY(StartSim({"--fault-silence", "prob=1"}));
+        for (const QStringList& args :
+             {QStringList{"read"}, QStringList{"signature"}, QStringList{"params", "read"},
+              QStringList{"zero", "read"}, QStringList{"tare", "read"}})
+            QCOMPARE(ErrorCode(Expect(args, "failure", 2).value(0)), QStringLiteral("noAnswer"));
+        QCOMPARE(ErrorCode(Expect({"raw", "6"}, "raw", 2).value(0)), QStringLiteral("noAnswer"));
+        QCOMPARE(ErrorCode(Expect({"scan", "--from", "0", "--to", "1"}, "scan", 2).value(0)),
+                 QStringLiteral("noAnswer"));
+        const auto polls = Expect({"watch", "--count", "1"}, "watch", 2, Stream);
+        QCOMPARE(ErrorCode(polls.value(0)), QStringLiteral("noAnswer"));
+        QVERIFY(polls.value(0)["plantNumber"].isNull());
+        const auto exchanges = Expect({"monitor", "--count", "1"}, "monitor", 2, Stream);
+        QCOMPARE(ErrorCode(exchanges.value(0)), QStringLiteral("noAnswer"));
+
+        // A gauge that refuses, and one that differs from the file.
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QVERIFY(StartSim({"--fault-error", "prob=1"}));
+        QCOMPARE(ErrorCode(Expect({"raw", "66"}, "raw", 1).value(0)), QStringLiteral("refused"));
+        QCOMPARE(ErrorCode(Expect({"params", "write", file}, "paramsWrite", 1).value(0)),
+                 QStringLiteral("refused"));
+        QCOMPARE(ErrorCode(Expect({"params", "diff", file}, "paramsDiff", 2).value(0)),
+                 QStringLiteral("noAnswer"));
+        QVERIFY(StartSim());
+        QByteArray text = ReadAll(file);
+        QVERIFY(text.contains("\nDist1=1000\r"));
+        QVERIFY(WriteAll(file, text.replace("\nDist1=1000\r", "\nDist1=1500\r")));
+        const auto diff = Expect({"params", "diff", file}, "paramsDiff", 1);
+        QCOMPARE(ErrorCode(diff.value(0)), QStringLiteral("differences"));
+        QCOMPARE(diff.value(0)["differences"].toArray().first().toObject()["name"].toString(),
+                 QStringLiteral("dist1"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliSchema)
+#include "tst_cli_schema.moc"

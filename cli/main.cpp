@@ -105,12 +105,16 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     const bool fileCommand =
         r.Command == TCliCommand::ParamsWrite || r.Command == TCliCommand::ParamsDiff;
     if (fileCommand && !CliLoadParamFile(r, wanted, error)) {
-        out.Failure(error);
+        if (CliInterrupted()) // while standard input was read
+            return CliReportInterrupt(out);
+        out.Failure("badFile", error);
         return ExitBadInput;
     }
     QStringList tareLines;
     if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
-        out.Failure(error);
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("tare write"));
+        out.Failure("badFile", error);
         return ExitBadInput;
     }
     error = CliOutRefusal(r);

@@ -201,6 +201,9 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
+    // Both would go to standard output, one into the other.
+    if (CliStandardStream(r.File) && r.Json && given.contains(QStringLiteral("--out")))
+        return Refuse(QStringLiteral("--out - и --json: оба пишут в стандартный вывод"));
     r.Force = given.contains(QStringLiteral("--force"));
     if (r.Force && r.File.isEmpty())
         return Refuse(QStringLiteral("--force — только вместе с --out"));
@@ -252,6 +255,7 @@ QString CliUsage() {
         "                                  опрос до остановки или N раз, строка на опрос\n"
         "  params read [--factory] [--out FILE] [--force]\n"
         "                                  все параметры; с --out — файл параметров\n"
+        "                                  (--out - — в стандартный вывод)\n"
         "  params write FILE [--factory]   записать, сохранить в ПЗУ, считать и сверить\n"
         "  params diff FILE [--factory]    отличия прибора от файла\n"
         "  signature                       сигнатура прибора\n"

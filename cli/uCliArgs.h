@@ -44,12 +44,15 @@ struct TCliRequest {
     bool UserDirs = false; // --user-dirs: the per-user folders, as an installed program
     bool Json = false;
     bool Trace = false; // each exchange on stderr
+    bool Quiet = false; // -q: no progress, notes or summaries on stderr (errors still are)
     // Command options.
     bool Kalist = false;
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    QString File;       // params write / diff: the file; params read, zero read: --out
+    // params write / diff, tare write, decode: the file; params read, tare read, zero read:
+    // --out. "-" is standard input or output (CliStandardStream).
+    QString File;
     bool Force = false; // --out may replace an existing regular file
     int Code = -1;
     QString Value; // raw --value
@@ -62,6 +65,11 @@ struct TCliRequest {
     bool Yes = false; // tare write: no confirmation asked
     bool Csv = false; // decode, monitor: CSV rows
 };
+
+// "-" in place of a file: standard input, or standard output for --out.
+inline bool CliStandardStream(const QString& file) {
+    return file == QLatin1String("-");
+}
 
 // The parsed request, or the reason it is refused (exit code 3).
 struct TCliParse {

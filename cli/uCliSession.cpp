@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileDevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -189,6 +190,38 @@ void TCliOutput::Failure(const QString& text, const QJsonObject& details) {
     }
     Err_ << QStringLiteral("ulmar-cli: ") << text << '\n';
     Err_.flush();
+}
+
+void TCliOutput::Failure(const char* code, const QString& text, const QJsonObject& details) {
+    if (!Json_) {
+        Failure(text);
+        return;
+    }
+    QJsonObject o = details;
+    o.insert(QStringLiteral("ok"), false);
+    o.insert(QStringLiteral("error"),
+             QJsonObject{{"code", QString::fromLatin1(code)}, {"message", text}});
+    Object(o);
+}
+
+void TCliOutput::Note(const QString& text) {
+    if (Quiet_)
+        return;
+    Err_ << text << '\n';
+    Err_.flush();
+}
+
+void TCliOutput::Bytes(const QByteArray& bytes) {
+    Out_.flush();
+    QIODevice* device = Out_.device();
+    if (Failed() || !device)
+        return;
+    errno = 0;
+    auto* file = qobject_cast<QFileDevice*>(device);
+    if ((device->write(bytes) != bytes.size() || (file && !file->flush())) && !Failed_) {
+        Failed_ = true;
+        FailedErrno_ = errno;
+    }
 }
 
 // --- session ---
@@ -388,11 +421,12 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
         const auto write = [&u](const QString& staged, QString&) {
             return WriteParamFile(u, staged);
         };
-        if (!WriteOutputFile(request.File, request.Force, write, error)) {
-            out.Failure(error);
+        if (!CliWriteOut(request, out, write, error)) {
+            out.Failure("badFile", error);
             return ExitBadInput;
         }
-        message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
+        if (!CliStandardStream(request.File))
+            message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
     }
     if (out.Json()) {
         QJsonObject o{{"ok", refused.empty()},
@@ -414,8 +448,15 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
 
 bool CliLoadParamFile(const TCliRequest& request, TUlmar& into, QString& error) {
     into.Name = QStringLiteral("Ulmar");
-    return LoadParamSet(request.File, BulkRows(TBulkDirection::Write, request.Factory), into,
-                        error);
+    const TCliInputFile file(request.File, ParamFileMaxBytes);
+    if (file.Path().isEmpty()) {
+        error = file.Error();
+        return false;
+    }
+    const bool loaded =
+        LoadParamSet(file.Path(), BulkRows(TBulkDirection::Write, request.Factory), into, error);
+    error = file.Shown(error);
+    return loaded;
 }
 
 int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput& out,

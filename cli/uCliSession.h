@@ -23,6 +23,16 @@ public:
     void Object(const QJsonObject& object);
     // A failure: "ulmar-cli: " + text on stderr, or {"ok": false, "error": text, …} on stdout.
     void Failure(const QString& text, const QJsonObject& details = {});
+    // A failure with its stable code ("badArgument", "needsYes", "unknownTable", …): as above,
+    // with --json {"ok": false, "error": {"code": code, "message": text}, …}.
+    void Failure(const char* code, const QString& text, const QJsonObject& details = {});
+    // -q: notes, progress and summaries are not shown.
+    void SetQuiet(bool quiet) { Quiet_ = quiet; }
+    bool Quiet() const { return Quiet_; }
+    // A note or a summary on stderr, one line, unless quiet.
+    void Note(const QString& text);
+    // Bytes as they are on stdout (a file's encoding kept), after what was written before.
+    void Bytes(const QByteArray& bytes);
     QTextStream& Out() { return Out_; }
     // True once a write to stdout failed (a full disk, a closed output): a command that writes
     // on and on stops there.
@@ -33,6 +43,7 @@ public:
 
 private:
     bool Json_;
+    bool Quiet_ = false;
     QTextStream Out_;
     QTextStream Err_;
     bool Failed_ = false;

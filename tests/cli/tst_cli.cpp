@@ -146,6 +146,39 @@ private slots:
         QCOMPARE(run.Json()["decoded"].toObject()["Dist1"].toDouble(), 1500.5);
     }
 
+    // "-": the file read from standard input, and written to standard output byte for byte
+    // as to a file (Windows-1251), with nothing named "-" left in the working directory.
+    void paramsThroughStandardStreams() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QProcess p;
+        p.setWorkingDirectory(Dirs->Prog());
+        TCliRun run = RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                                 {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(),
+                                  "params", "read", "--out", "-"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QCOMPARE(run.Out, ReadAll(file));
+        QVERIFY(run.Out.contains("PlantNumber=4321\r\n"));
+        QVERIFY(!QFile::exists(File("-")));
+
+        QVERIFY(SetKey(file, "Dist1", "1500,5"));
+        run = Cli({"params", "diff", "-"}, ReadAll(file));
+        QCOMPARE(run.Exit, 1);
+        QVERIFY2(run.Text().contains("Dist1: прибор 1000, файл 1500"), run.Out);
+        run = Cli({"params", "write", "-", "--json"}, ReadAll(file));
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(Cli({"params", "diff", file}).Exit, 0);
+
+        // What is wrong with the input is said of standard input; neither is the port opened.
+        run = Cli({"--port", NoPort, "params", "write", "-"}, "[Ulmar]\r\nDist1=1\r\n");
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("стандартный ввод: нет ключа"), run.Err);
+        run = Cli({"--port", NoPort, "params", "diff", "-"}, QByteArray(70 * 1024, 'x'));
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(Cli({"--port", NoPort, "params", "read", "--out", "-", "--json"}).Exit, 3);
+    }
+
     // A parameter the gauge refused to read leaves the comparison incomplete: exit code 2, not
     // "different" (1), with the keys named.
     void paramsDiffWithUnreadParameters() {

@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -84,6 +85,21 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Out() << CliUsage();
         out.Out().flush();
         return ExitDone;
+    }
+    if (r.Command == TCliCommand::NoCommand) {
+        std::fputs(CliUsage().toLocal8Bit().constData(), stderr);
+        out.Failure("badArgument", QStringLiteral("не задана команда"));
+        return ExitBadInput;
+    }
+    // Nobody could answer the question: the input is not a terminal, or it carries the file.
+    if (r.Command == TCliCommand::TareWrite && !r.Yes &&
+        (CliStandardStream(r.File) || !::isatty(STDIN_FILENO))) {
+        out.Failure("needsYes",
+                    QStringLiteral("tare write: нужно --yes (ответить на вопрос некому: ") +
+                        (CliStandardStream(r.File)
+                             ? QStringLiteral("стандартный ввод занят файлом)")
+                             : QStringLiteral("стандартный ввод — не терминал)")));
+        return ExitBadInput;
     }
     if (r.Command == TCliCommand::Version)
         return VersionCommand(r, out);
@@ -177,9 +193,10 @@ int main(int argc, char* argv[]) {
     const TCliParse parsed = ParseCliArguments(arguments);
     TCliOutput out(parsed.Request ? parsed.Request->Json : arguments.contains("--json"));
     if (!parsed.Request) {
-        out.Failure(parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
+        out.Failure("badArgument", parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
         return out.Finish(ExitBadInput);
     }
+    out.SetQuiet(parsed.Request->Quiet);
     InstallCliSignals();
     int exit = Run(*parsed.Request, out);
     // A command that ran to its end or stopped on its own terms was interrupted all the same.

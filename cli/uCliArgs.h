@@ -30,7 +30,8 @@ enum class TCliCommand {
     ZeroRead,
     Decode,
     Monitor,
-    Version // --version: the version and the folders in force
+    Version,  // --version: the version and the folders in force
+    NoCommand // nothing to do: the usage on stderr, exit code 3
 };
 
 struct TCliRequest {

@@ -315,6 +315,8 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
     const int period = request.PeriodMs.value_or(
         session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
+    int done = 0;
+    int unanswered = 0;
     for (int polls = 0;
          !CliInterrupted() && !out.Failed() && (!request.Count || polls < *request.Count);
          ++polls) {
@@ -323,6 +325,8 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
             QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
         TExchangeReport report;
         session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
+        ++done;
+        unanswered += report.Accepted ? 0 : 1;
         bool ok = report.Accepted;
         QJsonObject o;
         QStringList parts;
@@ -358,6 +362,10 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) 
         while (!CliInterrupted() && steady_clock::now() < due)
             std::this_thread::sleep_for(
                 std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
+    }
+    if (CliInterrupted()) {
+        out.Note(CliPollSummary(done, unanswered));
+        return CliReportInterrupt(out, QStringLiteral("watch"));
     }
     return anyFailed ? ExitLine : ExitDone;
 }

@@ -435,6 +435,32 @@ private slots:
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
         run = Cli({"--json", "frobnicate"});
         QCOMPARE(run.Json()["ok"].toBool(true), false);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("badArgument"));
+
+        // No command: the usage on stderr, nothing on stdout, exit code 3; with --json the
+        // error object as well.
+        run = Cli({});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY(run.Out.isEmpty());
+        QVERIFY2(run.ErrText().startsWith("Использование: ulmar-cli"), run.Err);
+        run = Cli({"--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("badArgument"));
+        for (const char* help : {"help", "-h", "--help"}) {
+            run = Cli({help});
+            QCOMPARE(run.Exit, 0);
+            QVERIFY(run.Text().startsWith("Использование: ulmar-cli"));
+        }
+        QVERIFY(run.Text().contains("-q, --quiet"));
+
+        // The short forms: -V is --version, -q is taken by every command; others are refused.
+        run = Cli({"-V"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Out, Cli({"--version"}).Out);
+        QVERIFY(run.Text().startsWith("ulmar-cli "));
+        QCOMPARE(Cli({"-q", "--port", NoPort, "read"}).Exit, 2);
+        QCOMPARE(Cli({"--port", NoPort, "read", "--quiet"}).Exit, 2);
+        QCOMPARE(Cli({"-x", "read"}).Exit, 3);
     }
 
     // The range's bounds count to the millisecond, across days; a day without the table adds

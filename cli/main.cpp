@@ -21,14 +21,30 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <cstdio>
 #include <unistd.h>
 
 namespace {
 
+QString KnownTableNames() {
+    QStringList names;
+    for (const TArchiveTable& table : ArchiveTables())
+        names << table.Name;
+    return names.join(QStringLiteral(", "));
+}
+
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     if (!IsArchiveTableName(r.Table)) {
         out.Failure(QStringLiteral("archive export: имя таблицы — буквы, цифры и _: ") + r.Table);
+        return ExitBadInput;
+    }
+    // A name the archive never fills would export nothing without a word.
+    if (!FindArchiveTable(r.Table)) {
+        out.Failure("unknownTable", QStringLiteral("archive export: нет такой таблицы архива: ") +
+                                        r.Table + QStringLiteral("; таблицы: ") +
+                                        KnownTableNames());
         return ExitBadInput;
     }
     const auto from = ParseExportTime(r.From, false);
@@ -60,6 +76,39 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     if (result.WriteFailed)
         return ExitLine; // the reason is given as the command ends
     return result.Unreadable.isEmpty() ? ExitDone : ExitBadInput;
+}
+
+// The archive's tables and the days each is present on; nothing is created.
+int ArchiveListCommand(const TCliRequest& r, TCliOutput& out) {
+    LoadArchiveSettings();
+    const QString refusal = ArchiveRootRefusal();
+    if (!refusal.isEmpty()) {
+        out.Failure("badFile", QStringLiteral("archive list: ") + refusal);
+        return ExitBadInput;
+    }
+    const std::vector<TArchiveTableDays> tables = ListArchiveDays();
+    if (r.Json) {
+        QJsonArray list;
+        for (const TArchiveTableDays& t : tables) {
+            QJsonArray days;
+            for (const QDate& day : t.Days)
+                days.append(day.toString(Qt::ISODate));
+            list.append(
+                QJsonObject{{"name", t.Table.Name}, {"caption", t.Table.Caption}, {"days", days}});
+        }
+        out.Object({{"schemaVersion", 1}, {"ok", true}, {"error", QJsonValue()}, {"tables", list}});
+        return ExitDone;
+    }
+    for (const TArchiveTableDays& t : tables) {
+        QStringList days;
+        for (const QDate& day : t.Days)
+            days << day.toString(Qt::ISODate);
+        out.Line(t.Table.Name + QStringLiteral(" (") + t.Table.Caption + QStringLiteral("): ") +
+                 (days.isEmpty() ? QStringLiteral("нет данных")
+                                 : QStringLiteral("дней: ") + QString::number(days.size()) +
+                                       QStringLiteral(" — ") + days.join(QStringLiteral(", "))));
+    }
+    return ExitDone;
 }
 
 // The version and the folders this command line would use; nothing is created.
@@ -112,6 +161,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         std::fprintf(stderr, "ulmar-cli: %s\n", problem.toLocal8Bit().constData());
     if (r.Command == TCliCommand::ArchiveExport)
         return ArchiveExportCommand(r, out);
+    if (r.Command == TCliCommand::ArchiveList)
+        return ArchiveListCommand(r, out);
     if (r.Command == TCliCommand::Decode)
         return CliDecode(r, out);
 

@@ -153,9 +153,10 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::ZeroRead;
         used = 2;
     } else if (first == QLatin1String("archive")) {
-        if (second != QLatin1String("export"))
-            return Refuse(QStringLiteral("archive: export"));
-        r.Command = TCliCommand::ArchiveExport;
+        if (second != QLatin1String("export") && second != QLatin1String("list"))
+            return Refuse(QStringLiteral("archive: export или list"));
+        r.Command = second == QLatin1String("export") ? TCliCommand::ArchiveExport
+                                                      : TCliCommand::ArchiveList;
         used = 2;
     } else if (first == QLatin1String("tare")) {
         used = 2;
@@ -280,6 +281,7 @@ QString CliUsage() {
         "                                  массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
+        "  archive list                    таблицы архива и дни, за которые они есть\n"
         "  tare read [--out FILE] [--force]\n"
         "                                  тарировочная таблица прибора; с --out — файл\n"
         "  tare write FILE --name NAME [--yes]\n"

@@ -24,6 +24,7 @@ enum class TCliCommand {
     Signature,
     Raw,
     ArchiveExport,
+    ArchiveList,
     Scan,
     TareRead,
     TareWrite,

@@ -5,6 +5,7 @@
 
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
+#include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
@@ -16,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTest>
 #include <memory>
@@ -451,6 +453,7 @@ private slots:
             QCOMPARE(run.Exit, 0);
             QVERIFY(run.Text().startsWith("Использование: ulmar-cli"));
         }
+        QVERIFY(run.Text().contains("archive list"));
         QVERIFY(run.Text().contains("-q, --quiet"));
 
         // The short forms: -V is --version, -q is taken by every command; others are refused.
@@ -535,6 +538,17 @@ private slots:
             QVERIFY2(run.ErrText().contains("не читается"), run.Err);
         }
 
+        // A table the archive does not keep is refused, naming those it keeps.
+        run = Cli(
+            {"archive", "export", "--table", "Lx", "--from", "2024-03-05", "--to", "2024-03-06"});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY(run.Out.isEmpty());
+        QVERIFY2(run.ErrText().contains("Lx") && run.ErrText().contains("Hu, Lt, Lc, V"), run.Err);
+        run = Cli({"archive", "export", "--table", "Lx", "--from", "2024-03-05", "--to",
+                   "2024-03-06", "--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("unknownTable"));
+
         for (const QStringList& args :
              {QStringList{"archive", "export", "--table", "L;t", "--from", "2024-03-05", "--to",
                           "2024-03-06"},
@@ -544,6 +558,68 @@ private slots:
                           "2024-03-06"},
               QStringList{"archive", "export", "--table", "Lt", "--from", "2024-03-05"}})
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
+    }
+
+    // archive list: every table with the days its file lies in, oldest first; folders that name
+    // no day are passed over, and a program folder without an archive stays as it was.
+    void archiveList() {
+        const auto at = [](int y, int m, int d) {
+            return QtToDateTime(QDateTime(QDate(y, m, d), QTime(12, 0)));
+        };
+        QVERIFY(AddArchiveRecord("Hu", at(2026, 12, 9), 1.0));
+        QVERIFY(AddArchiveRecord("Hu", at(2025, 1, 31), 1.0));
+        QVERIFY(AddArchiveRecord("Lt", at(2026, 12, 9), 1.0));
+        QVERIFY(AddArchiveRecord("TempSVCH", at(2026, 2, 1), 1.0));
+        const QString root = ArchiveRoot();
+        QVERIFY(QDir().mkpath(root + "/2026/13/01") && QDir().mkpath(root + "/20xx/01/01") &&
+                QDir().mkpath(root + "/2026/02/30"));
+        QVERIFY(WriteAll(root + "/2026/13/01/Hu.db", "x") &&
+                WriteAll(root + "/2026/02/30/Hu.db", "x"));
+        // A folder of a day without a table file, and a folder named as a table file.
+        QVERIFY(QDir().mkpath(root + "/2026/03/03") && QDir().mkpath(root + "/2026/03/04/V.db"));
+
+        TCliRun run = Cli({"archive", "list", "--json"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        const QJsonObject o = run.Json();
+        QCOMPARE(o["schemaVersion"].toInt(), 1);
+        QCOMPARE(o["ok"].toBool(), true);
+        QVERIFY(o["error"].isNull());
+        QMap<QString, QStringList> days;
+        QStringList names;
+        for (const QJsonValue& t : o["tables"].toArray()) {
+            const QJsonObject table = t.toObject();
+            names << table["name"].toString();
+            QVERIFY(!table["caption"].toString().isEmpty());
+            for (const QJsonValue& day : table["days"].toArray())
+                days[table["name"].toString()] << day.toString();
+        }
+        QCOMPARE(names.value(0), QStringLiteral("Hu"));
+        QVERIFY(names.contains("CurrentOutput") && names.contains("V"));
+        QCOMPARE(days.value("Hu"), (QStringList{"2025-01-31", "2026-12-09"}));
+        QCOMPARE(days.value("Lt"), QStringList{"2026-12-09"});
+        QCOMPARE(days.value("TempSVCH"), QStringList{"2026-02-01"});
+        QVERIFY(days.value("V").isEmpty());
+
+        run = Cli({"archive", "list"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Text().contains("Hu (") && run.Text().contains("2025-01-31, 2026-12-09"),
+                 run.Out);
+
+        // Every table a poll answer archives is among those listed.
+        TUlmar ulmar;
+        for (int code = 0; code < 128; ++code)
+            for (const TArchiveReading& reading : CaptureArchiveBatch(ulmar, code, at(2026, 1, 1)))
+                QVERIFY2(names.contains(reading.Table), qPrintable(reading.Table));
+
+        QVERIFY(QDir().mkpath(File("fresh")));
+        run = Cli({"--program-dir", File("fresh"), "archive", "list"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Err.isEmpty(), run.Err);
+        QVERIFY(QDir(File("fresh")).isEmpty());
+        QVERIFY(WriteAll(File("plain"), "x"));
+        run = Cli({"--program-dir", File("plain"), "archive", "list", "--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("badFile"));
     }
 };
 

@@ -179,6 +179,17 @@ private slots:
         run = Cli({"--port", NoPort, "params", "diff", "-"}, QByteArray(70 * 1024, 'x'));
         QCOMPARE(run.Exit, 3);
         QCOMPARE(Cli({"--port", NoPort, "params", "read", "--out", "-", "--json"}).Exit, 3);
+
+        // The same as the plain user, whose own the temporary files are.
+        PlainUser = true;
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        QVERIFY(StartSim());
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        run = Cli({"params", "read", "--out", "-"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QVERIFY(run.Out.contains("PlantNumber=4321\r\n"));
+        run = Cli({"params", "diff", "-"}, run.Out);
+        QVERIFY2(run.Exit == 0, run.Err);
     }
 
     // A parameter the gauge refused to read leaves the comparison incomplete: exit code 2, not

@@ -251,6 +251,21 @@ private slots:
         QVERIFY2(run.ErrText().contains(QStringLiteral("decode: прервано")), run.Err);
     }
 
+    // A file on standard input that never ends: the signal ends the wait for it, and the port
+    // (none exists here) is never opened.
+    void fileOnStandardInputThatNeverEnds() {
+        const auto cli = StartCli({"--port", "/dev/ulmar-no-such-port", "params", "write", "-"});
+        QVERIFY(cli);
+        cli->write("[Ulmar]\r\n");
+        QVERIFY(cli->waitForBytesWritten(5000));
+        const QString wchan = QStringLiteral("/proc/%1/wchan").arg(cli->processId());
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(wchan).contains("poll"), 30000);
+        const TCliRun run = Interrupt(*cli, SIGTERM);
+        QCOMPARE(run.Exit, 143);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("прервано")), run.Err);
+        QVERIFY2(!run.ErrText().contains(QStringLiteral("ulmar-no-such-port")), run.Err);
+    }
+
     // A day of many rows, its output not read: the export cannot end before the signal comes.
     void archiveExportStopsBetweenRows() {
         const QDate day(2024, 3, 5);

@@ -281,6 +281,7 @@ QString CliUsage() {
         "                                  массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
+        "                                  (таблицы архива — в archive list)\n"
         "  archive list                    таблицы архива и дни, за которые они есть\n"
         "  tare read [--out FILE] [--force]\n"
         "                                  тарировочная таблица прибора; с --out — файл\n"

@@ -228,6 +228,30 @@ std::span<const TArchivedValue> ArchivedValuesOf(int code) {
     }
 }
 
+} // namespace
+
+const std::vector<TArchiveTable>& ArchiveTables() {
+    static const std::vector<TArchiveTable> tables = {
+        {QStringLiteral("Hu"), QStringLiteral("Уровень, мм")},
+        {QStringLiteral("Lt"), QStringLiteral("Расстояние, мм")},
+        {QStringLiteral("Lc"), QStringLiteral("Свободное пространство, мм")},
+        {QStringLiteral("V"), QStringLiteral("Объем, %")},
+        {QStringLiteral("Freq"), QStringLiteral("Оценка частоты биений")},
+        {QStringLiteral("FreqOpCh"), QStringLiteral("Частота опорного канала")},
+        {QStringLiteral("TempSVCH"), QStringLiteral("Температура СВЧ модуля, °C")},
+        {QStringLiteral("CurrentOutput"), QStringLiteral("Ток, мА")}};
+    return tables;
+}
+
+const TArchiveTable* FindArchiveTable(const QString& name) {
+    for (const TArchiveTable& table : ArchiveTables())
+        if (table.Name == name)
+            return &table;
+    return nullptr;
+}
+
+namespace {
+
 std::atomic<bool> NetworkShareSeam{false};
 std::atomic<bool> ReadOnlyOpenFailsSeam{false};
 

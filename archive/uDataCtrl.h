@@ -27,6 +27,16 @@ constexpr int ArchiveTextPrecision = 9;
 // goes into the statements.
 bool IsArchiveTableName(const QString& name);
 
+// A table the archive fills: its name (the file "<name>.db" of a day) and what it holds.
+struct TArchiveTable {
+    QString Name;
+    QString Caption;
+};
+// Every table a poll answer may archive, the level first. Any thread.
+const std::vector<TArchiveTable>& ArchiveTables();
+// The table of that name (exact), or null.
+const TArchiveTable* FindArchiveTable(const QString& name);
+
 // The day directory of a stamp: JoinPath(ArchiveRoot(), ArchiveDayPath(stamp)).
 QString ArchiveDayDir(TDateTime stamp);
 

@@ -22,14 +22,30 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
+
+QString KnownTableNames() {
+    QStringList names;
+    for (const TArchiveTable& table : ArchiveTables())
+        names << table.Name;
+    return names.join(QStringLiteral(", "));
+}
 
 int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     if (!IsArchiveTableName(r.Table)) {
         out.Failure(CliError::BadArgument,
                     QStringLiteral("archive export: имя таблицы — буквы, цифры и _: ") + r.Table);
+        return ExitBadInput;
+    }
+    // A name the archive never fills would export nothing without a word.
+    if (!FindArchiveTable(r.Table)) {
+        out.Failure(CliError::UnknownTable,
+                    QStringLiteral("archive export: нет такой таблицы архива: ") + r.Table +
+                        QStringLiteral("; таблицы: ") + KnownTableNames());
         return ExitBadInput;
     }
     const auto from = ParseExportTime(r.From, false);
@@ -74,6 +90,39 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
     return ExitBadInput;
 }
 
+// The archive's tables and the days each is present on; nothing is created.
+int ArchiveListCommand(const TCliRequest& r, TCliOutput& out) {
+    LoadArchiveSettings();
+    const QString refusal = ArchiveRootRefusal();
+    if (!refusal.isEmpty()) {
+        out.Failure(CliError::BadFile, QStringLiteral("archive list: ") + refusal);
+        return ExitBadInput;
+    }
+    const std::vector<TArchiveTableDays> tables = ListArchiveDays();
+    if (r.Json) {
+        QJsonArray list;
+        for (const TArchiveTableDays& t : tables) {
+            QJsonArray days;
+            for (const QDate& day : t.Days)
+                days.append(day.toString(Qt::ISODate));
+            list.append(
+                QJsonObject{{"name", t.Table.Name}, {"caption", t.Table.Caption}, {"days", days}});
+        }
+        out.Object({{"tables", list}});
+        return ExitDone;
+    }
+    for (const TArchiveTableDays& t : tables) {
+        QStringList days;
+        for (const QDate& day : t.Days)
+            days << day.toString(Qt::ISODate);
+        out.Line(t.Table.Name + QStringLiteral(" (") + t.Table.Caption + QStringLiteral("): ") +
+                 (days.isEmpty() ? QStringLiteral("нет данных")
+                                 : QStringLiteral("дней: ") + QString::number(days.size()) +
+                                       QStringLiteral(" — ") + days.join(QStringLiteral(", "))));
+    }
+    return ExitDone;
+}
+
 // The version and the folders this command line would use; nothing is created.
 int VersionCommand(const TCliRequest& r, TCliOutput& out) {
     const TDataPlaces places =
@@ -97,6 +146,21 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Out().flush();
         return ExitDone;
     }
+    if (r.Command == TCliCommand::NoCommand) {
+        std::fputs(CliUsage().toLocal8Bit().constData(), stderr);
+        out.Failure(CliError::BadArgument, QStringLiteral("не задана команда"));
+        return ExitBadInput;
+    }
+    // Nobody could answer the question: the input is not a terminal, or it carries the file.
+    if (r.Command == TCliCommand::TareWrite && !r.Yes &&
+        (CliStandardStream(r.File) || !::isatty(STDIN_FILENO))) {
+        out.Failure(CliError::NeedsYes,
+                    QStringLiteral("tare write: нужно --yes (ответить на вопрос некому: ") +
+                        (CliStandardStream(r.File)
+                             ? QStringLiteral("стандартный ввод занят файлом)")
+                             : QStringLiteral("стандартный ввод — не терминал)")));
+        return ExitBadInput;
+    }
     if (r.Command == TCliCommand::Version)
         return VersionCommand(r, out);
     // A settings file that is not read (no regular file, too large, unreadable) is named.
@@ -108,6 +172,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         std::fprintf(stderr, "ulmar-cli: %s\n", problem.toLocal8Bit().constData());
     if (r.Command == TCliCommand::ArchiveExport)
         return ArchiveExportCommand(r, out);
+    if (r.Command == TCliCommand::ArchiveList)
+        return ArchiveListCommand(r, out);
     if (r.Command == TCliCommand::Decode)
         return CliDecode(r, out);
 
@@ -117,11 +183,15 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     const bool fileCommand =
         r.Command == TCliCommand::ParamsWrite || r.Command == TCliCommand::ParamsDiff;
     if (fileCommand && !CliLoadParamFile(r, wanted, error)) {
+        if (CliInterrupted()) // while standard input was read
+            return CliReportInterrupt(out);
         out.Failure(CliError::BadFile, error);
         return ExitBadInput;
     }
     QStringList tareLines;
     if (r.Command == TCliCommand::TareWrite && !CliLoadTareFile(r, tareLines, error)) {
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("tare write"));
         out.Failure(CliError::BadFile, error);
         return ExitBadInput;
     }
@@ -195,6 +265,7 @@ int main(int argc, char* argv[]) {
         out.Failure(CliError::BadArgument, parsed.Error + QStringLiteral(" (ulmar-cli --help)"));
         return out.Finish(ExitBadInput);
     }
+    out.SetQuiet(parsed.Request->Quiet);
     InstallCliSignals();
     const TCliRequest& r = *parsed.Request;
     int exit = Run(r, out);

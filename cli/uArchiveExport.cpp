@@ -142,3 +142,44 @@ QString ArchiveRootRefusal() {
         return shown + QStringLiteral(" не читается: нет прав доступа");
     return QString();
 }
+
+namespace {
+
+// The subfolders of `dir` whose names are `digits` decimal digits, ascending.
+QStringList NumberedFolders(const QString& dir, int digits) {
+    QStringList names;
+    const QStringList all = QDir(dir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : all) {
+        bool number = name.size() == digits;
+        for (const QChar c : name)
+            number = number && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (number)
+            names << name;
+    }
+    return names;
+}
+
+} // namespace
+
+std::vector<TArchiveTableDays> ListArchiveDays() {
+    std::vector<TArchiveTableDays> result;
+    for (const TArchiveTable& table : ArchiveTables())
+        result.push_back({table, {}});
+    const QString root = ArchiveRoot();
+    for (const QString& year : NumberedFolders(root, 4)) {
+        const QString yearDir = JoinPath(root, year);
+        for (const QString& month : NumberedFolders(yearDir, 2)) {
+            const QString monthDir = JoinPath(yearDir, month);
+            for (const QString& day : NumberedFolders(monthDir, 2)) {
+                const QDate date(year.toInt(), month.toInt(), day.toInt());
+                if (!date.isValid())
+                    continue;
+                const QString dayDir = JoinPath(monthDir, day);
+                for (TArchiveTableDays& t : result)
+                    if (QFileInfo(JoinPath(dayDir, t.Table.Name + QStringLiteral(".db"))).isFile())
+                        t.Days.push_back(date);
+            }
+        }
+    }
+    return result;
+}

@@ -6,10 +6,13 @@
 // the trend window uses; kept apart so that it can move onto the trend loader.
 // Any thread that may open archive connections.
 
+#include "archive/uDataCtrl.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QTextStream>
 #include <optional>
+#include <vector>
 
 struct TArchiveExportRange {
     QDateTime From; // local time, to the millisecond
@@ -43,3 +46,13 @@ QString ArchiveRootRefusal();
 // ends it between two rows; it also stops at the first write that fails.
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
                                    bool json, bool captions, QTextStream& out);
+
+// One table of the archive and the days whose folder (root/yyyy/MM/dd) holds its file, oldest
+// first.
+struct TArchiveTableDays {
+    TArchiveTable Table;
+    std::vector<QDate> Days;
+};
+// Every table of ArchiveTables with its days under the archive root (LoadArchiveSettings
+// first). Only looks: nothing is created. Folders that name no date are passed over.
+std::vector<TArchiveTableDays> ListArchiveDays();

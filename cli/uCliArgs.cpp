@@ -20,6 +20,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--program-dir", {true, {}}},
         {"--user-dirs", {false, {}}},
         {"--version", {false, {}}},
+        {"--quiet", {false, {}}},
         {"--json", {false, {}}},
         {"--trace", {false, {}}},
         {"--kalist", {false, {C::Read, C::Watch, C::Monitor}}},
@@ -58,10 +59,16 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     TCliRequest r;
     QStringList words;
     QHash<QString, QString> given;
+    // The short forms of the options that take no value.
+    static const QHash<QString, QString> shortForms = {{QStringLiteral("-q"), "--quiet"},
+                                                       {QStringLiteral("-V"), "--version"}};
     for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
+        const QString& a = shortForms.value(arguments.at(i), arguments.at(i));
         if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             return {TCliRequest{}, {}};
+        // "-" alone is a file: standard input or output.
+        if (a.size() > 1 && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--")))
+            return Refuse(QStringLiteral("неизвестный параметр ") + a);
         if (!a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {
             words << a;
             continue;
@@ -97,7 +104,11 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     const QString first = words.value(0);
     const QString second = words.value(1);
     int used = 1;
-    if (first.isEmpty() || first == QLatin1String("help")) {
+    if (first.isEmpty()) {
+        r.Command = TCliCommand::NoCommand;
+        r.Json = given.contains(QStringLiteral("--json"));
+        return {r, {}};
+    } else if (first == QLatin1String("help")) {
         r.Command = TCliCommand::Help;
     } else if (first == QLatin1String("read")) {
         r.Command = TCliCommand::Read;
@@ -143,9 +154,10 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::ZeroRead;
         used = 2;
     } else if (first == QLatin1String("archive")) {
-        if (second != QLatin1String("export"))
-            return Refuse(QStringLiteral("archive: export"));
-        r.Command = TCliCommand::ArchiveExport;
+        if (second != QLatin1String("export") && second != QLatin1String("list"))
+            return Refuse(QStringLiteral("archive: export или list"));
+        r.Command = second == QLatin1String("export") ? TCliCommand::ArchiveExport
+                                                      : TCliCommand::ArchiveList;
         used = 2;
     } else if (first == QLatin1String("tare")) {
         used = 2;
@@ -195,6 +207,7 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     r.UserDirs = given.contains(QStringLiteral("--user-dirs"));
     r.Json = given.contains(QStringLiteral("--json"));
     r.Trace = given.contains(QStringLiteral("--trace"));
+    r.Quiet = given.contains(QStringLiteral("--quiet"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
     r.Factory = given.contains(QStringLiteral("--factory"));
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
@@ -202,6 +215,9 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.File = given.value(QStringLiteral("--out"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
+    // Both would go to standard output, one into the other.
+    if (CliStandardStream(r.File) && r.Json && given.contains(QStringLiteral("--out")))
+        return Refuse(QStringLiteral("--out - и --json: оба пишут в стандартный вывод"));
     r.Force = given.contains(QStringLiteral("--force"));
     if (r.Force && r.File.isEmpty())
         return Refuse(QStringLiteral("--force — только вместе с --out"));
@@ -248,8 +264,10 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
 QString CliUsage() {
     return QStringLiteral(
         "Использование: ulmar-cli [--port P] [--baud N] [--address A] [--work-dir D]\n"
-        "                         [--program-dir D] [--user-dirs] [--json] [--trace] КОМАНДА\n"
-        "       ulmar-cli --version [--json]\n"
+        "                         [--program-dir D] [--user-dirs] [--json] [--trace] [-q]\n"
+        "                         КОМАНДА\n"
+        "       ulmar-cli -V|--version [--json]\n"
+        "       ulmar-cli -h|--help|help\n"
         "\n"
         "Команды:\n"
         "  read [--kalist]                 один опрос (команда 6); с --kalist ещё ток КАЛИСТ-1\n"
@@ -257,6 +275,7 @@ QString CliUsage() {
         "                                  опрос до остановки или N раз, строка на опрос\n"
         "  params read [--factory] [--out FILE] [--force]\n"
         "                                  все параметры; с --out — файл параметров\n"
+        "                                  (--out - — в стандартный вывод)\n"
         "  params write FILE [--factory]   записать, сохранить в ПЗУ, считать и сверить\n"
         "  params diff FILE [--factory]    отличия прибора от файла\n"
         "  signature                       сигнатура прибора\n"
@@ -267,11 +286,15 @@ QString CliUsage() {
         "                                  массив нулей; с --out — файл массива (256 строк)\n"
         "  archive export --table NAME --from T1 --to T2 [--csv [--captions]|--json]\n"
         "                                  архив одной таблицы за период (границы включены)\n"
+        "                                  (таблицы архива — в archive list)\n"
+        "  archive list                    таблицы архива и дни, за которые они есть\n"
         "  tare read [--out FILE] [--force]\n"
         "                                  тарировочная таблица прибора; с --out — файл\n"
         "  tare write FILE --name NAME [--yes]\n"
         "                                  записать таблицу NAME из файла в прибор, считать,\n"
         "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
+        "                                  на терминале (ввод не с терминала или FILE «-»:\n"
+        "                                  без --yes отказ, код 3)\n"
         "  decode FILE [--csv [--captions]|--json]\n"
         "                                  журнал запросов rd….txt (файл, канал; - — стандартный\n"
         "                                  ввод): каждый обмен расшифрован; нерасшифрованная\n"
@@ -286,6 +309,10 @@ QString CliUsage() {
         "$XDG_DATA_HOME/ulmar (~/.local/share/ulmar), рабочий каталог — $XDG_CONFIG_HOME/ulmar\n"
         "(~/.config/ulmar). --version называет оба.\n"
         "Адрес по умолчанию 255 (любой прибор на линии).\n"
+        "FILE «-» — стандартный ввод (params write, params diff, tare write, decode);\n"
+        "--out - — стандартный вывод (не вместе с --json).\n"
+        "-q, --quiet: без хода работы, пояснений и итогов на stderr; ошибки выводятся.\n"
+        "scan показывает ход работы на stderr, только если это терминал.\n"
         "--out пишет новый файл в существующий каталог; существующий обычный файл заменяется\n"
         "только с --force. Символическая ссылка, каталог, устройство и канал (FIFO) не\n"
         "принимаются: код 3, порт не открывается. Файл пишется целиком под временным именем\n"
@@ -299,5 +326,8 @@ QString CliUsage() {
         "с BOM, заголовок — ключи JSON, с --captions — русские подписи.\n"
         "decode: 1 — есть нерасшифрованные строки. monitor: 2 — был сбойный обмен.\n"
         "130 (Ctrl+C) и 143 (SIGTERM) — прервано: команда остановлена между обменами, после\n"
-        "прерывания в ПЗУ ничего не сохраняется; повторный Ctrl+C завершает сразу.\n");
+        "прерывания в ПЗУ ничего не сохраняется; повторный Ctrl+C завершает сразу. watch,\n"
+        "monitor и scan, прерванные так, пишут итог на stderr: число опросов и сколько без\n"
+        "ответа, или сколько адресов опрошено и сколько приборов найдено.\n"
+        "Без команды ulmar-cli выводит эту справку на stderr и завершается с кодом 3.\n");
 }

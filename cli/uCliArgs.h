@@ -24,13 +24,15 @@ enum class TCliCommand {
     Signature,
     Raw,
     ArchiveExport,
+    ArchiveList,
     Scan,
     TareRead,
     TareWrite,
     ZeroRead,
     Decode,
     Monitor,
-    Version // --version: the version and the folders in force
+    Version,  // --version: the version and the folders in force
+    NoCommand // nothing to do: the usage on stderr, exit code 3
 };
 
 struct TCliRequest {
@@ -44,12 +46,15 @@ struct TCliRequest {
     bool UserDirs = false; // --user-dirs: the per-user folders, as an installed program
     bool Json = false;
     bool Trace = false; // each exchange on stderr
+    bool Quiet = false; // -q: no progress, notes or summaries on stderr (errors still are)
     // Command options.
     bool Kalist = false;
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    QString File;       // params write / diff: the file; params read, zero read: --out
+    // params write / diff, tare write, decode: the file; params read, tare read, zero read:
+    // --out. "-" is standard input or output (CliStandardStream).
+    QString File;
     bool Force = false; // --out may replace an existing regular file
     int Code = -1;
     QString Value; // raw --value
@@ -63,6 +68,11 @@ struct TCliRequest {
     bool Csv = false;      // decode, monitor, archive export: CSV rows
     bool Captions = false; // --captions: the CSV header in Russian captions
 };
+
+// "-" in place of a file: standard input, or standard output for --out.
+inline bool CliStandardStream(const QString& file) {
+    return file == QLatin1String("-");
+}
 
 // The parsed request, or the reason it is refused (exit code 3).
 struct TCliParse {

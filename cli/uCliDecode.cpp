@@ -432,12 +432,16 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
     const int period =
         r.PeriodMs.value_or(session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
+    int done = 0;
+    int unanswered = 0;
     for (int polls = 0; !CliInterrupted() && !out.Failed() && (!r.Count || polls < *r.Count);
          ++polls) {
         const auto start = steady_clock::now();
         exchanges.clear();
         TExchangeReport report;
         session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
+        ++done;
+        unanswered += report.Accepted ? 0 : 1;
         const auto gaugeEnd = exchanges.size();
         if (r.Kalist)
             session.Link().RequestExecKalist();
@@ -467,5 +471,9 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
                 std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
     }
     transmitter->OnExchange = earlier;
+    if (CliInterrupted()) {
+        out.Note(CliPollSummary(done, unanswered));
+        return CliReportInterrupt(out, QStringLiteral("monitor"));
+    }
     return anyFailed ? ExitLine : ExitDone;
 }

@@ -1,11 +1,14 @@
 #include "cli/uCliOutFile.h"
 #include "cli/uCliArgs.h"
+#include "cli/uCliSession.h"
 #include "devicelink/uPaths.h"
+#include "service/uStopSignals.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -100,7 +103,7 @@ QString CliOutRefusal(const TCliRequest& request) {
     const bool writes = request.Command == TCliCommand::ParamsRead ||
                         request.Command == TCliCommand::TareRead ||
                         request.Command == TCliCommand::ZeroRead;
-    if (!writes || request.File.isEmpty())
+    if (!writes || request.File.isEmpty() || CliStandardStream(request.File))
         return QString();
     return OutputPathRefusal(request.File, request.Force);
 }
@@ -156,4 +159,93 @@ bool WriteOutputFile(const QString& path, bool replace,
                                                       "появилось другое; оно не заменено")
                                      : SystemErrorText(moved));
     return false;
+}
+
+bool CliWriteOut(const TCliRequest& request, TCliOutput& out,
+                 const std::function<bool(const QString& staged, QString& error)>& write,
+                 QString& error) {
+    if (!CliStandardStream(request.File))
+        return WriteOutputFile(request.File, request.Force, write, error);
+    const QString shown = QStringLiteral("стандартный вывод");
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        error =
+            QStringLiteral("--out -: не удалось создать временный каталог: ") + dir.errorString();
+        return false;
+    }
+    const QString staged = dir.filePath(QStringLiteral("out"));
+    QString why;
+    if (!write(staged, why)) {
+        error = why.replace(QDir::toNativeSeparators(staged), shown);
+        if (error.isEmpty())
+            error = QStringLiteral("--out -: не удалось подготовить вывод");
+        return false;
+    }
+    QFile file(staged);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("--out -: ") + file.errorString();
+        return false;
+    }
+    out.Bytes(file.readAll());
+    return true;
+}
+
+QString CliStandardInputName() {
+    return QStringLiteral("стандартный ввод");
+}
+
+TCliInputFile::TCliInputFile(const QString& file, qint64 limit) {
+    if (!CliStandardStream(file)) {
+        Path_ = file;
+        return;
+    }
+    struct stat input {};
+    if (::fstat(STDIN_FILENO, &input) != 0) {
+        Error_ = CliStandardInputName() + QStringLiteral(" закрыт");
+        return;
+    }
+    if (S_ISDIR(input.st_mode)) {
+        Error_ = CliStandardInputName() + QStringLiteral(" — каталог, а не файл");
+        return;
+    }
+    Dir_ = std::make_unique<QTemporaryDir>();
+    if (!Dir_->isValid()) {
+        Error_ = CliStandardInputName() +
+                 QStringLiteral(": не удалось создать временный каталог: ") + Dir_->errorString();
+        return;
+    }
+    QByteArray bytes;
+    char buffer[16384];
+    while (bytes.size() <= limit) {
+        if (!WaitReadableOrStop(STDIN_FILENO))
+            return; // a stop signal: the caller says "прервано"
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n < 0) {
+            Error_ = CliStandardInputName() + QStringLiteral(": ") + SystemErrorText(errno);
+            return;
+        }
+        if (n == 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    const QString path = Dir_->filePath(QStringLiteral("input"));
+    QFile staged(path);
+    if (!staged.open(QIODevice::WriteOnly) ||
+        staged.write(bytes.left(limit + 1)) != qMin<qint64>(bytes.size(), limit + 1) ||
+        !staged.flush()) {
+        Error_ = CliStandardInputName() + QStringLiteral(": не удалось сохранить: ") +
+                 staged.errorString();
+        return;
+    }
+    Path_ = path;
+}
+
+TCliInputFile::~TCliInputFile() = default;
+
+QString TCliInputFile::Shown(const QString& message) const {
+    if (!Dir_ || Path_.isEmpty())
+        return message;
+    return QString(message).replace(QDir::toNativeSeparators(Path_), CliStandardInputName());
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Where ulmar-cli writes: the file of --out (params read, tare read, zero read) and the texts of
-// system errors on its output.
+// system errors on its output; and "-" in place of a file: standard input for a file to read,
+// standard output for --out.
 //
 // An --out path takes the output only as a new name in an existing folder the user may write,
 // or, with --force, as an existing regular file. A symbolic link is refused whatever it points
@@ -17,7 +18,10 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 
+class QTemporaryDir;
+class TCliOutput;
 struct TCliRequest;
 
 // Why `path` may not take a command's output, or empty when it may: "--out PATH: why".
@@ -33,3 +37,34 @@ QString CliOutRefusal(const TCliRequest& request);
 bool WriteOutputFile(const QString& path, bool replace,
                      const std::function<bool(const QString& staged, QString& error)>& write,
                      QString& error);
+
+// The --out of the request written by `write` (as WriteOutputFile calls it): in place, or for
+// "-" into a private temporary file whose bytes then go to standard output whole, so that a
+// failure halfway sends nothing. False with `error` on any failure.
+bool CliWriteOut(const TCliRequest& request, TCliOutput& out,
+                 const std::function<bool(const QString& staged, QString& error)>& write,
+                 QString& error);
+
+// A file to read given as "-": standard input read to its end into a private temporary file,
+// so that the file's own reader checks it as it checks any file. At most `limit` + 1 bytes are
+// kept, enough for the reader to refuse it as too large; a wait for input ends at a stop
+// signal. Any other name is the file itself.
+class TCliInputFile {
+public:
+    TCliInputFile(const QString& file, qint64 limit);
+    ~TCliInputFile();
+    // The file to read; empty when standard input could not be taken (Error says why, or a
+    // stop signal came).
+    QString Path() const { return Path_; }
+    QString Error() const { return Error_; }
+    // A reader's message with the temporary file named as standard input.
+    QString Shown(const QString& message) const;
+
+private:
+    std::unique_ptr<QTemporaryDir> Dir_;
+    QString Path_;
+    QString Error_;
+};
+
+// How messages name standard input in place of a file.
+QString CliStandardInputName();

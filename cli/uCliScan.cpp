@@ -3,8 +3,40 @@
 #include "commands/uBusScan.h"
 
 #include <QJsonArray>
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
 
 namespace {
+
+// One line of progress on a terminal, rewritten in place; nothing when not shown.
+class TProgressLine {
+public:
+    explicit TProgressLine(bool shown) : Shown_(shown) {}
+    void Show(const QString& text) {
+        if (!Shown_)
+            return;
+        const QByteArray line = text.toLocal8Bit();
+        std::fprintf(stderr, "\r%s%*s", line.constData(), Pad(text.size()), "");
+        std::fflush(stderr);
+        Width_ = text.size();
+    }
+    // Blanks the line, so that what follows starts at its beginning.
+    void Clear() {
+        if (!Shown_ || Width_ == 0)
+            return;
+        std::fprintf(stderr, "\r%*s\r", static_cast<int>(Width_), "");
+        std::fflush(stderr);
+        Width_ = 0;
+    }
+
+private:
+    int Pad(qsizetype width) const {
+        return static_cast<int>(std::max<qsizetype>(Width_ - width, 0));
+    }
+    bool Shown_;
+    qsizetype Width_ = 0;
+};
 
 QJsonValue Known(const TScanRow& row, int value) {
     return row.Identified ? QJsonValue(value) : QJsonValue();
@@ -42,9 +74,21 @@ QString RowLine(const TScanRow& row) {
 int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     TBusScan scan(session.Commands(), nullptr);
     scan.StopCheck = [] { return CliInterrupted(); };
+    const int total = request.ScanTo - request.ScanFrom + 1;
+    TProgressLine progress(!out.Quiet() && ::isatty(STDERR_FILENO));
     if (!out.Json())
-        scan.OnRow = [&out](const TScanRow& row) { out.Line(RowLine(row)); };
-    const TBusJobReport report = scan.Scan(request.ScanFrom, request.ScanTo);
+        scan.OnRow = [&out, &progress](const TScanRow& row) {
+            progress.Clear();
+            out.Line(RowLine(row));
+        };
+    int steps = 0; // progress calls: one before each address, and one more when stopped
+    const TBusJobReport report =
+        scan.Scan(request.ScanFrom, request.ScanTo, [&](int position, const QString&) {
+            ++steps;
+            progress.Show(
+                QStringLiteral("адрес %1 из %2…").arg(position - request.ScanFrom + 1).arg(total));
+        });
+    progress.Clear();
     if (!report.Refusal.isEmpty()) {
         out.Failure(CliError::BadArgument, QStringLiteral("scan: ") + report.Refusal);
         return ExitBadInput;
@@ -58,8 +102,15 @@ int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
             flagged << QString::number(row.SystemAddress);
     }
     const QJsonObject found{{"from", request.ScanFrom}, {"to", request.ScanTo}, {"gauges", rows}};
-    if (CliInterrupted())
+    // A scan cut short has looked at part of the line only: it never ends as done.
+    if (report.Stopped || CliInterrupted()) {
+        const int probed = std::min(report.Stopped ? steps - 1 : steps, total);
+        out.Note(QStringLiteral("опрошено адресов: %1 из %2, найдено приборов: %3")
+                     .arg(probed)
+                     .arg(total)
+                     .arg(report.Rows.size()));
         return CliReportInterrupt(out, QStringLiteral("scan"), QString(), found);
+    }
     if (report.Rows.empty()) {
         out.Failure(CliError::NoAnswer,
                     QStringLiteral("scan: ни один прибор не ответил (адреса ") +

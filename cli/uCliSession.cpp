@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileDevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -242,6 +243,26 @@ TCliGauge CliIdentifyGauge(const TCliRequest& request, TCliSession& session) {
     return gauge;
 }
 
+void TCliOutput::Note(const QString& text) {
+    if (Quiet_)
+        return;
+    Err_ << text << '\n';
+    Err_.flush();
+}
+
+void TCliOutput::Bytes(const QByteArray& bytes) {
+    Out_.flush();
+    QIODevice* device = Out_.device();
+    if (Failed() || !device)
+        return;
+    errno = 0;
+    auto* file = qobject_cast<QFileDevice*>(device);
+    if ((device->write(bytes) != bytes.size() || (file && !file->flush())) && !Failed_) {
+        Failed_ = true;
+        FailedErrno_ = errno;
+    }
+}
+
 // --- session ---
 
 TCliSession::TCliSession(const TCliRequest& request) : Request_(request) {}
@@ -337,6 +358,8 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
     const int period = request.PeriodMs.value_or(
         session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
     bool anyFailed = false;
+    int done = 0;
+    int unanswered = 0;
     for (int polls = 0;
          !CliInterrupted() && !out.Failed() && (!request.Count || polls < *request.Count);
          ++polls) {
@@ -345,6 +368,8 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
         const QString time = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
         TExchangeReport report;
         session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
+        ++done;
+        unanswered += report.Accepted ? 0 : 1;
         bool ok = report.Accepted;
         QJsonObject o;
         QStringList parts;
@@ -386,6 +411,10 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
         while (!CliInterrupted() && steady_clock::now() < due)
             std::this_thread::sleep_for(
                 std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
+    }
+    if (CliInterrupted()) {
+        out.Note(CliPollSummary(done, unanswered));
+        return CliReportInterrupt(out, QStringLiteral("watch"));
     }
     return anyFailed ? ExitLine : ExitDone;
 }
@@ -447,11 +476,12 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
         const auto write = [&u](const QString& staged, QString&) {
             return WriteParamFile(u, staged);
         };
-        if (!WriteOutputFile(request.File, request.Force, write, error)) {
+        if (!CliWriteOut(request, out, write, error)) {
             out.Failure(CliError::BadFile, error);
             return ExitBadInput;
         }
-        message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
+        if (!CliStandardStream(request.File))
+            message = QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File);
     }
     if (out.Json()) {
         QJsonObject o{
@@ -474,8 +504,15 @@ int CliParamsRead(const TCliRequest& request, TCliSession& session, TCliOutput& 
 
 bool CliLoadParamFile(const TCliRequest& request, TUlmar& into, QString& error) {
     into.Name = QStringLiteral("Ulmar");
-    return LoadParamSet(request.File, BulkRows(TBulkDirection::Write, request.Factory), into,
-                        error);
+    const TCliInputFile file(request.File, ParamFileMaxBytes);
+    if (file.Path().isEmpty()) {
+        error = file.Error();
+        return false;
+    }
+    const bool loaded =
+        LoadParamSet(file.Path(), BulkRows(TBulkDirection::Write, request.Factory), into, error);
+    error = file.Shown(error);
+    return loaded;
 }
 
 int CliParamsWrite(const TCliRequest& request, TCliSession& session, TCliOutput& out,

@@ -57,6 +57,13 @@ public:
     int ObjectsPrinted() const { return Objects_; }
     // "ulmar-cli: " + text on stderr only.
     void ErrorLine(const QString& text);
+    // -q: notes, progress and summaries are not shown.
+    void SetQuiet(bool quiet) { Quiet_ = quiet; }
+    bool Quiet() const { return Quiet_; }
+    // A note or a summary on stderr, one line, unless quiet.
+    void Note(const QString& text);
+    // Bytes as they are on stdout (a file's encoding kept), after what was written before.
+    void Bytes(const QByteArray& bytes);
     QTextStream& Out() { return Out_; }
     // True once a write to stdout failed (a full disk, a closed output): a command that writes
     // on and on stops there.
@@ -67,6 +74,7 @@ public:
 
 private:
     bool Json_;
+    bool Quiet_ = false;
     QTextStream Out_;
     QTextStream Err_;
     bool Failed_ = false;

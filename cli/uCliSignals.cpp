@@ -32,6 +32,14 @@ int CliReportInterrupt(TCliOutput& out, const QString& what, const QString& note
     return CliInterruptExit();
 }
 
+QString CliPollSummary(int polls, int unanswered) {
+    const qint64 percent = polls ? (qint64(unanswered) * 200 + polls) / (2 * qint64(polls)) : 0;
+    return QStringLiteral("опросов: %1, без ответа: %2 (%3 %)")
+        .arg(polls)
+        .arg(unanswered)
+        .arg(percent);
+}
+
 TCliLineRead CliReadLine(int fd, QByteArray& line, int limit) {
     line.clear();
     for (;;) {

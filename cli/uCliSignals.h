@@ -29,3 +29,7 @@ enum class TCliLineRead { Line, End, Interrupted };
 // One line from fd without its line end (at most `limit` bytes kept), read byte by byte so that
 // nothing after it is taken; a wait for the line ends at a stop signal.
 TCliLineRead CliReadLine(int fd, QByteArray& line, int limit = 4096);
+
+// The summary of polls that a stop signal ended: "опросов: N, без ответа: M (P %)", the share
+// rounded to a whole percent.
+QString CliPollSummary(int polls, int unanswered);

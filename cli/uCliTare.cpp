@@ -59,15 +59,22 @@ QJsonValue JsonPointValue(double x) {
 } // namespace
 
 bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& error) {
+    const TCliInputFile file(request.File, TareFileMaxBytes);
+    if (file.Path().isEmpty()) {
+        error = file.Error();
+        return false;
+    }
     QString text;
-    if (!ReadTareFile(request.File, text, error)) {
-        error.replace(QLatin1Char('\r'), QStringLiteral(" "));
+    if (!ReadTareFile(file.Path(), text, error)) {
+        error = file.Shown(error).replace(QLatin1Char('\r'), QStringLiteral(" "));
         return false;
     }
     lines = TareLines(text);
     const QString unfit = TareUnfitForGauge(lines, request.Name);
     if (!unfit.isEmpty()) {
-        error = NativePath(request.File) + QStringLiteral(": ") + unfit;
+        error =
+            (CliStandardStream(request.File) ? CliStandardInputName() : NativePath(request.File)) +
+            QStringLiteral(": ") + unfit;
         return false;
     }
     return true;
@@ -99,11 +106,12 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
         const auto write = [&text](const QString& staged, QString& why) {
             return WriteTareFile(staged, text, why);
         };
-        if (!WriteOutputFile(request.File, request.Force, write, error)) {
+        if (!CliWriteOut(request, out, write, error)) {
             out.Failure(CliError::BadFile, error.replace(QLatin1Char('\r'), QStringLiteral(" ")));
             return ExitBadInput;
         }
-        message = QStringLiteral("записан файл ") + NativePath(request.File);
+        if (!CliStandardStream(request.File))
+            message = QStringLiteral("записан файл ") + NativePath(request.File);
     }
     if (out.Json()) {
         QJsonArray list;
@@ -116,7 +124,7 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     } else {
         if (request.File.isEmpty())
             out.Out() << text;
-        else
+        else if (!message.isEmpty())
             out.Line(message);
         out.Out().flush();
     }

@@ -72,7 +72,7 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
                   QDir::toNativeSeparators(request.File) + QStringLiteral(": ") + why;
             return false;
         };
-        if (!WriteOutputFile(request.File, request.Force, write, error)) {
+        if (!CliWriteOut(request, out, write, error)) {
             out.Failure(CliError::BadFile, error);
             return ExitBadInput;
         }
@@ -96,7 +96,7 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     } else if (request.File.isEmpty()) {
         for (const QString& line : ZeroListLines(zero))
             out.Line(line);
-    } else {
+    } else if (!CliStandardStream(request.File)) {
         out.Line(QStringLiteral("записан файл ") + QDir::toNativeSeparators(request.File));
     }
     // The array came whole, but the gauge did not take the end of the read.

@@ -5,6 +5,7 @@
 
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
+#include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
@@ -16,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QTest>
 #include <memory>
@@ -151,6 +153,50 @@ private slots:
         QCOMPARE(Cli({"params", "diff", file}).Exit, 0);
         run = Cli({"raw", "66", "--json"});
         QCOMPARE(run.Json()["decoded"].toObject()["dist1"].toDouble(), 1500.5);
+    }
+
+    // "-": the file read from standard input, and written to standard output byte for byte
+    // as to a file (Windows-1251), with nothing named "-" left in the working directory.
+    void paramsThroughStandardStreams() {
+        QVERIFY(StartSim());
+        const QString file = File("gauge.ini");
+        QCOMPARE(Cli({"params", "read", "--out", file}).Exit, 0);
+        QProcess p;
+        p.setWorkingDirectory(Dirs->Prog());
+        TCliRun run = RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                                 {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(),
+                                  "params", "read", "--out", "-"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QCOMPARE(run.Out, ReadAll(file));
+        QVERIFY(run.Out.contains("PlantNumber=4321\r\n"));
+        QVERIFY(!QFile::exists(File("-")));
+
+        QVERIFY(SetKey(file, "Dist1", "1500,5"));
+        run = Cli({"params", "diff", "-"}, ReadAll(file));
+        QCOMPARE(run.Exit, 1);
+        QVERIFY2(run.Text().contains("Dist1: прибор 1000, файл 1500"), run.Out);
+        run = Cli({"params", "write", "-", "--json"}, ReadAll(file));
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(Cli({"params", "diff", file}).Exit, 0);
+
+        // What is wrong with the input is said of standard input; neither is the port opened.
+        run = Cli({"--port", NoPort, "params", "write", "-"}, "[Ulmar]\r\nDist1=1\r\n");
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("стандартный ввод: нет ключа"), run.Err);
+        run = Cli({"--port", NoPort, "params", "diff", "-"}, QByteArray(70 * 1024, 'x'));
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(Cli({"--port", NoPort, "params", "read", "--out", "-", "--json"}).Exit, 3);
+
+        // The same as the plain user, whose own the temporary files are.
+        PlainUser = true;
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        QVERIFY(StartSim());
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        run = Cli({"params", "read", "--out", "-"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QVERIFY(run.Out.contains("PlantNumber=4321\r\n"));
+        run = Cli({"params", "diff", "-"}, run.Out);
+        QVERIFY2(run.Exit == 0, run.Err);
     }
 
     // A parameter the gauge refused to read leaves the comparison incomplete: exit code 2, not
@@ -413,6 +459,33 @@ private slots:
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
         run = Cli({"--json", "frobnicate"});
         QCOMPARE(run.Json()["ok"].toBool(true), false);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("badArgument"));
+
+        // No command: the usage on stderr, nothing on stdout, exit code 3; with --json the
+        // error object as well.
+        run = Cli({});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY(run.Out.isEmpty());
+        QVERIFY2(run.ErrText().startsWith("Использование: ulmar-cli"), run.Err);
+        run = Cli({"--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("badArgument"));
+        for (const char* help : {"help", "-h", "--help"}) {
+            run = Cli({help});
+            QCOMPARE(run.Exit, 0);
+            QVERIFY(run.Text().startsWith("Использование: ulmar-cli"));
+        }
+        QVERIFY(run.Text().contains("archive list"));
+        QVERIFY(run.Text().contains("-q, --quiet"));
+
+        // The short forms: -V is --version, -q is taken by every command; others are refused.
+        run = Cli({"-V"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Out, Cli({"--version"}).Out);
+        QVERIFY(run.Text().startsWith("ulmar-cli "));
+        QCOMPARE(Cli({"-q", "--port", NoPort, "read"}).Exit, 2);
+        QCOMPARE(Cli({"--port", NoPort, "read", "--quiet"}).Exit, 2);
+        QCOMPARE(Cli({"-x", "read"}).Exit, 3);
     }
 
     // The range's bounds count to the millisecond, across days; a day without the table adds
@@ -496,6 +569,17 @@ private slots:
             QVERIFY2(run.ErrText().contains("не читается"), run.Err);
         }
 
+        // A table the archive does not keep is refused, naming those it keeps.
+        run = Cli(
+            {"archive", "export", "--table", "Lx", "--from", "2024-03-05", "--to", "2024-03-06"});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY(run.Out.isEmpty());
+        QVERIFY2(run.ErrText().contains("Lx") && run.ErrText().contains("Hu, Lt, Lc, V"), run.Err);
+        run = Cli({"archive", "export", "--table", "Lx", "--from", "2024-03-05", "--to",
+                   "2024-03-06", "--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("unknownTable"));
+
         for (const QStringList& args :
              {QStringList{"archive", "export", "--table", "L;t", "--from", "2024-03-05", "--to",
                           "2024-03-06"},
@@ -505,6 +589,68 @@ private slots:
                           "2024-03-06"},
               QStringList{"archive", "export", "--table", "Lt", "--from", "2024-03-05"}})
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
+    }
+
+    // archive list: every table with the days its file lies in, oldest first; folders that name
+    // no day are passed over, and a program folder without an archive stays as it was.
+    void archiveList() {
+        const auto at = [](int y, int m, int d) {
+            return QtToDateTime(QDateTime(QDate(y, m, d), QTime(12, 0)));
+        };
+        QVERIFY(AddArchiveRecord("Hu", at(2026, 12, 9), 1.0));
+        QVERIFY(AddArchiveRecord("Hu", at(2025, 1, 31), 1.0));
+        QVERIFY(AddArchiveRecord("Lt", at(2026, 12, 9), 1.0));
+        QVERIFY(AddArchiveRecord("TempSVCH", at(2026, 2, 1), 1.0));
+        const QString root = ArchiveRoot();
+        QVERIFY(QDir().mkpath(root + "/2026/13/01") && QDir().mkpath(root + "/20xx/01/01") &&
+                QDir().mkpath(root + "/2026/02/30"));
+        QVERIFY(WriteAll(root + "/2026/13/01/Hu.db", "x") &&
+                WriteAll(root + "/2026/02/30/Hu.db", "x"));
+        // A folder of a day without a table file, and a folder named as a table file.
+        QVERIFY(QDir().mkpath(root + "/2026/03/03") && QDir().mkpath(root + "/2026/03/04/V.db"));
+
+        TCliRun run = Cli({"archive", "list", "--json"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        const QJsonObject o = run.Json();
+        QCOMPARE(o["schemaVersion"].toInt(), 1);
+        QCOMPARE(o["ok"].toBool(), true);
+        QVERIFY(o["error"].isNull());
+        QMap<QString, QStringList> days;
+        QStringList names;
+        for (const QJsonValue& t : o["tables"].toArray()) {
+            const QJsonObject table = t.toObject();
+            names << table["name"].toString();
+            QVERIFY(!table["caption"].toString().isEmpty());
+            for (const QJsonValue& day : table["days"].toArray())
+                days[table["name"].toString()] << day.toString();
+        }
+        QCOMPARE(names.value(0), QStringLiteral("Hu"));
+        QVERIFY(names.contains("CurrentOutput") && names.contains("V"));
+        QCOMPARE(days.value("Hu"), (QStringList{"2025-01-31", "2026-12-09"}));
+        QCOMPARE(days.value("Lt"), QStringList{"2026-12-09"});
+        QCOMPARE(days.value("TempSVCH"), QStringList{"2026-02-01"});
+        QVERIFY(days.value("V").isEmpty());
+
+        run = Cli({"archive", "list"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Text().contains("Hu (") && run.Text().contains("2025-01-31, 2026-12-09"),
+                 run.Out);
+
+        // Every table a poll answer archives is among those listed.
+        TUlmar ulmar;
+        for (int code = 0; code < 128; ++code)
+            for (const TArchiveReading& reading : CaptureArchiveBatch(ulmar, code, at(2026, 1, 1)))
+                QVERIFY2(names.contains(reading.Table), qPrintable(reading.Table));
+
+        QVERIFY(QDir().mkpath(File("fresh")));
+        run = Cli({"--program-dir", File("fresh"), "archive", "list"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Err.isEmpty(), run.Err);
+        QVERIFY(QDir(File("fresh")).isEmpty());
+        QVERIFY(WriteAll(File("plain"), "x"));
+        run = Cli({"--program-dir", File("plain"), "archive", "list", "--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("badFile"));
     }
 };
 

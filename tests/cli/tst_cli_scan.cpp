@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QTest>
 #include <memory>
+#include <unistd.h>
 
 class TestCliScan : public TCliTest {
     Q_OBJECT
@@ -35,6 +36,35 @@ private slots:
         QCOMPARE(rows[1].toObject()["systemAddress"].toInt(), 7);
         QCOMPARE(rows[1].toObject()["plantNumber"].toInt(), 1007);
         QCOMPARE(rows[1].toObject()["collision"].toBool(true), false);
+    }
+
+    // The progress goes to stderr only when it is a terminal, one line rewritten in place and
+    // blanked before a gauge's line and at the end; -q drops it, and a pipe never gets it.
+    void progressOnATerminalOnly() {
+        QVERIFY(StartSim({"--gauges", "2", "--address", "3,7", "--plant", "1003,1007"}));
+        const QStringList scan{"scan", "--from", "0", "--to", "10"};
+        TTestTerminal terminal;
+        QVERIFY(terminal.Valid());
+        QByteArray shown;
+        TCliRun run = CliOnTerminal(terminal, STDERR_FILENO, scan, &shown);
+        QCOMPARE(run.Exit, 0);
+        const QString text = QString::fromUtf8(shown);
+        for (int k = 1; k <= 11; ++k)
+            QVERIFY2(text.contains(QStringLiteral("\rадрес %1 из 11…").arg(k)), shown);
+        QVERIFY2(text.endsWith(QLatin1Char('\r')) && text.section('\r', -2, -2).trimmed().isEmpty(),
+                 shown);
+        QCOMPARE(run.Lines().size(), 2);
+        QVERIFY(run.Lines().first().startsWith("адрес 3: "));
+
+        shown.clear();
+        TTestTerminal quiet;
+        QVERIFY(quiet.Valid());
+        run = CliOnTerminal(quiet, STDERR_FILENO, QStringList{"-q"} + scan, &shown);
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(shown.isEmpty(), shown);
+        run = Cli(scan);
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Err.isEmpty(), run.Err);
     }
 
     void collisionIsFlagged() {

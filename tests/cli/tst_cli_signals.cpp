@@ -13,12 +13,14 @@
 
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -59,11 +61,15 @@ class TestCliSignals : public TCliTest {
 
     // ulmar-cli started in the test's directories and left running, its input open; Ctrl+C and
     // SIGTERM are not ignored there even when the tests run as a background job, unless asked.
-    std::unique_ptr<QProcess> StartCli(const QStringList& arguments, bool ignoreCtrlC = false) {
+    // A terminal, when given, stands in for its standard input.
+    std::unique_ptr<QProcess> StartCli(const QStringList& arguments, bool ignoreCtrlC = false,
+                                       const TTestTerminal* input = nullptr) {
         auto p = std::make_unique<QProcess>();
-        p->setChildProcessModifier([ignoreCtrlC] {
+        p->setChildProcessModifier([ignoreCtrlC, input] {
             ::signal(SIGINT, ignoreCtrlC ? SIG_IGN : SIG_DFL);
             ::signal(SIGTERM, SIG_DFL);
+            if (input)
+                input->Attach(STDIN_FILENO);
         });
         p->start(QStringLiteral(ULMAR_CLI_PATH),
                  QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
@@ -122,8 +128,11 @@ private slots:
         const QString file = File("ten.txt");
         QVERIFY(WriteAll(file, TenRows()));
 
-        // At the question: nothing has been sent, and the wait for the answer ends.
-        auto cli = StartCli({"tare", "write", file, "--name", "ten"});
+        // At the question on the terminal: nothing has been sent, and the wait for the answer
+        // ends.
+        TTestTerminal terminal;
+        QVERIFY(terminal.Valid());
+        auto cli = StartCli({"tare", "write", file, "--name", "ten"}, false, &terminal);
         QVERIFY(cli);
         QByteArray asked;
         QTRY_VERIFY_WITH_TIMEOUT((asked += cli->readAllStandardError()).contains("(да/нет)"),
@@ -184,6 +193,65 @@ private slots:
         QCOMPARE(o["signal"].toInt(), SIGINT);
     }
 
+    // Stopped by a signal, watch and monitor sum their polls up on stderr (not with -q), and so
+    // does scan its addresses; a scan cut short never ends as done, whatever it found.
+    void summaries_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("watch") << QStringList{"watch", "--period", "20"} << int(SIGINT)
+                               << "без ответа: 0 (0 %)"
+                               << "watch: прервано";
+        QTest::newRow("watch, silent gauge")
+            << QStringList{"--address", "9", "watch", "--period", "0"} << int(SIGTERM)
+            << "без ответа: %1 (100 %)"
+            << "watch: прервано";
+        QTest::newRow("watch -q") << QStringList{"-q", "watch", "--period", "20"} << int(SIGTERM)
+                                  << QString() << "watch: прервано";
+        QTest::newRow("monitor") << QStringList{"monitor", "--period", "20"} << int(SIGTERM)
+                                 << "без ответа: 0 (0 %)"
+                                 << "monitor: прервано";
+        QTest::newRow("scan") << QStringList{"scan"} << int(SIGINT) << "из 255, найдено приборов: 1"
+                              << "scan: прервано";
+        QTest::newRow("scan --quiet")
+            << QStringList{"scan", "--quiet"} << int(SIGTERM) << QString() << "scan: прервано";
+    }
+    void summaries() {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, signal);
+        QFETCH(QString, summary);
+        QFETCH(QString, said);
+        QVERIFY(StartServer(5));
+        const auto cli = StartCli(arguments);
+        QVERIFY(cli);
+        // The scan is past the gauge at address 1 by then.
+        QVERIFY(Server->WaitForRequests(4, 30000));
+        const TCliRun run = Interrupt(*cli, signal);
+        QCOMPARE(run.Exit, 128 + signal);
+        QVERIFY2(run.ErrText().contains(said), run.Err);
+        const QStringList lines = run.ErrText().split('\n', Qt::SkipEmptyParts);
+        if (summary.isEmpty()) {
+            QCOMPARE(lines.size(), 1);
+            return;
+        }
+        QCOMPARE(lines.size(), 2);
+        const QString line = lines.first();
+        const QString head = arguments.contains("scan") ? "опрошено адресов: " : "опросов: ";
+        QVERIFY2(line.startsWith(head), run.Err);
+        const int count = line.mid(head.size()).section(QRegularExpression("\\D"), 0, 0).toInt();
+        QVERIFY2(count >= 2, run.Err);
+        if (arguments.contains("scan")) {
+            QVERIFY2(line.endsWith(summary), run.Err);
+            QVERIFY(count < 255);
+        } else {
+            QVERIFY2(line.endsWith(summary.contains("%1") ? summary.arg(count) : summary), run.Err);
+            // One line on stdout per poll of watch.
+            if (arguments.contains("watch"))
+                QCOMPARE(run.Out.count('\n'), count);
+        }
+    }
+
     // Started with Ctrl+C ignored (nohup, a script's background job), it stays ignored.
     void ignoredCtrlCStaysIgnored() {
         QVERIFY(StartServer(5));
@@ -205,6 +273,21 @@ private slots:
         const TCliRun run = Interrupt(*cli, SIGTERM);
         QCOMPARE(run.Exit, 143);
         QVERIFY2(run.ErrText().contains(QStringLiteral("decode: прервано")), run.Err);
+    }
+
+    // A file on standard input that never ends: the signal ends the wait for it, and the port
+    // (none exists here) is never opened.
+    void fileOnStandardInputThatNeverEnds() {
+        const auto cli = StartCli({"--port", "/dev/ulmar-no-such-port", "params", "write", "-"});
+        QVERIFY(cli);
+        cli->write("[Ulmar]\r\n");
+        QVERIFY(cli->waitForBytesWritten(5000));
+        const QString wchan = QStringLiteral("/proc/%1/wchan").arg(cli->processId());
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(wchan).contains("poll"), 30000);
+        const TCliRun run = Interrupt(*cli, SIGTERM);
+        QCOMPARE(run.Exit, 143);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("прервано")), run.Err);
+        QVERIFY2(!run.ErrText().contains(QStringLiteral("ulmar-no-such-port")), run.Err);
     }
 
     // A day of many rows, its output not read: the export cannot end before the signal comes.

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,7 +73,10 @@ private slots:
         const QString source = File("ten.txt");
         QVERIFY(WriteAll(source, TenRows()));
 
-        TCliRun run = Cli({"tare", "write", source, "--name", "ten", "--trace"}, "n\n");
+        const QStringList write{"tare", "write", source, "--name", "ten"};
+        TTestTerminal no;
+        QVERIFY(no.Valid() && no.Type("n\n"));
+        TCliRun run = CliOnTerminal(no, STDIN_FILENO, write + QStringList{"--trace"});
         QCOMPARE(run.Exit, 1);
         QVERIFY2(run.ErrText().contains(QStringLiteral("ten (строк: 10)?")), run.Err);
         QVERIFY(run.ErrText().contains(QStringLiteral("отменена")));
@@ -80,12 +84,65 @@ private slots:
         QCOMPARE(Cli({"tare", "read", "--out", after}).Exit, 0);
         QCOMPARE(ReadAll(after), ReadAll(before));
 
-        // No answer at all (stdin closed) is No as well; "да" is Yes.
-        QCOMPARE(Cli({"tare", "write", source, "--name", "ten"}).Exit, 1);
-        run = Cli({"tare", "write", source, "--name", "ten"}, "да\n");
+        // The input ended without an answer is No as well; "да" is Yes.
+        TTestTerminal ended;
+        QVERIFY(ended.Valid() && ended.Type("\x04"));
+        QCOMPARE(CliOnTerminal(ended, STDIN_FILENO, write).Exit, 1);
+        TTestTerminal yes;
+        QVERIFY(yes.Valid() && yes.Type("да\n"));
+        run = CliOnTerminal(yes, STDIN_FILENO, write);
         QVERIFY2(run.Exit == 0, run.Err);
         QCOMPARE(Cli({"tare", "read", "--out", after, "--force"}).Exit, 0);
         QVERIFY(ReadAll(after).contains("ttFromUlmar=10\r\n"));
+    }
+
+    // Without a terminal to answer on (a script, a pipe, or the file itself on standard input)
+    // the question is never asked: refused at once, before the port opens (none exists here).
+    void noTerminalNeedsYes() {
+        const QString source = File("ten.txt");
+        QVERIFY(WriteAll(source, TenRows()));
+        const QString noPort = QStringLiteral("/dev/ulmar-no-such-port");
+        for (const QStringList& args : {QStringList{"tare", "write", source, "--name", "ten"},
+                                        QStringList{"tare", "write", "-", "--name", "ten"}}) {
+            TCliRun run = Cli(QStringList{"--port", noPort} + args, "да\n");
+            QCOMPARE(run.Exit, 3);
+            QVERIFY2(run.ErrText().contains(QStringLiteral("нужно --yes")), run.Err);
+            run = Cli(QStringList{"--port", noPort, "--json"} + args, "да\n");
+            QCOMPARE(run.Exit, 3);
+            QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("needsYes"));
+        }
+        // A terminal takes the file on standard input but cannot answer after it.
+        TTestTerminal terminal;
+        QVERIFY(terminal.Valid() && terminal.Type(TenRows() + "\x04"));
+        const TCliRun run = CliOnTerminal(
+            terminal, STDIN_FILENO, {"--port", noPort, "tare", "write", "-", "--name", "ten"});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("нужно --yes")), run.Err);
+    }
+
+    // "-": the table written from standard input, the gauge's table to standard output as the
+    // file would hold it, and nothing named "-" left in the working directory.
+    void standardInputAndOutput() {
+        QVERIFY(StartSim());
+        TCliRun run = Cli({"tare", "write", "-", "--name", "ten", "--yes"}, TenRows());
+        QVERIFY2(run.Exit == 0, run.Err);
+        const QString file = File("gauge.txt");
+        QCOMPARE(Cli({"tare", "read", "--out", file}).Exit, 0);
+        QProcess p;
+        p.setWorkingDirectory(Dirs->Prog());
+        run = RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
+                         {"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog(), "tare", "read",
+                          "--out", "-"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QCOMPARE(run.Out, ReadAll(file));
+        QVERIFY(run.Out.contains("\r\nttFromUlmar=10\r\n0 0,37\r\n"));
+        QVERIFY(!QFile::exists(File("-")));
+        QCOMPARE(Cli({"tare", "read", "--out", "-", "--json"}).Exit, 3);
+
+        // A table unfit for the gauge is named as standard input's.
+        run = Cli({"tare", "write", "-", "--name", "none", "--yes"}, TenRows());
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains(QStringLiteral("стандартный ввод")), run.Err);
     }
 
     // A tare file holds many tables: the gauge's one replaces it only with --force, and keeps

@@ -59,6 +59,10 @@ private slots:
         for (int i = 0; i < 256; ++i)
             bytes += QByteArray::number(i < 16 ? a[i] : i == 255 ? 65535 : 0) + "\r\n";
         QCOMPARE(ReadAll(File("Zero.txt")), bytes);
+        // "--out -": the same file on standard output, and nothing else there.
+        run = Cli({"zero", "read", "--out", "-"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QCOMPARE(run.Out, bytes);
 
         run = Cli({"--json", "zero", "read"});
         QCOMPARE(run.Exit, 0);

@@ -7,8 +7,10 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
+#include "tests/support/TestTerminal.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -143,6 +145,41 @@ protected:
                           QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
                               arguments,
                           input);
+    }
+    // As Cli, with `terminal` in place of standard input (fd 0) or error (fd 2); what the
+    // program showed on it is added to `shown`.
+    TCliRun CliOnTerminal(TTestTerminal& terminal, int fd, const QStringList& arguments,
+                          QByteArray* shown = nullptr) {
+        QProcess p;
+        const bool plain = PlainUser && RunningAsRoot();
+        p.setChildProcessModifier([&terminal, fd, plain] {
+            terminal.Attach(fd);
+            if (plain && !BecomePlainUser())
+                ::_exit(126);
+        });
+        p.start(QStringLiteral(ULMAR_CLI_PATH),
+                QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} + arguments);
+        TCliRun run;
+        if (!p.waitForStarted(5000))
+            return run;
+        p.closeWriteChannel();
+        // The terminal is read while the program runs, so that it never waits on a full one.
+        QByteArray seen;
+        const QDeadlineTimer deadline(60000);
+        while (!p.waitForFinished(50) && !deadline.hasExpired())
+            seen += terminal.Shown();
+        seen += terminal.Shown();
+        if (shown)
+            *shown += seen;
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished(5000);
+            return run;
+        }
+        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.Out = p.readAllStandardOutput();
+        run.Err = p.readAllStandardError();
+        return run;
     }
     QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
     void NewDirs() { Dirs = std::make_unique<TTestDirs>(); }

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/deps.sh
-ulmar_install_deps dpkg-dev help2man
+ulmar_install_deps dpkg-dev
 
 lint=0
 [ "${1:-}" = "--lint" ] && lint=1
@@ -18,7 +18,6 @@ umask 022
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 rm -rf build/package
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DULMAR_BUILD_TESTS=OFF \
-    -DULMAR_MAN_PAGES=ON \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
 cmake --build build/package -j "$(nproc)"

@@ -54,7 +54,12 @@ grep -q "radar level gauges" <<<"$description" && grep -q "уровнемеро�
 # --- Every installed file, no more and no fewer ---
 dpkg-deb -x "$deb" "$root"
 (cd "$root" && find . -type f -o -type l | sed 's|^\.||' | LC_ALL=C sort) >"$work/files"
-if LC_ALL=C sort "$here/files.txt" | diff -u - "$work/files"; then
+# The JSON output's documentation is installed once it is in the tree (docs/).
+for doc in cli-json.md cli-json-schema.json; do
+    [ -f "docs/$doc" ] || echo "/usr/share/doc/ulmar/$doc" >>"$work/absent"
+done
+touch "$work/absent"
+if grep -vxF -f "$work/absent" "$here/files.txt" | LC_ALL=C sort | diff -u - "$work/files"; then
     pass "installed files"
 else
     fail "installed files differ from $here/files.txt"
@@ -77,7 +82,23 @@ for program in ulmar ulmar-cli ulmar-sim; do
 done
 cmp -s dist/INI/TypeSVCH.ini "$root/usr/share/ulmar/INI/TypeSVCH.ini" &&
     pass "default TypeSVCH.ini" || fail "TypeSVCH.ini differs from dist/INI"
-cmp -s README.md "$root/usr/share/doc/ulmar/README.md" && pass "README" || fail "README differs"
+# The user guide is the README's user part: each of its lines but the title is a README line,
+# it reaches the command-line tool, and nothing of the developers' part comes with it.
+guide=$root/usr/share/doc/ulmar/user-guide.md
+if [ -s "$guide" ] && [ "$(head -n 1 "$guide")" = "# УЛМАР service utility: user guide" ] &&
+    [ -z "$(tail -n +2 "$guide" | grep -vxF -f README.md)" ] &&
+    grep -q 'dialout' "$guide" && grep -q 'man ulmar-cli' "$guide"; then
+    pass "user guide"
+else
+    fail "user guide is not the README's user part"
+fi
+for developers in 'For developers' './test.sh' 'Benchmarks' 'Glossary' 'Layout'; do
+    grep -qF -- "$developers" "$guide" && fail "user guide holds the developers' '$developers'"
+done
+for doc in cli-json.md cli-json-schema.json; do
+    [ ! -f "docs/$doc" ] || cmp -s "docs/$doc" "$root/usr/share/doc/ulmar/$doc" ||
+        fail "$doc differs from docs/$doc"
+done
 grep -q '^Files: \*' "$root/usr/share/doc/ulmar/copyright" && pass "copyright" || fail "copyright"
 [ "$(gzip -dc "$root/usr/share/doc/ulmar/changelog.gz" | head -n 1)" = \
     "ulmar ($version) unstable; urgency=medium" ] && pass "changelog" || fail "changelog"
@@ -102,16 +123,30 @@ done
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/ulmar.svg" && pass "icons" ||
     fail "scalable icon"
 
+# The manual pages: the hand-written sources, compressed, with their sections.
 for program in ulmar ulmar-cli ulmar-sim; do
     page=$root/usr/share/man/man1/$program.1.gz
-    if gzip -t "$page" && gzip -dc "$page" | grep -q "^\.TH \"\?${program^^}\"\? \"1\""; then
-        pass "manual page $program(1)"
+    if ! gzip -t "$page" || ! gzip -dc "$page" | cmp -s - "dist/man/$program.1"; then
+        fail "manual page $program(1) is not dist/man/$program.1"
+        continue
+    fi
+    sections=(NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT EXAMPLES "SEE ALSO")
+    [ "$program" = ulmar-cli ] && sections+=(COMMANDS "JSON OUTPUT" FILES)
+    [ "$program" = ulmar ] && sections+=(FILES)
+    missing=""
+    gzip -dc "$page" | grep -q "^\.TH ${program^^} 1 " || missing+=" .TH"
+    for section in "${sections[@]}"; do
+        gzip -dc "$page" | grep -qxF ".SH $section" || missing+=" $section"
+    done
+    if [ -n "$missing" ]; then
+        fail "manual page $program(1) lacks:$missing"
+    elif command -v groff >/dev/null &&
+        warnings=$(gzip -dc "$page" | groff -k -man -Tutf8 -ww -z 2>&1) && [ -n "$warnings" ]; then
+        fail "manual page $program(1): $warnings"
     else
-        fail "manual page $program(1)"
+        pass "manual page $program(1)"
     fi
 done
-gzip -dc "$root/usr/share/man/man1/ulmar-cli.1.gz" | grep -q 'Команды' ||
-    fail "ulmar-cli(1) lost the Russian text of --help"
 
 # --- The unpacked programs, from a program folder nobody may write ---
 chmod -R a-w "$root"
@@ -137,6 +172,21 @@ as_user() {
 
 out=$(as_user "$root/usr/bin/ulmar-cli" --help) && grep -q 'Использование: ulmar-cli' <<<"$out" &&
     pass "ulmar-cli --help" || fail "ulmar-cli --help"
+# Every command the packaged ulmar-cli lists in its usage is described in its manual page.
+commands=$(sed -n 's/^  \([a-z][a-z]*\( [a-z][a-z]*\)\?\)\( .*\)\?$/\1/p' <<<"$out")
+page_text=$(gzip -dc "$root/usr/share/man/man1/ulmar-cli.1.gz" | sed 's/^\.B[IR]\? //; s/\\f[BIRP]//g; s/\\-/-/g')
+undescribed=""
+while read -r command; do
+    [ -n "$command" ] || continue
+    grep -q "^$command\( \|$\)" <<<"$page_text" || undescribed+=" '$command'"
+done <<<"$commands"
+if [ -z "$commands" ]; then
+    fail "no commands found in ulmar-cli --help"
+elif [ -n "$undescribed" ]; then
+    fail "ulmar-cli(1) does not describe:$undescribed"
+else
+    pass "ulmar-cli(1) describes every command ($(wc -l <<<"$commands"))"
+fi
 out=$(as_user "$root/usr/bin/ulmar-sim" --help) && grep -q 'pseudo-terminal' <<<"$out" &&
     pass "ulmar-sim --help" || fail "ulmar-sim --help"
 out=$(as_user "$root/usr/bin/ulmar" --help) && grep -q -- '--user-dirs' <<<"$out" &&

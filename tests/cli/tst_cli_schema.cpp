@@ -195,6 +195,12 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0]["time"].toString(),
                  IsoLocal(QDateTime(QDate(2026, 12, 10), QTime(1, 0, 0, 5))));
+        const QJsonObject list = Expect({"archive", "list"}, "archiveList", 0).value(0);
+        bool listed = false;
+        for (const QJsonValue& t : list["tables"].toArray())
+            if (t["name"] == QJsonValue("Lt"))
+                listed = t["days"].toArray().contains(QJsonValue("2026-12-10"));
+        QVERIFY(listed);
     }
 
     // Failures a script meets, each with its error code, exit code and stderr line.
@@ -210,6 +216,15 @@ private slots:
               QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
               QStringList{"decode", Dirs->Work()}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
+        QCOMPARE(ErrorCode(Expect({"archive", "export", "--table", "Nope", "--from", "2026-12-10",
+                                   "--to", "2026-12-10"},
+                                  "failure", 3)
+                               .value(0)),
+                 QStringLiteral("unknownTable"));
+        QCOMPARE(
+            ErrorCode(Expect({"tare", "write", "-", "--name", "t"}, "failure", 3, One, "0 0\r\n")
+                          .value(0)),
+            QStringLiteral("needsYes"));
         for (const QStringList& args :
              {QStringList{"read"}, QStringList{"watch"}, QStringList{"monitor"},
               QStringList{"signature"}, QStringList{"params", "read"}, QStringList{"raw", "6"},

@@ -30,6 +30,7 @@ enum class TCliCommand {
     ZeroRead,
     Decode,
     Monitor,
+    Ports,  // the serial ports and their states; no port is opened
     Version // --version: the version and the folders in force
 };
 

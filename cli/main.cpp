@@ -8,6 +8,7 @@
 #include "cli/uCliArgs.h"
 #include "cli/uCliDecode.h"
 #include "cli/uCliOutFile.h"
+#include "cli/uCliPorts.h"
 #include "cli/uCliScan.h"
 #include "cli/uCliSession.h"
 #include "cli/uCliSignals.h"
@@ -176,6 +177,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return ArchiveListCommand(r, out);
     if (r.Command == TCliCommand::Decode)
         return CliDecode(r, out);
+    if (r.Command == TCliCommand::Ports)
+        return CliPorts(r, out);
 
     // Bad arguments and files are refused before the port opens.
     TUlmar wanted;

@@ -122,6 +122,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         if (r.File.isEmpty())
             return Refuse(QStringLiteral("decode: нет файла"));
         used = 2;
+    } else if (first == QLatin1String("ports")) {
+        r.Command = TCliCommand::Ports;
     } else if (first == QLatin1String("signature")) {
         r.Command = TCliCommand::Signature;
     } else if (first == QLatin1String("scan")) {
@@ -301,8 +303,14 @@ QString CliUsage() {
         "                                  строка выводится как есть с причиной\n"
         "  monitor [--period MS] [--count N] [--kalist] [--csv [--captions]|--json]\n"
         "                                  опрос как watch, каждый обмен на линии расшифрован\n"
+        "  ports                           последовательные порты: устройство, адаптер, имя в\n"
+        "                                  /dev/serial/by-id и состояние (свободен, занят, нет\n"
+        "                                  доступа, нет устройства); порт настроек отмечен.\n"
+        "                                  Порт не открывается\n"
         "\n"
         "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего каталога.\n"
+        "Адаптер USB–RS-485 лучше задавать именем из /dev/serial/by-id (ulmar-cli ports): оно\n"
+        "не меняется, когда система даёт адаптеру другой номер ttyUSB.\n"
         "Каталог программы (--program-dir) хранит архив DATA, файлы параметров M10 и M20 и\n"
         "INI/bde.ini; по умолчанию это каталог ulmar-cli. У установленной программы (каталог\n"
         "недоступен для записи или рядом лежит share/ulmar) и с --user-dirs каталог программы —\n"

@@ -31,6 +31,7 @@ enum class TCliCommand {
     ZeroRead,
     Decode,
     Monitor,
+    Ports,    // the serial ports and their states; no port is opened
     Version,  // --version: the version and the folders in force
     NoCommand // nothing to do: the usage on stderr, exit code 3
 };

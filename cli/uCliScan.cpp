@@ -1,6 +1,7 @@
 #include "cli/uCliScan.h"
 #include "cli/uCliSignals.h"
 #include "commands/uBusScan.h"
+#include "devicelink/uRequestDevices.h"
 
 #include <QJsonArray>
 #include <algorithm>
@@ -115,7 +116,8 @@ int CliScan(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
         out.Failure(CliError::NoAnswer,
                     QStringLiteral("scan: ни один прибор не ответил (адреса ") +
                         QString::number(request.ScanFrom) + QStringLiteral("..") +
-                        QString::number(request.ScanTo) + QLatin1Char(')'),
+                        QString::number(request.ScanTo) + QStringLiteral("; ") +
+                        session.Link().Transmitter()->Settings().LineText() + QLatin1Char(')'),
                     found);
         return ExitLine;
     }

@@ -307,6 +307,10 @@ bool TCliSession::Open() {
     TTransmitter* transmitter = Link_->Transmitter();
     if (!transmitter)
         return false;
+    // Which port is used when no settings file names one: the default may not be the adapter.
+    const QString note = transmitter->DefaultPortNote();
+    if (!note.isEmpty())
+        std::fprintf(stderr, "ulmar-cli: %s\n", note.toLocal8Bit().constData());
     transmitter->OnExchange = [this](TTransmitter*, const QByteArray& frame, bool,
                                      const QByteArray& answer) {
         LastFrame_ = frame;

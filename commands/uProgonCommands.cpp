@@ -1,6 +1,7 @@
 #include "commands/uProgonCommands.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uCustomTimer.h"
+#include "devicelink/uRequestDevices.h"
 
 #include <algorithm>
 #include <climits>
@@ -159,9 +160,16 @@ QString TProgonCommands::Refusal(TSetPointEnd* end) const {
     if (!u || !Poll_.PollingRunning())
         return refuse(TSetPointEnd::PollingOff,
                       QStringLiteral("Точка не записана: опрос не запущен."));
-    if (u->LinkStateCode() != 1)
+    if (u->LinkStateCode() != 1) {
+        // The line it is listened for on: a wrong port or rate is the usual cause.
+        const TDeviceLink* link = Commands_.Link();
+        const TTransmitter* t = link ? link->Transmitter() : nullptr;
         return refuse(TSetPointEnd::LinkDown,
-                      QStringLiteral("Точка не записана: прибор не отвечает."));
+                      QStringLiteral("Точка не записана: прибор не отвечает") +
+                          (t ? QStringLiteral(" (") + t->Settings().LineText() + QStringLiteral(")")
+                             : QString()) +
+                          QStringLiteral("."));
+    }
     const int limitMs = FreshnessLimitMs();
     const TDateTime now = NowDateTime();
     // A time stamp ahead of the clock (the clock was set back) is no fresher than one behind.

@@ -129,6 +129,11 @@ TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
     lblArchiveStatus_->setStyleSheet(QStringLiteral("color: #c00000;"));
     lblArchiveStatus_->setVisible(false);
     statusBar()->addPermanentWidget(lblArchiveStatus_, 1);
+    lblPortNote_ = new QLabel(this);
+    lblPortNote_->setObjectName(QStringLiteral("lblPortNote"));
+    lblPortNote_->setStyleSheet(QStringLiteral("color: #9a5b00;"));
+    lblPortNote_->setVisible(false);
+    statusBar()->addPermanentWidget(lblPortNote_);
     resize(sizeHint());
     ControlRefreshHook = [this] { ControlRefresh(); };
     StartUp();
@@ -683,6 +688,16 @@ void TFormMain::ControlRefresh() {
     }
     RadioGroupsRefresh();
     ArchiveStatusRefresh();
+    PortNoteRefresh();
+}
+
+void TFormMain::PortNoteRefresh() {
+    const TTransmitter* t = Link_ ? Link_->Transmitter() : nullptr;
+    const QString note = t ? t->DefaultPortNote() : QString();
+    const QString text = note.isEmpty() ? QString() : note.left(1).toUpper() + note.mid(1);
+    if (lblPortNote_->text() != text)
+        lblPortNote_->setText(text);
+    lblPortNote_->setVisible(!text.isEmpty());
 }
 
 void TFormMain::ArchiveStatusRefresh() {

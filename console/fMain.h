@@ -113,6 +113,8 @@ private:
     void RadioGroupsRefresh();
     // The status bar's "Архив не записывается: ..." while the archive writer fails.
     void ArchiveStatusRefresh();
+    // The status bar says which port is used while no settings name one.
+    void PortNoteRefresh();
     void ShowToolWindows();
     void CloseToolWindows();
     void ToggleFactoryMode();
@@ -146,6 +148,7 @@ private:
     QAction* act16_ = nullptr;
     QAction* actClose_ = nullptr;
     QLabel* lblArchiveStatus_ = nullptr; // in the status bar, object name "lblArchiveStatus"
+    QLabel* lblPortNote_ = nullptr;      // in the status bar, object name "lblPortNote"
     bool Closed_ = false;
     bool Unasked_ = false; // the next close asks nothing
 

@@ -5,8 +5,8 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QLabel>
 #include <QPushButton>
-#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -20,9 +20,37 @@ QComboBox* ChoiceBox(const QStringList& items, const QString& current, QWidget* 
     return box;
 }
 
+// The list's line of a port: the device, the adapter beside it, and what keeps it from use.
+QString PortItemText(const TPortEntry& e) {
+    QString text = e.Device;
+    const QString adapter = e.AdapterText();
+    if (!adapter.isEmpty())
+        text += QStringLiteral(" — ") + adapter;
+    if (e.State != TPortState::Free)
+        text += QStringLiteral(" [") + PortStateText(e.State) + QStringLiteral("]");
+    return text;
+}
+
+// The port's state in words: the state, and its reason when there is one.
+QString PortStateLine(const TPortEntry& e) {
+    return e.Reason.isEmpty() ? PortStateText(e.State)
+                              : PortStateText(e.State) + QStringLiteral(": ") + e.Reason;
+}
+
+QString PortItemTip(const TPortEntry& e) {
+    QStringList lines{e.Device};
+    if (!e.AdapterText().isEmpty())
+        lines << e.AdapterText();
+    if (!e.ById.isEmpty())
+        lines << e.ById;
+    lines << PortStateLine(e);
+    return lines.join(u'\n');
+}
+
 } // namespace
 
-TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidget* parent)
+TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidget* parent,
+                                     const TPortRoots& roots)
     : QDialog(parent), Settings_(settings) {
     setObjectName(QStringLiteral("FormPortSettings"));
     setWindowTitle(QStringLiteral("Параметры СОМ-порта"));
@@ -31,13 +59,27 @@ TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidg
     cmbPort->setObjectName(QStringLiteral("cmbPort"));
     cmbPort->setEditable(true);
     cmbPort->setInsertPolicy(QComboBox::NoInsert);
-    QStringList ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        ports << info.systemLocation();
-    if (!ports.contains(settings.Port))
-        ports.prepend(settings.Port);
-    cmbPort->addItems(ports);
-    cmbPort->setCurrentIndex(ports.indexOf(settings.Port));
+    cmbPort->setMinimumContentsLength(40);
+    Ports_ = ListSerialPorts(roots, settings.Port);
+    int current = -1;
+    for (const TPortEntry& e : Ports_) {
+        cmbPort->addItem(PortItemText(e), e.SettingsName());
+        cmbPort->setItemData(cmbPort->count() - 1, PortItemTip(e), Qt::ToolTipRole);
+        if (current < 0 && e.Names(settings.Port))
+            current = cmbPort->count() - 1;
+    }
+    cmbPort->setCurrentIndex(current);
+    cmbPort->setEditText(settings.Port); // as saved: a device path stays one
+    lblPortState = new QLabel(this);
+    lblPortState->setObjectName(QStringLiteral("lblPortState"));
+    lblPortState->setWordWrap(true);
+    // A chosen port goes into the box by the name the settings keep.
+    connect(cmbPort, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index >= 0)
+            cmbPort->setEditText(cmbPort->itemData(index).toString());
+    });
+    connect(cmbPort, &QComboBox::editTextChanged, this, [this] { ShowPortState(); });
+    ShowPortState();
 
     cmbBaudRate = ChoiceBox(TTransmitterSettings::BaudRateNames(), settings.BaudRate, this);
     cmbBaudRate->setObjectName(QStringLiteral("cmbBaudRate"));
@@ -68,6 +110,7 @@ TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidg
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Порт:"), cmbPort);
+    form->addRow(QString(), lblPortState);
     form->addRow(QStringLiteral("Скорость:"), cmbBaudRate);
     form->addRow(QString(), seCustomBaudRate);
     form->addRow(QStringLiteral("Кол-во бит данных:"), cmbDataBits);
@@ -91,9 +134,39 @@ TFormPortSettings::TFormPortSettings(const TTransmitterSettings& settings, QWidg
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
+const TPortEntry* TFormPortSettings::EntryOf(const QString& text) const {
+    const QString port = text.trimmed();
+    for (int i = 0; i < cmbPort->count() && i < static_cast<int>(Ports_.size()); ++i)
+        if (port == cmbPort->itemText(i) || Ports_[static_cast<size_t>(i)].Names(port))
+            return &Ports_[static_cast<size_t>(i)];
+    return nullptr;
+}
+
+void TFormPortSettings::ShowPortState() {
+    const TPortEntry* e = EntryOf(cmbPort->currentText());
+    if (!e) {
+        lblPortState->clear();
+        lblPortState->setToolTip(QString());
+        return;
+    }
+    QStringList parts;
+    if (!e->AdapterText().isEmpty())
+        parts << e->AdapterText();
+    parts << e->Device;
+    lblPortState->setText(parts.join(QStringLiteral(", ")) + QStringLiteral(" — ") +
+                          PortStateLine(*e));
+    lblPortState->setToolTip(PortItemTip(*e));
+    lblPortState->setStyleSheet(e->State == TPortState::Free ? QString()
+                                                             : QStringLiteral("color: #c00000;"));
+}
+
 TTransmitterSettings TFormPortSettings::Settings() const {
     TTransmitterSettings s = Settings_;
-    const QString port = cmbPort->currentText().trimmed();
+    // A list line that reached the box as it is stands for the port's settings name.
+    QString port = cmbPort->currentText().trimmed();
+    for (int i = 0; i < cmbPort->count(); ++i)
+        if (port == cmbPort->itemText(i))
+            port = cmbPort->itemData(i).toString();
     if (!port.isEmpty())
         s.Port = port;
     s.BaudRate = cmbBaudRate->currentText();

@@ -153,6 +153,8 @@ QString PortStatusText(const TPortStatus& status) {
     QStringList lines;
     if (!status.Error.isEmpty())
         lines << status.Error;
+    if (!status.DefaultNote.isEmpty())
+        lines << status.DefaultNote.left(1).toUpper() + status.DefaultNote.mid(1);
     // Mark and space parity are switched on every gauge exchange; a port that refuses them
     // sends every byte without the address mark.
     if (status.Open && !status.ParityApplied)

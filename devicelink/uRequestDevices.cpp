@@ -245,8 +245,10 @@ TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
         }
         if (!options.PortName.isEmpty() || options.AdjustSettings) {
             TTransmitterSettings settings = Transmitter_->Settings();
-            if (!options.PortName.isEmpty())
+            if (!options.PortName.isEmpty()) {
                 settings.Port = options.PortName;
+                Transmitter_->NotePortChosen();
+            }
             if (options.AdjustSettings)
                 options.AdjustSettings(settings);
             Transmitter_->SetSettings(settings);
@@ -436,6 +438,11 @@ TDeviceLink::TParseResult TDeviceLink::ParseMeasured(quint8 kind, const QByteArr
     const quint64 stored = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
     const quint16 failures = Ulmar_ ? Ulmar_->FailureCount : 0;
     DispatchAnswer(kind, answer);
+    // Silence is told with the port and the rate it was heard on: a wrong port or rate is the
+    // usual cause, and an adapter renumbered by the system shows here.
+    if (Ulmar_ && answer.isEmpty() && Ulmar_->ErrorCode == LinkResult::NoAnswer && Transmitter_)
+        Ulmar_->ErrorText = LinkResultText(LinkResult::NoAnswer) + QStringLiteral(" (") +
+                            Transmitter_->Settings().LineText() + QStringLiteral(")");
     if (Ulmar_) {
         result.LinkState = Ulmar_->LinkStateCode();
         result.Stored = Ulmar_->ReadingsStored() != stored;

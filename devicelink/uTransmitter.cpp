@@ -169,6 +169,11 @@ TSerialTimeouts TTransmitterSettings::Timeouts() const {
     return t;
 }
 
+QString TTransmitterSettings::LineText() const {
+    return Port + QStringLiteral(", ") + QString::number(PortSettings().BaudRate) +
+           QStringLiteral(" бод");
+}
+
 TSerialPortSettings TTransmitterSettings::PortSettings() const {
     TSerialPortSettings s;
     s.Port = Port;
@@ -216,8 +221,12 @@ void TTransmitter::LoadSettings() {
     auto text = [&](const char* key) {
         return ini.ReadString(Section, QString::fromLatin1(key), QString());
     };
-    if (has("Port"))
-        s.Port = text("Port");
+    // An empty name is no choice: the port in force stays.
+    const QString port = text("Port").trimmed();
+    if (!port.isEmpty()) {
+        s.Port = port;
+        PortConfigured_ = true;
+    }
     if (has("BaudRate"))
         s.BaudRate = MatchChoice(TTransmitterSettings::BaudRateNames(), text("BaudRate"),
                                  QStringLiteral("9600"));
@@ -265,7 +274,17 @@ bool TTransmitter::SaveSettings() {
     ini.WriteInteger(Section, QStringLiteral("WriteTotalConstant"), s.WriteTotalConstant);
     ini.WriteInteger(Section, QStringLiteral("WriteTotalMultiplier"), s.WriteTotalMultiplier);
     ini.WriteInteger(Section, QStringLiteral("EndByLength"), s.EndByLength ? 1 : 0);
-    return ini.Save(true);
+    const bool saved = ini.Save(true);
+    if (saved)
+        PortConfigured_ = true;
+    return saved;
+}
+
+QString TTransmitter::DefaultPortNote() const {
+    if (PortConfigured_)
+        return QString();
+    return QStringLiteral("порт не задан в настройках, используется ") + Settings_.Port +
+           QStringLiteral(" (по умолчанию)");
 }
 
 bool TTransmitter::OpenPort(bool quiet) {
@@ -383,6 +402,7 @@ TPortStatus TTransmitter::PortStatus() const {
     status.ParityApplied = Port_->ParityApplied();
     status.EffectiveBaud = Port_->EffectiveBaudRate();
     status.RequestedBaud = Settings_.PortSettings().BaudRate;
+    status.DefaultNote = DefaultPortNote();
     return status;
 }
 

@@ -43,6 +43,8 @@ struct TTransmitterSettings {
     static const QStringList& FlowControlNames(); // "Hardware", "Software", "None", "Custom"
 
     TSerialTimeouts Timeouts() const;
+    // The port and the rate as the user sees them in a message: "/dev/ttyUSB0, 9600 бод".
+    QString LineText() const;
     // The port's settings; "Custom" flow control opens the port without flow control.
     TSerialPortSettings PortSettings() const;
 };
@@ -57,6 +59,8 @@ struct TPortStatus {
     bool ParityApplied = true; // false: the device refused mark/space parity
     int RequestedBaud = 0;
     int EffectiveBaud = 0; // 0: not known
+    // DefaultPortNote: the port is the default because no settings named one; else empty.
+    QString DefaultNote;
 };
 
 // The operating system's reason why a port could not be opened or was lost, in Russian, for the
@@ -108,6 +112,16 @@ public:
     void LoadSettings();
     // Writes every key ("CustomBaudRate" only for the "Custom" rate); false on failure.
     bool SaveSettings();
+
+    // Whether the port in force was chosen: named by the settings file (loaded or saved) or
+    // given for this run (NotePortChosen). False while the default name is used because
+    // nothing named a port.
+    bool PortConfigured() const { return PortConfigured_; }
+    // A port given for this run only (a command line's --port, the built-in simulator).
+    void NotePortChosen() { PortConfigured_ = true; }
+    // "порт не задан в настройках, используется /dev/ttyS0 (по умолчанию)" while no port is
+    // configured; empty otherwise.
+    QString DefaultPortNote() const;
 
     // Opens the port with the current settings (an open port is reopened). On failure calls
     // OnMessage("Внимание", "Ошибка активации порта :" + port name + "\n" + the reason) and
@@ -173,6 +187,7 @@ private:
     std::unique_ptr<ISerialPort> Port_;
     TTransmitterSettings Settings_;
     QString SettingsFile_;
+    bool PortConfigured_ = false;
     double LastDelayMs_ = -1;
     double LastDurationMs_ = -1;
 

@@ -2,7 +2,7 @@
 # Starts the utility against its built-in gauge simulator on a virtual X display, once as
 # usual and once in factory mode (/full), and saves screenshots of the whole screen and of the
 # main, readings, parameters, link and command selection windows while the program polls the
-# simulator (--poll starts polling as the operator would).
+# simulator (--poll starts polling as the operator would); then the port settings dialog.
 #   tools/screenshots.sh [OUTPUT_DIR]     (default: build/screenshots)
 # ULMAR_BIN=path uses that program instead of building build/release; SHOT_DELAY=seconds sets
 # the wait before the pictures are taken (default 6); SHOT_LANG the locale (default ru_RU.UTF-8).
@@ -87,4 +87,15 @@ INI
 
 shoot normal
 shoot full /full
+
+# The port settings dialog with an adapter in its list, taken by the window test over a fake
+# by-id tree (no adapter needed) as port_dialog.png. PORT_DIALOG_TEST names the built test
+# program (default: the AddressSanitizer build's console_main).
+port_test=${PORT_DIALOG_TEST:-build/asan/tests/console/console_main}
+if [ -x "$port_test" ]; then
+    ULMAR_SHOTS=$out QT_QPA_PLATFORM=offscreen LANG=$lang ASAN_OPTIONS=detect_leaks=0 \
+        "$port_test" portDialogListsAdapters >/dev/null || echo "port dialog: the test failed"
+else
+    echo "port dialog: no $port_test (cmake --build build/asan --target console_main)"
+fi
 ls -1 "$out"

@@ -8,8 +8,11 @@
 #include "devicelink/Ulmar.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
+#include "devicelink/uSerialPosix.h"
+#include "devicelink/uTransmitter.h"
 #include "tests/support/CliRig.h"
 #include "tests/support/DayFiles.h"
+#include "tests/support/FakePortTree.h"
 #include "tests/support/FileSizeLimit.h"
 
 #include <QDir>
@@ -290,11 +293,102 @@ private slots:
         QCOMPARE(run.Exit, 2);
         QCOMPARE(run.Json()["ok"].toBool(true), false);
         QCOMPARE(ErrorCode(run.Json()), QStringLiteral("noAnswer"));
-        QCOMPARE(ErrorMessage(run.Json()), QStringLiteral("read: Нет ответа от устройства"));
+        QCOMPARE(ErrorMessage(run.Json()), QStringLiteral("read: Нет ответа от устройства (") +
+                                               Sim->Port + QStringLiteral(", 9600 бод)"));
         QCOMPARE(Cli({"params", "read", "--out", File("none.ini")}).Exit, 2);
         QVERIFY(!QFile::exists(File("none.ini")));
         QCOMPARE(Cli({"watch", "--count", "1", "--period", "0"}).Exit, 2);
         QCOMPARE(Cli({"signature"}).Exit, 2);
+    }
+
+    // ports over a fake tree, as a plain user: the adapter by its by-id name with the port of
+    // the settings marked, a file the user may not open, a port held by another program; then
+    // without a port in the settings, the default named on stderr. No gauge command is sent.
+    void portsListed() {
+        const QString ftdi = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        PlainUser = true;
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()));
+        QVERIFY(StartSim());
+        TFakePortTree tree;
+        QVERIFY(tree.Device("ttyUSB0", Sim->Port) && tree.Link(ftdi, "ttyUSB0"));
+        QVERIFY(tree.Sys("ttyUSB0", "FTDI", "FT232R USB UART", "A50285BI"));
+        QVERIFY(WriteAll(tree.Path("locked"), "x"));
+        QVERIFY(tree.Device("ttyUSB3", tree.Path("locked")));
+        QVERIFY(tree.Link("usb-Acme_Bridge_7-if00-port0", "ttyUSB3"));
+        QVERIFY(UsePort(tree.ById(ftdi)));
+        QVERIFY(GiveToPlainUser(Dirs->Root.path()) && GiveToPlainUser(tree.Root.path()));
+        QVERIFY(QFile::setPermissions(tree.Path("locked"), {}));
+        Environment = {{"ULMAR_PORT_ROOTS", tree.Env()}};
+
+        TCliRun run = Cli({"ports", "--json"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QJsonObject o = run.Json();
+        QCOMPARE(o["schemaVersion"].toInt(), 1);
+        QCOMPARE(o["ok"].toBool(false), true);
+        QVERIFY(o["error"].isNull());
+        QCOMPARE(o["port"].toString(), tree.ById(ftdi));
+        QCOMPARE(o["portIsDefault"].toBool(true), false);
+        const QJsonArray ports = o["ports"].toArray();
+        QCOMPARE(ports.size(), 2);
+        const QJsonObject adapter = ports[0].toObject();
+        QCOMPARE(adapter["device"].toString(), tree.Dev("ttyUSB0"));
+        QCOMPARE(adapter["byId"].toString(), tree.ById(ftdi));
+        QCOMPARE(adapter["maker"].toString(), QStringLiteral("FTDI"));
+        QCOMPARE(adapter["model"].toString(), QStringLiteral("FT232R USB UART"));
+        QCOMPARE(adapter["serial"].toString(), QStringLiteral("A50285BI"));
+        QCOMPARE(adapter["state"].toString(), QStringLiteral("free"));
+        QVERIFY(adapter["reason"].isNull());
+        QCOMPARE(adapter["configured"].toBool(false), true);
+        const QJsonObject denied = ports[1].toObject();
+        QCOMPARE(denied["device"].toString(), tree.Dev("ttyUSB3"));
+        QCOMPARE(denied["state"].toString(), QStringLiteral("noAccess"));
+        QCOMPARE(denied["reason"].toString(), NoPermissionReason());
+        QCOMPARE(denied["configured"].toBool(true), false);
+        QVERIFY(Sim->Process.state() == QProcess::Running);
+
+        run = Cli({"ports"});
+        QCOMPARE(run.Lines().value(0),
+                 tree.Dev("ttyUSB0") + QStringLiteral("  FTDI FT232R USB UART (A50285BI)  ") +
+                     tree.ById(ftdi) + QStringLiteral("  свободен  (в настройках)"));
+        QVERIFY(run.ErrText().isEmpty());
+
+        // Held by another program: busy, with the reason.
+        TPosixSerialPort held;
+        TSerialPortSettings settings;
+        settings.Port = tree.ById(ftdi);
+        held.Open(settings);
+        run = Cli({"ports", "--json"});
+        QCOMPARE(run.Json()["ports"].toArray()[0].toObject()["state"].toString(),
+                 QStringLiteral("busy"));
+        QCOMPARE(run.Json()["ports"].toArray()[0].toObject()["reason"].toString(),
+                 PortErrorReason(EBUSY, tree.Dev("ttyUSB0")));
+        held.Close();
+
+        // No port in the settings: the default is used and said to be.
+        QVERIFY(QFile::remove(JoinPath(JoinPath(Dirs->Work(), "INI"), "ComPort.ini")));
+        run = Cli({"ports", "--json"});
+        QCOMPARE(run.Exit, 0);
+        const QString port = TTransmitterSettings::DefaultPortName();
+        QCOMPARE(run.ErrText(), QStringLiteral("ulmar-cli: порт не задан в настройках, "
+                                               "используется ") +
+                                    port + QStringLiteral(" (по умолчанию)\n"));
+        QCOMPARE(run.Json()["port"].toString(), port);
+        QCOMPARE(run.Json()["portIsDefault"].toBool(false), true);
+        bool listed = false;
+        for (const QJsonValue& v : run.Json()["ports"].toArray())
+            listed = listed || (v.toObject()["device"].toString() == port &&
+                                v.toObject()["configured"].toBool(false));
+        QVERIFY(listed);
+        // A command that opens the port says the same before anything else. Only as the plain
+        // user, which the system's own port refuses: a real line is never opened here.
+        if (RunningAsRoot()) {
+            run = Cli({"read"});
+            QCOMPARE(run.Exit, 2);
+            QVERIFY2(run.ErrText().startsWith(QStringLiteral("ulmar-cli: порт не задан в "
+                                                             "настройках, используется ") +
+                                              port + QStringLiteral(" (по умолчанию)\n")),
+                     run.Err);
+        }
     }
 
     // The port is free again after each run: a plain user reads the same gauge three times

@@ -231,7 +231,7 @@ private slots:
         QVERIFY(report.Silent());
         QCOMPARE(rig.Sim->RequestCount(), 5);
         QCOMPARE(ui.Warnings.size(), 1);
-        QCOMPARE(rig.Ulmar->ErrorText, QStringLiteral("Нет ответа от устройства"));
+        QCOMPARE(rig.Ulmar->ErrorText, rig.NoAnswerText());
     }
 
     void garbledAnswerRepeated_data() {

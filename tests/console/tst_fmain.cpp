@@ -9,6 +9,7 @@
 #include "console/uConsole.h"
 #include "console/uUlmar.h"
 #include "tests/console/ConsoleRig.h"
+#include "tests/support/FakePortTree.h"
 #include "values/EditNum.h"
 #include "values/fInput.h"
 #include "values/fProgress.h"
@@ -660,6 +661,84 @@ private slots:
             QVERIFY2(label, qPrintable(caption));
             QCOMPARE(label->text(), caption);
         }
+    }
+
+    // The port list shows the adapter beside the device and marks a port that cannot be used;
+    // the saved name stays as saved, a chosen adapter comes by its by-id name, a typed path is
+    // taken as typed. With ULMAR_SHOTS naming a folder, the dialog is saved there as
+    // port_dialog.png.
+    void portDialogListsAdapters() {
+        const QString ftdi = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        TSimServer sim(std::make_unique<TGaugeSim>(1));
+        QVERIFY(sim.Start());
+        TFakePortTree tree;
+        QVERIFY(tree.Device("ttyUSB0", sim.SlavePath()) && tree.Link(ftdi, "ttyUSB0"));
+        QVERIFY(tree.Link("usb-Prolific_PL2303_77-if00-port0", "ttyUSB1"));
+        TTransmitterSettings settings;
+        settings.Port = tree.Dev("ttyUSB0");
+        TFormPortSettings dialog(settings, nullptr, tree.Roots());
+        QCOMPARE(dialog.cmbPort->count(), 2);
+        QCOMPARE(dialog.cmbPort->itemText(0),
+                 tree.Dev("ttyUSB0") + QStringLiteral(" — FTDI FT232R USB UART (A50285BI)"));
+        QCOMPARE(dialog.cmbPort->itemText(1), tree.Dev("ttyUSB1") +
+                                                  QStringLiteral(" — Prolific PL2303 (77)") +
+                                                  QStringLiteral(" [нет устройства]"));
+        QVERIFY(dialog.cmbPort->itemData(1, Qt::ToolTipRole)
+                    .toString()
+                    .contains(QStringLiteral("Нет такого устройства")));
+        QCOMPARE(dialog.cmbPort->currentText(), tree.Dev("ttyUSB0"));
+        QCOMPARE(dialog.lblPortState->text(), QStringLiteral("FTDI FT232R USB UART (A50285BI), ") +
+                                                  tree.Dev("ttyUSB0") +
+                                                  QStringLiteral(" — свободен"));
+        QCOMPARE(dialog.Settings().Port, tree.Dev("ttyUSB0"));
+        if (const QString dir = qEnvironmentVariable("ULMAR_SHOTS"); !dir.isEmpty()) {
+            dialog.cmbPort->setEditText(tree.ById(ftdi));
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QVERIFY(QDir().mkpath(dir));
+            QVERIFY(dialog.grab().save(QDir(dir).filePath(QStringLiteral("port_dialog.png"))));
+        }
+
+        dialog.cmbPort->setCurrentIndex(1);
+        QCOMPARE(dialog.cmbPort->currentText(), tree.ById("usb-Prolific_PL2303_77-if00-port0"));
+        QVERIFY(dialog.lblPortState->text().endsWith(
+            QStringLiteral("нет устройства: Нет такого устройства")));
+        dialog.cmbPort->setCurrentIndex(0);
+        QCOMPARE(dialog.cmbPort->currentText(), tree.ById(ftdi));
+        QCOMPARE(dialog.Settings().Port, tree.ById(ftdi));
+        dialog.cmbPort->setEditText(QStringLiteral("/dev/ttyUSB9"));
+        QCOMPARE(dialog.Settings().Port, QStringLiteral("/dev/ttyUSB9"));
+        QVERIFY(dialog.lblPortState->text().isEmpty());
+    }
+
+    // Through the port settings command: the adapter chosen in the list is saved by its by-id
+    // name, and the port opened through it carries commands.
+    void portChosenByIdSaved() {
+        Open();
+        const QString ftdi = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        TFakePortTree tree;
+        QVERIFY(tree.Device("ttyUSB0", Rig->Sim->PortName()) && tree.Link(ftdi, "ttyUSB0"));
+        qputenv("ULMAR_PORT_ROOTS", tree.Env().toLocal8Bit());
+        QString listed;
+        Script->Push([&](QDialog* d) {
+            auto* dialog = qobject_cast<TFormPortSettings*>(d);
+            listed = dialog->cmbPort->itemText(0);
+            dialog->cmbPort->setCurrentIndex(-1);
+            dialog->cmbPort->setCurrentIndex(0);
+            dialog->OKBtn->click();
+            return dialog->result();
+        });
+        A("actTransmitterChange")->trigger();
+        qunsetenv("ULMAR_PORT_ROOTS");
+        QCOMPARE(listed,
+                 tree.Dev("ttyUSB0") + QStringLiteral(" — FTDI FT232R USB UART (A50285BI)"));
+        TTransmitter* transmitter = Rig->Link->Transmitter();
+        QCOMPARE(transmitter->Settings().Port, tree.ById(ftdi));
+        QCOMPARE(TIniFile(transmitter->SettingsFile()).ReadString("Transmitter", "Port", {}),
+                 tree.ById(ftdi));
+        QVERIFY(transmitter->IsOpen());
+        A("actSignatureRead")->trigger();
+        QCOMPARE(Rig->Codes(), (QList<int>{8}));
     }
 
     // The port settings command closes the port, shows the dialog, saves and reopens the port.

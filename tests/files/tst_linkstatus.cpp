@@ -7,6 +7,7 @@
 #include "console/fMain.h"
 #include "console/fReqAns.h"
 #include "devicelink/Ulmar.h"
+#include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "tests/support/TestDirs.h"
@@ -56,6 +57,7 @@ private slots:
     void statusTexts();
     void windowShowsTheTrouble();
     void archiveTroubleIsShown();
+    void defaultPortNamed();
 };
 
 void TestLinkStatus::statusTexts() {
@@ -157,6 +159,56 @@ void TestLinkStatus::archiveTroubleIsShown() {
         QVERIFY(!bar->isVisibleTo(&form));
     }
     DeviceLink = nullptr;
+}
+
+// A settings file without a port (or none at all): the link window and the main window's status
+// bar say which port is used and that it is the default; a saved port ends the note.
+void TestLinkStatus::defaultPortNamed() {
+    TTestDirs dirs;
+    TIniFile ini(JoinPath(JoinPath(dirs.Work(), "INI"), "ComPort.ini"));
+    ini.WriteString("Transmitter", "Port", "  ");
+    ini.WriteString("Transmitter", "BaudRate", "19200");
+    QVERIFY(ini.Save(false));
+    TUlmar ulmar;
+    TDeviceLinkOptions options;
+    options.OnMessage = [](const QString&, const QString&) {};
+    {
+        TDeviceLink link(&ulmar, std::make_unique<TStubbornPort>(), options);
+        TTransmitter* t = link.Transmitter();
+        QCOMPARE(t->Settings().BaudRate, QStringLiteral("19200")); // the file was read
+        const QString note = QStringLiteral("Порт не задан в настройках, используется ") +
+                             TTransmitterSettings::DefaultPortName() +
+                             QStringLiteral(" (по умолчанию)");
+        QCOMPARE(t->DefaultPortNote(), note.left(1).toLower() + note.mid(1));
+        DeviceLink = &link;
+        {
+            TFormMain form(&link);
+            QVERIFY(FormReqAns);
+            FormReqAns->Refresh();
+            QVERIFY(FormReqAns->lblPortStatus->text().split(u'\n').contains(note));
+            auto* bar = form.findChild<QLabel*>(QStringLiteral("lblPortNote"));
+            QVERIFY(bar);
+            QCOMPARE(bar->text(), note);
+            QVERIFY(bar->isVisibleTo(&form));
+
+            TTransmitterSettings s = t->Settings();
+            s.Port =
+                QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+            link.ApplyPortSettings(s);
+            form.ControlRefresh();
+            FormReqAns->Refresh();
+            QVERIFY(t->DefaultPortNote().isEmpty());
+            QVERIFY(!FormReqAns->lblPortStatus->text().contains(note));
+            QVERIFY(!bar->isVisibleTo(&form));
+            QCOMPARE(TIniFile(t->SettingsFile()).ReadString("Transmitter", "Port", {}), s.Port);
+        }
+        DeviceLink = nullptr;
+        QVERIFY(QFile::remove(t->SettingsFile()));
+    }
+    // A port given for the run is no default either.
+    options.PortName = QStringLiteral("/dev/null");
+    TDeviceLink given(&ulmar, std::make_unique<TStubbornPort>(), options);
+    QVERIFY(given.Transmitter()->DefaultPortNote().isEmpty());
 }
 
 QTEST_MAIN(TestLinkStatus)

@@ -89,7 +89,7 @@ void TestLinkExchange::silentGaugeAfterTotalTimeout() {
     QCOMPARE(rig.Link->RequestExecUlmar(UlmarCmd::LevelRead), -1);
     QVERIFY2(clock.elapsed() >= 235, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.Ulmar->ErrorCode, -1);
-    QCOMPARE(rig.Ulmar->ErrorText, QStringLiteral("Нет ответа от устройства"));
+    QCOMPARE(rig.Ulmar->ErrorText, rig.NoAnswerText());
     QCOMPARE(rig.Ulmar->LinkStateCode(), quint8(2));
 }
 
@@ -190,7 +190,9 @@ void TestLinkExchange::closedPort() {
     QCOMPARE(rig.Messages, QStringList{"Внимание|Ошибка активации порта :/nonexistent/ttyULMAR\n"
                                        "Нет такого устройства"});
     QCOMPARE(rig.Link->RequestExecUlmar(UlmarCmd::LevelRead), -1);
-    QCOMPARE(rig.Ulmar->ErrorText, QStringLiteral("Нет ответа от устройства"));
+    // The silence is told with the port and the rate it was listened for on.
+    QCOMPARE(rig.Ulmar->ErrorText,
+             QStringLiteral("Нет ответа от устройства (/nonexistent/ttyULMAR, 9600 бод)"));
     // The request log says the same; polling retries quietly.
     QCOMPARE(rig.LogBodies(),
              QStringList{"[01 01 02 02 D0 B9] -> [] Error in Transmitter.SendString "
@@ -215,7 +217,7 @@ void TestLinkExchange::kalistExchange() {
 
     rig.Sim->WithSim([](TGaugeSim& sim) { sim.Kalist.Enabled = false; });
     QCOMPARE(rig.Link->RequestExecKalist(), -1);
-    QCOMPARE(rig.Ulmar->ErrorText, QStringLiteral("Нет ответа от устройства"));
+    QCOMPARE(rig.Ulmar->ErrorText, rig.NoAnswerText());
     QCOMPARE(rig.LogBodies().size(), 1); // no line for an unanswered meter
 }
 

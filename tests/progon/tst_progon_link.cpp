@@ -300,7 +300,9 @@ private slots:
         u.LinkState->SetValue(TVariant::FromByte(2));
         r = progon.SetPoint();
         QCOMPARE(r.End, TSetPointEnd::LinkDown);
-        QCOMPARE(r.Message, QStringLiteral("Точка не записана: прибор не отвечает."));
+        QCOMPARE(r.Message, QStringLiteral("Точка не записана: прибор не отвечает (") +
+                                rig.Link->Transmitter()->Settings().Port +
+                                QStringLiteral(", 9600 бод)."));
         QVERIFY(SameTable(u, table));
 
         Readings(u, 11200, 14.9, limit + 500, 0);

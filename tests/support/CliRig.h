@@ -136,11 +136,20 @@ protected:
         ini.WriteInteger("Transmitter", "ReadTotalMultiplier", 1);
         return ini.Save(false);
     }
+    // Variables added to ulmar-cli's environment (NAME, value).
+    QList<std::pair<QString, QString>> Environment;
+
     // ulmar-cli in the test's directories, with `input` on its standard input.
     TCliRun Cli(const QStringList& arguments, const QByteArray& input = {}) {
         QProcess p;
         if (PlainUser)
             StartAsPlainUser(p);
+        if (!Environment.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const auto& [name, value] : Environment)
+                env.insert(name, value);
+            p.setProcessEnvironment(env);
+        }
         return RunProgram(p, QStringLiteral(ULMAR_CLI_PATH),
                           QStringList{"--work-dir", Dirs->Work(), "--program-dir", Dirs->Prog()} +
                               arguments,
@@ -187,5 +196,6 @@ protected:
         Sim.reset();
         Dirs.reset();
         PlainUser = false;
+        Environment.clear();
     }
 };

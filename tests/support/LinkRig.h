@@ -64,6 +64,12 @@ public:
         Sim.reset();
     }
 
+    // The link's words for a silent line: the port and the rate it listened on.
+    QString NoAnswerText() const {
+        return QStringLiteral("Нет ответа от устройства (") + Link->Transmitter()->Settings().Port +
+               QStringLiteral(", 9600 бод)");
+    }
+
     QString LogPath() const {
         return JoinPath(Dirs.Work(), "rd" + QDate::currentDate().toString("yyMMdd") + ".txt");
     }

@@ -9,6 +9,7 @@
 #include "archive/uDataCtrl.h"
 #include "devicelink/uIniFile.h"
 #include "tests/support/CliRig.h"
+#include "tests/support/FakePortTree.h"
 #include "tests/support/JsonSchemaCheck.h"
 
 #include <QFile>
@@ -171,6 +172,12 @@ private slots:
         Expect({"tare", "read", "--out", tare}, "tareRead", 0);
         Expect({"tare", "write", tare, "--name", "ttFromUlmar", "--yes"}, "tareWrite", 0);
         Expect({"--version"}, "version", 0);
+        TFakePortTree tree;
+        QVERIFY(tree.Device("ttyUSB0", Sim->Port) &&
+                tree.Link("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0"));
+        Environment = {{"ULMAR_PORT_ROOTS", tree.Env()}};
+        QCOMPARE(Expect({"ports"}, "ports", 0).value(0)["ports"].toArray().size(), 1);
+        Environment.clear();
 
         // A log of this session's exchanges, with times, and a line that is no exchange.
         const TCliRun traced = Cli({"--trace", "read"});

@@ -70,6 +70,7 @@ int VersionCommand(const TCliRequest& r, TCliOutput& out) {
                     {"version", ProgramVersionText()},
                     {"programDir", places.ProgramDir},
                     {"workDir", places.WorkDir},
+                    {"logDir", places.LogDir},
                     {"perUser", places.PerUser}});
         return ExitDone;
     }

@@ -58,7 +58,7 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     QStringList words;
     QHash<QString, QString> given;
     for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
+        const QString a = arguments.at(i) == QLatin1String("-V") ? "--version" : arguments.at(i);
         if (a == QLatin1String("--help") || a == QLatin1String("-h"))
             return {TCliRequest{}, {}};
         if (!a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {

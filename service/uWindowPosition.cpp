@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QWidget>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -373,7 +375,7 @@ void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
                     main->resize(qMax(main->width() - spare, main->minimumWidth()), main->height());
             }
         }
-        const QRect mainFrame = OuterFrame(main);
+        QRect mainFrame = OuterFrame(main);
         const QRect area = AvailableArea(mainFrame);
         QList<QRect> occupied;
         QList<TToolWindow> moving;
@@ -385,12 +387,12 @@ void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
             else
                 moving << tool;
         }
-        // One window at a time, each clear of those placed before it.
-        for (const TToolWindow& tool : std::as_const(moving)) {
-            QWidget* w = tool.Window;
-            const QRect outer = OuterFrame(w);
+        // Where the window goes clear of the main window and of those placed before it, with
+        // its client size; none when there is no such room.
+        const auto place = [&](QWidget* w, const QRect& outer,
+                               TPlaceSide side) -> std::optional<std::pair<QRect, QSize>> {
             const QRect frame =
-                PlaceBeside(mainFrame, occupied, {TPlaceRequest{outer.size(), tool.Side}}, area)
+                PlaceBeside(mainFrame, occupied, {TPlaceRequest{outer.size(), side}}, area)
                     .value(0);
             // The frame's title bar is above the client area: only the corner is moved, and the
             // size shrinks only where the area is smaller than the window.
@@ -399,17 +401,42 @@ void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
                          client.height() >= w->minimumHeight();
             for (const QRect& other : std::as_const(occupied))
                 clear = clear && !frame.intersects(other);
-            if (!clear) {
+            if (!clear)
+                return std::nullopt;
+            return std::pair{frame, client};
+        };
+        const bool mainPlaced = !HasSavedPosition(main);
+        // One window at a time, each clear of those placed before it.
+        for (const TToolWindow& tool : std::as_const(moving)) {
+            QWidget* w = tool.Window;
+            const QRect outer = OuterFrame(w);
+            auto spot = place(w, outer, tool.Side);
+            // A window that goes beside the main window may make room for itself there by
+            // narrowing a main window the program placed (its tool bar then folds).
+            const int narrower = area.right() + 1 - PlaceGap - outer.width() - mainFrame.left();
+            if (!spot && tool.Side == TPlaceSide::Right && mainPlaced &&
+                narrower < mainFrame.width() && narrower >= main->minimumSizeHint().width()) {
+                const QRect before = mainFrame;
+                main->resize(main->width() - (mainFrame.width() - narrower), main->height());
+                mainFrame = OuterFrame(main);
+                spot = place(w, outer, tool.Side);
+                if (!spot) {
+                    main->resize(main->width() + (before.width() - mainFrame.width()),
+                                 main->height());
+                    mainFrame = OuterFrame(main);
+                }
+            }
+            if (!spot) {
                 // No room clear of the others (a small screen): the window is not opened now,
                 // and "Окна" opens it on demand; its position is not stored until then.
                 w->hide();
                 w->setProperty(NotPlacedProperty, true);
                 continue;
             }
-            w->move(frame.topLeft());
-            if (frame.size() != outer.size())
-                w->resize(client);
-            occupied << frame;
+            w->move(spot->first.topLeft());
+            if (spot->first.size() != outer.size())
+                w->resize(spot->second);
+            occupied << spot->first;
         }
     } catch (...) {
     }

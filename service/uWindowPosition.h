@@ -48,7 +48,9 @@ struct TToolWindow {
 // First-start layout: the main window without a saved position goes to the top left corner of
 // the primary screen's available area, no wider than it; each tool window without a saved
 // position in turn is moved beside the main window (PlaceBeside on the main window's screen),
-// clear of the tool windows that keep a saved position and of those placed before it. One
-// that finds no room clear of them within the screen, at its minimum size, is hidden instead
-// of opened over the others. Windows with a saved position are not moved.
+// clear of the tool windows that keep a saved position and of those placed before it. One that
+// goes beside the main window and finds no room may narrow the main window (when it was placed
+// here) to make room beside it; one that still finds no room clear of the others within the
+// screen, at its minimum size, is hidden instead of opened over them. Windows with a saved
+// position are not moved.
 void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows);

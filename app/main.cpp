@@ -42,28 +42,93 @@ struct TStartOptions {
     bool UserDirs = false;  // --user-dirs: the per-user data and config folders
     int QuitAfterMs = -1;   // --quit-after MS: end the program after MS, unasked (scripts)
     bool Poll = false;      // --poll: start polling once the main window stands (demonstrations)
+    bool Help = false;      // -h, --help
+    bool Version = false;   // -V, --version
+    QString Error;          // why the command line is refused; empty when it is not
 };
 
+// Qt's own options, which QApplication takes off the command line (with one or two dashes,
+// and those with a value also as -name=value).
+const QStringList QtValueOptions = {"platform",
+                                    "platformpluginpath",
+                                    "platformtheme",
+                                    "plugin",
+                                    "qwindowgeometry",
+                                    "geometry",
+                                    "qwindowtitle",
+                                    "title",
+                                    "qwindowicon",
+                                    "icon",
+                                    "session",
+                                    "style",
+                                    "stylesheet",
+                                    "display",
+                                    "name",
+                                    "visual",
+                                    "ncols",
+                                    "qmljsdebugger"};
+const QStringList QtSwitches = {"reverse", "widgetcount", "testability", "nograb",
+                                "dograb",  "sync",        "cmap"};
+
+// Whether args[i] is one of Qt's options; i is moved past its value.
+bool SkipQtOption(const QStringList& args, int& i) {
+    QString name = args.at(i);
+    if (!name.startsWith(QLatin1Char('-')))
+        return false;
+    name.remove(0, name.startsWith(QLatin1String("--")) ? 2 : 1);
+    const qsizetype eq = name.indexOf(QLatin1Char('='));
+    if (eq >= 0)
+        return QtValueOptions.contains(name.left(eq));
+    if (QtSwitches.contains(name))
+        return true;
+    if (!QtValueOptions.contains(name) || i + 1 >= args.size())
+        return false;
+    ++i;
+    return true;
+}
+
+// The command line (args[0] is the program); a word the program does not know refuses it.
 TStartOptions ParseOptions(const QStringList& args) {
     TStartOptions options;
+    const auto refuse = [&options](const QString& error) {
+        if (options.Error.isEmpty())
+            options.Error = error;
+    };
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args.at(i);
         const bool hasValue = i + 1 < args.size();
-        if (a == QLatin1String("--simulator")) {
+        const bool valueOption = a == QLatin1String("--program-dir") ||
+                                 a == QLatin1String("--work-dir") ||
+                                 a == QLatin1String("--quit-after");
+        if (valueOption && !hasValue) {
+            refuse(QStringLiteral("нет значения у ") + a);
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            options.Help = true;
+        } else if (a == QLatin1String("--version") || a == QLatin1String("-V")) {
+            options.Version = true;
+        } else if (a == QLatin1String("--simulator")) {
             options.Simulator = true;
         } else if (a == QLatin1String("--poll")) {
             options.Poll = true;
         } else if (a == QLatin1String("--user-dirs")) {
             options.UserDirs = true;
-        } else if (a == QLatin1String("--program-dir") && hasValue) {
+        } else if (a == QLatin1String("--program-dir")) {
             options.ProgramDir = args.at(++i);
-        } else if (a == QLatin1String("--work-dir") && hasValue) {
+        } else if (a == QLatin1String("--work-dir")) {
             options.WorkDir = args.at(++i);
-        } else if (a == QLatin1String("--quit-after") && hasValue) {
+        } else if (a == QLatin1String("--quit-after")) {
             bool ok = false;
             const int ms = args.at(++i).toInt(&ok);
             if (ok && ms >= 0)
                 options.QuitAfterMs = ms;
+            else
+                refuse(QStringLiteral("--quit-after: время в мс, 0 или больше, дано «") +
+                       args.at(i) + QStringLiteral("»"));
+        } else if (a == QLatin1String("/full") || a == QLatin1String("/kalist") ||
+                   SkipQtOption(args, i)) {
+            // /full and /kalist are read by ParseCommandLine, Qt's options by QApplication.
+        } else {
+            refuse(QStringLiteral("неизвестный параметр ") + a);
         }
     }
     return options;
@@ -241,53 +306,67 @@ std::unique_ptr<QWidget> CreateMainWindow() {
 }
 
 QString ProgramUsage() {
-    return QStringLiteral(
-        "Использование: ulmar [ПАРАМЕТРЫ] [/full] [/kalist]\n"
-        "\n"
-        "Настройка и обслуживание радарных уровнемеров серии УЛМАР по линии RS-485.\n"
-        "\n"
-        "Параметры:\n"
-        "  --simulator        встроенный имитатор прибора на псевдотерминале\n"
-        "  --poll             начать опрос, как только откроется главное окно\n"
-        "  --program-dir DIR  каталог программы: INI (bde.ini, fGraph.ini, TypeSVCH.ini),\n"
-        "                     архив DATA, таблицы TarTabl, файлы параметров M10 и M20\n"
-        "  --work-dir DIR     рабочий каталог: INI (ComPort.ini, Timer.ini, WndPos.ini)\n"
-        "                     и журналы запросов rd*\n"
-        "  --user-dirs        папки пользователя, как у установленной программы\n"
-        "  --quit-after MS    завершить программу через MS мс (для сценариев)\n"
-        "  SIGTERM, SIGINT и SIGHUP закрывают программу, как команда «Закрыть», без вопроса;\n"
-        "  повторный сигнал завершает её сразу\n"
-        "  /full              заводской режим: заводские параметры и служебные окна\n"
-        "  /kalist            в заводском режиме сразу опрашивать и КАЛИСТ-1\n"
-        "  -h, --help         эта справка\n"
-        "  --version          версия и папки данных и настроек\n"
-        "\n"
-        "Установленная программа (каталог программы недоступен для записи или рядом с ним\n"
-        "лежит share/ulmar) хранит данные в $XDG_DATA_HOME/ulmar (~/.local/share/ulmar),\n"
-        "а настройки порта, таймера и окон в $XDG_CONFIG_HOME/ulmar (~/.config/ulmar).\n");
+    return UsageText(
+        QStringLiteral("ulmar [ПАРАМЕТРЫ] [/full] [/kalist]"),
+        QStringLiteral(
+            "Настройка и обслуживание радарных уровнемеров серии УЛМАР по линии RS-485."),
+        {{QStringLiteral("--simulator"),
+          QStringLiteral("встроенный имитатор прибора на псевдотерминале")},
+         {QStringLiteral("--poll"),
+          QStringLiteral("начать опрос, как только откроется главное окно")},
+         {QStringLiteral("--program-dir DIR"),
+          QStringLiteral("каталог программы: INI (bde.ini, fGraph.ini, TypeSVCH.ini),\n"
+                         "архив DATA, таблицы TarTabl, файлы параметров M10 и M20")},
+         {QStringLiteral("--work-dir DIR"),
+          QStringLiteral("рабочий каталог: INI (ComPort.ini, Timer.ini, WndPos.ini)\n"
+                         "и журналы запросов rd*")},
+         {QStringLiteral("--user-dirs"),
+          QStringLiteral("папки пользователя, как у установленной программы")},
+         {QStringLiteral("--quit-after MS"),
+          QStringLiteral("завершить программу через MS мс (для сценариев)")},
+         {QStringLiteral("/full"),
+          QStringLiteral("заводской режим: заводские параметры и служебные окна")},
+         {QStringLiteral("/kalist"),
+          QStringLiteral("в заводском режиме сразу опрашивать и КАЛИСТ-1")},
+         HelpUsageOption(),
+         VersionUsageOption(QStringLiteral("версия и папки данных, настроек и журналов"))},
+        QStringLiteral(
+            "SIGTERM, SIGINT и SIGHUP закрывают программу, как команда «Закрыть», без вопроса;\n"
+            "повторный сигнал завершает её сразу. Неизвестный параметр: код завершения 2.\n"
+            "\n"
+            "Из каталога сборки (рядом с каталогом программы лежит CMakeCache.txt) программа\n"
+            "хранит всё в папке run каталога сборки, какой бы ни была текущая папка; ulmar-cli\n"
+            "той же сборки пользуется той же папкой.\n"
+            "Установленная программа (каталог программы недоступен для записи или рядом с ним\n"
+            "лежит share/ulmar) хранит данные в $XDG_DATA_HOME/ulmar (~/.local/share/ulmar),\n"
+            "настройки порта, таймера и окон в $XDG_CONFIG_HOME/ulmar (~/.config/ulmar), а\n"
+            "журналы запросов в $XDG_STATE_HOME/ulmar (~/.local/state/ulmar)."));
 }
 
-// --help and --version are answered on stdout before any window or display is needed.
-std::optional<int> AnswerInfoSwitches(int argc, char* argv[]) {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a(argv[i]);
-        if (a == "--help" || a == "-h") {
-            std::fputs(ProgramUsage().toUtf8().constData(), stdout);
-            return 0;
-        }
-        if (a == "--version") {
-            // The folders this command line would use, with its own folder options.
-            QStringList args;
-            for (int k = 0; k < argc; ++k)
-                args << QString::fromLocal8Bit(argv[k]);
-            const TStartOptions options = ParseOptions(args);
-            QString text = QStringLiteral("ulmar ") + ProgramVersionText() + QLatin1Char('\n');
-            for (const QString& line : DataPlaceLines(ChooseDataPlaces(DataPlaceInputsFromProcess(
-                     options.ProgramDir, options.WorkDir, options.UserDirs))))
-                text += line + QLatin1Char('\n');
-            std::fputs(text.toUtf8().constData(), stdout);
-            return 0;
-        }
+// --help, --version and a refused command line are answered on the standard streams before
+// any window or display is needed.
+std::optional<int> AnswerBeforeWindows(int argc, char* argv[]) {
+    QStringList args;
+    for (int k = 0; k < argc; ++k)
+        args << QString::fromLocal8Bit(argv[k]);
+    const TStartOptions options = ParseOptions(args);
+    if (options.Help) {
+        std::fputs(ProgramUsage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (!options.Error.isEmpty()) {
+        std::fprintf(stderr, "ulmar: %s\nСправка: ulmar --help\n",
+                     options.Error.toLocal8Bit().constData());
+        return ExitBadArguments;
+    }
+    if (options.Version) {
+        // The folders this command line would use, with its own folder options.
+        QString text = VersionLine(QStringLiteral("ulmar")) + QLatin1Char('\n');
+        for (const QString& line : DataPlaceLines(ChooseDataPlaces(DataPlaceInputsFromProcess(
+                 options.ProgramDir, options.WorkDir, options.UserDirs))))
+            text += line + QLatin1Char('\n');
+        std::fputs(text.toUtf8().constData(), stdout);
+        return 0;
     }
     return std::nullopt;
 }
@@ -295,7 +374,7 @@ std::optional<int> AnswerInfoSwitches(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (const auto answered = AnswerInfoSwitches(argc, argv))
+    if (const auto answered = AnswerBeforeWindows(argc, argv))
         return *answered;
     QApplication app(argc, argv);
     InstallCloseSignals();

@@ -132,6 +132,7 @@ int VersionCommand(const TCliRequest& r, TCliOutput& out) {
         out.Object({{"version", ProgramVersionText()},
                     {"programDir", places.ProgramDir},
                     {"workDir", places.WorkDir},
+                    {"logDir", places.LogDir},
                     {"perUser", places.PerUser}});
         return ExitDone;
     }

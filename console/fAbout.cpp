@@ -52,9 +52,9 @@ TFormAbout::TFormAbout(const QString& version, const std::optional<QDateTime>& b
     for (QLabel* label : {lblPurpose, lblVersion, lblDateTime})
         Lines_->addWidget(label);
     // The folders, smaller and selectable, so that a path can be copied into a file manager.
-    QLabel** placeLabels[] = {&lblDataDir, &lblWorkDir};
-    const char* placeNames[] = {"lblDataDir", "lblWorkDir"};
-    for (int i = 0; i < 2 && i < places.size(); ++i) {
+    QLabel** placeLabels[] = {&lblDataDir, &lblWorkDir, &lblLogDir};
+    const char* placeNames[] = {"lblDataDir", "lblWorkDir", "lblLogDir"};
+    for (int i = 0; i < 3 && i < places.size(); ++i) {
         QLabel* label = CentredLabel(QString::fromLatin1(placeNames[i]), places.at(i), this);
         QFont small = label->font();
         if (small.pointSizeF() > 0)

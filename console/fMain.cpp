@@ -392,6 +392,8 @@ void TFormMain::CreateMenus() {
             {"actReqAnsShow", "actUlmarShow", "actUlmarParShow", "actSelectCmdShow",
              "actTaraEditor", "actFormZeroShow", "actFormProgonShow", "actFormScanShow",
              "actFormAboutShow"});
+    // The about box also where it is looked for first; the same action as under "Окна".
+    AddMenu(nullptr, QStringLiteral("Справка"), {}, {"actFormAboutShow"});
 }
 
 void TFormMain::CreateToolBar() {

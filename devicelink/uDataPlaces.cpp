@@ -17,6 +17,8 @@ std::mutex PlacesMutex;
 std::optional<TDataPlaces> Applied;
 
 const QString AppFolder = QStringLiteral("ulmar");
+// The folder of a build tree where its programs keep their files.
+const QString BuildRunFolder = QStringLiteral("run");
 
 bool AccessWrite(const QString& dir) {
     return ::access(QFile::encodeName(dir).constData(), W_OK) == 0;
@@ -90,22 +92,43 @@ TDataPlaces ChooseDataPlaces(const TDataPlaceInputs& in) {
     places.DefaultsDir =
         in.ExecutableDir.isEmpty() ? QString() : PackageDefaultsDir(in.ExecutableDir);
     places.PerUser = in.UserDirsOption || RunsInstalled(in.ExecutableDir, in.CanWrite);
+    places.BuildTree = !places.PerUser && !in.BuildRoot.isEmpty();
     if (places.PerUser) {
         places.ProgramDir =
             JoinPath(XdgFolder(in.XdgDataHome, in.Home, QStringLiteral(".local/share")), AppFolder);
         places.WorkDir =
             JoinPath(XdgFolder(in.XdgConfigHome, in.Home, QStringLiteral(".config")), AppFolder);
+    } else if (places.BuildTree) {
+        places.ProgramDir = JoinPath(QDir::cleanPath(in.BuildRoot), BuildRunFolder);
+        places.WorkDir = places.ProgramDir;
     } else {
         places.ProgramDir = in.ExecutableDir;
         places.WorkDir = in.CurrentDir;
     }
     places.UserData = places.PerUser && in.ProgramDirOption.isEmpty();
     places.UserConfig = places.PerUser && in.WorkDirOption.isEmpty();
+    places.UserState = places.UserConfig;
+    places.MakeData = (places.PerUser || places.BuildTree) && in.ProgramDirOption.isEmpty();
+    places.MakeWork = (places.PerUser || places.BuildTree) && in.WorkDirOption.isEmpty();
     if (!in.ProgramDirOption.isEmpty())
         places.ProgramDir = Absolute(in.CurrentDir, in.ProgramDirOption);
     if (!in.WorkDirOption.isEmpty())
         places.WorkDir = Absolute(in.CurrentDir, in.WorkDirOption);
+    // Installed, the request logs are neither settings nor data: they go to the state folder.
+    places.LogDir =
+        places.UserState
+            ? JoinPath(XdgFolder(in.XdgStateHome, in.Home, QStringLiteral(".local/state")),
+                       AppFolder)
+            : places.WorkDir;
     return places;
+}
+
+QString BuildRootOf(const QString& executableDir) {
+    if (executableDir.isEmpty())
+        return {};
+    const QString parent = QDir::cleanPath(executableDir + QStringLiteral("/.."));
+    return QFileInfo(JoinPath(parent, QStringLiteral("CMakeCache.txt"))).isFile() ? parent
+                                                                                  : QString();
 }
 
 TDataPlaceInputs DataPlaceInputsFromProcess(const QString& programDirOption,
@@ -115,6 +138,7 @@ TDataPlaceInputs DataPlaceInputsFromProcess(const QString& programDirOption,
         in.ExecutableDir = QCoreApplication::applicationDirPath();
     else
         in.ExecutableDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    in.BuildRoot = BuildRootOf(in.ExecutableDir);
     in.CurrentDir = QDir::currentPath();
     in.ProgramDirOption = programDirOption;
     in.WorkDirOption = workDirOption;
@@ -124,18 +148,22 @@ TDataPlaceInputs DataPlaceInputsFromProcess(const QString& programDirOption,
         in.Home = QDir::homePath();
     in.XdgDataHome = qEnvironmentVariable("XDG_DATA_HOME");
     in.XdgConfigHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    in.XdgStateHome = qEnvironmentVariable("XDG_STATE_HOME");
     return in;
 }
 
 QStringList PrepareDataPlaces(const TDataPlaces& places) {
     QStringList problems;
-    if (places.UserData && MakeFolder(places.ProgramDir, problems)) {
+    if (places.MakeData && MakeFolder(places.ProgramDir, problems)) {
         for (const char* sub : {"INI", "DATA", "TarTabl"})
             MakeFolder(JoinPath(places.ProgramDir, QString::fromLatin1(sub)), problems);
-        SeedDefaults(places.DefaultsDir, places.ProgramDir, problems);
+        if (places.UserData)
+            SeedDefaults(places.DefaultsDir, places.ProgramDir, problems);
     }
-    if (places.UserConfig && MakeFolder(places.WorkDir, problems))
+    if (places.MakeWork && MakeFolder(places.WorkDir, problems))
         MakeFolder(JoinPath(places.WorkDir, QStringLiteral("INI")), problems);
+    if (places.UserState)
+        MakeFolder(places.LogDir, problems);
     return problems;
 }
 
@@ -146,6 +174,8 @@ QStringList ApplyDataPlaces(const QString& programDirOption, const QString& work
     const QStringList problems = PrepareDataPlaces(places);
     SetProgramDir(places.ProgramDir);
     SetStartDir(places.WorkDir);
+    // Elsewhere the logs follow the working directory, as they always have.
+    SetLogDir(places.UserState ? places.LogDir : QString());
     std::lock_guard lock(PlacesMutex);
     Applied = places;
     return problems;
@@ -160,6 +190,7 @@ TDataPlaces CurrentDataPlaces() {
     TDataPlaces places;
     places.ProgramDir = ProgramDir();
     places.WorkDir = StartDir();
+    places.LogDir = LogDir();
     return places;
 }
 
@@ -170,5 +201,7 @@ QStringList DataPlaceLines(const TDataPlaces& places) {
     return {QStringLiteral("Данные: ") + QDir::toNativeSeparators(places.ProgramDir) +
                 mark(places.UserData),
             QStringLiteral("Настройки: ") + QDir::toNativeSeparators(places.WorkDir) +
-                mark(places.UserConfig)};
+                mark(places.UserConfig),
+            QStringLiteral("Журналы: ") + QDir::toNativeSeparators(places.LogDir) +
+                mark(places.UserState)};
 }

@@ -11,6 +11,7 @@ namespace {
 std::mutex PathsMutex;
 QString ProgramDirValue;
 QString StartDirValue;
+QString LogDirValue;
 } // namespace
 
 QString ProgramDir() {
@@ -41,6 +42,20 @@ QString StartDir() {
 void SetStartDir(const QString& dir) {
     std::lock_guard lock(PathsMutex);
     StartDirValue = dir;
+}
+
+QString LogDir() {
+    {
+        std::lock_guard lock(PathsMutex);
+        if (!LogDirValue.isEmpty())
+            return LogDirValue;
+    }
+    return StartDir();
+}
+
+void SetLogDir(const QString& dir) {
+    std::lock_guard lock(PathsMutex);
+    LogDirValue = dir;
 }
 
 QString ProgramIniDir() {

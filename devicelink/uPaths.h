@@ -14,6 +14,11 @@ void SetProgramDir(const QString& dir);
 QString StartDir();
 void SetStartDir(const QString& dir);
 
+// The folder of the request logs rd*.txt; StartDir() unless set to another (an installed
+// program's state folder). An empty value follows StartDir() again.
+QString LogDir();
+void SetLogDir(const QString& dir);
+
 // JoinPath(ProgramDir(), "INI") and JoinPath(StartDir(), "INI").
 QString ProgramIniDir();
 QString StartIniDir();

@@ -264,9 +264,9 @@ TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
     // 4. Request log, named once for the whole run.
     try {
         RequestLog_.SetFileName(
-            JoinPath(StartDir(), QStringLiteral("rd") +
-                                     QDate::currentDate().toString(QStringLiteral("yyMMdd")) +
-                                     QStringLiteral(".txt")));
+            JoinPath(LogDir(), QStringLiteral("rd") +
+                                   QDate::currentDate().toString(QStringLiteral("yyMMdd")) +
+                                   QStringLiteral(".txt")));
     } catch (...) {
     }
 }

@@ -85,7 +85,7 @@ class TDeviceLink {
 public:
     // Start-up steps of the device link, each guarded on its own: pacing timer "ctReqDevices"
     // with its settings, device list, transmitter (settings loaded, port opened), request
-    // thread (suspended), request log "rd" + yymmdd + ".txt" under the working directory.
+    // thread (suspended), request log "rd" + yymmdd + ".txt" in LogDir().
     // A null port gives the real serial port of the platform.
     TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port = {},
                 const TDeviceLinkOptions& options = {});

@@ -37,3 +37,42 @@ std::optional<QDateTime> ProgramBuildTime() {
     // The stamp of this unit's compilation, which every build of the program runs through.
     return ParseBuildStamp(QStringLiteral(__DATE__), QStringLiteral(__TIME__));
 }
+
+TUsageOption HelpUsageOption() {
+    return {QStringLiteral("-h, --help"), QStringLiteral("эта справка")};
+}
+
+TUsageOption VersionUsageOption(const QString& text) {
+    return {QStringLiteral("-V, --version"), text};
+}
+
+QString UsageText(const QString& usage, const QString& description,
+                  const QList<TUsageOption>& options, const QString& notes) {
+    // Names longer than this share no line with their text, so that the column stays narrow.
+    constexpr qsizetype WidestNames = 22;
+    qsizetype width = 0;
+    for (const TUsageOption& option : options)
+        if (option.Names.size() <= WidestNames)
+            width = qMax(width, option.Names.size());
+    const QString indent(2 + width + 2, QLatin1Char(' '));
+    const QString prefix = QStringLiteral("Использование: ");
+    QString text = prefix + usage.split(QLatin1Char('\n'))
+                                .join(QLatin1Char('\n') + QString(prefix.size(), QLatin1Char(' ')));
+    text += QStringLiteral("\n\n") + description + QStringLiteral("\n\nПараметры:\n");
+    for (const TUsageOption& option : options) {
+        QString line = QStringLiteral("  ") + option.Names;
+        if (option.Names.size() > width)
+            line += QLatin1Char('\n') + indent;
+        else
+            line += QString(width - option.Names.size() + 2, QLatin1Char(' '));
+        line += option.Text.split(QLatin1Char('\n')).join(QLatin1Char('\n') + indent);
+        text += line + QLatin1Char('\n');
+    }
+    if (!notes.isEmpty())
+        text += QLatin1Char('\n') + notes + (notes.endsWith(QLatin1Char('\n')) ? "" : "\n");
+    return text;
+}
+
+QString VersionLine(const QString& program) {
+    return program + QLatin1Char(' ') + ProgramVersionText();
+}

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QRect>
+#include <QRegion>
 #include <QScreen>
 #include <QWidget>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -33,10 +37,14 @@ constexpr int StateMaximised = 2;
 // Height of a title bar: the strip at the top of a window that has to show for the window to
 // be dragged, and the frame taken for a window before the window system has framed it.
 constexpr int TitleBarHeight = 30;
+// Width of a window's side and bottom border, assumed before the window system has framed it.
+constexpr int AssumedBorder = 4;
 // Width of the title bar that has to show for the window to be dragged back.
 constexpr int MinVisibleTitle = 100;
 // Space between windows laid out on a first start.
 constexpr int PlaceGap = 8;
+// Set on a tool window that a first start left closed for want of room.
+const char* const NotPlacedProperty = "ulmarNotPlaced";
 
 QString PositionFile() {
     return JoinPath(StartIniDir(), FileName);
@@ -180,9 +188,28 @@ void LoadWindowPosition(QWidget* window) {
         const int height = ReadExtent(ini, section, KeyHeight, window->height());
         if (height > 0)
             window->resize(window->width(), height);
-        if (HasGeometryKey(ini, section))
-            ApplyFrame(window, KeepOnScreen(QRect(window->pos(), window->size()), ScreenAreas(),
-                                            PrimaryArea()));
+        if (HasGeometryKey(ini, section)) {
+            // A window of a fixed layout, or never sized, takes its preferred size when it is
+            // shown, and none goes below its minimum: that is the size that has to fit.
+            const bool fixed =
+                window->layout() && window->layout()->sizeConstraint() == QLayout::SetFixedSize;
+            QSize size =
+                (window->testAttribute(Qt::WA_Resized) && !fixed) || !window->sizeHint().isValid()
+                    ? window->size()
+                    : window->sizeHint();
+            size = size.expandedTo(window->minimumSize());
+            if (window->minimumSizeHint().isValid())
+                size = size.expandedTo(window->minimumSizeHint());
+            // With the window system's frame: before the window is framed, a title bar and a
+            // thin border are assumed.
+            QSize margins = window->frameGeometry().size() - window->size();
+            if (margins.isNull())
+                margins = QSize(2 * AssumedBorder, TitleBarHeight + AssumedBorder);
+            const QRect saved(window->pos(), size + margins);
+            const QRect kept = KeepOnScreen(saved, ScreenAreas(), PrimaryArea());
+            if (kept != saved)
+                ApplyFrame(window, QRect(kept.topLeft(), kept.size() - margins));
+        }
         const int state = ReadInt(ini, section, KeyState, StateCode(window));
         switch (state) {
         case StateNormal:
@@ -212,6 +239,9 @@ void LoadWindowPosition(QWidget* window) {
 
 void SaveWindowPosition(QWidget* window) {
     if (!window || !window->isWindow())
+        return;
+    // A window left closed on a first start has no position of the user's to keep.
+    if (window->property(NotPlacedProperty).toBool() && !window->isVisible())
         return;
     try {
         const QString path = PositionFile();
@@ -265,12 +295,27 @@ bool HasSavedPosition(const QWidget* window) {
 QRect KeepOnScreen(const QRect& frame, const QList<QRect>& areas, const QRect& primary) {
     const QRect title(frame.left(), frame.top(), frame.width(),
                       qMin(frame.height(), TitleBarHeight));
+    // The screen showing most of the title bar, when one shows enough of it to drag it.
+    QRect home;
+    qint64 homeSeen = 0;
+    QRegion desktop;
     for (const QRect& area : areas) {
+        desktop += area;
         const QRect seen = title & area;
         if (seen.width() >= qMin(MinVisibleTitle, title.width()) &&
-            seen.height() * 2 >= title.height())
-            return frame;
+            seen.height() * 2 >= title.height() &&
+            qint64(seen.width()) * seen.height() > homeSeen) {
+            home = area;
+            homeSeen = qint64(seen.width()) * seen.height();
+        }
     }
+    // Whole on the screens (across two of them too): left where it is.
+    if (!home.isEmpty() && (QRegion(frame) - desktop).isEmpty())
+        return frame;
+    // Partly off the screens (a larger screen or another scale factor when it was saved):
+    // brought onto the screen that shows its title bar, else onto the primary screen.
+    if (!home.isEmpty())
+        return ClampInto(frame, home);
     return primary.isEmpty() ? frame : ClampInto(frame, primary);
 }
 
@@ -322,33 +367,76 @@ void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
     try {
         if (!HasSavedPosition(main)) {
             const QRect primary = PrimaryArea();
-            if (!primary.isEmpty())
+            if (!primary.isEmpty()) {
                 main->move(primary.topLeft());
+                // No wider than the screen (a small screen or a large scale factor).
+                const int spare = OuterFrame(main).width() - primary.width();
+                if (spare > 0)
+                    main->resize(qMax(main->width() - spare, main->minimumWidth()), main->height());
+            }
         }
-        const QRect mainFrame = OuterFrame(main);
+        QRect mainFrame = OuterFrame(main);
+        const QRect area = AvailableArea(mainFrame);
         QList<QRect> occupied;
-        QList<QWidget*> moving;
-        QList<TPlaceRequest> requests;
+        QList<TToolWindow> moving;
         for (const TToolWindow& tool : windows) {
             if (!tool.Window || !tool.Window->isWindow() || tool.Window == main)
                 continue;
-            if (HasSavedPosition(tool.Window)) {
+            if (HasSavedPosition(tool.Window))
                 occupied << OuterFrame(tool.Window);
-                continue;
-            }
-            moving << tool.Window;
-            requests << TPlaceRequest{OuterFrame(tool.Window).size(), tool.Side};
+            else
+                moving << tool;
         }
-        const QList<QRect> frames =
-            PlaceBeside(mainFrame, occupied, requests, AvailableArea(mainFrame));
-        for (int i = 0; i < moving.size() && i < frames.size(); ++i) {
+        // Where the window goes clear of the main window and of those placed before it, with
+        // its client size; none when there is no such room.
+        const auto place = [&](QWidget* w, const QRect& outer,
+                               TPlaceSide side) -> std::optional<std::pair<QRect, QSize>> {
+            const QRect frame =
+                PlaceBeside(mainFrame, occupied, {TPlaceRequest{outer.size(), side}}, area)
+                    .value(0);
             // The frame's title bar is above the client area: only the corner is moved, and the
             // size shrinks only where the area is smaller than the window.
-            QWidget* w = moving[i];
-            const QSize outer = OuterFrame(w).size();
-            w->move(frames[i].topLeft());
-            if (frames[i].size() != outer)
-                w->resize(w->size() - (outer - frames[i].size()));
+            const QSize client = w->size() - (outer.size() - frame.size());
+            bool clear = !frame.intersects(mainFrame) && client.width() >= w->minimumWidth() &&
+                         client.height() >= w->minimumHeight();
+            for (const QRect& other : std::as_const(occupied))
+                clear = clear && !frame.intersects(other);
+            if (!clear)
+                return std::nullopt;
+            return std::pair{frame, client};
+        };
+        const bool mainPlaced = !HasSavedPosition(main);
+        // One window at a time, each clear of those placed before it.
+        for (const TToolWindow& tool : std::as_const(moving)) {
+            QWidget* w = tool.Window;
+            const QRect outer = OuterFrame(w);
+            auto spot = place(w, outer, tool.Side);
+            // A window that goes beside the main window may make room for itself there by
+            // narrowing a main window the program placed (its tool bar then folds).
+            const int narrower = area.right() + 1 - PlaceGap - outer.width() - mainFrame.left();
+            if (!spot && tool.Side == TPlaceSide::Right && mainPlaced &&
+                narrower < mainFrame.width() && narrower >= main->minimumSizeHint().width()) {
+                const QRect before = mainFrame;
+                main->resize(main->width() - (mainFrame.width() - narrower), main->height());
+                mainFrame = OuterFrame(main);
+                spot = place(w, outer, tool.Side);
+                if (!spot) {
+                    main->resize(main->width() + (before.width() - mainFrame.width()),
+                                 main->height());
+                    mainFrame = OuterFrame(main);
+                }
+            }
+            if (!spot) {
+                // No room clear of the others (a small screen): the window is not opened now,
+                // and "Окна" opens it on demand; its position is not stored until then.
+                w->hide();
+                w->setProperty(NotPlacedProperty, true);
+                continue;
+            }
+            w->move(spot->first.topLeft());
+            if (spot->first.size() != outer.size())
+                w->resize(spot->second);
+            occupied << spot->first;
         }
     } catch (...) {
     }

@@ -10,16 +10,18 @@
 class QWidget;
 
 // Restores the saved position and size of the window; missing keys keep the current geometry.
-// A saved position whose title bar would show on no screen (a monitor since removed) is moved
-// onto the primary screen with its size, shrunk to that screen where it is larger.
+// A saved position that does not lie whole on the screens (a monitor since removed, a smaller
+// screen, a larger scale factor) is brought onto the screen, shrunk to it where it is larger.
 void LoadWindowPosition(QWidget* window);
-// Saves the window's position and size; failures are swallowed.
+// Saves the window's position and size; failures are swallowed. Nothing for a tool window that
+// PlaceToolWindows left closed and that has not been opened since.
 void SaveWindowPosition(QWidget* window);
 // True when the position file holds a readable left or top edge for the window.
 bool HasSavedPosition(const QWidget* window);
 
-// The frame (position and outer size) unchanged when a reasonable part of its title bar shows
-// on one of the areas; otherwise moved into primary, its size bounded by primary's.
+// The frame (position and outer size) unchanged when it lies whole on the areas and a
+// reasonable part of its title bar shows on one of them; otherwise moved into the area that
+// shows most of its title bar, or into primary when none does, its size bounded by the area's.
 QRect KeepOnScreen(const QRect& frame, const QList<QRect>& areas, const QRect& primary);
 
 // Where a tool window goes on a first start: beside the main window or below it.
@@ -44,7 +46,11 @@ struct TToolWindow {
 };
 
 // First-start layout: the main window without a saved position goes to the top left corner of
-// the primary screen's available area; each tool window without a saved position is moved
-// beside the main window (PlaceBeside on the main window's screen), clear of the tool windows
-// that keep a saved position. Windows with a saved position are not moved.
+// the primary screen's available area, no wider than it; each tool window without a saved
+// position in turn is moved beside the main window (PlaceBeside on the main window's screen),
+// clear of the tool windows that keep a saved position and of those placed before it. One that
+// goes beside the main window and finds no room may narrow the main window (when it was placed
+// here) to make room beside it; one that still finds no room clear of the others within the
+// screen, at its minimum size, is hidden instead of opened over them. Windows with a saved
+// position are not moved.
 void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows);

@@ -4,8 +4,8 @@
 #include "service/uAbout.h"
 #include "sim/uSimServer.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QHash>
 #include <csignal>
 #include <cstdio>
 #include <optional>
@@ -19,28 +19,121 @@ struct TFaultOption {
 };
 
 const TFaultOption FaultOptions[] = {
-    {"fault-silence", TSimFault::Silence, "No answer."},
-    {"fault-checksum", TSimFault::BadChecksum, "Wrong checksum."},
-    {"fault-cut", TSimFault::Cut, "Answer cut short (value = bytes kept, default half)."},
+    {"fault-silence", TSimFault::Silence, "нет ответа"},
+    {"fault-checksum", TSimFault::BadChecksum, "неверная контрольная сумма"},
+    {"fault-cut", TSimFault::Cut,
+     "ответ обрезан (value — сколько байт остаётся,\n"
+     "по умолчанию половина)"},
     {"fault-pause", TSimFault::Pause,
-     "Answer paused (value = ms, default 100; at = bytes before the pause, default half)."},
-    {"fault-error", TSimFault::ErrorAnswer, "Error answer 0xFA (value = error code)."},
-    {"fault-device", TSimFault::DeviceFault, "Device fault byte in readings (value = fault)."},
+     "пауза внутри ответа (value — мс, по умолчанию 100;\n"
+     "at — байт до паузы, по умолчанию половина)"},
+    {"fault-error", TSimFault::ErrorAnswer, "ответ об ошибке 0xFA (value — код ошибки)"},
+    {"fault-device", TSimFault::DeviceFault,
+     "байт неисправности прибора в показаниях\n(value — неисправность)"},
     {"fault-command", TSimFault::UnknownCommand,
-     "Unknown command byte in the answer (value = byte, default 0x30)."},
+     "неизвестный байт команды в ответе\n(value — байт, по умолчанию 0x30)"},
     {"fault-locked", TSimFault::LockedWrite,
-     "A write acknowledged but not stored, as by a locked gauge (value = command byte * 256 + "
-     "parameter index, e.g. 0xB302 for dist.1, 0xA600 for the tare levels; prob=1: every such "
-     "write)."},
+     "запись подтверждена, но не сохранена, как у\n"
+     "заблокированного прибора (value — байт команды * 256 +\n"
+     "номер параметра, например 0xB302 для dist.1, 0xA600 для\n"
+     "уровней тарировки; prob=1 — каждая такая запись)"},
     {"fault-address", TSimFault::WrongAddress,
-     "Answer from another address (value = address byte, default the gauge's + 1)."},
+     "ответ с другого адреса (value — байт адреса,\n"
+     "по умолчанию адрес прибора + 1)"},
     {"fault-tare", TSimFault::TareStoreOther,
-     "A tare table write acknowledged but one point stored altered (value = point 1..32, "
-     "default 1)."},
+     "запись тарировочной таблицы подтверждена, но одна\n"
+     "точка сохранена изменённой (value — точка 1..32,\n"
+     "по умолчанию 1)"},
     {"fault-trailing", TSimFault::TrailingBytes,
-     "Bytes after the answer: its own from the start, repeated (value = how many, default 3; "
-     "at = ms of silence before them)."},
+     "байты после ответа: его же байты с начала, по кругу\n"
+     "(value — сколько, по умолчанию 3; at — мс тишины\n"
+     "перед ними)"},
 };
+
+// The options that take a value; the others are switches.
+const QStringList ValueOptions = {"--gauges", "--address", "--plant", "--delay", "--level",
+                                  "--zero",   "--link",    "--seed",  "--baud"};
+const QStringList Switches = {"--kalist", "--line-rate"};
+
+QString Usage() {
+    QList<TUsageOption> options = {
+        {QStringLiteral("--gauges N"), QStringLiteral("число приборов (по умолчанию 1)")},
+        {QStringLiteral("--address A"), QStringLiteral("системные адреса через запятую")},
+        {QStringLiteral("--plant P"), QStringLiteral("заводские номера через запятую")},
+        {QStringLiteral("--kalist"), QStringLiteral("имитировать и измеритель тока КАЛИСТ-1")},
+        {QStringLiteral("--delay MS"), QStringLiteral("задержка ответа, мс (по умолчанию 5)")},
+        {QStringLiteral("--level MM"), QStringLiteral("постоянный уровень продукта, мм")},
+        {QStringLiteral("--zero N"), QStringLiteral("значений в массиве нулей (по умолчанию 13)")},
+        {QStringLiteral("--link PATH"), QStringLiteral("символическая ссылка на псевдотерминал")},
+        {QStringLiteral("--seed N"),
+         QStringLiteral("начальное число для вероятностей сбоев\n(по умолчанию 1)")},
+        {QStringLiteral("--line-rate"),
+         QStringLiteral("передавать ответы со скоростью линии: 11 бит на\n"
+                        "символ при скорости, установленной клиентом на порту\n"
+                        "(или --baud)")},
+        {QStringLiteral("--baud RATE"),
+         QStringLiteral("скорость линии для --line-rate, бод, какой бы ни\n"
+                        "была скорость порта (включает --line-rate)")},
+    };
+    for (const auto& f : FaultOptions)
+        options.append(
+            {QStringLiteral("--%1 RULE").arg(QLatin1String(f.Name)), QString::fromUtf8(f.Help)});
+    options << HelpUsageOption() << VersionUsageOption(QStringLiteral("версия"));
+    return UsageText(
+        QStringLiteral("ulmar-sim [ПАРАМЕТРЫ]"),
+        QStringLiteral("Виртуальные уровнемеры УЛМАР и КАЛИСТ-1 на псевдотерминале."), options,
+        QStringLiteral("RULE сбоя: N (следующие N ответов) или count=N,prob=P,value=V,at=K.\n"
+                       "Имя псевдотерминала выводится на стандартный вывод; программа работает "
+                       "до SIGINT\nили SIGTERM. Неверный параметр: код завершения 2."));
+}
+
+struct TSimArgs {
+    QHash<QString, QString> Given; // option name with "--", its value (empty for a switch)
+    bool Help = false;
+    bool Version = false;
+    QString Error;
+};
+
+// "--name value" or "--name=value" for the options with a value.
+TSimArgs ParseArgs(const QStringList& args) {
+    TSimArgs r;
+    // The first refusal is said; -h and -V further on are still seen.
+    const auto refuse = [&r](const QString& error) {
+        if (r.Error.isEmpty())
+            r.Error = error;
+    };
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
+            r.Help = true;
+            continue;
+        }
+        if (a == QLatin1String("-V") || a == QLatin1String("--version")) {
+            r.Version = true;
+            continue;
+        }
+        const qsizetype eq = a.startsWith(QLatin1String("--")) ? a.indexOf(QLatin1Char('=')) : -1;
+        const QString name = eq < 0 ? a : a.left(eq);
+        bool fault = false;
+        for (const auto& f : FaultOptions)
+            fault = fault || name == QLatin1String("--") + QLatin1String(f.Name);
+        if (Switches.contains(name)) {
+            if (eq >= 0)
+                refuse(QStringLiteral("у ") + name + QStringLiteral(" нет значения"));
+            r.Given.insert(name, {});
+        } else if (fault || ValueOptions.contains(name)) {
+            if (eq >= 0)
+                r.Given.insert(name, a.mid(eq + 1));
+            else if (i + 1 < args.size())
+                r.Given.insert(name, args.at(++i));
+            else
+                refuse(QStringLiteral("нет значения у ") + name);
+        } else {
+            refuse(QStringLiteral("неизвестный параметр ") + name);
+        }
+    }
+    return r;
+}
 
 // "N" (the next N answers) or "count=N,prob=P,value=V,at=K".
 std::optional<TSimFaultRule> ParseFault(const QString& text) {
@@ -87,60 +180,49 @@ std::optional<std::vector<int>> ParseList(const QString& text, int low, int high
 
 int Fail(const QString& text) {
     std::fprintf(stderr, "ulmar-sim: %s\n", qPrintable(text));
-    return 2;
+    return ExitBadArguments;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationVersion(ProgramVersionText());
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Virtual УЛМАР gauges and КАЛИСТ-1 on a pseudo-terminal.");
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption gaugesOpt("gauges", "Number of gauges (default 1).", "N", "1");
-    const QCommandLineOption addressOpt("address", "System addresses, comma-separated.", "A");
-    const QCommandLineOption plantOpt("plant", "Plant numbers, comma-separated.", "P");
-    const QCommandLineOption kalistOpt("kalist", "Serve the КАЛИСТ-1 current meter too.");
-    const QCommandLineOption delayOpt("delay", "Answer delay in ms (default 5).", "ms", "5");
-    const QCommandLineOption levelOpt("level", "Fixed product level in mm.", "mm");
-    const QCommandLineOption zeroOpt("zero", "Values in the zero array (default 13).", "N");
-    const QCommandLineOption linkOpt("link", "Symbolic link to the pseudo-terminal.", "path");
-    const QCommandLineOption seedOpt("seed", "Seed of the fault probabilities.", "n", "1");
-    const QCommandLineOption lineRateOpt(
-        "line-rate", "Send answers at line speed: 11 bits a character at the baud rate that the "
-                     "client set on the port (or --baud).");
-    const QCommandLineOption baudOpt("baud",
-                                     "Line speed of --line-rate in baud, whatever the port "
-                                     "is set to (implies --line-rate).",
-                                     "rate");
-    parser.addOptions({gaugesOpt, addressOpt, plantOpt, kalistOpt, delayOpt, levelOpt, zeroOpt,
-                       linkOpt, seedOpt, lineRateOpt, baudOpt});
-    std::vector<QCommandLineOption> faultOpts;
-    for (const auto& f : FaultOptions) {
-        faultOpts.emplace_back(QString::fromLatin1(f.Name),
-                               QString::fromLatin1(f.Help) +
-                                   " RULE: N (next N answers) or count=N,prob=P,value=V,at=K.",
-                               "RULE");
-        parser.addOption(faultOpts.back());
+    const TSimArgs args = ParseArgs(QCoreApplication::arguments());
+    if (args.Help) {
+        std::fputs(Usage().toUtf8().constData(), stdout);
+        return 0;
     }
-    parser.process(app);
+    if (!args.Error.isEmpty()) {
+        std::fprintf(stderr, "ulmar-sim: %s\nСправка: ulmar-sim --help\n",
+                     args.Error.toLocal8Bit().constData());
+        return ExitBadArguments;
+    }
+    if (args.Version) {
+        std::printf("%s\n", VersionLine(QStringLiteral("ulmar-sim")).toUtf8().constData());
+        return 0;
+    }
+    const auto isSet = [&args](const char* name) {
+        return args.Given.contains(QLatin1String("--") + QLatin1String(name));
+    };
+    const auto value = [&args](const char* name, const char* fallback = "") {
+        return args.Given.value(QLatin1String("--") + QLatin1String(name),
+                                QString::fromLatin1(fallback));
+    };
 
     bool ok = false;
-    const int gauges = parser.value(gaugesOpt).toInt(&ok);
+    const int gauges = value("gauges", "1").toInt(&ok);
     if (!ok || gauges < 1 || gauges > 254)
         return Fail("--gauges must be 1 to 254");
-    auto sim = std::make_unique<TGaugeSim>(gauges, parser.value(seedOpt).toUInt());
-    if (parser.isSet(addressOpt)) {
-        const auto list = ParseList(parser.value(addressOpt), 0, 254);
+    auto sim = std::make_unique<TGaugeSim>(gauges, value("seed", "1").toUInt());
+    if (isSet("address")) {
+        const auto list = ParseList(value("address"), 0, 254);
         if (!list || list->size() > sim->Gauges.size())
             return Fail("--address: up to one address 0 to 254 per gauge");
         for (size_t i = 0; i < list->size(); ++i)
             sim->Gauges[i].Address = static_cast<quint8>((*list)[i]);
     }
-    if (parser.isSet(plantOpt)) {
-        const auto list = ParseList(parser.value(plantOpt), 0, 65535);
+    if (isSet("plant")) {
+        const auto list = ParseList(value("plant"), 0, 65535);
         if (!list || list->size() > sim->Gauges.size())
             return Fail("--plant: up to one plant number 0 to 65535 per gauge");
         for (size_t i = 0; i < list->size(); ++i) {
@@ -148,35 +230,35 @@ int main(int argc, char* argv[]) {
             sim->Gauges[i].Words[0] = sim->Gauges[i].PlantNumber;
         }
     }
-    if (parser.isSet(levelOpt)) {
-        const double level = parser.value(levelOpt).toDouble(&ok);
+    if (isSet("level")) {
+        const double level = value("level").toDouble(&ok);
         if (!ok || level < 0)
             return Fail("--level must be a level in mm");
         for (auto& g : sim->Gauges)
             g.SetLevel(level);
     }
-    if (parser.isSet(zeroOpt)) {
-        const int n = parser.value(zeroOpt).toInt(&ok);
+    if (isSet("zero")) {
+        const int n = value("zero").toInt(&ok);
         if (!ok || n < 0 || n > 253)
             return Fail("--zero must be 0 to 253");
         for (auto& g : sim->Gauges)
             g.FillZeroArray(n);
     }
-    sim->Kalist.Enabled = parser.isSet(kalistOpt);
-    for (size_t i = 0; i < faultOpts.size(); ++i) {
-        if (!parser.isSet(faultOpts[i]))
+    sim->Kalist.Enabled = isSet("kalist");
+    for (const auto& f : FaultOptions) {
+        if (!isSet(f.Name))
             continue;
-        const auto rule = ParseFault(parser.value(faultOpts[i]));
+        const auto rule = ParseFault(value(f.Name));
         if (!rule)
-            return Fail(QStringLiteral("bad --%1 value").arg(FaultOptions[i].Name));
-        sim->SetFault(FaultOptions[i].Fault, *rule);
+            return Fail(QStringLiteral("bad --%1 value").arg(QLatin1String(f.Name)));
+        sim->SetFault(f.Fault, *rule);
     }
-    const int delay = parser.value(delayOpt).toInt(&ok);
+    const int delay = value("delay", "5").toInt(&ok);
     if (!ok || delay < 0 || delay > 60000)
         return Fail("--delay must be 0 to 60000 ms");
-    int lineRate = parser.isSet(lineRateOpt) ? TSimServer::LinePortRate : 0;
-    if (parser.isSet(baudOpt)) {
-        lineRate = parser.value(baudOpt).toInt(&ok);
+    int lineRate = isSet("line-rate") ? TSimServer::LinePortRate : 0;
+    if (isSet("baud")) {
+        lineRate = value("baud").toInt(&ok);
         if (!ok || lineRate < 50 || lineRate > 4000000)
             return Fail("--baud must be 50 to 4000000");
     }
@@ -192,7 +274,7 @@ int main(int argc, char* argv[]) {
     server.SetAnswerDelay(delay);
     server.SetLineRate(lineRate);
     QString error;
-    if (!server.Start(parser.value(linkOpt), &error))
+    if (!server.Start(value("link"), &error))
         return Fail(error);
     std::printf("%s\n", qPrintable(server.PortName()));
     std::fflush(stdout);

@@ -1,6 +1,7 @@
 // ulmar-cli as an installed program: a copy of it laid out as a package installs it
-// (<root>/usr/bin with <root>/usr/share/ulmar beside it) keeps its settings and request logs in the
-// user's config folder and its data in the user's data folder; from the build tree nothing moves.
+// (<root>/usr/bin with <root>/usr/share/ulmar beside it) keeps its settings in the user's config
+// folder and its data in the user's data folder, and names the state folder of the window
+// program's request logs; from the build tree everything stays in the build's run folder.
 
 #include "tests/support/CliRig.h"
 
@@ -16,6 +17,7 @@ struct TInstalled {
     QString Home() const { return Root.filePath(QStringLiteral("home")); }
     QString Data() const { return Home() + QStringLiteral("/.local/share/ulmar"); }
     QString Config() const { return Home() + QStringLiteral("/.config/ulmar"); }
+    QString State() const { return Home() + QStringLiteral("/.local/state/ulmar"); }
 
     bool Lay() {
         QDir root(Root.path());
@@ -34,6 +36,7 @@ struct TInstalled {
         env.insert(QStringLiteral("HOME"), Home());
         env.remove(QStringLiteral("XDG_DATA_HOME"));
         env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        env.remove(QStringLiteral("XDG_STATE_HOME"));
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(Root.path());
         return RunProgram(p, program.isEmpty() ? Cli() : program, arguments);
@@ -57,6 +60,7 @@ private slots:
                  qPrintable(run.Text()));
         QCOMPARE(run.Lines().value(1), "Данные: " + inst.Data() + " (папка пользователя)");
         QCOMPARE(run.Lines().value(2), "Настройки: " + inst.Config() + " (папка пользователя)");
+        QCOMPARE(run.Lines().value(3), "Журналы: " + inst.State() + " (папка пользователя)");
         // --version only names the folders.
         QVERIFY(!QFileInfo::exists(inst.Data()));
 
@@ -87,14 +91,16 @@ private slots:
         QVERIFY(o.value("perUser").toBool());
     }
 
-    void BuildTreeKeepsItsOwnFolders() {
+    void BuildTreeKeepsItsRunFolder() {
         TInstalled inst; // only its HOME is used
         QVERIFY(inst.Lay());
         TCliRun run = inst.Run({QStringLiteral("--version")}, QStringLiteral(ULMAR_CLI_PATH));
         QCOMPARE(run.Exit, 0);
-        QCOMPARE(run.Lines().value(1),
-                 "Данные: " + QFileInfo(QStringLiteral(ULMAR_CLI_PATH)).absolutePath());
-        QCOMPARE(run.Lines().value(2), "Настройки: " + QDir(inst.Root.path()).canonicalPath());
+        // The build folder's run folder, not the working directory.
+        const QString folder =
+            QDir::cleanPath(QFileInfo(QStringLiteral(ULMAR_CLI_PATH)).absolutePath() + "/../run");
+        QCOMPARE(run.Lines().value(1), "Данные: " + folder);
+        QCOMPARE(run.Lines().value(2), "Настройки: " + folder);
         // Asked for, the per-user folders are used from the build tree too.
         run = inst.Run({QStringLiteral("--user-dirs"), QStringLiteral("--version")},
                        QStringLiteral(ULMAR_CLI_PATH));

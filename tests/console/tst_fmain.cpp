@@ -35,7 +35,7 @@
 namespace {
 
 const QStringList StoppedOnlyMenus = {"Параметры", "Заводские", "Считать", "Записать", "Массив"};
-const QStringList AlwaysMenus = {"Работа", "Показания", "График", "Окна"};
+const QStringList AlwaysMenus = {"Работа", "Показания", "График", "Окна", "Справка"};
 
 QList<int> Repeat(int code, int n) {
     return QList<int>(n, code);
@@ -148,7 +148,10 @@ private slots:
         for (QAction* a : Form->menuBar()->actions())
             titles << a->text();
         QCOMPARE(titles, (QStringList{"Работа", "Параметры", "Заводские", "Показания", "Считать",
-                                      "Записать", "График", "Массив", "Окна"}));
+                                      "Записать", "График", "Массив", "Окна", "Справка"}));
+        // The about box under "Справка" is the same action as under "Окна".
+        QCOMPARE(Form->Menu("Справка")->actions(), QList<QAction*>{A("actFormAboutShow")});
+        QVERIFY(Form->Menu("Окна")->actions().contains(A("actFormAboutShow")));
         QSet<QString> reached;
         for (QMenu* menu : Form->Menus())
             for (QAction* a : menu->actions())

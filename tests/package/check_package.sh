@@ -182,14 +182,17 @@ elif [ -n "$undescribed" ]; then
 else
     pass "ulmar-cli(1) describes every command ($(wc -l <<<"$commands"))"
 fi
-out=$(as_user "$root/usr/bin/ulmar-sim" --help) && grep -q 'pseudo-terminal' <<<"$out" &&
+out=$(as_user "$root/usr/bin/ulmar-sim" --help) && grep -q 'Использование: ulmar-sim' <<<"$out" &&
     pass "ulmar-sim --help" || fail "ulmar-sim --help"
+out=$(as_user "$root/usr/bin/ulmar-sim" -V) && [ "$out" = "ulmar-sim $version" ] &&
+    pass "ulmar-sim -V" || fail "ulmar-sim -V: $out"
 out=$(as_user "$root/usr/bin/ulmar" --help) && grep -q -- '--user-dirs' <<<"$out" &&
     pass "ulmar --help" || fail "ulmar --help"
 out=$(as_user "$root/usr/bin/ulmar-cli" --version)
 if [ "$(head -n 1 <<<"$out")" = "ulmar-cli $version" ] &&
     grep -qxF "Данные: $home/.local/share/ulmar (папка пользователя)" <<<"$out" &&
-    grep -qxF "Настройки: $home/.config/ulmar (папка пользователя)" <<<"$out"; then
+    grep -qxF "Настройки: $home/.config/ulmar (папка пользователя)" <<<"$out" &&
+    grep -qxF "Журналы: $home/.local/state/ulmar (папка пользователя)" <<<"$out"; then
     pass "ulmar-cli --version names the per-user folders"
 else
     fail "ulmar-cli --version: $out"
@@ -211,8 +214,10 @@ day=$(find "$data/DATA" -name '*.db' -size +0 | head -n 1)
 [ -n "$day" ] && pass "archive in the data folder (${day#"$data"/})" || fail "no archive in $data/DATA"
 [ -f "$config/INI/WndPos.ini" ] && pass "window positions in the config folder" ||
     fail "no $config/INI/WndPos.ini"
-ls "$config"/rd*.txt >/dev/null 2>&1 && pass "request log in the config folder" ||
-    fail "no request log in $config"
+state=$home/.local/state/ulmar
+ls "$state"/rd*.txt >/dev/null 2>&1 && pass "request log in the state folder" ||
+    fail "no request log in $state"
+ls "$config"/rd*.txt >/dev/null 2>&1 && fail "a request log in the config folder $config"
 
 # ulmar-cli against the packaged simulator: its settings go to the config folder as well.
 as_user "$root/usr/bin/ulmar-sim" --link "$home/gauge" >"$work/sim.log" 2>&1 &

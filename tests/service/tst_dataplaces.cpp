@@ -1,6 +1,6 @@
-// Where the program keeps its files: its own folders from a build tree, the user's data and
-// config folders when installed, the options always first; the per-user folders created and
-// seeded without ever replacing a user's file.
+// Where the program keeps its files: its own folder, one run folder of a build tree for every
+// program of that build, the user's data, config and state folders when installed, the options
+// always first; the folders chosen created, the user's seeded without ever replacing a file.
 
 #include "devicelink/uDataPlaces.h"
 
@@ -141,31 +141,110 @@ private slots:
 
     void FoldersThatCannotBeMadeAreSaid() {
         QTemporaryDir root;
-        // HOME/.local is a file: the data folder cannot be made; the config folder still is.
+        // HOME/.local is a file: the data and state folders cannot be made; the config folder
+        // still is.
         const QString home = root.filePath(QStringLiteral("home"));
         QVERIFY(Write(home + "/.local", "not a folder"));
         TDataPlaceInputs in = Inputs(QStringLiteral("/usr/bin"), false);
         in.Home = home;
         const TDataPlaces p = ChooseDataPlaces(in);
         const QStringList problems = PrepareDataPlaces(p);
-        QCOMPARE(problems.size(), 1);
-        QVERIFY2(problems.first().startsWith(QStringLiteral("Не удалось создать папку ")),
-                 qPrintable(problems.first()));
+        QCOMPARE(problems.size(), 2);
+        for (const QString& problem : problems)
+            QVERIFY2(problem.startsWith(QStringLiteral("Не удалось создать папку ")),
+                     qPrintable(problem));
         QVERIFY(problems.first().contains(p.ProgramDir));
+        QVERIFY(problems.last().contains(p.LogDir));
         QVERIFY(QFileInfo(p.WorkDir + "/INI").isDir());
+    }
+
+    void InstalledLogsGoToTheStateFolder() {
+        TDataPlaceInputs in = Inputs(QStringLiteral("/usr/bin"), false);
+        TDataPlaces p = ChooseDataPlaces(in);
+        QVERIFY(p.UserState);
+        QCOMPARE(p.LogDir, QStringLiteral("/home/tech/.local/state/ulmar"));
+        in.XdgStateHome = QStringLiteral("/state/");
+        QCOMPARE(ChooseDataPlaces(in).LogDir, QStringLiteral("/state/ulmar"));
+        in.XdgStateHome = QStringLiteral("rel"); // not absolute: unused
+        QCOMPARE(ChooseDataPlaces(in).LogDir, QStringLiteral("/home/tech/.local/state/ulmar"));
+        // With --work-dir the logs stay in the given working directory.
+        in.WorkDirOption = QStringLiteral("/abs/work");
+        p = ChooseDataPlaces(in);
+        QVERIFY(!p.UserState);
+        QCOMPARE(p.LogDir, QStringLiteral("/abs/work"));
+        // The program's own folder: the logs under the working directory, as always.
+        p = ChooseDataPlaces(Inputs(QStringLiteral("/opt/copy"), true));
+        QCOMPARE(p.LogDir, QStringLiteral("/srv/here"));
+
+        // The state folder is made on start with the others.
+        QTemporaryDir root;
+        in = Inputs(QStringLiteral("/usr/bin"), false);
+        in.Home = root.filePath(QStringLiteral("home"));
+        p = ChooseDataPlaces(in);
+        QCOMPARE(PrepareDataPlaces(p), QStringList());
+        QVERIFY(QFileInfo(root.filePath(QStringLiteral("home/.local/state/ulmar"))).isDir());
+    }
+
+    void BuildTreeUsesItsRunFolder() {
+        QTemporaryDir build;
+        QVERIFY(Write(build.filePath(QStringLiteral("CMakeCache.txt")), "# cache\n"));
+        for (const char* program : {"app", "cli"})
+            QVERIFY(QDir(build.path()).mkpath(QString::fromLatin1(program)));
+        QCOMPARE(BuildRootOf(build.filePath(QStringLiteral("app"))), build.path());
+        // The tests' own folders, one level deeper, are no program folders of the build.
+        QVERIFY(QDir(build.path()).mkpath(QStringLiteral("tests/cli")));
+        QCOMPARE(BuildRootOf(build.filePath(QStringLiteral("tests/cli"))), QString());
+
+        // The window program and ulmar-cli, each in its own output folder, share one folder
+        // under the build folder whatever the working directory.
+        const QString run = build.filePath(QStringLiteral("run"));
+        for (const char* program : {"app", "cli"}) {
+            TDataPlaceInputs in = Inputs(build.filePath(QString::fromLatin1(program)), true);
+            in.BuildRoot = BuildRootOf(in.ExecutableDir);
+            const TDataPlaces p = ChooseDataPlaces(in);
+            QVERIFY(p.BuildTree && !p.PerUser);
+            QCOMPARE(p.ProgramDir, run);
+            QCOMPARE(p.WorkDir, run);
+            QCOMPARE(p.LogDir, run);
+            QCOMPARE(DataPlaceLines(p).at(0), "Данные: " + run);
+        }
+        TDataPlaceInputs in = Inputs(build.filePath(QStringLiteral("app")), true);
+        in.BuildRoot = build.path();
+        QCOMPARE(PrepareDataPlaces(ChooseDataPlaces(in)), QStringList());
+        for (const char* sub : {"INI", "DATA", "TarTabl"})
+            QVERIFY2(QFileInfo(run + "/" + sub).isDir(), sub);
+        // Options still win, and a folder given is not made.
+        in.WorkDirOption = QStringLiteral("w");
+        in.ProgramDirOption = QStringLiteral("/abs/prog");
+        const TDataPlaces p = ChooseDataPlaces(in);
+        QCOMPARE(p.WorkDir, QStringLiteral("/srv/here/w"));
+        QCOMPARE(p.LogDir, QStringLiteral("/srv/here/w"));
+        QCOMPARE(p.ProgramDir, QStringLiteral("/abs/prog"));
+        QVERIFY(!p.MakeData && !p.MakeWork);
+        // Installed beats the build tree; --user-dirs too.
+        in = Inputs(build.filePath(QStringLiteral("app")), true);
+        in.BuildRoot = build.path();
+        in.UserDirsOption = true;
+        QCOMPARE(ChooseDataPlaces(in).ProgramDir, QStringLiteral("/home/tech/.local/share/ulmar"));
     }
 
     void LinesNameTheFolders() {
         TDataPlaces p;
         p.ProgramDir = QStringLiteral("/opt/u");
         p.WorkDir = QStringLiteral("/tmp/w");
-        QCOMPARE(DataPlaceLines(p), QStringList({QStringLiteral("Данные: /opt/u"),
-                                                 QStringLiteral("Настройки: /tmp/w")}));
+        p.LogDir = QStringLiteral("/tmp/w");
+        QCOMPARE(DataPlaceLines(p),
+                 QStringList({QStringLiteral("Данные: /opt/u"), QStringLiteral("Настройки: /tmp/w"),
+                              QStringLiteral("Журналы: /tmp/w")}));
         p.PerUser = true;
         p.UserConfig = true;
+        p.UserState = true;
+        p.LogDir = QStringLiteral("/home/t/.local/state/ulmar");
         QCOMPARE(DataPlaceLines(p),
                  QStringList({QStringLiteral("Данные: /opt/u"),
-                              QStringLiteral("Настройки: /tmp/w (папка пользователя)")}));
+                              QStringLiteral("Настройки: /tmp/w (папка пользователя)"),
+                              QStringLiteral("Журналы: /home/t/.local/state/ulmar "
+                                             "(папка пользователя)")}));
     }
 };
 

@@ -343,12 +343,13 @@ private slots:
 
     void aboutBox() {
         Open();
-        QString version, dateTime, title, dataDir, workDir;
+        QString version, dateTime, title, dataDir, workDir, logDir;
         QSize picture;
         Script->Push([&](QDialog* d) {
             title = d->windowTitle();
             dataDir = d->findChild<QLabel*>("lblDataDir")->text();
             workDir = d->findChild<QLabel*>("lblWorkDir")->text();
+            logDir = d->findChild<QLabel*>("lblLogDir")->text();
             version = d->findChild<QLabel*>("lblVersion")->text();
             dateTime = d->findChild<QLabel*>("lblDateTime")->text();
             picture = d->findChild<QLabel*>("imgPicture")->pixmap().size();
@@ -363,6 +364,7 @@ private slots:
         // Where the data and the settings are kept: the folders in force.
         QCOMPARE(dataDir, QStringLiteral("Данные: ") + ProgramDir());
         QCOMPARE(workDir, QStringLiteral("Настройки: ") + StartDir());
+        QCOMPARE(logDir, QStringLiteral("Журналы: ") + LogDir());
         const auto built = ProgramBuildTime();
         QVERIFY(built.has_value());
         QVERIFY(*built <= QDateTime::currentDateTime().addSecs(60));

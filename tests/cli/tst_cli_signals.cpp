@@ -86,10 +86,7 @@ class TestCliSignals : public TCliTest {
             p.waitForFinished(5000);
             return run;
         }
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
+        return FinishedRun(p);
     }
 
 private slots:

@@ -43,7 +43,7 @@ version=$(sed -n 's/^project(ulmar VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] && pass "version $version" ||
     fail "version: $(dpkg-deb -f "$deb" Version), project $version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6core6 libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite qt6-qpa-plugins \
+for needed in libqt6core6 libqt6widgets6 libqt6sql6-sqlite qt6-qpa-plugins \
     libqcustomplot2.1-qt6; do
     grep -q "$needed" <<<"$depends" && pass "depends on $needed" || fail "no dependency $needed"
 done

@@ -93,6 +93,15 @@ inline QString ErrorMessage(const QJsonObject& o) {
     return o.value(QStringLiteral("error")).toObject().value(QStringLiteral("message")).toString();
 }
 
+// What a finished process left: its exit code (-1 when it crashed), stdout and stderr.
+inline TCliRun FinishedRun(QProcess& p) {
+    TCliRun run;
+    run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.Out = p.readAllStandardOutput();
+    run.Err = p.readAllStandardError();
+    return run;
+}
+
 // Runs a program to its end with `input` on its standard input; the process's environment and
 // working directory are set on `p` beforehand.
 inline TCliRun RunProgram(QProcess& p, const QString& program, const QStringList& arguments,
@@ -102,13 +111,9 @@ inline TCliRun RunProgram(QProcess& p, const QString& program, const QStringList
         p.write(input);
         p.closeWriteChannel();
     }
-    TCliRun run;
     if (!p.waitForFinished(60000))
-        return run;
-    run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    run.Out = p.readAllStandardOutput();
-    run.Err = p.readAllStandardError();
-    return run;
+        return {};
+    return FinishedRun(p);
 }
 
 // The base of a ulmar-cli test: fresh directories for every test function, a simulator started
@@ -185,10 +190,7 @@ protected:
             p.waitForFinished(5000);
             return run;
         }
-        run.Exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        run.Out = p.readAllStandardOutput();
-        run.Err = p.readAllStandardError();
-        return run;
+        return FinishedRun(p);
     }
     QString File(const char* name) const { return Dirs->Prog() + "/" + name; }
     void NewDirs() { Dirs = std::make_unique<TTestDirs>(); }

@@ -16,6 +16,25 @@
 
 namespace {
 
+// Device paths in the order a technician counts them: ttyUSB2 before ttyUSB10 (the trailing
+// number compared as a number), otherwise as text.
+bool DeviceBefore(const QString& a, const QString& b) {
+    const auto split = [](const QString& path) {
+        qsizetype digits = path.size();
+        while (digits > 0 && path.at(digits - 1).isDigit())
+            --digits;
+        return std::pair<QString, QString>(path.left(digits), path.mid(digits));
+    };
+    const auto [headA, numberA] = split(a);
+    const auto [headB, numberB] = split(b);
+    if (headA != headB)
+        return headA < headB;
+    // Equal heads: the shorter number (leading zeros aside, as device names have none) is less.
+    if (numberA.size() != numberB.size())
+        return numberA.size() < numberB.size();
+    return numberA < numberB;
+}
+
 // A small text file of sysfs or a lock file, trimmed; empty when it cannot be read.
 QString ReadSmallText(const QString& path) {
     QFile file(path);
@@ -285,8 +304,9 @@ std::vector<TPortEntry> ListSerialPorts(const TPortRoots& roots, const QString& 
         ReadSysAttributes(roots, entry);
         entry.State = ProbePort(entry.Device, entry.Reason, roots);
     }
-    std::sort(ports.begin(), ports.end(),
-              [](const TPortEntry& a, const TPortEntry& b) { return a.Device < b.Device; });
+    std::sort(ports.begin(), ports.end(), [](const TPortEntry& a, const TPortEntry& b) {
+        return DeviceBefore(a.Device, b.Device);
+    });
     return ports;
 }
 

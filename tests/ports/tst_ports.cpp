@@ -13,6 +13,7 @@
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
 
+#include <QFileInfo>
 #include <QTest>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +126,17 @@ private slots:
         QVERIFY(FindPort(ports, tree.ById(Ftdi))->Reason.contains(tree.Path("lock/LCK..ttyUSB0")));
         QVERIFY(WriteAll(tree.Path("lock/LCK..ttyUSB0"), "2147483646\n"));
         QCOMPARE(FindPort(ListSerialPorts(tree.Roots()), tree.ById(Ftdi))->State, TPortState::Free);
+    }
+
+    // Ports in the order they are counted: ttyUSB2 before ttyUSB10, ttyACM before ttyUSB.
+    void listedInCountingOrder() {
+        TFakePortTree tree;
+        for (const char* name : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyUSB1"})
+            QVERIFY(tree.Link(QStringLiteral("usb-Acme_Bridge_%1-if00-port0").arg(name), name));
+        QStringList order;
+        for (const TPortEntry& e : ListSerialPorts(tree.Roots()))
+            order << QFileInfo(e.Device).fileName();
+        QCOMPARE(order, QStringList({"ttyACM0", "ttyUSB1", "ttyUSB2", "ttyUSB10"}));
     }
 
     // A file the user may not open says how to get the right; a file that is no terminal is

@@ -164,6 +164,12 @@ as_user() {
     env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
         "${run_user[@]}" "$@"
 }
+# The same in place of the shell that runs it: started in the background, $! is then the
+# program itself, so that killing it leaves no program behind.
+as_user_exec() {
+    exec env -i PATH=/usr/bin:/bin HOME="$home" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
+        "${run_user[@]}" "$@"
+}
 
 out=$(as_user "$root/usr/bin/ulmar-cli" --help) && grep -q 'Использование: ulmar-cli' <<<"$out" &&
     pass "ulmar-cli --help" || fail "ulmar-cli --help"
@@ -220,7 +226,7 @@ ls "$state"/rd*.txt >/dev/null 2>&1 && pass "request log in the state folder" ||
 ls "$config"/rd*.txt >/dev/null 2>&1 && fail "a request log in the config folder $config"
 
 # ulmar-cli against the packaged simulator: its settings go to the config folder as well.
-as_user "$root/usr/bin/ulmar-sim" --link "$home/gauge" >"$work/sim.log" 2>&1 &
+as_user_exec "$root/usr/bin/ulmar-sim" --link "$home/gauge" >"$work/sim.log" 2>&1 &
 sim=$!
 for _ in $(seq 50); do [ -e "$home/gauge" ] && break; sleep 0.1; done
 if as_user "$root/usr/bin/ulmar-cli" --port "$home/gauge" --json read >"$work/read.json" &&
@@ -231,6 +237,8 @@ else
 fi
 kill "$sim" 2>/dev/null || true
 wait "$sim" 2>/dev/null || true
+pgrep -f "^$root/usr/bin/ulmar-sim" >/dev/null && fail "ulmar-sim still runs after SIGTERM" ||
+    pass "ulmar-sim ended by SIGTERM"
 [ -f "$config/INI/Timer.ini" ] && pass "ulmar-cli settings in the config folder" ||
     fail "no $config/INI/Timer.ini"
 

@@ -20,8 +20,8 @@ math(EXPR from "${from} + ${skip}")
 math(EXPR length "${to} - ${from}")
 string(SUBSTRING "${text}" ${from} ${length} part)
 
-# A picture alone on its line goes, with the blank line after it.
-string(REGEX REPLACE "\n!\\[[^\n]*\\]\\([^\n]*\\)\n\n?" "\n" part "\n${part}")
+# A picture alone on its line (indented too, inside a list) goes, with the blank line after it.
+string(REGEX REPLACE "\n *!\\[[^\n]*\\]\\([^\n]*\\)\n( *\n)?" "\n" part "\n${part}")
 string(REGEX REPLACE "^\n+" "" part "${part}")
 string(REGEX REPLACE "\n+$" "\n" part "${part}")
 file(WRITE "${GUIDE}.tmp" "# УЛМАР service utility: user guide\n\n${part}")

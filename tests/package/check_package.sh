@@ -90,6 +90,8 @@ fi
 for developers in 'For developers' './test.sh' 'Benchmarks' 'Glossary' 'Layout'; do
     grep -qF -- "$developers" "$guide" && fail "user guide holds the developers' '$developers'"
 done
+# The pictures are not installed: the guide names none of them.
+grep -qF 'docs/screenshots/' "$guide" && fail "user guide shows a picture that is not installed"
 for doc in cli-json.md cli-json-schema.json; do
     cmp -s "docs/$doc" "$root/usr/share/doc/ulmar/$doc" ||
         fail "$doc differs from docs/$doc"

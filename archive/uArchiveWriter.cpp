@@ -148,7 +148,8 @@ bool DiskFull(const QString& dir) {
            storage.bytesAvailable() < 64 * 1024;
 }
 
-const QString NoRoom = QStringLiteral("нет места на диске");
+// The same words as any other full-disk failure of the program.
+const QString NoRoom = SystemErrorText(ENOSPC);
 
 // The reason for a failure with the system's error number `error` (0: not known) in `dir`.
 QString SystemReason(int error, const QString& dir) {

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,14 +1,16 @@
 // Exchange decoder. Every byte is read through TFrame, which answers only for offsets inside the
 // frame, so a cut or garbled frame is decoded up to the field it lacks and never past its end.
-// The decoder reads the command and parameter tables (read-only data) and the static texts of
-// the device object; it never touches a device object.
+// The layout of requests and answers, the request codes and the minimum lengths come from the
+// protocol's wire table; the names from the command and parameter tables (read-only data) and
+// the static texts of the device object; it never touches a device object.
 
 #include "commands/uExchangeDecode.h"
 #include "commands/uCommandTable.h"
 #include "commands/uParamTable.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
 #include "devicelink/uParamStr.h"
+#include "protocol/uFrame.h"
+#include "protocol/uWire.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -94,108 +96,38 @@ const TParamRow* ParamByCode(int code) {
     return nullptr;
 }
 
-// The read code of a byte, word or float parameter index; -1 when there is none.
-int ByteReadCode(int index) {
-    return index >= 0 && index <= 11 ? UlmarCmd::ModeProcessingRead + index : -1;
-}
-int WordReadCode(int index) {
-    return index >= 0 && index <= 2 ? UlmarCmd::PlantNumberRead + index : -1;
-}
-int FloatReadCode(int index) {
-    if (index >= 0 && index <= 4)
-        return UlmarCmd::KrPerRead + index;
-    if (index >= 11 && index <= 21)
-        return UlmarCmd::Relay1Ust1Read + (index - 11);
-    return -1;
-}
-// The write codes: byte 0..5 → 19..24, 8..11 → 25..28; word 0..2 → 29..31; float 0..4 → 32..36,
-// 10 → 37, 11..21 → 38..48.
-int ByteWriteCode(int index) {
-    if (index >= 0 && index <= 5)
-        return UlmarCmd::ModeProcessingWrite + index;
-    if (index >= 8 && index <= 11)
-        return UlmarCmd::ModeInputFilterWrite + (index - 8);
-    return -1;
-}
-int WordWriteCode(int index) {
-    return index >= 0 && index <= 2 ? UlmarCmd::PlantNumberWrite + index : -1;
-}
-int FloatWriteCode(int index) {
-    if (index >= 0 && index <= 4)
-        return UlmarCmd::KrPerWrite + index;
-    if (index == 10)
-        return UlmarCmd::LevelKalibrWrite;
-    if (index >= 11 && index <= 21)
-        return UlmarCmd::Relay1Ust1Write + (index - 11);
-    return -1;
+// The family of a parameter row: byte (signed or not), word or float; None for other rows.
+TWireValue ParamFamily(const TWireRow& row) {
+    if (row.Layout != TRequestLayout::ParamRead && row.Layout != TRequestLayout::ParamWrite)
+        return TWireValue::None;
+    return row.Value == TWireValue::SignedByte ? TWireValue::Byte : row.Value;
 }
 
-// The code that the request bytes stand for; -1 when they match none.
-int CodeOfRequest(const TFrame& r) {
-    const auto command = r.Byte(1);
-    if (!command)
+// The read code of a parameter index in the family of a command byte (any command that is no
+// byte or word parameter's counts as a float's), else its write code; -1 when there is none.
+int ParamCode(quint8 command, int index) {
+    if (index < 0)
         return -1;
-    const auto b3 = r.Byte(3);
-    switch (*command) {
-    case 0x01:
-        if (!b3)
-            return -1;
-        switch (*b3) {
-        case 0:
-        case 1:
-        case 2:
-        case 3:
-            return *b3;
-        case 6:
-            return UlmarCmd::VolumeRead;
-        case 7:
-            return UlmarCmd::FreqOpChRead;
-        default:
-            return -1;
-        }
-    case 0x02:
-        return UlmarCmd::LevelAllRead;
-    case 0x10:
-        return UlmarCmd::Echo;
-    case 0x20:
-        return UlmarCmd::SignatureRead;
-    case 0x25:
-        return UlmarCmd::SystemAddressWrite;
-    case 0x60:
-        return UlmarCmd::BootLoader;
-    case 0x81:
-        return UlmarCmd::InitReadStart;
-    case 0x82:
-        return UlmarCmd::InitReadStop;
-    case 0x83:
-        return UlmarCmd::ZeroBlockRead;
-    case 0xA2:
-        return UlmarCmd::WriteToPZU;
-    case 0xA5:
-        return !b3        ? -1
-               : *b3 == 0 ? UlmarCmd::TaraLevelRead
-               : *b3 == 1 ? UlmarCmd::TaraVolumeRead
-                          : -1;
-    case 0xA6:
-        return !b3        ? -1
-               : *b3 == 0 ? UlmarCmd::TaraLevelWrite
-               : *b3 == 1 ? UlmarCmd::TaraVolumeWrite
-                          : -1;
-    case 0xB1:
-        return b3 ? ByteWriteCode(*b3) : -1;
-    case 0xB2:
-        return b3 ? WordWriteCode(*b3) : -1;
-    case 0xB3:
-        return b3 ? FloatWriteCode(*b3) : -1;
-    case 0xB4:
-        return b3 ? ByteReadCode(*b3) : -1;
-    case 0xB5:
-        return b3 ? WordReadCode(*b3) : -1;
-    case 0xB6:
-        return b3 ? FloatReadCode(*b3) : -1;
-    default:
-        return -1;
+    const TWireRow* first = WireRow(WireCode(command, -1));
+    TWireValue family = first ? ParamFamily(*first) : TWireValue::None;
+    if (family == TWireValue::None)
+        family = TWireValue::Float;
+    int write = -1;
+    for (const TWireRow& row : WireRows()) {
+        if (row.Index != index || ParamFamily(row) != family)
+            continue;
+        if (row.Layout == TRequestLayout::ParamRead)
+            return row.Code;
+        if (write < 0)
+            write = row.Code;
     }
+    return write;
+}
+
+// The wire scale of the row with that command and index (a volume's 100); 1 when none.
+double ScaleOf(quint8 command, int index) {
+    const TWireRow* row = index >= 0 ? WireRow(WireCode(command, index)) : nullptr;
+    return row ? row->Scale : 1.0;
 }
 
 // Units of the parameters that have one, by file key.
@@ -210,20 +142,7 @@ QString ParamUnit(const char* key) {
 
 // The name of a byte, word or float parameter by kind and index.
 QString ParamName(quint8 command, int index) {
-    int code = -1;
-    switch (command) {
-    case 0xB1:
-    case 0xB4:
-        code = ByteReadCode(index) >= 0 ? ByteReadCode(index) : ByteWriteCode(index);
-        break;
-    case 0xB2:
-    case 0xB5:
-        code = WordReadCode(index) >= 0 ? WordReadCode(index) : WordWriteCode(index);
-        break;
-    default:
-        code = FloatReadCode(index) >= 0 ? FloatReadCode(index) : FloatWriteCode(index);
-        break;
-    }
+    const int code = ParamCode(command, index);
     if (code == UlmarCmd::TemperSVChModuleRead)
         return QStringLiteral("Температура СВЧ модуля");
     if (code == UlmarCmd::TemperTermostatRead)
@@ -234,25 +153,16 @@ QString ParamName(quint8 command, int index) {
 }
 
 const TParamRow* ParamRowOf(quint8 command, int index) {
-    switch (command) {
-    case 0xB1:
-    case 0xB4:
-        return ParamByCode(ByteReadCode(index) >= 0 ? ByteReadCode(index) : ByteWriteCode(index));
-    case 0xB2:
-    case 0xB5:
-        return ParamByCode(WordReadCode(index) >= 0 ? WordReadCode(index) : WordWriteCode(index));
-    default:
-        return ParamByCode(FloatReadCode(index) >= 0 ? FloatReadCode(index)
-                                                     : FloatWriteCode(index));
-    }
+    return ParamByCode(ParamCode(command, index));
 }
 
 // A byte parameter's value, signed for the temperatures, with the radio item's caption.
-QString ByteParamValue(int index, quint8 value) {
-    if (index == 2 || index == 6 || index == 7)
+QString ByteParamValue(quint8 command, int index, quint8 value) {
+    const TWireRow* wire = WireRow(ParamCode(command, index));
+    if (wire && wire->Value == TWireValue::SignedByte)
         return QString::number(static_cast<qint8>(value)) + QStringLiteral(" °C");
     QString text = QString::number(value);
-    if (const TParamRow* row = ParamRowOf(0xB4, index)) {
+    if (const TParamRow* row = ParamRowOf(command, index)) {
         const int item = value - row->RadioFirst;
         if (item >= 0 && item < static_cast<int>(row->Radio.size()))
             text += QStringLiteral(" (") + QString::fromUtf8(row->Radio[item].Caption) +
@@ -270,23 +180,38 @@ struct TReadMode {
     bool WithFault = false;
 };
 
+// A read mode's title and unit by the field its wire row fills, its scale and fault byte from
+// the wire row.
 std::optional<TReadMode> ReadModeOf(int mode) {
-    switch (mode) {
-    case 0:
-        return TReadMode{QStringLiteral("Оценка частоты биений"), {}, 1.0, false};
-    case 1:
-        return TReadMode{QStringLiteral("Расстояние"), QStringLiteral("мм"), 1.0, true};
-    case 2:
-        return TReadMode{QStringLiteral("Уровень"), QStringLiteral("мм"), 1.0, true};
-    case 3:
-        return TReadMode{QStringLiteral("Свободное пространство"), QStringLiteral("мм"), 1.0, true};
-    case 6:
-        return TReadMode{QStringLiteral("Объем"), QStringLiteral("%"), 100.0, true};
-    case 7:
-        return TReadMode{QStringLiteral("Частота  опорного канала"), {}, 1.0, false};
-    default:
+    const TWireRow* row = mode >= 0 ? WireRow(WireCode(0x01, mode)) : nullptr;
+    if (!row)
         return std::nullopt;
+    TReadMode m{{}, {}, row->Scale, row->WithFault};
+    switch (row->Field) {
+    case TWireField::Freq:
+        m.Title = QStringLiteral("Оценка частоты биений");
+        break;
+    case TWireField::Distance:
+        m.Title = QStringLiteral("Расстояние");
+        m.Unit = QStringLiteral("мм");
+        break;
+    case TWireField::Level:
+        m.Title = QStringLiteral("Уровень");
+        m.Unit = QStringLiteral("мм");
+        break;
+    case TWireField::LevelFree:
+        m.Title = QStringLiteral("Свободное пространство");
+        m.Unit = QStringLiteral("мм");
+        break;
+    case TWireField::Volume:
+        m.Title = QStringLiteral("Объем");
+        m.Unit = QStringLiteral("%");
+        break;
+    default:
+        m.Title = QStringLiteral("Частота  опорного канала");
+        break;
     }
+    return m;
 }
 
 // What the decoding of an answer needs to know from its request.
@@ -322,8 +247,10 @@ void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
     if (!out.Need(length, QStringLiteral("длина")))
         return;
     const auto b3 = r.Byte(3);
-    switch (*command) {
-    case 0x01:
+    TRequestLayout layout = TRequestLayout::Plain;
+    RequestLayoutOf(*command, layout);
+    switch (layout) {
+    case TRequestLayout::ReadMode:
         if (out.Need(b3, QStringLiteral("режим"))) {
             asked.Index = *b3;
             const auto mode = ReadModeOf(*b3);
@@ -331,14 +258,14 @@ void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
                     QString::number(*b3) + (mode ? QStringLiteral(" (") + mode->Title + ')' : ""));
         }
         break;
-    case 0x10:
+    case TRequestLayout::Echo:
         if (r.Has(3, 2))
             out.Add(QStringLiteral("эхо"), ToHexString(r.Mid(3, 2)));
         else
             out.Lack(QStringLiteral("эхо"));
         break;
-    case 0x25:
-    case 0x60: {
+    case TRequestLayout::IdentityAddress:
+    case TRequestLayout::Identity: {
         if (!out.Need(b3, QStringLiteral("тип прибора")))
             break;
         out.Add(QStringLiteral("тип прибора"), QString::number(*b3));
@@ -346,14 +273,14 @@ void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
         if (!out.Need(plant, QStringLiteral("Заводской номер")))
             break;
         out.Add(QStringLiteral("Заводской номер"), QString::number(*plant));
-        if (*command == 0x25) {
+        if (layout == TRequestLayout::IdentityAddress) {
             const auto address = r.Byte(6);
             if (out.Need(address, QStringLiteral("новый адрес")))
                 out.Add(QStringLiteral("новый адрес"), QString::number(*address));
         }
         break;
     }
-    case 0x83: {
+    case TRequestLayout::ZeroBlock: {
         const auto count = r.Byte(4);
         if (!out.Need(b3, QStringLiteral("начало")))
             break;
@@ -364,33 +291,29 @@ void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
             out.Add(QStringLiteral("количество"), QString::number(*count));
         break;
     }
-    case 0xA5:
-    case 0xA6: {
+    case TRequestLayout::TareRead:
+    case TRequestLayout::TareWrite: {
         if (!out.Need(b3, QStringLiteral("часть таблицы")))
             break;
         asked.Index = *b3;
         out.Add(QStringLiteral("часть таблицы"), *b3 == 0   ? QStringLiteral("уровни")
                                                  : *b3 == 1 ? QStringLiteral("объемы")
                                                             : QString::number(*b3));
-        if (*command == 0xA6) {
+        if (layout == TRequestLayout::TareWrite) {
             QStringList points;
             int k = 0;
-            for (; k < TUlmar::TarePointCount && r.Has(4 + 4 * k, 4); ++k)
-                points << FloatText(r, 4 + 4 * k, *b3 == 1 ? 100.0 : 1.0);
+            for (; k < TarePointCount && r.Has(4 + 4 * k, 4); ++k)
+                points << FloatText(r, 4 + 4 * k, ScaleOf(*command, *b3));
             out.Add(*b3 == 1 ? QStringLiteral("объемы, %") : QStringLiteral("уровни, мм"),
                     points.join(QStringLiteral("; ")));
             // The checksum follows the last point.
-            if (r.Size() - 2 < 4 + 4 * TUlmar::TarePointCount)
+            if (r.Size() - 2 < 4 + 4 * TarePointCount)
                 out.Lack(QStringLiteral("точка %1").arg(k + 1));
         }
         break;
     }
-    case 0xB1:
-    case 0xB2:
-    case 0xB3:
-    case 0xB4:
-    case 0xB5:
-    case 0xB6: {
+    case TRequestLayout::ParamRead:
+    case TRequestLayout::ParamWrite: {
         if (!out.Need(b3, QStringLiteral("параметр")))
             break;
         asked.Index = *b3;
@@ -398,15 +321,18 @@ void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
                 QStringLiteral("%1 (индекс %2)").arg(ParamName(*command, *b3)).arg(*b3));
         const TParamRow* row = ParamRowOf(*command, *b3);
         const QString unit = row ? ParamUnit(row->Key) : QString();
-        if (*command == 0xB1) {
+        const TWireRow* wire = WireRow(WireCode(*command, -1));
+        const TWireValue written =
+            wire && layout == TRequestLayout::ParamWrite ? ParamFamily(*wire) : TWireValue::None;
+        if (written == TWireValue::Byte) {
             const auto value = r.Byte(4);
             if (out.Need(value, QStringLiteral("значение")))
-                out.Add(QStringLiteral("значение"), ByteParamValue(*b3, *value));
-        } else if (*command == 0xB2) {
+                out.Add(QStringLiteral("значение"), ByteParamValue(*command, *b3, *value));
+        } else if (written == TWireValue::Word) {
             const auto value = r.Word(4);
             if (out.Need(value, QStringLiteral("значение")))
                 out.Add(QStringLiteral("значение"), QString::number(*value));
-        } else if (*command == 0xB3) {
+        } else if (written == TWireValue::Float) {
             if (r.Has(4, 4))
                 out.Add(QStringLiteral("значение"), WithUnit(FloatText(r, 4), unit));
             else
@@ -414,7 +340,7 @@ void DecodeRequest(const TFrame& r, TOut& out, TAsked& asked) {
         }
         break;
     }
-    default:
+    case TRequestLayout::Plain:
         break;
     }
 }
@@ -439,37 +365,6 @@ QString RelayText(quint8 relays) {
         .arg(state(relays & 2));
 }
 
-// The minimum length of an answer by its command byte, as the device object's parser takes it.
-int MinimumAnswerLength(quint8 command, int mode) {
-    switch (command) {
-    case 0x01:
-        return (mode == 1 || mode == 2 || mode == 3 || mode == 6) ? 10
-               : (mode == 0 || mode == 7)                         ? 7
-                                                                  : 5;
-    case 0x02:
-        return 23;
-    case 0x10:
-        return 7;
-    case 0x20:
-    case 0x25:
-        return 10;
-    case 0x83:
-        return 21;
-    case 0xA5:
-        return 133;
-    case 0xB4:
-        return 6;
-    case 0xB5:
-        return 7;
-    case 0xB6:
-        return 9;
-    case ErrorAnswerCommand:
-        return 6;
-    default:
-        return 5;
-    }
-}
-
 struct TAnswerOutcome {
     bool Failed = false;
 };
@@ -489,8 +384,11 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
     // The mode and the index come from the request only when it asked the same command.
     const int index = *command == asked.Command ? asked.Index : -1;
 
-    switch (*command) {
-    case 0x01: {
+    const TAnswerRow* row = AnswerRowOf(*command);
+    if (!row)
+        return;
+    switch (row->Layout) {
+    case TAnswerLayout::Reading: {
         const auto mode = ReadModeOf(index);
         const auto value = a.Float(3);
         if (!out.Need(value, mode ? mode->Title : QStringLiteral("значение")))
@@ -509,7 +407,7 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
         }
         break;
     }
-    case 0x02: {
+    case TAnswerLayout::AllReadings: {
         const QString titles[] = {QStringLiteral("Расстояние"), QStringLiteral("Уровень"),
                                   QStringLiteral("Свободное пространство"),
                                   QStringLiteral("Объем")};
@@ -518,7 +416,7 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
                 out.Lack(titles[k]);
                 return;
             }
-            out.Add(titles[k], WithUnit(FloatText(a, 3 + 4 * k, k == 3 ? 100.0 : 1.0),
+            out.Add(titles[k], WithUnit(FloatText(a, 3 + 4 * k, k == 3 ? VolumeScale : 1.0),
                                         k == 3 ? QStringLiteral("%") : QStringLiteral("мм")));
         }
         const auto relays = a.Byte(19);
@@ -532,7 +430,7 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
         }
         break;
     }
-    case 0x10: {
+    case TAnswerLayout::Echo: {
         const auto b3 = a.Byte(3);
         const auto b4 = a.Byte(4);
         if (!out.Need(b3, QStringLiteral("эхо")) || !out.Need(b4, QStringLiteral("эхо")))
@@ -547,8 +445,7 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
         outcome.Failed = outcome.Failed || !good;
         break;
     }
-    case 0x20:
-    case 0x25: {
+    case TAnswerLayout::Signature: {
         const auto type = a.Byte(3);
         if (!out.Need(type, QStringLiteral("тип прибора")))
             break;
@@ -566,7 +463,7 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
             out.Add(QStringLiteral("Программная версия"), QString::number(*soft));
         break;
     }
-    case 0x83: {
+    case TAnswerLayout::ZeroBlock: {
         QStringList words;
         for (int k = 0; k < 8; ++k) {
             const auto word = a.Word(3 + 2 * k);
@@ -584,14 +481,14 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
         out.Add(name, words.join(QLatin1Char(' ')));
         break;
     }
-    case 0xA5: {
+    case TAnswerLayout::TarePart: {
         QStringList points;
-        for (int k = 0; k < TUlmar::TarePointCount; ++k) {
+        for (int k = 0; k < TarePointCount; ++k) {
             if (!a.Has(3 + 4 * k, 4)) {
                 out.Lack(QStringLiteral("точка %1").arg(k + 1));
                 break;
             }
-            points << FloatText(a, 3 + 4 * k, index == 1 ? 100.0 : 1.0);
+            points << FloatText(a, 3 + 4 * k, ScaleOf(*command, index));
         }
         const QString name = index == 0   ? QStringLiteral("уровни, мм")
                              : index == 1 ? QStringLiteral("объемы, %")
@@ -599,33 +496,33 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
         out.Add(name, points.join(QStringLiteral("; ")));
         break;
     }
-    case 0xB4: {
+    case TAnswerLayout::ByteValue: {
         const auto value = a.Byte(3);
         if (!out.Need(value, QStringLiteral("значение")))
             break;
-        out.Add(index >= 0 ? ParamName(0xB4, index) : QStringLiteral("значение"),
-                index >= 0 ? ByteParamValue(index, *value) : QString::number(*value));
+        out.Add(index >= 0 ? ParamName(*command, index) : QStringLiteral("значение"),
+                index >= 0 ? ByteParamValue(*command, index, *value) : QString::number(*value));
         break;
     }
-    case 0xB5: {
+    case TAnswerLayout::WordValue: {
         const auto value = a.Word(3);
         if (!out.Need(value, QStringLiteral("значение")))
             break;
-        out.Add(index >= 0 ? ParamName(0xB5, index) : QStringLiteral("значение"),
+        out.Add(index >= 0 ? ParamName(*command, index) : QStringLiteral("значение"),
                 QString::number(*value));
         break;
     }
-    case 0xB6: {
+    case TAnswerLayout::FloatValue: {
         if (!a.Has(3, 4)) {
             out.Lack(QStringLiteral("значение"));
             break;
         }
-        const TParamRow* row = index >= 0 ? ParamRowOf(0xB6, index) : nullptr;
-        out.Add(index >= 0 ? ParamName(0xB6, index) : QStringLiteral("значение"),
-                WithUnit(FloatText(a, 3), row ? ParamUnit(row->Key) : QString()));
+        const TParamRow* param = index >= 0 ? ParamRowOf(*command, index) : nullptr;
+        out.Add(index >= 0 ? ParamName(*command, index) : QStringLiteral("значение"),
+                WithUnit(FloatText(a, 3), param ? ParamUnit(param->Key) : QString()));
         break;
     }
-    case ErrorAnswerCommand: {
+    case TAnswerLayout::ErrorAnswer: {
         const auto code = a.Byte(3);
         if (!out.Need(code, QStringLiteral("ошибка")))
             break;
@@ -636,9 +533,9 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
         outcome.Failed = outcome.Failed || *code != 0;
         break;
     }
-    default:
-        if (IsAcceptedAnswerCommand(*command))
-            out.Add(QStringLiteral("ответ"), QStringLiteral("подтверждение"));
+    case TAnswerLayout::Confirm:
+    case TAnswerLayout::Silent:
+        out.Add(QStringLiteral("ответ"), QStringLiteral("подтверждение"));
         break;
     }
 }
@@ -711,7 +608,7 @@ QString NameOfCode(int code) {
 }
 
 // The longest gauge answer: a tare part, 32 floats (133 bytes).
-constexpr int MaxAnswerLength = 3 + 4 * TUlmar::TarePointCount + 2;
+constexpr int MaxAnswerLength = 3 + 4 * TarePointCount + 2;
 
 bool IsKalistRequest(const QByteArray& request) {
     QByteArray frame = KalistRequest();
@@ -726,7 +623,7 @@ QString ExchangeCommandName(int code) {
 }
 
 int ExchangeCodeOfRequest(const QByteArray& request) {
-    return CodeOfRequest(TFrame(request));
+    return RequestCodeOf(request);
 }
 
 TDecodedExchange DecodeExchange(const TRawExchange& raw) {
@@ -749,7 +646,7 @@ TDecodedExchange DecodeExchange(const TRawExchange& raw) {
         }
 
         const TFrame r(raw.Request);
-        const int inferred = CodeOfRequest(r);
+        const int inferred = RequestCodeOf(raw.Request);
         d.Code = raw.Code >= 0 ? raw.Code : inferred;
         d.CommandName = NameOfCode(d.Code);
         QStringList problems;

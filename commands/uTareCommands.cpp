@@ -1,7 +1,7 @@
 #include "commands/uTareCommands.h"
 #include "commands/uCommandTable.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "tare/uTara.h"
 
 #include <algorithm>

@@ -1,14 +1,12 @@
-// Device object: construction, setters with ranges, the request builder, the zero array, the
-// tare table and the run-test table.
+// Device object: construction, setters with ranges, the zero array, the tare table and the
+// run-test table.
 
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-const char* const BuildFailureText = "Ошибка формирования запроса";
 
 std::unique_ptr<TIODouble> MakeDouble(const QString& title, const QString& hint,
                                       const QString& dimension, double min, double max,
@@ -33,24 +31,6 @@ std::unique_ptr<TIOThreeStates> MakeThreeStates(const QString& title, const QStr
     d->Hint = hint;
     d->SetCaptions(unknown, off, on);
     return value;
-}
-
-void AppendFloat(QByteArray& frame, double x) {
-    for (quint8 b : FloatToBytes(x))
-        frame.append(static_cast<char>(b));
-}
-
-// An empty tare point holds a NaN; it travels as the all-ones single FF FF FF FF.
-void AppendTareFloat(QByteArray& frame, double x) {
-    if (std::isnan(x))
-        frame.append(4, static_cast<char>(0xFF));
-    else
-        AppendFloat(frame, x);
-}
-
-void AppendWord(QByteArray& frame, quint16 w) {
-    frame.append(static_cast<char>(w >> 8));
-    frame.append(static_cast<char>(w & 0xFF));
 }
 
 bool InClosedRange(double x, double low, double high) {
@@ -186,122 +166,6 @@ void TUlmar::UpdateRanges() {
     }
     Distance->Description()->SetMin(0);
     Distance->Description()->SetMax(Dist1_ + Dist2_);
-}
-
-// --- request builder ---
-
-QByteArray TUlmar::BuildRequest(int code) {
-    PendingReadMode = 0;
-    if (code < 0 || code > MaxRequestCode)
-        throw TUlmarError(BuildFailureText);
-
-    QByteArray frame;
-    frame.reserve(132);
-    frame.append(static_cast<char>(SystemAddress));
-    auto bytes = [&frame](std::initializer_list<int> list) {
-        for (int b : list)
-            frame.append(static_cast<char>(b));
-    };
-
-    if (code <= 5) {
-        static constexpr quint8 modes[] = {0, 1, 2, 3, 6, 7};
-        bytes({0x01, 0x02, modes[code]});
-        PendingReadMode = modes[code];
-        return frame;
-    }
-    if (code >= 19 && code <= 28) {
-        static constexpr quint8 indexes[] = {0, 1, 2, 3, 4, 5, 8, 9, 10, 11};
-        const quint8 values[] = {
-            ModeProcessing,    ModeImage,     static_cast<quint8>(TemperCompareTermostat),
-            ModeCurrentOutput, ModeChannel,   ProgramType,
-            ModeInputFilter,   ModeTermostat, ModeCalibr,
-            TypeSVCH};
-        bytes({0xB1, 0x03, indexes[code - 19], values[code - 19]});
-        return frame;
-    }
-    if (code >= 29 && code <= 31) {
-        const quint16 values[] = {PlantNumberNew, UserPsw, PlantNumberSVCH};
-        bytes({0xB2, 0x04, code - 29});
-        AppendWord(frame, values[code - 29]);
-        return frame;
-    }
-    if (code >= 32 && code <= 48) {
-        static constexpr quint8 indexes[] = {0,  1,  2,  3,  4,  10, 11, 12, 13,
-                                             14, 15, 16, 17, 18, 19, 20, 21};
-        const double values[] = {KrPer,        SmPer,      Dist1_,     Dist2_,     KKalman_,
-                                 LevelKalibr_, Relay1Ust1, Relay1Ust2, Relay2Ust1, Relay2Ust2,
-                                 KrPerOpCh,    SmPerOpCh,  FreqCalibr, kkk1,       kkk2,
-                                 kkk3,         Speed_};
-        bytes({0xB3, 0x06, indexes[code - 32]});
-        AppendFloat(frame, values[code - 32]);
-        return frame;
-    }
-    if (code >= 49 && code <= 60) {
-        PendingByteParam = static_cast<quint8>(code - 49);
-        bytes({0xB4, 0x02, PendingByteParam});
-        return frame;
-    }
-    if (code >= 61 && code <= 63) {
-        PendingWordParam = static_cast<quint8>(code - 61);
-        bytes({0xB5, 0x02, PendingWordParam});
-        return frame;
-    }
-    if (code >= 64) {
-        // Float reads skip the indexes 5 to 10, which have no read command.
-        PendingFloatParam = static_cast<quint8>(code <= 68 ? code - 64 : code - 58);
-        bytes({0xB6, 0x02, PendingFloatParam});
-        return frame;
-    }
-
-    switch (code) {
-    case 6:
-        bytes({0x02, 0x01});
-        break;
-    case 7:
-        bytes({0x10, 0x03, 0xAA, 0x55});
-        break;
-    case 8:
-        bytes({0x20, 0x01});
-        break;
-    case 9:
-        bytes({0x25, 0x05, UnitType});
-        AppendWord(frame, PlantNumber);
-        bytes({SystemAddressNew});
-        break;
-    case 10:
-        bytes({0x60, 0x04, UnitType});
-        AppendWord(frame, PlantNumber);
-        break;
-    case 11:
-        bytes({0x81, 0x01});
-        break;
-    case 12:
-        bytes({0x82, 0x01});
-        break;
-    case 13:
-        // A block outside 1..32 would address entries outside the zero array: refused.
-        if (ZeroBlock < 1 || ZeroBlock > ZeroArraySize / 8)
-            throw TUlmarError(BuildFailureText);
-        bytes({0x83, 0x03, ((ZeroBlock - 1) * 8) % 256, 0x08});
-        break;
-    case 14:
-        bytes({0xA2, 0x01});
-        break;
-    case 15:
-    case 16:
-        PendingTarePart = static_cast<quint8>(code - 15);
-        bytes({0xA5, 0x02, PendingTarePart});
-        break;
-    case 17:
-    case 18:
-        bytes({0xA6, 0x82, code - 17});
-        for (const TTarePoint& p : TareTable)
-            AppendTareFloat(frame, code == 17 ? p.Level : p.Volume * 100.0);
-        break;
-    default:
-        throw TUlmarError(BuildFailureText);
-    }
-    return frame;
 }
 
 // --- zero array and tare table ---

@@ -1,15 +1,18 @@
 #pragma once
-// The device object: everything the utility knows about the one connected gauge, the request
-// builder and the answer parsers. Its fields are read and written directly by the windows and
-// commands. BuildRequest runs on the thread that executes the command; the parsers and every
-// setter run on the user-interface thread; the archive reads the typed values from the request
-// thread right after a parse. The object takes no lock: the exchange lock of the request cycle
-// keeps one command between building and parsing.
+// The device object: everything the utility knows about the one connected gauge, and the
+// application of a decoded answer to it. Its fields are read and written directly by the windows
+// and commands. The values a request carries are read on the thread that executes the command
+// (RequestValues); Apply and every setter run on the user-interface thread; the archive reads the
+// typed values from the request thread right after an apply. The object takes no lock: the
+// exchange lock of the request cycle keeps one command between encoding and applying.
 
+#include "protocol/uWire.h"
 #include "values/IOData.h"
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -20,12 +23,6 @@ class TUlmar;
 // Identification answer handler: (sender, address, unit type, plant number, hard, soft).
 using TOn32 = std::function<void(TUlmar* sender, quint8 systemAddress, quint8 unitType,
                                  quint16 plantNumber, quint8 hardVersion, quint8 softVersion)>;
-
-// Failure of BuildRequest: a code of 80 or more, or a zero block outside 1..32.
-class TUlmarError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct TTarePoint {
     double Level = 0.0;
@@ -43,29 +40,41 @@ struct TProgonPoint {
     double dCurrentValue = 0.0; // mA
 };
 
-class TUlmar {
+class TUlmar : public QObject {
+    Q_OBJECT
 public:
-    static constexpr int ZeroArraySize = 256;
-    static constexpr int TarePointCount = 32;
+    static constexpr int ZeroArraySize = ::ZeroArraySize;
+    static constexpr int TarePointCount = ::TarePointCount;
     static constexpr int ProgonRowCount = 5;
-    static constexpr int MaxRequestCode = 79;
+    static constexpr int MaxRequestCode = UlmarCmd::MaxRequestCode;
+
+    // What an apply or an edit changed; bit flags of Changed.
+    enum TChange : unsigned {
+        ChangeReadings = 1,
+        ChangeParameters = 2,
+        ChangeSignature = 4,
+        ChangeZeroArray = 8,
+        ChangeTare = 16,
+        ChangeLink = 32
+    };
 
     TUlmar();
-    ~TUlmar();
+    ~TUlmar() override;
     TUlmar(const TUlmar&) = delete;
     TUlmar& operator=(const TUlmar&) = delete;
 
     QString Name;
     int Tag = 0;
 
-    // Request frame of a command code 0 to 79 without its checksum (see the command table);
-    // records the pending fields. Throws TUlmarError("Ошибка формирования запроса") for 80+
-    // and for code 13 with a ZeroBlock outside 1..32.
-    QByteArray BuildRequest(int code);
-    // Parses a gauge answer into the fields and typed values; never throws.
-    void ParseAnswer(const QByteArray& answer);
-    // Parses a КАЛИСТ-1 answer into CurrentOutput; never throws.
-    void ParseKalistAnswer(const QByteArray& answer);
+    // Applies a decoded gauge answer to the fields and typed values and counts the exchange's
+    // outcome (ErrorCode, ErrorText, FailureCount, LinkState). Returns what it changed, and posts
+    // Changed with it to the object's thread: the signal arrives after the exchange has ended,
+    // so a receiver may start another exchange. Never throws on any answer.
+    unsigned Apply(const TAnswer& answer);
+    // The same for a decoded КАЛИСТ-1 answer (CurrentOutput).
+    unsigned ApplyKalist(const TAnswer& answer);
+    // Emits Changed at once, for edits made outside Apply (dialogs, parameter files).
+    void NotifyChanged(unsigned what);
 
     void SetLinkError(int code, const QString& text);
     void UpdateRanges();
@@ -102,11 +111,6 @@ public:
     quint8 SystemAddress = 255;
     quint8 SystemAddressNew = 0;
     quint16 PlantNumberNew = 0;
-    quint8 PendingReadMode = 0;
-    quint8 PendingTarePart = 0;
-    quint8 PendingByteParam = 0;
-    quint8 PendingWordParam = 0;
-    quint8 PendingFloatParam = 0;
     TOn32 On32;
     quint16 FailureCount = 0;
 
@@ -199,17 +203,24 @@ public:
     // frequencies, module temperature, current): the archive takes a poll only when this moved.
     quint64 ReadingsStored() const { return ReadingsStored_; }
 
+    // The value of a field as a request carries it (integers exact in a double).
+    double WireValue(TWireField field) const;
+
+signals:
+    // Emitted on the object's thread after Apply (posted) and by NotifyChanged (at once).
+    void Changed(unsigned what);
+
 private:
     void CountSuccess();
     void CountFailure(int code, const QString& text);
-    void ParseGaugeAnswer(const QByteArray& answer);
-    void ParseKalist(const QByteArray& answer);
+    unsigned ApplyGaugeAnswer(const TAnswer& answer);
     // Fault byte of a reading answer; false when the fault was reported and nothing is stored.
     bool HandleReadingFault(quint8 fault, bool toBlackBox);
-    void StoreByteParam(quint8 value);
-    void StoreWordParam(quint16 value);
-    void StoreFloatParam(double value);
+    // Stores a parameter value read from the gauge; returns what it changed.
+    unsigned StoreValue(const TAnswer& answer);
+    void PostChanged(unsigned what);
 
+    std::atomic<unsigned> ChangedPending_{0};
     quint64 ReadingsStored_ = 0;
     quint16 ErrorMax_ = 0;
     double Dist1_ = 1000.0;
@@ -221,89 +232,10 @@ private:
     double LevelKalibr_ = 0.0;
 };
 
-// Command codes by the name of the action that issues them (the request builder's table).
-namespace UlmarCmd {
-enum : int {
-    FreqRead = 0,
-    DistanceRead = 1,
-    LevelRead = 2,
-    LevelFreeRead = 3,
-    VolumeRead = 4,
-    FreqOpChRead = 5,
-    LevelAllRead = 6,
-    Echo = 7,
-    SignatureRead = 8,
-    SystemAddressWrite = 9,
-    BootLoader = 10,
-    InitReadStart = 11,
-    InitReadStop = 12,
-    ZeroBlockRead = 13,
-    WriteToPZU = 14,
-    TaraLevelRead = 15,
-    TaraVolumeRead = 16,
-    TaraLevelWrite = 17,
-    TaraVolumeWrite = 18,
-    ModeProcessingWrite = 19,
-    ModeImageWrite = 20,
-    TemperCompareTermostatWrite = 21,
-    ModeCurrentOutputWrite = 22,
-    ModeChannelWrite = 23,
-    ProgramTypeWrite = 24,
-    ModeInputFilterWrite = 25,
-    ModeTermostatWrite = 26,
-    ModeCalibrWrite = 27,
-    TypeSVCHWrite = 28,
-    PlantNumberWrite = 29,
-    UserPswWrite = 30,
-    PlantNumberSVCHWrite = 31,
-    KrPerWrite = 32,
-    SmPerWrite = 33,
-    Dist1Write = 34,
-    Dist2Write = 35,
-    KKalmanWrite = 36,
-    LevelKalibrWrite = 37,
-    Relay1Ust1Write = 38,
-    Relay1Ust2Write = 39,
-    Relay2Ust1Write = 40,
-    Relay2Ust2Write = 41,
-    KrPerOpChWrite = 42,
-    SmPerOpChWrite = 43,
-    FreqCalibrWrite = 44,
-    KKK1Write = 45,
-    KKK2Write = 46,
-    KKK3Write = 47,
-    SpeedWrite = 48,
-    ModeProcessingRead = 49,
-    ModeImageRead = 50,
-    TemperCompareTermostatRead = 51,
-    ModeCurrentOutputRead = 52,
-    ModeChannelRead = 53,
-    ProgramTypeRead = 54,
-    TemperSVChModuleRead = 55,
-    TemperTermostatRead = 56,
-    ModeInputFilterRead = 57,
-    ModeTermostatRead = 58,
-    ModeCalibrRead = 59,
-    TypeSVCHRead = 60,
-    PlantNumberRead = 61,
-    UserPswRead = 62,
-    PlantNumberSVCHRead = 63,
-    KrPerRead = 64,
-    SmPerRead = 65,
-    Dist1Read = 66,
-    Dist2Read = 67,
-    KKalmanRead = 68,
-    Relay1Ust1Read = 69,
-    Relay1Ust2Read = 70,
-    Relay2Ust1Read = 71,
-    Relay2Ust2Read = 72,
-    KrPerOpChRead = 73,
-    SmPerOpChRead = 74,
-    FreqCalibrRead = 75,
-    KKK1Read = 76,
-    KKK2Read = 77,
-    KKK3Read = 78,
-    SpeedRead = 79,
-    KalistCurrent = 80 // archive code of the КАЛИСТ-1 reading; not a gauge command
-};
-} // namespace UlmarCmd
+// The values that the request of a code carries, taken from the device object; the address is
+// the object's SystemAddress. Read it where the object may be read (under the exchange lock).
+TRequestValues RequestValues(const TUlmar& ulmar, int code);
+// The request frame of a code without its checksum, with the device object's values. Throws
+// TCodecError("Ошибка формирования запроса") for codes outside 0..79 and for code 13 with a
+// ZeroBlock outside 1..32.
+QByteArray EncodeRequest(const TUlmar& ulmar, int code);

@@ -10,9 +10,9 @@
 // and the request thread leaves after its current exchange.
 
 #include "devicelink/uRequestDevices.h"
-#include "devicelink/uFrame.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include "protocol/uFrame.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -180,6 +180,7 @@ private:
 
 struct TDeviceLink::TParseJob {
     quint8 Kind = 0;
+    QByteArray Request;
     QByteArray Answer;
     TParseResult Result;
     bool Done = false;
@@ -420,7 +421,7 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         bool ok = true;
         TParseResult result;
         try {
-            result = ParseMeasured(job->Kind, job->Answer);
+            result = ParseMeasured(job->Kind, job->Request, job->Answer);
         } catch (...) {
             ok = false;
         }
@@ -433,11 +434,12 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
     }
 }
 
-TDeviceLink::TParseResult TDeviceLink::ParseMeasured(quint8 kind, const QByteArray& answer) {
+TDeviceLink::TParseResult TDeviceLink::ParseMeasured(quint8 kind, const QByteArray& request,
+                                                     const QByteArray& answer) {
     TParseResult result;
     const quint64 stored = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
     const quint16 failures = Ulmar_ ? Ulmar_->FailureCount : 0;
-    DispatchAnswer(kind, answer);
+    DispatchAnswer(kind, request, answer);
     // Silence is told with the port and the rate it was heard on: a wrong port or rate is the
     // usual cause, and an adapter renumbered by the system shows here.
     if (Ulmar_ && answer.isEmpty() && Ulmar_->ErrorCode == LinkResult::NoAnswer && Transmitter_)
@@ -454,12 +456,12 @@ TDeviceLink::TParseResult TDeviceLink::ParseMeasured(quint8 kind, const QByteArr
     return result;
 }
 
-bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer,
-                                TParseResult& result) {
+bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& request,
+                                const QByteArray& answer, TParseResult& result) {
     result = TParseResult();
     if (ui) {
         try {
-            result = ParseMeasured(kind, answer);
+            result = ParseMeasured(kind, request, answer);
             return true;
         } catch (...) {
             return false;
@@ -467,6 +469,7 @@ bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer,
     }
     auto job = std::make_shared<TParseJob>();
     job->Kind = kind;
+    job->Request = request;
     job->Answer = answer;
     std::unique_lock lock(GateMutex_);
     if (Closing_)
@@ -480,13 +483,13 @@ bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& answer,
     return !job->Failed;
 }
 
-void TDeviceLink::DispatchAnswer(quint8 kind, const QByteArray& answer) {
+void TDeviceLink::DispatchAnswer(quint8 kind, const QByteArray& request, const QByteArray& answer) {
     if (!Ulmar_)
         return;
     if (kind == 0)
-        Ulmar_->ParseAnswer(answer);
+        Ulmar_->Apply(Decode(request, answer));
     else if (kind == 1)
-        Ulmar_->ParseKalistAnswer(answer);
+        Ulmar_->ApplyKalist(DecodeKalist(answer));
 }
 
 // --- exchanges ---
@@ -516,8 +519,8 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
 
     QByteArray request;
     try {
-        request = Ulmar_->BuildRequest(code);
-    } catch (...) {
+        request = EncodeRequest(*Ulmar_, code);
+    } catch (const TCodecError&) {
         return -1; // unknown code: nothing sent, parsed or logged
     }
 
@@ -544,7 +547,7 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
         Thread_->AnswerBuffer = answer;
     }
     TParseResult parsed;
-    const bool handed = HandOverParse(ui, 0, answer, parsed);
+    const bool handed = HandOverParse(ui, 0, request, answer, parsed);
     if (!handed)
         errors += QStringLiteral(" Error in RequestThread.Synchronize ");
     linkState = parsed.LinkState;
@@ -601,7 +604,7 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         Thread_->AnswerBuffer = answer;
     }
     TParseResult parsed;
-    if (!HandOverParse(ui, 1, answer, parsed)) {
+    if (!HandOverParse(ui, 1, request, answer, parsed)) {
         if (capture)
             CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, -1, false,
                             QStringLiteral(" Error in RequestThread.Synchronize "));

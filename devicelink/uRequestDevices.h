@@ -187,13 +187,14 @@ private:
         bool Stored = false;
         bool Failed = false;
     };
-    // Parses the answer on the user-interface thread and waits. False when the hand-over failed
-    // (the link is closing).
-    bool HandOverParse(bool ui, quint8 kind, const QByteArray& answer, TParseResult& result);
-    // User-interface thread: runs the parser and measures what it did.
-    TParseResult ParseMeasured(quint8 kind, const QByteArray& answer);
-    // User-interface thread: the parser of the kind (0 gauge, 1 КАЛИСТ-1).
-    void DispatchAnswer(quint8 kind, const QByteArray& answer);
+    // Decodes the answer to its request and applies it on the user-interface thread, and waits.
+    // False when the hand-over failed (the link is closing).
+    bool HandOverParse(bool ui, quint8 kind, const QByteArray& request, const QByteArray& answer,
+                       TParseResult& result);
+    // User-interface thread: decodes and applies the answer and measures what it did.
+    TParseResult ParseMeasured(quint8 kind, const QByteArray& request, const QByteArray& answer);
+    // User-interface thread: the decoder of the kind (0 gauge, 1 КАЛИСТ-1), applied to the device.
+    void DispatchAnswer(quint8 kind, const QByteArray& request, const QByteArray& answer);
     // The exchanges; linkState is the LinkState code right after this exchange's own parse,
     // -1 when nothing was parsed. With archive, readings that the parse stored go to the
     // ArchiveHook before the lock is released.

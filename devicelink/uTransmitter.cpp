@@ -1,6 +1,6 @@
 #include "devicelink/uTransmitter.h"
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"

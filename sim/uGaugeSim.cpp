@@ -1,6 +1,6 @@
 #include "sim/uGaugeSim.h"
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include <algorithm>
 #include <bit>
 #include <cmath>

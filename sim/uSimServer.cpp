@@ -1,6 +1,6 @@
 #include "sim/uSimServer.h"
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>

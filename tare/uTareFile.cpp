@@ -1,5 +1,5 @@
 #include "tare/uTareFile.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uSmallFile.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // an exchange (kept, with its reason), in text, JSON and CSV, from a file, a pipe or standard
 // input; ulmar-cli monitor against ulmar-sim with a device fault on the first answer.
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"

@@ -5,7 +5,8 @@
 #include "commands/uParamFile.h"
 #include "commands/uParamTable.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
+#include "tests/support/GaugeExchange.h"
 #include "tests/support/TestDirs.h"
 
 #include <QFile>
@@ -59,10 +60,10 @@ private slots:
     }
     void readCodeFillsItsField() {
         QFETCH(const TParamRow*, row);
-        TUlmar u;
+        TGaugeExchange u;
         u.SystemAddress = 1;
         u.SetErrorMax(1);
-        const QByteArray request = u.BuildRequest(row->ReadCode);
+        const QByteArray request = u.Build(row->ReadCode);
         const double value = Distinct(*row);
         QByteArray payload;
         switch (static_cast<quint8>(request.at(1))) {
@@ -80,8 +81,8 @@ private slots:
         default:
             QFAIL("not a parameter read");
         }
-        u.ParseAnswer(WithCrc(QByteArray(1, 1) + request.at(1) +
-                              QByteArray(1, static_cast<char>(payload.size() + 1)) + payload));
+        u.Parse(WithCrc(QByteArray(1, 1) + request.at(1) +
+                        QByteArray(1, static_cast<char>(payload.size() + 1)) + payload));
         QCOMPARE(ParamNumber(u, *row), value);
     }
 
@@ -91,10 +92,10 @@ private slots:
     }
     void writeCodeCarriesItsField() {
         QFETCH(const TParamRow*, row);
-        TUlmar u;
+        TGaugeExchange u;
         u.SystemAddress = 1;
         SetParamNumber(u, *row, Distinct(*row));
-        const QByteArray frame = u.BuildRequest(row->WriteCode);
+        const QByteArray frame = u.Build(row->WriteCode);
         const quint8 command = static_cast<quint8>(frame.at(1));
         double carried = 0;
         if (command == 0xB1)
@@ -108,7 +109,7 @@ private slots:
             QFAIL("not a parameter write");
         QCOMPARE(carried, Distinct(*row));
         if (row->ReadCode >= 0) {
-            const QByteArray read = u.BuildRequest(row->ReadCode);
+            const QByteArray read = u.Build(row->ReadCode);
             QCOMPARE(static_cast<quint8>(read.at(1)), quint8(command + 3));
             QCOMPARE(read.at(3), frame.at(3));
         }

@@ -51,7 +51,7 @@ public:
             TUlmar probe;
             probe.SystemAddress = 1;
             for (int code = 0; code <= TUlmar::MaxRequestCode; ++code)
-                k.insert(Key(probe.BuildRequest(code)), code);
+                k.insert(Key(EncodeRequest(probe, code)), code);
             return k;
         }();
         return keys.value(Key(frame), -1);

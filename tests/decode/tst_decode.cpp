@@ -4,7 +4,7 @@
 
 #include "commands/uExchangeDecode.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "sim/uGaugeSim.h"
 
 #include <QTest>
@@ -20,7 +20,7 @@ QByteArray Request(int code, int zeroBlock = 1) {
     u.SystemAddress = 1;
     u.ZeroBlock = zeroBlock;
     u.PlantNumber = 1001; // the simulator's first gauge: codes 9 and 10 name it
-    return WithCrc(u.BuildRequest(code));
+    return WithCrc(EncodeRequest(u, code));
 }
 
 QByteArray Answer(quint8 command, const QByteArray& payload, quint8 address = 1) {

@@ -1,8 +1,9 @@
 #include "tests/fuzz/FuzzEntries.h"
 #include "commands/uExchangeDecode.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
 #include "devicelink/uPaths.h"
+#include "protocol/uFrame.h"
+#include "protocol/uWire.h"
 
 #include <QByteArray>
 #include <QString>
@@ -11,14 +12,14 @@
 
 namespace {
 
-// The request of every code as the device object builds it for address 1, checksum appended.
+// The request of every code as the link encodes it for address 1, checksum appended.
 const std::array<QByteArray, TUlmar::MaxRequestCode + 1>& Requests() {
     static const auto requests = [] {
         std::array<QByteArray, TUlmar::MaxRequestCode + 1> all;
         TUlmar ulmar;
         ulmar.SystemAddress = 1;
         for (int code = 0; code <= TUlmar::MaxRequestCode; ++code) {
-            QByteArray frame = ulmar.BuildRequest(code);
+            QByteArray frame = EncodeRequest(ulmar, code);
             const quint16 crc = Crc16(frame);
             frame.append(static_cast<char>(crc & 0xFF));
             frame.append(static_cast<char>(crc >> 8));
@@ -88,6 +89,18 @@ void FuzzDecodeExchange(const uint8_t* data, size_t size) {
     Consume(DecodeExchange(raw));
 }
 
+// What a decoded answer holds stays inside its arrays, whatever the bytes.
+void CheckDecoded(const TAnswer& a) {
+    if (a.Count < 0 || a.Count > TarePointCount || a.ZeroStart > 255 ||
+        (a.Status != TAnswerStatus::Ok && a.Count != 0))
+        std::abort();
+}
+
+// Selector byte s, zero block z, error limit e, then the answer:
+//   s & 0x80: a КАЛИСТ-1 answer, decoded and applied;
+//   else:     the request of code s % 80 (zero block z % 34: 0 and 33 cannot be encoded, and the
+//             answer is then decoded without a request), the answer decoded against it and
+//             applied to a device object.
 void FuzzParseAnswer(const uint8_t* data, size_t size) {
     if (size < 3)
         return;
@@ -99,14 +112,18 @@ void FuzzParseAnswer(const uint8_t* data, size_t size) {
     const QByteArray answer(reinterpret_cast<const char*>(data + 3),
                             static_cast<qsizetype>(size - 3));
     if (data[0] & 0x80) {
-        ulmar.ParseKalistAnswer(answer);
+        const TAnswer decoded = DecodeKalist(answer);
+        CheckDecoded(decoded);
+        ulmar.ApplyKalist(decoded);
         return;
     }
-    // Blocks 0 and 33 are outside the array: the builder refuses them, the parser must too.
     ulmar.ZeroBlock = data[1] % 34;
+    QByteArray request;
     try {
-        ulmar.BuildRequest(data[0] % (TUlmar::MaxRequestCode + 1));
-    } catch (const TUlmarError&) {
+        request = EncodeRequest(ulmar, data[0] % (TUlmar::MaxRequestCode + 1));
+    } catch (const TCodecError&) {
     }
-    ulmar.ParseAnswer(answer);
+    const TAnswer decoded = Decode(request, answer);
+    CheckDecoded(decoded);
+    ulmar.Apply(decoded);
 }

@@ -3,7 +3,7 @@
 // a pseudo-terminal with good, cut, paused, garbled and trailed answers. Timing checks compare
 // orders of magnitude only (the machine may be loaded).
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uTransmitter.h"
 #include "sim/uSimServer.h"

@@ -1,7 +1,7 @@
 // Single exchanges through a real pseudo-terminal with the simulator: the bytes on the line,
 // the parse into the device object, time-outs, cut and error answers, the request log.
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "tests/support/LinkRig.h"
 
 #include <QElapsedTimer>
@@ -47,7 +47,7 @@ void TestLinkExchange::requestOnTheLine() {
     if (expected.isEmpty()) {
         TUlmar builder;
         builder.SystemAddress = 1;
-        expected = TGaugeSim::WithCrc16(builder.BuildRequest(code));
+        expected = TGaugeSim::WithCrc16(EncodeRequest(builder, code));
     }
     QCOMPARE(rig.Link->RequestExecUlmar(code), 0);
     QCOMPARE(rig.Sim->RequestCount(), 1);

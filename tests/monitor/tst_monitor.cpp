@@ -7,7 +7,7 @@
 #include "console/fMonitorPanel.h"
 #include "console/fReqAns.h"
 #include "devicelink/uExchangeRecord.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/LinkRig.h"
 

@@ -2,7 +2,7 @@
 // inaccessible ports told with their reasons, and a port saved by its by-id name that keeps
 // working when the adapter comes back under another tty name.
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uPortList.h"
 #include "devicelink/uSerialPosix.h"
 #include "devicelink/uTransmitter.h"

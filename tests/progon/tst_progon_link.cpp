@@ -55,7 +55,7 @@ int CodeOf(const QByteArray& frame) {
         TUlmar probe;
         probe.SystemAddress = 1;
         for (int code = 0; code <= TUlmar::MaxRequestCode; ++code)
-            k.insert(key(probe.BuildRequest(code)), code);
+            k.insert(key(EncodeRequest(probe, code)), code);
         return k;
     }();
     return codes.value(key(frame), -1);

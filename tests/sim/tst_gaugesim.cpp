@@ -1,6 +1,6 @@
 // The virtual gauge as a pure function over frames: answers, state changes and faults.
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "sim/uGaugeSim.h"
 #include "tests/support/TestBytes.h"
 #include <QTest>

@@ -2,7 +2,7 @@
 // bytes round-tripping, refusal of characters the code page lacks, the save through a
 // temporary file, and the text of a gauge's table reading back to the same singles.
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "tare/uTara.h"
 #include "tare/uTareFile.h"
 

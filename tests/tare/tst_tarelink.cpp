@@ -5,7 +5,7 @@
 // compare, polling stopped around the write and started again.
 
 #include "commands/uTareCommands.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "tare/uTara.h"
 #include "tare/uTareFile.h"
 #include "tests/support/LinkRig.h"

@@ -1,7 +1,7 @@
 // The serial transport: line discipline on a scripted port, then real exchanges through a
 // pseudo-terminal with the simulator, settings file rules and a vanishing port.
 
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 #include "devicelink/uIniFile.h"
 #include "devicelink/uSerialPosix.h"
 #include "devicelink/uTransmitter.h"

@@ -2,7 +2,8 @@
 // fault log, typed values, setters, texts, zero array, tare and run-test tables.
 
 #include "devicelink/Ulmar.h"
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
+#include "tests/support/GaugeExchange.h"
 #include "tests/support/TestDirs.h"
 #include <QDirIterator>
 #include <QFile>
@@ -70,7 +71,6 @@ void Configure(TUlmar& u) {
     u.ZeroBlock = 3;
     u.ClearTareTable();
     u.TareTable[0] = {1000.0, 0.5};
-    u.PendingTarePart = u.PendingByteParam = u.PendingWordParam = u.PendingFloatParam = 0xEE;
 }
 
 double AsDouble(const std::unique_ptr<TIODouble>& v) {
@@ -234,19 +234,28 @@ void TestUlmar::buildRequest() {
     QFETCH(int, code);
     QFETCH(QByteArray, frame);
     QFETCH(int, readMode);
-    TUlmar u;
+    TGaugeExchange u;
     Configure(u);
-    u.PendingReadMode = 0xEE;
-    QCOMPARE(u.BuildRequest(code).toHex(' '), frame.toHex(' '));
+    QCOMPARE(u.Build(code).toHex(' '), frame.toHex(' '));
     QFETCH(int, tarePart);
     QFETCH(int, byteParam);
     QFETCH(int, wordParam);
     QFETCH(int, floatParam);
-    QCOMPARE(int(u.PendingReadMode), readMode);
-    QCOMPARE(int(u.PendingTarePart), tarePart);
-    QCOMPARE(int(u.PendingByteParam), byteParam);
-    QCOMPARE(int(u.PendingWordParam), wordParam);
-    QCOMPARE(int(u.PendingFloatParam), floatParam);
+    // What an answer to this request is decoded as: the read mode a reading answer is taken
+    // in, and the tare part or parameter index that the request names.
+    const QByteArray reading = WithCrc(Hex("01 01 06 44 7A 00 00 00"));
+    QCOMPARE(Decode(frame, reading).ReadMode, readMode);
+    const TWireRow* row = WireRow(code);
+    QVERIFY(row);
+    const quint8 command = quint8(frame.at(1));
+    const int asked = command == 0xA5   ? tarePart
+                      : command == 0xB4 ? byteParam
+                      : command == 0xB5 ? wordParam
+                      : command == 0xB6 ? floatParam
+                                        : 0xEE;
+    if (asked != 0xEE)
+        QCOMPARE(row->Index, asked);
+    QCOMPARE(RequestCodeOf(frame), code);
 }
 
 void TestUlmar::buildRequestFails_data() {
@@ -262,50 +271,59 @@ void TestUlmar::buildRequestFails_data() {
 void TestUlmar::buildRequestFails() {
     QFETCH(int, code);
     QFETCH(int, zeroBlock);
-    TUlmar u;
-    u.BuildRequest(UlmarCmd::FreqOpChRead);
-    QCOMPARE(int(u.PendingReadMode), 7);
+    TGaugeExchange u;
     u.ZeroBlock = zeroBlock;
     try {
-        u.BuildRequest(code);
+        u.Build(code);
         QFAIL("no failure");
-    } catch (const TUlmarError& e) {
+    } catch (const TCodecError& e) {
         QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("Ошибка формирования запроса"));
     }
-    QCOMPARE(int(u.PendingReadMode), 0);
 }
 
 void TestUlmar::identificationOnTheLine() {
-    TUlmar u; // address 255 by default
-    const QByteArray frame = u.BuildRequest(UlmarCmd::SignatureRead);
+    TGaugeExchange u; // address 255 by default
+    const QByteArray frame = u.Build(UlmarCmd::SignatureRead);
     QCOMPARE(WithCrc(frame), Hex("FF 20 01 99 F0"));
 }
 
 void TestUlmar::zeroBlockStart() {
-    TUlmar u;
+    TGaugeExchange u;
     u.ZeroBlock = 1;
-    QCOMPARE(u.BuildRequest(13), Hex("FF 83 03 00 08"));
+    QCOMPARE(u.Build(13), Hex("FF 83 03 00 08"));
     u.ZeroBlock = 32;
-    QCOMPARE(u.BuildRequest(13), Hex("FF 83 03 F8 08"));
+    QCOMPARE(u.Build(13), Hex("FF 83 03 F8 08"));
 }
 
 void TestUlmar::emptyTareWrite() {
-    TUlmar u;
+    TGaugeExchange u;
     u.ClearTareTable();
-    const QByteArray frame = u.BuildRequest(18);
+    const QByteArray frame = u.Build(18);
     QCOMPARE(frame.size(), 4 + 128);
     QCOMPARE(frame.left(4), Hex("FF A6 82 01"));
     QCOMPARE(frame.mid(4), QByteArray(128, char(0xFF)));
 }
 
 void TestUlmar::secondBuildOverwritesIndex() {
-    TUlmar u;
-    u.BuildRequest(UlmarCmd::KKalmanRead);
-    u.BuildRequest(UlmarCmd::SpeedRead);
-    QCOMPARE(int(u.PendingFloatParam), 21);
-    u.BuildRequest(UlmarCmd::LevelRead);
-    u.BuildRequest(UlmarCmd::Dist1Read);
-    QCOMPARE(int(u.PendingReadMode), 0);
+    // An answer is decoded against the request it answers, never an earlier one.
+    TGaugeExchange u;
+    u.Build(UlmarCmd::KKalmanRead);
+    u.Build(UlmarCmd::SpeedRead);
+    u.Parse(WithCrc(Hex("01 B6 05 41 20 00 00"))); // 10.0
+    QCOMPARE(u.Speed(), 10.0);
+    QCOMPARE(u.KKalman(), 1.0);
+    u.Build(UlmarCmd::LevelRead);
+    u.Build(UlmarCmd::Dist1Read);
+    // A reading answer to a request that is no reading is a frequency (read mode 0).
+    u.Parse(WithCrc(Hex("01 01 06 44 7A 00 00 00")));
+    QCOMPARE(AsDouble(u.Freq), 1000.0);
+    QCOMPARE(AsDouble(u.Level), 0.0);
+    // A parameter answer to a request for another command stores nothing.
+    const double dist1 = u.Dist1();
+    u.Build(UlmarCmd::LevelRead);
+    u.Parse(WithCrc(Hex("01 B6 05 41 20 00 00")));
+    QCOMPARE(u.Dist1(), dist1);
+    QCOMPARE(u.Speed(), 10.0);
 }
 
 // --- validation and minimum lengths ---
@@ -353,19 +371,19 @@ void TestUlmar::minimumLength() {
         body.append(size - 2 - body.size(), '\0');
         return WithCrc(body);
     };
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(1);
-    u.ParseAnswer(QByteArray()); // a reported failure first: LinkState 2, one failure
+    u.Parse(QByteArray()); // a reported failure first: LinkState 2, one failure
     QCOMPARE(int(u.LinkStateCode()), 2);
 
-    u.BuildRequest(request);
-    u.ParseAnswer(answer(length));
+    u.Build(request);
+    u.Parse(answer(length));
     QCOMPARE(u.ErrorCode, 0);
     QCOMPARE(u.ErrorText, Norm);
     QCOMPARE(int(u.LinkStateCode()), success ? 1 : 2);
     QCOMPARE(int(u.FailureCount), success ? 0 : 1);
 
-    u.ParseAnswer(answer(length - 1));
+    u.Parse(answer(length - 1));
     QCOMPARE(u.ErrorCode, -3);
     QCOMPARE(u.ErrorText, ReadErrorText);
     QCOMPARE(int(u.LinkStateCode()), 2);
@@ -391,8 +409,8 @@ void TestUlmar::validation() {
     QFETCH(QByteArray, answer);
     QFETCH(int, code);
     QFETCH(QString, text);
-    TUlmar u;
-    u.ParseAnswer(answer);
+    TGaugeExchange u;
+    u.Parse(answer);
     QCOMPARE(u.ErrorCode, code);
     QCOMPARE(u.ErrorText, text);
     QCOMPARE(int(u.LinkStateCode()), 2);
@@ -400,10 +418,10 @@ void TestUlmar::validation() {
 }
 
 void TestUlmar::answerByItsOwnCommand() {
-    TUlmar u;
-    u.BuildRequest(UlmarCmd::KKalmanRead);
+    TGaugeExchange u;
+    u.Build(UlmarCmd::KKalmanRead);
     QByteArray body = Hex("01 02 15 44 7A 00 00 45 3B 80 00 46 6A 60 00 42 C8 00 00 03 00");
-    u.ParseAnswer(WithCrc(body));
+    u.Parse(WithCrc(body));
     QCOMPARE(AsDouble(u.Distance), 1000.0);
     QCOMPARE(AsDouble(u.Level), 3000.0);
     QCOMPARE(AsDouble(u.LevelFree), 15000.0);
@@ -411,8 +429,8 @@ void TestUlmar::answerByItsOwnCommand() {
     QCOMPARE(u.KKalman(), 1.0);
 
     // A short "accepted, nothing to do" answer leaves readings and link state alone.
-    u.ParseAnswer(QByteArray());
-    u.ParseAnswer(WithCrc(Hex("05 A2 01")));
+    u.Parse(QByteArray());
+    u.Parse(WithCrc(Hex("05 A2 01")));
     QCOMPARE(u.ErrorCode, 0);
     QCOMPARE(u.ErrorText, Norm);
     QCOMPARE(int(u.LinkStateCode()), 2);
@@ -440,9 +458,9 @@ void TestUlmar::singleReadings() {
     QFETCH(QByteArray, answer);
     QFETCH(QString, value);
     QFETCH(double, expected);
-    TUlmar u;
-    u.BuildRequest(request);
-    u.ParseAnswer(answer);
+    TGaugeExchange u;
+    u.Build(request);
+    u.Parse(answer);
     QCOMPARE(u.ErrorCode, 0);
     QCOMPARE(int(u.LinkStateCode()), 1);
     const std::map<QString, TIODouble*> values = {
@@ -468,12 +486,12 @@ void TestUlmar::allReadingsAndRelays() {
     QFETCH(int, relays);
     QFETCH(int, relay1);
     QFETCH(int, relay2);
-    TUlmar u;
-    u.BuildRequest(6);
+    TGaugeExchange u;
+    u.Build(6);
     QByteArray body = Hex("01 02 15 44 7A 00 00 45 3B 80 00 46 6A 60 00 42 48 00 00");
     body += char(relays);
     body += '\0';
-    u.ParseAnswer(WithCrc(body));
+    u.Parse(WithCrc(body));
     QCOMPARE(u.ErrorCode, 0);
     QCOMPARE(AsDouble(u.Volume), 0.5);
     QCOMPARE(int(u.Relay1->State()), relay1);
@@ -484,10 +502,10 @@ void TestUlmar::allReadingsAndRelays() {
 
 void TestUlmar::faultReportedInAllReadings() {
     TTestDirs dirs;
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(1);
-    u.BuildRequest(6);
-    u.ParseAnswer(WithCrc(Hex("01 02 15 44 7A 00 00 45 3B 80 00 46 6A 60 00 42 48 00 00 03 02")));
+    u.Build(6);
+    u.Parse(WithCrc(Hex("01 02 15 44 7A 00 00 45 3B 80 00 46 6A 60 00 42 48 00 00 03 02")));
     QCOMPARE(u.ErrorCode, 2);
     QCOMPARE(u.ErrorText, Fault2Text);
     QCOMPARE(int(u.LinkStateCode()), 2);
@@ -498,10 +516,10 @@ void TestUlmar::faultReportedInAllReadings() {
 
 void TestUlmar::faultReportedInLevelAnswer() {
     TTestDirs dirs;
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(1);
-    u.BuildRequest(2);
-    u.ParseAnswer(WithCrc(Hex("01 01 06 45 3B 80 00 02")));
+    u.Build(2);
+    u.Parse(WithCrc(Hex("01 01 06 45 3B 80 00 02")));
     QCOMPARE(u.ErrorCode, 2);
     QCOMPARE(u.ErrorText, Fault2Text);
     QCOMPARE(int(u.LinkStateCode()), 2);
@@ -516,10 +534,10 @@ void TestUlmar::faultReportedInLevelAnswer() {
 
 void TestUlmar::faultAboveNine() {
     TTestDirs dirs;
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(1);
-    u.BuildRequest(2);
-    u.ParseAnswer(WithCrc(Hex("01 01 06 45 3B 80 00 0C")));
+    u.Build(2);
+    u.Parse(WithCrc(Hex("01 01 06 45 3B 80 00 0C")));
     QCOMPARE(AsDouble(u.Level), 3000.0);
     QCOMPARE(int(u.LinkStateCode()), 1);
     QCOMPARE(u.ErrorCode, 255);
@@ -531,10 +549,10 @@ void TestUlmar::faultAboveNine() {
 
 void TestUlmar::faultBelowLimit() {
     TTestDirs dirs;
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(3);
-    u.BuildRequest(6);
-    u.ParseAnswer(WithCrc(Hex("01 02 15 44 7A 00 00 45 3B 80 00 46 6A 60 00 42 48 00 00 03 09")));
+    u.Build(6);
+    u.Parse(WithCrc(Hex("01 02 15 44 7A 00 00 45 3B 80 00 46 6A 60 00 42 48 00 00 03 09")));
     QCOMPARE(u.ErrorCode, 9);
     QCOMPARE(u.ErrorText, Norm);
     QCOMPARE(AsDouble(u.Level), 3000.0);
@@ -543,32 +561,32 @@ void TestUlmar::faultBelowLimit() {
 }
 
 void TestUlmar::failuresBelowLimit() {
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(3);
-    u.BuildRequest(14);
-    u.ParseAnswer(WithCrc(Hex("01 B1 01")));
+    u.Build(14);
+    u.Parse(WithCrc(Hex("01 B1 01")));
     QCOMPARE(int(u.LinkStateCode()), 1);
     for (int i = 1; i <= 2; ++i) {
-        u.ParseAnswer(QByteArray());
+        u.Parse(QByteArray());
         QCOMPARE(u.ErrorCode, 0);
         QCOMPARE(u.ErrorText, Norm);
         QCOMPARE(int(u.LinkStateCode()), 1);
         QCOMPARE(int(u.FailureCount), i);
     }
-    u.ParseAnswer(QByteArray());
+    u.Parse(QByteArray());
     QCOMPARE(u.ErrorCode, -1);
     QCOMPARE(int(u.LinkStateCode()), 2);
-    u.ParseAnswer(WithCrc(Hex("01 B1 01")));
+    u.Parse(WithCrc(Hex("01 B1 01")));
     QCOMPARE(int(u.FailureCount), 0);
     QCOMPARE(int(u.LinkStateCode()), 1);
 }
 
 void TestUlmar::errorMaxResetsCount() {
-    TUlmar u;
+    TGaugeExchange u;
     QCOMPARE(int(u.ErrorMax()), 0);
     u.SetErrorMax(5);
-    u.ParseAnswer(QByteArray());
-    u.ParseAnswer(QByteArray());
+    u.Parse(QByteArray());
+    u.Parse(QByteArray());
     u.SetErrorMax(5);
     QCOMPARE(int(u.FailureCount), 2);
     u.SetErrorMax(4);
@@ -589,15 +607,15 @@ void TestUlmar::echo_data() {
 void TestUlmar::echo() {
     QFETCH(QByteArray, payload);
     QFETCH(int, code);
-    TUlmar u;
-    u.BuildRequest(7);
-    u.ParseAnswer(WithCrc(Hex("05 10 03") + payload));
+    TGaugeExchange u;
+    u.Build(7);
+    u.Parse(WithCrc(Hex("05 10 03") + payload));
     QCOMPARE(u.ErrorCode, code);
     QCOMPARE(int(u.LinkStateCode()), code == 0 ? 1 : 2);
 }
 
 void TestUlmar::identification() {
-    TUlmar u;
+    TGaugeExchange u;
     QList<QList<int>> calls;
     u.On32 = [&](TUlmar* sender, quint8 address, quint8 unit, quint16 plant, quint8 hard,
                  quint8 soft) {
@@ -605,12 +623,12 @@ void TestUlmar::identification() {
         calls.append({address, unit, plant, hard, soft});
     };
     u.SystemAddress = 3;
-    u.ParseAnswer(WithCrc(Hex("09 20 06 11 04 D2 02 07")));
+    u.Parse(WithCrc(Hex("09 20 06 11 04 D2 02 07")));
     QCOMPARE(int(u.SystemAddress), 3);
     QCOMPARE(int(u.PlantNumber), 1234);
     QCOMPARE(int(u.HardVersion), 2);
     QCOMPARE(int(u.SoftVersion), 7);
-    u.ParseAnswer(WithCrc(Hex("07 25 06 11 00 2A 03 08")));
+    u.Parse(WithCrc(Hex("07 25 06 11 00 2A 03 08")));
     QCOMPARE(int(u.SystemAddress), 7);
     QCOMPARE(int(u.PlantNumber), 42);
     QCOMPARE(calls, (QList<QList<int>>{{9, 17, 1234, 2, 7}, {7, 17, 42, 3, 8}}));
@@ -618,44 +636,44 @@ void TestUlmar::identification() {
 }
 
 void TestUlmar::zeroBlockAnswer() {
-    TUlmar u;
+    TGaugeExchange u;
     const QByteArray words = Hex("00 01 00 02 01 00 FF FF 12 34 00 00 80 00 00 08");
     const qint32 expected[] = {1, 2, 256, 65535, 0x1234, 0, 0x8000, 8};
     for (int block : {1, 32}) {
         u.ZeroBlock = block;
-        u.BuildRequest(13);
-        u.ParseAnswer(WithCrc(Hex("01 83 11") + words));
+        u.Build(13);
+        u.Parse(WithCrc(Hex("01 83 11") + words));
         QCOMPARE(int(u.LinkStateCode()), 1);
         for (int k = 0; k < 8; ++k)
             QCOMPARE(u.ZeroArray[(block - 1) * 8 + k], expected[k]);
     }
     QCOMPARE(u.ZeroArray[8], 0); // block 2 untouched
     // Out of range: nothing stored, nothing recorded.
-    TUlmar v;
-    v.ParseAnswer(QByteArray());
+    TGaugeExchange v;
+    v.Parse(QByteArray());
     for (int block : {0, 33, -7}) {
         v.ZeroBlock = block;
-        v.ParseAnswer(WithCrc(Hex("01 83 11") + words));
+        v.Parse(WithCrc(Hex("01 83 11") + words));
         QCOMPARE(int(v.LinkStateCode()), 2);
     }
-    TUlmar fresh;
+    TGaugeExchange fresh;
     QVERIFY(v.ZeroArray == fresh.ZeroArray);
 }
 
 void TestUlmar::tareAnswer() {
-    TUlmar u;
+    TGaugeExchange u;
     u.ClearTareTable();
-    u.ParseAnswer(QByteArray()); // previous exchange failed
+    u.Parse(QByteArray()); // previous exchange failed
     QByteArray payload;
     for (int k = 0; k < 32; ++k)
         payload += k == 0 ? Hex("44 7A 00 00") : Hex("42 48 00 00");
-    u.BuildRequest(15);
-    u.ParseAnswer(WithCrc(Hex("01 A5 81") + payload));
+    u.Build(15);
+    u.Parse(WithCrc(Hex("01 A5 81") + payload));
     QCOMPARE(u.TareTable[0].Level, 1000.0);
     QCOMPARE(u.TareTable[31].Level, 50.0);
     QVERIFY(std::isnan(u.TareTable[0].Volume));
-    u.BuildRequest(16);
-    u.ParseAnswer(WithCrc(Hex("01 A5 81") + payload));
+    u.Build(16);
+    u.Parse(WithCrc(Hex("01 A5 81") + payload));
     QCOMPARE(u.TareTable[0].Volume, 10.0);
     QCOMPARE(u.TareTable[31].Volume, 0.5);
     QCOMPARE(int(u.LinkStateCode()), 2);
@@ -677,9 +695,9 @@ void TestUlmar::byteParams() {
     QFETCH(int, request);
     QFETCH(int, value);
     QFETCH(int, expected);
-    TUlmar u;
-    u.BuildRequest(request);
-    u.ParseAnswer(WithCrc(Hex("01 B4 02") + char(value)));
+    TGaugeExchange u;
+    u.Build(request);
+    u.Parse(WithCrc(Hex("01 B4 02") + char(value)));
     QCOMPARE(int(u.LinkStateCode()), 1);
     const double fields[] = {
         double(u.ModeProcessing),    double(u.ModeImage),       double(u.TemperCompareTermostat),
@@ -690,14 +708,14 @@ void TestUlmar::byteParams() {
 }
 
 void TestUlmar::wordParams() {
-    TUlmar u;
-    u.ParseAnswer(QByteArray());
-    u.BuildRequest(61);
-    u.ParseAnswer(WithCrc(Hex("01 B5 03 04 D2")));
-    u.BuildRequest(62);
-    u.ParseAnswer(WithCrc(Hex("01 B5 03 12 34")));
-    u.BuildRequest(63);
-    u.ParseAnswer(WithCrc(Hex("01 B5 03 BE EF")));
+    TGaugeExchange u;
+    u.Parse(QByteArray());
+    u.Build(61);
+    u.Parse(WithCrc(Hex("01 B5 03 04 D2")));
+    u.Build(62);
+    u.Parse(WithCrc(Hex("01 B5 03 12 34")));
+    u.Build(63);
+    u.Parse(WithCrc(Hex("01 B5 03 BE EF")));
     QCOMPARE(int(u.PlantNumber), 1234);
     QCOMPARE(int(u.UserPsw), 0x1234);
     QCOMPARE(int(u.PlantNumberSVCH), 0xBEEF);
@@ -735,7 +753,7 @@ void TestUlmar::floatParams() {
     QFETCH(int, request);
     QFETCH(QByteArray, bytes);
     QFETCH(double, expected);
-    TUlmar u;
+    TGaugeExchange u;
     auto fields = [&u] {
         return std::vector<double>{u.KrPer,      u.SmPer,      u.Dist1(),    u.Dist2(),
                                    u.KKalman(),  u.Relay1Ust1, u.Relay1Ust2, u.Relay2Ust1,
@@ -745,8 +763,8 @@ void TestUlmar::floatParams() {
     std::vector<double> want = fields();
     if (!std::isnan(expected))
         want[request - 64] = expected;
-    u.BuildRequest(request);
-    u.ParseAnswer(WithCrc(Hex("01 B6 05") + bytes));
+    u.Build(request);
+    u.Parse(WithCrc(Hex("01 B6 05") + bytes));
     QCOMPARE(fields(), want);
     QCOMPARE(int(u.LinkStateCode()), 0);
 }
@@ -773,10 +791,10 @@ void TestUlmar::errorAnswer() {
     QFETCH(int, code);
     QFETCH(QString, text);
     QFETCH(int, linkState);
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(errorMax);
-    u.BuildRequest(36);
-    u.ParseAnswer(WithCrc(Hex("01 FA 02") + char(code)));
+    u.Build(36);
+    u.Parse(WithCrc(Hex("01 FA 02") + char(code)));
     QCOMPARE(u.ErrorCode, code);
     QCOMPARE(u.ErrorText, text);
     QCOMPARE(int(u.LinkStateCode()), linkState);
@@ -799,8 +817,8 @@ void TestUlmar::kalist() {
     QFETCH(QByteArray, answer);
     QFETCH(int, code);
     QFETCH(double, current);
-    TUlmar u;
-    u.ParseKalistAnswer(answer);
+    TGaugeExchange u;
+    u.ParseKalist(answer);
     QCOMPARE(u.ErrorCode, code);
     QCOMPARE(int(u.LinkStateCode()), code == 0 ? 1 : 2);
     QCOMPARE(AsDouble(u.CurrentOutput), current);
@@ -812,10 +830,10 @@ void TestUlmar::blackBoxUnwritable() {
     QFile blocker(dirs.Prog() + "/DATA");
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    TUlmar u;
+    TGaugeExchange u;
     u.SetErrorMax(3);
-    u.BuildRequest(2);
-    u.ParseAnswer(WithCrc(Hex("01 01 06 45 3B 80 00 02")));
+    u.Build(2);
+    u.Parse(WithCrc(Hex("01 01 06 45 3B 80 00 02")));
     QCOMPARE(AsDouble(u.Level), 3000.0);
     QCOMPARE(int(u.LinkStateCode()), 1);
 }
@@ -866,7 +884,7 @@ void TestUlmar::typedValues_data() {
 
 void TestUlmar::typedValues() {
     QFETCH(QString, member);
-    TUlmar u;
+    TGaugeExchange u;
     const std::map<QString, TIODouble*> values = {
         {"Level", u.Level.get()},       {"LevelFree", u.LevelFree.get()},
         {"Distance", u.Distance.get()}, {"Volume", u.Volume.get()},
@@ -884,7 +902,7 @@ void TestUlmar::typedValues() {
 }
 
 void TestUlmar::stateValuesAndDefaults() {
-    TUlmar u;
+    TGaugeExchange u;
     auto captions = [](const std::unique_ptr<TIOThreeStates>& v) {
         const auto* d = v->Description();
         return QStringList{d->Title, d->Hint, d->CaptionOf(0), d->CaptionOf(1), d->CaptionOf(2)};
@@ -930,7 +948,7 @@ void TestUlmar::stateValuesAndDefaults() {
 }
 
 void TestUlmar::linkErrorCaption() {
-    TUlmar u;
+    TGaugeExchange u;
     u.SetLinkError(-7, QStringLiteral("Сбой"));
     QCOMPARE(u.ErrorCode, -7);
     QCOMPARE(u.ErrorText, QStringLiteral("Сбой"));
@@ -939,7 +957,7 @@ void TestUlmar::linkErrorCaption() {
 }
 
 void TestUlmar::updateRanges() {
-    TUlmar u;
+    TGaugeExchange u;
     u.UpdateRanges();
     QCOMPARE(u.Distance->Description()->Max(), 16000.0);
     QCOMPARE(u.Level->Description()->Max(), 15000.0);
@@ -981,7 +999,7 @@ void TestUlmar::setters() {
     QFETCH(QString, setter);
     QFETCH(double, value);
     QFETCH(bool, taken);
-    TUlmar u;
+    TGaugeExchange u;
     const std::map<QString, std::pair<std::function<void(double)>, std::function<double()>>> s = {
         {"KKalman", {[&](double x) { u.SetKKalman(x); }, [&] { return u.KKalman(); }}},
         {"Speed", {[&](double x) { u.SetSpeed(x); }, [&] { return u.Speed(); }}},
@@ -998,7 +1016,7 @@ void TestUlmar::setters() {
 }
 
 void TestUlmar::texts() {
-    TUlmar u;
+    TGaugeExchange u;
     const QString unknown = QStringLiteral("Не известно");
     QCOMPARE(u.ModeProcessingText(), QStringLiteral("Стандартный обработчик"));
     u.ModeProcessing = 1;
@@ -1037,7 +1055,7 @@ void TestUlmar::texts() {
 }
 
 void TestUlmar::tareTableText() {
-    TUlmar u;
+    TGaugeExchange u;
     u.ClearTareTable();
     u.TareTable[0] = {1234.56, 12.5};
     u.TareTable[1] = {0.0, 100.0};
@@ -1052,7 +1070,7 @@ void TestUlmar::tareTableText() {
 }
 
 void TestUlmar::loadTareTable() {
-    TUlmar u;
+    TGaugeExchange u;
     std::vector<std::array<double, 2>> rows;
     for (int i = 0; i < 40; ++i)
         rows.push_back({i * 10.0, i * 1.0});
@@ -1065,7 +1083,7 @@ void TestUlmar::loadTareTable() {
 }
 
 void TestUlmar::sampleZeroArray() {
-    TUlmar u;
+    TGaugeExchange u;
     u.ZeroArray[127] = 777;
     u.LoadSampleZeroArray();
     const std::pair<int, int> fixed[] = {{1, 123}, {2, 286},  {3, 40731},   {4, 0},      {5, 398},
@@ -1083,7 +1101,7 @@ void TestUlmar::sampleZeroArray() {
 }
 
 void TestUlmar::progon() {
-    TUlmar u;
+    TGaugeExchange u;
     const double currents[] = {20, 15, 10, 5, 0};
     const double ruletka[] = {1000, 4750, 8500, 12250, 16000};
     for (int i = 0; i < 5; ++i) {

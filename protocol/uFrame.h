@@ -35,11 +35,5 @@ constexpr int CommandMismatch = -5;
 // Text of a link result code 0, -1, -3, -4, -5; empty for any other code.
 QString LinkResultText(int code);
 
-// True for the command bytes an answer may carry (0x01, 0x02, 0x10, … 0xB6, 0xFA).
-bool IsAcceptedAnswerCommand(quint8 command);
-
 // The fixed КАЛИСТ-1 request without its CRC-8 byte: 01 00 01 00.
 QByteArray KalistRequest();
-
-// The error answer's command byte.
-constexpr quint8 ErrorAnswerCommand = 0xFA;

@@ -1,4 +1,4 @@
-#include "devicelink/uFrame.h"
+#include "protocol/uFrame.h"
 
 #include <bit>
 #include <cfloat>
@@ -84,34 +84,6 @@ QString LinkResultText(int code) {
         return QStringLiteral("Несоответствие команды");
     default:
         return {};
-    }
-}
-
-bool IsAcceptedAnswerCommand(quint8 command) {
-    switch (command) {
-    case 0x01:
-    case 0x02:
-    case 0x10:
-    case 0x20:
-    case 0x25:
-    case 0x60:
-    case 0x81:
-    case 0x82:
-    case 0x83:
-    case 0xA2:
-    case 0xA5:
-    case 0xA6: // answer to the tare table writes, which the parser counts as success
-    case 0xA8:
-    case 0xB1:
-    case 0xB2:
-    case 0xB3:
-    case 0xB4:
-    case 0xB5:
-    case 0xB6:
-    case ErrorAnswerCommand:
-        return true;
-    default:
-        return false;
     }
 }
 

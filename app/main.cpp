@@ -2,7 +2,6 @@
 // then the shut-down in reverse: device link, device object, archive settings.
 
 #include "app/uCloseOnSignal.h"
-#include "archive/rProgon.h"
 #include "archive/uArchiveWriter.h"
 #include "archive/uBDE.h"
 #include "archive/uDataCtrl.h"
@@ -391,8 +390,6 @@ int main(int argc, char* argv[]) {
     const QStringList placeProblems = StartUp(program, options, arguments);
 
     int result = 0;
-    // The report layouts come before the main window and are reused by every report.
-    CreateReportLayouts();
     {
         std::unique_ptr<QWidget> window = CreateMainWindow();
         window->show();

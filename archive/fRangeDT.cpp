@@ -71,7 +71,7 @@ int TFormRangeDT::IntervalDays(int index) {
     }
 }
 
-TFormRangeDT::TFormRangeDT(QWidget* parent) : QDialog(parent) {
+TFormRangeDT::TFormRangeDT(QWidget* parent, TRangeClock clock) : QDialog(parent), Clock_(clock) {
     setObjectName(QStringLiteral("FormRangeDT"));
     setWindowTitle(QStringLiteral("Временной диапазон"));
     GroupBoxStart =
@@ -127,7 +127,7 @@ TFormRangeDT::TFormRangeDT(QWidget* parent) : QDialog(parent) {
 
 void TFormRangeDT::SetRange(TDateTime start, TDateTime stop) {
     // The range's own rules fill in what is missing; a given time stays as it is.
-    TRangeDT range;
+    TRangeDT range(Clock_);
     range.SetStartStop(start, stop);
     SettingPickers_ = true;
     dtpStartDate->setDate(DateOf(range.GetStart()));
@@ -178,9 +178,9 @@ void TFormRangeDT::OKBtnClick() {
     accept();
 }
 
-int SelectRange(TDateTime& start, TDateTime& stop) {
+int SelectRange(TDateTime& start, TDateTime& stop, TRangeClock clock) {
     try {
-        TFormRangeDT dialog;
+        TFormRangeDT dialog(nullptr, clock);
         dialog.SetRange(start, stop);
         const int result = ExecModal(&dialog);
         if (result == QDialog::Accepted) {

@@ -2,6 +2,7 @@
 // The range dialog "Временной диапазон": a date and a time for the start and for the stop, and
 // ready-made lengths that end at the stop. User-interface thread.
 
+#include "archive/uRangeDT.h"
 #include "devicelink/uTimeOut.h"
 #include <QDialog>
 
@@ -19,7 +20,9 @@ public:
     // Length of an item in days; 0 for the free range.
     static int IntervalDays(int index);
 
-    explicit TFormRangeDT(QWidget* parent = nullptr);
+    // `clock` tells what "now" is when a value lacks its date or time (a null clock is the
+    // system's).
+    explicit TFormRangeDT(QWidget* parent = nullptr, TRangeClock clock = nullptr);
 
     // Fills the pickers: a value without a date gets yesterday (start) or today (stop); a value
     // that carries a date keeps its time, midnight included; a value of 0 gets the current time
@@ -45,9 +48,11 @@ private:
     void IntervalChanged(int index);
     void OKBtnClick();
 
+    TRangeClock Clock_ = nullptr;
     bool SettingPickers_ = false; // the pickers are set by the window, not by the operator
 };
 
 // Runs the dialog modally with the given range; on "OK" the chosen range is written back,
-// otherwise both stay. Returns the dialog's result (QDialog::Accepted or Rejected).
-int SelectRange(TDateTime& start, TDateTime& stop);
+// otherwise both stay. Returns the dialog's result (QDialog::Accepted or Rejected). `clock` as
+// for TFormRangeDT.
+int SelectRange(TDateTime& start, TDateTime& stop, TRangeClock clock = nullptr);

@@ -2,11 +2,6 @@
 
 #include "archive/fGraph.h"
 #include "archive/uDataCtrl.h"
-#include <memory>
-
-namespace {
-std::unique_ptr<TRepGraph> Layout;
-} // namespace
 
 TRepGraph::TRepGraph() : TReportLayout(QStringLiteral("RepGraph"), 0.0) {
     Bottom.DateTime = true;
@@ -18,12 +13,6 @@ TRepGraph::TRepGraph() : TReportLayout(QStringLiteral("RepGraph"), 0.0) {
 void TRepGraph::PaintContent(QCPPainter& painter, double dpm) const {
     Text(painter, dpm, 1.3, 8.5, 0, FilterDescribe);
     Chart(painter, dpm, 0, 12.7, 267.0, 156.9, Bottom, Left, nullptr, {&Series1}, {false});
-}
-
-TRepGraph& RepGraph() {
-    if (!Layout)
-        Layout = std::make_unique<TRepGraph>();
-    return *Layout;
 }
 
 QString ReportSpanText(double x0, double x1) {
@@ -55,7 +44,7 @@ bool FillTrendReport(TRepGraph& report, const TFormGraph& window) {
 
 void PreviewTrendReport(const TFormGraph& window) {
     try {
-        TRepGraph& report = RepGraph();
+        TRepGraph report;
         if (FillTrendReport(report, window))
             report.Preview(const_cast<TFormGraph*>(&window));
     } catch (...) {
@@ -63,7 +52,7 @@ void PreviewTrendReport(const TFormGraph& window) {
 }
 
 bool SaveTrendReportPdf(const TFormGraph& window, const QString& path, QString* error) {
-    TRepGraph& report = RepGraph();
+    TRepGraph report;
     if (!FillTrendReport(report, window)) {
         if (error)
             *error = QStringLiteral("отчет не заполнен");

@@ -19,9 +19,6 @@ protected:
     void PaintContent(QCPPainter& painter, double dotsPerMm) const override;
 };
 
-// The layout built at start-up and reused for every report of the trend window.
-TRepGraph& RepGraph();
-
 // "с " + the start + " по " + the stop of a shown span (the с is Cyrillic).
 QString ReportSpanText(double x0, double x1);
 // The points of a line within [x0, x1] and one point each side of it, run by run.
@@ -31,7 +28,8 @@ void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& t
 // that span, markers as the window shows them. False when anything failed (the layout may then
 // hold a part of the window's state; nothing is previewed).
 bool FillTrendReport(TRepGraph& report, const TFormGraph& window);
-// "Просмотр/Печать": fills the layout and opens the preview; failures are swallowed.
+// "Просмотр/Печать": fills a layout of its own and opens the preview, which shows that layout
+// until it closes; failures are swallowed.
 void PreviewTrendReport(const TFormGraph& window);
-// Fills the layout and writes it as PDF; false with the reason when it could not.
+// Fills a layout of its own and writes it as PDF; false with the reason when it could not.
 bool SaveTrendReportPdf(const TFormGraph& window, const QString& path, QString* error);

@@ -1,11 +1,6 @@
 #include "archive/rGraph2.h"
 
 #include "archive/fGraph2.h"
-#include <memory>
-
-namespace {
-std::unique_ptr<TRepGraph2> Layout;
-} // namespace
 
 TRepGraph2::TRepGraph2() : TReportLayout(QStringLiteral("RepGraph2"), 0.0) {
     Bottom.DateTime = true;
@@ -23,12 +18,6 @@ void TRepGraph2::PaintContent(QCPPainter& painter, double dpm) const {
     Text(painter, dpm, 1.3, 8.5, 0, FilterDescribe);
     Chart(painter, dpm, 0, 12.7, 267.0, 156.9, Bottom, Left, &Right, {&Series1, &Series2},
           {false, true});
-}
-
-TRepGraph2& RepGraph2() {
-    if (!Layout)
-        Layout = std::make_unique<TRepGraph2>();
-    return *Layout;
 }
 
 bool FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
@@ -55,7 +44,7 @@ bool FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
 
 void PreviewTrend2Report(const TFormGraph2& window) {
     try {
-        TRepGraph2& report = RepGraph2();
+        TRepGraph2 report;
         if (FillTrend2Report(report, window))
             report.Preview(const_cast<TFormGraph2*>(&window));
     } catch (...) {
@@ -63,7 +52,7 @@ void PreviewTrend2Report(const TFormGraph2& window) {
 }
 
 bool SaveTrend2ReportPdf(const TFormGraph2& window, const QString& path, QString* error) {
-    TRepGraph2& report = RepGraph2();
+    TRepGraph2 report;
     if (!FillTrend2Report(report, window)) {
         if (error)
             *error = QStringLiteral("отчет не заполнен");

@@ -21,8 +21,7 @@ protected:
     void PaintContent(QCPPainter& painter, double dotsPerMm) const override;
 };
 
-TRepGraph2& RepGraph2();
-
+// As FillTrendReport, PreviewTrendReport and SaveTrendReportPdf.
 bool FillTrend2Report(TRepGraph2& report, const TFormGraph2& window);
 void PreviewTrend2Report(const TFormGraph2& window);
 bool SaveTrend2ReportPdf(const TFormGraph2& window, const QString& path, QString* error);

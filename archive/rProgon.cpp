@@ -1,15 +1,10 @@
 #include "archive/rProgon.h"
 
-#include "archive/rGraph.h"
-#include "archive/rGraph2.h"
 #include "devicelink/Ulmar.h"
 #include <QLocale>
 #include <algorithm>
-#include <memory>
 
 namespace {
-
-std::unique_ptr<TRepProgon> Layout;
 
 constexpr double FieldWidth = 19.6;
 constexpr double RowTops[5] = {21.2, 27.5, 33.9, 40.2, 46.6};
@@ -66,12 +61,6 @@ void TRepProgon::PaintContent(QCPPainter& painter, double dpm) const {
             Text(painter, dpm, c.Left, RowTops[row], FieldWidth, (*c.Column)[row], Qt::AlignRight);
     }
     Chart(painter, dpm, 0, 52.9, 267.0, 116.7, Bottom, Left, nullptr, {&Series1}, {false});
-}
-
-TRepProgon& RepProgon() {
-    if (!Layout)
-        Layout = std::make_unique<TRepProgon>();
-    return *Layout;
 }
 
 TProgonChartView ProgonChartView(const TUlmar& ulmar) {
@@ -136,7 +125,7 @@ bool FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChar
 
 void PreviewProgonReport(const TUlmar& ulmar, const TProgonChartView& chart, QWidget* parent) {
     try {
-        TRepProgon& report = RepProgon();
+        TRepProgon report;
         if (FillProgonReport(report, ulmar, chart))
             report.Preview(parent);
     } catch (...) {
@@ -145,20 +134,11 @@ void PreviewProgonReport(const TUlmar& ulmar, const TProgonChartView& chart, QWi
 
 bool SaveProgonReportPdf(const TUlmar& ulmar, const TProgonChartView& chart, const QString& path,
                          QString* error) {
-    TRepProgon& report = RepProgon();
+    TRepProgon report;
     if (!FillProgonReport(report, ulmar, chart)) {
         if (error)
             *error = QStringLiteral("отчет не заполнен");
         return false;
     }
     return report.SavePdf(path, error);
-}
-
-void CreateReportLayouts() {
-    try {
-        RepGraph();
-        RepGraph2();
-        RepProgon();
-    } catch (...) {
-    }
 }

@@ -29,8 +29,6 @@ protected:
     void PaintContent(QCPPainter& painter, double dotsPerMm) const override;
 };
 
-TRepProgon& RepProgon();
-
 // The run window's chart as the report copies it: its two axes, its points and whether its
 // series shows markers.
 struct TProgonChartView {
@@ -48,10 +46,9 @@ TProgonChartView ProgonChartView(const TUlmar& ulmar);
 // Fills the layout from the device object and the run window's chart. False when anything
 // failed.
 bool FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChartView& chart);
-// "График" of the run window: fills the layout and opens the preview; failures are swallowed.
+// "График" of the run window: fills a layout of its own and opens the preview, which shows that
+// layout until it closes; failures are swallowed.
 void PreviewProgonReport(const TUlmar& ulmar, const TProgonChartView& chart, QWidget* parent);
+// Fills a layout of its own and writes it as PDF; false with the reason when it could not.
 bool SaveProgonReportPdf(const TUlmar& ulmar, const TProgonChartView& chart, const QString& path,
                          QString* error);
-
-// Builds the three report layouts; the program calls it once at start, before the main window.
-void CreateReportLayouts();

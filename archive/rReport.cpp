@@ -21,6 +21,9 @@ constexpr double DateWidth = 21.4;
 constexpr double TimeLeft = 47.6;
 constexpr double TimeWidth = 11.1;
 
+// The property of a preview window that holds the layout it shows.
+const char* const PreviewLayoutProperty = "ulmarReportLayout";
+
 } // namespace
 
 void TReportAxis::CopyFrom(const QCPAxis* axis) {
@@ -207,6 +210,8 @@ void TReportLayout::Preview(QWidget* parent) const {
     QPrintPreviewDialog dialog(&printer, parent);
     dialog.setWindowTitle(Title);
     dialog.resize(1100, 800);
+    dialog.setProperty(PreviewLayoutProperty,
+                       QVariant::fromValue(const_cast<void*>(static_cast<const void*>(this))));
     bool reported = false;
     QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
                      [this, &reported, &dialog](QPrinter* target) {
@@ -219,4 +224,13 @@ void TReportLayout::Preview(QWidget* parent) const {
                                         QMessageBox::Ok, QMessageBox::Ok, &dialog);
                      });
     ExecModal(&dialog);
+}
+
+const TReportLayout* TReportLayout::OfPreview(const QWidget* preview) {
+    if (!preview)
+        return nullptr;
+    const QVariant layout = preview->property(PreviewLayoutProperty);
+    return layout.metaType() == QMetaType::fromType<void*>()
+               ? static_cast<const TReportLayout*>(layout.value<void*>())
+               : nullptr;
 }

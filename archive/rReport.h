@@ -68,6 +68,9 @@ public:
     bool SavePdf(const QString& path, QString* error = nullptr) const;
     // The preview window with printing (modal); a failed print is reported in a message box.
     void Preview(QWidget* parent) const;
+    // The layout that a preview window opened by Preview shows, while it is open; null for any
+    // other widget. For whoever answers the modal window in its place (ExecModal's hook).
+    static const TReportLayout* OfPreview(const QWidget* preview);
     // Paints the page on a painter whose origin is the top-left corner of the printable area,
     // with `dotsPerMm` device pixels to the millimetre.
     void Paint(QCPPainter& painter, double dotsPerMm) const;

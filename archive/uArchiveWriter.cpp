@@ -215,7 +215,7 @@ struct TTableOutcome {
 // the day directory (the day or the archive root) changes or the writer ends. Writer thread.
 class TDayTables {
 public:
-    TDayTables() = default;
+    explicit TDayTables(const TArchiveMedia& media) : Media_(media) {}
     ~TDayTables() { CloseAll(); }
     TDayTables(const TDayTables&) = delete;
     TDayTables& operator=(const TDayTables&) = delete;
@@ -336,7 +336,7 @@ private:
             reason = SystemReason(errno, Day_);
             return TFault::Other;
         }
-        if (!QFileInfo::exists(file) && !CreateArchiveTable(file)) {
+        if (!QFileInfo::exists(file) && !CreateArchiveTable(file, Media_)) {
             reason = DiskFull(Day_) ? NoRoom : QStringLiteral("файл таблицы не создаётся");
             return TFault::Other;
         }
@@ -365,7 +365,7 @@ private:
                    QString& reason) {
         // Also switches a table left in write-ahead mode back where that is not safe. The
         // first statement reads the file: one that is no database fails here.
-        const bool wal = ArchiveUsesWal(Day_);
+        const bool wal = ArchiveUsesWal(Day_, Media_);
         QSqlQuery pragma(db);
         if (!pragma.exec(wal ? QStringLiteral("PRAGMA journal_mode=WAL")
                              : QStringLiteral("PRAGMA journal_mode=DELETE"))) {
@@ -478,6 +478,7 @@ private:
         QSqlDatabase::removeDatabase(table.Connection);
     }
 
+    const TArchiveMedia Media_;
     QString Day_;
     std::map<QString, TTable> Tables_; // by table name
     std::set<QString> Busy_;           // tables found busy and not written since
@@ -486,14 +487,16 @@ private:
 } // namespace
 
 struct TArchiveWriter::TState {
-    TState(std::size_t capacity, std::function<void()> beforeItem)
-        : Capacity(std::max<std::size_t>(capacity, 1)), BeforeItem(std::move(beforeItem)) {}
+    TState(std::size_t capacity, std::function<void()> beforeItem, const TArchiveMedia& media)
+        : Capacity(std::max<std::size_t>(capacity, 1)), BeforeItem(std::move(beforeItem)),
+          Media(media) {}
 
     // The writer's own lines that wait for room in the log file, at most.
     static constexpr std::size_t MaxOwedLines = 64;
 
     const std::size_t Capacity;
     const std::function<void()> BeforeItem;
+    const TArchiveMedia Media;
 
     // A table or file that failed and has not been written since.
     struct TFailing {
@@ -722,7 +725,7 @@ struct TArchiveWriter::TState {
     }
 
     void Run() {
-        TDayTables tables;
+        TDayTables tables(Media);
         std::unique_lock lock(Mutex);
         for (;;) {
             WorkCv.wait(lock, [this] {
@@ -792,8 +795,9 @@ QString ArchiveHealthText(const TArchiveHealth& health) {
     return QStringLiteral("Архив не записывается: %1: %2").arg(health.Table, health.Reason);
 }
 
-TArchiveWriter::TArchiveWriter(std::size_t capacity, std::function<void()> beforeItem)
-    : State_(std::make_shared<TState>(capacity, std::move(beforeItem))),
+TArchiveWriter::TArchiveWriter(std::size_t capacity, std::function<void()> beforeItem,
+                               const TArchiveMedia& media)
+    : State_(std::make_shared<TState>(capacity, std::move(beforeItem), media)),
       Thread_([state = State_] { state->Run(); }) {}
 
 TArchiveWriter::~TArchiveWriter() {

@@ -68,11 +68,11 @@ public:
     static constexpr std::size_t DefaultCapacity = 4096;
     static constexpr int DefaultStopMs = 5000;
 
-    // Starts the writer thread; at most `capacity` items wait (at least one). `beforeItem` is a
-    // test seam: it runs on the writer thread before each item and may block as a stalled disk
-    // would.
+    // Starts the writer thread; at most `capacity` items wait (at least one). `beforeItem` and
+    // `media` are test seams: `beforeItem` runs on the writer thread before each item and may
+    // block as a stalled disk would; `media` acts out a network share (uDataCtrl.h).
     explicit TArchiveWriter(std::size_t capacity = DefaultCapacity,
-                            std::function<void()> beforeItem = {});
+                            std::function<void()> beforeItem = {}, const TArchiveMedia& media = {});
     // Stop(DefaultStopMs); a writer thread that has not ended by then is left to end on its own
     // (it holds its own state).
     ~TArchiveWriter();

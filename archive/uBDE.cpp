@@ -3,8 +3,7 @@
 #include "devicelink/uIniFile.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
-#include <QMutex>
-#include <QMutexLocker>
+#include "devicelink/uProgramPlaces.h"
 
 namespace {
 
@@ -12,21 +11,17 @@ const QString Section = QStringLiteral("BDE");
 const QString AliasKey = QStringLiteral("dbAlias");
 const QString PathKey = QStringLiteral("dbPath");
 
-// Shared between the request thread (writer) and the user-interface thread (queries).
-QMutex SettingsMutex;
-QString AliasValue;
-QString RootValue; // empty: the default
-
 } // namespace
 
+// The alias and the root are kept in the process's TProgramPlaces, shared between the request
+// thread (writer) and the user-interface thread (queries).
+
 QString ArchiveAlias() {
-    QMutexLocker lock(&SettingsMutex);
-    return AliasValue;
+    return ProgramPlaces().ArchiveAlias();
 }
 
 void SetArchiveAlias(const QString& alias) {
-    QMutexLocker lock(&SettingsMutex);
-    AliasValue = alias;
+    ProgramPlaces().SetArchiveAlias(alias);
 }
 
 QString DefaultArchiveRoot() {
@@ -34,17 +29,12 @@ QString DefaultArchiveRoot() {
 }
 
 QString ArchiveRoot() {
-    QString root;
-    {
-        QMutexLocker lock(&SettingsMutex);
-        root = RootValue;
-    }
+    const QString root = ProgramPlaces().ArchiveRootSetting();
     return root.isEmpty() ? DefaultArchiveRoot() : root;
 }
 
 void SetArchiveRoot(const QString& root) {
-    QMutexLocker lock(&SettingsMutex);
-    RootValue = root;
+    ProgramPlaces().SetArchiveRoot(root);
 }
 
 QString ArchiveSettingsFile() {

@@ -3,7 +3,8 @@
 // read from and written to "bde.ini" beside the program (section "BDE").
 // Load and Save on the user-interface thread at start and end; the getters and setters are
 // guarded and may be called from any thread (the request thread writes the archive while the
-// trend windows read it).
+// trend windows read it). The values are kept in the process's TProgramPlaces
+// (devicelink/uProgramPlaces.h).
 
 #include <QString>
 

@@ -164,8 +164,9 @@ std::filesystem::path FsPath(const QString& path) {
     return std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String());
 }
 
-bool InsertRow(const QString& file, const QString& table, double value, const QString& dt) {
-    const bool wal = ArchiveUsesWal(QFileInfo(file).path());
+bool InsertRow(const QString& file, const QString& table, double value, const QString& dt,
+               const TArchiveMedia& media) {
+    const bool wal = ArchiveUsesWal(QFileInfo(file).path(), media);
     return WithConnection(file, QStringLiteral("mode=rw"), [&](QSqlDatabase& db) {
         // A table left in write-ahead mode goes back to the rollback journal on a network share.
         if (!wal)
@@ -251,9 +252,6 @@ const TArchiveTable* FindArchiveTable(const QString& name) {
 }
 
 namespace {
-
-std::atomic<bool> NetworkShareSeam{false};
-std::atomic<bool> ReadOnlyOpenFailsSeam{false};
 
 // SQLite's result code for a file it cannot open (the low byte of the extended codes).
 constexpr int SqliteCantOpen = 14;
@@ -383,7 +381,7 @@ QString ArchiveTextStamp(TDateTime stamp) {
     return SplitStamp(stamp, parts) ? TextStamp(parts) : QString();
 }
 
-bool CreateArchiveTable(const QString& path) {
+bool CreateArchiveTable(const QString& path, const TArchiveMedia& media) {
     try {
         const QFileInfo info(path.trimmed());
         const QString table = info.completeBaseName();
@@ -396,7 +394,7 @@ bool CreateArchiveTable(const QString& path) {
                                  .arg(QCoreApplication::applicationPid())
                                  .arg(++counter);
         QFile::remove(temp);
-        const bool wal = ArchiveUsesWal(info.path());
+        const bool wal = ArchiveUsesWal(info.path(), media);
         const bool built = WithConnection(temp, QStringLiteral("mode=rwc"), [&](QSqlDatabase& db) {
             return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
                    (!wal || Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")));
@@ -420,7 +418,8 @@ bool CreateArchiveTable(const QString& path) {
     }
 }
 
-bool AddArchiveRecord(const QString& name, TDateTime stamp, double value) {
+bool AddArchiveRecord(const QString& name, TDateTime stamp, double value,
+                      const TArchiveMedia& media) {
     try {
         const QString table = name.trimmed();
         TStamp parts;
@@ -430,9 +429,9 @@ bool AddArchiveRecord(const QString& name, TDateTime stamp, double value) {
         if (!QDir().mkpath(dir))
             return false;
         const QString file = JoinPath(dir, table + QStringLiteral(".db"));
-        if (!QFileInfo::exists(file) && !CreateArchiveTable(file))
+        if (!QFileInfo::exists(file) && !CreateArchiveTable(file, media))
             return false;
-        return InsertRow(file, table, value, parts.DTText());
+        return InsertRow(file, table, value, parts.DTText(), media);
     } catch (...) {
         return false;
     }
@@ -496,8 +495,8 @@ QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters
     return db;
 }
 
-bool ArchiveUsesWal(const QString& dir) {
-    if (NetworkShareSeam.load())
+bool ArchiveUsesWal(const QString& dir, const TArchiveMedia& media) {
+    if (media.NetworkShare)
         return false;
     // The day directory may not exist yet: its nearest existing parent lies on the same mount
     // unless the day directory itself becomes a mount point.
@@ -531,16 +530,8 @@ bool ArchiveUsesWal(const QString& dir) {
 #endif
 }
 
-namespace ArchiveTestSeams {
-void SetNetworkShare(bool on) {
-    NetworkShareSeam = on;
-}
-void SetReadOnlyOpenFails(bool on) {
-    ReadOnlyOpenFailsSeam = on;
-}
-} // namespace ArchiveTestSeams
-
-std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement, bool* ok) {
+std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement, bool* ok,
+                                      const TArchiveMedia& media) {
     std::vector<TArchiveRow> rows;
     bool done = false;
     try {
@@ -550,8 +541,7 @@ std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& stat
         const QString table = fromTable.match(statement).captured(1);
         const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
         if (IsArchiveTableName(table) && QFileInfo(file).isFile()) {
-            const bool readOnlyMedia =
-                ReadOnlyOpenFailsSeam.load() || !QFileInfo(dayDir).isWritable();
+            const bool readOnlyMedia = media.ReadOnlyOpenFails || !QFileInfo(dayDir).isWritable();
             // A read-only connection to a table in write-ahead mode creates its "-wal" and
             // "-shm" files and cannot remove them. Where the directory is writable such a table
             // is opened read-write (the statement still cannot write), so that the last
@@ -559,7 +549,7 @@ std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& stat
             const QString mode = !readOnlyMedia && HeaderSaysWal(file) ? QStringLiteral("mode=rw")
                                                                        : QStringLiteral("mode=ro");
             TRead read = TRead::CannotOpen;
-            if (!ReadOnlyOpenFailsSeam.load())
+            if (!media.ReadOnlyOpenFails)
                 read = ReadRows(file, mode, statement, rows);
             // Where SQLite cannot make the files it reads a write-ahead table with, the table
             // is read as it lies, without locks: nothing can write there meanwhile.

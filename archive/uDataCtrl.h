@@ -23,6 +23,16 @@ constexpr int ArchiveBusyTimeoutMs = 2000;
 // Significant digits of a text twin's reading.
 constexpr int ArchiveTextPrecision = 9;
 
+// How the archive layer takes the media its tables lie on. The program leaves both false, and
+// the file system itself tells; a test sets them to act out media it cannot mount.
+struct TArchiveMedia {
+    // Every directory counts as a network share: ArchiveUsesWal gives false.
+    bool NetworkShare = false;
+    // QueryArchive takes every directory for read-only media, and its first open fails as it
+    // does there.
+    bool ReadOnlyOpenFails = false;
+};
+
 // A table name must be a plain identifier (letters, digits, underscore): it names a file and
 // goes into the statements.
 bool IsArchiveTableName(const QString& name);
@@ -60,12 +70,14 @@ QString ArchiveTextStamp(TDateTime stamp);
 
 // Creates the table file at `path` (trimmed) anew and empty, replacing an existing one: built
 // beside it under a temporary name and renamed into place, so a reader never meets a file
-// without its table. False on any failure.
-bool CreateArchiveTable(const QString& path);
+// without its table. False on any failure. The journal mode follows ArchiveUsesWal(media).
+bool CreateArchiveTable(const QString& path, const TArchiveMedia& media = {});
 
 // Appends one row (V = value, DT = stamp) to the table `name` of the stamp's day, creating the
-// directories and the table when missing. False when the row was not stored.
-bool AddArchiveRecord(const QString& name, TDateTime stamp, double value);
+// directories and the table when missing. False when the row was not stored. The journal mode
+// follows ArchiveUsesWal(media).
+bool AddArchiveRecord(const QString& name, TDateTime stamp, double value,
+                      const TArchiveMedia& media = {});
 
 // The text twin's line of a reading: ArchiveTextStamp, a blank, FormatArchiveValue, "\r\n",
 // in UTF-8. Empty for a stamp outside the years 1 to 9999.
@@ -108,8 +120,9 @@ QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters
 
 // True when tables under `dir` (or its nearest existing parent) may use write-ahead logging:
 // a local file system. Network shares (NFS, SMB, CIFS) and FUSE mounts, where SQLite's shared
-// memory is not reliable, keep the rollback journal.
-bool ArchiveUsesWal(const QString& dir);
+// memory is not reliable, keep the rollback journal; so does every directory where
+// media.NetworkShare is set.
+bool ArchiveUsesWal(const QString& dir, const TArchiveMedia& media = {});
 
 struct TArchiveRow {
     TDateTime DT = 0.0;
@@ -122,15 +135,6 @@ struct TArchiveRow {
 // DT or a null V are skipped. The table is opened read-only, or read-write for a read-only
 // statement where a table in write-ahead mode lies in a writable directory; on read-only media,
 // where SQLite cannot create the "-wal" and "-shm" files, it is read as immutable, without
-// locks. No file is created or left behind.
+// locks. No file is created or left behind. media.ReadOnlyOpenFails acts out such media.
 std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& statement,
-                                      bool* ok = nullptr);
-
-// Test seams; the program never sets them. Any thread.
-namespace ArchiveTestSeams {
-// Every directory counts as a network share: ArchiveUsesWal gives false.
-void SetNetworkShare(bool on);
-// QueryArchive takes every directory for read-only media, and its first open fails as it does
-// there.
-void SetReadOnlyOpenFails(bool on);
-} // namespace ArchiveTestSeams
+                                      bool* ok = nullptr, const TArchiveMedia& media = {});

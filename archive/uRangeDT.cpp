@@ -2,18 +2,6 @@
 
 #include <cmath>
 
-namespace {
-TRangeClock Clock = nullptr;
-} // namespace
-
-void SetRangeClock(TRangeClock clock) {
-    Clock = clock;
-}
-
-TDateTime RangeNow() {
-    return Clock ? Clock() : NowDateTime();
-}
-
 double DatePart(TDateTime value) {
     return std::floor(value);
 }
@@ -27,43 +15,47 @@ TDateTime DateToDateTime(const QDate& date) {
     return date.isValid() ? static_cast<double>(epoch.daysTo(date)) : 0.0;
 }
 
-TRangeDT::TRangeDT() {
-    const TDateTime now = RangeNow();
+TRangeDT::TRangeDT(TRangeClock clock) : Clock_(clock) {
+    const TDateTime now = Now();
     SetStartStop(now - 1.0, now);
 }
 
-TDateTime TRangeDT::Complete(TDateTime value, double defaultDate) {
+TDateTime TRangeDT::Now() const {
+    return Clock_ ? Clock_() : NowDateTime();
+}
+
+TDateTime TRangeDT::Complete(TDateTime value, double defaultDate) const {
     if (!std::isfinite(value))
         value = 0.0;
     const double date = DatePart(value);
     if (date != 0.0)
         return value; // a date with its time as given, midnight included
     const double time = TimePart(value);
-    return defaultDate + (time >= OneSecond ? time : TimePart(RangeNow()));
+    return defaultDate + (time >= OneSecond ? time : TimePart(Now()));
 }
 
 void TRangeDT::SetStart(TDateTime value) {
     if (value == RangeStart)
         return;
-    RangeStart = Complete(value, DatePart(RangeNow()) - 1.0);
+    RangeStart = Complete(value, DatePart(Now()) - 1.0);
 }
 
 void TRangeDT::SetStop(TDateTime value) {
     if (value == RangeStop)
         return;
-    RangeStop = Complete(value, DatePart(RangeNow()));
+    RangeStop = Complete(value, DatePart(Now()));
 }
 
 void TRangeDT::SetStart(const QDate& date) {
     if (!date.isValid())
         return SetStart(0.0);
-    SetStart(DateToDateTime(date) + TimePart(RangeNow()));
+    SetStart(DateToDateTime(date) + TimePart(Now()));
 }
 
 void TRangeDT::SetStop(const QDate& date) {
     if (!date.isValid())
         return SetStop(0.0);
-    SetStop(DateToDateTime(date) + TimePart(RangeNow()));
+    SetStop(DateToDateTime(date) + TimePart(Now()));
 }
 
 void TRangeDT::SetStartStop(TDateTime start, TDateTime stop) {

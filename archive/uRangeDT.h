@@ -12,10 +12,9 @@
 // One second as a day count.
 constexpr double OneSecond = 1.0 / 86400.0;
 
-// The clock of the range rules: NowDateTime unless a test sets another; null restores it.
+// The clock of the range rules; a null clock is NowDateTime. The windows use the system's
+// clock; a test hands in its own.
 using TRangeClock = TDateTime (*)();
-void SetRangeClock(TRangeClock clock);
-TDateTime RangeNow();
 
 // The whole day part and the time-of-day part of a day count (floor, so the time part is
 // never negative).
@@ -25,8 +24,8 @@ TDateTime DateToDateTime(const QDate& date);
 
 class TRangeDT {
 public:
-    // The 24 hours up to now.
-    TRangeDT();
+    // The 24 hours up to now; `clock` tells what "now" is for this range's rules.
+    explicit TRangeDT(TRangeClock clock = nullptr);
 
     TDateTime GetStart() const { return RangeStart; }
     TDateTime GetStop() const { return RangeStop; }
@@ -44,8 +43,10 @@ public:
     bool IsEmpty() const { return RangeStart > RangeStop; }
 
 private:
-    static TDateTime Complete(TDateTime value, double defaultDate);
+    TDateTime Now() const;
+    TDateTime Complete(TDateTime value, double defaultDate) const;
 
+    TRangeClock Clock_ = nullptr;
     TDateTime RangeStart = 0.0;
     TDateTime RangeStop = 0.0;
 };

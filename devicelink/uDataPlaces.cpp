@@ -1,20 +1,17 @@
 #include "devicelink/uDataPlaces.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
+#include "devicelink/uProgramPlaces.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <mutex>
 #include <optional>
 #include <unistd.h>
 
 namespace {
-
-std::mutex PlacesMutex;
-std::optional<TDataPlaces> Applied;
 
 const QString AppFolder = QStringLiteral("ulmar");
 // The folder of a build tree where its programs keep their files.
@@ -172,21 +169,13 @@ QStringList ApplyDataPlaces(const QString& programDirOption, const QString& work
     const TDataPlaces places = ChooseDataPlaces(
         DataPlaceInputsFromProcess(programDirOption, workDirOption, userDirsOption));
     const QStringList problems = PrepareDataPlaces(places);
-    SetProgramDir(places.ProgramDir);
-    SetStartDir(places.WorkDir);
-    // Elsewhere the logs follow the working directory, as they always have.
-    SetLogDir(places.UserState ? places.LogDir : QString());
-    std::lock_guard lock(PlacesMutex);
-    Applied = places;
+    ProgramPlaces().ApplyDataPlaces(places);
     return problems;
 }
 
 TDataPlaces CurrentDataPlaces() {
-    {
-        std::lock_guard lock(PlacesMutex);
-        if (Applied)
-            return *Applied;
-    }
+    if (const std::optional<TDataPlaces> applied = ProgramPlaces().AppliedDataPlaces())
+        return *applied;
     TDataPlaces places;
     places.ProgramDir = ProgramDir();
     places.WorkDir = StartDir();

@@ -22,6 +22,7 @@
 // when given, always win.
 //
 // Set on the user-interface thread at start, before other threads start; read from any thread.
+// The places in force are kept in the process's TProgramPlaces (uProgramPlaces.h).
 
 #include <QString>
 #include <QStringList>

@@ -1,61 +1,34 @@
 #include "devicelink/uPaths.h"
 #include "devicelink/uParamStr.h"
+#include "devicelink/uProgramPlaces.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
-namespace {
-std::mutex PathsMutex;
-QString ProgramDirValue;
-QString StartDirValue;
-QString LogDirValue;
-} // namespace
+// The folders live in the process's TProgramPlaces; these functions read and set them there.
 
 QString ProgramDir() {
-    {
-        std::lock_guard lock(PathsMutex);
-        if (!ProgramDirValue.isEmpty())
-            return ProgramDirValue;
-    }
-    // Without an application object the executable's directory is unknown: the relative
-    // paths then resolve against the working directory.
-    if (!QCoreApplication::instance())
-        return {};
-    return QCoreApplication::applicationDirPath();
+    return ProgramPlaces().ProgramDir();
 }
 
 void SetProgramDir(const QString& dir) {
-    std::lock_guard lock(PathsMutex);
-    ProgramDirValue = dir;
+    ProgramPlaces().SetProgramDir(dir);
 }
 
 QString StartDir() {
-    std::lock_guard lock(PathsMutex);
-    if (StartDirValue.isEmpty())
-        StartDirValue = QDir::currentPath();
-    return StartDirValue;
+    return ProgramPlaces().StartDir();
 }
 
 void SetStartDir(const QString& dir) {
-    std::lock_guard lock(PathsMutex);
-    StartDirValue = dir;
+    ProgramPlaces().SetStartDir(dir);
 }
 
 QString LogDir() {
-    {
-        std::lock_guard lock(PathsMutex);
-        if (!LogDirValue.isEmpty())
-            return LogDirValue;
-    }
-    return StartDir();
+    return ProgramPlaces().LogDir();
 }
 
 void SetLogDir(const QString& dir) {
-    std::lock_guard lock(PathsMutex);
-    LogDirValue = dir;
+    ProgramPlaces().SetLogDir(dir);
 }
 
 QString ProgramIniDir() {

@@ -2,7 +2,8 @@
 // The three places where the program keeps files: beside the program (its executable's
 // directory), under the working directory taken at start, and the archive root (archive
 // settings). The first two are fixed at start-up; tests point them at temporary directories.
-// Set on the user-interface thread before other threads start; read from any thread.
+// Set on the user-interface thread before other threads start; read from any thread. Kept in
+// the process's TProgramPlaces (uProgramPlaces.h).
 
 #include <QString>
 

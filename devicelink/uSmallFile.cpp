@@ -1,12 +1,11 @@
 #include "devicelink/uSmallFile.h"
+#include "devicelink/uProgramPlaces.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -20,11 +19,6 @@ QString Reason(int error) {
         return QStringLiteral("нет прав на чтение");
     return qt_error_string(error);
 }
-
-std::mutex RefusedMutex;
-QSet<QString> RefusedSeen;
-QStringList RefusedPending;
-std::function<void(const QString&)> RefusedHandler;
 
 } // namespace
 
@@ -120,26 +114,12 @@ bool MaySaveOver(const QString& path) {
     return S_ISREG(st.st_mode);
 }
 
+// The refused files are kept in the process's TProgramPlaces, with the folders they were read
+// from.
 void NoteRefusedSettingsFile(const QString& text) {
-    std::function<void(const QString&)> handler;
-    {
-        std::lock_guard lock(RefusedMutex);
-        if (RefusedSeen.contains(text))
-            return;
-        RefusedSeen.insert(text);
-        if (!RefusedHandler) {
-            RefusedPending << text;
-            return;
-        }
-        handler = RefusedHandler;
-    }
-    handler(text);
+    ProgramPlaces().NoteRefusedSettingsFile(text);
 }
 
 QStringList WatchRefusedSettingsFiles(std::function<void(const QString&)> handler) {
-    std::lock_guard lock(RefusedMutex);
-    RefusedHandler = std::move(handler);
-    if (!RefusedHandler)
-        return {};
-    return std::exchange(RefusedPending, {});
+    return ProgramPlaces().WatchRefusedSettingsFiles(std::move(handler));
 }

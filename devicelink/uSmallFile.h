@@ -5,8 +5,9 @@
 // would wait for a writer forever and a device such as /dev/zero never ends. A file larger than
 // its kind allows is refused before it is read. Any thread.
 //
-// Settings files that were refused are gathered here as well: the program goes on with the
-// defaults of such a file, never saves over it, and says once which file it was and why.
+// Settings files that were refused are gathered here as well (in the process's TProgramPlaces,
+// uProgramPlaces.h): the program goes on with the defaults of such a file, never saves over it,
+// and says once which file it was and why.
 
 #include <QByteArray>
 #include <QString>

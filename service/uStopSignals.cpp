@@ -9,9 +9,15 @@
 
 namespace {
 
-std::atomic<int> First{0};
-std::atomic<int> WakeRead{-1};
-std::atomic<int> WakeWrite{-1};
+// What the handler and the waits share. It must be process-wide: a signal handler gets no
+// argument, so the state it writes can only be reached through a variable of the process, and
+// it may touch lock-free atomics alone.
+struct TStopState {
+    std::atomic<int> First{0};     // the first stop signal's number, 0 while none came
+    std::atomic<int> WakeRead{-1}; // the pipe's read end, -1 before it is made
+    std::atomic<int> WakeWrite{-1};
+};
+TStopState State;
 
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
 
@@ -19,8 +25,8 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-f
 void OnStopSignal(int signal) {
     const int saved = errno;
     int none = 0;
-    First.compare_exchange_strong(none, signal);
-    const int fd = WakeWrite.load();
+    State.First.compare_exchange_strong(none, signal);
+    const int fd = State.WakeWrite.load();
     if (fd >= 0) {
         // One byte is enough; a full pipe (thousands of signals) is readable all the same.
         const char byte = 1;
@@ -30,13 +36,13 @@ void OnStopSignal(int signal) {
 }
 
 bool MakePipe() {
-    if (WakeRead.load() >= 0)
+    if (State.WakeRead.load() >= 0)
         return true;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    WakeRead = fds[0];
-    WakeWrite = fds[1];
+    State.WakeRead = fds[0];
+    State.WakeWrite = fds[1];
     return true;
 }
 
@@ -60,11 +66,11 @@ bool InstallStopSignals(std::initializer_list<int> numbers) {
 }
 
 int StopSignal() {
-    return First.load();
+    return State.First.load();
 }
 
 int StopSignalFd() {
-    return WakeRead.load();
+    return State.WakeRead.load();
 }
 
 bool WaitReadableOrStop(int fd) {

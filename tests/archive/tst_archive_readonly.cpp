@@ -19,8 +19,9 @@ namespace {
 // Set in the child process: the day directory to read.
 const char* const ChildDirVariable = "ULMAR_ARCHIVE_READ_DIR";
 
-std::vector<TArchiveRow> ReadAll(const QString& dayDir, const QString& table, bool* ok) {
-    return QueryArchive(dayDir, ArchiveSelectStatement(table, 0, 0), ok);
+std::vector<TArchiveRow> ReadAll(const QString& dayDir, const QString& table, bool* ok,
+                                 const TArchiveMedia& media = {}) {
+    return QueryArchive(dayDir, ArchiveSelectStatement(table, 0, 0), ok, media);
 }
 
 // Runs statements on the table file through a connection of its own, then closes it.
@@ -110,7 +111,6 @@ void TestArchiveReadOnly::init() {
 }
 
 void TestArchiveReadOnly::cleanup() {
-    ArchiveTestSeams::SetReadOnlyOpenFails(false);
     SetArchiveRoot(QString());
     Dirs.reset();
 }
@@ -138,17 +138,18 @@ void TestArchiveReadOnly::fallsBackWhenReadOnlyOpenFails() {
     QVERIFY(AddArchiveRecord("Lt", t, 1.0));
     QVERIFY(AddArchiveRecord("Lt", t + 1 / 86400.0, 2.0));
     const QByteArray before = ReadBytes(JoinPath(Day(), "Lt.db"));
-    ArchiveTestSeams::SetReadOnlyOpenFails(true);
+    TArchiveMedia readOnly;
+    readOnly.ReadOnlyOpenFails = true;
 
     bool ok = false;
-    const auto rows = ReadAll(Day(), "Lt", &ok);
+    const auto rows = ReadAll(Day(), "Lt", &ok, readOnly);
     QVERIFY(ok);
     QCOMPARE(rows.size(), size_t(2));
     QCOMPARE(rows[1].V, 2.0);
     // Still no table where there is none, and no statement that writes.
-    QVERIFY(ReadAll(Day(), "Hu", &ok).empty());
+    QVERIFY(ReadAll(Day(), "Hu", &ok, readOnly).empty());
     QVERIFY(!ok);
-    QVERIFY(QueryArchive(Day(), "DELETE FROM Lt", &ok).empty());
+    QVERIFY(QueryArchive(Day(), "DELETE FROM Lt", &ok, readOnly).empty());
     QVERIFY(!ok);
     QCOMPARE(FilesUnder(Day()), QStringList({"Lt.db"}));
     QCOMPARE(ReadBytes(JoinPath(Day(), "Lt.db")), before);

@@ -134,7 +134,6 @@ void TestArchiveWriter::init() {
 }
 
 void TestArchiveWriter::cleanup() {
-    ArchiveTestSeams::SetNetworkShare(false);
     SetArchiveRoot(QString());
     Dirs.reset();
 }
@@ -312,8 +311,9 @@ void TestArchiveWriter::journalMode() {
         QSKIP("the temporary directory is on a network share");
     // A day directory not made yet lies on its nearest existing parent's file system.
     QCOMPARE(ArchiveUsesWal(Day()), ArchiveUsesWal(Dirs->Prog()));
-    ArchiveTestSeams::SetNetworkShare(network);
-    QCOMPARE(ArchiveUsesWal(Day()), !network);
+    TArchiveMedia media;
+    media.NetworkShare = network;
+    QCOMPARE(ArchiveUsesWal(Day(), media), !network);
     const QString table = JoinPath(Day(), "Lt.db");
     if (leftInWal) {
         QVERIFY(QDir().mkpath(Day()));
@@ -332,13 +332,13 @@ void TestArchiveWriter::journalMode() {
     const size_t rows = leftInWal ? 2 : 1;
     if (direct) {
         // Write-ahead logging stays with the table on a local disk, between connections too.
-        QVERIFY(AddArchiveRecord("Lt", T0 + Second, 1.0));
+        QVERIFY(AddArchiveRecord("Lt", T0 + Second, 1.0, media));
         QCOMPARE(JournalVersion(table), network ? 1 : 2);
         QCOMPARE(FilesUnder(Day()), QStringList({"Lt.db"}));
         QCOMPARE(Values(Day(), "Lt").size(), rows);
         return;
     }
-    TArchiveWriter writer;
+    TArchiveWriter writer(TArchiveWriter::DefaultCapacity, {}, media);
     QVERIFY(writer.PostRows(Reading("Lt", T0 + Second, 1.0)));
     QVERIFY(writer.WaitIdle(Patience));
     QCOMPARE(JournalVersion(table), network ? 1 : 2);

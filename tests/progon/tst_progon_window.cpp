@@ -24,6 +24,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <cmath>
+#include <optional>
 #include <qcustomplot.h>
 
 class TestProgonWindow : public QObject {
@@ -203,13 +204,17 @@ private slots:
         w->Refresh();
         QVERIFY(w->ScaleAutomatic());
         QString title;
+        std::optional<TRepProgon> shown; // the layout the preview shows
         Script->Push([&](QDialog* d) {
             title = d->windowTitle();
+            if (const auto* layout = dynamic_cast<const TRepProgon*>(TReportLayout::OfPreview(d)))
+                shown = *layout;
             return int(QDialog::Rejected);
         });
         w->Action("actReport")->trigger();
         QCOMPARE(title, QStringLiteral("Прогон УЛМАР"));
-        const TRepProgon& report = RepProgon();
+        QVERIFY(shown);
+        const TRepProgon& report = *shown;
         QCOMPARE(report.qrlPlantNumber, QStringLiteral("1234"));
         QCOMPARE(report.qrlNNZ, QStringLiteral("НЗ-77"));
         QCOMPARE(report.qrlValue[2], QLocale().toString(7496.0, 'f', 3));
@@ -265,10 +270,16 @@ private slots:
         QCOMPARE(Rig->Codes(), (QList<int>{8, 34, 35, 22, 20, 14}));
         QVERIFY(!FormMain->PollControl().PollingRunning());
         QVERIFY(!AllParamWriting);
-        Script->Push([](QDialog*) { return int(QDialog::Rejected); }); // the preview
+        std::optional<TRepProgon> shown;
+        Script->Push([&shown](QDialog* d) { // the preview
+            if (const auto* layout = dynamic_cast<const TRepProgon*>(TReportLayout::OfPreview(d)))
+                shown = *layout;
+            return int(QDialog::Rejected);
+        });
         w->Action("actReport")->trigger();
-        QCOMPARE(RepProgon().qrlPlantNumber, QStringLiteral("2345"));
-        QCOMPARE(RepProgon().qrlSoftVersion, QStringLiteral("9"));
+        QVERIFY(shown);
+        QCOMPARE(shown->qrlPlantNumber, QStringLiteral("2345"));
+        QCOMPARE(shown->qrlSoftVersion, QStringLiteral("9"));
     }
 
     // "Сохранить в PDF…": the file chosen in the dialog holds the report; a file that cannot be

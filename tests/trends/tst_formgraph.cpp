@@ -745,7 +745,7 @@ private slots:
         const double x12 = TrendXFromDateTime(Rig::At(2024, 3, 5, 12));
         form->Chart1->SetAxisRange(form->Chart1->Bottom(), x12, x12 + 3600);
         form->Chart1->SetAxisRange(form->Chart1->Left(), 1900, 2300);
-        TRepGraph& report = RepGraph();
+        TRepGraph report;
         QVERIFY(FillTrendReport(report, *form));
         QCOMPARE(report.FormName, QStringLiteral("RepGraph"));
         QCOMPARE(report.Title, QStringLiteral("График"));

@@ -215,7 +215,7 @@ private slots:
         form->Chart1->SetAxisRange(form->Chart1->Bottom(), x0 + 600, x0 + 1200);
         form->Chart1->SetAxisRange(form->Chart1->Right(), 0, 60);
         form->PointsShow(true);
-        TRepGraph2& report = RepGraph2();
+        TRepGraph2 report;
         QVERIFY(FillTrend2Report(report, *form));
         QCOMPARE(report.FormName, QStringLiteral("RepGraph2"));
         QCOMPARE(report.Title, QStringLiteral("Lт-Расстояние, Температура СВЧ модуля"));

@@ -51,14 +51,12 @@ private slots:
     void cleanupTestCase() { ModalHook = nullptr; }
     void init() {
         FakeNow = At(2024, 3, 10, 14, 20, 0);
-        SetRangeClock(&Clock);
         Boxes.clear();
         Drive = nullptr;
     }
-    void cleanup() { SetRangeClock(nullptr); }
 
     void controls() {
-        TFormRangeDT form;
+        TFormRangeDT form(nullptr, &Clock);
         QCOMPARE(form.objectName(), QStringLiteral("FormRangeDT"));
         QCOMPARE(form.windowTitle(), QStringLiteral("Временной диапазон"));
         QCOMPARE(form.GroupBoxStart->title(), QStringLiteral(" Начало периода "));
@@ -78,7 +76,7 @@ private slots:
     }
 
     void fillsFromRange() {
-        TFormRangeDT form;
+        TFormRangeDT form(nullptr, &Clock);
         form.SetRange(0.0, At(2024, 2, 1));
         QCOMPARE(form.dtpStartDate->date(), QDate(2024, 3, 9)); // no date: yesterday
         QCOMPARE(form.dtpStartTime->time(), QTime(14, 20, 0));  // nor time: now
@@ -98,7 +96,7 @@ private slots:
     void intervalItems() {
         QFETCH(int, item);
         QFETCH(QDate, startDate);
-        TFormRangeDT form;
+        TFormRangeDT form(nullptr, &Clock);
         form.SetRange(At(2024, 1, 1, 8), At(2024, 3, 10, 14, 20, 0));
         form.cmbInterval->setCurrentIndex(item);
         QCOMPARE(form.dtpStartDate->date(), startDate);
@@ -111,7 +109,7 @@ private slots:
     }
 
     void eachPickerResetsList() {
-        TFormRangeDT form;
+        TFormRangeDT form(nullptr, &Clock);
         form.SetRange(At(2024, 3, 3, 14, 20), At(2024, 3, 10, 14, 20));
         const auto edits = QList<std::function<void()>>{
             [&] { form.dtpStartDate->setDate(QDate(2024, 3, 2)); },
@@ -127,7 +125,7 @@ private slots:
     }
 
     void invertedRangeStaysOpen() {
-        TFormRangeDT form;
+        TFormRangeDT form(nullptr, &Clock);
         form.SetRange(At(2024, 3, 10, 14, 20, 1), At(2024, 3, 10, 14, 20, 0));
         QSignalSpy accepted(&form, &QDialog::accepted);
         form.OKBtn->click();
@@ -151,11 +149,11 @@ private slots:
             form->OKBtn->click();
             return form->result();
         };
-        QCOMPARE(SelectRange(start, stop), int(QDialog::Accepted));
+        QCOMPARE(SelectRange(start, stop, &Clock), int(QDialog::Accepted));
         QCOMPARE(start, At(2024, 3, 1));
         QCOMPARE(stop, At(2024, 3, 3));
         // Stored by a window's range, midnight stays midnight.
-        TRangeDT range;
+        TRangeDT range(&Clock);
         range.SetStartStop(start, stop);
         QCOMPARE(range.GetStart(), At(2024, 3, 1));
         QCOMPARE(range.GetStop(), At(2024, 3, 3));
@@ -166,7 +164,7 @@ private slots:
     // over it is that time exactly, not that time plus the milliseconds it was shown with.
     void pickersHoldWholeSeconds() {
         FakeNow = At(2024, 3, 10, 14, 20, 0, 567);
-        TFormRangeDT form;
+        TFormRangeDT form(nullptr, &Clock);
         form.SetRange(At(2024, 3, 9, 14, 20, 0, 567), At(2024, 3, 10, 14, 20, 0, 567));
         for (const QTimeEdit* t : {form.dtpStartTime, form.dtpStopTime})
             QCOMPARE(t->time(), QTime(14, 20, 0));
@@ -189,7 +187,7 @@ private slots:
     // milliseconds, midnight typed in the dialog, confirmed, stored by the window's range.
     void typedMidnightIsMidnight() {
         FakeNow = At(2024, 3, 10, 14, 20, 0, 567);
-        TRangeDT live; // the last 24 hours, to the millisecond
+        TRangeDT live(&Clock); // the last 24 hours, to the millisecond
         TDateTime start = live.GetStart();
         TDateTime stop = live.GetStop();
         QCOMPARE(DateTimeToQt(stop).time().msec(), 567);
@@ -198,10 +196,10 @@ private slots:
             form->OKBtn->click();
             return form->result();
         };
-        QCOMPARE(SelectRange(start, stop), int(QDialog::Accepted));
+        QCOMPARE(SelectRange(start, stop, &Clock), int(QDialog::Accepted));
         QCOMPARE(start, At(2024, 3, 9));
         QCOMPARE(stop, At(2024, 3, 10, 14, 20, 0));
-        TRangeDT chosen;
+        TRangeDT chosen(&Clock);
         chosen.SetStartStop(start, stop);
         QCOMPARE(DateTimeToQt(chosen.GetStart()), QDateTime(QDate(2024, 3, 9), QTime(0, 0)));
         QCOMPARE(DateTimeToQt(chosen.GetStop()), QDateTime(QDate(2024, 3, 10), QTime(14, 20)));
@@ -215,9 +213,23 @@ private slots:
             form->CancelBtn->click();
             return form->result();
         };
-        QCOMPARE(SelectRange(start, stop), int(QDialog::Rejected));
+        QCOMPARE(SelectRange(start, stop, &Clock), int(QDialog::Rejected));
         QCOMPARE(start, At(2024, 3, 1, 9));
         QCOMPARE(stop, At(2024, 3, 2, 9));
+    }
+
+    // The dialog that SelectRange opens fills a range without date or time from the clock it
+    // was given.
+    void selectRangeTakesItsClock() {
+        TDateTime start = 0.0;
+        TDateTime stop = 0.0;
+        Drive = [](TFormRangeDT* form) {
+            form->OKBtn->click();
+            return form->result();
+        };
+        QCOMPARE(SelectRange(start, stop, &Clock), int(QDialog::Accepted));
+        QCOMPARE(start, At(2024, 3, 9, 14, 20, 0));
+        QCOMPARE(stop, At(2024, 3, 10, 14, 20, 0));
     }
 };
 

@@ -23,14 +23,10 @@ TDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0)
 class TestRangeDT : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        FakeNow = At(2024, 3, 10, 14, 20, 0);
-        SetRangeClock(&Clock);
-    }
-    void cleanup() { SetRangeClock(nullptr); }
+    void init() { FakeNow = At(2024, 3, 10, 14, 20, 0); }
 
     void newRangeIsLastDay() {
-        TRangeDT range;
+        TRangeDT range(&Clock);
         QCOMPARE(range.GetStop(), FakeNow);
         QCOMPARE(range.GetStart(), FakeNow - 1.0);
         QVERIFY(!range.IsEmpty());
@@ -61,7 +57,7 @@ private slots:
         QFETCH(double, value);
         QFETCH(double, start);
         QFETCH(double, stop);
-        TRangeDT range;
+        TRangeDT range(&Clock);
         range.SetStart(value);
         range.SetStop(value);
         QCOMPARE(range.GetStart(), start);
@@ -69,7 +65,7 @@ private slots:
     }
 
     void dateAloneTakesTimeOfDay() {
-        TRangeDT range;
+        TRangeDT range(&Clock);
         range.SetStart(QDate(2024, 3, 3));
         range.SetStop(QDate(2024, 3, 4));
         QCOMPARE(range.GetStart(), At(2024, 3, 3, 14, 20, 0));
@@ -79,7 +75,7 @@ private slots:
     }
 
     void sameValueTwiceKeepsFirstNow() {
-        TRangeDT range;
+        TRangeDT range(&Clock);
         range.SetStart(0.0);
         const TDateTime first = range.GetStart();
         FakeNow += 5 * OneSecond;
@@ -90,7 +86,7 @@ private slots:
     }
 
     void invertedRangeIsEmpty() {
-        TRangeDT range;
+        TRangeDT range(&Clock);
         range.SetStartStop(At(2024, 3, 10, 14, 20, 1), At(2024, 3, 10, 14, 20, 0));
         QVERIFY(range.IsEmpty());
         range.SetStop(At(2024, 3, 10, 14, 20, 1));

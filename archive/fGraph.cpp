@@ -208,7 +208,7 @@ void TFormGraph::YRangeChange() {
     const TDescriptionOfDouble* d = TrendValue->Description();
     const double span = d->Max() - d->Min();
     double answer = YRange;
-    try {
+    {
         TFormInputDouble dialog(QStringLiteral("Введите"), QStringLiteral("Диапазон Y"),
                                 d->Digits == 255 ? 0 : d->Digits, YRange, 0, span);
         // Digits 255: the number in its general form, not with 255 decimals.
@@ -216,8 +216,6 @@ void TFormGraph::YRangeChange() {
             dialog.enValue->setText(FloatToStrF(YRange, TFloatFormat::ffGeneral, 15, 0));
         if (ExecModal(&dialog) == QDialog::Accepted)
             answer = dialog.enValue->Value();
-    } catch (...) {
-        return;
     }
     if (std::isfinite(answer) && answer > 0 && answer <= span)
         YRange = answer;
@@ -308,13 +306,9 @@ void TFormGraph::ReportPreview() {
 
 int ShowTrend(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
               TDateTime stop) {
-    try {
-        TFormGraph form;
-        form.Open(table, source, caption, start, stop);
-        ExecModal(&form);
-        form.Finish();
-        return 0;
-    } catch (...) {
-        return -1;
-    }
+    TFormGraph form;
+    form.Open(table, source, caption, start, stop);
+    ExecModal(&form);
+    form.Finish();
+    return 0;
 }

@@ -66,6 +66,6 @@ QString PlainNumberText(double value);
 // 255).
 void ApplyDescriptionToAxis(TTrendChart* chart, QCPAxis* axis, const TDescriptionOfDouble* d);
 
-// Opens the trend window modally and returns when it is closed: 0, or -1 when anything failed.
+// Opens the trend window modally and returns 0 when it is closed.
 int ShowTrend(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
               TDateTime stop);

@@ -239,13 +239,9 @@ void TFormGraph2::ReportPreview() {
 }
 
 int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop) {
-    try {
-        TFormGraph2 form;
-        form.Open(distance, temperature, start, stop);
-        ExecModal(&form);
-        form.Finish();
-        return 0;
-    } catch (...) {
-        return -1;
-    }
+    TFormGraph2 form;
+    form.Open(distance, temperature, start, stop);
+    ExecModal(&form);
+    form.Finish();
+    return 0;
 }

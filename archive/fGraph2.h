@@ -53,6 +53,5 @@ private:
     void AfterLivePoint();
 };
 
-// Opens the two-parameter trend window modally and returns when it is closed: 0, or -1 when
-// anything failed.
+// Opens the two-parameter trend window modally and returns 0 when it is closed.
 int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop);

@@ -635,15 +635,11 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
     };
     hooks.Cancel = [this] { return CancelLoad_; };
     TArchiveLoadResult result;
-    try {
-        if (Range && !Range->IsEmpty()) {
-            const auto days = ArchiveRangeDates(Range->GetStart(), Range->GetStop()).size();
-            ProgressShow(text, 0, static_cast<int>(days) - 1);
-            ProgressOfferCancel([this] { CancelLoad(); });
-            result = LoadArchiveRange(sources, Range->GetStart(), Range->GetStop(), hooks);
-        }
-    } catch (...) {
-        // A load that fails part-way shows what it read.
+    if (Range && !Range->IsEmpty()) {
+        const auto days = ArchiveRangeDates(Range->GetStart(), Range->GetStop()).size();
+        ProgressShow(text, 0, static_cast<int>(days) - 1);
+        ProgressOfferCancel([this] { CancelLoad(); });
+        result = LoadArchiveRange(sources, Range->GetStart(), Range->GetStop(), hooks);
     }
     ProgressClose();
     Loading_ = false;
@@ -704,8 +700,9 @@ void TFormGraphBase::SaveSettings() {
         ini.WriteBool(Section, QStringLiteral("Scan"), Scan);
         WriteExtraSettings(ini);
         ini.Save();
-    } catch (...) {
-        // The window closes all the same; the file keeps what it had.
+    } catch (const std::runtime_error&) {
+        // The settings folder or file could not be made: the window closes all the same and the
+        // file keeps what it had.
     }
 }
 
@@ -810,15 +807,9 @@ void TFormGraphBase::FormClosing() {
     if (Closed_)
         return;
     Closed_ = true;
-    try {
-        AttachLiveHandlers(false);
-        ReleaseValues();
-    } catch (...) {
-    }
+    AttachLiveHandlers(false);
+    ReleaseValues();
     SaveSettings();
-    try {
-        SaveWindowPosition(this);
-    } catch (...) {
-    }
+    SaveWindowPosition(this);
     Range.reset();
 }

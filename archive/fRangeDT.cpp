@@ -179,16 +179,12 @@ void TFormRangeDT::OKBtnClick() {
 }
 
 int SelectRange(TDateTime& start, TDateTime& stop, TRangeClock clock) {
-    try {
-        TFormRangeDT dialog(nullptr, clock);
-        dialog.SetRange(start, stop);
-        const int result = ExecModal(&dialog);
-        if (result == QDialog::Accepted) {
-            start = dialog.Start();
-            stop = dialog.Stop();
-        }
-        return result;
-    } catch (...) {
-        return QDialog::Rejected;
+    TFormRangeDT dialog(nullptr, clock);
+    dialog.SetRange(start, stop);
+    const int result = ExecModal(&dialog);
+    if (result == QDialog::Accepted) {
+        start = dialog.Start();
+        stop = dialog.Stop();
     }
+    return result;
 }

@@ -19,6 +19,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <utility>
 #include <variant>
@@ -642,7 +643,7 @@ struct TArchiveWriter::TState {
                 written.Outcomes.push_back({info.fileName(), false, ok,
                                             ok ? QString() : SystemReason(error, info.path())});
             }
-        } catch (...) {
+        } catch (const std::bad_alloc&) {
             // Only an allocation can fail: the item counts as not written.
             if (const auto* batch = std::get_if<TArchiveBatch>(&item.Work))
                 FailedRows += batch->size();
@@ -748,7 +749,8 @@ struct TArchiveWriter::TState {
                 lock.lock();
                 try {
                     Account(written, item.Stamp);
-                } catch (...) {
+                } catch (const std::bad_alloc&) {
+                    // The tally is lost, not the rows: the writer goes on with the next item.
                 }
                 lock.unlock();
                 WriteOwed();
@@ -766,7 +768,8 @@ struct TArchiveWriter::TState {
                             .arg(rows)
                             .arg(lines));
                     EndEpisodeIfOver(LastStamp);
-                } catch (...) {
+                } catch (const std::bad_alloc&) {
+                    // The report of the overflow is lost; the counts start again.
                 }
                 Reporting = true;
                 lock.unlock();

@@ -173,67 +173,64 @@ QRect RestoredBounds(const TIniFile& ini, const QString& section, const QWidget*
 void LoadWindowPosition(QWidget* window) {
     if (!window || !window->isWindow())
         return;
-    try {
-        // A file that is not read (see TIniFile) leaves the window where it is.
-        const TIniFile ini(PositionFile());
-        if (!ini.ReadError().isEmpty())
-            return;
-        const QString section = window->objectName();
-        // Each key is applied at once, with the window's current value as its default.
-        window->move(ReadEdge(ini, section, KeyLeft, window->x()), window->y());
-        window->move(window->x(), ReadEdge(ini, section, KeyTop, window->y()));
-        const int width = ReadExtent(ini, section, KeyWidth, window->width());
-        if (width > 0)
-            window->resize(width, window->height());
-        const int height = ReadExtent(ini, section, KeyHeight, window->height());
-        if (height > 0)
-            window->resize(window->width(), height);
-        if (HasGeometryKey(ini, section)) {
-            // A window of a fixed layout, or never sized, takes its preferred size when it is
-            // shown, and none goes below its minimum: that is the size that has to fit.
-            const bool fixed =
-                window->layout() && window->layout()->sizeConstraint() == QLayout::SetFixedSize;
-            QSize size =
-                (window->testAttribute(Qt::WA_Resized) && !fixed) || !window->sizeHint().isValid()
-                    ? window->size()
-                    : window->sizeHint();
-            size = size.expandedTo(window->minimumSize());
-            if (window->minimumSizeHint().isValid())
-                size = size.expandedTo(window->minimumSizeHint());
-            // With the window system's frame: before the window is framed, a title bar and a
-            // thin border are assumed.
-            QSize margins = window->frameGeometry().size() - window->size();
-            if (margins.isNull())
-                margins = QSize(2 * AssumedBorder, TitleBarHeight + AssumedBorder);
-            const QRect saved(window->pos(), size + margins);
-            const QRect kept = KeepOnScreen(saved, ScreenAreas(), PrimaryArea());
-            if (kept != saved)
-                ApplyFrame(window, QRect(kept.topLeft(), kept.size() - margins));
+    // A file that is not read (see TIniFile) leaves the window where it is.
+    const TIniFile ini(PositionFile());
+    if (!ini.ReadError().isEmpty())
+        return;
+    const QString section = window->objectName();
+    // Each key is applied at once, with the window's current value as its default.
+    window->move(ReadEdge(ini, section, KeyLeft, window->x()), window->y());
+    window->move(window->x(), ReadEdge(ini, section, KeyTop, window->y()));
+    const int width = ReadExtent(ini, section, KeyWidth, window->width());
+    if (width > 0)
+        window->resize(width, window->height());
+    const int height = ReadExtent(ini, section, KeyHeight, window->height());
+    if (height > 0)
+        window->resize(window->width(), height);
+    if (HasGeometryKey(ini, section)) {
+        // A window of a fixed layout, or never sized, takes its preferred size when it is
+        // shown, and none goes below its minimum: that is the size that has to fit.
+        const bool fixed =
+            window->layout() && window->layout()->sizeConstraint() == QLayout::SetFixedSize;
+        QSize size =
+            (window->testAttribute(Qt::WA_Resized) && !fixed) || !window->sizeHint().isValid()
+                ? window->size()
+                : window->sizeHint();
+        size = size.expandedTo(window->minimumSize());
+        if (window->minimumSizeHint().isValid())
+            size = size.expandedTo(window->minimumSizeHint());
+        // With the window system's frame: before the window is framed, a title bar and a
+        // thin border are assumed.
+        QSize margins = window->frameGeometry().size() - window->size();
+        if (margins.isNull())
+            margins = QSize(2 * AssumedBorder, TitleBarHeight + AssumedBorder);
+        const QRect saved(window->pos(), size + margins);
+        const QRect kept = KeepOnScreen(saved, ScreenAreas(), PrimaryArea());
+        if (kept != saved)
+            ApplyFrame(window, QRect(kept.topLeft(), kept.size() - margins));
+    }
+    const int state = ReadInt(ini, section, KeyState, StateCode(window));
+    switch (state) {
+    case StateNormal:
+        window->setWindowState(window->windowState() &
+                               ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        break;
+    case StateMinimised:
+        window->setWindowState((window->windowState() & ~Qt::WindowMaximized) |
+                               Qt::WindowMinimized);
+        break;
+    case StateMaximised:
+        if (!(window->windowState() & Qt::WindowMaximized)) {
+            const QRect restored =
+                KeepOnScreen(RestoredBounds(ini, section, window), ScreenAreas(), PrimaryArea());
+            window->move(restored.topLeft());
+            window->resize(restored.size());
         }
-        const int state = ReadInt(ini, section, KeyState, StateCode(window));
-        switch (state) {
-        case StateNormal:
-            window->setWindowState(window->windowState() &
-                                   ~(Qt::WindowMinimized | Qt::WindowMaximized));
-            break;
-        case StateMinimised:
-            window->setWindowState((window->windowState() & ~Qt::WindowMaximized) |
-                                   Qt::WindowMinimized);
-            break;
-        case StateMaximised:
-            if (!(window->windowState() & Qt::WindowMaximized)) {
-                const QRect restored = KeepOnScreen(RestoredBounds(ini, section, window),
-                                                    ScreenAreas(), PrimaryArea());
-                window->move(restored.topLeft());
-                window->resize(restored.size());
-            }
-            window->setWindowState((window->windowState() & ~Qt::WindowMinimized) |
-                                   Qt::WindowMaximized);
-            break;
-        default:
-            break; // an unknown state keeps the current one
-        }
-    } catch (...) {
+        window->setWindowState((window->windowState() & ~Qt::WindowMinimized) |
+                               Qt::WindowMaximized);
+        break;
+    default:
+        break; // an unknown state keeps the current one
     }
 }
 
@@ -243,52 +240,46 @@ void SaveWindowPosition(QWidget* window) {
     // A window left closed on a first start has no position of the user's to keep.
     if (window->property(NotPlacedProperty).toBool() && !window->isVisible())
         return;
-    try {
-        const QString path = PositionFile();
-        // Without the "INI" directory nothing is stored; a file that cannot be rewritten is
-        // kept as it is. Either way the window closes.
-        const QFileInfo file(path);
-        if (!file.dir().exists() || !Writable(file))
-            return;
-        TIniFile ini(path);
-        const QString section = window->objectName();
-        const int state = StateCode(window);
-        ini.WriteString(section, KeyName, section);
-        ini.WriteInteger(section, KeyLeft, window->x());
-        ini.WriteInteger(section, KeyTop, window->y());
-        ini.WriteInteger(section, KeyWidth, window->width());
-        ini.WriteInteger(section, KeyHeight, window->height());
-        ini.WriteInteger(section, KeyState, state);
-        if (state == StateMaximised) {
-            const QRect normal = window->normalGeometry();
-            if (normal.isValid()) {
-                // normalGeometry() is the client area; Left/Top keep the frame's corner.
-                const QPoint frameOffset = window->geometry().topLeft() - window->pos();
-                ini.WriteInteger(section, KeyRestoredLeft, normal.x() - frameOffset.x());
-                ini.WriteInteger(section, KeyRestoredTop, normal.y() - frameOffset.y());
-                ini.WriteInteger(section, KeyRestoredWidth, normal.width());
-                ini.WriteInteger(section, KeyRestoredHeight, normal.height());
-            }
+    const QString path = PositionFile();
+    // Without the "INI" directory nothing is stored; a file that cannot be rewritten is
+    // kept as it is. Either way the window closes.
+    const QFileInfo file(path);
+    if (!file.dir().exists() || !Writable(file))
+        return;
+    TIniFile ini(path);
+    const QString section = window->objectName();
+    const int state = StateCode(window);
+    ini.WriteString(section, KeyName, section);
+    ini.WriteInteger(section, KeyLeft, window->x());
+    ini.WriteInteger(section, KeyTop, window->y());
+    ini.WriteInteger(section, KeyWidth, window->width());
+    ini.WriteInteger(section, KeyHeight, window->height());
+    ini.WriteInteger(section, KeyState, state);
+    if (state == StateMaximised) {
+        const QRect normal = window->normalGeometry();
+        if (normal.isValid()) {
+            // normalGeometry() is the client area; Left/Top keep the frame's corner.
+            const QPoint frameOffset = window->geometry().topLeft() - window->pos();
+            ini.WriteInteger(section, KeyRestoredLeft, normal.x() - frameOffset.x());
+            ini.WriteInteger(section, KeyRestoredTop, normal.y() - frameOffset.y());
+            ini.WriteInteger(section, KeyRestoredWidth, normal.width());
+            ini.WriteInteger(section, KeyRestoredHeight, normal.height());
         }
-        ini.Save(false);
-    } catch (...) {
     }
+    ini.Save(false);
 }
 
 bool HasSavedPosition(const QWidget* window) {
     if (!window)
         return false;
-    try {
-        const TIniFile ini(PositionFile());
-        if (!ini.ReadError().isEmpty())
-            return false;
-        const QString section = window->objectName();
-        // Unreadable values are read with two different defaults: a number reads the same.
-        for (const QString& key : {KeyLeft, KeyTop})
-            if (ini.ReadInteger(section, key, 0) == ini.ReadInteger(section, key, 1))
-                return true;
-    } catch (...) {
-    }
+    const TIniFile ini(PositionFile());
+    if (!ini.ReadError().isEmpty())
+        return false;
+    const QString section = window->objectName();
+    // Unreadable values are read with two different defaults: a number reads the same.
+    for (const QString& key : {KeyLeft, KeyTop})
+        if (ini.ReadInteger(section, key, 0) == ini.ReadInteger(section, key, 1))
+            return true;
     return false;
 }
 
@@ -364,80 +355,75 @@ QList<QRect> PlaceBeside(const QRect& main, const QList<QRect>& occupied,
 void PlaceToolWindows(QWidget* main, const QList<TToolWindow>& windows) {
     if (!main || !main->isWindow())
         return;
-    try {
-        if (!HasSavedPosition(main)) {
-            const QRect primary = PrimaryArea();
-            if (!primary.isEmpty()) {
-                main->move(primary.topLeft());
-                // No wider than the screen (a small screen or a large scale factor).
-                const int spare = OuterFrame(main).width() - primary.width();
-                if (spare > 0)
-                    main->resize(qMax(main->width() - spare, main->minimumWidth()), main->height());
-            }
+    if (!HasSavedPosition(main)) {
+        const QRect primary = PrimaryArea();
+        if (!primary.isEmpty()) {
+            main->move(primary.topLeft());
+            // No wider than the screen (a small screen or a large scale factor).
+            const int spare = OuterFrame(main).width() - primary.width();
+            if (spare > 0)
+                main->resize(qMax(main->width() - spare, main->minimumWidth()), main->height());
         }
-        QRect mainFrame = OuterFrame(main);
-        const QRect area = AvailableArea(mainFrame);
-        QList<QRect> occupied;
-        QList<TToolWindow> moving;
-        for (const TToolWindow& tool : windows) {
-            if (!tool.Window || !tool.Window->isWindow() || tool.Window == main)
-                continue;
-            if (HasSavedPosition(tool.Window))
-                occupied << OuterFrame(tool.Window);
-            else
-                moving << tool;
-        }
-        // Where the window goes clear of the main window and of those placed before it, with
-        // its client size; none when there is no such room.
-        const auto place = [&](QWidget* w, const QRect& outer,
-                               TPlaceSide side) -> std::optional<std::pair<QRect, QSize>> {
-            const QRect frame =
-                PlaceBeside(mainFrame, occupied, {TPlaceRequest{outer.size(), side}}, area)
-                    .value(0);
-            // The frame's title bar is above the client area: only the corner is moved, and the
-            // size shrinks only where the area is smaller than the window.
-            const QSize client = w->size() - (outer.size() - frame.size());
-            bool clear = !frame.intersects(mainFrame) && client.width() >= w->minimumWidth() &&
-                         client.height() >= w->minimumHeight();
-            for (const QRect& other : std::as_const(occupied))
-                clear = clear && !frame.intersects(other);
-            if (!clear)
-                return std::nullopt;
-            return std::pair{frame, client};
-        };
-        const bool mainPlaced = !HasSavedPosition(main);
-        // One window at a time, each clear of those placed before it.
-        for (const TToolWindow& tool : std::as_const(moving)) {
-            QWidget* w = tool.Window;
-            const QRect outer = OuterFrame(w);
-            auto spot = place(w, outer, tool.Side);
-            // A window that goes beside the main window may make room for itself there by
-            // narrowing a main window the program placed (its tool bar then folds).
-            const int narrower = area.right() + 1 - PlaceGap - outer.width() - mainFrame.left();
-            if (!spot && tool.Side == TPlaceSide::Right && mainPlaced &&
-                narrower < mainFrame.width() && narrower >= main->minimumSizeHint().width()) {
-                const QRect before = mainFrame;
-                main->resize(main->width() - (mainFrame.width() - narrower), main->height());
-                mainFrame = OuterFrame(main);
-                spot = place(w, outer, tool.Side);
-                if (!spot) {
-                    main->resize(main->width() + (before.width() - mainFrame.width()),
-                                 main->height());
-                    mainFrame = OuterFrame(main);
-                }
-            }
+    }
+    QRect mainFrame = OuterFrame(main);
+    const QRect area = AvailableArea(mainFrame);
+    QList<QRect> occupied;
+    QList<TToolWindow> moving;
+    for (const TToolWindow& tool : windows) {
+        if (!tool.Window || !tool.Window->isWindow() || tool.Window == main)
+            continue;
+        if (HasSavedPosition(tool.Window))
+            occupied << OuterFrame(tool.Window);
+        else
+            moving << tool;
+    }
+    // Where the window goes clear of the main window and of those placed before it, with
+    // its client size; none when there is no such room.
+    const auto place = [&](QWidget* w, const QRect& outer,
+                           TPlaceSide side) -> std::optional<std::pair<QRect, QSize>> {
+        const QRect frame =
+            PlaceBeside(mainFrame, occupied, {TPlaceRequest{outer.size(), side}}, area).value(0);
+        // The frame's title bar is above the client area: only the corner is moved, and the
+        // size shrinks only where the area is smaller than the window.
+        const QSize client = w->size() - (outer.size() - frame.size());
+        bool clear = !frame.intersects(mainFrame) && client.width() >= w->minimumWidth() &&
+                     client.height() >= w->minimumHeight();
+        for (const QRect& other : std::as_const(occupied))
+            clear = clear && !frame.intersects(other);
+        if (!clear)
+            return std::nullopt;
+        return std::pair{frame, client};
+    };
+    const bool mainPlaced = !HasSavedPosition(main);
+    // One window at a time, each clear of those placed before it.
+    for (const TToolWindow& tool : std::as_const(moving)) {
+        QWidget* w = tool.Window;
+        const QRect outer = OuterFrame(w);
+        auto spot = place(w, outer, tool.Side);
+        // A window that goes beside the main window may make room for itself there by
+        // narrowing a main window the program placed (its tool bar then folds).
+        const int narrower = area.right() + 1 - PlaceGap - outer.width() - mainFrame.left();
+        if (!spot && tool.Side == TPlaceSide::Right && mainPlaced && narrower < mainFrame.width() &&
+            narrower >= main->minimumSizeHint().width()) {
+            const QRect before = mainFrame;
+            main->resize(main->width() - (mainFrame.width() - narrower), main->height());
+            mainFrame = OuterFrame(main);
+            spot = place(w, outer, tool.Side);
             if (!spot) {
-                // No room clear of the others (a small screen): the window is not opened now,
-                // and "Окна" opens it on demand; its position is not stored until then.
-                w->hide();
-                w->setProperty(NotPlacedProperty, true);
-                continue;
+                main->resize(main->width() + (before.width() - mainFrame.width()), main->height());
+                mainFrame = OuterFrame(main);
             }
-            w->move(spot->first.topLeft());
-            if (spot->first.size() != outer.size())
-                w->resize(spot->second);
-            occupied << spot->first;
         }
-    } catch (...) {
+        if (!spot) {
+            // No room clear of the others (a small screen): the window is not opened now,
+            // and "Окна" opens it on demand; its position is not stored until then.
+            w->hide();
+            w->setProperty(NotPlacedProperty, true);
+            continue;
+        }
+        w->move(spot->first.topLeft());
+        if (spot->first.size() != outer.size())
+            w->resize(spot->second);
+        occupied << spot->first;
     }
 }

@@ -165,75 +165,78 @@ void TIOData::Assign(const TIOData* source) {
         Active = source->Active;
 }
 
-void TIOData::Fire(const TIOEvent& event) {
-    if (event)
+bool TIOData::Fire(const TIOEvent& event) {
+    if (!event)
+        return true;
+    // The handlers belong to the windows bound to this value. One that fails ends this value's
+    // update at that step (what was done before stays done) and never reaches the code that set
+    // the value: a reading must still go on to the other values and windows, the archive and
+    // the request cycle. The failure is written to the program's diagnostic output.
+    try {
         event(this);
+        return true;
+    } catch (const std::exception& e) {
+        qWarning("an event handler of a value failed: %s", e.what());
+    } catch (...) {
+        qWarning("an event handler of a value failed");
+    }
+    return false;
 }
 
 void TIOData::SetValue(const TVariant& value, TDateTime time) {
+    ValueTime_.Time = time == 0.0 ? NowDateTime() : time;
+    const TVariant old = InValue_;
+    InValue_ = value;
+    if (!Active)
+        return;
+    if (!Fire(OnInSet))
+        return;
+    if (old != InValue_ && !Fire(OnInChange))
+        return;
+    TVariant out;
     try {
-        ValueTime_.Time = time == 0.0 ? NowDateTime() : time;
-        const TVariant old = InValue_;
-        InValue_ = value;
-        if (!Active)
-            return;
-        Fire(OnInSet);
-        if (old != InValue_)
-            Fire(OnInChange);
-        const TVariant out = Convert();
-        SetOutValue(out);
-    } catch (...) {
-        // A failed step ends the update; what was done before stays done.
+        out = Convert();
+    } catch (const std::invalid_argument&) {
+        // An input that does not convert (an empty value, a text that is no number) leaves the
+        // output as it was; the input is kept.
+        return;
     }
+    SetOutValue(out);
 }
 
 TVariant TIOData::GetInValue() const {
-    try {
-        return InValue_;
-    } catch (...) {
-        return TVariant();
-    }
+    return InValue_;
 }
 
 TVariant TIOData::GetValue() const {
-    try {
-        return OutValue_;
-    } catch (...) {
-        return TVariant();
-    }
+    return OutValue_;
 }
 
 void TIOData::SetOutValue(const TVariant& value) {
-    try {
-        const bool changed = OutValue_ != value;
-        OutValue_ = value;
-        Fire(OnOutSet);
-        if (changed)
-            Fire(OnOutChange);
-        NotifySubscribers();
-    } catch (...) {
-    }
+    const bool changed = OutValue_ != value;
+    OutValue_ = value;
+    if (!Fire(OnOutSet))
+        return;
+    if (changed && !Fire(OnOutChange))
+        return;
+    NotifySubscribers();
 }
 
 void TIOData::NotifySubscribers() {
-    try {
-        ++Notifying_;
-        // The list is re-read at each step: a subscriber may connect or disconnect meanwhile.
-        for (std::size_t i = 0; i < Subscribers_.size(); ++i) {
-            TIOData* s = Subscribers_[i];
-            if (!s)
-                continue;
-            try {
-                s->SetValue(OutValue_, ValueTime_.Time);
-            } catch (...) {
-            }
+    // The count goes down again however the walk ends, so that removed subscribers are
+    // compacted by the outermost notification.
+    struct TNotifying {
+        TIOData* Self;
+        explicit TNotifying(TIOData* self) : Self(self) { ++Self->Notifying_; }
+        ~TNotifying() {
+            if (--Self->Notifying_ == 0)
+                Self->CompactSubscribers();
         }
-        --Notifying_;
-        if (Notifying_ == 0)
-            CompactSubscribers();
-    } catch (...) {
-        Notifying_ = 0;
-    }
+    } notifying(this);
+    // The list is re-read at each step: a subscriber may connect or disconnect meanwhile.
+    for (std::size_t i = 0; i < Subscribers_.size(); ++i)
+        if (TIOData* s = Subscribers_[i])
+            s->SetValue(OutValue_, ValueTime_.Time);
 }
 
 void TIOData::CompactSubscribers() {
@@ -256,43 +259,37 @@ bool TIOData::FeedsInto(const TIOData* value) const {
 }
 
 void TIOData::Connect(TIOData* source, bool immediately) {
-    try {
-        if (Source_)
-            Disconnect(Source_);
-        // A loop of connected values would push a reading round for ever.
-        if (source && FeedsInto(source))
-            source = nullptr;
-        SetSource(source);
-        if (!source)
-            return;
-        source->Subscribers_.push_back(this);
-        if (immediately)
-            SetValue(source->OutValue_, source->ValueTime_.Time);
-    } catch (...) {
-    }
+    if (Source_)
+        Disconnect(Source_);
+    // A loop of connected values would push a reading round for ever.
+    if (source && FeedsInto(source))
+        source = nullptr;
+    SetSource(source);
+    if (!source)
+        return;
+    source->Subscribers_.push_back(this);
+    if (immediately)
+        SetValue(source->OutValue_, source->ValueTime_.Time);
 }
 
 void TIOData::Disconnect(TIOData* source) {
-    try {
-        if (!source)
-            return;
-        auto& list = source->Subscribers_;
-        const auto it = std::find(list.begin(), list.end(), this);
-        if (it == list.end())
-            return;
-        if (source->Notifying_ > 0)
-            *it = nullptr; // removed once the running notification has ended
-        else
-            list.erase(it);
-    } catch (...) {
-    }
+    if (!source)
+        return;
+    auto& list = source->Subscribers_;
+    const auto it = std::find(list.begin(), list.end(), this);
+    if (it == list.end())
+        return;
+    if (source->Notifying_ > 0)
+        *it = nullptr; // removed once the running notification has ended
+    else
+        list.erase(it);
 }
 
 double TIOData::AsDouble() const {
     try {
         return GetValue().ToDouble();
-    } catch (...) {
-        return 0.0;
+    } catch (const std::invalid_argument&) {
+        return 0.0; // no value yet, or a text that is no number
     }
 }
 
@@ -300,33 +297,19 @@ double TIOData::AsDouble() const {
 // TCustomIOData and the converting classes
 
 void TCustomIOData::SetValue(const TVariant& value, TDateTime time) {
-    try {
-        TIOData::SetValue(value, time);
-    } catch (...) {
-    }
+    TIOData::SetValue(value, time);
 }
 
 TVariant TCustomIOData::GetInValue() const {
-    try {
-        return TIOData::GetInValue();
-    } catch (...) {
-        return TVariant();
-    }
+    return TIOData::GetInValue();
 }
 
 void TCustomIOData::Connect(TIOData* source, bool immediately) {
-    try {
-        TIOData::Connect(source, immediately);
-    } catch (...) {
-    }
+    TIOData::Connect(source, immediately);
 }
 
 TVariant TCustomIOData::GetValue() const {
-    try {
-        return TIOData::GetValue();
-    } catch (...) {
-        return TVariant();
-    }
+    return TIOData::GetValue();
 }
 
 TVariant TCustomIOData::Convert() const {
@@ -375,7 +358,7 @@ void TIOThreeStates::Assign(const TIOData* source) {
 std::uint8_t TIOThreeStates::State() const {
     try {
         return static_cast<std::uint8_t>(GetValue().ToInt() & 0xFF);
-    } catch (...) {
-        return tsUnknown;
+    } catch (const std::invalid_argument&) {
+        return tsUnknown; // no state yet, or one that is no number
     }
 }

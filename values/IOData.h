@@ -91,7 +91,8 @@ protected:
     TVariant OutValue_ = TVariant::FromByte(0);
 
 private:
-    void Fire(const TIOEvent& event);
+    // Runs the handler if any; false when it failed (see the definition).
+    bool Fire(const TIOEvent& event);
     bool FeedsInto(const TIOData* value) const; // value is reached by following the pushes
     void CompactSubscribers();
 

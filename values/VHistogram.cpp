@@ -151,31 +151,25 @@ std::vector<TScaleMark> TVHistogram::ScaleMarks() const {
         return marks;
     const double step = ScaleStep(Min_, Max_, height());
     // A failure inside one pass ends that pass; the marks found so far stay.
-    try {
-        for (int k = 1; step > 0 && k <= MaxTicks; ++k) {
-            const double v = Min_ + k * step;
-            if (!(v < Max_))
-                break;
-            const int y = ScaleRow(v);
-            if (y < 0)
-                continue;
-            marks.push_back({v, y, LongTick, {}});
-            if (ShowValues_)
-                marks.push_back({v, y, 0, FormatNumber(v, 9, DecimalSign_)});
-        }
-    } catch (...) {
+    for (int k = 1; step > 0 && k <= MaxTicks; ++k) {
+        const double v = Min_ + k * step;
+        if (!(v < Max_))
+            break;
+        const int y = ScaleRow(v);
+        if (y < 0)
+            continue;
+        marks.push_back({v, y, LongTick, {}});
+        if (ShowValues_)
+            marks.push_back({v, y, 0, FormatNumber(v, 9, DecimalSign_)});
     }
     const double half = step / 2;
-    try {
-        for (int k = 1; half > 0 && k <= MaxTicks; ++k) {
-            const double v = Min_ + k * half;
-            if (!(v < Max_))
-                break;
-            const int y = ScaleRow(v);
-            if (y >= 0)
-                marks.push_back({v, y, ShortTick, {}});
-        }
-    } catch (...) {
+    for (int k = 1; half > 0 && k <= MaxTicks; ++k) {
+        const double v = Min_ + k * half;
+        if (!(v < Max_))
+            break;
+        const int y = ScaleRow(v);
+        if (y >= 0)
+            marks.push_back({v, y, ShortTick, {}});
     }
     return marks;
 }

@@ -105,16 +105,16 @@ void TExchangePublisher::Publish(TExchangeRecord record) {
     if (OnOwnThread())
         Deliver();
     else if (post)
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                {
-                    std::lock_guard lock(Mutex_);
-                    Posted_ = false;
-                }
-                Deliver();
-            },
-            Qt::QueuedConnection);
+        // By name, not with a functor: nothing allocated here is read on the other thread.
+        QMetaObject::invokeMethod(this, "DeliverQueued", Qt::QueuedConnection);
+}
+
+void TExchangePublisher::DeliverQueued() {
+    {
+        std::lock_guard lock(Mutex_);
+        Posted_ = false;
+    }
+    Deliver();
 }
 
 void TExchangePublisher::Deliver() {

@@ -116,6 +116,10 @@ signals:
     // order.
     void exchanged(const TExchangeRecord& record);
 
+private slots:
+    // The queued call of a Publish from another thread.
+    void DeliverQueued();
+
 private:
     bool OnOwnThread() const;
     // Something is connected to `exchanged`.

@@ -90,7 +90,7 @@ int main(int argc, char* argv[]) {
     // Real records: 64 exchanges, every eighth with a fault.
     std::vector<TExchangeRecord> samples;
     {
-        TExchangeListener listen(link.ExchangeRing);
+        TExchangeListener listen(link.Publisher()->Ring());
         const TSimFault faults[] = {TSimFault::BadChecksum, TSimFault::ErrorAnswer,
                                     TSimFault::Silence};
         for (int i = 0; i < 64; ++i) {
@@ -98,8 +98,8 @@ int main(int argc, char* argv[]) {
                 sim.WithSim([&](TGaugeSim& g) { g.SetFault(faults[(i / 8) % 3], {1, 0.0, 3, 0}); });
             link.RequestExecUlmar(codes[static_cast<size_t>(i) % codes.size()]);
         }
-        samples = link.ExchangeRing->Snapshot();
-        link.ExchangeRing->Clear();
+        samples = link.Publisher()->Ring()->Snapshot();
+        link.Publisher()->Ring()->Clear();
     }
     if (samples.empty()) {
         std::fprintf(stderr, "no exchanges recorded\n");
@@ -164,7 +164,7 @@ int main(int argc, char* argv[]) {
     int fed = 0;
     while (fed < replayed) {
         for (int k = 0; k < batch; ++k, ++fed)
-            link.ExchangeRing->Add(samples[static_cast<size_t>(fed) % samples.size()]);
+            link.Publisher()->Ring()->Add(samples[static_cast<size_t>(fed) % samples.size()]);
         panel.chkPause->blockSignals(true);
         panel.chkPause->setChecked(false);
         const auto a = Clock::now();

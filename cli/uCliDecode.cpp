@@ -240,7 +240,7 @@ QStringList CsvFields(const TDecodedExchange& d) {
 }
 
 // Prints one exchange in the chosen form; csvTail is the log line's column (decode only).
-void Print(TCliOutput& out, TCliCsv* csv, const TDecodedExchange& d, const TRawExchange& raw,
+void Print(TCliOutput& out, TCliCsv* csv, const TDecodedExchange& d, const TExchangeRecord& raw,
            const QString* csvTail, const QJsonObject& extra, bool live) {
     if (csv) {
         QStringList fields = CsvFields(d);
@@ -303,7 +303,7 @@ QString DecodedText(const TDecodedExchange& d) {
            parts.join(QStringLiteral(" | "));
 }
 
-QJsonObject DecodedJson(const TDecodedExchange& d, const TRawExchange& raw) {
+QJsonObject DecodedJson(const TDecodedExchange& d, const TExchangeRecord& raw) {
     const auto orNull = [](bool known, const QJsonValue& value) {
         return known ? value : QJsonValue();
     };
@@ -372,7 +372,7 @@ int CliDecode(const TCliRequest& r, TCliOutput& out) {
             line += QStringLiteral("…");
         else if (line.trimmed().isEmpty())
             continue;
-        TRawExchange raw;
+        TExchangeRecord raw;
         QString reason;
         if (overlong)
             reason = QStringLiteral("строка длиннее %1 байт").arg(MaxLogLine);
@@ -410,13 +410,13 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
         return ExitLine;
     }
     // Every exchange of the poll, retries included, as the transmitter saw it.
-    std::vector<TRawExchange> exchanges;
+    std::vector<TExchangeRecord> exchanges;
     auto earlier = transmitter->OnExchange;
     transmitter->OnExchange = [&exchanges, earlier](TTransmitter* sender, const QByteArray& frame,
                                                     bool answered, const QByteArray& answer) {
         if (earlier)
             earlier(sender, frame, answered, answer);
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.TimeMs = QDateTime::currentMSecsSinceEpoch();
         raw.Request = frame;
         raw.Answer = answer;
@@ -429,8 +429,7 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
     // Every object names the gauge of the session and which device the exchange went to.
     QJsonObject gaugeJson;
     gauge.AddTo(gaugeJson);
-    const int period =
-        r.PeriodMs.value_or(session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
+    const int period = r.PeriodMs.value_or(session.Link().Poller()->Interval());
     bool anyFailed = false;
     int done = 0;
     int unanswered = 0;
@@ -446,7 +445,7 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
         if (r.Kalist)
             session.Link().RequestExecKalist();
         for (size_t i = 0; i < exchanges.size(); ++i) {
-            TRawExchange& raw = exchanges[i];
+            TExchangeRecord& raw = exchanges[i];
             const bool kalist = i >= gaugeEnd;
             raw.Device = kalist ? 1 : 0;
             raw.Code = kalist ? UlmarCmd::KalistCurrent : ExchangeCodeOfRequest(raw.Request);

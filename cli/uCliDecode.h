@@ -15,4 +15,4 @@ int CliMonitor(const TCliRequest& request, TCliSession& session, TCliOutput& out
 // One decoded exchange as the text line, the JSON object and the CSV line that both commands
 // print.
 QString DecodedText(const TDecodedExchange& d);
-QJsonObject DecodedJson(const TDecodedExchange& d, const TRawExchange& raw);
+QJsonObject DecodedJson(const TDecodedExchange& d, const TExchangeRecord& raw);

@@ -299,8 +299,8 @@ bool TCliSession::Open() {
         };
     else
         Link_->LogSink = [](const QString&) {};
-    if (Link_->Timer())
-        Link_->Timer()->SetEnabled(false);
+    // The command line runs its own loops; the pacing timer stays stopped.
+    Link_->Poller()->Stop();
     TCommandOptions commandOptions;
     commandOptions.RetryUntilAccepted = true;
     Commands_ = std::make_unique<TGaugeCommands>(Link_.get(), Ui_, commandOptions);
@@ -359,8 +359,7 @@ int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
              const TCliGauge& gauge) {
     using namespace std::chrono;
     TUlmar& u = session.Ulmar();
-    const int period = request.PeriodMs.value_or(
-        session.Link().Timer() ? session.Link().Timer()->Interval() : 200);
+    const int period = request.PeriodMs.value_or(session.Link().Poller()->Interval());
     bool anyFailed = false;
     int done = 0;
     int unanswered = 0;

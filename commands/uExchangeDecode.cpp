@@ -540,7 +540,7 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
     }
 }
 
-void DecodeKalist(const TRawExchange& raw, TDecodedExchange& d) {
+void DecodeKalist(const TExchangeRecord& raw, TDecodedExchange& d) {
     d.CommandName = QStringLiteral("КАЛИСТ-1: ток");
     const TFrame r(raw.Request);
     if (r.Size() > 0 && !CheckCrc8(raw.Request))
@@ -626,7 +626,7 @@ int ExchangeCodeOfRequest(const QByteArray& request) {
     return RequestCodeOf(request);
 }
 
-TDecodedExchange DecodeExchange(const TRawExchange& raw) {
+TDecodedExchange DecodeExchange(const TExchangeRecord& raw) {
     TDecodedExchange d;
     d.TimeMs = raw.TimeMs;
     d.BytesSent = static_cast<int>(raw.Request.size());
@@ -826,8 +826,8 @@ int RadixOf(const QString& a, const QString& b) {
 
 } // namespace
 
-bool ParseRequestLogLine(const QString& lineIn, TRawExchange& raw, QString& reason) {
-    raw = TRawExchange();
+bool ParseRequestLogLine(const QString& lineIn, TExchangeRecord& raw, QString& reason) {
+    raw = TExchangeRecord();
     reason.clear();
     QString line = lineIn;
     if (line.startsWith(QChar(0xFEFF))) // a byte-order mark left by an editor

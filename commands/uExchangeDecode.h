@@ -5,23 +5,11 @@
 // verdict. Pure functions over a copy of the bytes: they read no device object and may run on
 // any thread. A garbled or cut frame is decoded as far as it goes and says why it stopped.
 
+#include "protocol/uExchangeRecord.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
-// One exchange as the link saw it: raw bytes and timings, copied on the request thread,
-// decoded later on whatever thread wants it.
-struct TRawExchange {
-    qint64 TimeMs = 0;      // wall clock at the request, ms since the epoch
-    int Device = 0;         // 0 gauge, 1 КАЛИСТ-1 current meter
-    int Code = -1;          // the request code (TUlmar::BuildRequest code), -1 unknown
-    QByteArray Request;     // bytes sent (checksum included)
-    QByteArray Answer;      // bytes received (may be empty, cut or garbled)
-    double DelayMs = -1;    // request end → first answer byte; -1 none
-    double DurationMs = -1; // first → last answer byte; -1 none
-    int Result = -1;        // the link's result code
-    QString ResultText;     // the link's result text (as the link window shows it)
-};
 
 struct TDecodedExchange {
     qint64 TimeMs = 0;
@@ -47,7 +35,7 @@ inline const char* const NoAnswer = "нет ответа";
 inline const char* const Cut = "обрезан";
 } // namespace DecodeVerdict
 
-TDecodedExchange DecodeExchange(const TRawExchange& raw);
+TDecodedExchange DecodeExchange(const TExchangeRecord& raw);
 // The same row as CSV fields (header via DecodedCsvHeader()).
 QStringList DecodedCsvHeader();
 QStringList DecodedCsvFields(const TDecodedExchange& d);
@@ -62,6 +50,6 @@ QString ExchangeCommandName(int code);
 int ExchangeCodeOfRequest(const QByteArray& request);
 
 // One line of the request log ("dd.MM.yyyy hh:mm:ss,zzz [request] -> [answer]errors", bytes in
-// padded decimal or in hexadecimal) as a raw exchange: the time, the bytes, the code taken from
+// padded decimal or in hexadecimal) as an exchange record: the time, the bytes, the code taken from
 // the request, the error part as ResultText. False with the reason when the line is not one.
-bool ParseRequestLogLine(const QString& line, TRawExchange& raw, QString& reason);
+bool ParseRequestLogLine(const QString& line, TExchangeRecord& raw, QString& reason);

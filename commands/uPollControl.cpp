@@ -1,22 +1,17 @@
 #include "commands/uPollControl.h"
 
-#include "devicelink/uCustomTimer.h"
 #include "devicelink/uRequestDevices.h"
 
 bool TTimerPollControl::PollingRunning() const {
-    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
-    return timer && timer->IsRunning();
+    return Link_ && Link_->Poller()->Running();
 }
 
 void TTimerPollControl::StopPolling() {
-    if (!Link_)
-        return;
-    if (TCustomTimer* timer = Link_->Timer())
-        timer->Stop();
-    Link_->WaitCycleEnd();
+    if (Link_)
+        Link_->Poller()->Stop();
 }
 
 void TTimerPollControl::StartPolling() {
-    if (TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr)
-        timer->Start();
+    if (Link_)
+        Link_->Poller()->Start();
 }

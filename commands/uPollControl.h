@@ -1,8 +1,8 @@
 #pragma once
-// Polling seen from a command sequence: whether the pacing timer runs, stop it (returning once
-// the cycle in flight has ended, so nothing of it is on the line afterwards) and start it again.
-// The main window implements it with its own start and stop actions, so their enabled states
-// follow; without a window the link's pacing timer is switched directly.
+// Polling seen from a command sequence: whether polling runs, stop it (returning once the cycle
+// in flight has ended, so nothing of it is on the line afterwards) and start it again.
+// TTimerPollControl does it with the link's poller, whose runningChanged the main window's start
+// and stop actions and its edit commands follow; a test may give its own.
 // User-interface thread.
 
 class TDeviceLink;
@@ -15,7 +15,7 @@ public:
     virtual void StartPolling() = 0;
 };
 
-// The link's pacing timer; a null link or timer never polls.
+// The link's poller; a null link never polls.
 class TTimerPollControl : public IPollControl {
 public:
     explicit TTimerPollControl(TDeviceLink* link) : Link_(link) {}

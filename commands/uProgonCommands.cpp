@@ -1,6 +1,5 @@
 #include "commands/uProgonCommands.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uCustomTimer.h"
 #include "devicelink/uRequestDevices.h"
 
 #include <algorithm>
@@ -134,15 +133,14 @@ int TProgonCommands::FreshnessLimitMs() const {
     const TDeviceLink* link = Commands_.Link();
     if (!link)
         return 0;
-    const long long interval =
-        link->Timer() ? link->Timer()->Interval() : TCustomTimer::DefaultInterval;
+    const long long interval = link->Poller()->Interval();
     const long long exchange = link->LongestExchangeMs();
     const long long gaugeExchanges =
         std::max<long long>(1, static_cast<long long>(link->SelectedCommands.Codes().size()));
     // The devices are polled in turn, one a tick: a reading comes back once every device has
     // had its cycle.
     long long period = 0;
-    for (const auto& device : link->DeviceList)
+    for (const auto& device : link->Poller()->DeviceList)
         if (device && device->Enabled)
             period += interval + (device->Kind == 0 ? gaugeExchanges : 1) * exchange;
     if (period == 0)

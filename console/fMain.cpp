@@ -141,8 +141,8 @@ TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
 
 TFormMain::~TFormMain() {
     qApp->removeEventFilter(this);
-    if (Link_ && Link_->Timer())
-        Link_->Timer()->OnTimer = nullptr;
+    if (TPoller* poller = Poller())
+        poller->HoldTicks(true);
     if (!Closed_)
         CloseToolWindows();
     ControlRefreshHook = nullptr;
@@ -153,6 +153,10 @@ TFormMain::~TFormMain() {
 
 TUlmar* TFormMain::Ulmar() const {
     return Link_ ? Link_->Ulmar() : nullptr;
+}
+
+TPoller* TFormMain::Poller() const {
+    return Link_ ? Link_->Poller() : nullptr;
 }
 
 // --- building ---
@@ -474,8 +478,19 @@ void TFormMain::BindHandlers() {
     auto on = [this](const char* name, auto handler) {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
-    on("actOprosStart", [this] { OprosStart(); });
-    on("actOprosStop", [this] { OprosStop(); });
+    // The poller tells its state back through runningChanged; without one polling stays stopped.
+    on("actOprosStart", [this] {
+        if (TPoller* poller = Poller())
+            poller->Start();
+        else
+            PollingStateChanged(false);
+    });
+    on("actOprosStop", [this] {
+        if (TPoller* poller = Poller())
+            poller->Stop();
+        else
+            PollingStateChanged(false);
+    });
     on("actTimerParametersChange", [this] { TimerParametersChange(); });
     on("actTransmitterChange", [this] { TransmitterChange(); });
     on("act10", [this] { SetRadix(10); });
@@ -550,8 +565,12 @@ void TFormMain::StartUp() {
     act16_->trigger();
     FactoryModeRefresh();
     qApp->installEventFilter(this);
-    if (Link_ && Link_->Timer())
-        Link_->Timer()->OnTimer = [this](TCustomTimer*) { OprosTimerTick(); };
+    if (TPoller* poller = Poller()) {
+        connect(poller, &TPoller::runningChanged, this, &TFormMain::PollingStateChanged);
+        // Every tick that started a cycle refreshes the windows.
+        connect(poller, &TPoller::ticked, this, &TFormMain::ControlRefresh);
+        poller->HoldTicks(false);
+    }
     if (Link_ && Link_->Transmitter() && !Link_->Transmitter()->OnMessage)
         Link_->Transmitter()->OnMessage = [](const QString& caption, const QString& text) {
             ShowMessageBox(QMessageBox::Critical, caption, text);
@@ -584,60 +603,22 @@ void TFormMain::ShowToolWindows() {
 
 // --- polling ---
 
-void TFormMain::OprosStart() {
-    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
-    if (timer)
-        timer->Start();
-    const bool running = timer && timer->IsRunning();
+void TFormMain::PollingStateChanged(bool running) {
     SetActionEnabled(actOprosStart_, !running);
     SetActionEnabled(actOprosStop_, running);
     OprosStateRefresh();
-}
-
-void TFormMain::OprosStop() {
-    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
-    if (timer)
-        timer->Stop();
-    // The edit commands come back only once the cycle in flight has ended.
-    if (Link_)
-        Link_->WaitCycleEnd();
-    const bool running = timer && timer->IsRunning();
-    SetActionEnabled(actOprosStart_, !running);
-    SetActionEnabled(actOprosStop_, running);
-    OprosStateRefresh();
-    ControlRefresh();
-}
-
-bool TFormMain::TWindowPollControl::PollingRunning() const {
-    TCustomTimer* timer = Window_->Link_ ? Window_->Link_->Timer() : nullptr;
-    return timer && timer->IsRunning();
-}
-
-void TFormMain::OprosTimerTick() {
-    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
-    if (!timer)
-        return;
-    timer->SetBusy(true);
-    if (Closed_)
-        return;
-    if (Link_->AnyDeviceEnabled()) {
-        Link_->ResumeRequestThread();
+    if (!running)
         ControlRefresh();
-        timer->SetBusy(false);
-    } else {
-        OprosStop();
-    }
 }
 
 void TFormMain::TimerParametersChange() {
-    TCustomTimer* timer = Link_ ? Link_->Timer() : nullptr;
-    if (!timer)
+    TPoller* poller = Poller();
+    if (!poller)
         return;
     const int interval =
         InputInteger(QStringLiteral("Введите"), QStringLiteral("Период опроса, мс [100, 60000]"),
-                     timer->Interval(), 100, 60000);
-    timer->SetInterval(interval);
-    timer->SaveSettings();
+                     poller->Interval(), 100, 60000);
+    poller->ChangeInterval(interval);
 }
 
 void TFormMain::TransmitterChange() {
@@ -725,7 +706,7 @@ void TFormMain::RadioGroupsRefresh() {
 }
 
 void TFormMain::OprosStateRefresh() {
-    const bool stopped = ActionEnabled(actOprosStart_);
+    const bool stopped = !(Poller() && Poller()->Running());
     static const QStringList topMenus = {QStringLiteral("Параметры"), QStringLiteral("Заводские"),
                                          QStringLiteral("Считать"), QStringLiteral("Записать"),
                                          QStringLiteral("Массив")};
@@ -860,6 +841,9 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     }
     AppClosing = true;
     Closed_ = true;
+    // From now on a tick of the pacing timer pauses it and starts nothing.
+    if (TPoller* poller = Poller())
+        poller->HoldTicks(true);
     try {
         SaveWindowPosition(this);
     } catch (...) {

@@ -22,6 +22,7 @@ class QLabel;
 class QMenu;
 class TDeviceLink;
 class TGaugeCommands;
+class TPoller;
 class TUlmar;
 class TWindowCommandUi;
 
@@ -29,7 +30,7 @@ class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
     // Builds the actions, menus and tool bar and runs the start-up: window position, hex
-    // display, factory mode, the key hook, the pacing timer's tick, polling stopped, the four
+    // display, factory mode, the key hook, the poller's signals, polling stopped, the four
     // tool windows (laid out beside the main window where no position is saved), the initial
     // poll selection, value ranges and a first refresh. Every action name that a menu, the
     // tool bar or the window's own code uses is resolved here: a missing one ends the program.
@@ -43,12 +44,10 @@ public:
     // Runs the command up to `attempts` times behind the progress window ("Повтор команды " +
     // text); true at the first answer.
     Q_INVOKABLE bool RepeatCommand(int code, const QString& text, int attempts);
-    // Enables the commands that need polling stopped exactly while it is stopped.
+    // Enables the commands that need polling stopped exactly while the poller is stopped.
     void OprosStateRefresh();
     // Shows the factory menus and commands exactly while FactoryMode is on.
     void FactoryModeRefresh();
-    // One tick of the pacing timer: pause it, start one request cycle, refresh, resume it.
-    void OprosTimerTick();
 
     // The action with that object name, or null.
     QAction* Action(const QString& name) const;
@@ -71,10 +70,12 @@ public:
 
     TDeviceLink* Link() const { return Link_; }
     TUlmar* Ulmar() const;
+    // The link's poller, or null without a link.
+    TPoller* Poller() const;
     // The command layer behind the gauge actions.
     TGaugeCommands& Commands() const { return *Commands_; }
-    // Polling as the service tools stop and restart it: through the window's own start and
-    // stop actions, so their enabled states and the edit commands follow.
+    // Polling as the service tools stop and restart it: the link's poller, whose state the start
+    // and stop actions and the edit commands follow.
     IPollControl& PollControl() { return PollControl_; }
     // Closes the program as its close command does (window positions and the parameter file
     // saved, the tool windows closed), without the question: a stop signal's close.
@@ -105,8 +106,9 @@ private:
     void StartUp();
 
     // Polling and settings.
-    void OprosStart();
-    void OprosStop();
+    // The poller's runningChanged: the start and stop actions, the edit commands, and on a stop
+    // the refresh of every window.
+    void PollingStateChanged(bool running);
     void TimerParametersChange();
     void TransmitterChange();
     void SetRadix(int radix);
@@ -151,18 +153,7 @@ private:
     QLabel* lblPortNote_ = nullptr;      // in the status bar, object name "lblPortNote"
     bool Closed_ = false;
     bool Unasked_ = false; // the next close asks nothing
-
-    class TWindowPollControl : public IPollControl {
-    public:
-        explicit TWindowPollControl(TFormMain* window) : Window_(window) {}
-        bool PollingRunning() const override;
-        void StopPolling() override { Window_->OprosStop(); }
-        void StartPolling() override { Window_->OprosStart(); }
-
-    private:
-        TFormMain* Window_;
-    };
-    TWindowPollControl PollControl_{this};
+    TTimerPollControl PollControl_{Link_};
 };
 
 // The main window while it exists, otherwise null.

@@ -43,20 +43,6 @@ QString CsvFileLine(const QStringList& cells) {
 
 } // namespace
 
-TRawExchange ToRawExchange(const TExchangeRecord& record) {
-    TRawExchange raw;
-    raw.TimeMs = record.TimeMs;
-    raw.Device = record.Device;
-    raw.Code = record.Code;
-    raw.Request = record.Request;
-    raw.Answer = record.Answer;
-    raw.DelayMs = record.DelayMs;
-    raw.DurationMs = record.DurationMs;
-    raw.Result = record.Result;
-    raw.ResultText = record.ResultText;
-    return raw;
-}
-
 TMonitorRow DecodeMonitorRow(const TExchangeRecord& record) {
     TMonitorRow row;
     row.Sequence = record.Sequence;
@@ -64,7 +50,7 @@ TMonitorRow DecodeMonitorRow(const TExchangeRecord& record) {
     row.Request = record.Request;
     row.Answer = record.Answer;
     try {
-        row.Decoded = DecodeExchange(ToRawExchange(record));
+        row.Decoded = DecodeExchange(record);
     } catch (...) {
         // A decode never loses the row: what the link knows is shown as it is.
         row.Decoded.TimeMs = record.TimeMs;
@@ -352,9 +338,9 @@ void TMonitorPanel::StartListening() {
     TDeviceLink* link = Link();
     if (!link)
         return;
-    Listener_ = std::make_unique<TExchangeListener>(link->ExchangeRing);
+    Listener_ = std::make_unique<TExchangeListener>(link->Publisher()->Ring());
     // A new link starts its numbering again.
-    if (link->ExchangeRing->LastSequence() < LastSequence_)
+    if (link->Publisher()->Ring()->LastSequence() < LastSequence_)
         LastSequence_ = 0;
     Timer_->start();
 }

@@ -1,12 +1,12 @@
 #pragma once
 // The link window's traffic monitor: the last exchanges on the line, one decoded row each, in
-// a table over a bounded ring of rows. While the panel is shown it listens to the device link's
-// exchange ring and, five times a second, copies the new records out and decodes them here on
-// the user-interface thread; hidden, it does not listen, so the link records nothing for it.
-// User-interface thread only.
+// a table over a bounded ring of rows. While the panel is shown it listens to the ring of the
+// link's exchange publisher and, five times a second, copies the new records out and decodes
+// them here on the user-interface thread; hidden, it does not listen, so the link records
+// nothing for it. User-interface thread only.
 
 #include "commands/uExchangeDecode.h"
-#include "devicelink/uExchangeRecord.h"
+#include "devicelink/uExchangePublisher.h"
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
@@ -35,8 +35,6 @@ struct TMonitorRow {
     bool Failed = false; // no answer, an error answer, a checksum or parse failure
 };
 
-// The link's record in the decoder's terms.
-TRawExchange ToRawExchange(const TExchangeRecord& record);
 // The record decoded into a row; a failure of the link or of the decode marks the row failed.
 TMonitorRow DecodeMonitorRow(const TExchangeRecord& record);
 // The hexadecimal frames of a row and its decoded fields in full, one a line, for the detail

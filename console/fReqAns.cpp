@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,21 +15,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
-#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <deque>
-#include <mutex>
 
-std::atomic<qint64> RequestCount{0};
-std::atomic<qint64> AnswerCount{0};
 TFormReqAns* FormReqAns = nullptr;
 
 namespace {
-
-// Parity in force after the last exchange, taken on the exchanging thread while it still owns
-// the port; -1 before the first exchange.
-std::atomic<int> LastParity{-1};
 
 QString ParityText(TSerialParity parity) {
     switch (parity) {
@@ -46,80 +36,6 @@ QString ParityText(TSerialParity parity) {
         return QStringLiteral("Space");
     }
     return QString();
-}
-
-// Exchanges waiting for the link window, oldest first. The exchanging thread adds them; the
-// user-interface thread takes them out and handles them.
-struct TPendingExchange {
-    QByteArray Request;
-    bool Answered = false;
-    QByteArray Answer;
-};
-std::mutex PendingMutex;
-std::deque<TPendingExchange> Pending;
-bool Draining = false; // user-interface thread only
-
-// User-interface thread: hands every waiting exchange to the link window, in order. An
-// exchange added meanwhile is handled by the same pass.
-void DrainExchanges() {
-    if (Draining)
-        return;
-    Draining = true;
-    for (;;) {
-        TPendingExchange exchange;
-        {
-            std::lock_guard lock(PendingMutex);
-            if (Pending.empty())
-                break;
-            exchange = std::move(Pending.front());
-            Pending.pop_front();
-        }
-        try {
-            if (FormReqAns)
-                FormReqAns->HandleExchange(exchange.Request, exchange.Answered, exchange.Answer);
-        } catch (...) {
-        }
-    }
-    Draining = false;
-}
-
-// The transmitter's exchange listener, installed once per transmitter and never removed, so
-// that the request thread never sees the handler change under it. Every exchange joins the
-// queue above. On the user-interface thread the queue is drained at once, so that the window
-// shows a command's exchange as soon as the command returns; from any other thread the drain
-// is posted to the user-interface thread. Either way the exchanges are handled in the order
-// they took place.
-struct TExchangeRelay {
-    TTransmitter::TExchangeEvent Previous;
-
-    void operator()(TTransmitter* sender, const QByteArray& request, bool answered,
-                    const QByteArray& answer) const {
-        if (Previous)
-            Previous(sender, request, answered, answer);
-        try {
-            if (sender && sender->Port())
-                LastParity = int(sender->Port()->Parity());
-        } catch (...) {
-        }
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app)
-            return;
-        {
-            std::lock_guard lock(PendingMutex);
-            Pending.push_back(TPendingExchange{request, answered, answer});
-        }
-        if (QThread::currentThread() == app->thread())
-            DrainExchanges();
-        else
-            QMetaObject::invokeMethod(
-                app, [] { DrainExchanges(); }, Qt::QueuedConnection);
-    }
-};
-
-void AttachRelay(TTransmitter* transmitter) {
-    if (!transmitter || transmitter->OnExchange.target<TExchangeRelay>())
-        return;
-    transmitter->OnExchange = TExchangeRelay{transmitter->OnExchange};
 }
 
 QLabel* ValueLabel(QWidget* parent) {
@@ -281,8 +197,15 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
     stxReq->clear();
     stxAns->clear();
     Refresh();
+    // Every exchange the transmitter finished, in the order of the exchanges: at once when it
+    // ran on this thread (a command shows its exchange as soon as it returns), otherwise from
+    // the event loop.
     if (TDeviceLink* l = Link())
-        AttachRelay(l->Transmitter());
+        connect(l->Publisher(), &TExchangePublisher::exchanged, this,
+                [this](const TExchangeRecord& record) {
+                    if (record.Transmitted)
+                        HandleExchange(record.Request, !record.Answer.isEmpty(), record.Answer);
+                });
 }
 
 TFormReqAns::~TFormReqAns() {
@@ -294,11 +217,17 @@ TDeviceLink* TFormReqAns::Link() const {
     return Link_ ? Link_ : DeviceLink;
 }
 
+TExchangeStatistics& TFormReqAns::Statistics() {
+    TDeviceLink* l = Link();
+    return l ? l->Publisher()->Statistics : OwnStatistics_;
+}
+
 void TFormReqAns::HandleExchange(const QByteArray& request, bool answered,
                                  const QByteArray& answer) {
-    ++RequestCount;
+    TExchangeStatistics& statistics = Statistics();
+    ++statistics.Requests;
     if (answered)
-        ++AnswerCount;
+        ++statistics.Answers;
     const TDeviceLink* l = Link();
     const int radix = l ? l->DisplayRadix.load() : 16;
     QString text;
@@ -356,7 +285,7 @@ void TFormReqAns::RefreshPort() {
     // this thread); otherwise the parity left by the last exchange is the one in force.
     QString parity = s.Parity;
     try {
-        const int last = LastParity.load();
+        const int last = l->Publisher()->LastParity();
         if (!l->CycleRunning() && t->Port() && t->Port()->IsOpen())
             parity = ParityText(t->Port()->Parity());
         else if (last >= 0)
@@ -374,8 +303,9 @@ void TFormReqAns::RefreshPort() {
 }
 
 void TFormReqAns::RefreshStatistics() {
-    const qint64 requests = RequestCount.load();
-    const qint64 answers = AnswerCount.load();
+    const TExchangeStatistics& statistics = Statistics();
+    const qint64 requests = statistics.Requests;
+    const qint64 answers = statistics.Answers;
     lblReqCount->setText(QString::number(requests));
     lblAnsCount->setText(QString::number(answers));
     lblReqPercent->setText(ReqAnsPercentText(requests ? requests * 100.0 / requests : 0.0));
@@ -383,8 +313,7 @@ void TFormReqAns::RefreshStatistics() {
 }
 
 void TFormReqAns::StatClear() {
-    RequestCount = 0;
-    AnswerCount = 0;
+    Statistics() = TExchangeStatistics();
     stxReq->clear();
     stxAns->clear();
     Refresh();
@@ -396,6 +325,8 @@ void TFormReqAns::closeEvent(QCloseEvent* event) {
     // the next Show creates a new window.
     if (FormReqAns == this)
         FormReqAns = nullptr;
+    if (TDeviceLink* l = Link())
+        disconnect(l->Publisher(), &TExchangePublisher::exchanged, this, nullptr);
     event->accept();
 }
 

@@ -1,14 +1,14 @@
 #pragma once
-// Link window "Связь": the last exchange on the line in DisplayRadix, the program-wide request
-// and answer counters with their percentages, and the serial port's settings.
-// The window and its operations: user-interface thread. The exchange notification may come
-// on any thread; it is handled on the user-interface thread in the order of the exchanges, at
-// once when the exchange ran on that thread.
+// Link window "Связь": the last exchange on the line in DisplayRadix, the request and answer
+// counters with their percentages (kept with the link's exchange publisher, so they outlive the
+// window), and the serial port's settings.
+// User-interface thread. The window takes the exchanges from the link's publisher while it is
+// open: in the order of the exchanges, at once when the exchange ran on this thread.
 
+#include "devicelink/uExchangePublisher.h"
 #include "devicelink/uTransmitter.h"
 #include <QByteArray>
 #include <QWidget>
-#include <atomic>
 
 class QAction;
 class QLabel;
@@ -17,16 +17,12 @@ class QToolButton;
 class TDeviceLink;
 class TMonitorPanel;
 
-// Program-wide counters: they start at 0, outlive the window and are reset only by actStatClear.
-extern std::atomic<qint64> RequestCount;
-extern std::atomic<qint64> AnswerCount;
-
 class TFormReqAns : public QWidget {
     Q_OBJECT
 public:
-    // link: the device link whose transmitter is watched; null means the program's DeviceLink.
+    // link: the device link whose exchanges are watched; null means the program's DeviceLink.
     // The window deletes itself when closed. Restores its position, clears the texts, refreshes
-    // and starts counting the transmitter's exchanges.
+    // and starts counting the link's exchanges (until it is closed).
     explicit TFormReqAns(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
     ~TFormReqAns() override;
 
@@ -69,9 +65,12 @@ protected:
 
 private:
     TDeviceLink* Link() const;
+    // The link publisher's counters; the window's own without a link.
+    TExchangeStatistics& Statistics();
     void StatClear();
 
     TDeviceLink* Link_ = nullptr;
+    TExchangeStatistics OwnStatistics_;
 };
 
 // The program-wide reference: null until the window is first shown and again after it closed.

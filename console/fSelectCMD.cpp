@@ -67,8 +67,9 @@ TFormSelectCMD::TFormSelectCMD(QWidget* parent, TDeviceLink* link)
     connect(chbSelectAll, &QCheckBox::toggled, this, &TFormSelectCMD::SelectAllChanged);
     connect(chbCurrentOutput, &QCheckBox::toggled, this, [this](bool on) {
         TDeviceLink* l = Link();
-        if (l && int(l->DeviceList.size()) > KalistEntry && l->DeviceList[KalistEntry])
-            l->DeviceList[KalistEntry]->Enabled = on;
+        if (l && int(l->Poller()->DeviceList.size()) > KalistEntry &&
+            l->Poller()->DeviceList[KalistEntry])
+            l->Poller()->DeviceList[KalistEntry]->Enabled = on;
     });
 
     LoadWindowPosition(this);
@@ -118,8 +119,9 @@ void TFormSelectCMD::ShowSelection() {
         const QSignalBlocker blocker(box);
         box->setChecked(l->SelectedCommands.Contains(box->property(CodeProperty).toInt()));
     }
-    const bool polled = int(l->DeviceList.size()) > KalistEntry && l->DeviceList[KalistEntry] &&
-                        l->DeviceList[KalistEntry]->Enabled;
+    const bool polled = int(l->Poller()->DeviceList.size()) > KalistEntry &&
+                        l->Poller()->DeviceList[KalistEntry] &&
+                        l->Poller()->DeviceList[KalistEntry]->Enabled;
     const QSignalBlocker blocker(chbCurrentOutput);
     chbCurrentOutput->setChecked(polled);
 }

@@ -1,5 +1,5 @@
 // Exchange exclusion. One exchange lock (ExchangeBusy_ under GateMutex_) covers build -> send
-// -> read -> parse -> log, whichever thread runs the exchange, so the port, the device object's
+// -> read -> parse -> publish, whichever thread runs the exchange, so the port, the device object's
 // pending fields and the parser see one command at a time. Parses run on the user-interface
 // thread: the request thread, holding the lock, queues a parse job, wakes the user-interface
 // thread with a queued call and waits for the job. The user-interface thread never blocks
@@ -211,13 +211,11 @@ TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
         });
     } catch (...) {
     }
-    // 1. Pacing timer with its saved settings, device list.
-    try {
-        Timer_ = std::make_unique<TCustomTimer>();
-        Timer_->SetName(QStringLiteral("ctReqDevices"));
-        Timer_->LoadSettings();
-    } catch (...) {
-    }
+    // 1. Poller (pacing timer with its saved settings) and its poll list; the publisher, whose
+    // sink is the request log.
+    Poller_ = std::make_unique<TPoller>(this);
+    Publisher_ = std::make_unique<TExchangePublisher>();
+    Publisher_->Sink = [this](const TExchangeRecord& record) { WriteExchangeLog(record); };
     try {
         auto gauge = std::make_unique<TListDevice>();
         gauge->Kind = 0;
@@ -230,8 +228,8 @@ TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
         meter->Number = 1;
         meter->Enabled = false;
         meter->Name = QStringLiteral("КАЛИСТ-1");
-        DeviceList.push_back(std::move(gauge));
-        DeviceList.push_back(std::move(meter));
+        Poller_->DeviceList.push_back(std::move(gauge));
+        Poller_->DeviceList.push_back(std::move(meter));
     } catch (...) {
     }
     // 2. Transmitter: settings, then the port. A broken settings file still lets a given port
@@ -285,7 +283,8 @@ TDeviceLink::~TDeviceLink() {
         (void)Thread_.release();
     }
     (void)Transmitter_.release();
-    (void)Timer_.release();
+    (void)Poller_.release();
+    (void)Publisher_.release();
     (void)UiContext_.release();
 }
 
@@ -308,15 +307,10 @@ int TDeviceLink::LongestExchangeMs() const {
 bool TDeviceLink::Shutdown(int timeoutMs) {
     if (ShutDown_)
         return true;
-    // 1. No more ticks; the timer itself is freed once the thread, which keeps the round-robin
-    // position in its tag, has ended.
-    try {
-        if (Timer_) {
-            Timer_->OnTimer = nullptr;
-            Timer_->SetEnabled(false);
-        }
-    } catch (...) {
-    }
+    // 1. No more ticks; the poller itself is freed once the thread, which takes its entries
+    // from the poll list, has ended.
+    Poller_->HoldTicks(true);
+    Poller_->Timer()->SetEnabled(false);
     // 2. End the request thread.
     if (Thread_) {
         if (!EndRequestThread(timeoutMs))
@@ -334,12 +328,9 @@ bool TDeviceLink::Shutdown(int timeoutMs) {
         Transmitter_.reset();
     } catch (...) {
     }
-    // 5. Device list, then the timer and the wake-up receiver.
-    DeviceList.clear();
-    try {
-        Timer_.reset();
-    } catch (...) {
-    }
+    // 5. The poll list and the wake-up receiver. The poller (its ticks held) and the publisher
+    // stay until the link goes: a window may still read them.
+    Poller_->DeviceList.clear();
     UiContext_.reset();
     return true;
 }
@@ -514,22 +505,24 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
     if (!AcquireExchange(ui))
         return -1;
     TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
-    const bool capture = ExchangeRing->Enabled();
-    const qint64 startedMs = capture ? QDateTime::currentMSecsSinceEpoch() : 0;
+    const qint64 startedMs = QDateTime::currentMSecsSinceEpoch();
 
     QByteArray request;
     try {
         request = EncodeRequest(*Ulmar_, code);
     } catch (const TCodecError&) {
-        return -1; // unknown code: nothing sent, parsed or logged
+        return -1; // unknown code: nothing sent, parsed or published
     }
 
-    QString errors;
+    TExchangeOutcome outcome;
+    outcome.Logged = true;
+    QString& errors = outcome.Errors;
     QByteArray answer;
     try {
         if (!Transmitter_)
             throw std::runtime_error("no transmitter");
         Transmitter_->SendString(request, answer, true, TTransmitter::GaugeReadCount);
+        outcome.Transmitted = true;
     } catch (...) {
         errors += QStringLiteral(" Error in Transmitter.SendString ");
         // The port's own trouble, in the words of the link window.
@@ -556,20 +549,19 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
         ArchiveAccepted(code);
 
     const int result = IsFailedAnswer(answer) ? -1 : 0;
+    outcome.Result = result;
+    outcome.Accepted = result == 0 && handed && !parsed.Failed;
     if (report) {
         report->Result = result;
         report->Answered = !answer.isEmpty();
-        report->Accepted = result == 0 && handed && !parsed.Failed;
+        report->Accepted = outcome.Accepted;
         report->AnswerCommand = answer.size() >= 2 ? static_cast<quint8>(answer[1]) : -1;
     }
     QByteArray frame = request;
     const quint16 crc = Crc16(request);
     frame.append(static_cast<char>(crc & 0xFF));
     frame.append(static_cast<char>(crc >> 8));
-    WriteExchangeLog(frame, answer, errors);
-    if (capture)
-        CaptureExchange(startedMs, 0, code, frame, answer, result,
-                        result == 0 && handed && !parsed.Failed, errors);
+    PublishExchange(startedMs, 0, code, frame, answer, outcome);
     return result;
 }
 
@@ -580,23 +572,23 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         return -1;
     TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
 
-    const bool capture = ExchangeRing->Enabled();
-    const qint64 startedMs = capture ? QDateTime::currentMSecsSinceEpoch() : 0;
+    const qint64 startedMs = QDateTime::currentMSecsSinceEpoch();
     const QByteArray request = KalistRequest();
     QByteArray frame = request;
     frame.append(static_cast<char>(Crc8(request)));
     QByteArray answer;
+    TExchangeOutcome outcome;
     try {
         if (!Transmitter_)
             return -1;
         Transmitter_->SendKalist(request, answer, true, TTransmitter::KalistReadCount);
     } catch (...) {
         // No parse, no log line; the monitor still shows the failed exchange.
-        if (capture)
-            CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, QByteArray(), -1, false,
-                            QStringLiteral(" Error in Transmitter.SendKalist "));
+        outcome.Errors = QStringLiteral(" Error in Transmitter.SendKalist ");
+        PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, QByteArray(), outcome);
         return -1;
     }
+    outcome.Transmitted = true;
     // The answer always goes to the meter's parser, whatever a command in between set.
     if (Thread_) {
         Thread_->LastKind = 1;
@@ -605,43 +597,42 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
     }
     TParseResult parsed;
     if (!HandOverParse(ui, 1, request, answer, parsed)) {
-        if (capture)
-            CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, -1, false,
-                            QStringLiteral(" Error in RequestThread.Synchronize "));
+        outcome.Errors = QStringLiteral(" Error in RequestThread.Synchronize ");
+        PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, outcome);
         return -1;
     }
     linkState = parsed.LinkState;
     if (archive && parsed.Stored && linkState == 1)
         ArchiveAccepted(UlmarCmd::KalistCurrent);
     const int result = answer.isEmpty() || IsFailedAnswer(answer) ? -1 : 0;
-    if (capture)
-        CaptureExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, result,
-                        result == 0 && !parsed.Failed, QString());
-    if (answer.isEmpty())
-        return -1;
-    WriteExchangeLog(frame, answer, QString());
+    outcome.Result = result;
+    outcome.Accepted = result == 0 && !parsed.Failed;
+    // Silence has no line in the request log.
+    outcome.Logged = !answer.isEmpty();
+    PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, outcome);
     return result;
 }
 
-void TDeviceLink::WriteExchangeLog(const QByteArray& frame, const QByteArray& answer,
-                                   const QString& errors) {
+void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
+    if (!record.Logged)
+        return;
     try {
         QString sent;
         QString received;
         switch (DisplayRadix.load()) {
         case 10:
-            sent = ToDecString(frame, true);
-            received = ToDecString(answer, true);
+            sent = ToDecString(record.Request, true);
+            received = ToDecString(record.Answer, true);
             break;
         case 16:
-            sent = ToHexString(frame);
-            received = ToHexString(answer);
+            sent = ToHexString(record.Request);
+            received = ToHexString(record.Answer);
             break;
         default:
             return;
         }
         const QString text = QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
-                             QStringLiteral("]") + errors;
+                             QStringLiteral("]") + record.LinkErrors;
         if (LogSink)
             LogSink(text);
         else
@@ -650,9 +641,13 @@ void TDeviceLink::WriteExchangeLog(const QByteArray& frame, const QByteArray& an
     }
 }
 
-void TDeviceLink::CaptureExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
-                                  const QByteArray& answer, int result, bool accepted,
-                                  const QString& errors) {
+int TDeviceLink::PortParity() const {
+    const ISerialPort* port = Transmitter_ ? Transmitter_->Port() : nullptr;
+    return port ? int(port->Parity()) : -1;
+}
+
+void TDeviceLink::PublishExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
+                                  const QByteArray& answer, const TExchangeOutcome& outcome) {
     // Two implicitly shared byte arrays and a few numbers: the decode happens on the
     // listener's thread from this copy.
     try {
@@ -666,17 +661,22 @@ void TDeviceLink::CaptureExchange(qint64 timeMs, int device, int code, const QBy
             record.DelayMs = Transmitter_->LastDelayMs();
             record.DurationMs = Transmitter_->LastDurationMs();
         }
-        record.Result = result;
-        record.Accepted = accepted;
+        record.Result = outcome.Result;
+        record.Accepted = outcome.Accepted;
         if (Ulmar_) {
             record.ErrorCode = Ulmar_->ErrorCode;
             record.ResultText = Ulmar_->ErrorText;
         }
-        const QString own = errors.simplified();
+        const QString own = outcome.Errors.simplified();
         if (!own.isEmpty())
             record.ResultText =
                 record.ResultText.isEmpty() ? own : record.ResultText + QStringLiteral("; ") + own;
-        ExchangeRing->Add(std::move(record));
+        record.Transmitted = outcome.Transmitted;
+        record.Logged = outcome.Logged;
+        record.LinkErrors = outcome.Errors;
+        if (outcome.Transmitted)
+            record.Parity = PortParity();
+        Publisher_->Publish(std::move(record));
     } catch (...) {
     }
 }
@@ -693,37 +693,12 @@ void TDeviceLink::ArchiveAccepted(int code) {
 
 // --- poll cycle ---
 
-bool TDeviceLink::AnyDeviceEnabled() const {
-    for (const auto& device : DeviceList)
-        if (device && device->Enabled.load())
-            return true;
-    return false;
-}
-
-int TDeviceLink::NextDevice() {
-    const int count = static_cast<int>(DeviceList.size());
-    if (count == 0)
-        return -1;
-    std::atomic<int>& position = Timer_ ? Timer_->Tag : FallbackPosition_;
-    int p = position.load();
-    // At most one round: with no entry enabled there is nothing to poll.
-    for (int i = 0; i < count; ++i) {
-        p = (p >= 0 && p < count - 1) ? p + 1 : 0;
-        if (DeviceList[p] && DeviceList[p]->Enabled.load()) {
-            position = p;
-            return p;
-        }
-    }
-    position = p;
-    return -1;
-}
-
 bool TDeviceLink::RunCycle() {
     try {
-        const int i = NextDevice();
+        const int i = Poller_->NextDevice();
         if (i < 0)
             return false;
-        const TListDevice& device = *DeviceList[i];
+        const TListDevice& device = *Poller_->DeviceList[i];
         if (Thread_)
             Thread_->CurrentKind = device.Kind;
         if (device.Kind == 0)

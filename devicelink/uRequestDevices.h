@@ -1,6 +1,7 @@
 #pragma once
-// The request cycle and the device link: pacing timer, device list, serial transport, request
-// thread and request log, built at start-up and torn down at program end.
+// The request cycle and the device link: poller (pacing timer, running state, poll list), serial
+// transport, request thread and the exchange publisher (request log, link window, monitor),
+// built at start-up and torn down at program end.
 // Construct, destroy and call the public operations from the user-interface thread, except
 // where a line says otherwise. Exactly one TDeviceLink exists while the program runs.
 //
@@ -11,14 +12,16 @@
 //   thread. Every other write (a change dialog, a parameter file, the port settings) goes
 //   through EditDevice or ApplyPortSettings, which take the lock, so it lands between two
 //   exchanges, never inside one.
-// - SelectedCommands, the device list's Enabled flags and DisplayRadix are atomics: any thread.
-// - ArchiveHook and LogSink are set before polling starts and not changed while the request
-//   thread lives; they must not block (they hand their work to the archive writer).
+// - SelectedCommands, the poll list's Enabled flags and DisplayRadix are atomics: any thread.
+// - ArchiveHook, LogSink and the publisher's Sink are set before polling starts and not changed
+//   while the request thread lives; they must not block (they hand their work to the archive
+//   writer).
+// - Every exchange is published once, under the exchange lock, from the thread that ran it.
 
 #include "devicelink/Ulmar.h"
-#include "devicelink/uCustomTimer.h"
-#include "devicelink/uExchangeRecord.h"
+#include "devicelink/uExchangePublisher.h"
 #include "devicelink/uLog.h"
+#include "devicelink/uPoller.h"
 #include "devicelink/uTransmitter.h"
 #include <QString>
 #include <array>
@@ -32,14 +35,6 @@
 #include <vector>
 
 class QObject;
-
-// One entry of the device list: kind 0 is the gauge, kind 1 the КАЛИСТ-1 current meter.
-struct TListDevice {
-    quint8 Kind = 0;
-    qint32 Number = 0;
-    std::atomic<bool> Enabled{false}; // read by the request thread, set by the windows
-    QString Name;
-};
 
 // Gauge command codes polled by a gauge cycle (0 to 87; codes 0 to 80 are polled).
 class TSelectedCommands {
@@ -83,13 +78,15 @@ struct TDeviceLinkOptions {
 
 class TDeviceLink {
 public:
-    // Start-up steps of the device link, each guarded on its own: pacing timer "ctReqDevices"
-    // with its settings, device list, transmitter (settings loaded, port opened), request
-    // thread (suspended), request log "rd" + yymmdd + ".txt" in LogDir().
+    // Start-up steps of the device link, each guarded on its own: the poller (pacing timer
+    // "ctReqDevices" with its settings, stopped) and its poll list (the gauge, the current
+    // meter), the exchange publisher with the request log as its sink, transmitter (settings
+    // loaded, port opened), request thread (suspended), request log "rd" + yymmdd + ".txt" in
+    // LogDir().
     // A null port gives the real serial port of the platform.
     TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port = {},
                 const TDeviceLinkOptions& options = {});
-    // Shut-down: timer stopped, thread ended (bounded wait), log released, port closed, timer
+    // Shut-down: ticks stopped, thread ended (bounded wait), log released, port closed, poller
     // freed. False when the request thread did not end within timeoutMs: the link is then
     // still in use by that thread and must be left alive (the program leaks it at exit).
     bool Shutdown(int timeoutMs = 5000);
@@ -101,24 +98,21 @@ public:
     TDeviceLink& operator=(const TDeviceLink&) = delete;
 
     // One gauge exchange: build, send, hand the answer to the user-interface thread for the
-    // parse, log. 0 when an answer came that is not an error answer, -1 otherwise; the report,
+    // parse, publish. 0 when an answer came that is not an error answer, -1 otherwise; the report,
     // when given, tells whether bytes came and whether the parser took them.
     // Any thread; exchanges never overlap (see the exclusion in the implementation).
     int RequestExecUlmar(int code, TExchangeReport* report = nullptr);
     // One КАЛИСТ-1 exchange, as above. Any thread.
     int RequestExecKalist();
 
-    bool AnyDeviceEnabled() const;
-    // Request thread: advances the round-robin position (the timer's Tag) to the next enabled
-    // entry.
-    int NextDevice();
-    // Request thread: one poll cycle; false when anything failed.
+    // Request thread: one poll cycle over the poller's next enabled entry; false when anything
+    // failed.
     bool RunCycle();
     void PollUlmar();
     void PollKalist();
 
-    // The pacing timer's tick: resumes the request thread under RequestLock. A resume while a
-    // cycle runs does nothing.
+    // The poller's tick: resumes the request thread under RequestLock. A resume while a cycle
+    // runs does nothing.
     void ResumeRequestThread();
     // True while a poll cycle runs or a resume is about to start one.
     bool CycleRunning() const;
@@ -142,11 +136,13 @@ public:
     bool RunExclusive(const std::function<void()>& action);
 
     TUlmar* Ulmar() const { return Ulmar_; }
-    TCustomTimer* Timer() const { return Timer_.get(); }
+    // Polling: the pacing timer, the running state and the poll list. Never null.
+    TPoller* Poller() const { return Poller_.get(); }
+    // The exchanges as they happen (request log, link window, monitor). Never null.
+    TExchangePublisher* Publisher() const { return Publisher_.get(); }
     TTransmitter* Transmitter() const { return Transmitter_.get(); }
     const TLog& RequestLog() const { return RequestLog_; }
 
-    std::vector<std::unique_ptr<TListDevice>> DeviceList;
     TSelectedCommands SelectedCommands;
     // Number base of the request log and the link window: 10 or 16; other values log nothing.
     std::atomic<int> DisplayRadix{16};
@@ -154,7 +150,7 @@ public:
     // readings with LinkState 1 (request thread): copies them for the archive writer.
     std::function<void(int code)> ArchiveHook;
     // When set, the request log's lines (without their time stamp) go here instead of to the
-    // request log file, on the exchanging thread, in exchange order.
+    // request log file, on the exchanging thread, in exchange order (the publisher's sink).
     std::function<void(const QString& text)> LogSink;
     // Called after every cycle with the polled device's name (request thread); unassigned.
     std::function<void(const QString& deviceName)> CycleDone;
@@ -164,10 +160,6 @@ public:
     std::function<QString()> ArchiveStatus;
     // ArchiveStatus's text; empty when unassigned or when it failed.
     QString ArchiveStatusText() const;
-    // The last exchanges of both device kinds, from either thread, recorded only while a
-    // listener (the link window's monitor) is attached. Shared, so that a listener may
-    // outlive the link.
-    const std::shared_ptr<TExchangeRing> ExchangeRing = std::make_shared<TExchangeRing>();
 
 private:
     struct TParseJob;
@@ -201,26 +193,36 @@ private:
     int ExecUlmar(int code, int& linkState, bool archive = false,
                   TExchangeReport* report = nullptr);
     int ExecKalist(int& linkState, bool archive = false);
-    void WriteExchangeLog(const QByteArray& frame, const QByteArray& answer, const QString& errors);
-    // Under the exchange lock, after the parse: the exchange into ExchangeRing.
-    void CaptureExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
-                         const QByteArray& answer, int result, bool accepted,
-                         const QString& errors);
+    // The publisher's sink: the request log's line of a record that has one.
+    void WriteExchangeLog(const TExchangeRecord& record);
+    // What one exchange came to, beyond its bytes.
+    struct TExchangeOutcome {
+        int Result = -1;
+        bool Accepted = false;
+        bool Transmitted = false;
+        bool Logged = false;
+        QString Errors; // the link's own error words, as the request log writes them
+    };
+    // Under the exchange lock, after the parse: the exchange as one record to the publisher.
+    void PublishExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
+                         const QByteArray& answer, const TExchangeOutcome& outcome);
+    // The port's parity now (a TSerialParity value), -1 without an open port.
+    int PortParity() const;
     // The archive of an accepted reading, under the exchange lock.
     void ArchiveAccepted(int code);
     // Waits for the request thread to end while abandoning parse jobs; false on time-out.
     bool EndRequestThread(int timeoutMs);
 
     TUlmar* Ulmar_;
-    std::unique_ptr<TCustomTimer> Timer_;
+    std::unique_ptr<TPoller> Poller_;
+    std::unique_ptr<TExchangePublisher> Publisher_;
     std::unique_ptr<TTransmitter> Transmitter_;
     std::unique_ptr<TRequestThread> Thread_;
     TLog RequestLog_;
 
     std::thread::id UiThread_;
-    std::unique_ptr<QObject> UiContext_;   // receiver of the queued parse wake-ups
-    std::mutex RequestLock;                // held only around a resume of the request thread
-    std::atomic<int> FallbackPosition_{0}; // round-robin position when the timer is missing
+    std::unique_ptr<QObject> UiContext_; // receiver of the queued parse wake-ups
+    std::mutex RequestLock;              // held only around a resume of the request thread
     bool ShutDown_ = false;
 
     // The exchange gate: ExchangeBusy_ is the exchange lock, GateMutex_ guards it, the parse

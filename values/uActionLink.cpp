@@ -49,12 +49,12 @@ bool RunControlRefresh() {
 }
 
 bool PollingStopped() {
-    // The start action is enabled exactly while polling is stopped; unlike the timer, it is not
-    // paused while a polling tick refreshes the windows.
+    // The program's poller says it; without a device link, the main window's start action,
+    // which is enabled exactly while polling is stopped.
+    if (DeviceLink)
+        return !DeviceLink->Poller()->Running();
     if (QAction* start = FindMainAction(QStringLiteral("actOprosStart")))
         return start->isEnabled();
-    if (DeviceLink && DeviceLink->Timer())
-        return !DeviceLink->Timer()->IsRunning();
     return true;
 }
 

@@ -24,8 +24,8 @@ extern std::function<void()> ControlRefreshHook;
 // exists.
 bool RunControlRefresh();
 
-// True while polling is stopped: the enabled state of the main window's "actOprosStart"; without
-// that action, the pacing timer's state; without a device link, stopped.
+// True while polling is stopped: the program's poller's state; without a device link, the enabled
+// state of the main window's "actOprosStart"; without either, stopped.
 bool PollingStopped();
 
 // Closes the window when Esc is pressed in any of its controls (the window sees the key first).

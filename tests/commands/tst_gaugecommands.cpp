@@ -315,7 +315,7 @@ private slots:
             QCoreApplication::processEvents();
         }
         QTRY_VERIFY_WITH_TIMEOUT(cycles.load() >= 2, 10000);
-        link.Timer()->Stop();
+        link.Poller()->Stop();
         QVERIFY(link.WaitCycleEnd(10000));
         QCOMPARE(rig.Sim->OverlapCount(), 0);
         QVERIFY(ui.Warnings.isEmpty());

@@ -122,7 +122,8 @@ private slots:
         Open(true); // the saved timer state says "running"
         QCOMPARE(Form->objectName(), QStringLiteral("FormMain"));
         QCOMPARE(Form->windowTitle(), QStringLiteral("УЛМАР"));
-        QVERIFY(!Rig->Link->Timer()->IsRunning());
+        QVERIFY(!Rig->Link->Poller()->Timer()->IsRunning());
+        QVERIFY(!Rig->Link->Poller()->Running());
         QVERIFY(Enabled("actOprosStart"));
         QVERIFY(!Enabled("actOprosStop"));
         QVERIFY(FormUlmar);
@@ -130,7 +131,7 @@ private slots:
         QVERIFY(FormReqAns);
         QVERIFY(FormSelectCMD);
         QCOMPARE(Rig->Link->SelectedCommands.Codes(), (std::vector<int>{6}));
-        QCOMPARE(Rig->Link->DeviceList.at(1)->Enabled.load(), meterPolled);
+        QCOMPARE(Rig->Link->Poller()->DeviceList.at(1)->Enabled.load(), meterPolled);
         QCOMPARE(Rig->Link->DisplayRadix.load(), 16);
         QVERIFY(A("act16")->isChecked());
         QVERIFY(!A("act10")->isChecked());
@@ -230,7 +231,7 @@ private slots:
     void pollingDisablesParameterCommands() {
         Open();
         A("actOprosStart")->trigger();
-        QVERIFY(Rig->Link->Timer()->IsRunning());
+        QVERIFY(Rig->Link->Poller()->Running());
         QVERIFY(!Enabled("actOprosStart"));
         QVERIFY(Enabled("actOprosStop"));
         for (const QString& title : StoppedOnlyMenus)
@@ -256,7 +257,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return Rig->Codes().count(6) >= 2; }, 5000));
 
         A("actOprosStop")->trigger();
-        QVERIFY(!Rig->Link->Timer()->IsRunning());
+        QVERIFY(!Rig->Link->Poller()->Running());
         // The edit commands come back only after the cycle in flight has ended.
         QVERIFY(!Rig->Link->CycleRunning());
         for (const QString& title : StoppedOnlyMenus)
@@ -268,10 +269,10 @@ private slots:
 
     void tickWithoutDeviceStopsPolling() {
         Open();
-        Rig->Link->DeviceList.at(0)->Enabled = false;
+        Rig->Link->Poller()->DeviceList.at(0)->Enabled = false;
         A("actOprosStart")->trigger();
         QVERIFY(QTest::qWaitFor([&] { return Enabled("actOprosStart"); }, 3000));
-        QVERIFY(!Rig->Link->Timer()->IsRunning());
+        QVERIFY(!Rig->Link->Poller()->Running());
         QVERIFY(MenuEnabled("Считать"));
         QVERIFY(Script->Boxes.isEmpty());
     }
@@ -642,8 +643,8 @@ private slots:
         });
         A("actTimerParametersChange")->trigger();
         QCOMPARE(prompt, QStringLiteral("Период опроса, мс [100, 60000]"));
-        QCOMPARE(Rig->Link->Timer()->Interval(), interval);
-        TIniFile saved(Rig->Link->Timer()->SettingsPath());
+        QCOMPARE(Rig->Link->Poller()->Interval(), interval);
+        TIniFile saved(Rig->Link->Poller()->Timer()->SettingsPath());
         QCOMPARE(saved.ReadInteger("ctReqDevices", "Interval", -1), qint64(interval));
     }
 

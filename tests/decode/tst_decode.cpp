@@ -37,7 +37,7 @@ QByteArray Float(double value) {
 }
 
 TDecodedExchange Decode(int code, const QByteArray& answer, bool codeGiven = true) {
-    TRawExchange raw;
+    TExchangeRecord raw;
     raw.Code = codeGiven ? code : -1;
     raw.Request = Request(code);
     raw.Answer = answer;
@@ -78,7 +78,7 @@ private slots:
         const TSimAnswer answer = sim.Exchange(request);
         QVERIFY(!answer.Silent());
         for (bool codeGiven : {true, false}) {
-            TRawExchange raw;
+            TExchangeRecord raw;
             raw.Code = codeGiven ? code : -1;
             raw.Request = request;
             raw.Answer = answer.Bytes;
@@ -147,7 +147,7 @@ private slots:
     }
 
     void zeroBlockAndTarePart() {
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.Request = Request(13, 3);
         QByteArray words;
         for (int k = 0; k < 8; ++k)
@@ -228,7 +228,7 @@ private slots:
             }
         }
         // A cut request: decoded as far as it goes.
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.Request = Request(36).left(4);
         const TDecodedExchange d = DecodeExchange(raw);
         QVERIFY2(d.Problem.contains("запрос обрезан"), qPrintable(d.Problem));
@@ -249,7 +249,7 @@ private slots:
         QVERIFY(d.AnswerFields.contains("Уровень = 2 мм"));
         QVERIFY(d.Problem.contains("другую команду"));
         // A parameter index that no parameter has is named by its number.
-        TRawExchange unknownIndex;
+        TExchangeRecord unknownIndex;
         unknownIndex.Request = WithCrc(QByteArray("\x01\xB6\x02\x07", 4));
         unknownIndex.Answer = Answer(0xB6, Float(2));
         d = DecodeExchange(unknownIndex);
@@ -259,7 +259,7 @@ private slots:
         QVERIFY(d.AnswerFields.contains("параметр 7 = 2"));
         QVERIFY(d.Problem.contains("ни одной команде"));
         // An unknown request is named by its command byte.
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.Request = WithCrc(QByteArray("\x01\x77\x01", 3));
         d = DecodeExchange(raw);
         QCOMPARE(d.Code, -1);
@@ -271,7 +271,7 @@ private slots:
         request.append(static_cast<char>(Crc8(request)));
         QByteArray answer("\x01\x03\x04\x00\x00\xB0\x04\x00", 8);
         answer.append(static_cast<char>(Crc8(answer)));
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.Device = 1;
         raw.Request = request;
         raw.Answer = answer;
@@ -291,7 +291,7 @@ private slots:
     }
 
     void csvRow() {
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.TimeMs = 1700000000123;
         raw.Request = Request(6);
         raw.Answer = Answer(0x02, Float(1) + Float(2) + Float(3) + Float(4) + QByteArray(2, 0));
@@ -310,7 +310,7 @@ private slots:
 
     // The link's own failure text marks the row even when the bytes look right.
     void linkFailure() {
-        TRawExchange raw;
+        TExchangeRecord raw;
         raw.Request = Request(6);
         raw.Answer = Answer(0x02, Float(1) + Float(2) + Float(3) + Float(4) + QByteArray(2, 0));
         raw.Result = -1;

@@ -52,7 +52,7 @@ private slots:
         QCOMPARE(lines.size(), codes.size() + 4);
         QList<TDecodedExchange> rows;
         for (const QString& line : lines) {
-            TRawExchange raw;
+            TExchangeRecord raw;
             QString reason;
             QVERIFY2(ParseRequestLogLine(line, raw, reason), qPrintable(reason + ": " + line));
             QVERIFY(raw.TimeMs > 0);
@@ -80,7 +80,7 @@ private slots:
     }
 
     void errorPartsAndRefusedLines() {
-        TRawExchange raw;
+        TExchangeRecord raw;
         QString reason;
         QVERIFY(ParseRequestLogLine("09.12.2026 12:00:00,123 [01 02 01 E1 90] -> [] Error in "
                                     "Transmitter.SendString Порт закрыт\r",

@@ -123,8 +123,6 @@ void TestConsoleWindows::init() {
     Port = port.get();
     Link = new TDeviceLink(Ulmar, std::move(port));
     DeviceLink = Link;
-    RequestCount = 0;
-    AnswerCount = 0;
     FactoryMode = false;
     KalistMode = false;
 }
@@ -220,8 +218,8 @@ void TestConsoleWindows::statClear() {
     QCOMPARE(form->actStatClear->text(), QStringLiteral("Сброс"));
     QCOMPARE(form->actStatClear->toolTip(), QStringLiteral("Сброс статистики"));
     form->actStatClear->trigger();
-    QCOMPARE(RequestCount.load(), 0);
-    QCOMPARE(AnswerCount.load(), 0);
+    QCOMPARE(Link->Publisher()->Statistics.Requests, qint64(0));
+    QCOMPARE(Link->Publisher()->Statistics.Answers, qint64(0));
     QCOMPARE(form->lblReqCount->text(), QStringLiteral("0"));
     QCOMPARE(form->lblAnsCount->text(), QStringLiteral("0"));
     QCOMPARE(form->lblReqPercent->text(), QStringLiteral("0,0"));
@@ -294,7 +292,7 @@ void TestConsoleWindows::previousListenerKept() {
     Link->RequestExecUlmar(UlmarCmd::LevelRead);
     QTRY_COMPARE(form->lblReqCount->text(), QStringLiteral("1"));
     QCoreApplication::processEvents();
-    QCOMPARE(RequestCount.load(), 1);
+    QCOMPARE(Link->Publisher()->Statistics.Requests, qint64(1));
     QCOMPARE(seen, 1);
 }
 
@@ -310,7 +308,7 @@ void TestConsoleWindows::closeForgetsWindowAtOnce() {
     Port->Script({SomeAnswer});
     Link->RequestExecUlmar(UlmarCmd::LevelRead);
     QCoreApplication::processEvents();
-    QCOMPARE(RequestCount.load(), qint64(0));
+    QCOMPARE(Link->Publisher()->Statistics.Requests, qint64(0));
     TFormReqAns* again = ShowLink();
     QVERIFY(again != nullptr && again == FormReqAns);
     QVERIFY(ShowSelect() == FormSelectCMD);
@@ -333,7 +331,7 @@ void TestConsoleWindows::commandShownAtOnce() {
     QCOMPARE(form->lblReqCount->text(), QStringLiteral("2"));
     QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
     QCoreApplication::processEvents();
-    QCOMPARE(RequestCount.load(), qint64(2));
+    QCOMPARE(Link->Publisher()->Statistics.Requests, qint64(2));
     QCOMPARE(form->stxAns->text(), QStringLiteral("Нет ответа"));
 }
 
@@ -374,7 +372,7 @@ void TestConsoleWindows::creationSelectsLevelAll() {
     QCOMPARE(form->windowTitle(), QStringLiteral("Команды УЛМАР"));
     QCOMPARE(form->chbLevelAll->text(), QStringLiteral("Lт, Lc, Ну,  V, Реле"));
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({6}));
-    QVERIFY(!Link->DeviceList[1]->Enabled);
+    QVERIFY(!Link->Poller()->DeviceList[1]->Enabled);
     QVERIFY(form->chbFreq->isHidden());
     QVERIFY(form->chbCurrentOutput->isHidden());
     QVERIFY(!form->chbTempTermostat->isEnabled());
@@ -415,7 +413,7 @@ void TestConsoleWindows::reopenShowsSelection() {
     Link->SelectedCommands.Clear();
     for (int code : codes)
         Link->SelectedCommands.Include(code);
-    Link->DeviceList[1]->Enabled = polled;
+    Link->Poller()->DeviceList[1]->Enabled = polled;
 
     TFormSelectCMD* form = ShowSelect();
     const std::pair<QCheckBox*, int> boxes[] = {
@@ -429,7 +427,7 @@ void TestConsoleWindows::reopenShowsSelection() {
     QCOMPARE(form->chbCurrentOutput->isChecked(), polled);
     QVERIFY(!form->chbSelectAll->isChecked());
     QCOMPARE(Link->SelectedCommands.Codes(), codes);
-    QCOMPARE(Link->DeviceList[1]->Enabled.load(), polled);
+    QCOMPARE(Link->Poller()->DeviceList[1]->Enabled.load(), polled);
 }
 
 void TestConsoleWindows::selectAll_data() {
@@ -455,11 +453,11 @@ void TestConsoleWindows::selectAll() {
     QCOMPARE(form->chbSelectAll->text(), QStringLiteral("Выделить все"));
     form->chbSelectAll->click();
     QCOMPARE(Link->SelectedCommands.Codes(), codes);
-    QCOMPARE(Link->DeviceList[1]->Enabled.load(), kalist);
+    QCOMPARE(Link->Poller()->DeviceList[1]->Enabled.load(), kalist);
 
     form->chbSelectAll->click();
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({}));
-    QVERIFY(!Link->DeviceList[1]->Enabled);
+    QVERIFY(!Link->Poller()->DeviceList[1]->Enabled);
 }
 
 void TestConsoleWindows::unselectAllWithoutFactory() {
@@ -473,7 +471,7 @@ void TestConsoleWindows::unselectAllWithoutFactory() {
     form->chbSelectAll->setChecked(true);
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({1, 2, 3, 4, 6, 7, 55}));
     QVERIFY(!form->chbFreq->isChecked());
-    QVERIFY(!Link->DeviceList[1]->Enabled);
+    QVERIFY(!Link->Poller()->DeviceList[1]->Enabled);
     form->chbSelectAll->setChecked(false);
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({}));
 }
@@ -495,11 +493,11 @@ void TestConsoleWindows::kalistStart() {
     FactoryMode = factory;
     KalistMode = kalist;
     SelectCmdInit(); // no window yet: nothing happens
-    QVERIFY(!Link->DeviceList[1]->Enabled);
+    QVERIFY(!Link->Poller()->DeviceList[1]->Enabled);
     TFormSelectCMD* form = ShowSelect();
     SelectCmdInit();
     QCOMPARE(form->chbCurrentOutput->isChecked(), polled);
-    QCOMPARE(Link->DeviceList[1]->Enabled.load(), polled);
+    QCOMPARE(Link->Poller()->DeviceList[1]->Enabled.load(), polled);
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({6}));
 }
 

@@ -60,7 +60,7 @@ void FuzzDecodeExchange(const uint8_t* data, size_t size) {
     const uint8_t s = data[0];
     const QByteArray body(reinterpret_cast<const char*>(data + 1),
                           static_cast<qsizetype>(size - 1));
-    TRawExchange raw;
+    TExchangeRecord raw;
     raw.TimeMs = 1700000000000;
     if (s < 80) {
         raw.Request = Requests()[s];

@@ -104,7 +104,7 @@ void TestConsolePolling::editCommandsWhilePolling() {
     }
     // Polling kept running meanwhile.
     QTRY_VERIFY_WITH_TIMEOUT(cycles.load() >= 3, 10000);
-    link.Timer()->Stop();
+    link.Poller()->Stop();
     QVERIFY(link.WaitCycleEnd(10000));
     QCOMPARE(failed, 0);
     QVERIFY(commands > 100);
@@ -125,15 +125,15 @@ void TestConsolePolling::stopWaitsForTheCycle() {
     rig.StartPolling(cycles);
     for (int i = 0; i < 5; ++i) {
         QTRY_VERIFY_WITH_TIMEOUT(link.CycleRunning(), 5000);
-        link.Timer()->Stop();
+        link.Poller()->Stop();
         QVERIFY(link.WaitCycleEnd(10000));
         QVERIFY(!link.CycleRunning());
         const int seen = rig.Sim->RequestCount();
         QTest::qWait(150); // nothing of the cycle comes after its end
         QCOMPARE(rig.Sim->RequestCount(), seen);
-        link.Timer()->Start();
+        link.Poller()->Start();
     }
-    link.Timer()->Stop();
+    link.Poller()->Stop();
     QVERIFY(link.WaitCycleEnd(10000));
 }
 

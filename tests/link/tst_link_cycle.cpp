@@ -75,9 +75,9 @@ private:
 
 void TestLinkCycle::deviceListAtStartUp() {
     TLinkRig rig;
-    QCOMPARE(int(rig.Link->DeviceList.size()), 2);
-    const TListDevice& gauge = *rig.Link->DeviceList[0];
-    const TListDevice& meter = *rig.Link->DeviceList[1];
+    QCOMPARE(int(rig.Link->Poller()->DeviceList.size()), 2);
+    const TListDevice& gauge = *rig.Link->Poller()->DeviceList[0];
+    const TListDevice& meter = *rig.Link->Poller()->DeviceList[1];
     QCOMPARE(gauge.Kind, quint8(0));
     QCOMPARE(gauge.Name, QStringLiteral("УЛМАР-50"));
     QVERIFY(gauge.Enabled.load());
@@ -85,7 +85,7 @@ void TestLinkCycle::deviceListAtStartUp() {
     QCOMPARE(meter.Number, 1);
     QCOMPARE(meter.Name, QStringLiteral("КАЛИСТ-1"));
     QVERIFY(!meter.Enabled.load());
-    QCOMPARE(rig.Link->Timer()->Name(), QStringLiteral("ctReqDevices"));
+    QCOMPARE(rig.Link->Poller()->Timer()->Name(), QStringLiteral("ctReqDevices"));
     QVERIFY(rig.Link->SelectedCommands.Codes().empty());
     QCOMPARE(rig.Link->DisplayRadix.load(), 16);
 }
@@ -95,13 +95,13 @@ void TestLinkCycle::roundRobinBothEnabled() {
     TCycles cycles;
     Watch(rig, cycles);
     rig.Sim->WithSim([](TGaugeSim& sim) { sim.Kalist.Enabled = true; });
-    rig.Link->DeviceList[1]->Enabled = true;
+    rig.Link->Poller()->DeviceList[1]->Enabled = true;
     rig.Link->SelectedCommands.Include(UlmarCmd::LevelRead);
     for (int i = 0; i < 4; ++i)
         QVERIFY(RunOneCycle(rig, cycles));
     QCOMPARE(cycles.Get(), (QStringList{"КАЛИСТ-1", "УЛМАР-50", "КАЛИСТ-1", "УЛМАР-50"}));
     QCOMPARE(RequestKinds(rig), (QStringList{"K", "1", "K", "1"}));
-    QCOMPARE(rig.Link->Timer()->Tag.load(), 0);
+    QCOMPARE(rig.Link->Poller()->Position(), 0);
     QVERIFY(rig.Ulmar->CurrentOutput->AsDouble() > 3.9); // the meter's answer was parsed
 }
 
@@ -123,7 +123,7 @@ void TestLinkCycle::meterEnabledWhilePolling() {
     Watch(rig, cycles);
     rig.Link->SelectedCommands.Include(UlmarCmd::LevelRead);
     QVERIFY(RunOneCycle(rig, cycles));
-    rig.Link->DeviceList[1]->Enabled = true;
+    rig.Link->Poller()->DeviceList[1]->Enabled = true;
     QVERIFY(RunOneCycle(rig, cycles));
     QVERIFY(RunOneCycle(rig, cycles));
     QCOMPARE(cycles.Get(), (QStringList{"УЛМАР-50", "КАЛИСТ-1", "УЛМАР-50"}));
@@ -140,14 +140,14 @@ void TestLinkCycle::emptySelectionStillCounts() {
 
 void TestLinkCycle::noDeviceEnabled() {
     TLinkRig rig;
-    rig.Link->DeviceList[0]->Enabled = false;
-    QVERIFY(!rig.Link->AnyDeviceEnabled());
-    QCOMPARE(rig.Link->NextDevice(), -1);
+    rig.Link->Poller()->DeviceList[0]->Enabled = false;
+    QVERIFY(!rig.Link->Poller()->AnyDeviceEnabled());
+    QCOMPARE(rig.Link->Poller()->NextDevice(), -1);
     QVERIFY(!rig.Link->RunCycle());
-    rig.Link->DeviceList[1]->Enabled = true;
-    QVERIFY(rig.Link->AnyDeviceEnabled());
-    QCOMPARE(rig.Link->NextDevice(), 1);
-    QCOMPARE(rig.Link->NextDevice(), 1);
+    rig.Link->Poller()->DeviceList[1]->Enabled = true;
+    QVERIFY(rig.Link->Poller()->AnyDeviceEnabled());
+    QCOMPARE(rig.Link->Poller()->NextDevice(), 1);
+    QCOMPARE(rig.Link->Poller()->NextDevice(), 1);
 }
 
 void TestLinkCycle::resumeWhileRunningDoesNothing() {
@@ -193,8 +193,8 @@ void TestLinkCycle::archiveHookOnlyForAcceptedAnswers() {
         QCOMPARE(archived, QList<int>{UlmarCmd::VolumeRead});
     }
     // The meter: archived as 80 when its answer is accepted, not when it is silent.
-    rig.Link->DeviceList[0]->Enabled = false;
-    rig.Link->DeviceList[1]->Enabled = true;
+    rig.Link->Poller()->DeviceList[0]->Enabled = false;
+    rig.Link->Poller()->DeviceList[1]->Enabled = true;
     QVERIFY(RunOneCycle(rig, cycles));
     rig.Sim->WithSim([](TGaugeSim& sim) { sim.Kalist.Enabled = true; });
     QVERIFY(RunOneCycle(rig, cycles));

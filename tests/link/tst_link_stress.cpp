@@ -52,19 +52,9 @@ void TestLinkStress::commandsWhilePolling() {
     link.SelectedCommands.Include(UlmarCmd::LevelRead);
     link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
     link.SelectedCommands.Include(UlmarCmd::TemperSVChModuleRead);
-    // The main window's tick: pause the timer, resume the thread, go on.
-    TCustomTimer& timer = *link.Timer();
-    timer.OnTimer = [&link](TCustomTimer* sender) {
-        if (!link.AnyDeviceEnabled()) {
-            sender->Stop();
-            return;
-        }
-        sender->SetBusy(true);
-        link.ResumeRequestThread();
-        sender->SetBusy(false);
-    };
-    timer.SetInterval(20);
-    timer.Start();
+    // The poller's tick: pause the timer, resume the thread, go on.
+    link.Poller()->Timer()->SetInterval(20);
+    link.Poller()->Start();
 
     int commands = 0;
     int wrongResult = 0;
@@ -92,7 +82,7 @@ void TestLinkStress::commandsWhilePolling() {
         if (commands % 2 == 0)
             QCoreApplication::processEvents();
     }
-    timer.Stop();
+    link.Poller()->Stop();
     QTRY_VERIFY_WITH_TIMEOUT(!link.CycleRunning(), 10000);
 
     const int exchanges = rig.Sim->RequestCount();

@@ -6,7 +6,7 @@
 
 #include "console/fMonitorPanel.h"
 #include "console/fReqAns.h"
-#include "devicelink/uExchangeRecord.h"
+#include "devicelink/uExchangePublisher.h"
 #include "protocol/uFrame.h"
 #include "devicelink/uParamStr.h"
 #include "tests/support/LinkRig.h"
@@ -140,23 +140,23 @@ void TestMonitor::hiddenPanelRecordsNothing() {
     TMonitorPanel panel(nullptr, &link);
     QVERIFY(!panel.Listening());
     QCOMPARE(link.RequestExecUlmar(UlmarCmd::LevelRead), 0);
-    QCOMPARE(link.ExchangeRing->Size(), 0);
-    QCOMPARE(link.ExchangeRing->LastSequence(), quint64(0));
+    QCOMPARE(link.Publisher()->Ring()->Size(), 0);
+    QCOMPARE(link.Publisher()->Ring()->LastSequence(), quint64(0));
 
     panel.show();
     QVERIFY(panel.Listening());
     QCOMPARE(link.RequestExecUlmar(UlmarCmd::LevelRead), 0);
     QCOMPARE(link.RequestExecUlmar(UlmarCmd::DistanceRead), 0);
-    QCOMPARE(link.ExchangeRing->Size(), 2);
+    QCOMPARE(link.Publisher()->Ring()->Size(), 2);
     QVERIFY(WaitFor([&] { return panel.Model()->rowCount() == 2; }));
     QCOMPARE(panel.Model()->Row(0).Decoded.Code, int(UlmarCmd::LevelRead));
     QCOMPARE(panel.Model()->Row(1).Decoded.Code, int(UlmarCmd::DistanceRead));
 
     panel.hide();
     QVERIFY(!panel.Listening());
-    QVERIFY(!link.ExchangeRing->Enabled());
+    QVERIFY(!link.Publisher()->Ring()->Enabled());
     QCOMPARE(link.RequestExecUlmar(UlmarCmd::LevelRead), 0);
-    QCOMPARE(link.ExchangeRing->LastSequence(), quint64(2));
+    QCOMPARE(link.Publisher()->Ring()->LastSequence(), quint64(2));
 }
 
 void TestMonitor::answerTimings() {
@@ -165,11 +165,11 @@ void TestMonitor::answerTimings() {
     t.ReadTotalConstant = 400;
     TLinkRig rig(t, 30); // the simulator answers after 30 ms
     QVERIFY(rig.SimStarted);
-    TExchangeListener listen(rig.Link->ExchangeRing);
+    TExchangeListener listen(rig.Link->Publisher()->Ring());
     QCOMPARE(rig.Link->RequestExecUlmar(UlmarCmd::LevelAllRead), 0);
     rig.Sim->WithSim([](TGaugeSim& sim) { sim.SetFault(TSimFault::Silence, {1, 0.0, 0, 0}); });
     QCOMPARE(rig.Link->RequestExecUlmar(UlmarCmd::LevelAllRead), -1);
-    const auto records = rig.Link->ExchangeRing->Snapshot();
+    const auto records = rig.Link->Publisher()->Ring()->Snapshot();
     QCOMPARE(records.size(), size_t(2));
     const TExchangeRecord& good = records[0];
     QVERIFY2(good.DelayMs >= 25 && good.DelayMs < 300, qPrintable(QString::number(good.DelayMs)));
@@ -189,7 +189,7 @@ void TestMonitor::answerTimings() {
 
     // The current meter's exchange is recorded too, as device 1.
     rig.Link->RequestExecKalist();
-    const auto all = rig.Link->ExchangeRing->Snapshot();
+    const auto all = rig.Link->Publisher()->Ring()->Snapshot();
     QCOMPARE(all.size(), size_t(3));
     QCOMPARE(all[2].Device, 1);
     QCOMPARE(all[2].Code, int(UlmarCmd::KalistCurrent));
@@ -237,7 +237,7 @@ void TestMonitor::pollingWithFaults() {
         QDir().mkpath(qEnvironmentVariable("ULMAR_SHOTS"));
         window.grab().save(QDir(qEnvironmentVariable("ULMAR_SHOTS")).filePath("monitor.png"));
     }
-    link.Timer()->Stop();
+    link.Poller()->Stop();
     QVERIFY(link.WaitCycleEnd());
 
     const TMonitorModel& model = *panel.Model();
@@ -395,26 +395,26 @@ void TestMonitor::linkWindowShowsAndHides() {
     window.show();
     QVERIFY(window.btnMonitor);
     QVERIFY(!window.Monitor->isVisible());
-    QVERIFY(!rig.Link->ExchangeRing->Enabled());
+    QVERIFY(!rig.Link->Publisher()->Ring()->Enabled());
     const QSize small = window.size();
 
     window.btnMonitor->click();
     QVERIFY(window.Monitor->isVisible());
-    QVERIFY(rig.Link->ExchangeRing->Enabled());
+    QVERIFY(rig.Link->Publisher()->Ring()->Enabled());
     QVERIFY(window.width() > small.width());
     QCOMPARE(rig.Link->RequestExecUlmar(UlmarCmd::LevelRead), 0);
     QVERIFY(WaitFor([&] { return window.Monitor->Model()->rowCount() == 1; }));
 
     window.btnMonitor->click();
     QVERIFY(!window.Monitor->isVisible());
-    QVERIFY(!rig.Link->ExchangeRing->Enabled());
+    QVERIFY(!rig.Link->Publisher()->Ring()->Enabled());
     QTRY_COMPARE(window.size(), small);
 
     // Closing the window while the monitor shows stops the recording too.
     window.ShowMonitor(true);
-    QVERIFY(rig.Link->ExchangeRing->Enabled());
+    QVERIFY(rig.Link->Publisher()->Ring()->Enabled());
     window.close();
-    QVERIFY(!rig.Link->ExchangeRing->Enabled());
+    QVERIFY(!rig.Link->Publisher()->Ring()->Enabled());
 }
 
 QTEST_MAIN(TestMonitor)

@@ -120,7 +120,7 @@ private slots:
         TLinkRig rig;
         QVERIFY(rig.SimStarted);
         TDeviceLink& link = *rig.Link;
-        link.DeviceList[0]->Enabled = true;
+        link.Poller()->DeviceList[0]->Enabled = true;
         link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
         rig.Ulmar->SetDist2(30000);
         std::atomic<int> cycles{0};
@@ -155,10 +155,10 @@ private slots:
         QCOMPARE(rig.Ulmar->PlantNumber, quint16(4321));
         QCOMPARE(rig.Ulmar->HardVersion, quint8(2));
         QCOMPARE(rig.Ulmar->SoftVersion, quint8(7));
-        QVERIFY(link.Timer()->IsRunning());
+        QVERIFY(link.Poller()->Running());
         const int before = cycles.load();
         QTRY_VERIFY_WITH_TIMEOUT(cycles.load() > before, 10000);
-        link.Timer()->Stop();
+        link.Poller()->Stop();
         QVERIFY(link.WaitCycleEnd(10000));
 
         QCOMPARE(CommandCodes(*rig.Sim), StartCodes);
@@ -193,7 +193,7 @@ private slots:
         QVERIFY(started.Ok());
         QVERIFY(!started.TemplateFilled);
         QVERIFY(SameTable(*rig.Ulmar, table));
-        QVERIFY(!rig.Link->Timer()->IsRunning());
+        QVERIFY(!rig.Link->Poller()->Running());
 
         rig.Sim->ClearRecords();
         const TProgonRunReport stopped = progon.Stop();
@@ -201,7 +201,7 @@ private slots:
         QVERIFY(!stopped.PollingWasRunning);
         QCOMPARE(ui.Questions, QStringList{"Создать шаблон прогона?"}); // Start's only
         QCOMPARE(Codes(*rig.Sim), SequenceCodes);
-        QVERIFY(!rig.Link->Timer()->IsRunning());
+        QVERIFY(!rig.Link->Poller()->Running());
         rig.Sim->WithSim([](TGaugeSim& s) {
             const TSimGauge& g = s.Gauges[0];
             QCOMPARE(g.Floats[TSimGauge::Dist2], 30000.0);
@@ -288,7 +288,7 @@ private slots:
         TUlmar& u = *rig.Ulmar;
         const auto table = u.ProgonPoints;
         const int limit = progon.FreshnessLimitMs();
-        QVERIFY(limit >= 2 * rig.Link->Timer()->Interval());
+        QVERIFY(limit >= 2 * rig.Link->Poller()->Interval());
 
         Readings(u, 11200, 14.9, 0, 0);
         TSetPointResult r = progon.SetPoint();
@@ -384,7 +384,7 @@ private slots:
         TDeviceLink& link = *rig.Link;
         rig.FixGauge(3800);
         rig.Sim->WithSim([](TGaugeSim& s) { s.Kalist.Enabled = true; });
-        link.DeviceList[0]->Enabled = true;
+        link.Poller()->DeviceList[0]->Enabled = true;
         link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
         TScriptUi ui;
         TGaugeCommands commands(&link, ui);
@@ -400,7 +400,7 @@ private slots:
         TSetPointResult r = progon.SetPoint();
         QCOMPARE(r.End, TSetPointEnd::Stale);
 
-        link.DeviceList[1]->Enabled = true;
+        link.Poller()->DeviceList[1]->Enabled = true;
         const int start = cycles.load();
         QTRY_VERIFY_WITH_TIMEOUT(cycles.load() >= start + 4, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(progon.Refusal().isEmpty(), 10000);
@@ -411,7 +411,7 @@ private slots:
         QVERIFY(std::fabs(p.Value - 3800) < 1);
         QVERIFY(p.CurrentValue > 4 && p.CurrentValue < 20);
         QCOMPARE(p.dValue, p.Sample - p.Value);
-        link.Timer()->Stop();
+        link.Poller()->Stop();
         QVERIFY(link.WaitCycleEnd(10000));
     }
 

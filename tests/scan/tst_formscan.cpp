@@ -189,7 +189,7 @@ private slots:
         SetGauges({{1, 1001}, {2, 2001}, {3, 2002}});
         // The main window polls: the job pauses polling and starts it again at its end.
         Form->Action("actOprosStart")->trigger();
-        QVERIFY(Rig->Link->Timer()->IsRunning());
+        QVERIFY(Rig->Link->Poller()->Running());
         OpenScan([&](TFormScan* f) {
             f->enStartSA->setText("20");
             f->enStartPN->setText("2001");
@@ -197,10 +197,10 @@ private slots:
             QTest::mouseClick(f->btnWrite, Qt::LeftButton);
             QCOMPARE(f->pnlStatus->text(),
                      QString("Запись системного адреса 20 по заводскому номеру 2001"));
-            QVERIFY(!Rig->Link->Timer()->IsRunning());
+            QVERIFY(!Rig->Link->Poller()->Running());
             QVERIFY(!Form->Action("actOprosStop")->isEnabled());
             QTRY_VERIFY_WITH_TIMEOUT(!f->JobRunning(), 30000);
-            QVERIFY(Rig->Link->Timer()->IsRunning());
+            QVERIFY(Rig->Link->Poller()->Running());
             QCOMPARE(f->pnlStatus->text(), QString("Запись завершена"));
             QCOMPARE(f->acgDeviceList->rowCount(), 3);
             QCOMPARE(Cell(f, 0, 6), QString("записан"));

@@ -92,14 +92,12 @@ public:
         const auto records = Sim->Records();
         return records.empty() ? QByteArray() : records.back().Answer;
     }
-    // Polling as the main window's tick runs it: the pacing timer resumes the request thread
+    // Polling as the program runs it: the poller's pacing timer resumes the request thread
     // every intervalMs; cycles counts the cycles that ended.
     void StartPolling(std::atomic<int>& cycles, int intervalMs = 100) {
         Link->CycleDone = [&cycles](const QString&) { cycles.fetch_add(1); };
-        TCustomTimer& timer = *Link->Timer();
-        timer.OnTimer = [link = Link.get()](TCustomTimer*) { link->ResumeRequestThread(); };
-        timer.SetInterval(intervalMs);
-        timer.Start();
+        Link->Poller()->Timer()->SetInterval(intervalMs);
+        Link->Poller()->Start();
     }
     // Fixed product level and parameter values, so that parsed values can be checked.
     void FixGauge(double level) {

@@ -300,9 +300,9 @@ void WatchRefusedSettings() {
     }));
 }
 
-// The main window.
-std::unique_ptr<QWidget> CreateMainWindow() {
-    return std::make_unique<TFormMain>(DeviceLink);
+// The main window over the program's link (null when the link could not be made).
+std::unique_ptr<QWidget> CreateMainWindow(TDeviceLink* link) {
+    return std::make_unique<TFormMain>(link);
 }
 
 QString ProgramUsage() {
@@ -394,7 +394,7 @@ int main(int argc, char* argv[]) {
     // The report layouts come before the main window and are reused by every report.
     CreateReportLayouts();
     {
-        std::unique_ptr<QWidget> window = CreateMainWindow();
+        std::unique_ptr<QWidget> window = CreateMainWindow(program.Link.get());
         window->show();
         // SIGTERM, SIGINT, SIGHUP: the close command without its question.
         CloseOnStopSignal(qobject_cast<TFormMain*>(window.get()));

@@ -5,6 +5,7 @@
 #include "devicelink/uRequestDevices.h"
 #include "devicelink/uTransmitter.h"
 #include "service/uWindowPosition.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPointer>
 #include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -24,7 +26,6 @@
 
 std::atomic<qint64> RequestCount{0};
 std::atomic<qint64> AnswerCount{0};
-TFormReqAns* FormReqAns = nullptr;
 
 namespace {
 
@@ -58,6 +59,8 @@ struct TPendingExchange {
 std::mutex PendingMutex;
 std::deque<TPendingExchange> Pending;
 bool Draining = false; // user-interface thread only
+// The link window that counts and shows the exchanges; empty once it has closed.
+QPointer<TFormReqAns> Receiver; // user-interface thread only
 
 // User-interface thread: hands every waiting exchange to the link window, in order. An
 // exchange added meanwhile is handled by the same pass.
@@ -75,8 +78,8 @@ void DrainExchanges() {
             Pending.pop_front();
         }
         try {
-            if (FormReqAns)
-                FormReqAns->HandleExchange(exchange.Request, exchange.Answered, exchange.Answer);
+            if (Receiver)
+                Receiver->HandleExchange(exchange.Request, exchange.Answered, exchange.Answer);
         } catch (...) {
         }
     }
@@ -285,13 +288,14 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
         AttachRelay(l->Transmitter());
 }
 
-TFormReqAns::~TFormReqAns() {
-    if (FormReqAns == this)
-        FormReqAns = nullptr;
-}
+TFormReqAns::~TFormReqAns() = default;
 
 TDeviceLink* TFormReqAns::Link() const {
-    return Link_ ? Link_ : DeviceLink;
+    return Link_;
+}
+
+void TFormReqAns::ReceiveExchanges() {
+    Receiver = this;
 }
 
 void TFormReqAns::HandleExchange(const QByteArray& request, bool answered,
@@ -394,9 +398,10 @@ void TFormReqAns::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
     // Forgotten at once: exchanges handled before the deferred deletion are not counted, and
     // the next Show creates a new window.
-    if (FormReqAns == this)
-        FormReqAns = nullptr;
+    if (Receiver == this)
+        Receiver.clear();
     event->accept();
+    emit Closed();
 }
 
 void TFormReqAns::keyPressEvent(QKeyEvent* event) {
@@ -407,13 +412,18 @@ void TFormReqAns::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-TFormReqAns* ShowFormReqAns(QWidget* parent) {
+TFormReqAns* ShowFormReqAns(TWindowSlot<TFormReqAns>& slot, QWidget* parent, TDeviceLink* link,
+                            TWindowContext* context) {
     try {
-        if (!FormReqAns)
-            FormReqAns = new TFormReqAns(parent);
-        FormReqAns->show();
-        FormReqAns->raise();
+        if (!slot) {
+            auto* form = new TFormReqAns(parent, link);
+            FollowRefresh(context, form);
+            slot.Set(form);
+            form->ReceiveExchanges();
+        }
+        slot->show();
+        slot->raise();
     } catch (...) {
     }
-    return FormReqAns;
+    return slot;
 }

@@ -16,6 +16,8 @@ class QLineEdit;
 class QToolButton;
 class TDeviceLink;
 class TMonitorPanel;
+class TWindowContext;
+template <class W> class TWindowSlot;
 
 // Program-wide counters: they start at 0, outlive the window and are reset only by actStatClear.
 extern std::atomic<qint64> RequestCount;
@@ -24,7 +26,7 @@ extern std::atomic<qint64> AnswerCount;
 class TFormReqAns : public QWidget {
     Q_OBJECT
 public:
-    // link: the device link whose transmitter is watched; null means the program's DeviceLink.
+    // link: the device link whose transmitter is watched; null: none.
     // The window deletes itself when closed. Restores its position, clears the texts, refreshes
     // and starts counting the transmitter's exchanges.
     explicit TFormReqAns(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
@@ -63,6 +65,14 @@ public:
     TMonitorPanel* Monitor = nullptr;
     void ShowMonitor(bool shown);
 
+    // Makes this window the one that counts and shows the transmitters' exchanges (the one
+    // ShowFormReqAns opened last does), until it closes.
+    void ReceiveExchanges();
+
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -74,10 +84,11 @@ private:
     TDeviceLink* Link_ = nullptr;
 };
 
-// The program-wide reference: null until the window is first shown and again after it closed.
-extern TFormReqAns* FormReqAns;
-// actReqAnsShow: creates the window if it does not exist, shows it non-modally and returns it.
-TFormReqAns* ShowFormReqAns(QWidget* parent);
+// actReqAnsShow: creates the window for the link when the slot holds none, keeps it there, makes
+// it the one that receives the exchanges, shows it non-modally and returns it. The window
+// follows the context's refresh (a null context: none).
+TFormReqAns* ShowFormReqAns(TWindowSlot<TFormReqAns>& slot, QWidget* parent, TDeviceLink* link,
+                            TWindowContext* context);
 
 // Bytes as the link window shows them: radix 16 "01 A2", radix 10 "1 162"; false for any
 // other radix (the window then keeps its text).

@@ -299,9 +299,9 @@ void WatchRefusedSettings() {
     }));
 }
 
-// The main window.
-std::unique_ptr<QWidget> CreateMainWindow() {
-    return std::make_unique<TFormMain>(DeviceLink);
+// The main window over the program's link (null when the link could not be made).
+std::unique_ptr<QWidget> CreateMainWindow(TDeviceLink* link) {
+    return std::make_unique<TFormMain>(link);
 }
 
 QString ProgramUsage() {
@@ -391,7 +391,7 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
-        std::unique_ptr<QWidget> window = CreateMainWindow();
+        std::unique_ptr<QWidget> window = CreateMainWindow(program.Link.get());
         window->show();
         // SIGTERM, SIGINT, SIGHUP: the close command without its question.
         CloseOnStopSignal(qobject_cast<TFormMain*>(window.get()));

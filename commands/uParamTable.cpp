@@ -609,6 +609,294 @@ constexpr TJsonName JsonNames[] = {
 static_assert(std::size(JsonNames) == static_cast<size_t>(TParamId::Count));
 static_assert(RowsInHandleOrder(JsonNames));
 
+// The windows' view of each row: menu places and the parameters window's value rows.
+constexpr TParamMenu Params = TParamMenu::Parameters;
+constexpr TParamMenu FactoryMenu = TParamMenu::Factory;
+constexpr TParamView Views[] = {
+    {.Id = PlantNumber,
+     .Menu = Params,
+     .MenuSection = 1,
+     .MenuOrder = 2,
+     .ReadWriteSection = 1,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Заводской номер"},
+    {.Id = HardVersion, .PanelCaption = "Аппаратная версия"},
+    {.Id = SoftVersion, .PanelCaption = "Программная версия"},
+    {.Id = SystemAddress,
+     .Menu = Params,
+     .MenuSection = 1,
+     .MenuOrder = 1,
+     .ReadWriteSection = 1,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Системный адрес"},
+    {.Id = UserPsw,
+     .Menu = Params,
+     .MenuSection = 5,
+     .MenuOrder = 3,
+     .ReadWriteSection = 5,
+     .ReadWriteOrder = 3,
+     .PanelCaption = "Пароль"},
+    {.Id = PPM},
+    {.Id = NNZ},
+    {.Id = Dist1,
+     .Menu = Params,
+     .MenuSection = 3,
+     .MenuOrder = 1,
+     .ReadWriteSection = 3,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "dist.1 - Неизмеряемый участок, мм",
+     .PanelWidth = 10,
+     .PanelDecimals = 0},
+    {.Id = Dist2,
+     .Menu = Params,
+     .MenuSection = 3,
+     .MenuOrder = 2,
+     .ReadWriteSection = 3,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "dist.2 - Максимальный уровень, мм",
+     .PanelWidth = 10,
+     .PanelDecimals = 0},
+    {.Id = KKalman,
+     .Menu = Params,
+     .MenuSection = 5,
+     .MenuOrder = 1,
+     .ReadWriteSection = 5,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Коэффициент усреднения",
+     .PanelWidth = 9,
+     .PanelDecimals = 4},
+    {.Id = Relay1Ust1,
+     .Menu = Params,
+     .MenuSection = 4,
+     .MenuOrder = 1,
+     .ReadWriteSection = 4,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Уставка 1",
+     .PanelWidth = 9,
+     .PanelDecimals = 0},
+    {.Id = Relay1Ust2,
+     .Menu = Params,
+     .MenuSection = 4,
+     .MenuOrder = 2,
+     .ReadWriteSection = 4,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Уставка 2",
+     .PanelWidth = 9,
+     .PanelDecimals = 0},
+    {.Id = Relay2Ust1,
+     .Menu = Params,
+     .MenuSection = 4,
+     .MenuOrder = 3,
+     .ReadWriteSection = 4,
+     .ReadWriteOrder = 3,
+     .PanelCaption = "Уставка 1",
+     .PanelWidth = 9,
+     .PanelDecimals = 0},
+    {.Id = Relay2Ust2,
+     .Menu = Params,
+     .MenuSection = 4,
+     .MenuOrder = 4,
+     .ReadWriteSection = 4,
+     .ReadWriteOrder = 4,
+     .PanelCaption = "Уставка 2",
+     .PanelWidth = 9,
+     .PanelDecimals = 0},
+    {.Id = ModeImage,
+     .Menu = Params,
+     .MenuSection = 6,
+     .MenuOrder = 1,
+     .ReadWriteSection = 6,
+     .ReadWriteOrder = 1,
+     .RadioMenuHint = "Изменить режим отображения",
+     .PanelCaption = "Отображения"},
+    {.Id = ModeCurrentOutput,
+     .Menu = Params,
+     .MenuSection = 6,
+     .MenuOrder = 2,
+     .ReadWriteSection = 6,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Токового выхода"},
+    {.Id = ProgramType,
+     .Menu = Params,
+     .MenuSection = 6,
+     .MenuOrder = 3,
+     .ReadWriteSection = 6,
+     .ReadWriteOrder = 3,
+     .PanelCaption = "Тип программы"},
+    {.Id = ModeProcessing,
+     .Menu = FactoryMenu,
+     .MenuSection = 1,
+     .MenuOrder = 1,
+     .ReadWriteSection = 7,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Обработки"},
+    {.Id = ModeInputFilter,
+     .Menu = FactoryMenu,
+     .MenuSection = 1,
+     .MenuOrder = 2,
+     .ReadWriteSection = 7,
+     .ReadWriteOrder = 2,
+     .RadioMenuHint = "Режим работы входного фильтра",
+     .PanelCaption = "Работы входного фильтра"},
+    {.Id = ModeChannel,
+     .Menu = FactoryMenu,
+     .MenuSection = 1,
+     .MenuOrder = 3,
+     .ReadWriteSection = 7,
+     .ReadWriteOrder = 3,
+     .PanelCaption = "Работы по каналам"},
+    {.Id = ModeCalibr,
+     .Menu = FactoryMenu,
+     .MenuSection = 1,
+     .MenuOrder = 4,
+     .ReadWriteSection = 7,
+     .ReadWriteOrder = 4,
+     .RadioMenuHint = "Изменить режим работы калибровки",
+     .PanelCaption = "Работы калибровки"},
+    {.Id = ModeTermostat,
+     .Menu = FactoryMenu,
+     .MenuSection = 1,
+     .MenuOrder = 5,
+     .ReadWriteSection = 7,
+     .ReadWriteOrder = 5,
+     .RadioMenuHint = "Режим работы термостата",
+     .RadioMenuDescending = true,
+     .PanelCaption = "Работы термостата"},
+    {.Id = KrPer,
+     .Menu = FactoryMenu,
+     .MenuSection = 2,
+     .MenuOrder = 1,
+     .ReadWriteSection = 8,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Крутизна передаточной характеристики",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = SmPer,
+     .Menu = FactoryMenu,
+     .MenuSection = 2,
+     .MenuOrder = 2,
+     .ReadWriteSection = 8,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Смещение передаточной характеристики",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = KrPerOpCh,
+     .Menu = FactoryMenu,
+     .MenuSection = 2,
+     .MenuOrder = 3,
+     .ReadWriteSection = 8,
+     .ReadWriteOrder = 3,
+     .PanelCaption = "Крутизна передаточной характеристики",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = SmPerOpCh,
+     .Menu = FactoryMenu,
+     .MenuSection = 2,
+     .MenuOrder = 4,
+     .ReadWriteSection = 8,
+     .ReadWriteOrder = 4,
+     .PanelCaption = "Смещение передаточной характеристики",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = FreqCalibr,
+     .Menu = FactoryMenu,
+     .MenuSection = 3,
+     .MenuOrder = 1,
+     .ReadWriteSection = 9,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Частота калибровки",
+     .PanelWidth = 9,
+     .PanelDecimals = 3},
+    {.Id = KKK1,
+     .Menu = FactoryMenu,
+     .MenuSection = 4,
+     .MenuOrder = 1,
+     .ReadWriteSection = 10,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Первый коэффициент квадратичной калибровки",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = KKK2,
+     .Menu = FactoryMenu,
+     .MenuSection = 4,
+     .MenuOrder = 2,
+     .ReadWriteSection = 10,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Второй коэффициент квадратичной калибровки",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = KKK3,
+     .Menu = FactoryMenu,
+     .MenuSection = 4,
+     .MenuOrder = 3,
+     .ReadWriteSection = 10,
+     .ReadWriteOrder = 3,
+     .PanelCaption = "Третий коэффициент квадратичной калибровки",
+     .PanelWidth = 9,
+     .PanelDecimals = 8},
+    {.Id = Speed,
+     .Menu = Params,
+     .MenuSection = 5,
+     .MenuOrder = 2,
+     .ReadWriteSection = 5,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Скорость изменения показаний, мм/с",
+     .PanelWidth = 9,
+     .PanelDecimals = 3},
+    {.Id = TemperCompareTermostat,
+     .Menu = FactoryMenu,
+     .MenuSection = 5,
+     .MenuOrder = 1,
+     .ReadWriteSection = 11,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Температура сравнения для термостата, °С"},
+    {.Id = PlantNumberSVCH,
+     .Menu = Params,
+     .MenuSection = 2,
+     .MenuOrder = 1,
+     .ReadWriteSection = 2,
+     .ReadWriteOrder = 2,
+     .PanelCaption = "Заводской номер СВЧ модуля"},
+    {.Id = TypeSVCH,
+     .Menu = Params,
+     .MenuSection = 2,
+     .MenuOrder = 2,
+     .ReadWriteSection = 2,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Тип СВЧ модуля"},
+    {.Id = LevelKalibr,
+     .Menu = Params,
+     .MenuSection = 5,
+     .MenuOrder = 4,
+     .ReadWriteSection = AfterBulkSection,
+     .ReadWriteOrder = 1,
+     .PanelCaption = "Измеренный уровень Hу, мм",
+     .PanelWidth = 10,
+     .PanelDecimals = 0},
+};
+static_assert(std::size(Views) == static_cast<size_t>(TParamId::Count));
+static_assert(RowsInHandleOrder(Views));
+
+// The rows of a menu in section order, a separator between two sections. `place` gives a
+// row's section and order (section 0: not in this menu).
+template <class Place> std::vector<TParamMenuItem> MenuItems(TParamVerb verb, Place place) {
+    std::vector<std::pair<std::pair<int, int>, const TParamRow*>> listed;
+    for (const TParamRow& row : Rows) {
+        const auto [section, order] = place(row);
+        if (section > 0)
+            listed.push_back({{section, order}, &row});
+    }
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<TParamMenuItem> items;
+    for (size_t i = 0; i < listed.size(); ++i) {
+        if (i > 0 && listed[i].first.first != listed[i - 1].first.first)
+            items.push_back({});
+        items.push_back({listed[i].second, verb});
+    }
+    return items;
+}
+
 QString Latin(const char* text) {
     return QString::fromLatin1(text);
 }
@@ -637,6 +925,37 @@ const TParamRow* FindParam(const QString& key) {
         if (key.compare(Latin(row.Key), Qt::CaseInsensitive) == 0)
             return &row;
     return nullptr;
+}
+
+const TParamView& ParamView(const TParamRow& row) {
+    return Views[static_cast<int>(row.Id)];
+}
+
+std::vector<TParamMenuItem> ParamMenuItems(TParamMenu menu) {
+    return MenuItems(VerbChange, [menu](const TParamRow& row) {
+        const TParamView& v = ParamView(row);
+        return v.Menu == menu && menu != TParamMenu::None ? std::pair(v.MenuSection, v.MenuOrder)
+                                                          : std::pair(0, 0);
+    });
+}
+
+std::vector<TParamMenuItem> ParamMenuItems(TParamVerb verb, bool afterBulk) {
+    return MenuItems(verb, [verb, afterBulk](const TParamRow& row) {
+        const TParamView& v = ParamView(row);
+        const bool listed = (verb == VerbRead || verb == VerbWrite) &&
+                            !ParamActionName(row, verb).isEmpty() && v.ReadWriteSection > 0 &&
+                            (v.ReadWriteSection >= AfterBulkSection) == afterBulk;
+        return listed ? std::pair(v.ReadWriteSection, v.ReadWriteOrder) : std::pair(0, 0);
+    });
+}
+
+std::vector<int> RadioMenuValues(const TParamRow& row) {
+    std::vector<int> values;
+    for (size_t i = 0; i < row.Radio.size(); ++i)
+        values.push_back(row.RadioFirst + static_cast<int>(i));
+    if (ParamView(row).RadioMenuDescending)
+        std::reverse(values.begin(), values.end());
+    return values;
 }
 
 std::vector<const TParamRow*> BulkRows(TBulkDirection direction, bool factory) {

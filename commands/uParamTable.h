@@ -142,6 +142,42 @@ struct TParamRow {
     const char* Title = nullptr;
 };
 
+// The main window's menus that list a parameter's Change action (or its radio submenu).
+enum class TParamMenu { None, Parameters, Factory };
+
+// How the windows show a parameter, in a table kept beside the rows (one entry per row, in
+// handle order): where its actions stand in the main window's menus, and its value row in the
+// parameters window.
+struct TParamView {
+    TParamId Id;
+    // The Change action, or the radio submenu where the row has radio items: the menu, the
+    // section (a run of items between two separators; sections in increasing order) and the
+    // place within the section.
+    TParamMenu Menu = TParamMenu::None;
+    int MenuSection = 0;
+    int MenuOrder = 0;
+    // The Read and Write actions in "Считать" and "Записать" (section 0: not listed); sections
+    // from AfterBulkSection on come after the bulk commands.
+    int ReadWriteSection = 0;
+    int ReadWriteOrder = 0;
+    // The radio submenu: its hint (null: none), and its items from the last value down.
+    const char* RadioMenuHint = nullptr;
+    bool RadioMenuDescending = false;
+    // The parameters window: the caption of the value's row (null: none), and the value as a
+    // number of that width and decimals (Decimals < 0: an integer in plain decimal).
+    const char* PanelCaption = nullptr;
+    int PanelWidth = 0;
+    int PanelDecimals = -1;
+};
+constexpr int AfterBulkSection = 100;
+
+// One item of a menu derived from the table: a row's action (or radio submenu), or a separator.
+struct TParamMenuItem {
+    const TParamRow* Row = nullptr; // null: a separator
+    TParamVerb Verb = VerbNone;     // VerbChange (the submenu where the row has radio items),
+                                    // VerbRead or VerbWrite
+};
+
 // True when every row of a table sits at the place of its handle (checked at compile time).
 template <class Row, size_t N> constexpr bool RowsInHandleOrder(const Row (&rows)[N]) {
     for (size_t i = 0; i < N; ++i)
@@ -159,6 +195,14 @@ QString ParamJsonName(const TParamRow& row);
 // The row with that file key, without regard to case; null when none.
 const TParamRow* FindParam(const QString& key);
 
+// The windows' view of the row.
+const TParamView& ParamView(const TParamRow& row);
+// The items of a Change menu ("Параметры" or "Заводские"), and of the Read or Write menu before
+// or after its bulk commands: in section order, a separator between two sections.
+std::vector<TParamMenuItem> ParamMenuItems(TParamMenu menu);
+std::vector<TParamMenuItem> ParamMenuItems(TParamVerb verb, bool afterBulk);
+// The values of the row's radio items in the order its submenu lists them.
+std::vector<int> RadioMenuValues(const TParamRow& row);
 enum class TBulkDirection { Read, Write };
 // The rows of a bulk read or write in their order: the common set, then (in factory mode) the
 // factory set.

@@ -4,8 +4,11 @@
 #include "commands/uGaugeCommands.h"
 #include "console/fMainTables.h"
 #include "console/fPortSettings.h"
+#include "console/fProgon.h"
 #include "console/fReqAns.h"
 #include "console/fSelectCMD.h"
+#include "console/fTaraEditor.h"
+#include "console/fZero.h"
 #include "console/uConsole.h"
 #include "console/uUlmar.h"
 #include "console/uWindowCommandUi.h"
@@ -31,10 +34,6 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
-
-TFormMain* FormMain = nullptr;
-bool AppClosing = false;
-bool AllParamWriting = false;
 
 namespace {
 
@@ -98,22 +97,50 @@ QString SubMenu(const QString& title, const QString& hint, const QString& items)
     return QStringLiteral(">") + title + QLatin1Char('|') + hint + QLatin1Char('|') + items;
 }
 
-// The tool windows that the console reaches only by name (later windows).
-QWidget* TopLevel(const QString& name) {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == name)
-            return w;
+// The menu items of the parameter table's part of a menu: action names, "-" between sections,
+// and a submenu of radio items for a parameter that has them.
+QStringList TableItems(const std::vector<TParamMenuItem>& items) {
+    QStringList names;
+    for (const TParamMenuItem& item : items) {
+        if (!item.Row) {
+            names << QStringLiteral("-");
+            continue;
+        }
+        const TParamRow& row = *item.Row;
+        if (item.Verb == VerbChange && !row.Radio.empty()) {
+            QStringList radio;
+            for (int value : RadioMenuValues(row))
+                radio << RadioActionName(row, value);
+            const char* hint = ParamView(row).RadioMenuHint;
+            names << SubMenu(ParamTitle(row), hint ? QString::fromUtf8(hint) : QString(),
+                             radio.join(QLatin1Char(',')));
+        } else {
+            names << ParamActionName(row, item.Verb);
+        }
+    }
+    return names;
+}
+
+// The submenu of the menu that holds the action, or null.
+QMenu* SubMenuHolding(const QMenu* menu, const QAction* item) {
+    for (QAction* a : menu->actions())
+        if (a->menu() && a->menu()->actions().contains(item))
+            return a->menu();
     return nullptr;
 }
 
 } // namespace
 
 TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
-    : QMainWindow(parent), Link_(link), Ui_(std::make_unique<TWindowCommandUi>(this)),
+    : QMainWindow(parent), Link_(link), Context_(link),
+      Ui_(std::make_unique<TWindowCommandUi>(this, Context_)),
       Commands_(std::make_unique<TGaugeCommands>(link, *Ui_)) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("УЛМАР"));
-    FormMain = this;
+    Context_.FactoryMode = FactoryMode;
+    Context_.KalistMode = KalistMode;
+    Context_.SetActionLookup([this](const QString& name) { return Action(name); });
+    connect(&Context_, &TWindowContext::RefreshRequested, this, &TFormMain::ControlRefresh);
     CreateActions();
     CreateMenus();
     CreateToolBar();
@@ -135,7 +162,6 @@ TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
     lblPortNote_->setVisible(false);
     statusBar()->addPermanentWidget(lblPortNote_);
     resize(sizeHint());
-    ControlRefreshHook = [this] { ControlRefresh(); };
     StartUp();
 }
 
@@ -145,10 +171,7 @@ TFormMain::~TFormMain() {
         poller->HoldTicks(true);
     if (!Closed_)
         CloseToolWindows();
-    ControlRefreshHook = nullptr;
     Commands_.reset();
-    if (FormMain == this)
-        FormMain = nullptr;
 }
 
 TUlmar* TFormMain::Ulmar() const {
@@ -245,159 +268,43 @@ void TFormMain::CreateMenus() {
     AddMenu(nullptr, QStringLiteral("Работа"), {},
             {"actOprosStart", "actOprosStop", "-", "actBootLoader", "-", "act10", "act16", "-",
              "actClose"});
-    AddMenu(
-        nullptr, QStringLiteral("Параметры"), {},
-        {"actTransmitterChange",
-         "actTimerParametersChange",
-         "-",
-         "actSystemAddressChange",
-         "actPlantNumberChange",
-         "-",
-         "actPlantNumberSVCHChange",
-         SubMenu(QStringLiteral("Тип СВЧ модуля"), {},
-                 "actTypeSVCH0,actTypeSVCH1,actTypeSVCH2,actTypeSVCH3,actTypeSVCH4"),
-         "-",
-         "actDist1Change",
-         "actDist2Change",
-         "-",
-         "actRelay1Ust1",
-         "actRelay1Ust2",
-         "actRelay2Ust1",
-         "actRelay2Ust2",
-         "-",
-         "actKKalmanChange",
-         "actSpeedChange",
-         "actUserPswChange",
-         "actLevelKalibrChange",
-         "-",
-         SubMenu(QStringLiteral("Режим отображения"), QStringLiteral("Изменить режим отображения"),
-                 "actModeImage1,actModeImage2,actModeImage3,actModeImage4"),
-         SubMenu(QStringLiteral("Режим работы токового выхода"), {},
-                 "actModeCurrentOutput0,actModeCurrentOutput1,actModeCurrentOutput2"),
-         SubMenu(QStringLiteral("Тип программы"), {}, "actProgramType0,actProgramType1"),
-         "-",
-         "actUlmarLoad",
-         "actUlmarSave",
-         "actUlmarCompare"});
-    AddMenu(
-        nullptr, QStringLiteral("Заводские"), {},
-        {"actModeProcessingChange",
-         SubMenu(QStringLiteral("Режим работы входного фильтра"),
-                 QStringLiteral("Режим работы входного фильтра"),
-                 "actModeInputFilter0,actModeInputFilter1"),
-         SubMenu(QStringLiteral("Режим работы по каналам"), {}, "actModeChannel0,actModeChannel1"),
-         SubMenu(QStringLiteral("Режим работы калибровки"),
-                 QStringLiteral("Изменить режим работы калибровки"),
-                 "actModeCalibr0,actModeCalibr1"),
-         SubMenu(QStringLiteral("Режим работы термостата"),
-                 QStringLiteral("Режим работы термостата"), "actModeTermostat1,actModeTermostat0"),
-         "-", "actKrPerChange", "actSmPerChange", "actKrPerOpChChange", "actSmPerOpChChange", "-",
-         "actFreqCalibrChange", "-", "actKKK1Change", "actKKK2Change", "actKKK3Change", "-",
-         "actTemperCompareTermostatChange"});
+    // The parameters' items come from the parameter table; the window's own commands stand
+    // around them.
+    QMenu* parameters =
+        AddMenu(nullptr, QStringLiteral("Параметры"), {},
+                QStringList{"actTransmitterChange", "actTimerParametersChange", "-"} +
+                    TableItems(ParamMenuItems(TParamMenu::Parameters)) +
+                    QStringList{"-", "actUlmarLoad", "actUlmarSave", "actUlmarCompare"});
+    QMenu* factory = AddMenu(nullptr, QStringLiteral("Заводские"), {},
+                             TableItems(ParamMenuItems(TParamMenu::Factory)));
     AddMenu(nullptr, QStringLiteral("Показания"), {},
             {"actDistanceRead", "actLevelFreeRead", "actLevelRead", "actVolumeRead",
              "actLevelAllRead", "-", "actTemperSVChModuleRead", "actTemperTermostatRead",
              "actFreqRead", "actFreqOpChRead", "-", "actEcho"});
-    AddMenu(nullptr, QStringLiteral("Считать"), {},
-            {"actSignatureRead",
-             "actPlantNumberRead",
-             "-",
-             "actTypeSVCHRead",
-             "actPlantNumberSVCHRead",
-             "-",
-             "actDist1Read",
-             "actDist2Read",
-             "-",
-             "actRelay1Ust1Read",
-             "actRelay1Ust2Read",
-             "actRelay2Ust1Read",
-             "actRelay2Ust2Read",
-             "-",
-             "actKKalmanRead",
-             "actSpeedRead",
-             "actUserPswRead",
-             "-",
-             "actModeImageRead",
-             "actModeCurrentOutputRead",
-             "actProgramTypeRead",
-             "-",
-             "actModeProcessingRead",
-             "actModeInputFilterRead",
-             "actModeChannelRead",
-             "actModeCalibrRead",
-             "actModeTermostatRead",
-             "-",
-             "actKrPerRead",
-             "actSmPerRead",
-             "actKrPerOpChRead",
-             "actSmPerOpChRead",
-             "-",
-             "actFreqCalibrRead",
-             "-",
-             "actKKK1Read",
-             "actKKK2Read",
-             "actKKK3Read",
-             "-",
-             "actTemperCompareTermostatRead",
-             "-",
-             "actAllParamRead"});
-    AddMenu(nullptr, QStringLiteral("Записать"), {},
-            {"actSystemAddressWrite",
-             "actPlantNumberWrite",
-             "-",
-             "actTypeSVCHWrite",
-             "actPlantNumberSVCHWrite",
-             "-",
-             "actDist1Write",
-             "actDist2Write",
-             "-",
-             "actRelay1Ust1Write",
-             "actRelay1Ust2Write",
-             "actRelay2Ust1Write",
-             "actRelay2Ust2Write",
-             "-",
-             "actKKalmanWrite",
-             "actSpeedWrite",
-             "actUserPswWrite",
-             "-",
-             "actModeImageWrite",
-             "actModeCurrentOutputWrite",
-             "actProgramTypeWrite",
-             "-",
-             "actModeProcessingWrite",
-             "actModeInputFilterWrite",
-             "actModeChannelWrite",
-             "actModeCalibrWrite",
-             "actModeTermostatWrite",
-             "-",
-             "actKrPerWrite",
-             "actSmPerWrite",
-             "actKrPerOpChWrite",
-             "actSmPerOpChWrite",
-             "-",
-             "actFreqCalibrWrite",
-             "-",
-             "actKKK1Write",
-             "actKKK2Write",
-             "actKKK3Write",
-             "-",
-             "actTemperCompareTermostatWrite",
-             "-",
-             "actAllParamWrite",
-             "actWriteToPZU",
-             "-",
-             "actLevelKalibrWrite"});
+    QMenu* read =
+        AddMenu(nullptr, QStringLiteral("Считать"), {},
+                QStringList{"actSignatureRead"} + TableItems(ParamMenuItems(VerbRead, false)) +
+                    QStringList{"-", "actAllParamRead"});
+    QMenu* write = AddMenu(nullptr, QStringLiteral("Записать"), {},
+                           TableItems(ParamMenuItems(VerbWrite, false)) +
+                               QStringList{"-", "actAllParamWrite", "actWriteToPZU", "-"} +
+                               TableItems(ParamMenuItems(VerbWrite, true)));
     AddMenu(nullptr, QStringLiteral("График"), {},
             {"actGraphDistance", "actGraphLevelFree", "actGraphLevel", "actGraphVolume",
              "actLevelFromTemp", "actGraphCurrentOutput"});
-    AddMenu(nullptr, QStringLiteral("Массив"), {},
-            {"actInitReadStart", "actInitReadStop", "actZeroRead"});
+    QMenu* array = AddMenu(nullptr, QStringLiteral("Массив"), {},
+                           {"actInitReadStart", "actInitReadStop", "actZeroRead"});
     AddMenu(nullptr, QStringLiteral("Окна"), {},
             {"actReqAnsShow", "actUlmarShow", "actUlmarParShow", "actSelectCmdShow",
              "actTaraEditor", "actFormZeroShow", "actFormProgonShow", "actFormScanShow",
              "actFormAboutShow"});
     // The about box also where it is looked for first; the same action as under "Окна".
     AddMenu(nullptr, QStringLiteral("Справка"), {}, {"actFormAboutShow"});
+    PollingMenus_ = {parameters, factory, read, write, array};
+    FactoryMenus_ = {factory, array,
+                     SubMenuHolding(parameters, RadioAction(TParamId::ProgramType, 0))};
+    if (FactoryMenus_.contains(nullptr))
+        qFatal("TFormMain: no program type menu");
 }
 
 void TFormMain::CreateToolBar() {
@@ -498,21 +405,21 @@ void TFormMain::BindHandlers() {
     on("actClose", [this] { close(); });
     on("actUlmarShow", [this] {
         if (Ulmar())
-            ShowFormUlmar(Ulmar());
+            ShowFormUlmar(Windows_.Ulmar, Ulmar(), &Context_);
     });
     on("actUlmarParShow", [this] {
         if (Ulmar())
-            ShowFormUlmarPar(Ulmar());
+            ShowFormUlmarPar(Windows_.UlmarPar, Ulmar(), &Context_);
     });
-    on("actReqAnsShow", [] {
+    on("actReqAnsShow", [this] {
         try {
-            ShowFormReqAns(nullptr);
+            ShowFormReqAns(Windows_.ReqAns, nullptr, Link_, &Context_);
         } catch (...) {
         }
     });
-    on("actSelectCmdShow", [] {
+    on("actSelectCmdShow", [this] {
         try {
-            ShowFormSelectCMD(nullptr);
+            ShowFormSelectCMD(Windows_.SelectCMD, nullptr, &Context_);
         } catch (...) {
         }
     });
@@ -578,7 +485,8 @@ void TFormMain::StartUp() {
     actOprosStop_->trigger();
     ShowToolWindows();
     try {
-        SelectCmdInit();
+        if (Windows_.SelectCMD)
+            Windows_.SelectCMD->SelectCmdInit();
     } catch (...) {
     }
     if (Ulmar())
@@ -593,10 +501,10 @@ void TFormMain::ShowToolWindows() {
     // On a first start nothing is saved: readings and parameters go beside the main window,
     // the link and the command selection below it, instead of all on top of each other.
     try {
-        PlaceToolWindows(this, {{FormUlmar, TPlaceSide::Right},
-                                {FormUlmarPar, TPlaceSide::Right},
-                                {FormReqAns, TPlaceSide::Below},
-                                {FormSelectCMD, TPlaceSide::Below}});
+        PlaceToolWindows(this, {{Windows_.Ulmar, TPlaceSide::Right},
+                                {Windows_.UlmarPar, TPlaceSide::Right},
+                                {Windows_.ReqAns, TPlaceSide::Below},
+                                {Windows_.SelectCMD, TPlaceSide::Below}});
     } catch (...) {
     }
 }
@@ -657,16 +565,7 @@ void TFormMain::SetRadix(int radix) {
 
 void TFormMain::ControlRefresh() {
     try {
-        if (FormSelectCMD)
-            FormSelectCMD->Refresh();
-        if (FormUlmar)
-            FormUlmar->Refresh();
-        if (FormUlmarPar)
-            FormUlmarPar->Refresh();
-        if (FormReqAns)
-            FormReqAns->Refresh();
-        if (QWidget* progon = TopLevel(QStringLiteral("FormProgon")))
-            QMetaObject::invokeMethod(progon, "Refresh");
+        Context_.Refresh();
     } catch (...) {
     }
     RadioGroupsRefresh();
@@ -707,14 +606,6 @@ void TFormMain::RadioGroupsRefresh() {
 
 void TFormMain::OprosStateRefresh() {
     const bool stopped = !(Poller() && Poller()->Running());
-    static const QStringList topMenus = {QStringLiteral("Параметры"), QStringLiteral("Заводские"),
-                                         QStringLiteral("Считать"), QStringLiteral("Записать"),
-                                         QStringLiteral("Массив")};
-    static const QStringList subMenus = {
-        QStringLiteral("Режим отображения"),       QStringLiteral("Режим работы токового выхода"),
-        QStringLiteral("Тип программы"),           QStringLiteral("Режим работы входного фильтра"),
-        QStringLiteral("Режим работы по каналам"), QStringLiteral("Режим работы калибровки"),
-        QStringLiteral("Режим работы термостата")};
     // The parameter actions that stay available while polling; the mode Change actions that no
     // menu shows follow the menus.
     QSet<const QAction*> excepted;
@@ -730,27 +621,28 @@ void TFormMain::OprosStateRefresh() {
             if (QAction* change = ParamAction(row.Id, VerbChange))
                 unlisted << change;
     }
+    // A submenu follows too unless every item of it stays available while polling (the module
+    // type's radio items).
     std::function<void(QMenu*)> walk = [&](QMenu* menu) {
         for (QAction* a : menu->actions()) {
             if (a->isSeparator())
                 continue;
-            if (a->menu()) {
-                walk(a->menu());
+            if (QMenu* sub = a->menu()) {
+                walk(sub);
+                const QList<QAction*> items = sub->actions();
+                if (!std::all_of(items.begin(), items.end(),
+                                 [&](const QAction* i) { return excepted.contains(i); }))
+                    SetActionEnabled(a, stopped);
                 continue;
             }
             if (!excepted.contains(a))
                 SetActionEnabled(a, stopped);
         }
     };
-    for (const QString& title : topMenus) {
-        if (QMenu* menu = Menu(title)) {
-            SetActionEnabled(menu->menuAction(), stopped);
-            walk(menu);
-        }
+    for (QMenu* menu : std::as_const(PollingMenus_)) {
+        SetActionEnabled(menu->menuAction(), stopped);
+        walk(menu);
     }
-    for (const QString& title : subMenus)
-        if (QMenu* menu = Menu(title))
-            SetActionEnabled(menu->menuAction(), stopped);
     for (const char* name : {"actTaraEditor", "actFormZeroShow", "actBootLoader"})
         unlisted << Require(QString::fromLatin1(name));
     for (QAction* a : unlisted)
@@ -758,11 +650,9 @@ void TFormMain::OprosStateRefresh() {
 }
 
 void TFormMain::FactoryModeRefresh() {
-    const bool f = FactoryMode;
-    for (const QString& title :
-         {QStringLiteral("Заводские"), QStringLiteral("Массив"), QStringLiteral("Тип программы")})
-        if (QMenu* menu = Menu(title))
-            menu->menuAction()->setVisible(f);
+    const bool f = Context_.FactoryMode;
+    for (QMenu* menu : std::as_const(FactoryMenus_))
+        menu->menuAction()->setVisible(f);
     QList<QAction*> factory;
     for (const char* name :
          {"actFormProgonShow", "actLevelFromTemp", "actFormZeroShow", "actFreqRead",
@@ -780,7 +670,7 @@ void TFormMain::FactoryModeRefresh() {
 // --- keyboard and shut-down ---
 
 void TFormMain::ToggleFactoryMode() {
-    FactoryMode = !FactoryMode;
+    Context_.FactoryMode = !Context_.FactoryMode;
     FactoryModeRefresh();
     ControlRefresh();
 }
@@ -839,7 +729,7 @@ void TFormMain::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    AppClosing = true;
+    Context_.Closing = true;
     Closed_ = true;
     // From now on a tick of the pacing timer pauses it and starts nothing.
     if (TPoller* poller = Poller())
@@ -858,18 +748,24 @@ void TFormMain::closeEvent(QCloseEvent* event) {
 }
 
 void TFormMain::CloseToolWindows() {
-    // Each closes itself and empties its reference.
-    if (FormSelectCMD)
-        FormSelectCMD->close();
-    if (FormUlmar)
-        FormUlmar->close();
-    if (FormUlmarPar)
-        FormUlmarPar->close();
-    if (FormReqAns)
-        FormReqAns->close();
-    for (const char* name : {"FormProgon", "FormGraph", "FormTaraEditor", "FormZero"})
-        if (QWidget* w = TopLevel(QString::fromLatin1(name)))
+    // Each closes itself and empties its slot.
+    if (Windows_.SelectCMD)
+        Windows_.SelectCMD->close();
+    if (Windows_.Ulmar)
+        Windows_.Ulmar->close();
+    if (Windows_.UlmarPar)
+        Windows_.UlmarPar->close();
+    if (Windows_.ReqAns)
+        Windows_.ReqAns->close();
+    if (Windows_.Progon)
+        Windows_.Progon->close();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("FormGraph"))
             w->close();
+    if (Windows_.TaraEditor)
+        Windows_.TaraEditor->close();
+    if (Windows_.Zero)
+        Windows_.Zero->close();
 }
 
 // --- lookup ---

@@ -8,6 +8,8 @@
 #include "commands/uCommandTable.h"
 #include "commands/uParamTable.h"
 #include "commands/uPollControl.h"
+#include "values/uWindowContext.h"
+#include "values/uWindowSlot.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -21,10 +23,30 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class TDeviceLink;
+class TFormProgon;
+class TFormReqAns;
+class TFormScan;
+class TFormSelectCMD;
+class TFormTaraEditor;
+class TFormUlmar;
+class TFormUlmarPar;
+class TFormZero;
 class TGaugeCommands;
 class TPoller;
 class TUlmar;
 class TWindowCommandUi;
+
+// The main window's tool windows, one of each at most; a slot is empty once its window closed.
+struct TToolWindows {
+    TWindowSlot<TFormUlmar> Ulmar;
+    TWindowSlot<TFormUlmarPar> UlmarPar;
+    TWindowSlot<TFormReqAns> ReqAns;
+    TWindowSlot<TFormSelectCMD> SelectCMD;
+    TWindowSlot<TFormZero> Zero;
+    TWindowSlot<TFormProgon> Progon;
+    TWindowSlot<TFormTaraEditor> TaraEditor;
+    QPointer<TFormScan> Scan;
+};
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
@@ -34,19 +56,20 @@ public:
     // tool windows (laid out beside the main window where no position is saved), the initial
     // poll selection, value ranges and a first refresh. Every action name that a menu, the
     // tool bar or the window's own code uses is resolved here: a missing one ends the program.
-    // A null link leaves every command without an answer.
+    // A null link leaves every command without an answer. The factory and КАЛИСТ modes start
+    // as the command line set them (FactoryMode, KalistMode).
     explicit TFormMain(TDeviceLink* link, QWidget* parent = nullptr);
     ~TFormMain() override;
 
-    // Refreshes every open tool window, then the radio groups of the mode parameters and the
-    // archive's state in the status bar.
+    // Refreshes every open tool window (the context's Refreshed), then the radio groups of the
+    // mode parameters and the archive's state in the status bar.
     Q_INVOKABLE void ControlRefresh();
     // Runs the command up to `attempts` times behind the progress window ("Повтор команды " +
     // text); true at the first answer.
     Q_INVOKABLE bool RepeatCommand(int code, const QString& text, int attempts);
     // Enables the commands that need polling stopped exactly while the poller is stopped.
     void OprosStateRefresh();
-    // Shows the factory menus and commands exactly while FactoryMode is on.
+    // Shows the factory menus and commands exactly while factory mode is on.
     void FactoryModeRefresh();
 
     // The action with that object name, or null.
@@ -69,6 +92,13 @@ public:
     QStringList ToolBarLayout() const;
 
     TDeviceLink* Link() const { return Link_; }
+    // What the tool windows share with this window: the refresh they follow, the actions their
+    // links run and the console's modes (factory, КАЛИСТ, closing, writing all).
+    TWindowContext& Context() { return Context_; }
+    const TWindowContext& Context() const { return Context_; }
+    // The open tool windows.
+    const TToolWindows& Windows() const { return Windows_; }
+    TToolWindows& Windows() { return Windows_; }
     TUlmar* Ulmar() const;
     // The link's poller, or null without a link.
     TPoller* Poller() const;
@@ -135,12 +165,18 @@ private:
     void CompareWithFile();
 
     TDeviceLink* Link_;
+    TWindowContext Context_;
+    TToolWindows Windows_;
     std::unique_ptr<TWindowCommandUi> Ui_;
     std::unique_ptr<TGaugeCommands> Commands_;
     QHash<QString, QAction*> Actions_;
     std::array<std::array<QAction*, 3>, static_cast<size_t>(TParamId::Count)> ParamActions_{};
     std::array<QAction*, static_cast<size_t>(TCommandId::Count)> CommandActions_{};
     QList<QMenu*> Menus_;
+    // The menus whose commands follow the polling state (enabled only while it is stopped),
+    // and those shown only in factory mode; kept when made.
+    QList<QMenu*> PollingMenus_;
+    QList<QMenu*> FactoryMenus_;
     QStringList ToolBar_;
     QList<QActionGroup*> RadioGroups_;
     // The window's own actions that its code triggers or switches.
@@ -155,6 +191,3 @@ private:
     bool Unasked_ = false; // the next close asks nothing
     TTimerPollControl PollControl_{Link_};
 };
-
-// The main window while it exists, otherwise null.
-extern TFormMain* FormMain;

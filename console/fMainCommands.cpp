@@ -6,6 +6,7 @@
 #include "commands/uGaugeCommands.h"
 #include "console/fCompare.h"
 #include "console/fMain.h"
+#include "console/fZero.h"
 #include "console/uConsole.h"
 #include "console/uUlmar.h"
 #include "console/uWindowCommandUi.h"
@@ -49,20 +50,19 @@ void TWindowCommandUi::Inform(const QString& caption, const QString& text) {
 }
 
 void TWindowCommandUi::Refresh() {
-    if (FormMain)
-        FormMain->ControlRefresh();
+    Context_.RequestRefresh();
 }
 
 bool TWindowCommandUi::Closing() const {
-    return AppClosing;
+    return Context_.Closing;
 }
 
 bool TWindowCommandUi::CommitDeferred() const {
-    return AllParamWriting;
+    return Context_.AllParamWriting;
 }
 
 void TWindowCommandUi::SetCommitDeferred(bool deferred) {
-    AllParamWriting = deferred;
+    Context_.AllParamWriting = deferred;
 }
 
 // --- binding ---
@@ -104,7 +104,7 @@ void TFormMain::BindBulkCommands() {
     const auto on = [this](TCommandId id, auto handler) {
         connect(CommandAction(id), &QAction::triggered, this, handler);
     };
-    on(TCommandId::AllParamRead, [this] { Commands_->ReadAll(FactoryMode); });
+    on(TCommandId::AllParamRead, [this] { Commands_->ReadAll(Context_.FactoryMode); });
     on(TCommandId::AllParamWrite, [this] { AllParamWrite(); });
     on(TCommandId::WriteToPZU, [this] { Commands_->Commit(); });
     on(TCommandId::SignatureRead, [this] { Commands_->ReadSignature(); });
@@ -187,7 +187,7 @@ void TFormMain::PlantNumberWrite() {
 void TFormMain::AllParamWrite() {
     if (!Ui_->Ask(QStringLiteral("Записать все параметры?")))
         return;
-    Commands_->WriteAll(FactoryMode);
+    Commands_->WriteAll(Context_.FactoryMode);
 }
 
 void TFormMain::ZeroRead() {
@@ -200,10 +200,9 @@ void TFormMain::ZeroRead() {
     for (TCommandId id : arrayCommands)
         SetActionEnabled(CommandAction(id), true);
     // The zero array window shows the new array.
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("FormZero"))
-            if (auto* refresh = w->findChild<QAction*>(QStringLiteral("actZeroRefresh")))
-                refresh->trigger();
+    if (Windows_.Zero)
+        if (auto* refresh = Windows_.Zero->findChild<QAction*>(QStringLiteral("actZeroRefresh")))
+            refresh->trigger();
 }
 
 void TFormMain::BootLoader() {
@@ -223,6 +222,6 @@ void TFormMain::CompareWithFile() {
     const QString fileName = OpenParamFileDialog(this, dir);
     if (fileName.isEmpty())
         return;
-    RunParamCompare(*Commands_, fileName, FactoryMode, this);
+    RunParamCompare(*Commands_, fileName, Context_.FactoryMode, this);
     ControlRefresh();
 }

@@ -13,10 +13,10 @@ void TFormMain::BindServiceTools() {
     auto on = [this](const char* name, auto handler) {
         connect(Require(QString::fromLatin1(name)), &QAction::triggered, this, handler);
     };
-    on("actTaraEditor", [] { ShowTaraEditor(); });
-    on("actFormScanShow", [] { ShowScan(); });
-    on("actFormProgonShow", [] { ShowProgon(); });
-    on("actFormZeroShow", [] { ShowZero(); });
+    on("actTaraEditor", [this] { ShowTaraEditor(Windows_.TaraEditor, this); });
+    on("actFormScanShow", [this] { ShowScan(Windows_.Scan, *Commands_, &PollControl_, this); });
+    on("actFormProgonShow", [this] { ShowProgon(Windows_.Progon, this); });
+    on("actFormZeroShow", [this] { ShowZero(Windows_.Zero, *Commands_, &Context_, this); });
     on("actFormAboutShow", [] { ShowAbout(); });
     (void)on;
 }

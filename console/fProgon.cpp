@@ -6,6 +6,7 @@
 #include "values/EditNum.h"
 #include "values/fInput.h"
 #include "values/uModal.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -27,8 +28,6 @@
 #include <algorithm>
 #include <cmath>
 #include <qcustomplot.h>
-
-TFormProgon* FormProgon = nullptr;
 
 namespace {
 
@@ -57,7 +56,7 @@ std::pair<double, double> Padded(double lo, double hi) {
 
 } // namespace
 
-TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
+TFormProgon::TFormProgon(TFormMain* main) : QMainWindow(main, Qt::Window), Main_(main) {
     setObjectName(QStringLiteral("FormProgon"));
     setWindowTitle(QStringLiteral("Прогон"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -191,10 +190,7 @@ TFormProgon::TFormProgon(QWidget* parent) : QMainWindow(parent, Qt::Window) {
         FillGrid(*u);
 }
 
-TFormProgon::~TFormProgon() {
-    if (FormProgon == this)
-        FormProgon = nullptr;
-}
+TFormProgon::~TFormProgon() = default;
 
 QAction* TFormProgon::NewAction(const char* name, const QString& caption, const QString& hint) {
     auto* action = new QAction(caption, this);
@@ -227,14 +223,13 @@ void TFormProgon::BuildChart() {
 }
 
 TUlmar* TFormProgon::Ulmar() const {
-    return FormMain ? FormMain->Ulmar() : nullptr;
+    return Main_ ? Main_->Ulmar() : nullptr;
 }
 
 std::optional<TProgonCommands> TFormProgon::Commands() const {
-    if (!FormMain)
+    if (!Main_)
         return std::nullopt;
-    return std::optional<TProgonCommands>(std::in_place, FormMain->Commands(),
-                                          FormMain->PollControl());
+    return std::optional<TProgonCommands>(std::in_place, Main_->Commands(), Main_->PollControl());
 }
 
 // --- refresh ---
@@ -442,8 +437,8 @@ void TFormProgon::ReportPdf() {
 }
 
 void TFormProgon::NNZClick() {
-    if (FormMain)
-        if (QAction* nnz = FormMain->Action(QStringLiteral("actNNZChange")))
+    if (Main_)
+        if (QAction* nnz = Main_->Action(QStringLiteral("actNNZChange")))
             nnz->trigger();
     Refresh();
 }
@@ -470,18 +465,21 @@ void TFormProgon::keyPressEvent(QKeyEvent* event) {
 void TFormProgon::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
     // Forgotten at once, so that the next ShowProgon creates a new window.
-    if (FormProgon == this)
-        FormProgon = nullptr;
     event->accept();
+    emit Closed();
 }
 
-int ShowProgon() {
+int ShowProgon(TWindowSlot<TFormProgon>& slot, TFormMain* main) {
     try {
-        if (!FormProgon)
-            FormProgon = new TFormProgon(FormMain);
-        FormProgon->show();
-        FormProgon->raise();
-        FormProgon->Refresh();
+        if (!slot) {
+            auto* form = new TFormProgon(main);
+            if (main)
+                FollowRefresh(&main->Context(), form);
+            slot.Set(form);
+        }
+        slot->show();
+        slot->raise();
+        slot->Refresh();
         return 0;
     } catch (...) {
         return -1;

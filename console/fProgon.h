@@ -10,6 +10,7 @@
 #include "commands/uProgonCommands.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 #include <optional>
 
@@ -20,13 +21,16 @@ class QMenu;
 class QPushButton;
 class QTableWidget;
 class QToolBar;
+class TFormMain;
 class TUlmar;
+template <class W> class TWindowSlot;
 
 class TFormProgon : public QMainWindow {
     Q_OBJECT
 public:
-    // Over the command layer and polling control of the main window.
-    explicit TFormProgon(QWidget* parent = nullptr);
+    // Over the command layer and polling control of the main window (its parent; may be null:
+    // then no device object and no commands).
+    explicit TFormProgon(TFormMain* main = nullptr);
     ~TFormProgon() override;
 
     // Redraws the chart, repaints the grid, rewrites the button caption and the work-order
@@ -68,6 +72,10 @@ public:
     QLabel* Panel0 = nullptr;
     QLabel* Panel1 = nullptr;
 
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -83,12 +91,11 @@ private:
     // The run commands over the main window's, while there is a main window.
     std::optional<TProgonCommands> Commands() const;
 
+    QPointer<TFormMain> Main_;
     bool ScaleAutomatic_ = false;
 };
 
-// The run window while it exists, otherwise null.
-extern TFormProgon* FormProgon;
-
-// Creates the window when there is none, shows it (not modally) and refreshes it; 0, or -1
-// when anything failed.
-int ShowProgon();
+// Creates the window over the main window when the slot holds none, keeps it there, shows it
+// (not modally) and refreshes it; the window follows the main window's refresh. 0, or -1 when
+// anything failed.
+int ShowProgon(TWindowSlot<TFormProgon>& slot, TFormMain* main);

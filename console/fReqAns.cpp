@@ -5,6 +5,7 @@
 #include "devicelink/uRequestDevices.h"
 #include "devicelink/uTransmitter.h"
 #include "service/uWindowPosition.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -18,7 +19,6 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-TFormReqAns* FormReqAns = nullptr;
 
 namespace {
 
@@ -208,13 +208,10 @@ TFormReqAns::TFormReqAns(QWidget* parent, TDeviceLink* link)
                 });
 }
 
-TFormReqAns::~TFormReqAns() {
-    if (FormReqAns == this)
-        FormReqAns = nullptr;
-}
+TFormReqAns::~TFormReqAns() = default;
 
 TDeviceLink* TFormReqAns::Link() const {
-    return Link_ ? Link_ : DeviceLink;
+    return Link_;
 }
 
 TExchangeStatistics& TFormReqAns::Statistics() {
@@ -323,11 +320,10 @@ void TFormReqAns::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
     // Forgotten at once: exchanges handled before the deferred deletion are not counted, and
     // the next Show creates a new window.
-    if (FormReqAns == this)
-        FormReqAns = nullptr;
     if (TDeviceLink* l = Link())
         disconnect(l->Publisher(), &TExchangePublisher::exchanged, this, nullptr);
     event->accept();
+    emit Closed();
 }
 
 void TFormReqAns::keyPressEvent(QKeyEvent* event) {
@@ -338,13 +334,17 @@ void TFormReqAns::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-TFormReqAns* ShowFormReqAns(QWidget* parent) {
+TFormReqAns* ShowFormReqAns(TWindowSlot<TFormReqAns>& slot, QWidget* parent, TDeviceLink* link,
+                            TWindowContext* context) {
     try {
-        if (!FormReqAns)
-            FormReqAns = new TFormReqAns(parent);
-        FormReqAns->show();
-        FormReqAns->raise();
+        if (!slot) {
+            auto* form = new TFormReqAns(parent, link);
+            FollowRefresh(context, form);
+            slot.Set(form);
+        }
+        slot->show();
+        slot->raise();
     } catch (...) {
     }
-    return FormReqAns;
+    return slot;
 }

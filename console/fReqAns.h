@@ -16,11 +16,13 @@ class QLineEdit;
 class QToolButton;
 class TDeviceLink;
 class TMonitorPanel;
+class TWindowContext;
+template <class W> class TWindowSlot;
 
 class TFormReqAns : public QWidget {
     Q_OBJECT
 public:
-    // link: the device link whose exchanges are watched; null means the program's DeviceLink.
+    // link: the device link whose exchanges are watched; null: none.
     // The window deletes itself when closed. Restores its position, clears the texts, refreshes
     // and starts counting the link's exchanges (until it is closed).
     explicit TFormReqAns(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
@@ -59,6 +61,10 @@ public:
     TMonitorPanel* Monitor = nullptr;
     void ShowMonitor(bool shown);
 
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -73,10 +79,11 @@ private:
     TExchangeStatistics OwnStatistics_;
 };
 
-// The program-wide reference: null until the window is first shown and again after it closed.
-extern TFormReqAns* FormReqAns;
-// actReqAnsShow: creates the window if it does not exist, shows it non-modally and returns it.
-TFormReqAns* ShowFormReqAns(QWidget* parent);
+// actReqAnsShow: creates the window for the link when the slot holds none, keeps it there, makes
+// it the one that receives the exchanges, shows it non-modally and returns it. The window
+// follows the context's refresh (a null context: none).
+TFormReqAns* ShowFormReqAns(TWindowSlot<TFormReqAns>& slot, QWidget* parent, TDeviceLink* link,
+                            TWindowContext* context);
 
 // Bytes as the link window shows them: radix 16 "01 A2", radix 10 "1 162"; false for any
 // other radix (the window then keeps its text).

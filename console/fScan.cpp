@@ -1,5 +1,4 @@
 #include "console/fScan.h"
-#include "console/fMain.h"
 #include "devicelink/Ulmar.h"
 #include "service/uWindowPosition.h"
 #include "values/EditNum.h"
@@ -20,8 +19,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
-
-TFormScan* FormScan = nullptr;
 
 namespace {
 
@@ -137,10 +134,7 @@ TFormScan::TFormScan(TGaugeCommands& commands, IPollControl* poll, QWidget* pare
     LoadWindowPosition(this);
 }
 
-TFormScan::~TFormScan() {
-    if (FormScan == this)
-        FormScan = nullptr;
-}
+TFormScan::~TFormScan() = default;
 
 void TFormScan::ReadFields() {
     // An address outside 0..254 (or no number) leaves the previous one in place.
@@ -289,12 +283,11 @@ void TFormScan::reject() {
     QDialog::reject();
 }
 
-int ShowScan() {
-    if (!FormMain)
-        return -1;
-    if (!FormScan)
-        FormScan = new TFormScan(FormMain->Commands(), &FormMain->PollControl(), FormMain);
-    TFormScan* form = FormScan;
+int ShowScan(QPointer<TFormScan>& slot, TGaugeCommands& commands, IPollControl* poll,
+             QWidget* parent) {
+    if (!slot)
+        slot = new TFormScan(commands, poll, parent);
+    TFormScan* form = slot;
     ExecModal(form);
     // The window keeps nothing between openings but its position.
     delete form;

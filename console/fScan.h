@@ -7,6 +7,7 @@
 #include "commands/uBusScan.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <vector>
 
 class QLabel;
@@ -74,8 +75,7 @@ private:
     QString EndText_;
 };
 
-// Creates the window when there is none and shows it modally over the main window; 0, or -1
-// when there is no main window.
-int ShowScan();
-
-extern TFormScan* FormScan;
+// Creates the window over the command layer when the slot holds none and shows it modally over
+// the parent; the window is deleted when it closes. 0.
+int ShowScan(QPointer<TFormScan>& slot, TGaugeCommands& commands, IPollControl* poll,
+             QWidget* parent);

@@ -4,6 +4,7 @@
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "service/uWindowPosition.h"
+#include "values/uWindowSlot.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -14,18 +15,16 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
-TFormSelectCMD* FormSelectCMD = nullptr;
-
 namespace {
 constexpr int NoCode = -1;
 constexpr int KalistEntry = 1;                // device list entry of the КАЛИСТ-1
 const char* const CodeProperty = "ulmarCode"; // the command code of a box
 } // namespace
 
-TFormSelectCMD::TFormSelectCMD(QWidget* parent, TDeviceLink* link)
+TFormSelectCMD::TFormSelectCMD(QWidget* parent, TDeviceLink* link, TWindowContext* context)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
-      Link_(link) {
+      Link_(link), Context_(context) {
     setObjectName(QStringLiteral("FormSelectCMD"));
     setWindowTitle(QStringLiteral("Команды УЛМАР"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -77,13 +76,14 @@ TFormSelectCMD::TFormSelectCMD(QWidget* parent, TDeviceLink* link)
     Refresh();
 }
 
-TFormSelectCMD::~TFormSelectCMD() {
-    if (FormSelectCMD == this)
-        FormSelectCMD = nullptr;
-}
+TFormSelectCMD::~TFormSelectCMD() = default;
 
 TDeviceLink* TFormSelectCMD::Link() const {
-    return Link_ ? Link_ : DeviceLink;
+    return Link_;
+}
+
+bool TFormSelectCMD::FactoryMode() const {
+    return Context_ && Context_->FactoryMode;
 }
 
 QCheckBox* TFormSelectCMD::AddBox(QGridLayout* grid, const QString& caption, int code) {
@@ -144,7 +144,7 @@ void TFormSelectCMD::SelectAllChanged(bool checked) {
     if (l && l->Ulmar() && l->Ulmar()->ProgramType == 1)
         chbTempTermostat->setChecked(checked);
     chbEcho->setChecked(checked);
-    const bool factory = checked && FactoryMode;
+    const bool factory = checked && FactoryMode();
     for (QCheckBox* box : {chbFreq, chbFreqOpCh, chbCurrentOutput})
         box->setChecked(factory);
 }
@@ -152,7 +152,7 @@ void TFormSelectCMD::SelectAllChanged(bool checked) {
 void TFormSelectCMD::Refresh() {
     // Hiding the factory rows keeps their state and the codes they selected.
     for (QWidget* w : std::as_const(FactoryWidgets_))
-        w->setVisible(FactoryMode);
+        w->setVisible(FactoryMode());
     const TDeviceLink* l = Link();
     const bool type1 = l && l->Ulmar() && l->Ulmar()->ProgramType == 1;
     if (!type1)
@@ -165,9 +165,8 @@ void TFormSelectCMD::Refresh() {
 void TFormSelectCMD::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
     // Forgotten at once, so that the next Show creates a new window.
-    if (FormSelectCMD == this)
-        FormSelectCMD = nullptr;
     event->accept();
+    emit Closed();
 }
 
 void TFormSelectCMD::keyPressEvent(QKeyEvent* event) {
@@ -178,20 +177,22 @@ void TFormSelectCMD::keyPressEvent(QKeyEvent* event) {
     QWidget::keyPressEvent(event);
 }
 
-TFormSelectCMD* ShowFormSelectCMD(QWidget* parent) {
+TFormSelectCMD* ShowFormSelectCMD(TWindowSlot<TFormSelectCMD>& slot, QWidget* parent,
+                                  TWindowContext* context) {
     try {
-        if (!FormSelectCMD)
-            FormSelectCMD = new TFormSelectCMD(parent);
-        FormSelectCMD->show();
-        FormSelectCMD->raise();
+        if (!slot) {
+            auto* form = new TFormSelectCMD(parent, context ? context->Link() : nullptr, context);
+            FollowRefresh(context, form);
+            slot.Set(form);
+        }
+        slot->show();
+        slot->raise();
     } catch (...) {
     }
-    return FormSelectCMD;
+    return slot;
 }
 
-void SelectCmdInit() {
-    if (!FormSelectCMD)
-        return;
-    FormSelectCMD->chbLevelAll->setChecked(true);
-    FormSelectCMD->chbCurrentOutput->setChecked(FactoryMode && KalistMode);
+void TFormSelectCMD::SelectCmdInit() {
+    chbLevelAll->setChecked(true);
+    chbCurrentOutput->setChecked(FactoryMode() && Context_->KalistMode);
 }

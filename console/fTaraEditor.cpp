@@ -1,7 +1,6 @@
 #include "console/fTaraEditor.h"
 #include "commands/uTareCommands.h"
 #include "console/fMain.h"
-#include "console/uConsole.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
@@ -11,6 +10,7 @@
 #include "values/EditNum.h"
 #include "values/IODescription.h"
 #include "values/uModal.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,8 +35,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <qcustomplot.h>
-
-TFormTaraEditor* FormTaraEditor = nullptr;
 
 namespace {
 
@@ -78,7 +76,8 @@ QString TareFileDir() {
     return JoinPath(ProgramDir(), QStringLiteral("TarTabl"));
 }
 
-TFormTaraEditor::TFormTaraEditor(QWidget* parent) : QMainWindow(parent) {
+TFormTaraEditor::TFormTaraEditor(TFormMain* main, QWidget* parent)
+    : QMainWindow(parent), Main_(main) {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("FormTaraEditor"));
     setWindowTitle(Caption);
@@ -98,10 +97,7 @@ TFormTaraEditor::TFormTaraEditor(QWidget* parent) : QMainWindow(parent) {
     SetCurrentFile(QString());
 }
 
-TFormTaraEditor::~TFormTaraEditor() {
-    if (FormTaraEditor == this)
-        FormTaraEditor = nullptr;
-}
+TFormTaraEditor::~TFormTaraEditor() = default;
 
 // --- building ---
 
@@ -683,10 +679,10 @@ bool TFormTaraEditor::SaveAsFile() {
 // --- gauge ---
 
 void TFormTaraEditor::LoadFromUlmar() {
-    if (!FormMain || !CurrentFile_.isEmpty() || !FormMain->Ulmar())
+    if (!Main_ || !CurrentFile_.isEmpty() || !Main_->Ulmar())
         return;
-    TGaugeCommands& commands = FormMain->Commands();
-    TTareCommands tare(commands, &FormMain->PollControl());
+    TGaugeCommands& commands = Main_->Commands();
+    TTareCommands tare(commands, &Main_->PollControl());
     QString error;
     const bool read = tare.ReadFromGauge(&error);
     // The points as read, taken before anything else can run (polling has resumed).
@@ -700,9 +696,9 @@ void TFormTaraEditor::LoadFromUlmar() {
         Warning(error.isEmpty()
                     ? QStringLiteral("Не выполнена команда\r") + actLoadFromUlmar->statusTip()
                     : error);
-    if (FormMain)
-        FormMain->ControlRefresh();
-    if (FactoryMode)
+    if (Main_)
+        Main_->ControlRefresh();
+    if (Main_ && Main_->Context().FactoryMode)
         ShowMessageBox(QMessageBox::Information, QStringLiteral("Внимание"), pointsText,
                        QMessageBox::Ok, QMessageBox::Ok, this);
     // Half a table is never written to a file: it would read back as another table.
@@ -726,10 +722,10 @@ void TFormTaraEditor::LoadFromUlmar() {
 }
 
 void TFormTaraEditor::SaveToUlmar() {
-    if (!FormMain || CurrentFile_.isEmpty() || !FormMain->Ulmar())
+    if (!Main_ || CurrentFile_.isEmpty() || !Main_->Ulmar())
         return;
     const QString table = cbTables->currentIndex() > 0 ? cbTables->currentText() : QString();
-    TTareCommands tare(FormMain->Commands(), &FormMain->PollControl());
+    TTareCommands tare(Main_->Commands(), &Main_->PollControl());
     const QStringList lines = Lines();
     const TTareWriteResult result = tare.WriteToGauge(lines, table);
     if (result.Committed || result.Stopped) {
@@ -757,8 +753,8 @@ void TFormTaraEditor::SaveToUlmar() {
                            TareMismatchList(result.Differences, locale));
         }
     }
-    if (FormMain)
-        FormMain->ControlRefresh();
+    if (Main_)
+        Main_->ControlRefresh();
 }
 
 // --- window ---
@@ -772,9 +768,8 @@ void TFormTaraEditor::closeEvent(QCloseEvent* event) {
         SaveWindowPosition(this);
     } catch (...) {
     }
-    if (FormTaraEditor == this)
-        FormTaraEditor = nullptr;
     event->accept();
+    emit Closed();
 }
 
 void TFormTaraEditor::keyPressEvent(QKeyEvent* event) {
@@ -790,21 +785,22 @@ bool TFormTaraEditor::eventFilter(QObject* watched, QEvent* event) {
         StatusPanel->clear();
     // The main window hidden after the operator confirmed the end of the program: the editor
     // closes too (asking to save), so that the program can end.
-    if (FormMain && watched == FormMain && event->type() == QEvent::Hide && AppClosing)
+    if (Main_ && watched == Main_ && event->type() == QEvent::Hide && Main_->Context().Closing)
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     return QMainWindow::eventFilter(watched, event);
 }
 
-int ShowTaraEditor() {
+int ShowTaraEditor(TWindowSlot<TFormTaraEditor>& slot, TFormMain* main) {
     try {
-        if (!FormTaraEditor) {
-            FormTaraEditor = new TFormTaraEditor;
-            if (FormMain)
-                FormMain->installEventFilter(FormTaraEditor);
+        if (!slot) {
+            auto* form = new TFormTaraEditor(main);
+            if (main)
+                main->installEventFilter(form);
+            slot.Set(form);
         }
-        FormTaraEditor->show();
-        FormTaraEditor->raise();
-        FormTaraEditor->activateWindow();
+        slot->show();
+        slot->raise();
+        slot->activateWindow();
         return 0;
     } catch (...) {
         ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"),

@@ -7,6 +7,7 @@
 // (TTareCommands), which stops polling around them. User-interface thread.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -22,12 +23,17 @@ class QCPItemText;
 class TEditNum;
 class TTara;
 
+class TFormMain;
+template <class W> class TWindowSlot;
+
 class TFormTaraEditor : public QMainWindow {
     Q_OBJECT
 public:
     // Restores the window position, disables and clears the level boxes, creates the table
-    // reader, resets the grid and starts without a file. Deletes itself when closed.
-    explicit TFormTaraEditor(QWidget* parent = nullptr);
+    // reader, resets the grid and starts without a file. Deletes itself when closed. The main
+    // window (may be null: no gauge commands) gives the command layer, the polling control, the
+    // refresh and the modes; the editor closes with it when the program ends.
+    explicit TFormTaraEditor(TFormMain* main = nullptr, QWidget* parent = nullptr);
     ~TFormTaraEditor() override;
 
     // Actions (object names as the captions' commands are known by).
@@ -70,6 +76,10 @@ public:
     // The level box changed: its volume in the volume box, or the volume box cleared when there
     // is no lookup (no file, no table, a table of fewer than 2 rows, no number).
     void LevelLookup();
+
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -129,14 +139,12 @@ private:
     QString LastCreateName_;
     QList<QCPItemText*> Marks_;
     QSplitter* Splitter_ = nullptr;
+    QPointer<TFormMain> Main_;
 };
 
-// The editor while it exists, otherwise null.
-extern TFormTaraEditor* FormTaraEditor;
-
-// actTaraEditor: creates the window if it does not exist and shows it non-modally; 0, or -1
-// when it cannot be created (error "Ошибка создания формы").
-int ShowTaraEditor();
+// actTaraEditor: creates the window over the main window when the slot holds none, keeps it there
+// and shows it non-modally; 0, or -1 when it cannot be created (error "Ошибка создания формы").
+int ShowTaraEditor(TWindowSlot<TFormTaraEditor>& slot, TFormMain* main);
 
 // The folder tare files are kept in: "TarTabl" beside the program.
 QString TareFileDir();

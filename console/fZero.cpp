@@ -2,12 +2,11 @@
 #include "archive/fGraphBase.h"
 #include "archive/uChartKeys.h"
 #include "commands/uGaugeCommands.h"
-#include "console/fMain.h"
-#include "console/uConsole.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uPaths.h"
 #include "service/uWindowPosition.h"
 #include "values/uModal.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,8 +24,6 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
-
-TFormZero* FormZero = nullptr;
 
 namespace {
 
@@ -47,8 +44,8 @@ QString Native(const QString& path) {
 
 } // namespace
 
-TFormZero::TFormZero(TGaugeCommands& commands, QWidget* parent)
-    : QMainWindow(parent, Qt::Window), Commands_(commands) {
+TFormZero::TFormZero(TGaugeCommands& commands, TWindowContext* context, QWidget* parent)
+    : QMainWindow(parent, Qt::Window), Commands_(commands), Context_(context) {
     setObjectName(QStringLiteral("FormZero"));
     setWindowTitle(QStringLiteral("Массив нулей"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -66,8 +63,6 @@ TFormZero::TFormZero(TGaugeCommands& commands, QWidget* parent)
 
 TFormZero::~TFormZero() {
     qApp->removeEventFilter(this);
-    if (FormZero == this)
-        FormZero = nullptr;
 }
 
 QAction* TFormZero::NewAction(const QString& name, const QString& caption, const QIcon& icon) {
@@ -114,9 +109,9 @@ void TFormZero::BuildActions() {
 void TFormZero::BuildLayout() {
     // The main window's zero-array commands, where there is a main window.
     QList<QAction*> mainActions;
-    if (FormMain)
+    if (Context_)
         for (const char* name : {"actInitReadStart", "actInitReadStop", "actZeroRead"})
-            if (QAction* a = FormMain->Action(QString::fromLatin1(name)))
+            if (QAction* a = Context_->Action(QString::fromLatin1(name)))
                 mainActions << a;
 
     QMenu* array = menuBar()->addMenu(QStringLiteral("Массив"));
@@ -332,7 +327,7 @@ void TFormZero::ScrollVertical(double fraction) {
 // --- keys ---
 
 bool TFormZero::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Hide && watched == parent() && AppClosing) {
+    if (event->type() == QEvent::Hide && watched == parent() && Context_ && Context_->Closing) {
         close();
         return false;
     }
@@ -425,21 +420,18 @@ void TFormZero::CloseArray() {
 
 void TFormZero::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
-    if (FormZero == this)
-        FormZero = nullptr;
     event->accept();
+    emit Closed();
 }
 
-int ShowZero() {
+int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,
+             QWidget* parent) {
     try {
-        if (!FormZero) {
-            if (!FormMain)
-                return -1;
-            FormZero = new TFormZero(FormMain->Commands(), FormMain);
-        }
-        FormZero->show();
-        FormZero->raise();
-        FormZero->activateWindow();
+        if (!slot)
+            slot.Set(new TFormZero(commands, context, parent));
+        slot->show();
+        slot->raise();
+        slot->activateWindow();
         return 0;
     } catch (...) {
         return -1;

@@ -18,13 +18,19 @@ class QListWidget;
 class QScrollBar;
 class QToolBar;
 class TGaugeCommands;
+class TWindowContext;
+template <class W> class TWindowSlot;
 
 class TFormZero : public QMainWindow {
     Q_OBJECT
 public:
     // The window over the command layer (which must outlive it); restores its position and
-    // runs "Обновить". Closing the window destroys it; the array stays in the device object.
-    explicit TFormZero(TGaugeCommands& commands, QWidget* parent = nullptr);
+    // runs "Обновить". The context (which must outlive it; may be null) gives the main window's
+    // zero-array commands for the menu and tool bar, and says when the program closes (the
+    // window then closes with its parent). Closing the window destroys it; the array stays in
+    // the device object.
+    explicit TFormZero(TGaugeCommands& commands, TWindowContext* context = nullptr,
+                       QWidget* parent = nullptr);
     ~TFormZero() override;
 
     QListWidget* lbZero = nullptr;
@@ -58,6 +64,10 @@ public:
     // "Закрыть": the chart and the list cleared, the array cleared in the device object.
     void CloseArray();
 
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -76,6 +86,7 @@ private:
     void ErrorBox(const QString& text);
 
     TGaugeCommands& Commands_;
+    TWindowContext* Context_;
     QHash<QString, QAction*> Actions_;
     QList<QCPItemText*> Labels_;
     // The array as last shown; no data while the view is cleared.
@@ -84,8 +95,7 @@ private:
     bool SyncingScrollBar_ = false;
 };
 
-// The open zero array window, or null.
-extern TFormZero* FormZero;
-// Creates the window over the main window's command layer when there is none and shows it (not
-// modally). 0, or -1 when that fails.
-int ShowZero();
+// Creates the window over the main window's command layer when the slot holds none, keeps it
+// there and shows it (not modally). 0, or -1 when that fails.
+int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,
+             QWidget* parent);

@@ -1,17 +1,20 @@
 #pragma once
 // The command layer's face in the main window: progress window, message boxes with the caption
-// "Внимание", the signature's information box, the refresh of every window, and the console
-// flags AppClosing and AllParamWriting. User-interface thread.
+// "Внимание", the signature's information box, the refresh of every window, and the console's
+// closing and writing-all flags (kept in the main window's context). User-interface thread.
 
 #include "commands/uGaugeCommands.h"
+#include "values/uWindowContext.h"
 
 #include <QPointer>
 #include <QWidget>
 
 class TWindowCommandUi : public ICommandUi {
 public:
-    // Message boxes are parented to `parent` (the main window, or a dialog of it).
-    explicit TWindowCommandUi(QWidget* parent) : Parent_(parent) {}
+    // Message boxes are parented to `parent` (the main window, or a dialog of it); the refresh
+    // and the flags are the context's (which must outlive this object).
+    TWindowCommandUi(QWidget* parent, TWindowContext& context)
+        : Parent_(parent), Context_(context) {}
 
     void Progress(const QString& text, int position, int total) override;
     void ProgressDone() override;
@@ -25,4 +28,5 @@ public:
 
 private:
     QPointer<QWidget> Parent_;
+    TWindowContext& Context_;
 };

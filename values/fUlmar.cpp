@@ -1,10 +1,11 @@
 #include "values/fUlmar.h"
 #include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
 #include "service/uWindowPosition.h"
 #include "values/IOVisual.h"
 #include "values/VHistogram.h"
 #include "values/uActionLink.h"
+#include "values/uWindowContext.h"
+#include "values/uWindowSlot.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -15,8 +16,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
-
-TFormUlmar* FormUlmar = nullptr;
 
 namespace {
 
@@ -64,7 +63,7 @@ QLabel* ValueLabel(QWidget* parent) {
     return label;
 }
 
-TActionLabel* TrendImage(const QString& action, const QString& trendName, QWidget* parent) {
+TActionLabel* TrendImage(QAction* action, const QString& trendName, QWidget* parent) {
     auto* img = new TActionLabel(action, TActionLabel::TStyle::Plain, parent);
     img->setPixmap(TrendIcon());
     img->setFixedSize(16, 16);
@@ -79,10 +78,10 @@ void Name(QObject* object, const char* name) {
 
 } // namespace
 
-TFormUlmar::TFormUlmar(TUlmar* ulmar, QWidget* parent)
+TFormUlmar::TFormUlmar(TUlmar* ulmar, TWindowContext* context, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      Ulmar_(ulmar) {
+      Ulmar_(ulmar), Context_(context) {
     setObjectName(QStringLiteral("FormUlmar"));
     setWindowTitle(QStringLiteral("Показания УЛМАР"));
     setWindowIcon(QIcon(GaugeIcon()));
@@ -96,8 +95,6 @@ TFormUlmar::TFormUlmar(TUlmar* ulmar, QWidget* parent)
 
 TFormUlmar::~TFormUlmar() {
     ReleaseBindings();
-    if (FormUlmar == this)
-        FormUlmar = nullptr;
 }
 
 void TFormUlmar::BuildLayout() {
@@ -150,7 +147,8 @@ void TFormUlmar::BuildLayout() {
     auto addValueRow = [&](int row, TActionLabel*& img, const char* imgName, const char* action,
                            const QString& trend, const QString& title, QLabel*& value,
                            const char* valueName) {
-        img = TrendImage(QLatin1String(action), trend, gbValues);
+        img = TrendImage(Context_ ? Context_->Action(QLatin1String(action)) : nullptr, trend,
+                         gbValues);
         Name(img, imgName);
         auto* titleLabel = new QLabel(title, gbValues);
         value = ValueLabel(gbValues);
@@ -320,10 +318,11 @@ void TFormUlmar::Refresh() {
     if (!Ulmar_)
         return;
     TUlmar& u = *Ulmar_;
-    gbFreq->setVisible(FactoryMode);
-    lblCurrentOutputTitle->setVisible(FactoryMode);
-    lblCurrentOutput->setVisible(FactoryMode);
-    imgCurrentOutput->setVisible(FactoryMode);
+    const bool factory = Context_ && Context_->FactoryMode;
+    gbFreq->setVisible(factory);
+    lblCurrentOutputTitle->setVisible(factory);
+    lblCurrentOutput->setVisible(factory);
+    imgCurrentOutput->setVisible(factory);
 
     ShowRelay(u.Relay1->State(), lblRelay1, shpRelay1);
     ShowRelay(u.Relay2->State(), lblRelay2, shpRelay2);
@@ -359,21 +358,22 @@ void TFormUlmar::showEvent(QShowEvent* event) {
 void TFormUlmar::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
     ReleaseBindings();
-    if (FormUlmar == this)
-        FormUlmar = nullptr;
     event->accept();
+    emit Closed();
 }
 
-int ShowFormUlmar(TUlmar* ulmar) {
+int ShowFormUlmar(TWindowSlot<TFormUlmar>& slot, TUlmar* ulmar, TWindowContext* context) {
     try {
-        if (!FormUlmar) {
+        if (!slot) {
             if (!ulmar)
                 return -1;
-            FormUlmar = new TFormUlmar(ulmar);
+            auto* form = new TFormUlmar(ulmar, context);
+            FollowRefresh(context, form);
+            slot.Set(form);
         }
-        FormUlmar->show();
-        FormUlmar->raise();
-        FormUlmar->activateWindow();
+        slot->show();
+        slot->raise();
+        slot->activateWindow();
         return 0;
     } catch (...) {
         return -1;

@@ -15,13 +15,18 @@ class TIODouble;
 class TIODoubleVisual;
 class TUlmar;
 class TVHistogram;
+class TWindowContext;
+template <class W> class TWindowSlot;
 
 class TFormUlmar : public QWidget {
     Q_OBJECT
 public:
     // Builds the window for the device object (which must outlive it), restores its position
-    // and connects the bindings. Closing the window destroys it.
-    explicit TFormUlmar(TUlmar* ulmar, QWidget* parent = nullptr);
+    // and connects the bindings. The context (which must outlive it) gives the trend pictures
+    // their actions and the factory mode; without one they run nothing and the factory rows
+    // stay hidden. Closing the window destroys it.
+    explicit TFormUlmar(TUlmar* ulmar, TWindowContext* context = nullptr,
+                        QWidget* parent = nullptr);
     ~TFormUlmar() override;
 
     // Factory-mode rows, relay states, error code and text, scale range from Dist2, the
@@ -61,6 +66,10 @@ public:
     // the window has closed).
     const std::array<std::unique_ptr<TIODoubleVisual>, 6>& Bindings() const { return Bindings_; }
 
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -74,11 +83,11 @@ private:
     void ReleaseBindings();
 
     TUlmar* Ulmar_;
+    TWindowContext* Context_;
     std::array<std::unique_ptr<TIODoubleVisual>, 6> Bindings_;
 };
 
-// The open readings window, or null.
-extern TFormUlmar* FormUlmar;
-// Creates the readings window for the device object when none is open, shows it and brings it
-// forward. 0, or -1 when that fails.
-int ShowFormUlmar(TUlmar* ulmar);
+// Creates the readings window for the device object when the slot holds none, keeps it there,
+// shows it and brings it forward; the window follows the context's refresh. 0, or -1 when that
+// fails.
+int ShowFormUlmar(TWindowSlot<TFormUlmar>& slot, TUlmar* ulmar, TWindowContext* context);

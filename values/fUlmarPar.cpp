@@ -1,12 +1,14 @@
 #include "values/fUlmarPar.h"
+#include "commands/uParamTable.h"
 #include "devicelink/Ulmar.h"
 #include "devicelink/uParamStr.h"
 #include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
 #include "devicelink/uSmallFile.h"
 #include "service/uWindowPosition.h"
 #include "values/IODescription.h"
 #include "values/uActionLink.h"
+#include "values/uWindowContext.h"
+#include "values/uWindowSlot.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -18,8 +20,6 @@
 #include <QPainter>
 #include <QStringDecoder>
 #include <QVBoxLayout>
-
-TFormUlmarPar* FormUlmarPar = nullptr;
 
 namespace {
 
@@ -44,6 +44,20 @@ QPixmap ParametersIcon() {
     for (int y = 3; y < 15; y += 4)
         p.drawLine(3, y, 12, y);
     return pm;
+}
+
+// A parameter's caption in the window, from the parameter table.
+QString Caption(TParamId id) {
+    return QString::fromUtf8(ParamView(ParamRow(id)).PanelCaption);
+}
+
+// A parameter's value as the window shows it: the table's width and decimals for a number, an
+// integer in plain decimal.
+QString ValueText(const TUlmar& ulmar, const TParamRow& row) {
+    const TParamView& view = ParamView(row);
+    const double value = ParamNumber(ulmar, row);
+    return view.PanelDecimals < 0 ? QString::number(static_cast<qint64>(value))
+                                  : FormatNumber(value, view.PanelWidth, view.PanelDecimals);
 }
 
 void Name(QObject* object, const char* name) {
@@ -149,10 +163,10 @@ QStringList TFormUlmarPar::LoadTypeSVCHList() {
     return anyText ? lines : DefaultTypeSVCHList();
 }
 
-TFormUlmarPar::TFormUlmarPar(TUlmar* ulmar, QWidget* parent)
+TFormUlmarPar::TFormUlmarPar(TUlmar* ulmar, TWindowContext* context, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      Ulmar_(ulmar) {
+      Ulmar_(ulmar), Context_(context) {
     setObjectName(QStringLiteral("FormUlmarPar"));
     setWindowTitle(QStringLiteral("Параметры УЛМАР"));
     setWindowIcon(QIcon(ParametersIcon()));
@@ -165,18 +179,22 @@ TFormUlmarPar::TFormUlmarPar(TUlmar* ulmar, QWidget* parent)
     cmbTypeSVCH->addItems(LoadTypeSVCHList());
 }
 
-TFormUlmarPar::~TFormUlmarPar() {
-    if (FormUlmarPar == this)
-        FormUlmarPar = nullptr;
-}
+TFormUlmarPar::~TFormUlmarPar() = default;
 
 void TFormUlmarPar::BuildLayout() {
     using S = TActionLabel::TStyle;
-    auto link = [](const char* name, const char* action, QWidget* parent) {
-        auto* label = new TActionLabel(QLatin1String(action), S::Link, parent);
-        Name(label, name);
+    // A value label named "lbl" + the row's stem, running the row's Change action; its value
+    // is shown as the parameter table says.
+    const auto value = [this](TParamId id, S style, QWidget* parent) {
+        const TParamRow& row = ParamRow(id);
+        const QString action = ParamActionName(row, VerbChange);
+        auto* label =
+            new TActionLabel(Context_ ? Context_->Action(action) : nullptr, style, parent);
+        label->setObjectName(QStringLiteral("lbl") + QLatin1String(row.Stem));
+        Values_.push_back({label, id});
         return label;
     };
+    auto link = [&value](TParamId id, QWidget* parent) { return value(id, S::Link, parent); };
 
     auto* root = new QVBoxLayout(this);
     root->setSizeConstraint(QLayout::SetFixedSize); // the window follows its visible groups
@@ -193,18 +211,18 @@ void TFormUlmarPar::BuildLayout() {
         TRows rows(grbSignature, false);
         lblHardVersion = new QLabel(grbSignature);
         Name(lblHardVersion, "lblHardVersion");
+        Values_.push_back({lblHardVersion, TParamId::HardVersion});
         lblHardVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        rows.Add(QStringLiteral("Аппаратная версия"), lblHardVersion);
+        rows.Add(Caption(TParamId::HardVersion), lblHardVersion);
         lblSoftVersion = new QLabel(grbSignature);
         Name(lblSoftVersion, "lblSoftVersion");
+        Values_.push_back({lblSoftVersion, TParamId::SoftVersion});
         lblSoftVersion->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        rows.Add(QStringLiteral("Программная версия"), lblSoftVersion);
-        lblPlantNumber =
-            new TActionLabel(QStringLiteral("actPlantNumberChange"), S::Black, grbSignature);
-        Name(lblPlantNumber, "lblPlantNumber");
-        rows.Add(QStringLiteral("Заводской номер"), lblPlantNumber);
-        lblSystemAddress = link("lblSystemAddress", "actSystemAddressChange", grbSignature);
-        rows.Add(QStringLiteral("Системный адрес"), lblSystemAddress);
+        rows.Add(Caption(TParamId::SoftVersion), lblSoftVersion);
+        lblPlantNumber = value(TParamId::PlantNumber, S::Black, grbSignature);
+        rows.Add(Caption(TParamId::PlantNumber), lblPlantNumber);
+        lblSystemAddress = link(TParamId::SystemAddress, grbSignature);
+        rows.Add(Caption(TParamId::SystemAddress), lblSystemAddress);
     }
     left->addWidget(grbSignature);
 
@@ -212,10 +230,10 @@ void TFormUlmarPar::BuildLayout() {
     Name(grbDist, "grbDist");
     {
         TRows rows(grbDist, true);
-        lblDist1 = link("lblDist1", "actDist1Change", grbDist);
-        rows.Add(QStringLiteral("dist.1 - Неизмеряемый участок, мм"), lblDist1);
-        lblDist2 = link("lblDist2", "actDist2Change", grbDist);
-        rows.Add(QStringLiteral("dist.2 - Максимальный уровень, мм"), lblDist2);
+        lblDist1 = link(TParamId::Dist1, grbDist);
+        rows.Add(Caption(TParamId::Dist1), lblDist1);
+        lblDist2 = link(TParamId::Dist2, grbDist);
+        rows.Add(Caption(TParamId::Dist2), lblDist2);
     }
     left->addWidget(grbDist);
 
@@ -232,12 +250,12 @@ void TFormUlmarPar::BuildLayout() {
         rows.Grid()->setColumnMinimumWidth(2, 60);
         rows.Grid()->setColumnMinimumWidth(3, 60);
         rows.AddWidget(new QWidget(grbRelay)); // the row of the column heads
-        lblRelay1Ust1 = link("lblRelay1Ust1", "actRelay1Ust1", grbRelay);
-        lblRelay2Ust1 = link("lblRelay2Ust1", "actRelay2Ust1", grbRelay);
-        rows.Add(QStringLiteral("Уставка 1"), lblRelay1Ust1, lblRelay2Ust1);
-        lblRelay1Ust2 = link("lblRelay1Ust2", "actRelay1Ust2", grbRelay);
-        lblRelay2Ust2 = link("lblRelay2Ust2", "actRelay2Ust2", grbRelay);
-        rows.Add(QStringLiteral("Уставка 2"), lblRelay1Ust2, lblRelay2Ust2);
+        lblRelay1Ust1 = link(TParamId::Relay1Ust1, grbRelay);
+        lblRelay2Ust1 = link(TParamId::Relay2Ust1, grbRelay);
+        rows.Add(Caption(TParamId::Relay1Ust1), lblRelay1Ust1, lblRelay2Ust1);
+        lblRelay1Ust2 = link(TParamId::Relay1Ust2, grbRelay);
+        lblRelay2Ust2 = link(TParamId::Relay2Ust2, grbRelay);
+        rows.Add(Caption(TParamId::Relay1Ust2), lblRelay1Ust2, lblRelay2Ust2);
     }
     left->addWidget(grbRelay);
 
@@ -245,12 +263,12 @@ void TFormUlmarPar::BuildLayout() {
     Name(grbPar, "grbPar");
     {
         TRows rows(grbPar, true);
-        lblKKalman = link("lblKKalman", "actKKalmanChange", grbPar);
-        rows.Add(QStringLiteral("Коэффициент усреднения"), lblKKalman);
-        lblSpeed = link("lblSpeed", "actSpeedChange", grbPar);
-        rows.Add(QStringLiteral("Скорость изменения показаний, мм/с"), lblSpeed);
-        lblUserPsw = link("lblUserPsw", "actUserPswChange", grbPar);
-        rows.Add(QStringLiteral("Пароль"), lblUserPsw);
+        lblKKalman = link(TParamId::KKalman, grbPar);
+        rows.Add(Caption(TParamId::KKalman), lblKKalman);
+        lblSpeed = link(TParamId::Speed, grbPar);
+        rows.Add(Caption(TParamId::Speed), lblSpeed);
+        lblUserPsw = link(TParamId::UserPsw, grbPar);
+        rows.Add(Caption(TParamId::UserPsw), lblUserPsw);
     }
     left->addWidget(grbPar);
 
@@ -263,12 +281,12 @@ void TFormUlmarPar::BuildLayout() {
                  {QStringLiteral("Текущее расстояние"), QStringLiteral("Текущий уровень"),
                   QStringLiteral("Свободное пространство"), QStringLiteral("Текущий объем")},
                  grbMode);
-        rows.Add(QStringLiteral("Отображения"), cmbModeImage);
+        rows.Add(Caption(TParamId::ModeImage), cmbModeImage);
         cmbModeCurrentOutput = List(
             "cmbModeCurrentOutput",
             {QStringLiteral("0...5 mА"), QStringLiteral("4...20 mА"), QStringLiteral("0...20 mА")},
             grbMode);
-        rows.Add(QStringLiteral("Токового выхода"), cmbModeCurrentOutput);
+        rows.Add(Caption(TParamId::ModeCurrentOutput), cmbModeCurrentOutput);
         cmbProgramType = List("cmbProgramType",
                               {QStringLiteral("УЛМАР-10"), QStringLiteral("УЛМАР-20")}, grbMode);
         lblProgramType = new QLabel(grbMode);
@@ -280,7 +298,7 @@ void TFormUlmarPar::BuildLayout() {
         cellLayout->setContentsMargins(0, 0, 0, 0);
         cellLayout->addWidget(cmbProgramType);
         cellLayout->addWidget(lblProgramType);
-        rows.Add(QStringLiteral("Тип программы"), cell);
+        rows.Add(Caption(TParamId::ProgramType), cell);
     }
     left->addWidget(grbMode);
     left->addStretch(1);
@@ -289,40 +307,39 @@ void TFormUlmarPar::BuildLayout() {
     Name(grbParKalibr, "grbParKalibr");
     {
         TRows rows(grbParKalibr, true);
-        lblKrPer = link("lblKrPer", "actKrPerChange", grbParKalibr);
-        rows.Add(QStringLiteral("Крутизна передаточной характеристики"), lblKrPer);
-        lblSmPer = link("lblSmPer", "actSmPerChange", grbParKalibr);
-        rows.Add(QStringLiteral("Смещение передаточной характеристики"), lblSmPer);
+        lblKrPer = link(TParamId::KrPer, grbParKalibr);
+        rows.Add(Caption(TParamId::KrPer), lblKrPer);
+        lblSmPer = link(TParamId::SmPer, grbParKalibr);
+        rows.Add(Caption(TParamId::SmPer), lblSmPer);
         rows.AddWidget(HLine(grbParKalibr));
         auto* heading = new QLabel(QStringLiteral("Опорный канал"), grbParKalibr);
         QFont bold = heading->font();
         bold.setBold(true);
         heading->setFont(bold);
         rows.AddWidget(heading);
-        lblKrPerOpCh = link("lblKrPerOpCh", "actKrPerOpChChange", grbParKalibr);
-        rows.Add(QStringLiteral("Крутизна передаточной характеристики"), lblKrPerOpCh);
-        lblSmPerOpCh = link("lblSmPerOpCh", "actSmPerOpChChange", grbParKalibr);
-        rows.Add(QStringLiteral("Смещение передаточной характеристики"), lblSmPerOpCh);
+        lblKrPerOpCh = link(TParamId::KrPerOpCh, grbParKalibr);
+        rows.Add(Caption(TParamId::KrPerOpCh), lblKrPerOpCh);
+        lblSmPerOpCh = link(TParamId::SmPerOpCh, grbParKalibr);
+        rows.Add(Caption(TParamId::SmPerOpCh), lblSmPerOpCh);
         rows.AddWidget(HLine(grbParKalibr));
-        lblFreqCalibr = link("lblFreqCalibr", "actFreqCalibrChange", grbParKalibr);
-        rows.Add(QStringLiteral("Частота калибровки"), lblFreqCalibr);
+        lblFreqCalibr = link(TParamId::FreqCalibr, grbParKalibr);
+        rows.Add(Caption(TParamId::FreqCalibr), lblFreqCalibr);
         rows.AddWidget(HLine(grbParKalibr));
-        lblKKK1 = link("lblKKK1", "actKKK1Change", grbParKalibr);
-        rows.Add(QStringLiteral("Первый коэффициент квадратичной калибровки"), lblKKK1);
-        lblKKK2 = link("lblKKK2", "actKKK2Change", grbParKalibr);
-        rows.Add(QStringLiteral("Второй коэффициент квадратичной калибровки"), lblKKK2);
-        lblKKK3 = link("lblKKK3", "actKKK3Change", grbParKalibr);
-        rows.Add(QStringLiteral("Третий коэффициент квадратичной калибровки"), lblKKK3);
+        lblKKK1 = link(TParamId::KKK1, grbParKalibr);
+        rows.Add(Caption(TParamId::KKK1), lblKKK1);
+        lblKKK2 = link(TParamId::KKK2, grbParKalibr);
+        rows.Add(Caption(TParamId::KKK2), lblKKK2);
+        lblKKK3 = link(TParamId::KKK3, grbParKalibr);
+        rows.Add(Caption(TParamId::KKK3), lblKKK3);
         rows.AddWidget(HLine(grbParKalibr));
-        lblTemperCompareTermostat =
-            link("lblTemperCompareTermostat", "actTemperCompareTermostatChange", grbParKalibr);
+        lblTemperCompareTermostat = link(TParamId::TemperCompareTermostat, grbParKalibr);
         lblTemperCompareTermostatTitle =
-            rows.Add(QStringLiteral("Температура сравнения для термостата, °С"),
-                     lblTemperCompareTermostat, nullptr, &imgTemperCompareTermostat);
+            rows.Add(Caption(TParamId::TemperCompareTermostat), lblTemperCompareTermostat, nullptr,
+                     &imgTemperCompareTermostat);
         Name(lblTemperCompareTermostatTitle, "lblTemperCompareTermostatTitle");
         Name(imgTemperCompareTermostat, "imgTemperCompareTermostat");
-        lblLevelKalibr = link("lblLevelKalibr", "actLevelKalibrChange", grbParKalibr);
-        rows.Add(QStringLiteral("Измеренный уровень Hу, мм"), lblLevelKalibr);
+        lblLevelKalibr = link(TParamId::LevelKalibr, grbParKalibr);
+        rows.Add(Caption(TParamId::LevelKalibr), lblLevelKalibr);
     }
     right->addWidget(grbParKalibr);
 
@@ -332,25 +349,25 @@ void TFormUlmarPar::BuildLayout() {
         TRows rows(grbModePlants, true);
         cmbModeProcessing =
             List("cmbModeProcessing", {QStringLiteral("Стандартный обработчик")}, grbModePlants);
-        rows.Add(QStringLiteral("Обработки"), cmbModeProcessing);
+        rows.Add(Caption(TParamId::ModeProcessing), cmbModeProcessing);
         cmbModeInputFilter =
             List("cmbModeInputFilter", {QStringLiteral("Включен"), QStringLiteral("Выключен")},
                  grbModePlants);
-        rows.Add(QStringLiteral("Работы входного фильтра"), cmbModeInputFilter);
+        rows.Add(Caption(TParamId::ModeInputFilter), cmbModeInputFilter);
         cmbModeChannel = List(
             "cmbModeChannel",
             {QStringLiteral("Со следящим фильтром"), QStringLiteral("С усилителем ограничителем")},
             grbModePlants);
-        rows.Add(QStringLiteral("Работы по каналам"), cmbModeChannel);
+        rows.Add(Caption(TParamId::ModeChannel), cmbModeChannel);
         cmbModeCalibr =
             List("cmbModeCalibr",
                  {QStringLiteral("По линейному закону"), QStringLiteral("По квадратичному закону")},
                  grbModePlants);
-        rows.Add(QStringLiteral("Работы калибровки"), cmbModeCalibr);
+        rows.Add(Caption(TParamId::ModeCalibr), cmbModeCalibr);
         cmbModeTermostat =
             List("cmbModeTermostat", {QStringLiteral("Выключен"), QStringLiteral("Включен")},
                  grbModePlants);
-        rows.Add(QStringLiteral("Работы термостата"), cmbModeTermostat);
+        rows.Add(Caption(TParamId::ModeTermostat), cmbModeTermostat);
     }
     right->addWidget(grbModePlants);
     right->addStretch(1);
@@ -359,10 +376,10 @@ void TFormUlmarPar::BuildLayout() {
     Name(grbSVCH, "grbSVCH");
     {
         TRows rows(grbSVCH, false);
-        lblPlantNumberSVCH = link("lblPlantNumberSVCH", "actPlantNumberSVCHChange", grbSVCH);
-        rows.Add(QStringLiteral("Заводской номер СВЧ модуля"), lblPlantNumberSVCH);
+        lblPlantNumberSVCH = link(TParamId::PlantNumberSVCH, grbSVCH);
+        rows.Add(Caption(TParamId::PlantNumberSVCH), lblPlantNumberSVCH);
         cmbTypeSVCH = List("cmbTypeSVCH", {}, grbSVCH);
-        rows.Add(QStringLiteral("Тип СВЧ модуля"), cmbTypeSVCH);
+        rows.Add(Caption(TParamId::TypeSVCH), cmbTypeSVCH);
     }
     root->addWidget(grbSVCH);
 
@@ -399,12 +416,12 @@ void TFormUlmarPar::ListChosen(QComboBox* list, int index) {
         else if (list == cmbTypeSVCH)
             u.TypeSVCH = code;
     };
-    if (DeviceLink && DeviceLink->Ulmar() == Ulmar_)
-        DeviceLink->EditDevice(choose);
+    if (Context_)
+        Context_->EditDevice(*Ulmar_, choose);
     else
         choose(*Ulmar_);
     // Without a main window (nothing to refresh the windows) this window still shows the choice.
-    if (!RunControlRefresh())
+    if (!Context_ || !Context_->RequestRefresh())
         Refresh();
 }
 
@@ -412,34 +429,13 @@ void TFormUlmarPar::Refresh() {
     if (!Ulmar_)
         return;
     const TUlmar& u = *Ulmar_;
-    grbParKalibr->setVisible(FactoryMode);
-    grbModePlants->setVisible(FactoryMode);
-    grbSVCH->setVisible(FactoryMode);
+    const bool factory = Context_ && Context_->FactoryMode;
+    grbParKalibr->setVisible(factory);
+    grbModePlants->setVisible(factory);
+    grbSVCH->setVisible(factory);
 
-    lblHardVersion->setText(QString::number(u.HardVersion));
-    lblSoftVersion->setText(QString::number(u.SoftVersion));
-    lblPlantNumber->setText(QString::number(u.PlantNumber));
-    lblSystemAddress->setText(QString::number(u.SystemAddress));
-    lblDist1->setText(FormatNumber(u.Dist1(), 10, 0));
-    lblDist2->setText(FormatNumber(u.Dist2(), 10, 0));
-    lblRelay1Ust1->setText(FormatNumber(u.Relay1Ust1, 9, 0));
-    lblRelay2Ust1->setText(FormatNumber(u.Relay2Ust1, 9, 0));
-    lblRelay1Ust2->setText(FormatNumber(u.Relay1Ust2, 9, 0));
-    lblRelay2Ust2->setText(FormatNumber(u.Relay2Ust2, 9, 0));
-    lblKKalman->setText(FormatNumber(u.KKalman(), 9, 4));
-    lblSpeed->setText(FormatNumber(u.Speed(), 9, 3));
-    lblUserPsw->setText(QString::number(u.UserPsw));
-    lblKrPer->setText(FormatNumber(u.KrPer, 9, 8));
-    lblSmPer->setText(FormatNumber(u.SmPer, 9, 8));
-    lblKrPerOpCh->setText(FormatNumber(u.KrPerOpCh, 9, 8));
-    lblSmPerOpCh->setText(FormatNumber(u.SmPerOpCh, 9, 8));
-    lblFreqCalibr->setText(FormatNumber(u.FreqCalibr, 9, 3));
-    lblKKK1->setText(FormatNumber(u.kkk1, 9, 8));
-    lblKKK2->setText(FormatNumber(u.kkk2, 9, 8));
-    lblKKK3->setText(FormatNumber(u.kkk3, 9, 8));
-    lblTemperCompareTermostat->setText(QString::number(u.TemperCompareTermostat));
-    lblLevelKalibr->setText(FormatNumber(u.LevelKalibr(), 10, 0));
-    lblPlantNumberSVCH->setText(QString::number(u.PlantNumberSVCH));
+    for (const auto& [label, id] : Values_)
+        label->setText(ValueText(u, ParamRow(id)));
     lblProgramType->setText(u.ProgramTypeText());
 
     const bool thermostat = u.ProgramType == 1;
@@ -457,8 +453,8 @@ void TFormUlmarPar::Refresh() {
     Select(cmbProgramType, u.ProgramType);
     Select(cmbTypeSVCH, u.TypeSVCH);
 
-    cmbProgramType->setVisible(FactoryMode);
-    lblProgramType->setVisible(!FactoryMode);
+    cmbProgramType->setVisible(factory);
+    lblProgramType->setVisible(!factory);
 
     const bool stopped = PollingStopped();
     for (QComboBox* list : {cmbModeProcessing, cmbModeImage, cmbModeCurrentOutput, cmbModeChannel,
@@ -473,19 +469,20 @@ void TFormUlmarPar::showEvent(QShowEvent* event) {
 
 void TFormUlmarPar::closeEvent(QCloseEvent* event) {
     SaveWindowPosition(this);
-    if (FormUlmarPar == this)
-        FormUlmarPar = nullptr;
     event->accept();
+    emit Closed();
 }
 
-int ShowFormUlmarPar(TUlmar* ulmar) {
+int ShowFormUlmarPar(TWindowSlot<TFormUlmarPar>& slot, TUlmar* ulmar, TWindowContext* context) {
     try {
-        if (!FormUlmarPar) {
+        if (!slot) {
             if (!ulmar)
                 return -1;
-            FormUlmarPar = new TFormUlmarPar(ulmar);
+            auto* form = new TFormUlmarPar(ulmar, context);
+            FollowRefresh(context, form);
+            slot.Set(form);
         }
-        FormUlmarPar->show();
+        slot->show();
         return 0;
     } catch (...) {
         return -1;

@@ -3,21 +3,30 @@
 // them. Value links run the main window's Change actions; the mode lists write their code into
 // the device object and refresh every window. User-interface thread only.
 
+#include "commands/uParamTable.h"
+
 #include <QStringList>
 #include <QWidget>
+#include <utility>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class TActionLabel;
 class TUlmar;
+class TWindowContext;
+template <class W> class TWindowSlot;
 
 class TFormUlmarPar : public QWidget {
     Q_OBJECT
 public:
     // Builds the window for the device object (which must outlive it), restores its position
-    // and loads the module type list. Closing the window destroys it.
-    explicit TFormUlmarPar(TUlmar* ulmar, QWidget* parent = nullptr);
+    // and loads the module type list. The context (which must outlive it) gives the value links
+    // their actions, the factory mode and the refresh after a choice; without one the links run
+    // nothing and the factory groups stay hidden. Closing the window destroys it.
+    explicit TFormUlmarPar(TUlmar* ulmar, TWindowContext* context = nullptr,
+                           QWidget* parent = nullptr);
     ~TFormUlmarPar() override;
 
     // Factory-mode groups, value texts, thermostat row, list selections, program type control
@@ -79,6 +88,10 @@ public:
     QComboBox* cmbProgramType = nullptr;
     QComboBox* cmbTypeSVCH = nullptr;
 
+signals:
+    // The close was accepted: the window is on its way to deletion.
+    void Closed();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -89,10 +102,11 @@ private:
     void ListChosen(QComboBox* list, int index);
 
     TUlmar* Ulmar_;
+    TWindowContext* Context_;
+    // The value labels and the parameters they show.
+    std::vector<std::pair<QLabel*, TParamId>> Values_;
 };
 
-// The open parameters window, or null.
-extern TFormUlmarPar* FormUlmarPar;
-// Creates the parameters window for the device object when none is open and shows it.
-// 0, or -1 when that fails.
-int ShowFormUlmarPar(TUlmar* ulmar);
+// Creates the parameters window for the device object when the slot holds none, keeps it there
+// and shows it; the window follows the context's refresh. 0, or -1 when that fails.
+int ShowFormUlmarPar(TWindowSlot<TFormUlmarPar>& slot, TUlmar* ulmar, TWindowContext* context);

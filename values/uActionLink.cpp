@@ -4,11 +4,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QKeyEvent>
-#include <QMetaObject>
 #include <QMouseEvent>
 #include <QWidget>
-
-std::function<void()> ControlRefreshHook;
 
 QWidget* FindMainWindow() {
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -28,24 +25,6 @@ QAction* FindMainAction(const QString& name) {
             return action;
     }
     return nullptr;
-}
-
-bool ExecuteMainAction(const QString& name) {
-    QAction* action = FindMainAction(name);
-    if (!action || !action->isEnabled())
-        return false;
-    action->trigger();
-    return true;
-}
-
-bool RunControlRefresh() {
-    if (ControlRefreshHook) {
-        ControlRefreshHook();
-        return true;
-    }
-    if (QWidget* main = FindMainWindow())
-        return QMetaObject::invokeMethod(main, "ControlRefresh", Qt::DirectConnection);
-    return false;
 }
 
 bool PollingStopped() {
@@ -84,8 +63,8 @@ void InstallEscClose(QWidget* window) {
     qApp->installEventFilter(new TEscCloser(window));
 }
 
-TActionLabel::TActionLabel(const QString& actionName, TStyle style, QWidget* parent)
-    : QLabel(parent), ActionName_(actionName) {
+TActionLabel::TActionLabel(QAction* action, TStyle style, QWidget* parent)
+    : QLabel(parent), Action_(action) {
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     if (style != TStyle::Plain)
         setCursor(Qt::PointingHandCursor);
@@ -116,7 +95,9 @@ void TActionLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (!click)
         return;
-    const QString name = ActionName_; // the action may close the window that owns this label
+    // The action may close the window that owns this label.
+    const QPointer<QAction> action = Action_;
     emit Clicked();
-    ExecuteMainAction(name);
+    if (action && action->isEnabled())
+        action->trigger();
 }

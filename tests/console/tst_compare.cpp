@@ -64,10 +64,7 @@ class TestCompare : public QObject {
     }
 
 private slots:
-    void init() {
-        AppClosing = false;
-        AllParamWriting = false;
-    }
+    void init() {}
     void cleanup() {
         Form.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -116,7 +113,7 @@ private slots:
         QCOMPARE(after, (QStringList{"Relay2Ust1"}));
         QCOMPARE(states, (QStringList{"не принят"}));
         QCOMPARE(Rig->Ulmar->Dist1(), 1500.0);
-        QVERIFY(!AllParamWriting);
+        QVERIFY(!Form->Context().AllParamWriting);
         QVERIFY(Script->Boxes.isEmpty());
     }
 
@@ -193,14 +190,16 @@ private slots:
         QVERIFY(TFormMain::ActionEnabled(compare));
     }
 
-    // The tool windows reach the main window's actions by name: every such name exists.
+    // The tool windows' links hold the main window's actions: every link has one.
     void toolWindowLabelsNameActions() {
         Open(true);
         int labels = 0;
         for (QWidget* window : QApplication::topLevelWidgets())
             for (TActionLabel* label : window->findChildren<TActionLabel*>()) {
                 ++labels;
-                QVERIFY2(Form->Action(label->ActionName()), qPrintable(label->ActionName()));
+                QAction* action = label->Action();
+                QVERIFY2(action, qPrintable(label->objectName()));
+                QCOMPARE(Form->Action(action->objectName()), action);
             }
         QVERIFY(labels >= 25);
     }

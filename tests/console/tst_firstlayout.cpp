@@ -33,7 +33,8 @@ class TestFirstLayout : public QObject {
 
     static QRect Area() { return QGuiApplication::primaryScreen()->availableGeometry(); }
     QList<QWidget*> Windows() const {
-        return {Form.get(), FormUlmar, FormUlmarPar, FormReqAns, FormSelectCMD};
+        const TToolWindows& w = Form->Windows();
+        return {Form.get(), w.Ulmar, w.UlmarPar, w.ReqAns, w.SelectCMD};
     }
     void SavePosition(const QString& name, const QPoint& at) {
         TIniFile ini(JoinPath(JoinPath(Rig->Dirs.Work(), "INI"), "WndPos.ini"));
@@ -64,7 +65,6 @@ private slots:
     void init() {
         FactoryMode = false;
         KalistMode = false;
-        AppClosing = false;
         Rig = std::make_unique<TConsoleRig>();
         QVERIFY(Rig->SimStarted);
         Script = std::make_unique<TModalScript>();
@@ -84,14 +84,14 @@ private slots:
         const QRect main = Form->frameGeometry();
         QCOMPARE(main.topLeft(), Area().topLeft());
         // The readings always open beside the main window, which gives way on a small screen.
-        QVERIFY(FormUlmar->isVisible());
-        QVERIFY(FormUlmar->x() > main.right());
+        QVERIFY(Form->Windows().Ulmar->isVisible());
+        QVERIFY(Form->Windows().Ulmar->x() > main.right());
         if (Scale != 1)
             return; // on the small screen any spot clear of the others will do
         // The parameters window is too wide to join it there and goes below the main window.
-        QVERIFY(FormUlmarPar->y() > main.bottom());
-        QVERIFY(FormReqAns->y() > main.bottom());
-        QVERIFY(FormSelectCMD->y() > main.bottom());
+        QVERIFY(Form->Windows().UlmarPar->y() > main.bottom());
+        QVERIFY(Form->Windows().ReqAns->y() > main.bottom());
+        QVERIFY(Form->Windows().SelectCMD->y() > main.bottom());
     }
 
     void savedPositionsKept() {
@@ -101,7 +101,7 @@ private slots:
         SavePosition("FormReqAns", reqAns);
         Form = std::make_unique<TFormMain>(Rig->Link.get());
         QCOMPARE(Form->pos(), QPoint(40, 40));
-        QCOMPARE(FormReqAns->pos(), reqAns);
+        QCOMPARE(Form->Windows().ReqAns->pos(), reqAns);
         VerifyApart();
     }
 

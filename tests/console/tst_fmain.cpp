@@ -92,8 +92,6 @@ private slots:
     void init() {
         FactoryMode = false;
         KalistMode = false;
-        AppClosing = false;
-        AllParamWriting = false;
     }
 
     void cleanup() {
@@ -126,10 +124,10 @@ private slots:
         QVERIFY(!Rig->Link->Poller()->Running());
         QVERIFY(Enabled("actOprosStart"));
         QVERIFY(!Enabled("actOprosStop"));
-        QVERIFY(FormUlmar);
-        QVERIFY(FormUlmarPar);
-        QVERIFY(FormReqAns);
-        QVERIFY(FormSelectCMD);
+        QVERIFY(Form->Windows().Ulmar);
+        QVERIFY(Form->Windows().UlmarPar);
+        QVERIFY(Form->Windows().ReqAns);
+        QVERIFY(Form->Windows().SelectCMD);
         QCOMPARE(Rig->Link->SelectedCommands.Codes(), (std::vector<int>{6}));
         QCOMPARE(Rig->Link->Poller()->DeviceList.at(1)->Enabled.load(), meterPolled);
         QCOMPARE(Rig->Link->DisplayRadix.load(), 16);
@@ -267,6 +265,31 @@ private slots:
         QVERIFY(!Enabled("actOprosStop"));
     }
 
+    // The menus that follow the polling state and factory mode are the window's own: a changed
+    // caption does not let them escape either.
+    void stateMenusKeptWhenRenamed() {
+        Open();
+        QList<QMenu*> stoppedOnly;
+        for (const QString& title : StoppedOnlyMenus)
+            stoppedOnly << Form->Menu(title);
+        QMenu* modeImage = Form->Menu("Режим отображения");
+        QMenu* programType = Form->Menu("Тип программы");
+        QVERIFY(!stoppedOnly.contains(nullptr) && modeImage && programType);
+        for (QMenu* menu : Form->Menus())
+            menu->setTitle(menu->title() + QStringLiteral(" (переименовано)"));
+        A("actOprosStart")->trigger();
+        for (QMenu* menu : stoppedOnly)
+            QVERIFY2(!TFormMain::ActionEnabled(menu->menuAction()), qPrintable(menu->title()));
+        QVERIFY(!TFormMain::ActionEnabled(modeImage->menuAction()));
+        A("actOprosStop")->trigger();
+        for (QMenu* menu : stoppedOnly)
+            QVERIFY2(TFormMain::ActionEnabled(menu->menuAction()), qPrintable(menu->title()));
+        QVERIFY(!programType->menuAction()->isVisible());
+        PressInWindow(Form.get(), Qt::Key_F, Qt::ControlModifier);
+        QVERIFY(programType->menuAction()->isVisible());
+        QVERIFY(stoppedOnly[1]->menuAction()->isVisible()); // "Заводские"
+    }
+
     void tickWithoutDeviceStopsPolling() {
         Open();
         Rig->Link->Poller()->DeviceList.at(0)->Enabled = false;
@@ -288,30 +311,30 @@ private slots:
         QVERIFY(A("actDist1Read")->isVisible());
 
         PressInWindow(Form.get(), Qt::Key_F, Qt::ControlModifier);
-        QVERIFY(FactoryMode);
+        QVERIFY(Form->Context().FactoryMode);
         QVERIFY(Form->Menu("Заводские")->menuAction()->isVisible());
         QVERIFY(A("actKrPerRead")->isVisible());
         QVERIFY(A("actTemperCompareTermostatWrite")->isVisible());
         QVERIFY(Enabled("actPlantNumberChange"));
 
         // From another window of the program, with Shift held as well.
-        PressInWindow(FormUlmar, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
-        QVERIFY(!FactoryMode);
+        PressInWindow(Form->Windows().Ulmar, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY(!Form->Context().FactoryMode);
         QVERIFY(!Form->Menu("Массив")->menuAction()->isVisible());
         QVERIFY(!A("actFreqRead")->isVisible());
 
         // The same key in the Russian layout.
         for (bool expected : {true, false}) {
-            QTest::sendKeyEvent(QTest::Click, FormUlmar->windowHandle(), Qt::Key(0x0410),
-                                QStringLiteral("А"), Qt::ControlModifier);
-            QCOMPARE(FactoryMode, expected);
+            QTest::sendKeyEvent(QTest::Click, Form->Windows().Ulmar->windowHandle(),
+                                Qt::Key(0x0410), QStringLiteral("А"), Qt::ControlModifier);
+            QCOMPARE(Form->Context().FactoryMode, expected);
         }
 
         // F without Ctrl does nothing; F12 brings the main window back.
-        PressInWindow(FormUlmar, Qt::Key_F, Qt::NoModifier);
-        QVERIFY(!FactoryMode);
+        PressInWindow(Form->Windows().Ulmar, Qt::Key_F, Qt::NoModifier);
+        QVERIFY(!Form->Context().FactoryMode);
         Form->hide();
-        PressInWindow(FormUlmar, Qt::Key_F12, Qt::NoModifier);
+        PressInWindow(Form->Windows().Ulmar, Qt::Key_F12, Qt::NoModifier);
         QVERIFY(Form->isVisible());
     }
 
@@ -360,7 +383,7 @@ private slots:
         QCOMPARE(Script->Boxes.size(), 1);
         QCOMPARE(Script->Boxes[0].Text, QStringLiteral("Записать все параметры?"));
         QCOMPARE(Script->Boxes[0].Default, QMessageBox::No);
-        QVERIFY(!AllParamWriting);
+        QVERIFY(!Form->Context().AllParamWriting);
     }
 
     // What each command puts on the line when the gauge answers everything; question boxes are
@@ -406,7 +429,7 @@ private slots:
         };
         Form->Action(action)->trigger();
         QCOMPARE(Rig->Codes(), codes);
-        QVERIFY(Form->isVisible() || !AppClosing);
+        QVERIFY(Form->isVisible() || !Form->Context().Closing);
     }
 
     void writeAllAnsweredNoSendsNothing() {
@@ -429,7 +452,7 @@ private slots:
                  QStringLiteral("Не выполнена команда\nЗаписать dist.1 - Неизмеряемый участок"));
         QCOMPARE(Script->Boxes[2].Icon, QMessageBox::Warning);
         QVERIFY(Script->Boxes[2].Text.endsWith(QStringLiteral("Сохранение в ПЗУ не выполнено.")));
-        QVERIFY(!AllParamWriting);
+        QVERIFY(!Form->Context().AllParamWriting);
     }
 
     void readRetriesBehindProgress() {
@@ -544,7 +567,7 @@ private slots:
             dialog->OKBtn->click();
             return dialog->result();
         });
-        FactoryMode = true;
+        Form->Context().FactoryMode = true;
         Form->FactoryModeRefresh();
         A("actTemperCompareTermostatChange")->trigger();
         QCOMPARE(shown, -10);
@@ -586,11 +609,12 @@ private slots:
             dist2 = sim.Gauges.front().Floats[TSimGauge::Dist2];
         });
         if (qEnvironmentVariableIsSet("ULMAR_SHOTS_DIR")) {
-            ShowFormUlmarPar(Rig->Ulmar.get());
+            ShowFormUlmarPar(Form->Windows().UlmarPar, Rig->Ulmar.get(), &Form->Context());
             Form->show();
             QCoreApplication::sendPostedEvents();
             Form->grab().save(qEnvironmentVariable("ULMAR_SHOTS_DIR") + "/main_ru.png");
-            FormUlmarPar->grab().save(qEnvironmentVariable("ULMAR_SHOTS_DIR") + "/params_ru.png");
+            Form->Windows().UlmarPar->grab().save(qEnvironmentVariable("ULMAR_SHOTS_DIR") +
+                                                  "/params_ru.png");
         }
         std::setlocale(LC_NUMERIC, saved.constData());
         QCOMPARE(dist2, 12000.0);
@@ -787,20 +811,20 @@ private slots:
         Script->PushButton(QMessageBox::No);
         QVERIFY(!Form->close());
         QVERIFY(Form->isVisible());
-        QVERIFY(!AppClosing);
+        QVERIFY(!Form->Context().Closing);
         QCOMPARE(Script->Boxes.last().Text, QStringLiteral("Завершить работу?"));
         QCOMPARE(Script->Boxes.last().Default, QMessageBox::No);
-        QVERIFY(FormUlmar);
+        QVERIFY(Form->Windows().Ulmar);
 
         Script->PushButton(QMessageBox::Yes);
         QTest::keyClick(Form.get(), Qt::Key_Escape);
         QVERIFY(!Form->isVisible());
-        QVERIFY(AppClosing);
+        QVERIFY(Form->Context().Closing);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!FormUlmar);
-        QVERIFY(!FormUlmarPar);
-        QVERIFY(!FormReqAns);
-        QVERIFY(!FormSelectCMD);
+        QVERIFY(!Form->Windows().Ulmar);
+        QVERIFY(!Form->Windows().UlmarPar);
+        QVERIFY(!Form->Windows().ReqAns);
+        QVERIFY(!Form->Windows().SelectCMD);
     }
 };
 

@@ -7,6 +7,8 @@
 #include "devicelink/uParamStr.h"
 #include "devicelink/uRequestDevices.h"
 #include "tests/support/TestDirs.h"
+#include "values/uWindowContext.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QApplication>
@@ -103,7 +105,13 @@ private:
     TFormReqAns* ShowLink();
     TFormSelectCMD* ShowSelect();
     TFormSelectCMD* StartSelect();
+    // The start-up's selection: applied to the selection window when there is one.
+    void SelectCmdInit();
 
+    // The windows as the main window keeps them, and the context it hands them.
+    TWindowSlot<TFormReqAns> FormReqAns;
+    TWindowSlot<TFormSelectCMD> FormSelectCMD;
+    TWindowContext* Context = nullptr;
     TTestDirs* Dirs = nullptr;
     TUlmar* Ulmar = nullptr;
     TScriptedPort* Port = nullptr;
@@ -125,12 +133,14 @@ void TestConsoleWindows::init() {
     DeviceLink = Link;
     FactoryMode = false;
     KalistMode = false;
+    Context = new TWindowContext(Link);
 }
 
 void TestConsoleWindows::cleanup() {
     delete FormReqAns;
     delete FormSelectCMD;
     QVERIFY(!FormReqAns && !FormSelectCMD);
+    delete Context;
     DeviceLink = nullptr;
     delete Link;
     delete Ulmar;
@@ -139,14 +149,19 @@ void TestConsoleWindows::cleanup() {
 }
 
 TFormReqAns* TestConsoleWindows::ShowLink() {
-    TFormReqAns* form = ShowFormReqAns(nullptr);
+    TFormReqAns* form = ShowFormReqAns(FormReqAns, nullptr, Link, Context);
     return form;
 }
 
 TFormSelectCMD* TestConsoleWindows::ShowSelect() {
-    TFormSelectCMD* form = ShowFormSelectCMD(nullptr);
+    TFormSelectCMD* form = ShowFormSelectCMD(FormSelectCMD, nullptr, Context);
     form->Refresh();
     return form;
+}
+
+void TestConsoleWindows::SelectCmdInit() {
+    if (FormSelectCMD)
+        FormSelectCMD->SelectCmdInit();
 }
 
 // The selection window as the program's start-up leaves it: created, then SelectCmdInit.
@@ -406,7 +421,7 @@ void TestConsoleWindows::reopenShowsSelection() {
     QFETCH(int, type);
     QFETCH(std::vector<int>, codes);
     QFETCH(bool, polled);
-    FactoryMode = factory;
+    Context->FactoryMode = factory;
     Ulmar->ProgramType = quint8(type);
     StartSelect()->close();
     QTRY_VERIFY(FormSelectCMD == nullptr);
@@ -447,7 +462,7 @@ void TestConsoleWindows::selectAll() {
     QFETCH(int, type);
     QFETCH(std::vector<int>, codes);
     QFETCH(bool, kalist);
-    FactoryMode = factory;
+    Context->FactoryMode = factory;
     Ulmar->ProgramType = quint8(type);
     TFormSelectCMD* form = StartSelect();
     QCOMPARE(form->chbSelectAll->text(), QStringLiteral("Выделить все"));
@@ -461,12 +476,12 @@ void TestConsoleWindows::selectAll() {
 }
 
 void TestConsoleWindows::unselectAllWithoutFactory() {
-    FactoryMode = true;
+    Context->FactoryMode = true;
     TFormSelectCMD* form = StartSelect();
     form->chbFreq->click();
     form->chbCurrentOutput->click();
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({0, 6}));
-    FactoryMode = false;
+    Context->FactoryMode = false;
     form->Refresh();
     form->chbSelectAll->setChecked(true);
     QCOMPARE(Link->SelectedCommands.Codes(), Codes({1, 2, 3, 4, 6, 7, 55}));
@@ -490,8 +505,8 @@ void TestConsoleWindows::kalistStart() {
     QFETCH(bool, factory);
     QFETCH(bool, kalist);
     QFETCH(bool, polled);
-    FactoryMode = factory;
-    KalistMode = kalist;
+    Context->FactoryMode = factory;
+    Context->KalistMode = kalist;
     SelectCmdInit(); // no window yet: nothing happens
     QVERIFY(!Link->Poller()->DeviceList[1]->Enabled);
     TFormSelectCMD* form = ShowSelect();
@@ -516,11 +531,11 @@ void TestConsoleWindows::programTypeRefresh() {
 }
 
 void TestConsoleWindows::factoryOffKeepsCode() {
-    FactoryMode = true;
+    Context->FactoryMode = true;
     TFormSelectCMD* form = StartSelect();
     QVERIFY(!form->chbFreq->isHidden());
     form->chbFreq->click();
-    FactoryMode = false;
+    Context->FactoryMode = false;
     form->Refresh();
     QVERIFY(form->chbFreq->isHidden());
     QVERIFY(form->chbFreq->isChecked());

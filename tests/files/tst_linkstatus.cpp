@@ -140,6 +140,7 @@ void TestLinkStatus::archiveTroubleIsShown() {
     DeviceLink = &link;
     {
         TFormMain form(&link);
+        TFormReqAns* FormReqAns = form.Windows().ReqAns;
         QVERIFY(FormReqAns);
         auto* bar = form.findChild<QLabel*>(QStringLiteral("lblArchiveStatus"));
         QVERIFY(bar);
@@ -183,6 +184,7 @@ void TestLinkStatus::defaultPortNamed() {
         DeviceLink = &link;
         {
             TFormMain form(&link);
+            TFormReqAns* FormReqAns = form.Windows().ReqAns;
             QVERIFY(FormReqAns);
             FormReqAns->Refresh();
             QVERIFY(FormReqAns->lblPortStatus->text().split(u'\n').contains(note));

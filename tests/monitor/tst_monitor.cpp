@@ -207,7 +207,6 @@ void TestMonitor::pollingWithFaults() {
     link.SelectedCommands.Include(UlmarCmd::LevelRead);
     TFormReqAns window(nullptr, &link);
     window.setAttribute(Qt::WA_DeleteOnClose, false);
-    FormReqAns = &window; // the program's link window: it counts and shows the exchanges too
     window.show();
     window.btnMonitor->click();
     TMonitorPanel& panel = *window.Monitor;

@@ -10,6 +10,7 @@
 #include "console/fSelectCMD.h"
 #include "console/uConsole.h"
 #include "tests/console/ConsoleRig.h"
+#include "tests/support/ToolWindows.h"
 #include "values/EditNum.h"
 
 #include <QAction>
@@ -42,14 +43,12 @@ class TestProgonWindow : public QObject {
         return nullptr;
     }
     bool Fresh() const {
-        TProgonCommands progon(FormMain->Commands(), FormMain->PollControl());
+        TProgonCommands progon(Form->Commands(), Form->PollControl());
         return progon.Refusal().isEmpty();
     }
 
 private slots:
     void init() {
-        AppClosing = false;
-        AllParamWriting = false;
         FactoryMode = true;
         Rig = std::make_unique<TConsoleRig>();
         QVERIFY(Rig->SimStarted);
@@ -60,7 +59,7 @@ private slots:
     void cleanup() {
         Form.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!FormProgon);
+        QVERIFY(!TopLevelWindow(QStringLiteral("FormProgon")));
         Script.reset();
         Rig.reset();
         FactoryMode = false;
@@ -69,7 +68,7 @@ private slots:
     void opensWithTheTable() {
         TFormProgon* w = Open();
         QVERIFY(w);
-        QCOMPARE(w, FormProgon);
+        QCOMPARE(w, Form->Windows().Progon.Get());
         QCOMPARE(w->windowTitle(), QStringLiteral("Прогон"));
         QCOMPARE(w->acgProgonPoints->rowCount(), 5);
         QCOMPARE(w->acgProgonPoints->columnCount(), 7);
@@ -79,7 +78,7 @@ private slots:
         QVERIFY(w->sbtnSetLevelFree->text().startsWith("Установить\n\nСв.пр-во, мм \n"));
         // A second show keeps the one window.
         QCOMPARE(Open(), w);
-        QCOMPARE(ShowProgon(), 0);
+        QCOMPARE(ShowProgon(Form->Windows().Progon, Form.get()), 0);
         int windows = 0;
         for (QWidget* t : QApplication::topLevelWidgets())
             windows += t->objectName() == "FormProgon";
@@ -88,7 +87,7 @@ private slots:
         Rig->Ulmar->ProgonPoints[2].Value = 7444;
         QTest::keyClick(w, Qt::Key_Escape);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!FormProgon);
+        QVERIFY(!Form->Windows().Progon);
         QCOMPARE(Rig->Ulmar->ProgonPoints[2].Value, 7444.0);
     }
 
@@ -99,7 +98,7 @@ private slots:
         QVERIFY(w);
         Rig->FixGauge(11240);
         Rig->Sim->WithSim([](TGaugeSim& s) { s.Kalist.Enabled = true; });
-        FormSelectCMD->chbCurrentOutput->setChecked(true);
+        Form->Windows().SelectCMD->chbCurrentOutput->setChecked(true);
         Form->Action("actOprosStart")->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(Fresh() && std::fabs(Rig->Ulmar->Level->AsDouble() - 11240) < 1,
                                  15000);
@@ -268,8 +267,8 @@ private slots:
         QCOMPARE(Script->Boxes[0].Text, QStringLiteral("Создать шаблон прогона?"));
         QCOMPARE(Script->Boxes[0].Default, QMessageBox::No);
         QCOMPARE(Rig->Codes(), (QList<int>{8, 34, 35, 22, 20, 14}));
-        QVERIFY(!FormMain->PollControl().PollingRunning());
-        QVERIFY(!AllParamWriting);
+        QVERIFY(!Form->PollControl().PollingRunning());
+        QVERIFY(!Form->Context().AllParamWriting);
         std::optional<TRepProgon> shown;
         Script->Push([&shown](QDialog* d) { // the preview
             if (const auto* layout = dynamic_cast<const TRepProgon*>(TReportLayout::OfPreview(d)))

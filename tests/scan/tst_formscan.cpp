@@ -50,7 +50,7 @@ class TestFormScan : public QObject {
         });
         Form->Action("actFormScanShow")->trigger();
         QVERIFY(opened);
-        QVERIFY(!FormScan); // destroyed when it closed
+        QVERIFY(!Form->Windows().Scan); // destroyed when it closed
     }
     static QString Cell(TFormScan* f, int row, int column) {
         const QTableWidgetItem* item = f->acgDeviceList->item(row, column);

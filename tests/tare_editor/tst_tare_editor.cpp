@@ -81,7 +81,7 @@ class TestTaraEditor : public QObject {
         Form = std::make_unique<TFormMain>(Rig->Link.get());
         Rig->Sim->ClearRecords();
         Form->Action(QStringLiteral("actTaraEditor"))->trigger();
-        return FormTaraEditor;
+        return Form->Windows().TaraEditor;
     }
     QString Dir() const { return TareFileDir(); }
     QString InDir(const QString& name) const { return Dir() + QLatin1Char('/') + name; }
@@ -160,13 +160,12 @@ private slots:
 
     void init() {
         FactoryMode = false;
-        AppClosing = false;
-        AllParamWriting = false;
         ChosenNames.clear();
     }
 
     void cleanup() {
-        delete FormTaraEditor;
+        if (Form)
+            delete Form->Windows().TaraEditor.Get();
         if (Rig)
             QFile::setPermissions(Rig->Dirs.Root.filePath(QStringLiteral("locked")),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -186,9 +185,9 @@ private slots:
         QVERIFY(ed->isVisible());
         QVERIFY(!ed->isModal());
         Form->Action(QStringLiteral("actTaraEditor"))->trigger();
-        QCOMPARE(FormTaraEditor, ed);
-        QCOMPARE(ShowTaraEditor(), 0);
-        QCOMPARE(FormTaraEditor, ed);
+        QCOMPARE(Form->Windows().TaraEditor.Get(), ed);
+        QCOMPARE(ShowTaraEditor(Form->Windows().TaraEditor, Form.get()), 0);
+        QCOMPARE(Form->Windows().TaraEditor.Get(), ed);
 
         QStringList menus;
         for (QAction* a : ed->menuBar()->actions())
@@ -371,7 +370,7 @@ private slots:
 
         Script->PushButton(QMessageBox::Yes);
         QVERIFY(!ed->close());
-        QCOMPARE(FormTaraEditor, ed);
+        QCOMPARE(Form->Windows().TaraEditor.Get(), ed);
         QVERIFY(ed->isVisible());
         QVERIFY(ed->Text().endsWith("z"));
 
@@ -398,12 +397,12 @@ private slots:
         TypeAtEnd(ed, "w=2");
         Script->PushButton(QMessageBox::Cancel);
         QTest::keyClick(ed, Qt::Key_Escape);
-        QCOMPARE(FormTaraEditor, ed);
+        QCOMPARE(Form->Windows().TaraEditor.Get(), ed);
         QVERIFY(ed->isVisible());
         QCOMPARE(ed->Text(), QStringLiteral("w=2"));
         Script->PushButton(QMessageBox::No);
         ed->actExit->trigger();
-        QVERIFY(!FormTaraEditor);
+        QVERIFY(!Form->Windows().TaraEditor);
         QCOMPARE(Bytes(InDir("w.txt")), QByteArray());
         QVERIFY(Bytes(StartIniDir() + "/WndPos.ini").contains("[FormTaraEditor]"));
     }
@@ -416,7 +415,7 @@ private slots:
         Form->show();
         Script->PushButton(QMessageBox::Yes); // "Завершить работу?"
         QVERIFY(Form->close());
-        QTRY_VERIFY(!FormTaraEditor);
+        QTRY_VERIFY(!Form->Windows().TaraEditor);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!watch);
     }
@@ -576,7 +575,7 @@ private slots:
         Rig->Sim->WithSim([&](TGaugeSim& sim) { levels = sim.Gauges[0].TareLevels; });
         Form->Action(QStringLiteral("actOprosStart"))->trigger();
         QTRY_VERIFY(Rig->Codes().size() >= 2);
-        FactoryMode = true; // the points are shown in a box as well
+        Form->Context().FactoryMode = true; // the points are shown in a box as well
         ed->actLoadFromUlmar->trigger();
         QVERIFY(Form->PollControl().PollingRunning());
         QTest::qWait(300);

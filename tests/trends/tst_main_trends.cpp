@@ -119,12 +119,13 @@ private slots:
     }
 
     void readingsWindowPictures() {
-        QVERIFY(FormUlmar);
-        QTest::mouseClick(FormUlmar->imgLevel, Qt::LeftButton);
+        TFormUlmar* readings = Form->Windows().Ulmar;
+        QVERIFY(readings);
+        QTest::mouseClick(readings->imgLevel, Qt::LeftButton);
         QCOMPARE(Seen.Name, QStringLiteral("FormGraph"));
         QCOMPARE(Seen.Table, QStringLiteral("Hu"));
         Seen = {};
-        QTest::mouseClick(FormUlmar->imgVolume, Qt::LeftButton);
+        QTest::mouseClick(readings->imgVolume, Qt::LeftButton);
         QCOMPARE(Seen.Table, QStringLiteral("V"));
     }
 };

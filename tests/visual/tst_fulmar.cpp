@@ -2,12 +2,13 @@
 // rows, the bar range from dist.2, the value texts, trend links, Esc and a fresh window after
 // closing.
 #include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/TestDirs.h"
 #include "values/IOVisual.h"
 #include "values/VHistogram.h"
 #include "values/fUlmar.h"
 #include "values/uActionLink.h"
+#include "values/uWindowContext.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QFile>
@@ -38,7 +39,17 @@ class TestFormUlmar : public QObject {
 
     std::unique_ptr<TTestDirs> Dirs;
     std::unique_ptr<TUlmar> Ulmar;
+    std::unique_ptr<TWindowContext> Context;
+    TWindowSlot<TFormUlmar> Slot;
     QPointer<TFormUlmar> Form;
+
+    // The window as the main window opens it; its trend pictures take the actions of a window
+    // named "FormMain" that exist at that moment.
+    void Open() {
+        QCOMPARE(ShowFormUlmar(Slot, Ulmar.get(), Context.get()), 0);
+        Form = Slot.Get();
+        QVERIFY(Form);
+    }
 
 private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
@@ -46,16 +57,16 @@ private slots:
     void init() {
         Dirs = std::make_unique<TTestDirs>();
         Ulmar = std::make_unique<TUlmar>();
-        FactoryMode = false;
-        QCOMPARE(ShowFormUlmar(Ulmar.get()), 0);
-        Form = FormUlmar;
-        QVERIFY(Form);
+        Context = std::make_unique<TWindowContext>();
+        Context->SetActionLookup([](const QString& name) { return FindMainAction(name); });
+        Open();
     }
 
     void cleanup() {
         delete Form.data();
         DeleteClosed();
-        QVERIFY(!FormUlmar);
+        QVERIFY(!Slot);
+        Context.reset();
         Ulmar.reset();
         Dirs.reset();
     }
@@ -63,8 +74,8 @@ private slots:
     void windowIdentity() {
         QCOMPARE(Form->objectName(), QStringLiteral("FormUlmar"));
         QCOMPARE(Form->windowTitle(), QStringLiteral("Показания УЛМАР"));
-        QCOMPARE(ShowFormUlmar(Ulmar.get()), 0);
-        QCOMPARE(FormUlmar, Form.data()); // one instance
+        QCOMPARE(ShowFormUlmar(Slot, Ulmar.get(), Context.get()), 0);
+        QCOMPARE(Slot.Get(), Form.data()); // one instance
         QCOMPARE(Form->vhLevel->ShowScaleMarks(), true);
         QCOMPARE(Form->vhLevel->ColorProduct(), TColor(0xFF0000));
         QCOMPARE(Form->imgDistance->toolTip(), QStringLiteral("График \"Текущее расстояние\""));
@@ -130,7 +141,7 @@ private slots:
                            static_cast<QWidget*>(Form->lblCurrentOutput),
                            static_cast<QWidget*>(Form->imgCurrentOutput)})
             QVERIFY(w->isHidden());
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Form->Refresh();
         for (QWidget* w : {static_cast<QWidget*>(Form->gbFreq),
                            static_cast<QWidget*>(Form->lblCurrentOutputTitle),
@@ -138,7 +149,6 @@ private slots:
                            static_cast<QWidget*>(Form->imgCurrentOutput)})
             QVERIFY(w->isVisible());
         QVERIFY(Form->gbTemp->isVisible());
-        FactoryMode = false;
     }
 
     void barRangeFromDist2() {
@@ -189,6 +199,10 @@ private slots:
         auto* graph = new QAction(&main);
         graph->setObjectName(QStringLiteral("actGraphLevelFree"));
         QSignalSpy spy(graph, &QAction::triggered);
+        // The pictures take their actions when the window is built.
+        delete Form.data();
+        DeleteClosed();
+        Open();
         QTest::mouseClick(Form->imgLevelFree, Qt::LeftButton);
         QCOMPARE(spy.count(), 1);
         QTest::mouseClick(Form->imgLevel, Qt::LeftButton); // another action: not this one
@@ -200,9 +214,9 @@ private slots:
 
     void escCloses() {
         QTest::keyClick(Form->lblLevel, Qt::Key_A);
-        QVERIFY(FormUlmar);
+        QVERIFY(Slot);
         QTest::keyClick(Form->lblLevel, Qt::Key_Escape);
-        QVERIFY(!FormUlmar);
+        QVERIFY(!Slot);
         DeleteClosed();
         QVERIFY(Form.isNull());
     }
@@ -210,7 +224,7 @@ private slots:
     void closeDisconnectsAndReopenIsFresh() {
         QCOMPARE(Ulmar->Level->Subscribers().size(), size_t(3));
         Form->close();
-        QVERIFY(!FormUlmar);
+        QVERIFY(!Slot);
         QVERIFY(Ulmar->Level->Subscribers().empty());
         QVERIFY(Ulmar->Distance->Subscribers().empty());
         Ulmar->Level->SetValue(TVariant::FromDouble(77)); // no window listens any more
@@ -218,8 +232,7 @@ private slots:
         QVERIFY(Form.isNull());
         QVERIFY(QFile::exists(Dirs->Work() + QStringLiteral("/INI/WndPos.ini")));
 
-        QCOMPARE(ShowFormUlmar(Ulmar.get()), 0);
-        Form = FormUlmar;
+        Open();
         QCOMPARE(Ulmar->Level->Subscribers().size(), size_t(3));
         QCOMPARE(Form->lblLevel->text(), QStringLiteral("77")); // the refresh on show
         Ulmar->Level->SetValue(TVariant::FromDouble(78));

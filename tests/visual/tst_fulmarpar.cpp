@@ -2,10 +2,11 @@
 // lists write, enabling of the lists by the polling state, the links to the main window's
 // Change actions, the thermostat row and the module type list file.
 #include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/TestDirs.h"
 #include "values/fUlmarPar.h"
 #include "values/uActionLink.h"
+#include "values/uWindowContext.h"
+#include "values/uWindowSlot.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -57,11 +58,15 @@ class TestFormUlmarPar : public QObject {
 
     std::unique_ptr<TTestDirs> Dirs;
     std::unique_ptr<TUlmar> Ulmar;
+    std::unique_ptr<TWindowContext> Context;
+    TWindowSlot<TFormUlmarPar> Slot;
     QPointer<TFormUlmarPar> Form;
 
+    // The window as the main window opens it; its links take the actions of the stand-in main
+    // window that exist at that moment.
     void Open() {
-        QCOMPARE(ShowFormUlmarPar(Ulmar.get()), 0);
-        Form = FormUlmarPar;
+        QCOMPARE(ShowFormUlmarPar(Slot, Ulmar.get(), Context.get()), 0);
+        Form = Slot.Get();
         QVERIFY(Form);
     }
 
@@ -71,15 +76,15 @@ private slots:
     void init() {
         Dirs = std::make_unique<TTestDirs>();
         Ulmar = std::make_unique<TUlmar>();
-        FactoryMode = false;
-        ControlRefreshHook = nullptr;
+        Context = std::make_unique<TWindowContext>();
+        Context->SetActionLookup([](const QString& name) { return FindMainAction(name); });
     }
 
     void cleanup() {
         delete Form.data();
         DeleteClosed();
-        QVERIFY(!FormUlmarPar);
-        ControlRefreshHook = nullptr;
+        QVERIFY(!Slot);
+        Context.reset();
         Ulmar.reset();
         Dirs.reset();
     }
@@ -101,7 +106,7 @@ private slots:
         QCOMPARE(Form->lblProgramType->text(), QStringLiteral("Не известно"));
         const int narrow = Form->width();
 
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Form->Refresh();
         for (QGroupBox* g : {Form->grbParKalibr, Form->grbModePlants, Form->grbSVCH})
             QVERIFY2(g->isVisible(), qPrintable(g->objectName()));
@@ -197,7 +202,7 @@ private slots:
                                              {"ProgramType", &Ulmar->ProgramType},
                                              {"TypeSVCH", &Ulmar->TypeSVCH}};
         *fields.at(field) = static_cast<quint8>(code);
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Open();
         auto* combo = Form->findChild<QComboBox*>(list);
         QVERIFY(combo);
@@ -226,13 +231,14 @@ private slots:
         QFETCH(int, position);
         QFETCH(QString, field);
         QFETCH(int, code);
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Open();
         int refreshes = 0;
-        ControlRefreshHook = [&] {
+        // The main window answers a refresh request with the refresh of every window.
+        connect(Context.get(), &TWindowContext::RefreshRequested, Context.get(), [&] {
             ++refreshes;
-            Form->Refresh();
-        };
+            Context->Refresh();
+        });
         std::map<QString, const quint8*> fields = {{"ModeImage", &Ulmar->ModeImage},
                                                    {"ModeCurrentOutput", &Ulmar->ModeCurrentOutput},
                                                    {"ProgramType", &Ulmar->ProgramType},
@@ -251,7 +257,7 @@ private slots:
     }
 
     void programmaticSelectionWritesNothing() {
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Open();
         Form->cmbModeImage->setCurrentIndex(3); // not an operator's choice
         QCOMPARE(int(Ulmar->ModeImage), 1);
@@ -266,7 +272,7 @@ private slots:
     }
 
     void listsFollowPollingState() {
-        FactoryMode = true;
+        Context->FactoryMode = true;
         TFakeMain main;
         QAction* start = main.Add(QStringLiteral("actOprosStart"));
         Open();
@@ -318,7 +324,7 @@ private slots:
     void links() {
         QFETCH(QString, label);
         QFETCH(QString, action);
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Ulmar->ProgramType = 1; // the thermostat row is enabled
         TFakeMain main;
         QAction* target = main.Add(action);
@@ -336,6 +342,22 @@ private slots:
         QCOMPARE(misses.count(), 0);
     }
 
+    // A link keeps the action it was built with: a renamed action still runs, a deleted one
+    // leaves the link inert.
+    void linkKeepsItsAction() {
+        auto main = std::make_unique<TFakeMain>();
+        QAction* target = main->Add(QStringLiteral("actDist1Change"));
+        QSignalSpy hits(target, &QAction::triggered);
+        Open();
+        target->setObjectName(QStringLiteral("actRenamed"));
+        QTest::mouseClick(Form->lblDist1, Qt::LeftButton);
+        QCOMPARE(hits.count(), 1);
+        QCOMPARE(Form->lblDist1->Action(), target);
+        main.reset();
+        QVERIFY(!Form->lblDist1->Action());
+        QTest::mouseClick(Form->lblDist1, Qt::LeftButton); // nothing to run, nothing breaks
+    }
+
     void linkStyle() {
         Open();
         QVERIFY(Form->lblDist1->font().underline());
@@ -347,16 +369,16 @@ private slots:
     }
 
     void thermostatRow() {
-        FactoryMode = true;
+        Context->FactoryMode = true;
         Ulmar->ProgramType = 0;
+        TFakeMain main;
+        QAction* change = main.Add(QStringLiteral("actTemperCompareTermostatChange"));
+        QSignalSpy spy(change, &QAction::triggered);
         Open();
         QVERIFY(Form->lblTemperCompareTermostat->isVisible());
         QVERIFY(!Form->lblTemperCompareTermostat->isEnabled());
         QVERIFY(!Form->lblTemperCompareTermostatTitle->isEnabled());
         QVERIFY(!Form->imgTemperCompareTermostat->isEnabled());
-        TFakeMain main;
-        QAction* change = main.Add(QStringLiteral("actTemperCompareTermostatChange"));
-        QSignalSpy spy(change, &QAction::triggered);
         QTest::mouseClick(Form->lblTemperCompareTermostat, Qt::LeftButton);
         QCOMPARE(spy.count(), 0);
         Ulmar->ProgramType = 1;
@@ -395,7 +417,7 @@ private slots:
     void escCloses() {
         Open();
         QTest::keyClick(Form->cmbModeImage, Qt::Key_Escape);
-        QVERIFY(!FormUlmarPar);
+        QVERIFY(!Slot);
         DeleteClosed();
         QVERIFY(Form.isNull());
         QVERIFY(QFile::exists(Dirs->Work() + QStringLiteral("/INI/WndPos.ini")));

@@ -13,6 +13,7 @@
 #include "devicelink/uParamStr.h"
 #include "service/uAbout.h"
 #include "tests/console/ConsoleRig.h"
+#include "tests/support/ToolWindows.h"
 
 #include <QAction>
 #include <QFile>
@@ -73,7 +74,7 @@ class TestFormZero : public QObject {
     QAction* A(const char* name) const { return Form->Action(QString::fromLatin1(name)); }
     TFormZero* OpenZero() {
         A("actFormZeroShow")->trigger();
-        return FormZero;
+        return Form->Windows().Zero;
     }
     // The next file dialog picks `path` (or is cancelled when empty).
     void PickFile(const QString& path) {
@@ -91,15 +92,14 @@ class TestFormZero : public QObject {
     }
 
 private slots:
-    void init() { AppClosing = false; }
+    void init() {}
     void cleanup() {
         Form.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!FormZero);
+        QVERIFY(!TopLevelWindow(QStringLiteral("FormZero")));
         Script.reset();
         Rig.reset();
         FactoryMode = false;
-        AppClosing = false;
     }
 
     void opensFromTheMainWindow() {
@@ -193,7 +193,7 @@ private slots:
         // Esc closes the window and stores its position.
         w->move(40, 50);
         Press(w->lbZero, Qt::Key_Escape);
-        QVERIFY(!FormZero);
+        QVERIFY(!Form->Windows().Zero);
         const TIniFile ini(JoinPath(StartIniDir(), "WndPos.ini"));
         QVERIFY(ini.ValueExists("FormZero", "Left"));
         // The array stays in the device object.
@@ -338,7 +338,8 @@ private slots:
         Script->PushButton(QMessageBox::Yes); // "Завершить работу?"
         Form->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!FormZero);
+        QVERIFY(!Form->Windows().Zero);
+        QVERIFY(!TopLevelWindow(QStringLiteral("FormZero")));
     }
 
     void aboutBox() {

@@ -141,6 +141,10 @@ TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
     Context_.KalistMode = KalistMode;
     Context_.SetActionLookup([this](const QString& name) { return Action(name); });
     connect(&Context_, &TWindowContext::RefreshRequested, this, &TFormMain::ControlRefresh);
+    // An answer applied to the device object shows in every open window at once (the signal
+    // comes after the exchange, from the event loop).
+    if (TUlmar* ulmar = Ulmar())
+        connect(ulmar, &TUlmar::Changed, &Context_, &TWindowContext::Refresh);
     CreateActions();
     CreateMenus();
     CreateToolBar();

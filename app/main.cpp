@@ -1,22 +1,22 @@
 // Program entry: program-wide start-up before any window, the main window and its event loop,
 // then the shut-down in reverse: device link, device object, archive settings.
 
-#include "app/uCloseOnSignal.h"
-#include "archive/uArchiveWriter.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "console/fMain.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uDataPlaces.h"
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uProgramLocale.h"
-#include "devicelink/uRequestDevices.h"
-#include "devicelink/uSmallFile.h"
-#include "service/uAbout.h"
-#include "sim/uSimServer.h"
-#include "values/uModal.h"
+#include "Ulmar.h"
+#include "fMain.h"
+#include "uAbout.h"
+#include "uArchiveWriter.h"
+#include "uBDE.h"
+#include "uCloseOnSignal.h"
+#include "uDataCtrl.h"
+#include "uDataPlaces.h"
+#include "uLog.h"
+#include "uModal.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uProgramLocale.h"
+#include "uRequestDevices.h"
+#include "uSimServer.h"
+#include "uSmallFile.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "app/uCloseOnSignal.h"
-#include "console/fMain.h"
-#include "service/uStopSignals.h"
+#include "uCloseOnSignal.h"
+#include "fMain.h"
+#include "uStopSignals.h"
 
 #include <QApplication>
 #include <QDialog>

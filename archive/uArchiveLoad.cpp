@@ -1,7 +1,7 @@
-#include "archive/uArchiveLoad.h"
+#include "uArchiveLoad.h"
 
-#include "archive/uDataCtrl.h"
-#include "devicelink/uParamStr.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // leaves behind a file: a day whose table was not written reads as no rows. Any thread; each
 // call opens and closes its own connections.
 
-#include "archive/uTrendData.h"
+#include "uTrendData.h"
 #include <QDate>
 #include <QList>
 #include <QString>

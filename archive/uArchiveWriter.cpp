@@ -1,8 +1,8 @@
-#include "archive/uArchiveWriter.h"
+#include "uArchiveWriter.h"
 
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
+#include "uLog.h"
+#include "uParamStr.h"
+#include "uPaths.h"
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>

@@ -27,7 +27,7 @@
 // uses and closes the day's table connections (a connection belongs to the thread that opened
 // it); it keeps them open until the day directory changes or it ends.
 
-#include "archive/uDataCtrl.h"
+#include "uDataCtrl.h"
 #include <QByteArray>
 #include <QString>
 #include <cstddef>

@@ -1,9 +1,9 @@
-#include "archive/uBDE.h"
+#include "uBDE.h"
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uProgramPlaces.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uProgramPlaces.h"
 
 namespace {
 

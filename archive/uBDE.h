@@ -4,7 +4,7 @@
 // Load and Save on the user-interface thread at start and end; the getters and setters are
 // guarded and may be called from any thread (the request thread writes the archive while the
 // trend windows read it). The values are kept in the process's TProgramPlaces
-// (devicelink/uProgramPlaces.h).
+// (base/uProgramPlaces.h).
 
 #include <QString>
 

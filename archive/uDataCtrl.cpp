@@ -1,9 +1,9 @@
-#include "archive/uDataCtrl.h"
+#include "uDataCtrl.h"
 
-#include "archive/uBDE.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
+#include "Ulmar.h"
+#include "uBDE.h"
+#include "uLog.h"
+#include "uParamStr.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>

@@ -10,7 +10,7 @@
 // The archive writer thread (uArchiveWriter.h) keeps the day's tables open and returns them to
 // the rollback journal when it closes them. A busy time-out covers the short waits.
 
-#include "devicelink/uTimeOut.h"
+#include "uTimeOut.h"
 #include <QByteArray>
 #include <QSqlDatabase>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "archive/uRangeDT.h"
+#include "uRangeDT.h"
 
 #include <cmath>
 

@@ -6,7 +6,7 @@
 // midnight included; a caller that has a date alone passes a QDate and gets the current time
 // of day. User-interface thread (one object per window).
 
-#include "devicelink/uTimeOut.h"
+#include "uTimeOut.h"
 #include <QDate>
 
 // One second as a day count.

@@ -1,4 +1,4 @@
-#include "archive/uTrendData.h"
+#include "uTrendData.h"
 
 #include <algorithm>
 #include <cmath>

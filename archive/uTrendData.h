@@ -9,7 +9,7 @@
 // shifts nor stretches it, and a repeated autumn hour overlaps instead of jumping: its second
 // pass is a run of its own (TTrendData), drawn apart from the first.
 
-#include "devicelink/uTimeOut.h"
+#include "uTimeOut.h"
 #include <QDate>
 #include <QTime>
 #include <cstddef>

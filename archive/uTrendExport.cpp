@@ -1,6 +1,6 @@
-#include "archive/uTrendExport.h"
+#include "uTrendExport.h"
 
-#include "archive/uArchiveLoad.h"
+#include "uArchiveLoad.h"
 #include <QLocale>
 #include <QSaveFile>
 #include <cmath>

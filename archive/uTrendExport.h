@@ -3,8 +3,8 @@
 // "date time,milliseconds;value[;value]", ";" between the fields, the locale's decimal
 // separator and no digit grouping. Any thread (the file is written whole or not at all).
 
-#include "archive/uTrendData.h"
-#include "devicelink/uTimeOut.h"
+#include "uTimeOut.h"
+#include "uTrendData.h"
 #include <QList>
 #include <QString>
 

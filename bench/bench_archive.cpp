@@ -3,13 +3,13 @@
 // thread, and written at once as before the writer thread; then the queries of the trends.
 // Usage: bench_archive [polls, default 500]
 
-#include "archive/uArchiveWriter.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
+#include "Ulmar.h"
 #include "bench/BenchStats.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
+#include "uArchiveWriter.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
+#include "uPaths.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>

@@ -7,14 +7,14 @@
 //            then 5 s with room again; how many polls the writer got through while full.
 // Usage: bench_archive_faults [seconds, default 10]
 
-#include "archive/uArchiveWriter.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
+#include "Ulmar.h"
 #include "tests/support/FileSizeLimit.h"
+#include "uArchiveWriter.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uLog.h"
+#include "uParamStr.h"
+#include "uPaths.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>

@@ -8,13 +8,13 @@
 // byte, from its records) is reported beside it.
 // Usage: bench_exchange [exchanges per path, default 300]
 
+#include "Ulmar.h"
 #include "bench/BenchStats.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
-#include "sim/uSimServer.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uRequestDevices.h"
+#include "uSimServer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,14 +8,14 @@
 // Usage: bench_line_rate [polls per run, default 60] [runs, default 5] [answer delay ms,
 // default 2]
 
+#include "Ulmar.h"
 #include "bench/BenchStats.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
-#include "devicelink/uTransmitter.h"
-#include "sim/uSimServer.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uRequestDevices.h"
+#include "uSimServer.h"
+#include "uTransmitter.h"
 
 #include <QCoreApplication>
 #include <QDir>

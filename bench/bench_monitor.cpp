@@ -11,14 +11,14 @@
 // - the exchange's wall time against the simulator with and without the panel listening.
 // Usage: QT_QPA_PLATFORM=offscreen bench_monitor [replayed exchanges, default 20000]
 
+#include "Ulmar.h"
 #include "bench/BenchStats.h"
-#include "console/fMonitorPanel.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
-#include "sim/uSimServer.h"
+#include "fMonitorPanel.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uRequestDevices.h"
+#include "uSimServer.h"
 
 #include <QApplication>
 #include <QCheckBox>

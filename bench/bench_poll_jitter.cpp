@@ -9,17 +9,17 @@
 // was done before the writer thread), to show what the writer keeps off the line.
 // Usage: bench_poll_jitter [polls per phase, default 100] [hammer folder, default the archive's]
 
-#include "archive/uArchiveWriter.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
+#include "Ulmar.h"
 #include "bench/BenchStats.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
-#include "sim/uSimServer.h"
+#include "uArchiveWriter.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uIniFile.h"
+#include "uLog.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uRequestDevices.h"
+#include "uSimServer.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,12 +8,12 @@
 //                                 chances of the window to answer, replot times (full range
 //                                 and one hour) and the cost of a live point after a day.
 
-#include "archive/uArchiveLoad.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "archive/uRangeDT.h"
-#include "archive/uTrendData.h"
-#include "devicelink/uParamStr.h"
+#include "uArchiveLoad.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
+#include "uRangeDT.h"
+#include "uTrendData.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -26,7 +26,7 @@
 #include <vector>
 
 #ifdef ULMAR_BENCH_CHART
-#include "archive/uTrendChart.h"
+#include "uTrendChart.h"
 #include <QApplication>
 #endif
 

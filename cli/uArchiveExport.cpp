@@ -1,10 +1,10 @@
-#include "cli/uArchiveExport.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "cli/uCliFormat.h"
-#include "commands/uParamTable.h"
-#include "devicelink/uParamStr.h"
-#include "service/uStopSignals.h"
+#include "uArchiveExport.h"
+#include "uBDE.h"
+#include "uCliFormat.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
+#include "uParamTable.h"
+#include "uStopSignals.h"
 
 #include <QDir>
 #include <QFileInfo>

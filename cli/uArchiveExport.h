@@ -6,7 +6,7 @@
 // the trend window uses; kept apart so that it can move onto the trend loader.
 // Any thread that may open archive connections.
 
-#include "archive/uDataCtrl.h"
+#include "uDataCtrl.h"
 
 #include <QDateTime>
 #include <QString>

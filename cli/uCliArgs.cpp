@@ -1,5 +1,5 @@
-#include "cli/uCliArgs.h"
-#include "service/uAbout.h"
+#include "uCliArgs.h"
+#include "uAbout.h"
 
 #include <QHash>
 

@@ -1,11 +1,11 @@
-#include "cli/uCliDecode.h"
-#include "cli/uCliFormat.h"
-#include "cli/uCliSignals.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uRequestDevices.h"
-#include "devicelink/uTransmitter.h"
-#include "service/uStopSignals.h"
+#include "uCliDecode.h"
+#include "Ulmar.h"
+#include "uCliFormat.h"
+#include "uCliSignals.h"
+#include "uParamStr.h"
+#include "uRequestDevices.h"
+#include "uStopSignals.h"
+#include "uTransmitter.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -3,8 +3,8 @@
 // ulmar-cli monitor (polls like watch and prints every exchange on the line decoded).
 // Main thread only.
 
-#include "cli/uCliSession.h"
-#include "commands/uExchangeDecode.h"
+#include "uCliSession.h"
+#include "uExchangeDecode.h"
 
 // decode FILE [--json|--csv]: no port is opened. Exit 0 when every line was decoded, 1 when some
 // line was not (it is printed as it is, with the reason), 3 when the file cannot be read.

@@ -1,4 +1,4 @@
-#include "cli/uCliFormat.h"
+#include "uCliFormat.h"
 
 namespace {
 

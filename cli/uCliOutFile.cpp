@@ -1,8 +1,8 @@
-#include "cli/uCliOutFile.h"
-#include "cli/uCliArgs.h"
-#include "cli/uCliSession.h"
-#include "devicelink/uPaths.h"
-#include "service/uStopSignals.h"
+#include "uCliOutFile.h"
+#include "uCliArgs.h"
+#include "uCliSession.h"
+#include "uPaths.h"
+#include "uStopSignals.h"
 
 #include <QDir>
 #include <QFile>

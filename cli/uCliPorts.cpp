@@ -1,7 +1,7 @@
-#include "cli/uCliPorts.h"
+#include "uCliPorts.h"
 
-#include "devicelink/uPortList.h"
-#include "devicelink/uTransmitter.h"
+#include "uPortList.h"
+#include "uTransmitter.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

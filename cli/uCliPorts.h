@@ -3,7 +3,7 @@
 // be opened now, the port of the settings marked. Opens no session and sends nothing.
 // Main thread only.
 
-#include "cli/uCliSession.h"
+#include "uCliSession.h"
 
 // Always exit code 0: the list is the answer, whatever the ports' states.
 int CliPorts(const TCliRequest& request, TCliOutput& out);

@@ -1,7 +1,7 @@
-#include "cli/uCliScan.h"
-#include "cli/uCliSignals.h"
-#include "commands/uBusScan.h"
-#include "devicelink/uRequestDevices.h"
+#include "uCliScan.h"
+#include "uBusScan.h"
+#include "uCliSignals.h"
+#include "uRequestDevices.h"
 
 #include <QJsonArray>
 #include <algorithm>

@@ -1,13 +1,13 @@
-#include "cli/uCliSession.h"
-#include "cli/uCliFormat.h"
-#include "cli/uCliOutFile.h"
-#include "cli/uCliSignals.h"
-#include "commands/uExchangeDecode.h"
-#include "commands/uParamFile.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
+#include "uCliSession.h"
+#include "Ulmar.h"
+#include "uCliFormat.h"
+#include "uCliOutFile.h"
+#include "uCliSignals.h"
+#include "uExchangeDecode.h"
+#include "uParamFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uRequestDevices.h"
 
 #include <QDateTime>
 #include <QDir>

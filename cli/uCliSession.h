@@ -4,8 +4,8 @@
 // commands are the command layer's (TGaugeCommands) with a quiet face.
 // Main thread only (it plays the user-interface thread of the link).
 
-#include "cli/uCliArgs.h"
-#include "commands/uGaugeCommands.h"
+#include "uCliArgs.h"
+#include "uGaugeCommands.h"
 
 #include <QJsonObject>
 #include <QJsonValue>

@@ -1,6 +1,6 @@
-#include "cli/uCliSignals.h"
-#include "cli/uCliSession.h"
-#include "service/uStopSignals.h"
+#include "uCliSignals.h"
+#include "uCliSession.h"
+#include "uStopSignals.h"
 
 #include <QJsonObject>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 // ulmar-cli and the stop signals. Ctrl+C (SIGINT) and SIGTERM are only noted
-// (service/uStopSignals.h); every command looks at the note between two exchanges, so a frame
+// (base/uStopSignals.h); every command looks at the note between two exchanges, so a frame
 // on the line is never cut short, a sequence that stops commits nothing more to the gauge's ROM
 // (the command layer's quiet face reports the note as the program closing), and the program
 // ends with 128 + the signal's number: 130 for Ctrl+C, 143 for SIGTERM. The same signal a

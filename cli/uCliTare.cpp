@@ -1,10 +1,10 @@
-#include "cli/uCliTare.h"
-#include "cli/uCliOutFile.h"
-#include "cli/uCliSignals.h"
-#include "commands/uTareCommands.h"
-#include "devicelink/Ulmar.h"
-#include "tare/uTara.h"
-#include "tare/uTareFile.h"
+#include "uCliTare.h"
+#include "Ulmar.h"
+#include "uCliOutFile.h"
+#include "uCliSignals.h"
+#include "uTara.h"
+#include "uTareCommands.h"
+#include "uTareFile.h"
 
 #include <QDir>
 #include <QJsonArray>

@@ -3,7 +3,7 @@
 // command line. The confirmation of a write is asked on the terminal unless --yes is given.
 // Main thread only.
 
-#include "cli/uCliSession.h"
+#include "uCliSession.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
-#include "cli/uCliZero.h"
-#include "cli/uCliOutFile.h"
-#include "cli/uCliSignals.h"
-#include "commands/uZeroArray.h"
-#include "devicelink/Ulmar.h"
+#include "uCliZero.h"
+#include "Ulmar.h"
+#include "uCliOutFile.h"
+#include "uCliSignals.h"
+#include "uZeroArray.h"
 
 #include <QDir>
 #include <QJsonArray>

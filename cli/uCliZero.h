@@ -3,6 +3,6 @@
 // zero-array read, printed as the zero array window lists it, or written as its 256-line file.
 // Main thread only.
 
-#include "cli/uCliSession.h"
+#include "uCliSession.h"
 
 int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& out);

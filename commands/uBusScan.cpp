@@ -1,5 +1,5 @@
-#include "commands/uBusScan.h"
-#include "devicelink/Ulmar.h"
+#include "uBusScan.h"
+#include "Ulmar.h"
 
 #include <QSaveFile>
 

@@ -7,8 +7,8 @@
 // goes on polling the gauge it polled before and names its parameter file as before.
 // User-interface thread only (the thread that built the device link).
 
-#include "commands/uGaugeCommands.h"
-#include "commands/uPollControl.h"
+#include "uGaugeCommands.h"
+#include "uPollControl.h"
 
 #include <QString>
 #include <functional>

@@ -1,5 +1,5 @@
-#include "commands/uCommandTable.h"
-#include "devicelink/Ulmar.h"
+#include "uCommandTable.h"
+#include "Ulmar.h"
 
 #include <iterator>
 

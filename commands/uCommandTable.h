@@ -3,7 +3,7 @@
 // sequences, with the name, caption and hint of the main window's action for each and the
 // command code it sends (-1 for a sequence of several). Read-only data: any thread.
 
-#include "commands/uParamTable.h"
+#include "uParamTable.h"
 
 enum class TCommandId : int {
     DistanceRead,

@@ -4,13 +4,13 @@
 // protocol's wire table; the names from the command and parameter tables (read-only data) and
 // the static texts of the device object; it never touches a device object.
 
-#include "commands/uExchangeDecode.h"
-#include "commands/uCommandTable.h"
-#include "commands/uParamTable.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
-#include "protocol/uFrame.h"
-#include "protocol/uWire.h"
+#include "uExchangeDecode.h"
+#include "Ulmar.h"
+#include "uCommandTable.h"
+#include "uFrame.h"
+#include "uParamStr.h"
+#include "uParamTable.h"
+#include "uWire.h"
 
 #include <QDateTime>
 #include <QLocale>

@@ -5,7 +5,7 @@
 // verdict. Pure functions over a copy of the bytes: they read no device object and may run on
 // any thread. A garbled or cut frame is decoded as far as it goes and says why it stopped.
 
-#include "protocol/uExchangeRecord.h"
+#include "uExchangeRecord.h"
 
 #include <QByteArray>
 #include <QString>

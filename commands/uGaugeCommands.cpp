@@ -1,5 +1,5 @@
-#include "commands/uGaugeCommands.h"
-#include "devicelink/Ulmar.h"
+#include "uGaugeCommands.h"
+#include "Ulmar.h"
 
 #include <algorithm>
 #include <chrono>

@@ -8,10 +8,10 @@
 // through TDeviceLink::RequestExecUlmar and every change of the device object through
 // TDeviceLink::EditDevice, so a poll cycle may run meanwhile.
 
-#include "commands/uCommandTable.h"
-#include "commands/uParamTable.h"
-#include "devicelink/uRequestDevices.h"
-#include "service/uStopSignals.h"
+#include "uCommandTable.h"
+#include "uParamTable.h"
+#include "uRequestDevices.h"
+#include "uStopSignals.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,10 +1,10 @@
-#include "commands/uParamFile.h"
+#include "uParamFile.h"
 
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uRequestDevices.h"
+#include "Ulmar.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uRequestDevices.h"
 
 #include <QDir>
 #include <QHash>

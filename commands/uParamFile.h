@@ -2,12 +2,12 @@
 // Parameter files: one gauge's parameter set kept as "PN" + plant number + "-" + yyyymmdd +
 // ".ini" (Windows-1251) in the subdirectory "M10" or "M20" of the program's directory; the
 // keys of section "Ulmar" are those of the parameter table. Reading and writing touch only the
-// device object; nothing is sent to the gauge. No dialogs here (console/uUlmar.h has the
+// device object; nothing is sent to the gauge. No dialogs here (ui/uUlmar.h has the
 // window's save and load with their questions).
 // User-interface thread; the device object is changed under the link's exchange lock when a
 // link is given.
 
-#include "commands/uParamTable.h"
+#include "uParamTable.h"
 
 #include <QDate>
 #include <QString>

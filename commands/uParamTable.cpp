@@ -1,5 +1,5 @@
-#include "commands/uParamTable.h"
-#include "devicelink/Ulmar.h"
+#include "uParamTable.h"
+#include "Ulmar.h"
 
 #include <algorithm>
 #include <array>

@@ -1,6 +1,6 @@
-#include "commands/uPollControl.h"
+#include "uPollControl.h"
 
-#include "devicelink/uRequestDevices.h"
+#include "uRequestDevices.h"
 
 bool TTimerPollControl::PollingRunning() const {
     return Link_ && Link_->Poller()->Running();

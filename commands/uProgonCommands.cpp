@@ -1,6 +1,6 @@
-#include "commands/uProgonCommands.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uRequestDevices.h"
+#include "uProgonCommands.h"
+#include "Ulmar.h"
+#include "uRequestDevices.h"
 
 #include <algorithm>
 #include <climits>

@@ -7,8 +7,8 @@
 // User-interface thread only (as TGaugeCommands): every change of the device object goes
 // through TGaugeCommands::Edit.
 
-#include "commands/uGaugeCommands.h"
-#include "commands/uPollControl.h"
+#include "uGaugeCommands.h"
+#include "uPollControl.h"
 
 #include <QLocale>
 #include <QString>

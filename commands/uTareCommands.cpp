@@ -1,8 +1,8 @@
-#include "commands/uTareCommands.h"
-#include "commands/uCommandTable.h"
-#include "devicelink/Ulmar.h"
-#include "protocol/uFrame.h"
-#include "tare/uTara.h"
+#include "uTareCommands.h"
+#include "Ulmar.h"
+#include "uCommandTable.h"
+#include "uFrame.h"
+#include "uTara.h"
 
 #include <algorithm>
 #include <array>

@@ -6,8 +6,8 @@
 // ends a sequence between two exchanges, and a write then commits nothing.
 // User-interface thread only, as TGaugeCommands.
 
-#include "commands/uGaugeCommands.h"
-#include "commands/uPollControl.h"
+#include "uGaugeCommands.h"
+#include "uPollControl.h"
 
 #include <QLocale>
 #include <QString>

@@ -1,5 +1,5 @@
-#include "commands/uZeroArray.h"
-#include "devicelink/uSmallFile.h"
+#include "uZeroArray.h"
+#include "uSmallFile.h"
 
 #include <QSaveFile>
 #include <algorithm>

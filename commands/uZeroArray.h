@@ -5,7 +5,7 @@
 // count N, entry 2 the minimum, entry 3 the maximum, entries 4 to N + 3 the positions.
 // Pure functions and file I/O only; any thread.
 
-#include "devicelink/Ulmar.h"
+#include "Ulmar.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "protocol/uFrame.h"
+#include "uFrame.h"
 
 #include <bit>
 #include <cfloat>

@@ -2,8 +2,8 @@
 // decoder. Every byte of an answer is read only after the answer's length has been checked
 // against the minimum length of its command.
 
-#include "protocol/uWire.h"
-#include "protocol/uFrame.h"
+#include "uWire.h"
+#include "uFrame.h"
 
 #include <cmath>
 

@@ -1,8 +1,8 @@
 // ulmar-sim: serves virtual gauges (and a КАЛИСТ-1 current meter) on a pseudo-terminal,
 // prints the port name on stdout and runs until SIGINT or SIGTERM.
 
-#include "service/uAbout.h"
-#include "sim/uSimServer.h"
+#include "uAbout.h"
+#include "uSimServer.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -1,6 +1,6 @@
-#include "sim/uGaugeSim.h"
+#include "uGaugeSim.h"
 
-#include "protocol/uFrame.h"
+#include "uFrame.h"
 #include <algorithm>
 #include <bit>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "sim/uSimServer.h"
+#include "uSimServer.h"
 
-#include "protocol/uFrame.h"
+#include "uFrame.h"
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>

@@ -4,7 +4,7 @@
 // request with its times. Start, Stop, Unplug and Replug from one controlling thread; the
 // other operations from any thread.
 
-#include "sim/uGaugeSim.h"
+#include "uGaugeSim.h"
 #include <QByteArray>
 #include <QString>
 #include <atomic>

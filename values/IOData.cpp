@@ -1,4 +1,4 @@
-#include "values/IOData.h"
+#include "IOData.h"
 
 #include <QLocale>
 #include <algorithm>

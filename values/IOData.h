@@ -4,8 +4,8 @@
 // user-interface thread only; the archive reads them (GetValue) from the request thread right
 // after a parse has finished.
 
-#include "devicelink/uTimeOut.h"
-#include "values/IODescription.h"
+#include "IODescription.h"
+#include "uTimeOut.h"
 #include <QString>
 #include <functional>
 #include <memory>

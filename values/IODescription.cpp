@@ -1,6 +1,6 @@
-#include "values/IODescription.h"
+#include "IODescription.h"
 
-#include "devicelink/uIniFile.h"
+#include "uIniFile.h"
 #include <QLocale>
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,13 @@
 // Archive settings, the day tree, tables and text twins, poll answers and queries.
 
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
+#include "Ulmar.h"
 #include "tests/support/ArchiveFiles.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>

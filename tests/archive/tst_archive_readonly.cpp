@@ -2,11 +2,11 @@
 // an archive on read-only media (a read-only bind mount in a child process, where the user
 // and mount namespaces allow it).
 
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/ArchiveFiles.h"
 #include "tests/support/TestDirs.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
 #include <QCoreApplication>
 #include <QProcess>
 #include <QSqlQuery>

@@ -1,10 +1,10 @@
 // A trend query on the user-interface thread while the request thread keeps inserting into
 // the same table: no query may fail and no committed row may be missing.
 
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/TestDirs.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
 #include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QSqlQuery>

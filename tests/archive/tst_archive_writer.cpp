@@ -3,15 +3,15 @@
 // then the failures that must neither stall the writer nor pass unseen: a damaged table, a
 // table held by another connection, a full disk, and the size of the write-ahead log.
 
-#include "archive/uArchiveWriter.h"
-#include "archive/uBDE.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
+#include "Ulmar.h"
 #include "tests/support/ArchiveFiles.h"
 #include "tests/support/DayFiles.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
+#include "uArchiveWriter.h"
+#include "uBDE.h"
+#include "uLog.h"
+#include "uParamStr.h"
 #include <QRegularExpression>
 #include <QSqlQuery>
 #include <QTest>

@@ -2,15 +2,15 @@
 // The INI reader's refusal of files of the wrong kind or size runs in a child process
 // (ChildRun.h), so that a read that blocks or never ends fails its row instead of the suite.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uLog.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "devicelink/uProgramLocale.h"
-#include "devicelink/uSmallFile.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
+#include "uIniFile.h"
+#include "uLog.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uProgramLocale.h"
+#include "uSmallFile.h"
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringEncoder>

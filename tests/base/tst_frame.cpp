@@ -1,8 +1,8 @@
 // Frame checksums, value encodings, byte renderings, path helpers and the command line.
 
-#include "devicelink/uParamStr.h"
-#include "protocol/uFrame.h"
-#include "protocol/uWire.h"
+#include "uFrame.h"
+#include "uParamStr.h"
+#include "uWire.h"
 #include <QDir>
 #include <QTest>
 #include <cmath>

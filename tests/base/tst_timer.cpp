@@ -1,9 +1,9 @@
 // The pacing timer: its settings file, Start/Stop/SetBusy and the ticks.
 
-#include "devicelink/uCustomTimer.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/TestDirs.h"
+#include "uCustomTimer.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 #include <QFile>
 #include <QTest>
 #include <memory>

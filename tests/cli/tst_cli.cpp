@@ -3,17 +3,17 @@
 // bounds, and the exit codes of a silent line, a bad port name, a malformed file and bad
 // arguments.
 
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uSerialPosix.h"
-#include "devicelink/uTransmitter.h"
+#include "Ulmar.h"
 #include "tests/support/CliRig.h"
 #include "tests/support/DayFiles.h"
 #include "tests/support/FakePortTree.h"
 #include "tests/support/FileSizeLimit.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uSerialPosix.h"
+#include "uTransmitter.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,10 +2,10 @@
 // an exchange (kept, with its reason), in text, JSON and CSV, from a file, a pipe or standard
 // input; ulmar-cli monitor against ulmar-sim with a device fault on the first answer.
 
-#include "protocol/uFrame.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
+#include "uFrame.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 
 #include <QFile>
 #include <QJsonDocument>

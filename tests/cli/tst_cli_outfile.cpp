@@ -1,8 +1,8 @@
 // The --out file put in place: while the gauge is read, what appears at a new path, or takes the
 // place of a file being replaced, is never overwritten; a failed write leaves nothing behind.
 
-#include "cli/uCliOutFile.h"
 #include "tests/support/FileBytes.h"
+#include "uCliOutFile.h"
 
 #include <QDir>
 #include <QFile>

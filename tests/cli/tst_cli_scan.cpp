@@ -2,9 +2,9 @@
 // in text, a JSON array, a collision of two gauges at one address, a silent range, and the
 // refused ranges.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

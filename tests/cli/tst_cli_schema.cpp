@@ -6,11 +6,11 @@
 // code and is said on stderr as well. So the documented schema and the program cannot drift
 // apart.
 
-#include "archive/uDataCtrl.h"
-#include "devicelink/uIniFile.h"
 #include "tests/support/CliRig.h"
 #include "tests/support/FakePortTree.h"
 #include "tests/support/JsonSchemaCheck.h"
+#include "uDataCtrl.h"
+#include "uIniFile.h"
 
 #include <QFile>
 #include <QJsonDocument>

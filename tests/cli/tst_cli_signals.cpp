@@ -5,11 +5,11 @@
 // waits on a pipe; archive export stops between two rows. Each ends with 128 + the signal's
 // number and says "прервано".
 
-#include "archive/uDataCtrl.h"
-#include "devicelink/uParamStr.h"
-#include "sim/uSimServer.h"
 #include "tests/support/CliRig.h"
 #include "tests/support/JsonSchemaCheck.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
+#include "uSimServer.h"
 
 #include <QJsonObject>
 #include <QProcess>

@@ -3,9 +3,9 @@
 // "no" that sends nothing; a table unfit for the gauge refused before the port opens; a gauge
 // that stores another value; a silent gauge that leaves no file.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 
 #include <QFile>
 #include <QJsonArray>

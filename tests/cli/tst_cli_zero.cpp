@@ -2,10 +2,10 @@
 // window shows it, the 256-line file of --out byte for byte, JSON, an empty array, a silent line
 // (no file written) and the arguments it refuses.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/CliRig.h"
 #include "tests/support/FileSizeLimit.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -3,9 +3,9 @@
 // group of writes, a file compared with the gauge, a silent gauge, repeats of a garbled answer,
 // the signature handler, and all of it while the poll cycle runs.
 
-#include "commands/uGaugeCommands.h"
-#include "commands/uParamFile.h"
 #include "tests/support/LinkRig.h"
+#include "uGaugeCommands.h"
+#include "uParamFile.h"
 
 #include <QCoreApplication>
 #include <QTest>

@@ -2,12 +2,12 @@
 // row's own field and every Write code carries it at the same index; the checks a parameter
 // file must pass before it goes to a gauge; comparison and display at the gauge's precision.
 
-#include "commands/uParamFile.h"
-#include "commands/uParamTable.h"
-#include "devicelink/Ulmar.h"
-#include "protocol/uFrame.h"
+#include "Ulmar.h"
 #include "tests/support/GaugeExchange.h"
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
+#include "uParamFile.h"
+#include "uParamTable.h"
 
 #include <QFile>
 #include <QLocale>

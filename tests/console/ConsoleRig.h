@@ -4,7 +4,7 @@
 // Test main thread only (it plays the user-interface thread).
 
 #include "tests/support/LinkRig.h"
-#include "values/uModal.h"
+#include "uModal.h"
 
 #include <QDialog>
 #include <QHash>

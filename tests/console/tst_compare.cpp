@@ -3,12 +3,12 @@
 // parameter the gauge did not take, the factory set in factory mode, a malformed file refused;
 // and the tool windows' value labels naming actions the main window has.
 
-#include "commands/uParamFile.h"
-#include "console/fCompare.h"
-#include "console/fMain.h"
-#include "console/uConsole.h"
+#include "fCompare.h"
+#include "fMain.h"
 #include "tests/console/ConsoleRig.h"
-#include "values/uActionLink.h"
+#include "uActionLink.h"
+#include "uConsole.h"
+#include "uParamFile.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,10 +1,10 @@
 // Numeric edit box, the integer and number input dialogs and the progress window.
 
+#include "EditNum.h"
+#include "fInput.h"
+#include "fProgress.h"
 #include "tests/support/TestDirs.h"
-#include "values/EditNum.h"
-#include "values/fInput.h"
-#include "values/fProgress.h"
-#include "values/uModal.h"
+#include "uModal.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

@@ -4,15 +4,15 @@
 // of each other and inside the screen; windows with a saved position keep it and the others
 // keep clear of them; saved positions off the screen are brought onto it.
 
-#include "console/fMain.h"
-#include "console/fReqAns.h"
-#include "console/fSelectCMD.h"
-#include "console/uConsole.h"
-#include "devicelink/uIniFile.h"
+#include "fMain.h"
+#include "fReqAns.h"
+#include "fSelectCMD.h"
+#include "fUlmar.h"
+#include "fUlmarPar.h"
 #include "tests/console/ConsoleRig.h"
 #include "tests/support/OffscreenScreen.h"
-#include "values/fUlmar.h"
-#include "values/fUlmarPar.h"
+#include "uConsole.h"
+#include "uIniFile.h"
 
 #include <QApplication>
 #include <QScreen>

@@ -2,19 +2,19 @@
 // and factory mode, the application-wide keys, the retry routine and its failure message, the
 // write-all and zero array sequences as they appear on the line, and the shut-down question.
 
-#include "console/fMain.h"
-#include "console/fPortSettings.h"
-#include "console/fReqAns.h"
-#include "console/fSelectCMD.h"
-#include "console/uConsole.h"
-#include "console/uUlmar.h"
+#include "EditNum.h"
+#include "fInput.h"
+#include "fMain.h"
+#include "fPortSettings.h"
+#include "fProgress.h"
+#include "fReqAns.h"
+#include "fSelectCMD.h"
+#include "fUlmar.h"
+#include "fUlmarPar.h"
 #include "tests/console/ConsoleRig.h"
 #include "tests/support/FakePortTree.h"
-#include "values/EditNum.h"
-#include "values/fInput.h"
-#include "values/fProgress.h"
-#include "values/fUlmar.h"
-#include "values/fUlmarPar.h"
+#include "uConsole.h"
+#include "uUlmar.h"
 
 #include <QAction>
 #include <QActionGroup>

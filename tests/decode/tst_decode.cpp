@@ -2,10 +2,10 @@
 // garbled checksums, cut frames at every length, error answers, fault bytes, the КАЛИСТ-1, and
 // the CSV row.
 
-#include "commands/uExchangeDecode.h"
-#include "devicelink/Ulmar.h"
-#include "protocol/uFrame.h"
-#include "sim/uGaugeSim.h"
+#include "Ulmar.h"
+#include "uExchangeDecode.h"
+#include "uFrame.h"
+#include "uGaugeSim.h"
 
 #include <QTest>
 

@@ -2,9 +2,9 @@
 // in both radixes, with silent, garbled and cut answers among good ones; and lines that are not
 // exchanges, each refused with its reason.
 
-#include "commands/uExchangeDecode.h"
-#include "commands/uParamTable.h"
 #include "tests/support/LinkRig.h"
+#include "uExchangeDecode.h"
+#include "uParamTable.h"
 
 #include <QFile>
 #include <QTest>

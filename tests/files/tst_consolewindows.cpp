@@ -1,14 +1,14 @@
 // The link window (counts, percentages, radix, port group, exchanges from the request thread)
 // and the command selection window (codes of "Выделить все", factory rows, the /kalist start).
 
-#include "console/fReqAns.h"
-#include "console/fSelectCMD.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uRequestDevices.h"
+#include "Ulmar.h"
+#include "fReqAns.h"
+#include "fSelectCMD.h"
 #include "tests/support/TestDirs.h"
-#include "values/uWindowContext.h"
-#include "values/uWindowSlot.h"
+#include "uParamStr.h"
+#include "uRequestDevices.h"
+#include "uWindowContext.h"
+#include "uWindowSlot.h"
 
 #include <QAction>
 #include <QApplication>

@@ -2,15 +2,15 @@
 // the settings (mark/space parity, the exact rate); and the archive writer's trouble, in the link
 // window and in the main window's status bar.
 
-#include "archive/uArchiveWriter.h"
-#include "archive/uBDE.h"
-#include "console/fMain.h"
-#include "console/fReqAns.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uRequestDevices.h"
+#include "Ulmar.h"
+#include "fMain.h"
+#include "fReqAns.h"
 #include "tests/support/TestDirs.h"
+#include "uArchiveWriter.h"
+#include "uBDE.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uRequestDevices.h"
 
 #include <QDir>
 #include <QFile>

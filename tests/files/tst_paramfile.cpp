@@ -3,13 +3,13 @@
 // the wrong kind or size, a byte order mark and a key given twice (also through ulmar-cli, and
 // the module type list beside them).
 
-#include "console/uUlmar.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uSmallFile.h"
+#include "Ulmar.h"
+#include "fUlmarPar.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/TestDirs.h"
-#include "values/fUlmarPar.h"
-#include "values/uModal.h"
+#include "uModal.h"
+#include "uSmallFile.h"
+#include "uUlmar.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "tests/fuzz/FuzzEntries.h"
-#include "commands/uExchangeDecode.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uPaths.h"
-#include "protocol/uFrame.h"
-#include "protocol/uWire.h"
+#include "Ulmar.h"
+#include "uExchangeDecode.h"
+#include "uFrame.h"
+#include "uPaths.h"
+#include "uWire.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,12 +3,12 @@
 // a pseudo-terminal with good, cut, paused, garbled and trailed answers. Timing checks compare
 // orders of magnitude only (the machine may be loaded).
 
-#include "protocol/uFrame.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uTransmitter.h"
-#include "sim/uSimServer.h"
 #include "tests/support/TestBytes.h"
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
+#include "uIniFile.h"
+#include "uSimServer.h"
+#include "uTransmitter.h"
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>

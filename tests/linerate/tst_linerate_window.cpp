@@ -1,8 +1,8 @@
 // The link window tells which rule ends an answer, and follows a change of the setting.
-#include "console/fReqAns.h"
-#include "devicelink/Ulmar.h"
-#include "devicelink/uRequestDevices.h"
+#include "Ulmar.h"
+#include "fReqAns.h"
 #include "tests/support/TestDirs.h"
+#include "uRequestDevices.h"
 #include <QLabel>
 #include <QTest>
 

@@ -2,10 +2,10 @@
 // directories, it builds the device link, runs its window and writes the archive settings back
 // at exit, leaving the saved port settings alone; SIGTERM closes it as its close command does.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 
 #include <QDate>
 #include <QDir>

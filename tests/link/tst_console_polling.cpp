@@ -4,8 +4,8 @@
 // changed outside the exchange lock shows up as a data race; on the line, no exchange may
 // overlap another and every command must get its answer.
 
-#include "console/uUlmar.h"
 #include "tests/support/LinkRig.h"
+#include "uUlmar.h"
 
 #include <QCoreApplication>
 #include <QDir>

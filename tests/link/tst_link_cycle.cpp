@@ -1,9 +1,9 @@
 // The poll cycle on the request thread: round-robin over the device list, one cycle per
 // resume, the archive of accepted answers only, and a shut-down that never hangs.
 
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
 #include "tests/support/LinkRig.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Single exchanges through a real pseudo-terminal with the simulator: the bytes on the line,
 // the parse into the device object, time-outs, cut and error answers, the request log.
 
-#include "protocol/uFrame.h"
 #include "tests/support/LinkRig.h"
+#include "uFrame.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>

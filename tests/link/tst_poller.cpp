@@ -2,8 +2,8 @@
 // publisher's delivery across threads: once each, in order, on the user-interface thread,
 // bounded while that thread does not come round.
 
-#include "devicelink/uExchangePublisher.h"
 #include "tests/support/LinkRig.h"
+#include "uExchangePublisher.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>

@@ -4,12 +4,12 @@
 // clear and the filters, the CSV file byte for byte, and the link window's "Монитор" button.
 // With ULMAR_SHOTS set to a folder, the polling run saves the window there as monitor.png.
 
-#include "console/fMonitorPanel.h"
-#include "console/fReqAns.h"
-#include "devicelink/uExchangePublisher.h"
-#include "protocol/uFrame.h"
-#include "devicelink/uParamStr.h"
+#include "fMonitorPanel.h"
+#include "fReqAns.h"
 #include "tests/support/LinkRig.h"
+#include "uExchangePublisher.h"
+#include "uFrame.h"
+#include "uParamStr.h"
 
 #include <QApplication>
 #include <QBrush>

@@ -2,16 +2,16 @@
 // inaccessible ports told with their reasons, and a port saved by its by-id name that keeps
 // working when the adapter comes back under another tty name.
 
-#include "protocol/uFrame.h"
-#include "devicelink/uPortList.h"
-#include "devicelink/uSerialPosix.h"
-#include "devicelink/uTransmitter.h"
-#include "sim/uSimServer.h"
 #include "tests/support/ChildRun.h"
 #include "tests/support/FakePortTree.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
+#include "uPortList.h"
+#include "uSerialPosix.h"
+#include "uSimServer.h"
+#include "uTransmitter.h"
 
 #include <QFileInfo>
 #include <QTest>

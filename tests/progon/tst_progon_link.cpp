@@ -4,8 +4,8 @@
 // nothing and ends in one message; "Установить" refused without fresh readings and taking them
 // while polling runs; the tape change and the template.
 
-#include "commands/uProgonCommands.h"
 #include "tests/support/LinkRig.h"
+#include "uProgonCommands.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -3,8 +3,8 @@
 // either way), the cell texts and the button caption, and reference currents that stay finite
 // whatever dist.2 is.
 
-#include "commands/uProgonCommands.h"
-#include "devicelink/Ulmar.h"
+#include "Ulmar.h"
+#include "uProgonCommands.h"
 
 #include <QTest>
 #include <cmath>

@@ -4,14 +4,14 @@
 // nothing), the work-order label, the start sequence from the tool bar, the report preview and
 // Esc. With ULMAR_SHOTS_DIR set it also leaves a picture of the window and the report as PDF.
 
-#include "archive/rProgon.h"
-#include "console/fMain.h"
-#include "console/fProgon.h"
-#include "console/fSelectCMD.h"
-#include "console/uConsole.h"
+#include "EditNum.h"
+#include "fMain.h"
+#include "fProgon.h"
+#include "fSelectCMD.h"
+#include "rProgon.h"
 #include "tests/console/ConsoleRig.h"
 #include "tests/support/ToolWindows.h"
-#include "values/EditNum.h"
+#include "uConsole.h"
 
 #include <QAction>
 #include <QApplication>

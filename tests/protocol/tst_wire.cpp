@@ -2,9 +2,9 @@
 // request code encoded, answered by a virtual gauge and decoded back to what the gauge holds;
 // every write read back through its read code.
 
-#include "protocol/uFrame.h"
-#include "protocol/uWire.h"
-#include "sim/uGaugeSim.h"
+#include "uFrame.h"
+#include "uGaugeSim.h"
+#include "uWire.h"
 
 #include <QTest>
 #include <cmath>

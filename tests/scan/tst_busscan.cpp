@@ -4,8 +4,8 @@
 // request, polling paused and resumed, the device object put back, the range refusals, the
 // address write with its check of the target address and its verification.
 
-#include "commands/uBusScan.h"
 #include "tests/support/LinkRig.h"
+#include "uBusScan.h"
 
 #include <QFile>
 #include <QTest>

@@ -3,10 +3,10 @@
 // close while the scan runs, "Остановить", the refused ranges, an address write by plant
 // numbers and the list saved as CSV.
 
-#include "console/fMain.h"
-#include "console/fScan.h"
+#include "EditNum.h"
+#include "fMain.h"
+#include "fScan.h"
 #include "tests/console/ConsoleRig.h"
-#include "values/EditNum.h"
 
 #include <QAction>
 #include <QApplication>

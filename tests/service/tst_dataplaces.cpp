@@ -2,7 +2,7 @@
 // program of that build, the user's data, config and state folders when installed, the options
 // always first; the folders chosen created, the user's seeded without ever replacing a file.
 
-#include "devicelink/uDataPlaces.h"
+#include "uDataPlaces.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,11 +2,11 @@
 // maximised state and its restored size, a missing "INI" directory, saved positions that no
 // screen shows any more, and the first layout of windows beside the main window.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "service/uWindowPosition.h"
 #include "tests/support/TestDirs.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uWindowPosition.h"
 
 #include <QApplication>
 #include <QDir>

@@ -2,10 +2,10 @@
 // is a directory, a pipe, read-only or huge, and an "INI" folder that cannot be written. The
 // file is left as it was and the call returns at once.
 
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "service/uWindowPosition.h"
 #include "tests/support/TestDirs.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uWindowPosition.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 // The virtual gauge as a pure function over frames: answers, state changes and faults.
 
-#include "protocol/uFrame.h"
-#include "sim/uGaugeSim.h"
 #include "tests/support/TestBytes.h"
+#include "uFrame.h"
+#include "uGaugeSim.h"
 #include <QTest>
 #include <cmath>
 

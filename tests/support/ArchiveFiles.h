@@ -2,7 +2,7 @@
 // Looks at an archive tree the way a technician would: which files lie there, what a text file
 // holds, which journal a table file asks for.
 
-#include "devicelink/uTimeOut.h"
+#include "uTimeOut.h"
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>

@@ -2,12 +2,12 @@
 // ulmar-cli run as a script runs it, against ulmar-sim on a pseudo-terminal, in temporary
 // program and working directories. Test main thread only.
 
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/TestTerminal.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>

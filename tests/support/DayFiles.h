@@ -3,8 +3,8 @@
 // "yyyy-MM-dd HH:mm:ss.zzz"), many rows at once and in any order; and files damaged on purpose.
 // For tests that link SQLite (archive_trend). Test main thread only.
 
-#include "archive/uDataCtrl.h"
-#include "devicelink/uParamStr.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
 #include <QDateTime>
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,10 @@
 #pragma once
-// A fake tree of serial ports for the port list (devicelink/uPortList.h): by-id links, device
+// A fake tree of serial ports for the port list (device/uPortList.h): by-id links, device
 // links to pseudo-terminals or plain files, sysfs attributes and lock files, all under one
 // temporary folder. Test main thread.
 
-#include "devicelink/uPortList.h"
 #include "tests/support/FileBytes.h"
+#include "uPortList.h"
 
 #include <QDir>
 #include <QFile>

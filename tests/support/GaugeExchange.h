@@ -3,8 +3,8 @@
 // does for one exchange: Build encodes the request of a code (and keeps it), Parse decodes an
 // answer against the kept request and applies it. A failed Build keeps no request.
 
-#include "devicelink/Ulmar.h"
-#include "protocol/uWire.h"
+#include "Ulmar.h"
+#include "uWire.h"
 
 #include <QByteArray>
 

@@ -3,12 +3,12 @@
 // and working directories. Built and destroyed on the test's main thread, which plays the
 // user-interface thread.
 
-#include "devicelink/Ulmar.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uRequestDevices.h"
-#include "sim/uSimServer.h"
+#include "Ulmar.h"
 #include "tests/support/TestDirs.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uRequestDevices.h"
+#include "uSimServer.h"
 
 #include <QDate>
 #include <QFile>

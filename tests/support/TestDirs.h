@@ -2,7 +2,7 @@
 // Points the program's directory and the working directory at fresh temporary directories for
 // the life of a test object, so that no test writes into the source or build tree.
 
-#include "devicelink/uPaths.h"
+#include "uPaths.h"
 #include <QDir>
 #include <QTemporaryDir>
 

@@ -1,7 +1,7 @@
 // The tare table reader: number parsing, table reading (the faults a hand-edited file brings),
 // interpolation and extrapolation, and the checks before a table goes to a gauge.
 
-#include "tare/uTara.h"
+#include "uTara.h"
 
 #include <QFile>
 #include <QTemporaryDir>

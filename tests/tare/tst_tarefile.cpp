@@ -2,9 +2,9 @@
 // bytes round-tripping, refusal of characters the code page lacks, the save through a
 // temporary file, and the text of a gauge's table reading back to the same singles.
 
-#include "protocol/uFrame.h"
-#include "tare/uTara.h"
-#include "tare/uTareFile.h"
+#include "uFrame.h"
+#include "uTara.h"
+#include "uTareFile.h"
 
 #include <QDir>
 #include <QFile>

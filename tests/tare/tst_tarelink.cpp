@@ -4,11 +4,11 @@
 // and answers of another command failing the write, one commit to ROM and only after the
 // compare, polling stopped around the write and started again.
 
-#include "commands/uTareCommands.h"
-#include "protocol/uFrame.h"
-#include "tare/uTara.h"
-#include "tare/uTareFile.h"
 #include "tests/support/LinkRig.h"
+#include "uFrame.h"
+#include "uTara.h"
+#include "uTareCommands.h"
+#include "uTareFile.h"
 
 #include <QTest>
 #include <atomic>

@@ -3,16 +3,16 @@
 // and level lookup that follow the text; reading the gauge's table into a file and writing a
 // table into the gauge.
 
-#include "console/fMain.h"
-#include "console/fTaraEditor.h"
-#include "console/uConsole.h"
-#include "devicelink/uParamStr.h"
-#include "devicelink/uPaths.h"
-#include "tare/uTara.h"
-#include "tare/uTareFile.h"
+#include "EditNum.h"
+#include "IODescription.h"
+#include "fMain.h"
+#include "fTaraEditor.h"
 #include "tests/console/ConsoleRig.h"
-#include "values/EditNum.h"
-#include "values/IODescription.h"
+#include "uConsole.h"
+#include "uParamStr.h"
+#include "uPaths.h"
+#include "uTara.h"
+#include "uTareFile.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,14 +1,14 @@
 // The serial transport: line discipline on a scripted port, then real exchanges through a
 // pseudo-terminal with the simulator, settings file rules and a vanishing port.
 
-#include "protocol/uFrame.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uSerialPosix.h"
-#include "devicelink/uTransmitter.h"
-#include "sim/uSimServer.h"
 #include "tests/support/PlainUser.h"
 #include "tests/support/TestBytes.h"
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
+#include "uIniFile.h"
+#include "uSerialPosix.h"
+#include "uSimServer.h"
+#include "uTransmitter.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>

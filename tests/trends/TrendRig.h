@@ -3,12 +3,12 @@
 // Russian locale, rows written into the archive, and scripted answers to every modal dialog
 // (message boxes are recorded). Test main thread only.
 
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "archive/uTrendData.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/TestDirs.h"
-#include "values/uModal.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uModal.h"
+#include "uParamStr.h"
+#include "uTrendData.h"
 
 #include <QDialog>
 #include <QMessageBox>

@@ -4,13 +4,13 @@
 // several days with a clock step, the repeated autumn hour in writing order, a cancelled load,
 // the row bound of a range, and the CSV export of a range read back.
 
-#include "archive/uArchiveLoad.h"
-#include "archive/uBDE.h"
-#include "archive/uDataCtrl.h"
-#include "archive/uTrendExport.h"
-#include "devicelink/uParamStr.h"
 #include "tests/support/DayFiles.h"
 #include "tests/support/TestDirs.h"
+#include "uArchiveLoad.h"
+#include "uBDE.h"
+#include "uDataCtrl.h"
+#include "uParamStr.h"
+#include "uTrendExport.h"
 
 #include <QDirIterator>
 #include <QFile>

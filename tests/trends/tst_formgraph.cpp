@@ -5,12 +5,12 @@
 // bar with 0, 1 and 2 points, show-all, point markers, number texts with Digits 255, read-outs,
 // CSV of the shown range, and the report filled from the window.
 
-#include "archive/fGraph.h"
-#include "archive/fRangeDT.h"
-#include "archive/rGraph.h"
+#include "fGraph.h"
+#include "fProgress.h"
+#include "fRangeDT.h"
+#include "rGraph.h"
 #include "tests/support/DayFiles.h"
 #include "tests/trends/TrendRig.h"
-#include "values/fProgress.h"
 
 #include <QAction>
 #include <QDateEdit>

@@ -2,9 +2,9 @@
 // its own span, show-all along Y on a flat distance, the read-out in both number forms, live
 // points of both values, the shared settings, and its report.
 
-#include "archive/fGraph.h"
-#include "archive/fGraph2.h"
-#include "archive/rGraph2.h"
+#include "fGraph.h"
+#include "fGraph2.h"
+#include "rGraph2.h"
 #include "tests/trends/TrendRig.h"
 
 #include <QAction>

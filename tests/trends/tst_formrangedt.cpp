@@ -1,10 +1,10 @@
 // The range dialog: its controls, filling from a range, the ready-made lengths and their reset
 // by the operator's edits, "Неверный диапазон", and SelectRange's confirm and cancel.
 
-#include "archive/fRangeDT.h"
-#include "archive/uRangeDT.h"
+#include "fRangeDT.h"
 #include "tests/trends/TrendRig.h"
-#include "values/uModal.h"
+#include "uModal.h"
+#include "uRangeDT.h"
 
 #include <QComboBox>
 #include <QDateEdit>

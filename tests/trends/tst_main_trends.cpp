@@ -1,13 +1,13 @@
 // The main window's five trend actions and the two-parameter trend, and the readings window's
 // pictures: each opens its window on the right table with the device's value connected.
 
-#include "archive/fGraph.h"
-#include "archive/fGraph2.h"
-#include "archive/uBDE.h"
-#include "console/fMain.h"
+#include "fGraph.h"
+#include "fGraph2.h"
+#include "fMain.h"
+#include "fUlmar.h"
 #include "tests/console/ConsoleRig.h"
-#include "values/fUlmar.h"
-#include "values/uActionLink.h"
+#include "uActionLink.h"
+#include "uBDE.h"
 
 #include <QAction>
 #include <QTest>

@@ -1,7 +1,7 @@
 // The range rules: the 24 hours of a new range, a value without a date or time, a date alone,
 // midnight kept as given, the same value set twice, and an inverted range.
 
-#include "archive/uRangeDT.h"
+#include "uRangeDT.h"
 
 #include <QTest>
 #include <cmath>

@@ -2,9 +2,9 @@
 // run window's chart, a second fill replacing the first, the page set-up and header, and PDF
 // output that reports a failure instead of leaving half a file.
 
-#include "archive/rGraph.h"
-#include "archive/rProgon.h"
-#include "devicelink/Ulmar.h"
+#include "Ulmar.h"
+#include "rGraph.h"
+#include "rProgon.h"
 #include "tests/support/TestDirs.h"
 
 #include <QImage>

@@ -2,7 +2,7 @@
 // the repeated autumn hour drawn as two runs with a break, dropped non-numbers, the
 // level-of-detail cache against a plain scan, and the growth of the store.
 
-#include "archive/uTrendData.h"
+#include "uTrendData.h"
 
 #include <QRandomGenerator>
 #include <QTest>

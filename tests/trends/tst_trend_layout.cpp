@@ -4,8 +4,8 @@
 // shortened, with the whole text in its tooltip. ULMAR_TEST_SHOTS=DIR keeps a picture of each
 // window (grab()) in DIR.
 
-#include "archive/fGraph.h"
-#include "archive/fGraph2.h"
+#include "fGraph.h"
+#include "fGraph2.h"
 #include "tests/support/OffscreenScreen.h"
 #include "tests/trends/TrendRig.h"
 

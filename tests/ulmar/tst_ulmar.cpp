@@ -1,10 +1,10 @@
 // Device object: request builder over all codes, answer parser by answer kind, fault handling,
 // fault log, typed values, setters, texts, zero array, tare and run-test tables.
 
-#include "devicelink/Ulmar.h"
-#include "protocol/uFrame.h"
+#include "Ulmar.h"
 #include "tests/support/GaugeExchange.h"
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
 #include <QDirIterator>
 #include <QFile>
 #include <QLocale>

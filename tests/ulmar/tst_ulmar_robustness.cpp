@@ -1,10 +1,10 @@
 // Feeds both answer parsers a fixed-seed stream of valid, mutated, truncated and random answers
 // and checks that each ends in a documented result code and leaves the object consistent.
 
-#include "devicelink/Ulmar.h"
-#include "protocol/uFrame.h"
+#include "Ulmar.h"
 #include "tests/support/GaugeExchange.h"
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
 #include <QDirIterator>
 #include <QFile>
 #include <QTest>

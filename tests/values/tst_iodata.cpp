@@ -1,7 +1,7 @@
 // Typed values: the update chain, its events, propagation to connected values and the guard
 // that keeps a failing step from reaching the caller.
 
-#include "values/IOData.h"
+#include "IOData.h"
 #include <QTest>
 #include <memory>
 #include <stdexcept>

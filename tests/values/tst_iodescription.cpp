@@ -1,9 +1,9 @@
 // Value descriptions: range setters, Assign across the classes, sections, ini load and save,
 // and the number format under Russian regional settings.
 
-#include "devicelink/uIniFile.h"
+#include "IODescription.h"
 #include "tests/support/TestDirs.h"
-#include "values/IODescription.h"
+#include "uIniFile.h"
 #include <QFile>
 #include <QLocale>
 #include <QTest>

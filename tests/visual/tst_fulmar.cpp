@@ -1,14 +1,14 @@
 // Readings window: relay texts and squares, the colour of the readings group, factory-mode
 // rows, the bar range from dist.2, the value texts, trend links, Esc and a fresh window after
 // closing.
-#include "devicelink/Ulmar.h"
+#include "IOVisual.h"
+#include "Ulmar.h"
+#include "VHistogram.h"
+#include "fUlmar.h"
 #include "tests/support/TestDirs.h"
-#include "values/IOVisual.h"
-#include "values/VHistogram.h"
-#include "values/fUlmar.h"
-#include "values/uActionLink.h"
-#include "values/uWindowContext.h"
-#include "values/uWindowSlot.h"
+#include "uActionLink.h"
+#include "uWindowContext.h"
+#include "uWindowSlot.h"
 
 #include <QAction>
 #include <QFile>

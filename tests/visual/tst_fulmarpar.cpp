@@ -1,12 +1,12 @@
 // Parameters window: groups by factory mode, value texts, list selections and the codes the
 // lists write, enabling of the lists by the polling state, the links to the main window's
 // Change actions, the thermostat row and the module type list file.
-#include "devicelink/Ulmar.h"
+#include "Ulmar.h"
+#include "fUlmarPar.h"
 #include "tests/support/TestDirs.h"
-#include "values/fUlmarPar.h"
-#include "values/uActionLink.h"
-#include "values/uWindowContext.h"
-#include "values/uWindowSlot.h"
+#include "uActionLink.h"
+#include "uWindowContext.h"
+#include "uWindowSlot.h"
 
 #include <QAction>
 #include <QComboBox>

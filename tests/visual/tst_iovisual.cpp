@@ -1,7 +1,7 @@
 // Visual bindings: texts and three-line tool tips under Russian regional settings, the first
 // reading of 0, the bar gauge binding, and controls that go away before the binding.
-#include "values/IOVisual.h"
-#include "values/VHistogram.h"
+#include "IOVisual.h"
+#include "VHistogram.h"
 
 #include <QGroupBox>
 #include <QLabel>

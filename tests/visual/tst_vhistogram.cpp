@@ -1,6 +1,6 @@
 // Bar gauge: rows of values, the automatic scale step, ticks and numbers, zones, colours,
 // the reversed scale, setter rules and the pixels of the off-screen picture.
-#include "values/VHistogram.h"
+#include "VHistogram.h"
 
 #include <QApplication>
 #include <QLocale>

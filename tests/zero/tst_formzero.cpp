@@ -4,16 +4,16 @@
 // main window; the about box with its version and an unreadable build stamp.
 // With ULMAR_SHOTS set to a folder, pictures of the two windows are saved there.
 
-#include "commands/uZeroArray.h"
-#include "console/fAbout.h"
-#include "console/fMain.h"
-#include "console/fZero.h"
-#include "console/uConsole.h"
-#include "devicelink/uIniFile.h"
-#include "devicelink/uParamStr.h"
-#include "service/uAbout.h"
+#include "fAbout.h"
+#include "fMain.h"
+#include "fZero.h"
 #include "tests/console/ConsoleRig.h"
 #include "tests/support/ToolWindows.h"
+#include "uAbout.h"
+#include "uConsole.h"
+#include "uIniFile.h"
+#include "uParamStr.h"
+#include "uZeroArray.h"
 
 #include <QAction>
 #include <QFile>

@@ -2,10 +2,10 @@
 // file: byte for byte, files of other than 256 lines, its refusals (size, not a file) and what a
 // refused or failed load and a failed save leave behind.
 
-#include "commands/uZeroArray.h"
-#include "devicelink/Ulmar.h"
+#include "Ulmar.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestDirs.h"
+#include "uZeroArray.h"
 
 #include <QDir>
 #include <QFile>

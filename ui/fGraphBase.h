@@ -1,0 +1,212 @@
+#pragma once
+// What the trend window and the two-parameter trend window share: the chart with its scroll bar
+// and status panels, the actions, menus and tool bar, the keys, the span presets, live and
+// archive modes, the day-by-day archive load behind the progress window, and the settings file
+// "fGraph.ini". The windows add their lines, values, read-outs and reports. Modal windows;
+// user-interface thread.
+
+#include "uArchiveLoad.h"
+#include "uRangeDT.h"
+#include "uStatusPanel.h"
+#include "uTrendChart.h"
+#include "uTrendExport.h"
+#include <QDialog>
+#include <QHash>
+#include <QIcon>
+#include <array>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenuBar;
+class QScrollBar;
+class QStatusBar;
+class QToolBar;
+class TIniFile;
+
+// A small picture for a chart window's tool button: the glyph in a frame.
+QIcon ChartToolIcon(const QString& glyph);
+
+class TFormGraphBase : public QDialog {
+    Q_OBJECT
+public:
+    struct TPreset {
+        const char* Action;
+        const char* Caption;
+        double Days;
+    };
+    // The twelve time span presets, index 1 to 12 in this order.
+    static const std::array<TPreset, 12> Presets;
+    // A stored preset index outside 1 to 12 selects this one ("1 день").
+    static constexpr int FallbackStepIndex = 8;
+    static constexpr int DefaultStepIndex = 4;
+
+    ~TFormGraphBase() override;
+
+    // --- state (names of the window's fields) ---
+    std::unique_ptr<TRangeDT> Range;
+    bool ArchiveMode = false;
+    bool ShowPoints = false;
+    bool Scan = false;
+    int dtStepIndex = DefaultStepIndex;
+    double StepSpan = 45.0 / 1440; // days
+    bool SyncingScrollBar = false;
+    QString SettingsFile;
+
+    // --- controls ---
+    TTrendChart* Chart1 = nullptr;
+    QScrollBar* ScrollBar1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    TStatusPanel* Panel(int index) const;
+    int PanelCount() const { return static_cast<int>(Panels_.size()); }
+    // The action with that object name; every name is resolved when the window is built.
+    QAction* Action(const QString& name) const;
+
+    // --- operations, as the actions and keys run them ---
+    void ApplyStep(int index);
+    void SyncScrollBar();
+    void ScrollBarChange();
+    virtual void RefreshSpanPanels() = 0;
+    void WritePanel0();
+    void ActionsRefresh();
+    // refresh: also uncheck the presets, synchronise the scroll bar and refresh the panels.
+    void ShowAllX(bool refresh = true);
+    virtual void ShowAllY() = 0;
+    void ShowAllXY();
+    void ZoomIn();
+    void ZoomOut();
+    void UndoZoom();
+    void PointsShow(bool show);
+    void ScanOn();
+    void ScanOff();
+    void CurrentRange();
+    void ChooseRange();
+    // Loads the range from the archive into empty lines (LoadTrendArchive), behind the progress
+    // window with its "Отменить". False, with the lines as they were, when refused: a load is
+    // running, or the range would not fit in memory (RangeFitsMemory). A cancelled load keeps
+    // the days it read. Days whose tables could not be read are named in a message.
+    // checkMemory false: the caller has checked the range already.
+    bool LoadArchive(bool checkMemory = true);
+    bool IsLoading() const { return Loading_; }
+    // Asks a running load to stop (the progress window's "Отменить").
+    void CancelLoad();
+    // The memory a load may take, bytes; 0 takes what the system has available
+    // (AvailableMemoryBytes) and what the lines hold now (let go before a load). Tests set a
+    // small limit.
+    qint64 MemoryLimitBytes = 0;
+    // False, after the message "Диапазон слишком велик…" naming the estimate, when the points
+    // of [start, stop] (the rows of the day tables present, every line) times the bytes a point
+    // costs exceed the memory limit.
+    bool RangeFitsMemory(TDateTime start, TDateTime stop);
+    // Moves the vertical axes by a fraction of a span (Page Up 0.1, Down -0.01, ...).
+    virtual void ScrollVertical(double fraction) = 0;
+    void ScrollHorizontal(double fraction);
+    void UncheckPresets();
+
+    void ReadSettings();
+    // Never fails outward: a settings file that cannot be written is left as it was.
+    void SaveSettings();
+
+    // The shown span as CSV; false with a message box when it could not be written.
+    bool SaveCsv(const QString& path);
+    virtual bool SavePdf(const QString& path) = 0;
+    virtual void ReportPreview() = 0;
+
+    // Where an empty chart ends: now in live mode, the range's stop in archive mode.
+    double EmptyAnchor() const;
+    // The closing steps (values released, settings and position saved) when the window was not
+    // closed through its own close; run once.
+    void Finish() { FormClosing(); }
+
+    // The width that shows the tool bar and every status panel whole; first gives each panel
+    // its sample text (PanelSamples), the widest it is expected to show.
+    int NeededWidth();
+    // Widens the window to NeededWidth (a wider window stays as it is), bounded by the available
+    // width of its screen, and keeps it on that screen. Run when the window opens.
+    void FitOpeningWidth();
+
+protected:
+    struct TPanelLayout {
+        int Width;
+        bool Centred;
+        const char* Text;
+        // Where the text is shortened when the panel is narrower than it.
+        Qt::TextElideMode Elide = Qt::ElideRight;
+    };
+    // yRangeActions: the one-parameter window's "Изменить диапазон Y" and "Установить
+    // диапазон Y".
+    TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& panels);
+
+    // --- what each window adds ---
+    virtual std::vector<TArchiveSource> ArchiveSources() = 0;
+    // Messages after a load about lines that stayed empty.
+    virtual void EmptyDataMessages() = 0;
+    // The value axes from the descriptions (after an undo zoom).
+    virtual void DescriptionRanges() = 0;
+    virtual void AttachLiveHandlers(bool attach) = 0;
+    virtual void MouseReadout(double x, double yLeft, double yRight) = 0;
+    virtual QList<TTrendCsvColumn> CsvColumns() const = 0;
+    virtual void ReadExtraSettings(const TIniFile&) {}
+    virtual void WriteExtraSettings(TIniFile&) {}
+    // Run once when following is switched on.
+    virtual void FollowStarted() {}
+    // Closing: values disconnected and destroyed.
+    virtual void ReleaseValues() = 0;
+    // The widest text each panel is expected to show, by panel index (missing or empty: none).
+    // Here the range and the span; the windows add theirs.
+    virtual QStringList PanelSamples() const;
+    // A date-time as wide as any in the panels' font, for their samples.
+    static TDateTime SampleStamp();
+
+    // A live point of a line: added now, or kept until a running load has finished.
+    void LivePoint(TTrendSeries* series, double value);
+    // After a live point: follow the newest value when Scan is on.
+    void FollowNewest();
+    // The closing steps; run once.
+    void FormClosing();
+    QString FileDialog(const QString& caption, const QString& filter, const QString& suffix);
+    void ErrorBox(const QString& text);
+    // The date-time text of a trend X (the locale's short date and long time).
+    static QString XText(double x);
+
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Connects an action to a handler that is skipped while a load runs.
+    void On(const QString& name, std::function<void()> handler);
+
+    QList<TTrendSeries*> Lines_;
+    bool Closed_ = false;
+
+private:
+    void BuildActions(bool yRangeActions);
+    void BuildMenus(bool yRangeActions);
+    void BuildToolBar(bool yRangeActions);
+    QAction* NewAction(const QString& name, const QString& caption, const QString& hint,
+                       const QString& glyph);
+    bool HandleKey(int key, Qt::KeyboardModifiers modifiers);
+    void ChartZoomed();
+    void ChartScrolled();
+    void MergePending();
+
+    struct TPending {
+        TTrendSeries* Series;
+        double X;
+        double Y;
+    };
+    // After a load: the message naming the days that could not be read.
+    void UnreadableDaysMessage(const QList<QDate>& dates);
+    // A close asked for during a load: the load is cancelled and the window closes after it.
+    void CloseAfterLoad();
+
+    QHash<QString, QAction*> Actions_;
+    QList<TStatusPanel*> Panels_;
+    std::vector<TPending> Pending_;
+    bool Loading_ = false;
+    bool CancelLoad_ = false;     // the running load is to stop
+    bool CloseAfterLoad_ = false; // and the window to close when it has
+};

@@ -1,0 +1,439 @@
+#include "fZero.h"
+#include "Ulmar.h"
+#include "fGraphBase.h"
+#include "uChartKeys.h"
+#include "uGaugeCommands.h"
+#include "uModal.h"
+#include "uPaths.h"
+#include "uWindowPosition.h"
+#include "uWindowSlot.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <qcustomplot.h>
+
+namespace {
+
+const QString FileFilter = QStringLiteral("Массив нулей (*.txt)");
+// The left axis: hidden, fixed; the columns are 1 (positions) and 3 (minimum, maximum) high.
+constexpr double LeftMax = 3.2;
+constexpr double PositionHeight = 1;
+constexpr double LimitHeight = 3;
+// Columns take this share of their slot (the plot width divided by the columns of the series).
+constexpr double ColumnShare = 0.1;
+// The bottom axis runs from 1 % to 99 % of the plot area's width; no less than this many pixels
+// each side, so that the end labels show whole.
+constexpr int MinSideMargin = 24;
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+TFormZero::TFormZero(TGaugeCommands& commands, TWindowContext* context, QWidget* parent)
+    : QMainWindow(parent, Qt::Window), Commands_(commands), Context_(context) {
+    setObjectName(QStringLiteral("FormZero"));
+    setWindowTitle(QStringLiteral("Массив нулей"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    BuildActions();
+    BuildLayout();
+    resize(1040, 560);
+    // The window sees its keys before its controls do.
+    qApp->installEventFilter(this);
+    // The main window's exit closes this window too (the program ends with its last window).
+    if (parent)
+        parent->installEventFilter(this);
+    LoadWindowPosition(this);
+    Refresh();
+}
+
+TFormZero::~TFormZero() {
+    qApp->removeEventFilter(this);
+}
+
+QAction* TFormZero::NewAction(const QString& name, const QString& caption, const QIcon& icon) {
+    auto* action = new QAction(icon, caption, this);
+    action->setObjectName(name);
+    action->setToolTip(caption);
+    action->setIconVisibleInMenu(false);
+    Actions_.insert(name, action);
+    return action;
+}
+
+QAction* TFormZero::Action(const QString& name) const {
+    return Actions_.value(name, nullptr);
+}
+
+void TFormZero::BuildActions() {
+    QStyle* s = style();
+    connect(NewAction("actZeroLoadFromFile", QStringLiteral("Загрузить массив нулей из файла"),
+                      s->standardIcon(QStyle::SP_DialogOpenButton)),
+            &QAction::triggered, this, [this] { LoadFromFile(); });
+    connect(NewAction("actZeroSaveToFile", QStringLiteral("Сохранить массив нулей в файл"),
+                      s->standardIcon(QStyle::SP_DialogSaveButton)),
+            &QAction::triggered, this, [this] { SaveToFile(); });
+    connect(NewAction("actZeroClose", QStringLiteral("Закрыть"),
+                      s->standardIcon(QStyle::SP_DialogDiscardButton)),
+            &QAction::triggered, this, [this] { CloseArray(); });
+    connect(NewAction("actZeroRefresh", QStringLiteral("Обновить"),
+                      s->standardIcon(QStyle::SP_BrowserReload)),
+            &QAction::triggered, this, [this] { Refresh(); });
+    connect(NewAction("actUndoZoom", QStringLiteral("Увеличение отменить \"Пробел\""),
+                      ChartToolIcon(QStringLiteral("1:1"))),
+            &QAction::triggered, this, [this] { UndoZoom(); });
+    connect(NewAction("actZoomOut", QStringLiteral("Уменьшить \"-\""),
+                      ChartToolIcon(QStringLiteral("−"))),
+            &QAction::triggered, this, [this] { ZoomOut(); });
+    connect(NewAction("actZoomIn", QStringLiteral("Увеличить \"+\""),
+                      ChartToolIcon(QStringLiteral("+"))),
+            &QAction::triggered, this, [this] { ZoomIn(); });
+    connect(NewAction("actClose", QStringLiteral("Закрыть окно"),
+                      s->standardIcon(QStyle::SP_DialogCloseButton)),
+            &QAction::triggered, this, [this] { close(); });
+}
+
+void TFormZero::BuildLayout() {
+    // The main window's zero-array commands, where there is a main window.
+    QList<QAction*> mainActions;
+    if (Context_)
+        for (const char* name : {"actInitReadStart", "actInitReadStop", "actZeroRead"})
+            if (QAction* a = Context_->Action(QString::fromLatin1(name)))
+                mainActions << a;
+
+    QMenu* array = menuBar()->addMenu(QStringLiteral("Массив"));
+    array->addActions(mainActions);
+    array->addSeparator();
+    for (const char* name :
+         {"actZeroLoadFromFile", "actZeroSaveToFile", "actZeroClose", "actZeroRefresh"})
+        array->addAction(Action(QString::fromLatin1(name)));
+    QMenu* scale = menuBar()->addMenu(QStringLiteral("Масштаб"));
+    for (const char* name : {"actUndoZoom", "actZoomOut", "actZoomIn"})
+        scale->addAction(Action(QString::fromLatin1(name)));
+
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setIconSize(QSize(28, 24));
+    ToolBar1->addActions(mainActions);
+    ToolBar1->addSeparator();
+    for (const char* name :
+         {"actZeroLoadFromFile", "actZeroSaveToFile", "actZeroClose", "actZeroRefresh"})
+        ToolBar1->addAction(Action(QString::fromLatin1(name)));
+    ToolBar1->addSeparator();
+    for (const char* name : {"actZoomOut", "actZoomIn", "actUndoZoom"})
+        ToolBar1->addAction(Action(QString::fromLatin1(name)));
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(Action(QStringLiteral("actClose")));
+
+    auto* central = new QWidget(this);
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(2);
+    auto* left = new QVBoxLayout;
+    left->setSpacing(0);
+
+    Chart1 = new QCustomPlot(central);
+    Chart1->setObjectName(QStringLiteral("Chart1"));
+    Chart1->setBackground(Qt::white);
+    Chart1->legend->setVisible(false);
+    Chart1->setInteractions(QCP::Interactions()); // no mouse zoom, no panning
+    QLocale plain;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    Chart1->setLocale(plain);
+    Chart1->yAxis->setVisible(false);
+    Chart1->yAxis->setRange(0, LeftMax);
+    Chart1->xAxis->setRange(0, 65535);
+    Chart1->xAxis->grid()->setVisible(false);
+    Chart1->yAxis->grid()->setVisible(false);
+    Chart1->axisRect()->setAutoMargins(QCP::msTop | QCP::msBottom);
+    Chart1->setFocusPolicy(Qt::StrongFocus);
+    Series1 = new QCPBars(Chart1->xAxis, Chart1->yAxis);
+    Series1->setName(QStringLiteral("Series1"));
+    Series1->setPen(Qt::NoPen);
+    Series1->setBrush(QColor(Qt::blue));
+    Series1->setWidthType(QCPBars::wtAbsolute);
+    Series2 = new QCPBars(Chart1->xAxis, Chart1->yAxis);
+    Series2->setName(QStringLiteral("Series2"));
+    Series2->setPen(Qt::NoPen);
+    Series2->setBrush(QColor(Qt::red));
+    Series2->setWidthType(QCPBars::wtAbsolute);
+    left->addWidget(Chart1, 1);
+
+    ScrollBar1 = new QScrollBar(Qt::Horizontal, central);
+    ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
+    ScrollBar1->setRange(0, 100);
+    ScrollBar1->setPageStep(10);
+    connect(ScrollBar1, &QScrollBar::valueChanged, this, [this] { ScrollBarChange(); });
+    left->addWidget(ScrollBar1);
+    columns->addLayout(left, 1);
+
+    lbZero = new QListWidget(central);
+    lbZero->setObjectName(QStringLiteral("lbZero"));
+    lbZero->setFixedWidth(140);
+    columns->addWidget(lbZero);
+    setCentralWidget(central);
+}
+
+// --- showing the array ---
+
+void TFormZero::ClearView() {
+    Series1->data()->clear();
+    Series2->data()->clear();
+    for (QCPItemText* label : std::as_const(Labels_))
+        Chart1->removeItem(label);
+    Labels_.clear();
+    lbZero->clear();
+    HasData_ = false;
+}
+
+void TFormZero::Refresh() {
+    ClearView();
+    LoadFromZero();
+}
+
+void TFormZero::LoadFromZero() {
+    try {
+        ClearView();
+        const TUlmar* u = Commands_.Ulmar();
+        if (!u)
+            return;
+        Shown_ = u->ZeroArray;
+        HasData_ = true;
+        for (double x : ZeroLimits(Shown_)) {
+            Series2->addData(x, LimitHeight);
+            auto* label = new QCPItemText(Chart1);
+            label->setClipToAxisRect(false);
+            label->position->setType(QCPItemPosition::ptPlotCoords);
+            label->position->setCoords(x, LimitHeight);
+            label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+            label->setText(QString::number(static_cast<qint64>(x)));
+            label->setColor(Qt::red);
+            Labels_ << label;
+        }
+        for (double x : ZeroPositions(Shown_))
+            Series1->addData(x, PositionHeight);
+        lbZero->addItems(ZeroListLines(Shown_));
+        UpdateBarWidths();
+        UndoZoom();
+    } catch (...) {
+        // A view that cannot be built stays as far as it got.
+    }
+}
+
+QStringList TFormZero::LimitLabels() const {
+    QStringList texts;
+    for (const QCPItemText* label : Labels_)
+        texts << label->text();
+    return texts;
+}
+
+// Columns are a tenth of their slot wide: the plot width shared among the series' columns.
+void TFormZero::UpdateBarWidths() {
+    const int width = Chart1->axisRect()->width();
+    const auto pixels = [width](int columns) {
+        return std::max(1.0, ColumnShare * width / std::max(columns, 1));
+    };
+    Series1->setWidth(pixels(Series1->dataCount()));
+    Series2->setWidth(pixels(Series2->dataCount()));
+}
+
+void TFormZero::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The bottom axis spans 1 % to 99 % of the plot width.
+    const int side = std::max(MinSideMargin, Chart1->width() / 100);
+    Chart1->axisRect()->setMargins(QMargins(side, 0, side, 0));
+    Chart1->replot(QCustomPlot::rpQueuedReplot);
+    UpdateBarWidths();
+}
+
+// --- view ---
+
+TZeroRange TFormZero::View() const {
+    return {Chart1->xAxis->range().lower, Chart1->xAxis->range().upper};
+}
+
+TZeroRange TFormZero::LeftView() const {
+    return {Chart1->yAxis->range().lower, Chart1->yAxis->range().upper};
+}
+
+void TFormZero::SetView(const TZeroRange& view) {
+    if (std::isfinite(view.Min) && std::isfinite(view.Max) && view.Min < view.Max)
+        Chart1->xAxis->setRange(view.Min, view.Max);
+    Chart1->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TFormZero::UndoZoom() {
+    if (HasData_)
+        SetView(ZeroFullView(Shown_));
+    SyncScrollBar();
+}
+
+void TFormZero::ZoomIn() {
+    SetView(ZeroZoomIn(View()));
+    SyncScrollBar();
+}
+
+void TFormZero::ZoomOut() {
+    SetView(ZeroZoomOut(View()));
+    SyncScrollBar();
+}
+
+void TFormZero::SyncScrollBar() {
+    SyncingScrollBar_ = true;
+    const std::optional<int> position =
+        HasData_ ? ZeroScrollPosition(View(), ZeroDataExtent(Shown_)) : std::nullopt;
+    ScrollBar1->setEnabled(position.has_value());
+    if (position)
+        ScrollBar1->setValue(*position);
+    SyncingScrollBar_ = false;
+}
+
+void TFormZero::ScrollBarChange() {
+    if (SyncingScrollBar_ || !HasData_)
+        return;
+    SetView(ZeroScrolledView(ScrollBar1->value(), View(), ZeroDataExtent(Shown_)));
+}
+
+void TFormZero::ScrollHorizontal(double fraction) {
+    if (!HasData_)
+        return;
+    TZeroRange view = View();
+    if (ZeroScrollAxis(view, view.Size() * fraction, ZeroDataExtent(Shown_)))
+        SetView(view);
+}
+
+void TFormZero::ScrollVertical(double fraction) {
+    if (!HasData_)
+        return;
+    TZeroRange left = LeftView();
+    if (ZeroScrollAxis(left, left.Size() * fraction, {0, LimitHeight}))
+        Chart1->yAxis->setRange(left.Min, left.Max);
+}
+
+// --- keys ---
+
+bool TFormZero::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide && watched == parent() && Context_ && Context_->Closing) {
+        close();
+        return false;
+    }
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (HandleKey(key->key(), key->modifiers()))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TFormZero::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
+    const TChartKeyActions actions{[this] { close(); },
+                                   [this] { UndoZoom(); },
+                                   [this] { ZoomIn(); },
+                                   [this] { ZoomOut(); },
+                                   [this](double fraction) { ScrollVertical(fraction); },
+                                   [this](double fraction) { ScrollHorizontal(fraction); },
+                                   [this](int position) { ScrollBar1->setValue(position); }};
+    const TChartKeyDone done = RunChartKey(key, modifiers, actions);
+    if (done != TChartKeyDone::Scrolled)
+        return done == TChartKeyDone::Finished;
+    Chart1->setFocus();
+    SyncScrollBar();
+    return true;
+}
+
+// --- files ---
+
+void TFormZero::ErrorBox(const QString& text) {
+    ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"), text, QMessageBox::Ok,
+                   QMessageBox::Ok, this);
+}
+
+void TFormZero::SaveToFile() {
+    QFileDialog dialog(this, QString(), ProgramDir(), FileFilter);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The question below asks about a file that exists.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    dialog.selectFile(ZeroFileName(QDateTime::currentDateTime()));
+    if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    if (QFileInfo::exists(path) && ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"),
+                                                  QStringLiteral("Заменить существующий файл ") +
+                                                      Native(path) + QStringLiteral(" ?"),
+                                                  QMessageBox::Yes | QMessageBox::No,
+                                                  QMessageBox::No, this) != QMessageBox::Yes)
+        return;
+    const TUlmar* u = Commands_.Ulmar();
+    QString error;
+    if (!u || !SaveZeroFile(path, u->ZeroArray, &error))
+        ErrorBox(QStringLiteral("Не удалось сохранить файл\n") + Native(path) +
+                 (error.isEmpty() ? QString() : QStringLiteral("\n") + error));
+}
+
+void TFormZero::LoadFromFile() {
+    QFileDialog dialog(this, QString(), ProgramDir(), FileFilter);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    // Read into a new array: a file that is refused leaves the current one as it was.
+    const TZeroLoad load = LoadZeroFile(path);
+    if (!load.Ok) {
+        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
+                 QStringLiteral("\n") + load.Error);
+        return;
+    }
+    // Between two exchanges of a running poll cycle; refused only inside an exchange.
+    if (!Commands_.Edit([&load](TUlmar& device) { device.ZeroArray = load.Array; })) {
+        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
+                 QStringLiteral("\nИдёт обмен с прибором: массив не изменён"));
+        return;
+    }
+    LoadFromZero();
+}
+
+void TFormZero::CloseArray() {
+    ClearView();
+    SyncScrollBar();
+    Chart1->replot(QCustomPlot::rpQueuedReplot);
+    Commands_.Edit([](TUlmar& device) { device.ClearZeroArray(); });
+}
+
+void TFormZero::closeEvent(QCloseEvent* event) {
+    SaveWindowPosition(this);
+    event->accept();
+    emit Closed();
+}
+
+int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,
+             QWidget* parent) {
+    try {
+        if (!slot)
+            slot.Set(new TFormZero(commands, context, parent));
+        slot->show();
+        slot->raise();
+        slot->activateWindow();
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}

@@ -29,6 +29,10 @@ struct TGaugeCommands::TSignatureHandler {
     }
 };
 
+void ICommandUi::Wait(int ms) {
+    Pause(ms);
+}
+
 bool TBulkReport::Silent() const {
     const bool stepAnswered = std::any_of(Steps.begin(), Steps.end(), [](const TParamOutcome& s) {
         return s.Outcome != TOutcome::NoAnswer;
@@ -345,7 +349,7 @@ TZeroReadEnd TGaugeCommands::ReadZeroArray() {
         Ui_.Warn(FailureText(startHint));
         return TZeroReadEnd::StartFailed;
     }
-    Pause(1000);
+    Ui_.Wait(1000);
     int count = 32;
     for (int n = 1; n <= count; ++n) {
         if (Ui_.Closing())

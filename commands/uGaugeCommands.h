@@ -43,6 +43,9 @@ public:
     // writes, which commits once.
     virtual bool CommitDeferred() const = 0;
     virtual void SetCommitDeferred(bool deferred) = 0;
+    // A pause the gauge needs between two steps (the zero array's start before its first
+    // block). Without a display the thread sleeps; a window keeps its event loop running.
+    virtual void Wait(int ms);
 };
 
 // Without anyone to ask: no progress, questions get their default (No), warnings and

@@ -18,6 +18,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace {
 
@@ -55,6 +57,12 @@ void TWindowCommandUi::Refresh() {
 
 bool TWindowCommandUi::Closing() const {
     return Context_.Closing;
+}
+
+void TWindowCommandUi::Wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 bool TWindowCommandUi::CommitDeferred() const {

@@ -25,6 +25,9 @@ public:
     bool Closing() const override;
     bool CommitDeferred() const override;
     void SetCommitDeferred(bool deferred) override;
+    // The window stays drawn and the link's answers keep being taken meanwhile; the user's
+    // input waits until the pause is over.
+    void Wait(int ms) override;
 
 private:
     QPointer<QWidget> Parent_;

@@ -221,6 +221,7 @@ private:
     void PostChanged(unsigned what);
 
     std::atomic<unsigned> ChangedPending_{0};
+    bool BlackBoxFailed_ = false; // a fault log write has failed and been said
     quint64 ReadingsStored_ = 0;
     quint16 ErrorMax_ = 0;
     double Dist1_ = 1000.0;

@@ -8,6 +8,8 @@
 #include "uPaths.h"
 
 #include <QMetaObject>
+#include <QtDebug>
+#include <stdexcept>
 
 namespace {
 
@@ -340,7 +342,12 @@ void TUlmar::WriteBlackBox(quint8 fault) {
         const QString text =
             (fault >= 1 && fault <= 9) ? FaultText(fault) : QStringLiteral("Не известно");
         log.Add(QString::asprintf("%2d ", fault) + text);
-    } catch (...) {
-        // The fault log never stops a parse.
+    } catch (const std::runtime_error& e) {
+        // The fault log never stops a parse; its first failure is said on stderr.
+        if (!BlackBoxFailed_) {
+            BlackBoxFailed_ = true;
+            qWarning().noquote() << QStringLiteral("Журнал неисправностей не записан:")
+                                 << QString::fromLocal8Bit(e.what());
+        }
     }
 }

@@ -303,16 +303,12 @@ bool TTransmitter::OpenPort(bool quiet) {
 }
 
 bool TTransmitter::ClosePort() noexcept {
-    try {
-        Port_->Close();
-        {
-            std::lock_guard lock(StatusMutex_);
-            Open_ = false;
-        }
-        return !Port_->IsOpen();
-    } catch (...) {
-        return false;
+    Port_->Close();
+    {
+        std::lock_guard lock(StatusMutex_);
+        Open_ = false;
     }
+    return !Port_->IsOpen();
 }
 
 bool TTransmitter::IsOpen() const {
@@ -345,20 +341,11 @@ void TTransmitter::PortFailed(int error, TReport report) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app && QThread::currentThread() != app->thread()) {
         QMetaObject::invokeMethod(
-            app,
-            [handler = OnMessage, text] {
-                try {
-                    handler(QStringLiteral("Внимание"), text);
-                } catch (...) {
-                }
-            },
+            app, [handler = OnMessage, text] { handler(QStringLiteral("Внимание"), text); },
             Qt::QueuedConnection);
         return;
     }
-    try {
-        OnMessage(QStringLiteral("Внимание"), text);
-    } catch (...) {
-    }
+    OnMessage(QStringLiteral("Внимание"), text);
 }
 
 void TTransmitter::EnsureOpen() {

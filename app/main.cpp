@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <system_error>
 
 namespace {
 
@@ -141,94 +142,91 @@ struct TProgram {
     // The archive's and the request log's disk writes, off the line; outlives the link.
     std::unique_ptr<TArchiveWriter> Writer;
     std::unique_ptr<TDeviceLink> Link;
+    // The command line's /full and /kalist, for the main window.
+    TCommandLineModes Modes;
+    // What did not start (the simulator, the archive writer, the request thread): said once,
+    // when the main window stands.
+    QStringList StartProblems;
 };
 
 // How long shut-down waits for the writer to put the waiting readings and lines on the disk.
 constexpr int WriterDrainMs = 15000;
 
-// Program-wide initialisation, before any window; every step is guarded on its own. Returns
-// the problems met with the per-user folders, for a message once the main window stands.
+// Program-wide initialisation, before any window. Returns the problems met with the per-user
+// folders, for a message once the main window stands; what else did not start is kept in
+// program.StartProblems.
 QStringList StartUp(TProgram& program, const TStartOptions& options, const QStringList& arguments) {
-    QStringList placeProblems;
-    try {
-        // The program's directory and the working directory at start (settings, archive,
-        // window positions): the program's own, or the user's folders when installed.
-        placeProblems = ApplyDataPlaces(options.ProgramDir, options.WorkDir, options.UserDirs);
-    } catch (...) {
-    }
-    try {
-        LoadArchiveSettings();
-    } catch (...) {
-    }
-    try {
-        ParseCommandLine(arguments);
-    } catch (...) {
-    }
-    try {
-        program.Ulmar = std::make_unique<TUlmar>();
-        program.Ulmar->Name = QStringLiteral("Ulmar");
-        program.Ulmar->SetErrorMax(1);
-        program.Ulmar->Description->Title = QStringLiteral("УЛМАР-50");
-        program.Ulmar->Description->Hint = QStringLiteral("УЛМАР-50");
-    } catch (...) {
-    }
+    // The program's directory and the working directory at start (settings, archive, window
+    // positions): the program's own, or the user's folders when installed.
+    const QStringList placeProblems =
+        ApplyDataPlaces(options.ProgramDir, options.WorkDir, options.UserDirs);
+    LoadArchiveSettings();
+    program.Modes = ParseCommandLine(arguments);
+    program.Ulmar = std::make_unique<TUlmar>();
+    program.Ulmar->Name = QStringLiteral("Ulmar");
+    program.Ulmar->SetErrorMax(1);
+    program.Ulmar->Description->Title = QStringLiteral("УЛМАР-50");
+    program.Ulmar->Description->Hint = QStringLiteral("УЛМАР-50");
     TDeviceLinkOptions linkOptions;
     linkOptions.OnMessage = [](const QString& caption, const QString& text) {
         QMessageBox::critical(nullptr, caption, text);
     };
     if (options.Simulator) {
+        auto simulator = std::make_unique<TSimServer>();
+        // Nobody reads the built-in simulator's record of requests: a short ring keeps its
+        // memory from growing through the first thousands of polls.
+        simulator->SetRecordLimit(16);
+        QString error;
+        bool started = false;
         try {
-            auto simulator = std::make_unique<TSimServer>();
-            // Nobody reads the built-in simulator's record of requests: a short ring keeps its
-            // memory from growing through the first thousands of polls.
-            simulator->SetRecordLimit(16);
-            if (simulator->Start()) {
-                linkOptions.PortName = simulator->PortName();
-                program.Simulator = std::move(simulator);
-            }
-        } catch (...) {
+            started = simulator->Start({}, &error);
+        } catch (const std::system_error& e) {
+            error = QString::fromLocal8Bit(e.what()); // its thread could not be created
+        }
+        if (started) {
+            linkOptions.PortName = simulator->PortName();
+            program.Simulator = std::move(simulator);
+        } else {
+            program.StartProblems << QStringLiteral("Имитатор прибора не запущен: ") + error +
+                                         QStringLiteral("; используется порт из настроек.");
         }
     }
+    // Without its thread the archive is written on the request thread, as the hook below says.
     try {
         program.Writer = std::make_unique<TArchiveWriter>();
-    } catch (...) {
+    } catch (const std::system_error& e) {
+        program.StartProblems << QStringLiteral("Поток записи архива не запущен: ") +
+                                     QString::fromLocal8Bit(e.what()) +
+                                     QStringLiteral("; архив пишется во время опроса.");
     }
-    try {
-        if (program.Ulmar) {
-            program.Link = std::make_unique<TDeviceLink>(
-                program.Ulmar.get(), std::unique_ptr<ISerialPort>(), linkOptions);
-            DeviceLink = program.Link.get();
-            TUlmar* ulmar = program.Ulmar.get();
-            if (TArchiveWriter* writer = program.Writer.get()) {
-                // The request thread only copies the readings (under the exchange lock) and
-                // formats the log line; the writer thread puts both on the disk.
-                const QString logPath = program.Link->RequestLog().FileName();
-                writer->SetLogFile(logPath);
-                program.Link->ArchiveHook = [ulmar, writer](int code) {
-                    writer->PostRows(CaptureArchiveBatch(*ulmar, code, NowDateTime()));
-                };
-                program.Link->LogSink = [writer, logPath](const QString& text) {
-                    writer->PostLine(logPath, TLog::FormatLine(text));
-                };
-                // The link window and the main window's status bar say when it fails.
-                program.Link->ArchiveStatus = [writer] {
-                    return ArchiveHealthText(writer->Health());
-                };
-            } else {
-                program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
-            }
-        }
-    } catch (...) {
+    program.Link = std::make_unique<TDeviceLink>(program.Ulmar.get(),
+                                                 std::unique_ptr<ISerialPort>(), linkOptions);
+    if (!program.Link->StartError().isEmpty())
+        program.StartProblems << program.Link->StartError();
+    TUlmar* ulmar = program.Ulmar.get();
+    if (TArchiveWriter* writer = program.Writer.get()) {
+        // The request thread only copies the readings (under the exchange lock) and
+        // formats the log line; the writer thread puts both on the disk.
+        const QString logPath = program.Link->RequestLog().FileName();
+        writer->SetLogFile(logPath);
+        program.Link->ArchiveHook = [ulmar, writer](int code) {
+            writer->PostRows(CaptureArchiveBatch(*ulmar, code, NowDateTime()));
+        };
+        program.Link->LogSink = [writer, logPath](const QString& text) {
+            writer->PostLine(logPath, TLog::FormatLine(text));
+        };
+        // The link window and the main window's status bar say when it fails.
+        program.Link->ArchiveStatus = [writer] { return ArchiveHealthText(writer->Health()); };
+    } else {
+        program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
     }
+
     // Standard buttons and dialogs in Russian.
-    try {
-        auto translator = std::make_unique<QTranslator>();
-        if (translator->load(QStringLiteral("qtbase_ru"),
-                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-            QCoreApplication::installTranslator(translator.get());
-            program.Translator = std::move(translator);
-        }
-    } catch (...) {
+    auto translator = std::make_unique<QTranslator>();
+    if (translator->load(QStringLiteral("qtbase_ru"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator.get());
+        program.Translator = std::move(translator);
     }
     return placeProblems;
 }
@@ -236,44 +234,33 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
 // After the main window has closed: device link, device object, archive settings.
 void ShutDown(TProgram& program) {
     bool linkEnded = true;
-    try {
-        if (program.Link) {
-            linkEnded = program.Link->Shutdown();
-            DeviceLink = nullptr;
-            if (linkEnded)
-                program.Link.reset();
-            else
-                (void)program.Link.release(); // still in use by its thread: left to the exit
-        }
-    } catch (...) {
+    if (program.Link) {
+        linkEnded = program.Link->Shutdown();
+        if (linkEnded)
+            program.Link.reset();
+        else
+            (void)program.Link.release(); // still in use by its thread: left to the exit
     }
     // Nothing posts any more once the link has ended: what waits goes to the disk (bounded).
-    try {
-        if (program.Writer && linkEnded) {
-            program.Writer->Stop(WriterDrainMs);
+    if (program.Writer) {
+        program.Writer->Stop(WriterDrainMs);
+        if (linkEnded)
             program.Writer.reset();
-        } else if (program.Writer) {
-            program.Writer->Stop(WriterDrainMs);
-            (void)program.Writer.release(); // the link's thread may still post
-        }
-    } catch (...) {
-    }
-    try {
-        if (linkEnded)
-            program.Ulmar.reset();
         else
-            (void)program.Ulmar.release();
-    } catch (...) {
+            (void)program.Writer.release(); // the link's thread may still post
     }
-    try {
-        SaveArchiveSettings();
-    } catch (...) {
-    }
-    try {
-        if (linkEnded)
-            program.Simulator.reset();
-    } catch (...) {
-    }
+    if (linkEnded)
+        program.Ulmar.reset();
+    else
+        (void)program.Ulmar.release();
+    if (!SaveArchiveSettings())
+        std::fprintf(stderr, "ulmar: %s\n",
+                     QStringLiteral("настройки архива не сохранены: %1")
+                         .arg(ArchiveSettingsFile())
+                         .toLocal8Bit()
+                         .constData());
+    if (linkEnded)
+        program.Simulator.reset();
 }
 
 // Settings files that were not read (no regular file, too large, unreadable): the program runs
@@ -299,9 +286,9 @@ void WatchRefusedSettings() {
     }));
 }
 
-// The main window over the program's link (null when the link could not be made).
-std::unique_ptr<QWidget> CreateMainWindow(TDeviceLink* link) {
-    return std::make_unique<TFormMain>(link);
+// The main window over the program's link, in the command line's modes.
+std::unique_ptr<QWidget> CreateMainWindow(TDeviceLink* link, const TCommandLineModes& modes) {
+    return std::make_unique<TFormMain>(link, modes);
 }
 
 QString ProgramUsage() {
@@ -391,7 +378,7 @@ int main(int argc, char* argv[]) {
 
     int result = 0;
     {
-        std::unique_ptr<QWidget> window = CreateMainWindow(program.Link.get());
+        std::unique_ptr<QWidget> window = CreateMainWindow(program.Link.get(), program.Modes);
         window->show();
         // SIGTERM, SIGINT, SIGHUP: the close command without its question.
         CloseOnStopSignal(qobject_cast<TFormMain*>(window.get()));
@@ -413,6 +400,14 @@ int main(int argc, char* argv[]) {
                 ShowMessageBox(QMessageBox::Warning, QStringLiteral("УЛМАР"),
                                placeProblems.join(QLatin1Char('\n')) +
                                    QStringLiteral("\nНастройки и архив не будут сохранены."));
+            });
+        // What did not start is said once, in one box.
+        if (!program.StartProblems.isEmpty())
+            QTimer::singleShot(0, window.get(), [problems = program.StartProblems] {
+                for (const QString& line : problems)
+                    std::fprintf(stderr, "ulmar: %s\n", line.toLocal8Bit().constData());
+                ShowMessageBox(QMessageBox::Warning, QStringLiteral("УЛМАР"),
+                               problems.join(QLatin1Char('\n')));
             });
         QTimer::singleShot(0, window.get(), [] { WatchRefusedSettings(); });
         result = app.exec();

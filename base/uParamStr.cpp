@@ -6,17 +6,15 @@
 #include <cmath>
 #include <stdexcept>
 
-bool FactoryMode = false;
-bool KalistMode = false;
-
-void ParseCommandLine(const QStringList& arguments) {
-    FactoryMode = false;
+TCommandLineModes ParseCommandLine(const QStringList& arguments) {
+    TCommandLineModes modes;
     for (const QString& arg : arguments) {
         if (arg == QLatin1String("/full"))
-            FactoryMode = true;
+            modes.Factory = true;
         else if (arg == QLatin1String("/kalist"))
-            KalistMode = true;
+            modes.Kalist = true;
     }
+    return modes;
 }
 
 QString BytesToString(const QByteArray& bytes) {

@@ -1,16 +1,19 @@
 #pragma once
 // Byte renderings, small conversions, path helpers and the command-line switches.
-// Any thread, except ParseCommandLine (once, at start, on the user-interface thread).
+// Any thread.
 
 #include "uTimeOut.h"
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-// Command-line switches: /full sets FactoryMode, /kalist sets KalistMode (exact, with case).
-extern bool FactoryMode;
-extern bool KalistMode;
-void ParseCommandLine(const QStringList& arguments);
+// The window program's command-line switches (exact, with case): /full the factory mode (factory
+// parameters and service windows), /kalist the КАЛИСТ-1 polled too in the factory mode.
+struct TCommandLineModes {
+    bool Factory = false;
+    bool Kalist = false;
+};
+TCommandLineModes ParseCommandLine(const QStringList& arguments);
 
 // One character per byte and back (Latin-1), for code that keeps byte strings as text.
 QString BytesToString(const QByteArray& bytes);

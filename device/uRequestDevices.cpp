@@ -17,13 +17,13 @@
 #include <QDate>
 #include <QDateTime>
 #include <QObject>
+#include <QtDebug>
 #include <chrono>
 #include <exception>
 #include <stdexcept>
+#include <system_error>
 
 using namespace std::chrono_literals;
-
-TDeviceLink* DeviceLink = nullptr;
 
 namespace {
 
@@ -184,7 +184,7 @@ struct TDeviceLink::TParseJob {
     QByteArray Answer;
     TParseResult Result;
     bool Done = false;
-    bool Failed = false; // abandoned at shut-down, or the parse threw
+    bool Failed = false; // abandoned at shut-down
 };
 
 namespace {
@@ -204,70 +204,62 @@ private:
 TDeviceLink::TDeviceLink(TUlmar* ulmar, std::unique_ptr<ISerialPort> port,
                          const TDeviceLinkOptions& options)
     : Ulmar_(ulmar), UiThread_(std::this_thread::get_id()) {
-    try {
-        UiContext_ = std::make_unique<TUiWaker>([this] {
-            std::unique_lock lock(GateMutex_);
-            RunParseJobs(lock);
-        });
-    } catch (...) {
-    }
+    UiContext_ = std::make_unique<TUiWaker>([this] {
+        std::unique_lock lock(GateMutex_);
+        RunParseJobs(lock);
+    });
     // 1. Poller (pacing timer with its saved settings) and its poll list; the publisher, whose
     // sink is the request log.
     Poller_ = std::make_unique<TPoller>(this);
     Publisher_ = std::make_unique<TExchangePublisher>();
     Publisher_->Sink = [this](const TExchangeRecord& record) { WriteExchangeLog(record); };
-    try {
-        auto gauge = std::make_unique<TListDevice>();
-        gauge->Kind = 0;
-        gauge->Number = 0;
-        gauge->Enabled = Ulmar_ && Ulmar_->Enabled();
-        if (Ulmar_ && Ulmar_->Description)
-            gauge->Name = Ulmar_->Description->Title;
-        auto meter = std::make_unique<TListDevice>();
-        meter->Kind = 1;
-        meter->Number = 1;
-        meter->Enabled = false;
-        meter->Name = QStringLiteral("КАЛИСТ-1");
-        Poller_->DeviceList.push_back(std::move(gauge));
-        Poller_->DeviceList.push_back(std::move(meter));
-    } catch (...) {
-    }
+    auto gauge = std::make_unique<TListDevice>();
+    gauge->Kind = 0;
+    gauge->Number = 0;
+    gauge->Enabled = Ulmar_ && Ulmar_->Enabled();
+    if (Ulmar_ && Ulmar_->Description)
+        gauge->Name = Ulmar_->Description->Title;
+    auto meter = std::make_unique<TListDevice>();
+    meter->Kind = 1;
+    meter->Number = 1;
+    meter->Enabled = false;
+    meter->Name = QStringLiteral("КАЛИСТ-1");
+    Poller_->DeviceList.push_back(std::move(gauge));
+    Poller_->DeviceList.push_back(std::move(meter));
     // 2. Transmitter: settings, then the port. A broken settings file still lets a given port
     // name open.
+    Transmitter_ = std::make_unique<TTransmitter>(std::move(port));
+    Transmitter_->Name = QStringLiteral("Transmitter");
+    Transmitter_->OnMessage = options.OnMessage;
     try {
-        Transmitter_ = std::make_unique<TTransmitter>(std::move(port));
-        Transmitter_->Name = QStringLiteral("Transmitter");
-        Transmitter_->OnMessage = options.OnMessage;
-        try {
-            Transmitter_->LoadSettings();
-        } catch (...) {
-        }
-        if (!options.PortName.isEmpty() || options.AdjustSettings) {
-            TTransmitterSettings settings = Transmitter_->Settings();
-            if (!options.PortName.isEmpty()) {
-                settings.Port = options.PortName;
-                Transmitter_->NotePortChosen();
-            }
-            if (options.AdjustSettings)
-                options.AdjustSettings(settings);
-            Transmitter_->SetSettings(settings);
-        }
-        Transmitter_->OpenPort();
-    } catch (...) {
+        Transmitter_->LoadSettings();
+    } catch (const std::runtime_error&) {
+        // A refused ComPort.ini: the program names it once among the settings files it could
+        // not read (see the program's places), and the port settings in force stay.
     }
-    // 3. Request thread, waiting for its first resume.
+    if (!options.PortName.isEmpty() || options.AdjustSettings) {
+        TTransmitterSettings settings = Transmitter_->Settings();
+        if (!options.PortName.isEmpty()) {
+            settings.Port = options.PortName;
+            Transmitter_->NotePortChosen();
+        }
+        if (options.AdjustSettings)
+            options.AdjustSettings(settings);
+        Transmitter_->SetSettings(settings);
+    }
+    // A port that does not open says so through OnMessage and is opened again by each exchange.
+    Transmitter_->OpenPort();
+    // 3. Request thread, waiting for its first resume. Without it nothing can poll: the reason
+    // is kept for the program to say once.
     try {
         Thread_ = std::make_unique<TRequestThread>(this);
-    } catch (...) {
+    } catch (const std::system_error& e) {
+        StartError_ = QStringLiteral("Поток опроса не создан: ") + QString::fromLocal8Bit(e.what());
     }
     // 4. Request log, named once for the whole run.
-    try {
-        RequestLog_.SetFileName(
-            JoinPath(LogDir(), QStringLiteral("rd") +
-                                   QDate::currentDate().toString(QStringLiteral("yyMMdd")) +
-                                   QStringLiteral(".txt")));
-    } catch (...) {
-    }
+    RequestLog_.SetFileName(JoinPath(
+        LogDir(), QStringLiteral("rd") + QDate::currentDate().toString(QStringLiteral("yyMMdd")) +
+                      QStringLiteral(".txt")));
 }
 
 TDeviceLink::~TDeviceLink() {
@@ -319,15 +311,9 @@ bool TDeviceLink::Shutdown(int timeoutMs) {
     }
     ShutDown_ = true;
     // 3. The request log holds nothing open. 4. Port and transmitter.
-    try {
-        if (Transmitter_)
-            Transmitter_->ClosePort();
-    } catch (...) {
-    }
-    try {
-        Transmitter_.reset();
-    } catch (...) {
-    }
+    if (Transmitter_)
+        Transmitter_->ClosePort();
+    Transmitter_.reset();
     // 5. The poll list and the wake-up receiver. The poller (its ticks held) and the publisher
     // stay until the link goes: a window may still read them.
     Poller_->DeviceList.clear();
@@ -408,18 +394,12 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         std::shared_ptr<TParseJob> job = ParseJobs_.front();
         ParseJobs_.pop_front();
         lock.unlock();
+        // Decoding never throws, and applying an answer only stores values: the job always ends.
         ++UiDepth_;
-        bool ok = true;
-        TParseResult result;
-        try {
-            result = ParseMeasured(job->Kind, job->Request, job->Answer);
-        } catch (...) {
-            ok = false;
-        }
+        const TParseResult result = ParseMeasured(job->Kind, job->Request, job->Answer);
         --UiDepth_;
         lock.lock();
         job->Done = true;
-        job->Failed = !ok;
         job->Result = result;
         GateCv_.notify_all();
     }
@@ -451,12 +431,8 @@ bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& request,
                                 const QByteArray& answer, TParseResult& result) {
     result = TParseResult();
     if (ui) {
-        try {
-            result = ParseMeasured(kind, request, answer);
-            return true;
-        } catch (...) {
-            return false;
-        }
+        result = ParseMeasured(kind, request, answer);
+        return true;
     }
     auto job = std::make_shared<TParseJob>();
     job->Kind = kind;
@@ -523,7 +499,8 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
             throw std::runtime_error("no transmitter");
         Transmitter_->SendString(request, answer, true, TTransmitter::GaugeReadCount);
         outcome.Transmitted = true;
-    } catch (...) {
+    } catch (const std::runtime_error&) {
+        // TSerialError and a port that did not open: the exchange failed on the line.
         errors += QStringLiteral(" Error in Transmitter.SendString ");
         // The port's own trouble, in the words of the link window.
         if (Transmitter_) {
@@ -582,7 +559,7 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         if (!Transmitter_)
             return -1;
         Transmitter_->SendKalist(request, answer, true, TTransmitter::KalistReadCount);
-    } catch (...) {
+    } catch (const std::runtime_error&) {
         // No parse, no log line; the monitor still shows the failed exchange.
         outcome.Errors = QStringLiteral(" Error in Transmitter.SendKalist ");
         PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, QByteArray(), outcome);
@@ -616,28 +593,32 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
 void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
     if (!record.Logged)
         return;
+    QString sent;
+    QString received;
+    switch (DisplayRadix.load()) {
+    case 10:
+        sent = ToDecString(record.Request, true);
+        received = ToDecString(record.Answer, true);
+        break;
+    case 16:
+        sent = ToHexString(record.Request);
+        received = ToHexString(record.Answer);
+        break;
+    default:
+        return;
+    }
+    const QString text = QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
+                         QStringLiteral("]") + record.LinkErrors;
     try {
-        QString sent;
-        QString received;
-        switch (DisplayRadix.load()) {
-        case 10:
-            sent = ToDecString(record.Request, true);
-            received = ToDecString(record.Answer, true);
-            break;
-        case 16:
-            sent = ToHexString(record.Request);
-            received = ToHexString(record.Answer);
-            break;
-        default:
-            return;
-        }
-        const QString text = QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
-                             QStringLiteral("]") + record.LinkErrors;
         if (LogSink)
             LogSink(text);
         else
             RequestLog_.Add(text);
-    } catch (...) {
+    } catch (const std::runtime_error& e) {
+        // A full disk or a folder gone: polling goes on; the first failure is said on stderr.
+        if (!LogFailed_.exchange(true))
+            qWarning().noquote() << QStringLiteral("Журнал запросов не записан:")
+                                 << QString::fromLocal8Bit(e.what());
     }
 }
 
@@ -650,50 +631,46 @@ void TDeviceLink::PublishExchange(qint64 timeMs, int device, int code, const QBy
                                   const QByteArray& answer, const TExchangeOutcome& outcome) {
     // Two implicitly shared byte arrays and a few numbers: the decode happens on the
     // listener's thread from this copy.
-    try {
-        TExchangeRecord record;
-        record.TimeMs = timeMs;
-        record.Device = device;
-        record.Code = code;
-        record.Request = frame;
-        record.Answer = answer;
-        if (Transmitter_) {
-            record.DelayMs = Transmitter_->LastDelayMs();
-            record.DurationMs = Transmitter_->LastDurationMs();
-        }
-        record.Result = outcome.Result;
-        record.Accepted = outcome.Accepted;
-        if (Ulmar_) {
-            record.ErrorCode = Ulmar_->ErrorCode;
-            record.ResultText = Ulmar_->ErrorText;
-        }
-        const QString own = outcome.Errors.simplified();
-        if (!own.isEmpty())
-            record.ResultText =
-                record.ResultText.isEmpty() ? own : record.ResultText + QStringLiteral("; ") + own;
-        record.Transmitted = outcome.Transmitted;
-        record.Logged = outcome.Logged;
-        record.LinkErrors = outcome.Errors;
-        if (outcome.Transmitted)
-            record.Parity = PortParity();
-        Publisher_->Publish(std::move(record));
-    } catch (...) {
+    TExchangeRecord record;
+    record.TimeMs = timeMs;
+    record.Device = device;
+    record.Code = code;
+    record.Request = frame;
+    record.Answer = answer;
+    if (Transmitter_) {
+        record.DelayMs = Transmitter_->LastDelayMs();
+        record.DurationMs = Transmitter_->LastDurationMs();
     }
+    record.Result = outcome.Result;
+    record.Accepted = outcome.Accepted;
+    if (Ulmar_) {
+        record.ErrorCode = Ulmar_->ErrorCode;
+        record.ResultText = Ulmar_->ErrorText;
+    }
+    const QString own = outcome.Errors.simplified();
+    if (!own.isEmpty())
+        record.ResultText =
+            record.ResultText.isEmpty() ? own : record.ResultText + QStringLiteral("; ") + own;
+    record.Transmitted = outcome.Transmitted;
+    record.Logged = outcome.Logged;
+    record.LinkErrors = outcome.Errors;
+    if (outcome.Transmitted)
+        record.Parity = PortParity();
+    Publisher_->Publish(std::move(record));
 }
 
 void TDeviceLink::ArchiveAccepted(int code) {
     if (!ArchiveHook)
         return;
     // Called with the exchange lock held: the values are the ones this exchange's parse stored.
-    try {
-        ArchiveHook(code);
-    } catch (...) {
-    }
+    ArchiveHook(code);
 }
 
 // --- poll cycle ---
 
 bool TDeviceLink::RunCycle() {
+    // The request thread's outer boundary: a cycle that fails in any way ends as a failed cycle,
+    // and the thread waits for the next tick instead of taking the program down with it.
     try {
         const int i = Poller_->NextDevice();
         if (i < 0)
@@ -773,11 +750,7 @@ bool TDeviceLink::WaitCycleEnd(int timeoutMs) {
 }
 
 QString TDeviceLink::ArchiveStatusText() const {
-    try {
-        return ArchiveStatus ? ArchiveStatus() : QString();
-    } catch (...) {
-        return QString(); // only an allocation can fail: nothing to show
-    }
+    return ArchiveStatus ? ArchiveStatus() : QString();
 }
 
 bool TDeviceLink::EditDevice(const std::function<void(TUlmar&)>& edit) {

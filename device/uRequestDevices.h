@@ -158,8 +158,11 @@ public:
     // while the archive is written; set at start-up, read by the windows' refresh
     // (user-interface thread). Unassigned without an archive writer.
     std::function<QString()> ArchiveStatus;
-    // ArchiveStatus's text; empty when unassigned or when it failed.
+    // ArchiveStatus's text; empty when unassigned.
     QString ArchiveStatusText() const;
+    // Why the link cannot poll, said once by the program at start-up (the request thread could
+    // not be created); empty when it can.
+    QString StartError() const { return StartError_; }
 
 private:
     struct TParseJob;
@@ -219,6 +222,8 @@ private:
     std::unique_ptr<TTransmitter> Transmitter_;
     std::unique_ptr<TRequestThread> Thread_;
     TLog RequestLog_;
+    std::atomic<bool> LogFailed_{false}; // a request log write has failed and been said
+    QString StartError_;
 
     std::thread::id UiThread_;
     std::unique_ptr<QObject> UiContext_; // receiver of the queued parse wake-ups
@@ -236,6 +241,3 @@ private:
     std::deque<std::shared_ptr<TParseJob>> ParseJobs_;
     int UiDepth_ = 0; // user-interface thread only: exchanges and parse jobs on its stack
 };
-
-// The program's device link; set by the program start-up, null in tests that build their own.
-extern TDeviceLink* DeviceLink;

@@ -131,14 +131,14 @@ QMenu* SubMenuHolding(const QMenu* menu, const QAction* item) {
 
 } // namespace
 
-TFormMain::TFormMain(TDeviceLink* link, QWidget* parent)
+TFormMain::TFormMain(TDeviceLink* link, const TCommandLineModes& modes, QWidget* parent)
     : QMainWindow(parent), Link_(link), Context_(link),
       Ui_(std::make_unique<TWindowCommandUi>(this, Context_)),
       Commands_(std::make_unique<TGaugeCommands>(link, *Ui_)) {
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("УЛМАР"));
-    Context_.FactoryMode = FactoryMode;
-    Context_.KalistMode = KalistMode;
+    Context_.FactoryMode = modes.Factory;
+    Context_.KalistMode = modes.Kalist;
     Context_.SetActionLookup([this](const QString& name) { return Action(name); });
     connect(&Context_, &TWindowContext::RefreshRequested, this, &TFormMain::ControlRefresh);
     // An answer applied to the device object shows in every open window at once (the signal
@@ -415,32 +415,16 @@ void TFormMain::BindHandlers() {
         if (Ulmar())
             ShowFormUlmarPar(Windows_.UlmarPar, Ulmar(), &Context_);
     });
-    on("actReqAnsShow", [this] {
-        try {
-            ShowFormReqAns(Windows_.ReqAns, nullptr, Link_, &Context_);
-        } catch (...) {
-        }
-    });
-    on("actSelectCmdShow", [this] {
-        try {
-            ShowFormSelectCMD(Windows_.SelectCMD, nullptr, &Context_);
-        } catch (...) {
-        }
-    });
+    on("actReqAnsShow", [this] { ShowFormReqAns(Windows_.ReqAns, nullptr, Link_, &Context_); });
+    on("actSelectCmdShow", [this] { ShowFormSelectCMD(Windows_.SelectCMD, nullptr, &Context_); });
     on("actUlmarLoad", [this] {
-        try {
-            if (Ulmar())
-                LoadParamFile(*Ulmar(), this, Link_);
-        } catch (...) {
-        }
+        if (Ulmar())
+            LoadParamFile(*Ulmar(), this, Link_);
         ControlRefresh();
     });
     on("actUlmarSave", [this] {
-        try {
-            if (Ulmar())
-                SaveParamFile(*Ulmar());
-        } catch (...) {
-        }
+        if (Ulmar())
+            SaveParamFile(*Ulmar());
         ControlRefresh();
     });
     BindParameterCommands();
@@ -469,10 +453,7 @@ void TFormMain::BindHandlers() {
 // --- start-up ---
 
 void TFormMain::StartUp() {
-    try {
-        LoadWindowPosition(this);
-    } catch (...) {
-    }
+    LoadWindowPosition(this);
     act16_->trigger();
     FactoryModeRefresh();
     qApp->installEventFilter(this);
@@ -488,11 +469,8 @@ void TFormMain::StartUp() {
         };
     actOprosStop_->trigger();
     ShowToolWindows();
-    try {
-        if (Windows_.SelectCMD)
-            Windows_.SelectCMD->SelectCmdInit();
-    } catch (...) {
-    }
+    if (Windows_.SelectCMD)
+        Windows_.SelectCMD->SelectCmdInit();
     if (Ulmar())
         Ulmar()->UpdateRanges();
     ControlRefresh();
@@ -504,13 +482,10 @@ void TFormMain::ShowToolWindows() {
         Require(QString::fromLatin1(name))->trigger();
     // On a first start nothing is saved: readings and parameters go beside the main window,
     // the link and the command selection below it, instead of all on top of each other.
-    try {
-        PlaceToolWindows(this, {{Windows_.Ulmar, TPlaceSide::Right},
-                                {Windows_.UlmarPar, TPlaceSide::Right},
-                                {Windows_.ReqAns, TPlaceSide::Below},
-                                {Windows_.SelectCMD, TPlaceSide::Below}});
-    } catch (...) {
-    }
+    PlaceToolWindows(this, {{Windows_.Ulmar, TPlaceSide::Right},
+                            {Windows_.UlmarPar, TPlaceSide::Right},
+                            {Windows_.ReqAns, TPlaceSide::Below},
+                            {Windows_.SelectCMD, TPlaceSide::Below}});
 }
 
 // --- polling ---
@@ -568,10 +543,7 @@ void TFormMain::SetRadix(int radix) {
 // --- refresh ---
 
 void TFormMain::ControlRefresh() {
-    try {
-        Context_.Refresh();
-    } catch (...) {
-    }
+    Context_.Refresh();
     RadioGroupsRefresh();
     ArchiveStatusRefresh();
     PortNoteRefresh();
@@ -738,15 +710,9 @@ void TFormMain::closeEvent(QCloseEvent* event) {
     // From now on a tick of the pacing timer pauses it and starts nothing.
     if (TPoller* poller = Poller())
         poller->HoldTicks(true);
-    try {
-        SaveWindowPosition(this);
-    } catch (...) {
-    }
-    try {
-        if (Ulmar())
-            SaveParamFile(*Ulmar());
-    } catch (...) {
-    }
+    SaveWindowPosition(this);
+    if (Ulmar())
+        SaveParamFile(*Ulmar());
     CloseToolWindows();
     event->accept();
 }

@@ -6,6 +6,7 @@
 // User-interface thread.
 
 #include "uCommandTable.h"
+#include "uParamStr.h"
 #include "uParamTable.h"
 #include "uPollControl.h"
 #include "uWindowContext.h"
@@ -57,8 +58,9 @@ public:
     // poll selection, value ranges and a first refresh. Every action name that a menu, the
     // tool bar or the window's own code uses is resolved here: a missing one ends the program.
     // A null link leaves every command without an answer. The factory and КАЛИСТ modes start
-    // as the command line set them (FactoryMode, KalistMode).
-    explicit TFormMain(TDeviceLink* link, QWidget* parent = nullptr);
+    // as the command line set them.
+    explicit TFormMain(TDeviceLink* link, const TCommandLineModes& modes = {},
+                       QWidget* parent = nullptr);
     ~TFormMain() override;
 
     // Refreshes every open tool window (the context's Refreshed), then the radio groups of the

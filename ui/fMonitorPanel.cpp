@@ -329,7 +329,7 @@ TMonitorPanel::~TMonitorPanel() {
 }
 
 TDeviceLink* TMonitorPanel::Link() const {
-    return Link_ ? Link_ : DeviceLink;
+    return Link_;
 }
 
 void TMonitorPanel::StartListening() {

@@ -103,7 +103,7 @@ private:
 class TMonitorPanel : public QWidget {
     Q_OBJECT
 public:
-    // link: the device link whose exchanges are shown; null means the program's DeviceLink.
+    // link: the device link whose exchanges are shown; null: none, the panel stays empty.
     explicit TMonitorPanel(QWidget* parent = nullptr, TDeviceLink* link = nullptr);
     ~TMonitorPanel() override;
 

@@ -456,7 +456,7 @@ void TFormUlmarPar::Refresh() {
     cmbProgramType->setVisible(factory);
     lblProgramType->setVisible(!factory);
 
-    const bool stopped = PollingStopped();
+    const bool stopped = PollingStopped(Context_ ? Context_->Link() : nullptr);
     for (QComboBox* list : {cmbModeProcessing, cmbModeImage, cmbModeCurrentOutput, cmbModeChannel,
                             cmbProgramType, cmbModeInputFilter, cmbModeTermostat, cmbModeCalibr})
         list->setEnabled(stopped);

@@ -27,11 +27,11 @@ QAction* FindMainAction(const QString& name) {
     return nullptr;
 }
 
-bool PollingStopped() {
-    // The program's poller says it; without a device link, the main window's start action,
-    // which is enabled exactly while polling is stopped.
-    if (DeviceLink)
-        return !DeviceLink->Poller()->Running();
+bool PollingStopped(const TDeviceLink* link) {
+    // The link's poller says it; without a device link, the main window's start action, which
+    // is enabled exactly while polling is stopped.
+    if (link)
+        return !link->Poller()->Running();
     if (QAction* start = FindMainAction(QStringLiteral("actOprosStart")))
         return start->isEnabled();
     return true;

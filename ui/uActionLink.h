@@ -15,9 +15,10 @@ QWidget* FindMainWindow();
 // top-level windows when no main window exists).
 QAction* FindMainAction(const QString& name);
 
-// True while polling is stopped: the program's poller's state; without a device link, the enabled
+class TDeviceLink;
+// True while polling is stopped: the link's poller's state; without a device link, the enabled
 // state of the main window's "actOprosStart"; without either, stopped.
-bool PollingStopped();
+bool PollingStopped(const TDeviceLink* link);
 
 // Closes the window when Esc is pressed in any of its controls (the window sees the key first).
 void InstallEscClose(QWidget* window);

@@ -266,18 +266,14 @@ void TestFrame::archiveDayPath() {
 }
 
 void TestFrame::commandLine() {
-    FactoryMode = true;
-    KalistMode = false;
-    ParseCommandLine({"/usr/bin/ulmar", "/FULL", "/Kalist"});
-    QVERIFY(!FactoryMode); // reset at the start, and the capitals do not match
-    QVERIFY(!KalistMode);
-    ParseCommandLine({"/usr/bin/ulmar", "x", "/kalist", "/full"});
-    QVERIFY(FactoryMode);
-    QVERIFY(KalistMode);
-    ParseCommandLine({"/full"}); // argument 0 counts too
-    QVERIFY(FactoryMode);
-    ParseCommandLine({});
-    QVERIFY(!FactoryMode);
+    TCommandLineModes modes = ParseCommandLine({"/usr/bin/ulmar", "/FULL", "/Kalist"});
+    QVERIFY(!modes.Factory); // the capitals do not match
+    QVERIFY(!modes.Kalist);
+    modes = ParseCommandLine({"/usr/bin/ulmar", "x", "/kalist", "/full"});
+    QVERIFY(modes.Factory);
+    QVERIFY(modes.Kalist);
+    QVERIFY(ParseCommandLine({"/full"}).Factory); // argument 0 counts too
+    QVERIFY(!ParseCommandLine({}).Factory);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -18,10 +18,7 @@
 class TConsoleRig : public TLinkRig {
 public:
     // timerSavedEnabled: Timer.ini says the pacing timer was running when the program last ended.
-    explicit TConsoleRig(bool timerSavedEnabled = false) : TLinkRig(Timeouts(timerSavedEnabled)) {
-        DeviceLink = Link.get();
-    }
-    ~TConsoleRig() { DeviceLink = nullptr; }
+    explicit TConsoleRig(bool timerSavedEnabled = false) : TLinkRig(Timeouts(timerSavedEnabled)) {}
 
     // The command codes of the requests the simulator received, in order.
     QList<int> Codes() const {

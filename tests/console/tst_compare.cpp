@@ -36,11 +36,10 @@ class TestCompare : public QObject {
     std::unique_ptr<TFormMain> Form;
 
     void Open(bool factory) {
-        FactoryMode = factory;
         Rig = std::make_unique<TConsoleRig>();
         QVERIFY(Rig->SimStarted);
         Script = std::make_unique<TModalScript>();
-        Form = std::make_unique<TFormMain>(Rig->Link.get());
+        Form = std::make_unique<TFormMain>(Rig->Link.get(), TCommandLineModes{factory, false});
         Rig->Sim->ClearRecords();
     }
     // A parameter file holding the simulator's set with the given changes, in the folder the
@@ -70,7 +69,6 @@ private slots:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         Script.reset();
         Rig.reset();
-        FactoryMode = false;
     }
 
     void writesTheCheckedRows() {

@@ -63,8 +63,6 @@ class TestFirstLayout : public QObject {
 
 private slots:
     void init() {
-        FactoryMode = false;
-        KalistMode = false;
         Rig = std::make_unique<TConsoleRig>();
         QVERIFY(Rig->SimStarted);
         Script = std::make_unique<TModalScript>();

@@ -49,12 +49,13 @@ class TestFormMain : public QObject {
     std::unique_ptr<TConsoleRig> Rig;
     std::unique_ptr<TModalScript> Script;
     std::unique_ptr<TFormMain> Form;
+    TCommandLineModes Modes; // the command line's /full and /kalist
 
     void Open(bool timerSavedEnabled = false) {
         Rig = std::make_unique<TConsoleRig>(timerSavedEnabled);
         QVERIFY(Rig->SimStarted);
         Script = std::make_unique<TModalScript>();
-        Form = std::make_unique<TFormMain>(Rig->Link.get());
+        Form = std::make_unique<TFormMain>(Rig->Link.get(), Modes);
         Rig->Sim->ClearRecords();
     }
     QAction* A(const char* name) const {
@@ -90,8 +91,8 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
 
     void init() {
-        FactoryMode = false;
-        KalistMode = false;
+        Modes.Factory = false;
+        Modes.Kalist = false;
     }
 
     void cleanup() {
@@ -115,8 +116,8 @@ private slots:
         QFETCH(bool, full);
         QFETCH(bool, kalist);
         QFETCH(bool, meterPolled);
-        FactoryMode = full;
-        KalistMode = kalist;
+        Modes.Factory = full;
+        Modes.Kalist = kalist;
         Open(true); // the saved timer state says "running"
         QCOMPARE(Form->objectName(), QStringLiteral("FormMain"));
         QCOMPARE(Form->windowTitle(), QStringLiteral("УЛМАР"));
@@ -375,7 +376,7 @@ private slots:
     void writeAllSendsOneCommit() {
         QFETCH(bool, factory);
         QFETCH(QList<int>, codes);
-        FactoryMode = factory;
+        Modes.Factory = factory;
         Open();
         Script->PushButton(QMessageBox::Yes);
         A("actAllParamWrite")->trigger();
@@ -411,7 +412,7 @@ private slots:
         QFETCH(QString, action);
         QFETCH(bool, factory);
         QFETCH(QList<int>, codes);
-        FactoryMode = factory;
+        Modes.Factory = factory;
         Open();
         // The address and boot commands name the gauge by its plant number.
         Rig->Sim->WithSim([this](TGaugeSim& sim) {
@@ -495,7 +496,7 @@ private slots:
         QFETCH(QString, hint);
         QFETCH(int, code);
         QFETCH(bool, commits);
-        FactoryMode = true;
+        Modes.Factory = true;
         Open();
         Rig->Fault(TSimFault::ErrorAnswer, 5, 1);
         Form->Action(action)->trigger();
@@ -510,7 +511,7 @@ private slots:
     }
 
     void zeroArrayReadsReportedBlocks() {
-        FactoryMode = true;
+        Modes.Factory = true;
         Open();
         Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].FillZeroArray(13); });
         A("actZeroRead")->trigger();
@@ -526,7 +527,7 @@ private slots:
     }
 
     void zeroArrayMissingFirstBlock() {
-        FactoryMode = true;
+        Modes.Factory = true;
         Open();
         // Block 1 stays unanswered: the gauge falls silent once the block reads begin.
         bool faulted = false;

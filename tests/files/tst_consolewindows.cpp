@@ -130,9 +130,6 @@ void TestConsoleWindows::init() {
     auto port = std::make_unique<TScriptedPort>();
     Port = port.get();
     Link = new TDeviceLink(Ulmar, std::move(port));
-    DeviceLink = Link;
-    FactoryMode = false;
-    KalistMode = false;
     Context = new TWindowContext(Link);
 }
 
@@ -141,7 +138,6 @@ void TestConsoleWindows::cleanup() {
     delete FormSelectCMD;
     QVERIFY(!FormReqAns && !FormSelectCMD);
     delete Context;
-    DeviceLink = nullptr;
     delete Link;
     delete Ulmar;
     delete Dirs;

@@ -137,7 +137,6 @@ void TestLinkStatus::archiveTroubleIsShown() {
     options.PortName = QStringLiteral("/dev/null");
     TDeviceLink link(&ulmar, std::make_unique<TStubbornPort>(), options);
     link.ArchiveStatus = [&writer] { return ArchiveHealthText(writer.Health()); };
-    DeviceLink = &link;
     {
         TFormMain form(&link);
         TFormReqAns* FormReqAns = form.Windows().ReqAns;
@@ -159,7 +158,6 @@ void TestLinkStatus::archiveTroubleIsShown() {
         QVERIFY(bar->text().isEmpty());
         QVERIFY(!bar->isVisibleTo(&form));
     }
-    DeviceLink = nullptr;
 }
 
 // A settings file without a port (or none at all): the link window and the main window's status
@@ -181,7 +179,6 @@ void TestLinkStatus::defaultPortNamed() {
                              TTransmitterSettings::DefaultPortName() +
                              QStringLiteral(" (по умолчанию)");
         QCOMPARE(t->DefaultPortNote(), note.left(1).toLower() + note.mid(1));
-        DeviceLink = &link;
         {
             TFormMain form(&link);
             TFormReqAns* FormReqAns = form.Windows().ReqAns;
@@ -204,7 +201,6 @@ void TestLinkStatus::defaultPortNamed() {
             QVERIFY(!bar->isVisibleTo(&form));
             QCOMPARE(TIniFile(t->SettingsFile()).ReadString("Transmitter", "Port", {}), s.Port);
         }
-        DeviceLink = nullptr;
         QVERIFY(QFile::remove(t->SettingsFile()));
     }
     // A port given for the run is no default either.

@@ -34,6 +34,7 @@ class TestProgonWindow : public QObject {
     std::unique_ptr<TConsoleRig> Rig;
     std::unique_ptr<TModalScript> Script;
     std::unique_ptr<TFormMain> Form;
+    TCommandLineModes Modes; // the command line's /full and /kalist
 
     TFormProgon* Open() {
         Form->Action("actFormProgonShow")->trigger();
@@ -49,11 +50,11 @@ class TestProgonWindow : public QObject {
 
 private slots:
     void init() {
-        FactoryMode = true;
+        Modes.Factory = true;
         Rig = std::make_unique<TConsoleRig>();
         QVERIFY(Rig->SimStarted);
         Script = std::make_unique<TModalScript>();
-        Form = std::make_unique<TFormMain>(Rig->Link.get());
+        Form = std::make_unique<TFormMain>(Rig->Link.get(), Modes);
         Form->show();
     }
     void cleanup() {
@@ -62,7 +63,7 @@ private slots:
         QVERIFY(!TopLevelWindow(QStringLiteral("FormProgon")));
         Script.reset();
         Rig.reset();
-        FactoryMode = false;
+        Modes.Factory = false;
     }
 
     void opensWithTheTable() {

@@ -71,6 +71,7 @@ class TestTaraEditor : public QObject {
     std::unique_ptr<TConsoleRig> Rig;
     std::unique_ptr<TModalScript> Script;
     std::unique_ptr<TFormMain> Form;
+    TCommandLineModes Modes; // the command line's /full and /kalist
     QStringList ChosenNames; // the name field of each file dialog when it opened
 
     TFormTaraEditor* Open() {
@@ -78,7 +79,7 @@ class TestTaraEditor : public QObject {
         if (!Rig->SimStarted)
             return nullptr;
         Script = std::make_unique<TModalScript>();
-        Form = std::make_unique<TFormMain>(Rig->Link.get());
+        Form = std::make_unique<TFormMain>(Rig->Link.get(), Modes);
         Rig->Sim->ClearRecords();
         Form->Action(QStringLiteral("actTaraEditor"))->trigger();
         return Form->Windows().TaraEditor;
@@ -159,7 +160,7 @@ private slots:
     void initTestCase() { QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia)); }
 
     void init() {
-        FactoryMode = false;
+        Modes.Factory = false;
         ChosenNames.clear();
     }
 

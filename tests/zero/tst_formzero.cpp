@@ -62,13 +62,14 @@ class TestFormZero : public QObject {
     std::unique_ptr<TConsoleRig> Rig;
     std::unique_ptr<TModalScript> Script;
     std::unique_ptr<TFormMain> Form;
+    TCommandLineModes Modes; // the command line's /full and /kalist
 
     void Open() {
-        FactoryMode = true; // the zero array is a factory tool
+        Modes.Factory = true; // the zero array is a factory tool
         Rig = std::make_unique<TConsoleRig>();
         QVERIFY(Rig->SimStarted);
         Script = std::make_unique<TModalScript>();
-        Form = std::make_unique<TFormMain>(Rig->Link.get());
+        Form = std::make_unique<TFormMain>(Rig->Link.get(), Modes);
         Rig->Sim->ClearRecords();
     }
     QAction* A(const char* name) const { return Form->Action(QString::fromLatin1(name)); }
@@ -99,7 +100,7 @@ private slots:
         QVERIFY(!TopLevelWindow(QStringLiteral("FormZero")));
         Script.reset();
         Rig.reset();
-        FactoryMode = false;
+        Modes.Factory = false;
     }
 
     void opensFromTheMainWindow() {

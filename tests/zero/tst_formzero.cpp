@@ -16,6 +16,7 @@
 #include "uZeroArray.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <qcustomplot.h>
 
@@ -144,7 +146,21 @@ private slots:
         Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].FillZeroArray(13); });
         TFormZero* w = OpenZero();
         QVERIFY(w);
+        // The gauge's second of preparation after the start command passes in the event loop:
+        // the windows repaint and queued work runs long before the first block is read.
+        QElapsedTimer clock;
+        qint64 firstTickMs = -1;
+        QTimer ticks;
+        ticks.setInterval(50);
+        connect(&ticks, &QTimer::timeout, [&] {
+            if (firstTickMs < 0)
+                firstTickMs = clock.elapsed();
+        });
+        ticks.start();
+        clock.start();
         A("actZeroRead")->trigger();
+        QVERIFY(clock.elapsed() >= 1000);
+        QVERIFY2(firstTickMs >= 0 && firstTickMs < 800, qPrintable(QString::number(firstTickMs)));
         QCOMPARE(Rig->Ulmar->ZeroArray[0], 13);
         const TZeroArray zero = Rig->Ulmar->ZeroArray;
         QCOMPARE(Items(w->lbZero), ZeroListLines(zero));

@@ -42,23 +42,15 @@ QString ArchiveSettingsFile() {
 }
 
 void LoadArchiveSettings() {
-    try {
-        const TIniFile ini(ArchiveSettingsFile());
-        SetArchiveAlias(ini.ReadString(Section, AliasKey, ArchiveAlias()));
-        const QString root = ini.ReadString(Section, PathKey, DefaultArchiveRoot());
-        SetArchiveRoot(root.isEmpty() ? DefaultArchiveRoot() : root);
-    } catch (...) {
-        SetArchiveRoot(DefaultArchiveRoot());
-    }
+    const TIniFile ini(ArchiveSettingsFile());
+    SetArchiveAlias(ini.ReadString(Section, AliasKey, ArchiveAlias()));
+    const QString root = ini.ReadString(Section, PathKey, DefaultArchiveRoot());
+    SetArchiveRoot(root.isEmpty() ? DefaultArchiveRoot() : root);
 }
 
 bool SaveArchiveSettings() {
-    try {
-        TIniFile ini(ArchiveSettingsFile());
-        ini.WriteString(Section, AliasKey, ArchiveAlias());
-        ini.WriteString(Section, PathKey, ArchiveRoot());
-        return ini.Save(false);
-    } catch (...) {
-        return false;
-    }
+    TIniFile ini(ArchiveSettingsFile());
+    ini.WriteString(Section, AliasKey, ArchiveAlias());
+    ini.WriteString(Section, PathKey, ArchiveRoot());
+    return ini.Save(false);
 }

@@ -22,8 +22,8 @@ QString DefaultArchiveRoot();
 QString ArchiveSettingsFile();
 
 // Reads "dbAlias" and "dbPath"; a missing file or key keeps the alias and gives the default
-// root, and so does an empty "dbPath". Never throws.
+// root, and so does an empty "dbPath".
 void LoadArchiveSettings();
 // Writes both keys, creating "bde.ini" when missing (not its directory). False when the file
-// could not be written; never throws.
+// could not be written.
 bool SaveArchiveSettings();

@@ -164,6 +164,16 @@ std::filesystem::path FsPath(const QString& path) {
     return std::filesystem::path(QDir::toNativeSeparators(path).toStdU16String());
 }
 
+// Renames `from` over `to`. A name the file system's encoding cannot spell (a lone UTF-16
+// surrogate) fails like a refused rename, through `error`.
+void ReplaceFile(const QString& from, const QString& to, std::error_code& error) {
+    try {
+        std::filesystem::rename(FsPath(from), FsPath(to), error);
+    } catch (const std::filesystem::filesystem_error& e) {
+        error = e.code();
+    }
+}
+
 bool InsertRow(const QString& file, const QString& table, double value, const QString& dt,
                const TArchiveMedia& media) {
     const bool wal = ArchiveUsesWal(QFileInfo(file).path(), media);
@@ -382,59 +392,51 @@ QString ArchiveTextStamp(TDateTime stamp) {
 }
 
 bool CreateArchiveTable(const QString& path, const TArchiveMedia& media) {
-    try {
-        const QFileInfo info(path.trimmed());
-        const QString table = info.completeBaseName();
-        if (!IsArchiveTableName(table) || !info.dir().exists())
-            return false;
-        const QString target = info.absoluteFilePath();
-        static std::atomic<quint64> counter{0};
-        const QString temp = QStringLiteral("%1.%2-%3.tmp")
-                                 .arg(target)
-                                 .arg(QCoreApplication::applicationPid())
-                                 .arg(++counter);
+    const QFileInfo info(path.trimmed());
+    const QString table = info.completeBaseName();
+    if (!IsArchiveTableName(table) || !info.dir().exists())
+        return false;
+    const QString target = info.absoluteFilePath();
+    static std::atomic<quint64> counter{0};
+    const QString temp = QStringLiteral("%1.%2-%3.tmp")
+                             .arg(target)
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(++counter);
+    QFile::remove(temp);
+    const bool wal = ArchiveUsesWal(info.path(), media);
+    const bool built = WithConnection(temp, QStringLiteral("mode=rwc"), [&](QSqlDatabase& db) {
+        return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
+               (!wal || Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")));
+    });
+    if (built && info.exists()) {
+        // A log or journal left by the replaced table must not be replayed into the new one.
+        for (const char* suffix : {"-wal", "-shm", "-journal"})
+            QFile::remove(target + QLatin1String(suffix));
+    }
+    std::error_code error;
+    if (built)
+        ReplaceFile(temp, target, error);
+    if (!built || error) {
         QFile::remove(temp);
-        const bool wal = ArchiveUsesWal(info.path(), media);
-        const bool built = WithConnection(temp, QStringLiteral("mode=rwc"), [&](QSqlDatabase& db) {
-            return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
-                   (!wal || Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")));
-        });
-        if (built && info.exists()) {
-            // A log or journal left by the replaced table must not be replayed into the new one.
-            for (const char* suffix : {"-wal", "-shm", "-journal"})
-                QFile::remove(target + QLatin1String(suffix));
-        }
-        std::error_code error;
-        if (built)
-            std::filesystem::rename(FsPath(temp), FsPath(target), error);
-        if (!built || error) {
-            QFile::remove(temp);
-            QFile::remove(temp + QStringLiteral("-journal"));
-            return false;
-        }
-        return true;
-    } catch (...) {
+        QFile::remove(temp + QStringLiteral("-journal"));
         return false;
     }
+    return true;
 }
 
 bool AddArchiveRecord(const QString& name, TDateTime stamp, double value,
                       const TArchiveMedia& media) {
-    try {
-        const QString table = name.trimmed();
-        TStamp parts;
-        if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
-            return false;
-        const QString dir = DayDir(parts);
-        if (!QDir().mkpath(dir))
-            return false;
-        const QString file = JoinPath(dir, table + QStringLiteral(".db"));
-        if (!QFileInfo::exists(file) && !CreateArchiveTable(file, media))
-            return false;
-        return InsertRow(file, table, value, parts.DTText(), media);
-    } catch (...) {
+    const QString table = name.trimmed();
+    TStamp parts;
+    if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
         return false;
-    }
+    const QString dir = DayDir(parts);
+    if (!QDir().mkpath(dir))
+        return false;
+    const QString file = JoinPath(dir, table + QStringLiteral(".db"));
+    if (!QFileInfo::exists(file) && !CreateArchiveTable(file, media))
+        return false;
+    return InsertRow(file, table, value, parts.DTText(), media);
 }
 
 QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int decimals) {
@@ -448,16 +450,12 @@ QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int dec
 
 bool AddArchiveText(const QString& name, TDateTime stamp, double value, int precision,
                     int decimals) {
-    try {
-        const QString table = name.trimmed();
-        const QString dir = ArchiveDayDir(stamp);
-        if (!IsArchiveTableName(table) || dir.isEmpty())
-            return false;
-        return AppendLineToFile(JoinPath(dir, table + QStringLiteral(".txt")),
-                                ArchiveTextLine(stamp, value, precision, decimals));
-    } catch (...) {
+    const QString table = name.trimmed();
+    const QString dir = ArchiveDayDir(stamp);
+    if (!IsArchiveTableName(table) || dir.isEmpty())
         return false;
-    }
+    return AppendLineToFile(JoinPath(dir, table + QStringLiteral(".txt")),
+                            ArchiveTextLine(stamp, value, precision, decimals));
 }
 
 TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp) {
@@ -479,11 +477,7 @@ void WriteArchiveBatch(const TArchiveBatch& batch) {
 }
 
 void ArchivePollAnswer(TUlmar& ulmar, int code) {
-    try {
-        WriteArchiveBatch(CaptureArchiveBatch(ulmar, code, NowDateTime()));
-    } catch (...) {
-        // Only an allocation can fail here; the poll's readings are lost, the next are written.
-    }
+    WriteArchiveBatch(CaptureArchiveBatch(ulmar, code, NowDateTime()));
 }
 
 QSqlDatabase AddArchiveConnection(const QString& file, const QString& parameters) {
@@ -534,31 +528,27 @@ std::vector<TArchiveRow> QueryArchive(const QString& dayDir, const QString& stat
                                       const TArchiveMedia& media) {
     std::vector<TArchiveRow> rows;
     bool done = false;
-    try {
-        // One object per call: a pattern object is not shared between threads.
-        const QRegularExpression fromTable(QStringLiteral("\\bFROM\\s+(\\w+)"),
-                                           QRegularExpression::CaseInsensitiveOption);
-        const QString table = fromTable.match(statement).captured(1);
-        const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
-        if (IsArchiveTableName(table) && QFileInfo(file).isFile()) {
-            const bool readOnlyMedia = media.ReadOnlyOpenFails || !QFileInfo(dayDir).isWritable();
-            // A read-only connection to a table in write-ahead mode creates its "-wal" and
-            // "-shm" files and cannot remove them. Where the directory is writable such a table
-            // is opened read-write (the statement still cannot write), so that the last
-            // connection to close folds the log back and removes both files.
-            const QString mode = !readOnlyMedia && HeaderSaysWal(file) ? QStringLiteral("mode=rw")
-                                                                       : QStringLiteral("mode=ro");
-            TRead read = TRead::CannotOpen;
-            if (!media.ReadOnlyOpenFails)
-                read = ReadRows(file, mode, statement, rows);
-            // Where SQLite cannot make the files it reads a write-ahead table with, the table
-            // is read as it lies, without locks: nothing can write there meanwhile.
-            if (read == TRead::CannotOpen && readOnlyMedia)
-                read = ReadRows(file, QStringLiteral("mode=ro&immutable=1"), statement, rows);
-            done = read == TRead::Done;
-        }
-    } catch (...) {
-        done = false;
+    // One object per call: a pattern object is not shared between threads.
+    const QRegularExpression fromTable(QStringLiteral("\\bFROM\\s+(\\w+)"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QString table = fromTable.match(statement).captured(1);
+    const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
+    if (IsArchiveTableName(table) && QFileInfo(file).isFile()) {
+        const bool readOnlyMedia = media.ReadOnlyOpenFails || !QFileInfo(dayDir).isWritable();
+        // A read-only connection to a table in write-ahead mode creates its "-wal" and
+        // "-shm" files and cannot remove them. Where the directory is writable such a table
+        // is opened read-write (the statement still cannot write), so that the last
+        // connection to close folds the log back and removes both files.
+        const QString mode = !readOnlyMedia && HeaderSaysWal(file) ? QStringLiteral("mode=rw")
+                                                                   : QStringLiteral("mode=ro");
+        TRead read = TRead::CannotOpen;
+        if (!media.ReadOnlyOpenFails)
+            read = ReadRows(file, mode, statement, rows);
+        // Where SQLite cannot make the files it reads a write-ahead table with, the table
+        // is read as it lies, without locks: nothing can write there meanwhile.
+        if (read == TRead::CannotOpen && readOnlyMedia)
+            read = ReadRows(file, QStringLiteral("mode=ro&immutable=1"), statement, rows);
+        done = read == TRead::Done;
     }
     if (!done)
         rows.clear();

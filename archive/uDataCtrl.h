@@ -109,7 +109,7 @@ TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp
 void WriteArchiveBatch(const TArchiveBatch& batch);
 
 // Archives the readings of one accepted poll answer at once on the calling thread:
-// CaptureArchiveBatch with the time of the call, then WriteArchiveBatch. Never throws.
+// CaptureArchiveBatch with the time of the call, then WriteArchiveBatch.
 void ArchivePollAnswer(TUlmar& ulmar, int code);
 
 // Adds a SQLite connection to the table file `file` under a name of its own, to be opened as a

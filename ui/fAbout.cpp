@@ -127,12 +127,8 @@ QPixmap TFormAbout::Picture() {
 }
 
 int ShowAbout() {
-    try {
-        TFormAbout about(ProgramVersionText(), ProgramBuildTime(),
-                         DataPlaceLines(CurrentDataPlaces()), QApplication::activeWindow());
-        ExecModal(&about);
-        return 0;
-    } catch (...) {
-        return -1;
-    }
+    TFormAbout about(ProgramVersionText(), ProgramBuildTime(), DataPlaceLines(CurrentDataPlaces()),
+                     QApplication::activeWindow());
+    ExecModal(&about);
+    return 0;
 }

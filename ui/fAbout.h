@@ -36,5 +36,5 @@ private:
 };
 
 // Opens the about box modally with this program's version, build time and folders in force.
-// 0, or -1 on a failure.
+// Returns 0.
 int ShowAbout();

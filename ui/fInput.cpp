@@ -2,6 +2,7 @@
 #include "EditNum.h"
 #include "uModal.h"
 
+#include <QDebug>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -11,6 +12,7 @@
 #include <QSpinBox>
 #include <algorithm>
 #include <climits>
+#include <stdexcept>
 
 namespace {
 constexpr int ButtonWidth = 75;
@@ -184,7 +186,10 @@ int InputIntegerConfirm(const QString& caption, const QString& prompt, int value
             accepted = true;
             return dialog.Result();
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
+        // Only a replaced ModalHook can fail here (the dialog itself does not throw): the
+        // question counts as cancelled.
+        qWarning().noquote() << "input dialog failed:" << e.what();
         accepted = false;
     }
     return value;
@@ -201,7 +206,9 @@ double InputDouble(const QString& caption, const QString& prompt, int digits, do
         TFormInputDouble dialog(caption, prompt, digits, value, min, max);
         if (ExecModal(&dialog) == QDialog::Accepted)
             return dialog.enValue->Value();
-    } catch (...) {
+    } catch (const std::exception& e) {
+        // As in InputIntegerConfirm: a failed ModalHook counts as a cancel.
+        qWarning().noquote() << "input dialog failed:" << e.what();
     }
     return value;
 }

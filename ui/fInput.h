@@ -60,11 +60,13 @@ protected:
     void OKBtnClick() override;
 };
 
-// The accepted value clamped to [min, max], or `value` when cancelled or on any failure.
+// The accepted value clamped to [min, max], or `value` when cancelled or when a replaced
+// ModalHook fails (reported on the program's log).
 int InputInteger(const QString& caption, const QString& prompt, int value, int min, int max);
 // As InputInteger; `accepted` tells whether OK closed the dialog.
 int InputIntegerConfirm(const QString& caption, const QString& prompt, int value, int min, int max,
                         bool& accepted);
-// The accepted number brought into [min, max] (OK and Enter alike), or `value` when cancelled.
+// The accepted number brought into [min, max] (OK and Enter alike), or `value` when cancelled
+// (a failed ModalHook as well).
 double InputDouble(const QString& caption, const QString& prompt, int digits, double value,
                    double min, double max);

@@ -49,20 +49,7 @@ TMonitorRow DecodeMonitorRow(const TExchangeRecord& record) {
     row.Device = record.Device;
     row.Request = record.Request;
     row.Answer = record.Answer;
-    try {
-        row.Decoded = DecodeExchange(record);
-    } catch (...) {
-        // A decode never loses the row: what the link knows is shown as it is.
-        row.Decoded.TimeMs = record.TimeMs;
-        row.Decoded.Code = record.Code;
-        row.Decoded.BytesSent = static_cast<int>(record.Request.size());
-        row.Decoded.BytesReceived = static_cast<int>(record.Answer.size());
-        row.Decoded.DelayMs = record.DelayMs;
-        row.Decoded.DurationMs = record.DurationMs;
-        row.Decoded.ResultText = record.ResultText;
-        row.Decoded.Failed = true;
-        row.Decoded.Problem = QStringLiteral("Не удалось разобрать обмен");
-    }
+    row.Decoded = DecodeExchange(record);
     row.Failed = row.Decoded.Failed || record.Result != 0 || !record.Accepted;
     return row;
 }

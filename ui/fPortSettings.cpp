@@ -181,24 +181,16 @@ TTransmitterSettings TFormPortSettings::Settings() const {
 }
 
 bool EditTransmitterSettings(TTransmitterSettings& settings, QWidget* parent) {
-    try {
-        TFormPortSettings dialog(settings, parent);
-        if (ExecModal(&dialog) != QDialog::Accepted)
-            return false;
-        settings = dialog.Settings();
-        return true;
-    } catch (...) {
+    TFormPortSettings dialog(settings, parent);
+    if (ExecModal(&dialog) != QDialog::Accepted)
         return false;
-    }
+    settings = dialog.Settings();
+    return true;
 }
 
 bool TransmitterSettingsDialog(TTransmitter& transmitter, QWidget* parent) {
-    try {
-        TTransmitterSettings settings = transmitter.Settings();
-        if (EditTransmitterSettings(settings, parent))
-            transmitter.SetSettings(settings);
-        return true;
-    } catch (...) {
-        return false;
-    }
+    TTransmitterSettings settings = transmitter.Settings();
+    if (EditTransmitterSettings(settings, parent))
+        transmitter.SetSettings(settings);
+    return true;
 }

@@ -51,10 +51,10 @@ private:
 };
 
 // Shows the dialog for the given settings; true when OK closed it (the choices are then in
-// settings), false on Cancel or when the dialog could not be shown.
+// settings), false on Cancel.
 bool EditTransmitterSettings(TTransmitterSettings& settings, QWidget* parent = nullptr);
 // Shows the dialog for the transmitter's settings; on OK the choices become its settings.
-// False when the dialog could not be shown. Only while no exchange can run (no request thread
-// or polling stopped and the cycle ended); the port settings command uses
-// EditTransmitterSettings and TDeviceLink::ApplyPortSettings.
+// Returns true. Only while no exchange can run (no request thread or polling stopped and the
+// cycle ended); the port settings command uses EditTransmitterSettings and
+// TDeviceLink::ApplyPortSettings.
 bool TransmitterSettingsDialog(TTransmitter& transmitter, QWidget* parent = nullptr);

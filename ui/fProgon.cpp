@@ -235,18 +235,15 @@ std::optional<TProgonCommands> TFormProgon::Commands() const {
 // --- refresh ---
 
 void TFormProgon::Refresh() {
-    try {
-        const TUlmar* u = Ulmar();
-        if (!u)
-            return;
-        DrawChart(*u);
-        FillGrid(*u);
-        const double level = u->Level->AsDouble();
-        sbtnSetLevelFree->setText(
-            ProgonButtonCaption(u->LevelFree->AsDouble(), level, u->CurrentOutput->AsDouble()));
-        lblNNZ->setText(u->NNZ.isEmpty() ? QStringLiteral("Нет") : u->NNZ);
-    } catch (...) {
-    }
+    const TUlmar* u = Ulmar();
+    if (!u)
+        return;
+    DrawChart(*u);
+    FillGrid(*u);
+    const double level = u->Level->AsDouble();
+    sbtnSetLevelFree->setText(
+        ProgonButtonCaption(u->LevelFree->AsDouble(), level, u->CurrentOutput->AsDouble()));
+    lblNNZ->setText(u->NNZ.isEmpty() ? QStringLiteral("Нет") : u->NNZ);
 }
 
 void TFormProgon::FillGrid(const TUlmar& u) {
@@ -360,17 +357,12 @@ void TFormProgon::RuletkaChange() {
     if (!u || !commands || row < 1 || row > std::min<int>(u->ProgonMode(), TUlmar::ProgonRowCount))
         return;
     std::optional<double> answer;
-    try {
-        TFormInputDouble dialog(QStringLiteral("Введите"),
-                                QString::number(row) + QStringLiteral(") Значение рулетки, мм"), 0,
-                                u->ProgonPoints[static_cast<std::size_t>(row - 1)].Ruletka, 0,
-                                20000);
-        // Cancel leaves the row as it is.
-        if (ExecModal(&dialog) == QDialog::Accepted)
-            answer = dialog.enValue->Value();
-    } catch (...) {
-        answer.reset();
-    }
+    TFormInputDouble dialog(QStringLiteral("Введите"),
+                            QString::number(row) + QStringLiteral(") Значение рулетки, мм"), 0,
+                            u->ProgonPoints[static_cast<std::size_t>(row - 1)].Ruletka, 0, 20000);
+    // Cancel leaves the row as it is.
+    if (ExecModal(&dialog) == QDialog::Accepted)
+        answer = dialog.enValue->Value();
     commands->ChangeRuletka(row, answer);
     Refresh();
 }
@@ -388,29 +380,20 @@ void TFormProgon::ProgonStop() {
 }
 
 void TFormProgon::Report() {
-    try {
-        Refresh();
-        if (const TUlmar* u = Ulmar())
-            PreviewProgonReport(*u, ChartView(), this);
-    } catch (...) {
-    }
+    Refresh();
+    if (const TUlmar* u = Ulmar())
+        PreviewProgonReport(*u, ChartView(), this);
 }
 
 bool TFormProgon::SaveReportPdf(const QString& path, QString* error) {
-    try {
-        Refresh();
-        const TUlmar* u = Ulmar();
-        if (!u) {
-            if (error)
-                *error = QStringLiteral("нет прибора");
-            return false;
-        }
-        return SaveProgonReportPdf(*u, ChartView(), path, error);
-    } catch (...) {
+    Refresh();
+    const TUlmar* u = Ulmar();
+    if (!u) {
         if (error)
-            *error = QStringLiteral("отчет не заполнен");
+            *error = QStringLiteral("нет прибора");
         return false;
     }
+    return SaveProgonReportPdf(*u, ChartView(), path, error);
 }
 
 void TFormProgon::ReportPdf() {
@@ -470,18 +453,14 @@ void TFormProgon::closeEvent(QCloseEvent* event) {
 }
 
 int ShowProgon(TWindowSlot<TFormProgon>& slot, TFormMain* main) {
-    try {
-        if (!slot) {
-            auto* form = new TFormProgon(main);
-            if (main)
-                FollowRefresh(&main->Context(), form);
-            slot.Set(form);
-        }
-        slot->show();
-        slot->raise();
-        slot->Refresh();
-        return 0;
-    } catch (...) {
-        return -1;
+    if (!slot) {
+        auto* form = new TFormProgon(main);
+        if (main)
+            FollowRefresh(&main->Context(), form);
+        slot.Set(form);
     }
+    slot->show();
+    slot->raise();
+    slot->Refresh();
+    return 0;
 }

@@ -34,7 +34,7 @@ public:
     ~TFormProgon() override;
 
     // Redraws the chart, repaints the grid, rewrites the button caption and the work-order
-    // label. Failures are swallowed.
+    // label.
     Q_INVOKABLE void Refresh();
 
     // The action with that object name, or null.
@@ -96,6 +96,5 @@ private:
 };
 
 // Creates the window over the main window when the slot holds none, keeps it there, shows it
-// (not modally) and refreshes it; the window follows the main window's refresh. 0, or -1 when
-// anything failed.
+// (not modally) and refreshes it; the window follows the main window's refresh. Returns 0.
 int ShowProgon(TWindowSlot<TFormProgon>& slot, TFormMain* main);

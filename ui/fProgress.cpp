@@ -90,36 +90,27 @@ void TFormProgress::SetPosition(int position) {
 }
 
 void ProgressShow(const QString& text, int position, int total) {
-    try {
-        if (!Progress) {
-            Progress = new TFormProgress(text, total);
-            QObject::connect(qApp, &QCoreApplication::aboutToQuit, Progress.data(),
-                             [] { ProgressClose(); });
-        }
-        QPointer<TFormProgress> window = Progress;
-        window->SetPosition(position);
-        if (window) {
-            window->show();
-            window->raise();
-        }
-    } catch (...) {
+    if (!Progress) {
+        Progress = new TFormProgress(text, total);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, Progress.data(),
+                         [] { ProgressClose(); });
+    }
+    QPointer<TFormProgress> window = Progress;
+    window->SetPosition(position);
+    if (window) {
+        window->show();
+        window->raise();
     }
 }
 
 void ProgressOfferCancel(std::function<void()> onCancel) {
-    try {
-        if (Progress)
-            Progress->OfferCancel(std::move(onCancel));
-    } catch (...) {
-    }
+    if (Progress)
+        Progress->OfferCancel(std::move(onCancel));
 }
 
 void ProgressClose() {
-    try {
-        delete Progress.data();
-        Progress = nullptr;
-    } catch (...) {
-    }
+    delete Progress.data();
+    Progress = nullptr;
 }
 
 TFormProgress* ProgressWindow() {

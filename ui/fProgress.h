@@ -39,7 +39,7 @@ private:
 };
 
 // Creates the window with text and total when none exists (an existing one keeps its first
-// text and total), sets the position, shows it and brings it forward. Never fails outward.
+// text and total), sets the position, shows it and brings it forward.
 void ProgressShow(const QString& text, int position, int total);
 // Offers "Отменить" in the progress window, if one exists (TFormProgress::OfferCancel).
 void ProgressOfferCancel(std::function<void()> onCancel);

@@ -280,14 +280,11 @@ void TFormReqAns::RefreshPort() {
     // The port itself may be asked only while no poll cycle uses it (cycles are started from
     // this thread); otherwise the parity left by the last exchange is the one in force.
     QString parity = s.Parity;
-    try {
-        const int last = l->Publisher()->LastParity();
-        if (!l->CycleRunning() && t->Port() && t->Port()->IsOpen())
-            parity = ParityText(t->Port()->Parity());
-        else if (last >= 0)
-            parity = ParityText(TSerialParity(last));
-    } catch (...) {
-    }
+    const int last = l->Publisher()->LastParity();
+    if (!l->CycleRunning() && t->Port() && t->Port()->IsOpen())
+        parity = ParityText(t->Port()->Parity());
+    else if (last >= 0)
+        parity = ParityText(TSerialParity(last));
     lblParity1->setText(parity);
 
     const TPortStatus status = t->PortStatus();
@@ -335,15 +332,12 @@ void TFormReqAns::keyPressEvent(QKeyEvent* event) {
 
 TFormReqAns* ShowFormReqAns(TWindowSlot<TFormReqAns>& slot, QWidget* parent, TDeviceLink* link,
                             TWindowContext* context) {
-    try {
-        if (!slot) {
-            auto* form = new TFormReqAns(parent, link);
-            FollowRefresh(context, form);
-            slot.Set(form);
-        }
-        slot->show();
-        slot->raise();
-    } catch (...) {
+    if (!slot) {
+        auto* form = new TFormReqAns(parent, link);
+        FollowRefresh(context, form);
+        slot.Set(form);
     }
+    slot->show();
+    slot->raise();
     return slot;
 }

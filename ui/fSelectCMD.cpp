@@ -179,16 +179,13 @@ void TFormSelectCMD::keyPressEvent(QKeyEvent* event) {
 
 TFormSelectCMD* ShowFormSelectCMD(TWindowSlot<TFormSelectCMD>& slot, QWidget* parent,
                                   TWindowContext* context) {
-    try {
-        if (!slot) {
-            auto* form = new TFormSelectCMD(parent, context ? context->Link() : nullptr, context);
-            FollowRefresh(context, form);
-            slot.Set(form);
-        }
-        slot->show();
-        slot->raise();
-    } catch (...) {
+    if (!slot) {
+        auto* form = new TFormSelectCMD(parent, context ? context->Link() : nullptr, context);
+        FollowRefresh(context, form);
+        slot.Set(form);
     }
+    slot->show();
+    slot->raise();
     return slot;
 }
 

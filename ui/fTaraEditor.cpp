@@ -86,10 +86,7 @@ TFormTaraEditor::TFormTaraEditor(TFormMain* main, QWidget* parent)
     CreateActions();
     CreateMenus();
     CreateControls();
-    try {
-        LoadWindowPosition(this);
-    } catch (...) {
-    }
+    LoadWindowPosition(this);
     enLevel->setEnabled(false);
     enLevel->clear();
     enVolume->clear();
@@ -344,18 +341,15 @@ void TFormTaraEditor::TextChanged() {
     if (ProgramEdit_)
         return;
     MarkModified();
-    try {
-        const QStringList lines = Lines(); // once per change: a file may hold 1 MiB
-        const QStringList names = TareTableNames(lines);
-        bool same = names.size() == cbTables->count() - 1;
-        for (int i = 0; same && i < names.size(); ++i)
-            same = cbTables->itemText(i + 1) == names[i];
-        if (same)
-            ShowTable(lines);
-        else
-            RebuildList(lines);
-    } catch (...) {
-    }
+    const QStringList lines = Lines(); // once per change: a file may hold 1 MiB
+    const QStringList names = TareTableNames(lines);
+    bool same = names.size() == cbTables->count() - 1;
+    for (int i = 0; same && i < names.size(); ++i)
+        same = cbTables->itemText(i + 1) == names[i];
+    if (same)
+        ShowTable(lines);
+    else
+        RebuildList(lines);
 }
 
 void TFormTaraEditor::RebuildList() {
@@ -363,15 +357,13 @@ void TFormTaraEditor::RebuildList() {
 }
 
 void TFormTaraEditor::RebuildList(const QStringList& lines) {
-    try {
-        const QStringList names = TareTableNames(lines);
+    const QStringList names = TareTableNames(lines);
+    {
         const QSignalBlocker block(cbTables);
         cbTables->clear();
         cbTables->addItem(NoTable);
         cbTables->addItems(names);
         cbTables->setCurrentIndex(names.isEmpty() ? 0 : 1);
-    } catch (...) {
-        Error(QStringLiteral("Неверный формат файла\rНе удалось создать список таблиц"));
     }
     ShowTable(lines);
 }
@@ -388,55 +380,52 @@ void TFormTaraEditor::ShowTable() {
 }
 
 void TFormTaraEditor::ShowTable(const QStringList& lines) {
-    try {
-        enLevel->setEnabled(false);
-        enLevel->clear();
-        enVolume->clear();
-        ResetGrid();
-        Series1->data()->clear();
-        for (QCPItemText* mark : Marks_)
-            ChartTara->removeItem(mark);
-        Marks_.clear();
-        StatusPanel->clear();
+    enLevel->setEnabled(false);
+    enLevel->clear();
+    enVolume->clear();
+    ResetGrid();
+    Series1->data()->clear();
+    for (QCPItemText* mark : Marks_)
+        ChartTara->removeItem(mark);
+    Marks_.clear();
+    StatusPanel->clear();
 
-        Tara_->TableName = cbTables->currentIndex() > 0 ? cbTables->currentText() : QString();
-        const bool loaded = Tara_->LoadFromStrings(lines);
-        if (loaded) {
-            const TTaraTable& table = Tara_->Table;
-            sgTaraValues->setRowCount(std::max<int>(static_cast<int>(table.size()), 1));
-            QVector<double> levels;
-            QVector<double> volumes;
-            for (size_t k = 0; k < table.size(); ++k) {
-                const int row = static_cast<int>(k);
-                auto* n = new QTableWidgetItem(QString::number(row + 1));
-                n->setBackground(palette().button());
-                sgTaraValues->setItem(row, ColN, n);
-                auto* level = new QTableWidgetItem(FormatNumber(table[k].TaraLevel, 9, 0));
-                auto* volume = new QTableWidgetItem(FormatNumber(table[k].TaraVolume, 9, 2));
-                level->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                volume->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-                sgTaraValues->setItem(row, ColLevel, level);
-                sgTaraValues->setItem(row, ColVolume, volume);
-                levels << table[k].TaraLevel;
-                volumes << table[k].TaraVolume;
-            }
-            Series1->setData(levels, volumes);
-            // The lookup needs two rows: a shorter table leaves the level box off.
-            double probe = 0.0;
-            enLevel->setEnabled(Tara_->LevelToVolume(0.0, probe));
-            if (!table.empty()) {
-                ChartTara->rescaleAxes();
-                for (QCPAxis* axis : {ChartTara->xAxis, ChartTara->yAxis}) {
-                    QCPRange r = axis->range();
-                    const double margin = r.size() > 0 ? r.size() * 0.05 : 1.0;
-                    axis->setRange(r.lower - margin, r.upper + margin);
-                }
+    Tara_->TableName = cbTables->currentIndex() > 0 ? cbTables->currentText() : QString();
+    const bool loaded = Tara_->LoadFromStrings(lines);
+    if (loaded) {
+        const TTaraTable& table = Tara_->Table;
+        sgTaraValues->setRowCount(std::max<int>(static_cast<int>(table.size()), 1));
+        QVector<double> levels;
+        QVector<double> volumes;
+        for (size_t k = 0; k < table.size(); ++k) {
+            const int row = static_cast<int>(k);
+            auto* n = new QTableWidgetItem(QString::number(row + 1));
+            n->setBackground(palette().button());
+            sgTaraValues->setItem(row, ColN, n);
+            auto* level = new QTableWidgetItem(FormatNumber(table[k].TaraLevel, 9, 0));
+            auto* volume = new QTableWidgetItem(FormatNumber(table[k].TaraVolume, 9, 2));
+            level->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            volume->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            sgTaraValues->setItem(row, ColLevel, level);
+            sgTaraValues->setItem(row, ColVolume, volume);
+            levels << table[k].TaraLevel;
+            volumes << table[k].TaraVolume;
+        }
+        Series1->setData(levels, volumes);
+        // The lookup needs two rows: a shorter table leaves the level box off.
+        double probe = 0.0;
+        enLevel->setEnabled(Tara_->LevelToVolume(0.0, probe));
+        if (!table.empty()) {
+            ChartTara->rescaleAxes();
+            for (QCPAxis* axis : {ChartTara->xAxis, ChartTara->yAxis}) {
+                QCPRange r = axis->range();
+                const double margin = r.size() > 0 ? r.size() * 0.05 : 1.0;
+                axis->setRange(r.lower - margin, r.upper + margin);
             }
         }
-        StatusPanel->setText(Tara_->Problems.join(QStringLiteral("; ")));
-        UpdateMarks();
-    } catch (...) {
     }
+    StatusPanel->setText(Tara_->Problems.join(QStringLiteral("; ")));
+    UpdateMarks();
 }
 
 void TFormTaraEditor::UpdateMarks() {
@@ -577,13 +566,10 @@ bool TFormTaraEditor::LoadText(const QString& path, QString& error) {
 }
 
 void TFormTaraEditor::CloseSteps() {
-    try {
-        SetCurrentFile(QString());
-        SetProgramText(QString());
-        RebuildList();
-        ResetGrid();
-    } catch (...) {
-    }
+    SetCurrentFile(QString());
+    SetProgramText(QString());
+    RebuildList();
+    ResetGrid();
 }
 
 void TFormTaraEditor::CreateFile(bool typical) {
@@ -764,10 +750,7 @@ void TFormTaraEditor::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
-    try {
-        SaveWindowPosition(this);
-    } catch (...) {
-    }
+    SaveWindowPosition(this);
     event->accept();
     emit Closed();
 }
@@ -791,20 +774,14 @@ bool TFormTaraEditor::eventFilter(QObject* watched, QEvent* event) {
 }
 
 int ShowTaraEditor(TWindowSlot<TFormTaraEditor>& slot, TFormMain* main) {
-    try {
-        if (!slot) {
-            auto* form = new TFormTaraEditor(main);
-            if (main)
-                main->installEventFilter(form);
-            slot.Set(form);
-        }
-        slot->show();
-        slot->raise();
-        slot->activateWindow();
-        return 0;
-    } catch (...) {
-        ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"),
-                       QStringLiteral("Ошибка создания формы"), QMessageBox::Ok, QMessageBox::Ok);
-        return -1;
+    if (!slot) {
+        auto* form = new TFormTaraEditor(main);
+        if (main)
+            main->installEventFilter(form);
+        slot.Set(form);
     }
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+    return 0;
 }

@@ -143,7 +143,7 @@ private:
 };
 
 // actTaraEditor: creates the window over the main window when the slot holds none, keeps it there
-// and shows it non-modally; 0, or -1 when it cannot be created (error "Ошибка создания формы").
+// and shows it non-modally; returns 0.
 int ShowTaraEditor(TWindowSlot<TFormTaraEditor>& slot, TFormMain* main);
 
 // The folder tare files are kept in: "TarTabl" beside the program.

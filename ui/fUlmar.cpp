@@ -363,19 +363,15 @@ void TFormUlmar::closeEvent(QCloseEvent* event) {
 }
 
 int ShowFormUlmar(TWindowSlot<TFormUlmar>& slot, TUlmar* ulmar, TWindowContext* context) {
-    try {
-        if (!slot) {
-            if (!ulmar)
-                return -1;
-            auto* form = new TFormUlmar(ulmar, context);
-            FollowRefresh(context, form);
-            slot.Set(form);
-        }
-        slot->show();
-        slot->raise();
-        slot->activateWindow();
-        return 0;
-    } catch (...) {
-        return -1;
+    if (!slot) {
+        if (!ulmar)
+            return -1;
+        auto* form = new TFormUlmar(ulmar, context);
+        FollowRefresh(context, form);
+        slot.Set(form);
     }
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+    return 0;
 }

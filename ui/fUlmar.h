@@ -88,6 +88,6 @@ private:
 };
 
 // Creates the readings window for the device object when the slot holds none, keeps it there,
-// shows it and brings it forward; the window follows the context's refresh. 0, or -1 when that
-// fails.
+// shows it and brings it forward; the window follows the context's refresh. 0, or -1 without
+// a device object.
 int ShowFormUlmar(TWindowSlot<TFormUlmar>& slot, TUlmar* ulmar, TWindowContext* context);

@@ -474,17 +474,13 @@ void TFormUlmarPar::closeEvent(QCloseEvent* event) {
 }
 
 int ShowFormUlmarPar(TWindowSlot<TFormUlmarPar>& slot, TUlmar* ulmar, TWindowContext* context) {
-    try {
-        if (!slot) {
-            if (!ulmar)
-                return -1;
-            auto* form = new TFormUlmarPar(ulmar, context);
-            FollowRefresh(context, form);
-            slot.Set(form);
-        }
-        slot->show();
-        return 0;
-    } catch (...) {
-        return -1;
+    if (!slot) {
+        if (!ulmar)
+            return -1;
+        auto* form = new TFormUlmarPar(ulmar, context);
+        FollowRefresh(context, form);
+        slot.Set(form);
     }
+    slot->show();
+    return 0;
 }

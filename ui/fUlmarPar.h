@@ -108,5 +108,5 @@ private:
 };
 
 // Creates the parameters window for the device object when the slot holds none, keeps it there
-// and shows it; the window follows the context's refresh. 0, or -1 when that fails.
+// and shows it; the window follows the context's refresh. 0, or -1 without a device object.
 int ShowFormUlmarPar(TWindowSlot<TFormUlmarPar>& slot, TUlmar* ulmar, TWindowContext* context);

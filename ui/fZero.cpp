@@ -206,32 +206,28 @@ void TFormZero::Refresh() {
 }
 
 void TFormZero::LoadFromZero() {
-    try {
-        ClearView();
-        const TUlmar* u = Commands_.Ulmar();
-        if (!u)
-            return;
-        Shown_ = u->ZeroArray;
-        HasData_ = true;
-        for (double x : ZeroLimits(Shown_)) {
-            Series2->addData(x, LimitHeight);
-            auto* label = new QCPItemText(Chart1);
-            label->setClipToAxisRect(false);
-            label->position->setType(QCPItemPosition::ptPlotCoords);
-            label->position->setCoords(x, LimitHeight);
-            label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
-            label->setText(QString::number(static_cast<qint64>(x)));
-            label->setColor(Qt::red);
-            Labels_ << label;
-        }
-        for (double x : ZeroPositions(Shown_))
-            Series1->addData(x, PositionHeight);
-        lbZero->addItems(ZeroListLines(Shown_));
-        UpdateBarWidths();
-        UndoZoom();
-    } catch (...) {
-        // A view that cannot be built stays as far as it got.
+    ClearView();
+    const TUlmar* u = Commands_.Ulmar();
+    if (!u)
+        return;
+    Shown_ = u->ZeroArray;
+    HasData_ = true;
+    for (double x : ZeroLimits(Shown_)) {
+        Series2->addData(x, LimitHeight);
+        auto* label = new QCPItemText(Chart1);
+        label->setClipToAxisRect(false);
+        label->position->setType(QCPItemPosition::ptPlotCoords);
+        label->position->setCoords(x, LimitHeight);
+        label->setPositionAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+        label->setText(QString::number(static_cast<qint64>(x)));
+        label->setColor(Qt::red);
+        Labels_ << label;
     }
+    for (double x : ZeroPositions(Shown_))
+        Series1->addData(x, PositionHeight);
+    lbZero->addItems(ZeroListLines(Shown_));
+    UpdateBarWidths();
+    UndoZoom();
 }
 
 QStringList TFormZero::LimitLabels() const {
@@ -426,14 +422,10 @@ void TFormZero::closeEvent(QCloseEvent* event) {
 
 int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,
              QWidget* parent) {
-    try {
-        if (!slot)
-            slot.Set(new TFormZero(commands, context, parent));
-        slot->show();
-        slot->raise();
-        slot->activateWindow();
-        return 0;
-    } catch (...) {
-        return -1;
-    }
+    if (!slot)
+        slot.Set(new TFormZero(commands, context, parent));
+    slot->show();
+    slot->raise();
+    slot->activateWindow();
+    return 0;
 }

@@ -96,6 +96,6 @@ private:
 };
 
 // Creates the window over the main window's command layer when the slot holds none, keeps it
-// there and shows it (not modally). 0, or -1 when that fails.
+// there and shows it (not modally). Returns 0.
 int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,
              QWidget* parent);

@@ -24,39 +24,27 @@ void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& t
     to.AssignShown(from, x0, x1);
 }
 
-bool FillTrendReport(TRepGraph& report, const TFormGraph& window) {
-    try {
-        const QCPAxis* bottom = window.Chart1->Bottom();
-        const QCPAxis* left = window.Chart1->Left();
-        report.Left.CopyFrom(left);
-        report.Series1.Data.Clear();
-        CopyShownPoints(window.Series1->Data, bottom->range().lower, bottom->range().upper,
-                        report.Series1.Data);
-        report.Series1.Markers = window.ShowPoints;
-        report.Title = window.windowTitle();
-        report.Bottom.CopyFrom(bottom);
-        report.FilterDescribe = ReportSpanText(bottom->range().lower, bottom->range().upper);
-        return true;
-    } catch (...) {
-        return false;
-    }
+void FillTrendReport(TRepGraph& report, const TFormGraph& window) {
+    const QCPAxis* bottom = window.Chart1->Bottom();
+    const QCPAxis* left = window.Chart1->Left();
+    report.Left.CopyFrom(left);
+    report.Series1.Data.Clear();
+    CopyShownPoints(window.Series1->Data, bottom->range().lower, bottom->range().upper,
+                    report.Series1.Data);
+    report.Series1.Markers = window.ShowPoints;
+    report.Title = window.windowTitle();
+    report.Bottom.CopyFrom(bottom);
+    report.FilterDescribe = ReportSpanText(bottom->range().lower, bottom->range().upper);
 }
 
 void PreviewTrendReport(const TFormGraph& window) {
-    try {
-        TRepGraph report;
-        if (FillTrendReport(report, window))
-            report.Preview(const_cast<TFormGraph*>(&window));
-    } catch (...) {
-    }
+    TRepGraph report;
+    FillTrendReport(report, window);
+    report.Preview(const_cast<TFormGraph*>(&window));
 }
 
 bool SaveTrendReportPdf(const TFormGraph& window, const QString& path, QString* error) {
     TRepGraph report;
-    if (!FillTrendReport(report, window)) {
-        if (error)
-            *error = QStringLiteral("отчет не заполнен");
-        return false;
-    }
+    FillTrendReport(report, window);
     return report.SavePdf(path, error);
 }

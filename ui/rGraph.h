@@ -25,11 +25,10 @@ QString ReportSpanText(double x0, double x1);
 void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& to);
 
 // Fills the layout from the window as it is now: axes, title, the shown span, the points of
-// that span, markers as the window shows them. False when anything failed (the layout may then
-// hold a part of the window's state; nothing is previewed).
-bool FillTrendReport(TRepGraph& report, const TFormGraph& window);
+// that span, markers as the window shows them.
+void FillTrendReport(TRepGraph& report, const TFormGraph& window);
 // "Просмотр/Печать": fills a layout of its own and opens the preview, which shows that layout
-// until it closes; failures are swallowed.
+// until it closes.
 void PreviewTrendReport(const TFormGraph& window);
 // Fills a layout of its own and writes it as PDF; false with the reason when it could not.
 bool SaveTrendReportPdf(const TFormGraph& window, const QString& path, QString* error);

@@ -20,43 +20,31 @@ void TRepGraph2::PaintContent(QCPPainter& painter, double dpm) const {
           {false, true});
 }
 
-bool FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
-    try {
-        const QCPAxis* bottom = window.Chart1->Bottom();
-        const double x0 = bottom->range().lower;
-        const double x1 = bottom->range().upper;
-        report.Left.CopyFrom(window.Chart1->Left());
-        report.Series1.Data.Clear();
-        CopyShownPoints(window.Series1->Data, x0, x1, report.Series1.Data);
-        report.Series1.Markers = window.ShowPoints;
-        report.Title = window.windowTitle();
-        report.Bottom.CopyFrom(bottom);
-        report.FilterDescribe = ReportSpanText(x0, x1);
-        report.Right.CopyFrom(window.Chart1->Right());
-        report.Series2.Data.Clear();
-        CopyShownPoints(window.Series2->Data, x0, x1, report.Series2.Data);
-        report.Series2.Markers = window.ShowPoints;
-        return true;
-    } catch (...) {
-        return false;
-    }
+void FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
+    const QCPAxis* bottom = window.Chart1->Bottom();
+    const double x0 = bottom->range().lower;
+    const double x1 = bottom->range().upper;
+    report.Left.CopyFrom(window.Chart1->Left());
+    report.Series1.Data.Clear();
+    CopyShownPoints(window.Series1->Data, x0, x1, report.Series1.Data);
+    report.Series1.Markers = window.ShowPoints;
+    report.Title = window.windowTitle();
+    report.Bottom.CopyFrom(bottom);
+    report.FilterDescribe = ReportSpanText(x0, x1);
+    report.Right.CopyFrom(window.Chart1->Right());
+    report.Series2.Data.Clear();
+    CopyShownPoints(window.Series2->Data, x0, x1, report.Series2.Data);
+    report.Series2.Markers = window.ShowPoints;
 }
 
 void PreviewTrend2Report(const TFormGraph2& window) {
-    try {
-        TRepGraph2 report;
-        if (FillTrend2Report(report, window))
-            report.Preview(const_cast<TFormGraph2*>(&window));
-    } catch (...) {
-    }
+    TRepGraph2 report;
+    FillTrend2Report(report, window);
+    report.Preview(const_cast<TFormGraph2*>(&window));
 }
 
 bool SaveTrend2ReportPdf(const TFormGraph2& window, const QString& path, QString* error) {
     TRepGraph2 report;
-    if (!FillTrend2Report(report, window)) {
-        if (error)
-            *error = QStringLiteral("отчет не заполнен");
-        return false;
-    }
+    FillTrend2Report(report, window);
     return report.SavePdf(path, error);
 }

@@ -22,6 +22,6 @@ protected:
 };
 
 // As FillTrendReport, PreviewTrendReport and SaveTrendReportPdf.
-bool FillTrend2Report(TRepGraph2& report, const TFormGraph2& window);
+void FillTrend2Report(TRepGraph2& report, const TFormGraph2& window);
 void PreviewTrend2Report(const TFormGraph2& window);
 bool SaveTrend2ReportPdf(const TFormGraph2& window, const QString& path, QString* error);

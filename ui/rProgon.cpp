@@ -95,50 +95,38 @@ TProgonChartView ProgonChartView(const TUlmar& ulmar) {
     return view;
 }
 
-bool FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChartView& chart) {
-    try {
-        report.Left.Min = chart.Left.Min;
-        report.Left.Max = chart.Left.Max;
-        report.Series1.Data.Clear();
-        report.Series1.Data.Append(chart.Points);
-        report.Title = QStringLiteral("Прогон УЛМАР");
-        report.Bottom = chart.Bottom;
-        report.Left = chart.Left;
-        report.Series1.Markers = chart.Markers;
-        report.qrlPlantNumber = QString::number(ulmar.PlantNumber);
-        report.qrlHardVersion = QString::number(ulmar.HardVersion);
-        report.qrlSoftVersion = QString::number(ulmar.SoftVersion);
-        report.qrlNNZ = ulmar.NNZ;
-        for (std::size_t n = 0; n < 5; ++n) {
-            const TProgonPoint& p = ulmar.ProgonPoints[n];
-            report.qrlRuletka[n] = Grouped(p.Ruletka, 0);
-            report.qrlValue[n] = Grouped(p.Value, 3);
-            report.qrlDValue[n] = Grouped(p.dValue, 3);
-            report.qrlCurrentValue[n] = Grouped(p.CurrentValue, 2);
-            report.qrlDCurrentValue[n] = Grouped(p.dCurrentValue, 2);
-        }
-        return true;
-    } catch (...) {
-        return false;
+void FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChartView& chart) {
+    report.Left.Min = chart.Left.Min;
+    report.Left.Max = chart.Left.Max;
+    report.Series1.Data.Clear();
+    report.Series1.Data.Append(chart.Points);
+    report.Title = QStringLiteral("Прогон УЛМАР");
+    report.Bottom = chart.Bottom;
+    report.Left = chart.Left;
+    report.Series1.Markers = chart.Markers;
+    report.qrlPlantNumber = QString::number(ulmar.PlantNumber);
+    report.qrlHardVersion = QString::number(ulmar.HardVersion);
+    report.qrlSoftVersion = QString::number(ulmar.SoftVersion);
+    report.qrlNNZ = ulmar.NNZ;
+    for (std::size_t n = 0; n < 5; ++n) {
+        const TProgonPoint& p = ulmar.ProgonPoints[n];
+        report.qrlRuletka[n] = Grouped(p.Ruletka, 0);
+        report.qrlValue[n] = Grouped(p.Value, 3);
+        report.qrlDValue[n] = Grouped(p.dValue, 3);
+        report.qrlCurrentValue[n] = Grouped(p.CurrentValue, 2);
+        report.qrlDCurrentValue[n] = Grouped(p.dCurrentValue, 2);
     }
 }
 
 void PreviewProgonReport(const TUlmar& ulmar, const TProgonChartView& chart, QWidget* parent) {
-    try {
-        TRepProgon report;
-        if (FillProgonReport(report, ulmar, chart))
-            report.Preview(parent);
-    } catch (...) {
-    }
+    TRepProgon report;
+    FillProgonReport(report, ulmar, chart);
+    report.Preview(parent);
 }
 
 bool SaveProgonReportPdf(const TUlmar& ulmar, const TProgonChartView& chart, const QString& path,
                          QString* error) {
     TRepProgon report;
-    if (!FillProgonReport(report, ulmar, chart)) {
-        if (error)
-            *error = QStringLiteral("отчет не заполнен");
-        return false;
-    }
+    FillProgonReport(report, ulmar, chart);
     return report.SavePdf(path, error);
 }

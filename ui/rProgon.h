@@ -43,11 +43,10 @@ struct TProgonChartView {
 // the bottom axis over the points, labelled in steps of 2000.
 TProgonChartView ProgonChartView(const TUlmar& ulmar);
 
-// Fills the layout from the device object and the run window's chart. False when anything
-// failed.
-bool FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChartView& chart);
+// Fills the layout from the device object and the run window's chart.
+void FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChartView& chart);
 // "График" of the run window: fills a layout of its own and opens the preview, which shows that
-// layout until it closes; failures are swallowed.
+// layout until it closes.
 void PreviewProgonReport(const TUlmar& ulmar, const TProgonChartView& chart, QWidget* parent);
 // Fills a layout of its own and writes it as PDF; false with the reason when it could not.
 bool SaveProgonReportPdf(const TUlmar& ulmar, const TProgonChartView& chart, const QString& path,

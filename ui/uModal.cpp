@@ -26,17 +26,14 @@ QMessageBox::StandardButton ShowMessageBox(QMessageBox::Icon icon, const QString
 }
 
 QString InputBox(const QString& caption, const QString& prompt, const QString& text) {
-    try {
-        QInputDialog dialog;
-        dialog.setWindowTitle(caption);
-        dialog.setLabelText(prompt);
-        dialog.setInputMode(QInputDialog::TextInput);
-        dialog.setTextValue(text);
-        dialog.setOkButtonText(QStringLiteral("OK"));
-        dialog.setCancelButtonText(QStringLiteral("Отменить"));
-        if (ExecModal(&dialog) == QDialog::Accepted)
-            return dialog.textValue();
-    } catch (...) {
-    }
+    QInputDialog dialog;
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(text);
+    dialog.setOkButtonText(QStringLiteral("OK"));
+    dialog.setCancelButtonText(QStringLiteral("Отменить"));
+    if (ExecModal(&dialog) == QDialog::Accepted)
+        return dialog.textValue();
     return text;
 }

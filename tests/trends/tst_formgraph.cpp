@@ -746,7 +746,7 @@ private slots:
         form->Chart1->SetAxisRange(form->Chart1->Bottom(), x12, x12 + 3600);
         form->Chart1->SetAxisRange(form->Chart1->Left(), 1900, 2300);
         TRepGraph report;
-        QVERIFY(FillTrendReport(report, *form));
+        FillTrendReport(report, *form);
         QCOMPARE(report.FormName, QStringLiteral("RepGraph"));
         QCOMPARE(report.Title, QStringLiteral("График"));
         QCOMPARE(report.FilterDescribe,
@@ -765,7 +765,7 @@ private slots:
         form->setWindowTitle(QStringLiteral("Другой"));
         form->PointsShow(true);
         form->Chart1->SetAxisRange(form->Chart1->Bottom(), x12, x12 + 600);
-        QVERIFY(FillTrendReport(report, *form));
+        FillTrendReport(report, *form);
         QCOMPARE(report.Title, QStringLiteral("Другой"));
         QCOMPARE(report.Series1.Data.Count(), std::size_t(13));
         QVERIFY(report.Series1.Markers);

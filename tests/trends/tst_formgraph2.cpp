@@ -216,7 +216,7 @@ private slots:
         form->Chart1->SetAxisRange(form->Chart1->Right(), 0, 60);
         form->PointsShow(true);
         TRepGraph2 report;
-        QVERIFY(FillTrend2Report(report, *form));
+        FillTrend2Report(report, *form);
         QCOMPARE(report.FormName, QStringLiteral("RepGraph2"));
         QCOMPARE(report.Title, QStringLiteral("Lт-Расстояние, Температура СВЧ модуля"));
         QCOMPARE(report.FilterDescribe,

@@ -1,8 +1,11 @@
-// Exchange decoder. Every byte is read through TFrame, which answers only for offsets inside the
-// frame, so a cut or garbled frame is decoded up to the field it lacks and never past its end.
-// The layout of requests and answers, the request codes and the minimum lengths come from the
-// protocol's wire table; the names from the command and parameter tables (read-only data) and
-// the static texts of the device object; it never touches a device object.
+// Exchange decoder. The answer is decoded by the protocol's codec (DecodeFields,
+// DecodeKalistFields), which reads a cut or garbled answer as far as its bytes go; this file
+// names and renders what it read and says which field the answer lacks. The request is read
+// through TFrame, which answers only for offsets inside the frame, so a cut request is shown up
+// to the field it lacks and never past its end. The layout of requests and answers, the request
+// codes and the minimum lengths come from the protocol's wire table; the names from the command
+// and parameter tables (read-only data) and the static texts of the device object; it never
+// touches a device object.
 
 #include "uExchangeDecode.h"
 #include "Ulmar.h"
@@ -369,41 +372,57 @@ struct TAnswerOutcome {
     bool Failed = false;
 };
 
-void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcome& outcome) {
-    const auto address = a.Byte(0);
-    if (!out.Need(address, QStringLiteral("адрес")))
+// A decoded single as the gauge's single reads back; an empty point (FF FF FF FF) as "пусто".
+QString ValueText(const TAnswer& a, int k) {
+    if (a.EmptyPoints & (quint32(1) << k))
+        return QStringLiteral("пусто");
+    return ShortestSingle(a.Values[k]);
+}
+
+// Renders the fields of an answer as far as its bytes went; the first field it lacks is the
+// reason it stops.
+void RenderAnswer(const TAnswer& a, const TAsked& asked, TOut& out, TAnswerOutcome& outcome) {
+    if (a.HeaderPresent < 1) {
+        out.Lack(QStringLiteral("адрес"));
         return;
-    out.Add(QStringLiteral("адрес"), QString::number(*address));
-    const auto command = a.Byte(1);
-    if (!out.Need(command, QStringLiteral("команда")))
+    }
+    out.Add(QStringLiteral("адрес"), QString::number(a.Address));
+    if (a.HeaderPresent < 2) {
+        out.Lack(QStringLiteral("команда"));
         return;
-    if (*command != asked.Command)
-        out.Add(QStringLiteral("команда"), Hex2(*command));
-    if (!out.Need(a.Byte(2), QStringLiteral("длина")))
+    }
+    if (a.Command != asked.Command)
+        out.Add(QStringLiteral("команда"), Hex2(a.Command));
+    if (a.HeaderPresent < 3) {
+        out.Lack(QStringLiteral("длина"));
+        return;
+    }
+    if (!IsAcceptedAnswerCommand(a.Command))
         return;
     // The mode and the index come from the request only when it asked the same command.
-    const int index = *command == asked.Command ? asked.Index : -1;
+    const quint8 command = a.Command;
+    const int index = command == asked.Command ? asked.Index : -1;
+    const int present = a.FieldsPresent;
 
-    const TAnswerRow* row = AnswerRowOf(*command);
-    if (!row)
-        return;
-    switch (row->Layout) {
+    switch (a.Layout) {
     case TAnswerLayout::Reading: {
         const auto mode = ReadModeOf(index);
-        const auto value = a.Float(3);
-        if (!out.Need(value, mode ? mode->Title : QStringLiteral("значение")))
-            break;
-        if (!mode) {
-            out.Add(QStringLiteral("значение"), FloatText(a, 3));
+        if (present < 1) {
+            out.Lack(mode ? mode->Title : QStringLiteral("значение"));
             break;
         }
-        out.Add(mode->Title, WithUnit(FloatText(a, 3, mode->Scale), mode->Unit));
-        if (mode->WithFault) {
-            const auto fault = a.Byte(7);
-            if (out.Need(fault, QStringLiteral("неисправность"))) {
-                out.Add(QStringLiteral("неисправность"), FaultField(*fault));
-                outcome.Failed = outcome.Failed || *fault != 0;
+        if (!mode) {
+            out.Add(QStringLiteral("значение"), ValueText(a, 0));
+            break;
+        }
+        out.Add(mode->Title, WithUnit(ValueText(a, 0), mode->Unit));
+        if (a.HasFault) {
+            if (present < 2) {
+                out.Lack(QStringLiteral("неисправность"));
+                break;
             }
+            out.Add(QStringLiteral("неисправность"), FaultField(a.Fault));
+            outcome.Failed = outcome.Failed || a.Fault != 0;
         }
         break;
     }
@@ -412,125 +431,108 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
                                   QStringLiteral("Свободное пространство"),
                                   QStringLiteral("Объем")};
         for (int k = 0; k < 4; ++k) {
-            if (!a.Has(3 + 4 * k, 4)) {
+            if (present <= k) {
                 out.Lack(titles[k]);
                 return;
             }
-            out.Add(titles[k], WithUnit(FloatText(a, 3 + 4 * k, k == 3 ? VolumeScale : 1.0),
-                                        k == 3 ? QStringLiteral("%") : QStringLiteral("мм")));
+            out.Add(titles[k],
+                    WithUnit(ValueText(a, k), k == 3 ? QStringLiteral("%") : QStringLiteral("мм")));
         }
-        const auto relays = a.Byte(19);
-        if (!out.Need(relays, QStringLiteral("реле")))
+        if (present < 5) {
+            out.Lack(QStringLiteral("реле"));
             break;
-        out.Add(QStringLiteral("реле"), RelayText(*relays));
-        const auto fault = a.Byte(20);
-        if (out.Need(fault, QStringLiteral("неисправность"))) {
-            out.Add(QStringLiteral("неисправность"), FaultField(*fault));
-            outcome.Failed = outcome.Failed || *fault != 0;
         }
+        out.Add(QStringLiteral("реле"), RelayText(a.Relays));
+        if (present < 6) {
+            out.Lack(QStringLiteral("неисправность"));
+            break;
+        }
+        out.Add(QStringLiteral("неисправность"), FaultField(a.Fault));
+        outcome.Failed = outcome.Failed || a.Fault != 0;
         break;
     }
-    case TAnswerLayout::Echo: {
-        const auto b3 = a.Byte(3);
-        const auto b4 = a.Byte(4);
-        if (!out.Need(b3, QStringLiteral("эхо")) || !out.Need(b4, QStringLiteral("эхо")))
+    case TAnswerLayout::Echo:
+        if (present < 1) {
+            out.Lack(QStringLiteral("эхо"));
             break;
-        const bool good = *b3 == 0x55 || *b4 == 0xAA;
+        }
         out.Add(QStringLiteral("эхо"),
                 QStringLiteral("%1 %2 (%3)")
-                    .arg(*b3, 2, 16, QLatin1Char('0'))
-                    .arg(*b4, 2, 16, QLatin1Char('0'))
+                    .arg(a.EchoBytes[0], 2, 16, QLatin1Char('0'))
+                    .arg(a.EchoBytes[1], 2, 16, QLatin1Char('0'))
                     .toUpper()
-                    .arg(good ? QStringLiteral("верно") : QStringLiteral("неверно")));
-        outcome.Failed = outcome.Failed || !good;
+                    .arg(a.EchoGood ? QStringLiteral("верно") : QStringLiteral("неверно")));
+        outcome.Failed = outcome.Failed || !a.EchoGood;
         break;
-    }
     case TAnswerLayout::Signature: {
-        const auto type = a.Byte(3);
-        if (!out.Need(type, QStringLiteral("тип прибора")))
-            break;
-        out.Add(QStringLiteral("тип прибора"), QString::number(*type));
-        const auto plant = a.Word(4);
-        if (!out.Need(plant, QStringLiteral("Заводской номер")))
-            break;
-        out.Add(QStringLiteral("Заводской номер"), QString::number(*plant));
-        const auto hard = a.Byte(6);
-        if (!out.Need(hard, QStringLiteral("Аппаратная версия")))
-            break;
-        out.Add(QStringLiteral("Аппаратная версия"), QString::number(*hard));
-        const auto soft = a.Byte(7);
-        if (out.Need(soft, QStringLiteral("Программная версия")))
-            out.Add(QStringLiteral("Программная версия"), QString::number(*soft));
+        const QString names[] = {QStringLiteral("тип прибора"), QStringLiteral("Заводской номер"),
+                                 QStringLiteral("Аппаратная версия"),
+                                 QStringLiteral("Программная версия")};
+        const int values[] = {a.UnitType, a.PlantNumber, a.HardVersion, a.SoftVersion};
+        for (int k = 0; k < 4; ++k) {
+            if (present <= k) {
+                out.Lack(names[k]);
+                break;
+            }
+            out.Add(names[k], QString::number(values[k]));
+        }
         break;
     }
     case TAnswerLayout::ZeroBlock: {
         QStringList words;
-        for (int k = 0; k < 8; ++k) {
-            const auto word = a.Word(3 + 2 * k);
-            if (!word) {
-                out.Lack(QStringLiteral("элемент %1").arg(k + 1));
-                break;
-            }
-            words << QString::number(*word);
-        }
-        const QString name = asked.ZeroStart >= 0 && *command == asked.Command
-                                 ? QStringLiteral("массив нулей %1..%2")
-                                       .arg(asked.ZeroStart + 1)
-                                       .arg(asked.ZeroStart + 8)
-                                 : QStringLiteral("массив нулей");
+        for (int k = 0; k < ZeroBlockSize && k < present; ++k)
+            words << QString::number(a.Words[k]);
+        if (present < ZeroBlockSize)
+            out.Lack(QStringLiteral("элемент %1").arg(present + 1));
+        const QString name =
+            a.ZeroStart >= 0
+                ? QStringLiteral("массив нулей %1..%2").arg(a.ZeroStart + 1).arg(a.ZeroStart + 8)
+                : QStringLiteral("массив нулей");
         out.Add(name, words.join(QLatin1Char(' ')));
         break;
     }
     case TAnswerLayout::TarePart: {
         QStringList points;
-        for (int k = 0; k < TarePointCount; ++k) {
-            if (!a.Has(3 + 4 * k, 4)) {
-                out.Lack(QStringLiteral("точка %1").arg(k + 1));
-                break;
-            }
-            points << FloatText(a, 3 + 4 * k, ScaleOf(*command, index));
-        }
+        for (int k = 0; k < TarePointCount && k < present; ++k)
+            points << ValueText(a, k);
+        if (present < TarePointCount)
+            out.Lack(QStringLiteral("точка %1").arg(present + 1));
         const QString name = index == 0   ? QStringLiteral("уровни, мм")
                              : index == 1 ? QStringLiteral("объемы, %")
                                           : QStringLiteral("таблица тарировки");
         out.Add(name, points.join(QStringLiteral("; ")));
         break;
     }
-    case TAnswerLayout::ByteValue: {
-        const auto value = a.Byte(3);
-        if (!out.Need(value, QStringLiteral("значение")))
-            break;
-        out.Add(index >= 0 ? ParamName(*command, index) : QStringLiteral("значение"),
-                index >= 0 ? ByteParamValue(*command, index, *value) : QString::number(*value));
-        break;
-    }
-    case TAnswerLayout::WordValue: {
-        const auto value = a.Word(3);
-        if (!out.Need(value, QStringLiteral("значение")))
-            break;
-        out.Add(index >= 0 ? ParamName(*command, index) : QStringLiteral("значение"),
-                QString::number(*value));
-        break;
-    }
+    case TAnswerLayout::ByteValue:
+    case TAnswerLayout::WordValue:
     case TAnswerLayout::FloatValue: {
-        if (!a.Has(3, 4)) {
+        if (present < 1) {
             out.Lack(QStringLiteral("значение"));
             break;
         }
-        const TParamRow* param = index >= 0 ? ParamRowOf(*command, index) : nullptr;
-        out.Add(index >= 0 ? ParamName(*command, index) : QStringLiteral("значение"),
-                WithUnit(FloatText(a, 3), param ? ParamUnit(param->Key) : QString()));
+        const QString name = index >= 0 ? ParamName(command, index) : QStringLiteral("значение");
+        if (a.Layout == TAnswerLayout::ByteValue) {
+            const auto value = static_cast<quint8>(a.Integer);
+            out.Add(name,
+                    index >= 0 ? ByteParamValue(command, index, value) : QString::number(value));
+        } else if (a.Layout == TAnswerLayout::WordValue) {
+            out.Add(name, QString::number(a.Integer));
+        } else {
+            const TParamRow* param = index >= 0 ? ParamRowOf(command, index) : nullptr;
+            out.Add(name, WithUnit(ValueText(a, 0), param ? ParamUnit(param->Key) : QString()));
+        }
         break;
     }
     case TAnswerLayout::ErrorAnswer: {
-        const auto code = a.Byte(3);
-        if (!out.Need(code, QStringLiteral("ошибка")))
+        if (present < 1) {
+            out.Lack(QStringLiteral("ошибка"));
             break;
-        const QString text = TUlmar::ErrorAnswerText(*code);
-        out.Add(QStringLiteral("ошибка"), text.isEmpty()
-                                              ? QString::number(*code)
-                                              : QStringLiteral("%1 (%2)").arg(*code).arg(text));
-        outcome.Failed = outcome.Failed || *code != 0;
+        }
+        const QString text = TUlmar::ErrorAnswerText(a.ErrorCode);
+        out.Add(QStringLiteral("ошибка"),
+                text.isEmpty() ? QString::number(a.ErrorCode)
+                               : QStringLiteral("%1 (%2)").arg(a.ErrorCode).arg(text));
+        outcome.Failed = outcome.Failed || a.ErrorCode != 0;
         break;
     }
     case TAnswerLayout::Confirm:
@@ -540,30 +542,25 @@ void DecodeAnswer(const TFrame& a, const TAsked& asked, TOut& out, TAnswerOutcom
     }
 }
 
-void DecodeKalist(const TExchangeRecord& raw, TDecodedExchange& d) {
+void RenderKalist(const TExchangeRecord& raw, TDecodedExchange& d) {
     d.CommandName = QStringLiteral("КАЛИСТ-1: ток");
-    const TFrame r(raw.Request);
-    if (r.Size() > 0 && !CheckCrc8(raw.Request))
+    if (!raw.Request.isEmpty() && !CheckCrc8(raw.Request))
         d.Problem = QStringLiteral("CRC запроса неверна");
-    const TFrame a(raw.Answer);
-    const int n = a.Size();
-    if (n == 0) {
+    const TAnswer a = DecodeKalistFields(raw.Answer);
+    if (a.Status == TAnswerStatus::NoAnswer) {
         d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::NoAnswer);
         d.Failed = true;
         return;
     }
+    const int n = static_cast<int>(raw.Answer.size());
     const bool crc = CheckCrc8(raw.Answer);
     d.ChecksumVerdict = QString::fromUtf8(crc     ? DecodeVerdict::Good
                                           : n < 8 ? DecodeVerdict::Cut
                                                   : DecodeVerdict::Bad);
-    const auto low = a.Byte(5);
-    const auto high = a.Byte(6);
-    if (low && high) {
-        const auto raw16 = static_cast<qint16>(static_cast<quint16>(*low | *high << 8));
+    if (a.FieldsPresent >= 1)
         d.AnswerFields << Field(QStringLiteral("Ток"),
-                                QString::number(raw16 / 100.0, 'f', 2) + QStringLiteral(" мА"));
-    }
-    if (!crc || n < 8) {
+                                QString::number(a.Values[0], 'f', 2) + QStringLiteral(" мА"));
+    if (a.Status != TAnswerStatus::Ok) {
         d.Failed = true;
         if (d.Problem.isEmpty())
             d.Problem = n < 8 ? QStringLiteral("ответ короче 8 байт")
@@ -641,7 +638,7 @@ TDecodedExchange DecodeExchange(const TExchangeRecord& raw) {
         if (raw.Device == 1 || raw.Code == UlmarCmd::KalistCurrent ||
             (raw.Code < 0 && IsKalistRequest(raw.Request))) {
             d.Code = UlmarCmd::KalistCurrent;
-            DecodeKalist(raw, d);
+            RenderKalist(raw, d);
             return d;
         }
 
@@ -666,25 +663,25 @@ TDecodedExchange DecodeExchange(const TExchangeRecord& raw) {
             if (inferred < 0 && asked.Command >= 0 && out.Cut.isEmpty())
                 problems << QStringLiteral("запрос не соответствует ни одной команде");
 
-            // The answer.
-            const TFrame a(raw.Answer);
-            const int n = a.Size();
+            // The answer, as far as the codec could read it.
+            const TAnswer a = DecodeFields(raw.Request, raw.Answer);
+            const int n = static_cast<int>(raw.Answer.size());
             if (n == 0) {
                 d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::NoAnswer);
                 d.Failed = true;
             } else {
                 TOut answerOut{d.AnswerFields, {}};
                 TAnswerOutcome outcome;
-                DecodeAnswer(a, asked, answerOut, outcome);
+                RenderAnswer(a, asked, answerOut, outcome);
                 const bool crc = CheckCrc16(raw.Answer);
-                const auto length = a.Byte(2);
-                const int announced = length ? *length + 4 : -1;
+                const int announced = a.HeaderPresent >= 3 ? a.LengthByte + 4 : -1;
                 if (crc && n >= 5) {
                     d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Good);
                 } else if (announced > MaxAnswerLength) {
                     // No gauge answer is that long: the length byte itself is garbled.
                     d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
-                    problems << QStringLiteral("байт длины %1 не может быть верным").arg(*length);
+                    problems
+                        << QStringLiteral("байт длины %1 не может быть верным").arg(a.LengthByte);
                 } else if (n < 5 || (announced > 0 && n < announced)) {
                     d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Cut);
                     problems << QStringLiteral("ответ обрезан: %1 байт из %2")
@@ -698,7 +695,8 @@ TDecodedExchange DecodeExchange(const TExchangeRecord& raw) {
                                         .arg(announced)
                                         .arg(n - announced);
                 }
-                const auto command = a.Byte(1);
+                const std::optional<quint8> command =
+                    a.HeaderPresent >= 2 ? std::optional<quint8>(a.Command) : std::nullopt;
                 if (command && !IsAcceptedAnswerCommand(*command))
                     problems << QStringLiteral("неизвестная команда ответа %1").arg(Hex2(*command));
                 else if (command && n < MinimumAnswerLength(*command, asked.Index))

@@ -5,6 +5,7 @@
 #include "uWire.h"
 #include "uFrame.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -320,99 +321,167 @@ int LinkResultOf(TAnswerStatus status) {
     return LinkResult::ReadError;
 }
 
-TAnswer Decode(const QByteArray& request, const QByteArray& answer) {
-    TAnswer a;
-    a.RequestCode = RequestCodeOf(request);
+namespace {
+
+// The status of a gauge answer: its length, checksum, command byte and the length that command
+// needs at the read mode of the request.
+TAnswerStatus StatusOf(const QByteArray& answer, int readMode) {
     const int n = static_cast<int>(answer.size());
     if (n == 0)
-        return a; // NoAnswer
-    if (n < 5) {
-        a.Status = TAnswerStatus::Cut;
-        return a;
+        return TAnswerStatus::NoAnswer;
+    if (n < 5)
+        return TAnswerStatus::Cut;
+    if (!CheckCrc16(answer))
+        return TAnswerStatus::BadChecksum;
+    if (!IsAcceptedAnswerCommand(At(answer, 1)))
+        return TAnswerStatus::UnknownCommand;
+    if (n < MinimumAnswerLength(At(answer, 1), readMode))
+        return TAnswerStatus::Short;
+    return TAnswerStatus::Ok;
+}
+
+// Reads the fields of an answer in the order of its layout and stops at the first one its
+// bytes do not hold; FieldsPresent counts the fields read.
+class TFieldReader {
+public:
+    TFieldReader(const QByteArray& bytes, TAnswer& answer)
+        : Bytes(bytes), Answer(answer), Size(static_cast<int>(bytes.size())) {}
+    // True when the next field, count bytes at offset, is there; false from the first missing
+    // field on.
+    bool Next(int offset, int count) {
+        if (Stopped || offset > Size - count) {
+            Stopped = true;
+            return false;
+        }
+        ++Answer.FieldsPresent;
+        return true;
     }
-    if (!CheckCrc16(answer)) {
-        a.Status = TAnswerStatus::BadChecksum;
-        return a;
+    quint8 Byte(int i) const { return At(Bytes, i); }
+    quint16 Word(int i) const { return WordAt(Bytes, i); }
+    // The single at offset i as Values[k] in the field's unit; an all-ones single marks the
+    // point empty.
+    void Value(int k, int i, double scale) {
+        Answer.Values[k] = FloatAt(Bytes, i) / scale;
+        if (Byte(i) == 0xFF && Byte(i + 1) == 0xFF && Byte(i + 2) == 0xFF && Byte(i + 3) == 0xFF)
+            Answer.EmptyPoints |= quint32(1) << k;
     }
-    a.Address = At(answer, 0);
-    a.Command = At(answer, 1);
-    const TAnswerRow* row = AnswerRowOf(a.Command);
-    if (!row) {
-        a.Status = TAnswerStatus::UnknownCommand;
-        return a;
-    }
-    a.Layout = row->Layout;
+
+private:
+    const QByteArray& Bytes;
+    TAnswer& Answer;
+    const int Size;
+    bool Stopped = false;
+};
+
+} // namespace
+
+TAnswer DecodeFields(const QByteArray& request, const QByteArray& answer) {
+    TAnswer a;
+    a.RequestCode = RequestCodeOf(request);
     a.ReadMode = ReadModeOf(request);
-    if (n < MinimumAnswerLength(a.Command, a.ReadMode)) {
-        a.Status = TAnswerStatus::Short;
+    a.Status = StatusOf(answer, a.ReadMode);
+    const int n = static_cast<int>(answer.size());
+    a.HeaderPresent = std::min(n, 3);
+    if (n >= 1)
+        a.Address = At(answer, 0);
+    if (n >= 2)
+        a.Command = At(answer, 1);
+    if (n < 3)
         return a;
-    }
-    a.Status = TAnswerStatus::Ok;
+    a.LengthByte = At(answer, 2);
+    const TAnswerRow* row = AnswerRowOf(a.Command);
+    if (!row)
+        return a;
+    a.Layout = row->Layout;
     // The request's own row, when it asked this very command.
     const TWireRow* asked = WireRow(a.RequestCode);
     if (asked && asked->Command != a.Command)
         asked = nullptr;
 
+    TFieldReader f(answer, a);
     switch (a.Layout) {
     case A::Reading:
         if (const TWireRow* reading = ReadingRow(a.ReadMode)) {
             a.Field = reading->Field;
-            a.Values[0] = FloatAt(answer, 3) / reading->Scale;
-            a.Count = 1;
             a.HasFault = reading->WithFault;
-            if (a.HasFault)
-                a.Fault = At(answer, 7);
+            if (f.Next(3, 4)) {
+                f.Value(0, 3, reading->Scale);
+                a.Count = 1;
+            }
+            if (a.HasFault && f.Next(7, 1))
+                a.Fault = f.Byte(7);
+        } else if (f.Next(3, 4)) {
+            // A read mode no reading has: the value as it came, for no field.
+            f.Value(0, 3, 1.0);
+            a.Count = 1;
         }
         break;
     case A::AllReadings:
-        for (int k = 0; k < 4; ++k)
-            a.Values[k] = FloatAt(answer, 3 + 4 * k) / (k == 3 ? VolumeScale : 1.0);
-        a.Count = 4;
-        a.Relays = At(answer, 19);
         a.HasFault = true;
-        a.Fault = At(answer, 20);
+        for (int k = 0; k < 4 && f.Next(3 + 4 * k, 4); ++k) {
+            f.Value(k, 3 + 4 * k, k == 3 ? VolumeScale : 1.0);
+            a.Count = k + 1;
+        }
+        if (f.Next(19, 1))
+            a.Relays = f.Byte(19);
+        if (f.Next(20, 1))
+            a.Fault = f.Byte(20);
         break;
     case A::Echo:
-        a.EchoGood = At(answer, 3) == 0x55 || At(answer, 4) == 0xAA;
+        if (f.Next(3, 2)) {
+            a.EchoBytes = {f.Byte(3), f.Byte(4)};
+            a.EchoGood = a.EchoBytes[0] == 0x55 || a.EchoBytes[1] == 0xAA;
+        }
         break;
     case A::Signature:
         a.SetsAddress = a.Command == 0x25;
-        a.UnitType = At(answer, 3);
-        a.PlantNumber = WordAt(answer, 4);
-        a.HardVersion = At(answer, 6);
-        a.SoftVersion = At(answer, 7);
+        if (f.Next(3, 1))
+            a.UnitType = f.Byte(3);
+        if (f.Next(4, 2))
+            a.PlantNumber = f.Word(4);
+        if (f.Next(6, 1))
+            a.HardVersion = f.Byte(6);
+        if (f.Next(7, 1))
+            a.SoftVersion = f.Byte(7);
         break;
     case A::ZeroBlock:
-        if (asked)
+        // The first entry comes from the request's start byte; a request cut before it asks none.
+        if (asked && request.size() >= 4)
             a.ZeroStart = At(request, 3);
-        for (int k = 0; k < ZeroBlockSize; ++k)
-            a.Words[k] = WordAt(answer, 3 + 2 * k);
+        for (int k = 0; k < ZeroBlockSize && f.Next(3 + 2 * k, 2); ++k)
+            a.Words[k] = f.Word(3 + 2 * k);
         break;
     case A::TarePart:
         if (asked)
             a.Field = asked->Field;
-        for (int k = 0; k < TarePointCount; ++k)
-            a.Values[k] = FloatAt(answer, 3 + 4 * k) / (asked ? asked->Scale : 1.0);
-        a.Count = TarePointCount;
+        for (int k = 0; k < TarePointCount && f.Next(3 + 4 * k, 4); ++k) {
+            f.Value(k, 3 + 4 * k, asked ? asked->Scale : 1.0);
+            a.Count = k + 1;
+        }
         break;
     case A::ByteValue:
-        a.Integer = At(answer, 3);
+        if (f.Next(3, 1))
+            a.Integer = f.Byte(3);
         break;
     case A::WordValue:
-        a.Integer = WordAt(answer, 3);
+        if (f.Next(3, 2))
+            a.Integer = f.Word(3);
         break;
     case A::FloatValue:
-        a.Values[0] = FloatAt(answer, 3);
-        a.Count = 1;
+        if (f.Next(3, 4)) {
+            f.Value(0, 3, 1.0);
+            a.Count = 1;
+        }
         break;
     case A::ErrorAnswer:
-        a.ErrorCode = At(answer, 3);
+        if (f.Next(3, 1))
+            a.ErrorCode = f.Byte(3);
         break;
     case A::Confirm:
     case A::Silent:
         break;
     }
-    if (asked &&
+    if (asked && a.FieldsPresent == 1 &&
         (a.Layout == A::ByteValue || a.Layout == A::WordValue || a.Layout == A::FloatValue)) {
         a.Field = asked->Field;
         if (a.Layout == A::ByteValue && asked->Value == V::SignedByte)
@@ -424,27 +493,50 @@ TAnswer Decode(const QByteArray& request, const QByteArray& answer) {
     return a;
 }
 
-TAnswer DecodeKalist(const QByteArray& answer) {
+TAnswer Decode(const QByteArray& request, const QByteArray& answer) {
+    TAnswer all = DecodeFields(request, answer);
+    if (all.Status == TAnswerStatus::Ok)
+        return all;
+    // A failed answer carries no field: nothing of it may reach the gauge's state.
+    TAnswer a;
+    a.Status = all.Status;
+    a.RequestCode = all.RequestCode;
+    if (a.Status == TAnswerStatus::UnknownCommand || a.Status == TAnswerStatus::Short) {
+        a.Address = all.Address;
+        a.Command = all.Command;
+    }
+    if (a.Status == TAnswerStatus::Short) {
+        a.Layout = all.Layout;
+        a.ReadMode = all.ReadMode;
+    }
+    return a;
+}
+
+TAnswer DecodeKalistFields(const QByteArray& answer) {
     TAnswer a;
     const int n = static_cast<int>(answer.size());
     if (n == 0)
         return a;
-    if (n < 5) {
-        a.Status = TAnswerStatus::Cut;
-        return a;
+    a.Status = n < 5                ? TAnswerStatus::Cut
+               : !CheckCrc8(answer) ? TAnswerStatus::BadChecksum
+               : n < 8              ? TAnswerStatus::Cut
+                                    : TAnswerStatus::Ok;
+    if (n >= 7) {
+        // Hundredths of a milliampere, signed, low byte first.
+        const auto raw =
+            static_cast<qint16>(static_cast<quint16>(At(answer, 5) | At(answer, 6) << 8));
+        a.Values[0] = raw / 100.0;
+        a.Count = 1;
+        a.FieldsPresent = 1;
     }
-    if (!CheckCrc8(answer)) {
-        a.Status = TAnswerStatus::BadChecksum;
-        return a;
-    }
-    if (n < 8) {
-        a.Status = TAnswerStatus::Cut;
-        return a;
-    }
-    a.Status = TAnswerStatus::Ok;
-    // Hundredths of a milliampere, signed, low byte first.
-    const auto raw = static_cast<qint16>(static_cast<quint16>(At(answer, 5) | At(answer, 6) << 8));
-    a.Values[0] = raw / 100.0;
-    a.Count = 1;
+    return a;
+}
+
+TAnswer DecodeKalist(const QByteArray& answer) {
+    TAnswer all = DecodeKalistFields(answer);
+    if (all.Status == TAnswerStatus::Ok)
+        return all;
+    TAnswer a;
+    a.Status = all.Status;
     return a;
 }

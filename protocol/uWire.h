@@ -287,12 +287,31 @@ struct TAnswer {
     quint32 Integer = 0;  // a byte or word parameter as received
     std::array<double, TarePointCount> Values{};
     int Count = 0;
+    quint32 EmptyPoints = 0; // bit k: the single of Values[k] arrived as FF FF FF FF (empty)
+    std::array<quint8, 2> EchoBytes{};
+    // How far the answer's bytes go (DecodeFields): the header bytes present (address, command,
+    // length byte: 0 to 3) and the payload fields present in the order of the layout: a reading
+    // the value, then the fault byte when it has one; all readings four values, relays, fault
+    // byte; the echo its two bytes as one field; the signature unit type, plant number,
+    // hardware and software versions; a zero block its 8 words; a tare part its 32 points; a
+    // value or an error answer one field; a confirmation none. An Ok answer holds them all.
+    int HeaderPresent = 0;
+    quint8 LengthByte = 0;
+    int FieldsPresent = 0;
 };
 
 // Decodes a gauge answer to the request it answers (request bytes as sent, with or without the
-// checksum; empty when unknown). Never throws on any bytes.
+// checksum; empty when unknown). Never throws on any bytes. An answer whose status is not Ok
+// carries no field (Short and UnknownCommand: the address and command; Short: the layout too).
 TAnswer Decode(const QByteArray& request, const QByteArray& answer);
+// The same answer read as far as its bytes go, whatever its checksum and length: the status as
+// Decode gives it, and every header byte and payload field the bytes hold (HeaderPresent,
+// FieldsPresent). The diagnostic view of a cut or garbled answer; Decode is built on it.
+TAnswer DecodeFields(const QByteArray& request, const QByteArray& answer);
 // Decodes a КАЛИСТ-1 answer: Values[0] the current in mA. Never throws on any bytes.
 TAnswer DecodeKalist(const QByteArray& answer);
+// The same read as far as the bytes go: the current (FieldsPresent 1) whenever its two bytes
+// are there, whatever the checksum and length; the status as DecodeKalist gives it.
+TAnswer DecodeKalistFields(const QByteArray& answer);
 // The link result code of a failed status (Ok: 0).
 int LinkResultOf(TAnswerStatus status);

@@ -77,6 +77,8 @@ private slots:
     void everyCodeRoundTrips();
     void codesOfRequests();
     void encodeRefuses();
+    void cutAnswersReadAsFarAsTheyGo();
+    void zeroBlockToACutRequest();
 };
 
 void TestWire::everyCodeRoundTrips_data() {
@@ -242,6 +244,77 @@ void TestWire::encodeRefuses() {
         zero.Add(block);
         QVERIFY_THROWS_EXCEPTION(TCodecError, Encode(UlmarCmd::ZeroBlockRead, zero));
     }
+}
+
+void TestWire::cutAnswersReadAsFarAsTheyGo() {
+    // A volume tare part: point k is k + 1 percent, point 2 empty.
+    const QByteArray request = TGaugeSim::WithCrc16(QByteArray::fromHex("01 A5 02 01"));
+    QByteArray body = QByteArray::fromHex("01 A5 80");
+    for (int k = 0; k < TarePointCount; ++k) {
+        if (k == 2) {
+            body.append(4, char(0xFF));
+            continue;
+        }
+        for (quint8 b : FloatToBytes((k + 1) * VolumeScale))
+            body.append(char(b));
+    }
+    const QByteArray whole = TGaugeSim::WithCrc16(body);
+    const TAnswer ok = DecodeFields(request, whole);
+    QCOMPARE(int(ok.Status), int(TAnswerStatus::Ok));
+    QCOMPARE(ok.FieldsPresent, TarePointCount);
+    QCOMPARE(ok.EmptyPoints, quint32(1) << 2);
+    QCOMPARE(ok.Values[31], 32.0);
+
+    // Cut inside point 6: five points read, the status says why the answer fails, and Decode
+    // hands on none of it.
+    const QByteArray cut = whole.left(3 + 4 * 5 + 2);
+    const TAnswer partial = DecodeFields(request, cut);
+    QCOMPARE(int(partial.Status), int(TAnswerStatus::BadChecksum));
+    QCOMPARE(partial.HeaderPresent, 3);
+    QCOMPARE(partial.FieldsPresent, 5);
+    QCOMPARE(partial.Count, 5);
+    QCOMPARE(partial.Values[4], 5.0);
+    QCOMPARE(int(partial.Field), int(TWireField::TareVolumes));
+    const TAnswer refused = Decode(request, cut);
+    QCOMPARE(int(refused.Status), int(TAnswerStatus::BadChecksum));
+    QCOMPARE(refused.Count, 0);
+    QCOMPARE(refused.FieldsPresent, 0);
+    QCOMPARE(int(refused.Field), int(TWireField::None));
+
+    // A reading short of its fault byte: the value is there, the fault byte is not.
+    const QByteArray level = TGaugeSim::WithCrc16(QByteArray::fromHex("01 01 02 02"));
+    const QByteArray shortReading =
+        TGaugeSim::WithCrc16(QByteArray::fromHex("01 01 04 45 9C 40 00"));
+    const TAnswer reading = DecodeFields(level, shortReading);
+    QCOMPARE(int(reading.Status), int(TAnswerStatus::Short));
+    QVERIFY(reading.HasFault);
+    QCOMPARE(reading.FieldsPresent, 2); // the value and the first checksum byte as the fault
+    QCOMPARE(reading.Values[0], 5000.0);
+    QCOMPARE(Decode(level, shortReading).Count, 0);
+
+    // Two bytes: the address and the command, nothing past them.
+    const TAnswer two = DecodeFields(level, QByteArray::fromHex("01 01"));
+    QCOMPARE(int(two.Status), int(TAnswerStatus::Cut));
+    QCOMPARE(two.HeaderPresent, 2);
+    QCOMPARE(int(two.Command), 0x01);
+    QCOMPARE(two.FieldsPresent, 0);
+}
+
+void TestWire::zeroBlockToACutRequest() {
+    // A zero block answered to a request cut before its start byte (as a request log line may
+    // hold it): decoded without a start entry, never read past the request's end.
+    QByteArray body = QByteArray::fromHex("01 83 10");
+    for (int k = 0; k < ZeroBlockSize; ++k)
+        body.append(char(0)).append(char(k));
+    const QByteArray answer = TGaugeSim::WithCrc16(body);
+    for (const QByteArray& request :
+         {QByteArray::fromHex("01 83"), QByteArray::fromHex("01 83 03")}) {
+        const TAnswer a = Decode(request, answer);
+        QCOMPARE(int(a.Status), int(TAnswerStatus::Ok));
+        QCOMPARE(a.ZeroStart, -1);
+        QCOMPARE(a.Words[7], quint16(7));
+    }
+    QCOMPARE(Decode(QByteArray::fromHex("01 83 03 10 08"), answer).ZeroStart, 0x10);
 }
 
 QTEST_GUILESS_MAIN(TestWire)

@@ -634,92 +634,85 @@ TDecodedExchange DecodeExchange(const TExchangeRecord& raw) {
     if (!raw.ResultText.isEmpty() && raw.Result != 0)
         d.Failed = true;
 
-    try {
-        if (raw.Device == 1 || raw.Code == UlmarCmd::KalistCurrent ||
-            (raw.Code < 0 && IsKalistRequest(raw.Request))) {
-            d.Code = UlmarCmd::KalistCurrent;
-            RenderKalist(raw, d);
-            return d;
-        }
-
-        const TFrame r(raw.Request);
-        const int inferred = RequestCodeOf(raw.Request);
-        d.Code = raw.Code >= 0 ? raw.Code : inferred;
-        d.CommandName = NameOfCode(d.Code);
-        QStringList problems;
-        if (r.Size() == 0) {
-            problems << QStringLiteral("нет запроса");
-        } else {
-            d.Address = static_cast<quint8>(raw.Request[0]);
-            TOut out{d.RequestFields, {}};
-            TAsked asked;
-            DecodeRequest(r, out, asked);
-            if (!out.Cut.isEmpty())
-                problems << QStringLiteral("запрос обрезан: нет поля «%1»").arg(out.Cut);
-            else if (!CheckCrc16(raw.Request))
-                problems << QStringLiteral("CRC запроса неверна");
-            if (d.CommandName.isEmpty() && asked.Command >= 0)
-                d.CommandName = QStringLiteral("Команда %1").arg(Hex2(asked.Command));
-            if (inferred < 0 && asked.Command >= 0 && out.Cut.isEmpty())
-                problems << QStringLiteral("запрос не соответствует ни одной команде");
-
-            // The answer, as far as the codec could read it.
-            const TAnswer a = DecodeFields(raw.Request, raw.Answer);
-            const int n = static_cast<int>(raw.Answer.size());
-            if (n == 0) {
-                d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::NoAnswer);
-                d.Failed = true;
-            } else {
-                TOut answerOut{d.AnswerFields, {}};
-                TAnswerOutcome outcome;
-                RenderAnswer(a, asked, answerOut, outcome);
-                const bool crc = CheckCrc16(raw.Answer);
-                const int announced = a.HeaderPresent >= 3 ? a.LengthByte + 4 : -1;
-                if (crc && n >= 5) {
-                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Good);
-                } else if (announced > MaxAnswerLength) {
-                    // No gauge answer is that long: the length byte itself is garbled.
-                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
-                    problems
-                        << QStringLiteral("байт длины %1 не может быть верным").arg(a.LengthByte);
-                } else if (n < 5 || (announced > 0 && n < announced)) {
-                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Cut);
-                    problems << QStringLiteral("ответ обрезан: %1 байт из %2")
-                                    .arg(n)
-                                    .arg(announced > 0 ? QString::number(announced)
-                                                       : QStringLiteral("не менее 5"));
-                } else {
-                    d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
-                    if (announced >= 5 && n > announced && CheckCrc16(raw.Answer.left(announced)))
-                        problems << QStringLiteral("за верным ответом из %1 байт ещё %2 байт")
-                                        .arg(announced)
-                                        .arg(n - announced);
-                }
-                const std::optional<quint8> command =
-                    a.HeaderPresent >= 2 ? std::optional<quint8>(a.Command) : std::nullopt;
-                if (command && !IsAcceptedAnswerCommand(*command))
-                    problems << QStringLiteral("неизвестная команда ответа %1").arg(Hex2(*command));
-                else if (command && n < MinimumAnswerLength(*command, asked.Index))
-                    problems << QStringLiteral("ответ короче %1 байт")
-                                    .arg(MinimumAnswerLength(*command, asked.Index));
-                else if (command && asked.Command >= 0 && *command != asked.Command &&
-                         *command != ErrorAnswerCommand)
-                    problems << QStringLiteral("ответ на другую команду");
-                if (!answerOut.Cut.isEmpty() &&
-                    d.ChecksumVerdict != QString::fromUtf8(DecodeVerdict::Cut))
-                    problems << QStringLiteral("в ответе нет поля «%1»").arg(answerOut.Cut);
-                if (outcome.Failed || !crc || n < 5 ||
-                    (command && (!IsAcceptedAnswerCommand(*command) ||
-                                 n < MinimumAnswerLength(*command, asked.Index))))
-                    d.Failed = true;
-            }
-        }
-        d.Problem = problems.join(QStringLiteral("; "));
-    } catch (...) {
-        // Nothing above throws by design; a failure of an allocation still leaves a row.
-        d.Failed = true;
-        d.Problem = QStringLiteral("ошибка разбора");
+    if (raw.Device == 1 || raw.Code == UlmarCmd::KalistCurrent ||
+        (raw.Code < 0 && IsKalistRequest(raw.Request))) {
+        d.Code = UlmarCmd::KalistCurrent;
+        RenderKalist(raw, d);
+        return d;
     }
+
+    const TFrame r(raw.Request);
+    const int inferred = RequestCodeOf(raw.Request);
+    d.Code = raw.Code >= 0 ? raw.Code : inferred;
+    d.CommandName = NameOfCode(d.Code);
+    QStringList problems;
+    if (r.Size() == 0) {
+        problems << QStringLiteral("нет запроса");
+    } else {
+        d.Address = static_cast<quint8>(raw.Request[0]);
+        TOut out{d.RequestFields, {}};
+        TAsked asked;
+        DecodeRequest(r, out, asked);
+        if (!out.Cut.isEmpty())
+            problems << QStringLiteral("запрос обрезан: нет поля «%1»").arg(out.Cut);
+        else if (!CheckCrc16(raw.Request))
+            problems << QStringLiteral("CRC запроса неверна");
+        if (d.CommandName.isEmpty() && asked.Command >= 0)
+            d.CommandName = QStringLiteral("Команда %1").arg(Hex2(asked.Command));
+        if (inferred < 0 && asked.Command >= 0 && out.Cut.isEmpty())
+            problems << QStringLiteral("запрос не соответствует ни одной команде");
+
+        // The answer, as far as the codec could read it.
+        const TAnswer a = DecodeFields(raw.Request, raw.Answer);
+        const int n = static_cast<int>(raw.Answer.size());
+        if (n == 0) {
+            d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::NoAnswer);
+            d.Failed = true;
+        } else {
+            TOut answerOut{d.AnswerFields, {}};
+            TAnswerOutcome outcome;
+            RenderAnswer(a, asked, answerOut, outcome);
+            const bool crc = CheckCrc16(raw.Answer);
+            const int announced = a.HeaderPresent >= 3 ? a.LengthByte + 4 : -1;
+            if (crc && n >= 5) {
+                d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Good);
+            } else if (announced > MaxAnswerLength) {
+                // No gauge answer is that long: the length byte itself is garbled.
+                d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
+                problems << QStringLiteral("байт длины %1 не может быть верным").arg(a.LengthByte);
+            } else if (n < 5 || (announced > 0 && n < announced)) {
+                d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Cut);
+                problems << QStringLiteral("ответ обрезан: %1 байт из %2")
+                                .arg(n)
+                                .arg(announced > 0 ? QString::number(announced)
+                                                   : QStringLiteral("не менее 5"));
+            } else {
+                d.ChecksumVerdict = QString::fromUtf8(DecodeVerdict::Bad);
+                if (announced >= 5 && n > announced && CheckCrc16(raw.Answer.left(announced)))
+                    problems << QStringLiteral("за верным ответом из %1 байт ещё %2 байт")
+                                    .arg(announced)
+                                    .arg(n - announced);
+            }
+            const std::optional<quint8> command =
+                a.HeaderPresent >= 2 ? std::optional<quint8>(a.Command) : std::nullopt;
+            if (command && !IsAcceptedAnswerCommand(*command))
+                problems << QStringLiteral("неизвестная команда ответа %1").arg(Hex2(*command));
+            else if (command && n < MinimumAnswerLength(*command, asked.Index))
+                problems << QStringLiteral("ответ короче %1 байт")
+                                .arg(MinimumAnswerLength(*command, asked.Index));
+            else if (command && asked.Command >= 0 && *command != asked.Command &&
+                     *command != ErrorAnswerCommand)
+                problems << QStringLiteral("ответ на другую команду");
+            if (!answerOut.Cut.isEmpty() &&
+                d.ChecksumVerdict != QString::fromUtf8(DecodeVerdict::Cut))
+                problems << QStringLiteral("в ответе нет поля «%1»").arg(answerOut.Cut);
+            if (outcome.Failed || !crc || n < 5 ||
+                (command && (!IsAcceptedAnswerCommand(*command) ||
+                             n < MinimumAnswerLength(*command, asked.Index))))
+                d.Failed = true;
+        }
+    }
+    d.Problem = problems.join(QStringLiteral("; "));
     return d;
 }
 

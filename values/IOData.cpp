@@ -171,7 +171,8 @@ bool TIOData::Fire(const TIOEvent& event) {
     // The handlers belong to the windows bound to this value. One that fails ends this value's
     // update at that step (what was done before stays done) and never reaches the code that set
     // the value: a reading must still go on to the other values and windows, the archive and
-    // the request cycle. The failure is written to the program's diagnostic output.
+    // the request cycle. The failure is written to the program's diagnostic output. This is the
+    // boundary between the values and whatever the windows hang on them, hence the catch-all.
     try {
         event(this);
         return true;

@@ -1,5 +1,6 @@
 #include "fProgress.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPointer>
@@ -12,7 +13,13 @@
 std::function<void(const QString& caption, int percent)> OnProgressMove;
 
 namespace {
-QPointer<TFormProgress> Progress;
+// The one progress window is a top-level window of its own: found among them, not kept.
+TFormProgress* FindProgress() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* progress = qobject_cast<TFormProgress*>(w))
+            return progress;
+    return nullptr;
+}
 } // namespace
 
 TFormProgress::TFormProgress(const QString& text, int total) : Text_(text), Total_(total) {
@@ -90,12 +97,12 @@ void TFormProgress::SetPosition(int position) {
 }
 
 void ProgressShow(const QString& text, int position, int total) {
-    if (!Progress) {
-        Progress = new TFormProgress(text, total);
-        QObject::connect(qApp, &QCoreApplication::aboutToQuit, Progress.data(),
-                         [] { ProgressClose(); });
+    TFormProgress* progress = FindProgress();
+    if (!progress) {
+        progress = new TFormProgress(text, total);
+        QObject::connect(qApp, &QCoreApplication::aboutToQuit, progress, [] { ProgressClose(); });
     }
-    QPointer<TFormProgress> window = Progress;
+    QPointer<TFormProgress> window = progress;
     window->SetPosition(position);
     if (window) {
         window->show();
@@ -104,15 +111,14 @@ void ProgressShow(const QString& text, int position, int total) {
 }
 
 void ProgressOfferCancel(std::function<void()> onCancel) {
-    if (Progress)
-        Progress->OfferCancel(std::move(onCancel));
+    if (TFormProgress* progress = FindProgress())
+        progress->OfferCancel(std::move(onCancel));
 }
 
 void ProgressClose() {
-    delete Progress.data();
-    Progress = nullptr;
+    delete FindProgress();
 }
 
 TFormProgress* ProgressWindow() {
-    return Progress.data();
+    return FindProgress();
 }

@@ -3,10 +3,11 @@
 # sources is a layer; from the bottom up:
 #
 #   base      ini files, paths, data places, log, time, small files, locale, version, signals
-#   protocol  frames and checksums, the wire table, the pure codec, the exchange decoder
+#   protocol  frames and checksums, the wire table, the pure codec
 #   values    typed values and their descriptions
 #   device    the device model, transport, serial port, port list, link, poller
-#   commands  the parameter table's user columns, command sequences, parameter and tare files
+#   commands  the parameter table's user columns, command sequences, parameter and tare files,
+#             the exchange decoder's texts
 #   archive   archive store, writer and loader
 #   ui        every window, dialog, chart and printed report
 #

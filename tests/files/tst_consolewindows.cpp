@@ -4,6 +4,7 @@
 #include "Ulmar.h"
 #include "fReqAns.h"
 #include "fSelectCMD.h"
+#include "tests/support/FakePort.h"
 #include "tests/support/TestDirs.h"
 #include "uParamStr.h"
 #include "uRequestDevices.h"
@@ -27,40 +28,6 @@
 namespace {
 
 // A serial port that answers each read with the next scripted answer (none: silence).
-class TScriptedPort : public ISerialPort {
-public:
-    void Open(const TSerialPortSettings& s) override {
-        Open_ = true;
-        Parity_ = s.Parity;
-    }
-    void Close() noexcept override { Open_ = false; }
-    bool IsOpen() const override { return Open_; }
-    void SetTimeouts(const TSerialTimeouts&) override {}
-    void SetParity(TSerialParity parity) override { Parity_ = parity; }
-    TSerialParity Parity() const override { return Parity_; }
-    void Purge() override {}
-    void Write(const QByteArray&) override {}
-    int OutputQueued() override { return 0; }
-    bool WaitTransmitted(int) override { return true; }
-    QByteArray Read(int) override {
-        std::lock_guard lock(Mutex_);
-        if (Answers_.empty())
-            return {};
-        QByteArray a = Answers_.front();
-        Answers_.pop_front();
-        return a;
-    }
-    void Script(std::initializer_list<QByteArray> answers) {
-        std::lock_guard lock(Mutex_);
-        Answers_.insert(Answers_.end(), answers);
-    }
-
-private:
-    bool Open_ = false;
-    TSerialParity Parity_ = TSerialParity::None;
-    std::mutex Mutex_;
-    std::deque<QByteArray> Answers_;
-};
 
 const QByteArray SomeAnswer("\x01\x01\x02\x03\x04", 5);
 
@@ -114,7 +81,7 @@ private:
     TWindowContext* Context = nullptr;
     TTestDirs* Dirs = nullptr;
     TUlmar* Ulmar = nullptr;
-    TScriptedPort* Port = nullptr;
+    TFakePort* Port = nullptr;
     TDeviceLink* Link = nullptr;
 };
 
@@ -127,7 +94,7 @@ void TestConsoleWindows::init() {
     Ulmar = new TUlmar;
     Ulmar->Name = QStringLiteral("Ulmar");
     Ulmar->SystemAddress = 1;
-    auto port = std::make_unique<TScriptedPort>();
+    auto port = std::make_unique<TFakePort>();
     Port = port.get();
     Link = new TDeviceLink(Ulmar, std::move(port));
     Context = new TWindowContext(Link);

@@ -5,6 +5,7 @@
 #include "Ulmar.h"
 #include "fMain.h"
 #include "fReqAns.h"
+#include "tests/support/FakePort.h"
 #include "tests/support/TestDirs.h"
 #include "uArchiveWriter.h"
 #include "uBDE.h"
@@ -19,35 +20,13 @@
 
 namespace {
 
-// A port that opens, refuses the stick parity and runs at another rate than asked.
-class TStubbornPort : public ISerialPort {
-public:
-    void Open(const TSerialPortSettings& s) override {
-        if (FailWith)
-            throw TSerialError("open", FailWith);
-        Open_ = true;
-        Asked_ = s.BaudRate;
-    }
-    void Close() noexcept override { Open_ = false; }
-    bool IsOpen() const override { return Open_; }
-    void SetTimeouts(const TSerialTimeouts&) override {}
-    void SetParity(TSerialParity parity) override { Parity_ = parity; }
-    TSerialParity Parity() const override { return Parity_; }
-    void Purge() override {}
-    void Write(const QByteArray&) override {}
-    int OutputQueued() override { return 0; }
-    bool WaitTransmitted(int) override { return true; }
-    QByteArray Read(int) override { return {}; }
-    bool ParityApplied() const override { return false; }
-    int EffectiveBaudRate() const override { return Open_ ? 9600 : 0; }
-
-    int FailWith = 0;
-
-private:
-    bool Open_ = false;
-    int Asked_ = 0;
-    TSerialParity Parity_ = TSerialParity::None;
-};
+// A port that opens, refuses the stick parity and runs at 9600 Bd whatever is asked.
+std::unique_ptr<TFakePort> StubbornPort() {
+    auto port = std::make_unique<TFakePort>();
+    port->AppliesParity = false;
+    port->Baud = 9600;
+    return port;
+}
 
 } // namespace
 
@@ -92,8 +71,8 @@ void TestLinkStatus::statusTexts() {
 void TestLinkStatus::windowShowsTheTrouble() {
     TTestDirs dirs;
     TUlmar ulmar;
-    auto port = std::make_unique<TStubbornPort>();
-    TStubbornPort* stubborn = port.get();
+    auto port = StubbornPort();
+    TFakePort* stubborn = port.get();
     stubborn->FailWith = EACCES;
     TDeviceLinkOptions options;
     QStringList messages;
@@ -135,7 +114,7 @@ void TestLinkStatus::archiveTroubleIsShown() {
     TDeviceLinkOptions options;
     options.OnMessage = [](const QString&, const QString&) {};
     options.PortName = QStringLiteral("/dev/null");
-    TDeviceLink link(&ulmar, std::make_unique<TStubbornPort>(), options);
+    TDeviceLink link(&ulmar, StubbornPort(), options);
     link.ArchiveStatus = [&writer] { return ArchiveHealthText(writer.Health()); };
     {
         TFormMain form(&link);
@@ -172,7 +151,7 @@ void TestLinkStatus::defaultPortNamed() {
     TDeviceLinkOptions options;
     options.OnMessage = [](const QString&, const QString&) {};
     {
-        TDeviceLink link(&ulmar, std::make_unique<TStubbornPort>(), options);
+        TDeviceLink link(&ulmar, StubbornPort(), options);
         TTransmitter* t = link.Transmitter();
         QCOMPARE(t->Settings().BaudRate, QStringLiteral("19200")); // the file was read
         const QString note = QStringLiteral("Порт не задан в настройках, используется ") +
@@ -205,7 +184,7 @@ void TestLinkStatus::defaultPortNamed() {
     }
     // A port given for the run is no default either.
     options.PortName = QStringLiteral("/dev/null");
-    TDeviceLink given(&ulmar, std::make_unique<TStubbornPort>(), options);
+    TDeviceLink given(&ulmar, StubbornPort(), options);
     QVERIFY(given.Transmitter()->DefaultPortNote().isEmpty());
 }
 

@@ -5,6 +5,7 @@
 #include "Ulmar.h"
 #include "fMain.h"
 #include "fReqAns.h"
+#include "tests/support/ChildRun.h"
 #include "tests/support/FakePort.h"
 #include "tests/support/TestDirs.h"
 #include "uArchiveWriter.h"
@@ -17,6 +18,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QTest>
+#include <optional>
+#include <sys/resource.h>
 
 namespace {
 
@@ -37,6 +40,7 @@ private slots:
     void windowShowsTheTrouble();
     void archiveTroubleIsShown();
     void defaultPortNamed();
+    void requestThreadNotCreated();
 };
 
 void TestLinkStatus::statusTexts() {
@@ -189,4 +193,33 @@ void TestLinkStatus::defaultPortNamed() {
 }
 
 QTEST_MAIN(TestLinkStatus)
+// A user at the limit of processes gets no request thread: the link says why, once, for the
+// program's start-up message, and the commands of the user-interface thread still reach the port.
+void TestLinkStatus::requestThreadNotCreated() {
+#if defined(__SANITIZE_THREAD__)
+    QSKIP("the thread checker's own threads count against the limit of processes");
+#endif
+    TTestDirs dirs;
+    const std::optional<QByteArray> out = RunInChild(
+        [] {
+            const rlimit none{0, 0};
+            if (::setrlimit(RLIMIT_NPROC, &none) != 0)
+                return QByteArray("setrlimit failed");
+            TUlmar ulmar;
+            ulmar.SystemAddress = 1;
+            TDeviceLinkOptions options;
+            options.OnMessage = [](const QString&, const QString&) {};
+            options.PortName = QStringLiteral("/dev/null");
+            TDeviceLink link(&ulmar, std::make_unique<TFakePort>(), options);
+            QByteArray said = link.StartError().toUtf8();
+            link.ResumeRequestThread(); // nothing to resume: no crash, no cycle
+            said += link.CycleRunning() ? "|running" : "|idle";
+            return said;
+        },
+        true);
+    QVERIFY(out);
+    QVERIFY2(out->startsWith(QByteArray("Поток опроса не создан: ")), out->constData());
+    QVERIFY(out->endsWith("|idle"));
+}
+
 #include "tst_linkstatus.moc"

@@ -12,7 +12,7 @@ struct TExchangeRecord {
     quint64 Sequence = 0;   // 1, 2, … in the order of the exchanges; set by the monitor's ring
     qint64 TimeMs = 0;      // wall clock at the request, ms since the epoch
     int Device = 0;         // 0 gauge, 1 КАЛИСТ-1 current meter
-    int Code = -1;          // the request code (TUlmar::BuildRequest code), -1 unknown
+    int Code = -1;          // the request code (a row of the wire table), -1 unknown
     QByteArray Request;     // bytes sent (checksum included)
     QByteArray Answer;      // bytes received (may be empty, cut or garbled)
     double DelayMs = -1;    // end of the request → first answer byte; -1 none

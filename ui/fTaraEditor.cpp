@@ -767,9 +767,14 @@ bool TFormTaraEditor::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ChartTara && event->type() == QEvent::Leave)
         StatusPanel->clear();
     // The main window hidden after the operator confirmed the end of the program: the editor
-    // closes too (asking to save), so that the program can end.
-    if (Main_ && watched == Main_ && event->type() == QEvent::Hide && Main_->Context().Closing)
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    // closes too (asking to save), so that the program can end. The main window is told by its
+    // type, not through Main_: while it is being destroyed it is no longer a TFormMain, and its
+    // last events must not be read as one.
+    if (event->type() == QEvent::Hide) {
+        const auto* main = qobject_cast<const TFormMain*>(watched);
+        if (main && main == Main_.get() && main->Context().Closing)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 

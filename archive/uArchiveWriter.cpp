@@ -280,6 +280,7 @@ private:
         bool Wal = false;
         bool Quick = false;                // the busy time-out is QuickBusyMs
         std::unique_ptr<QSqlQuery> Insert; // prepared
+        bool WithPlantNumber = false;      // the table has the PN column
     };
 
     // The open table, opened when it is not yet (or its file was replaced); null with the
@@ -302,8 +303,8 @@ private:
 
     TFault Exec(TTable& table, const TArchiveReading& reading, QString& reason) {
         QSqlQuery& insert = *table.Insert;
-        insert.bindValue(QStringLiteral(":V"), reading.Value);
-        insert.bindValue(QStringLiteral(":DT"), ArchiveDTText(reading.Stamp));
+        BindArchiveRow(insert, table.WithPlantNumber, reading.Value, ArchiveDTText(reading.Stamp),
+                       reading.PlantNumber);
         if (insert.exec()) {
             if (table.Quick) {
                 SetBusyTimeout(table, ArchiveBusyTimeoutMs);
@@ -392,7 +393,7 @@ private:
         // memory a poll per table, for hours.
         pragma.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(WriterCacheKiB));
         auto insert = std::make_unique<QSqlQuery>(db);
-        if (insert->prepare(QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table))) {
+        if (PrepareArchiveInsert(*insert, table, out.WithPlantNumber)) {
             out.Insert = std::move(insert);
             out.Id = FileIdOf(file);
             return TFault::None;

@@ -175,7 +175,7 @@ void ReplaceFile(const QString& from, const QString& to, std::error_code& error)
 }
 
 bool InsertRow(const QString& file, const QString& table, double value, const QString& dt,
-               const TArchiveMedia& media) {
+               int plantNumber, const TArchiveMedia& media) {
     const bool wal = ArchiveUsesWal(QFileInfo(file).path(), media);
     return WithConnection(file, QStringLiteral("mode=rw"), [&](QSqlDatabase& db) {
         // A table left in write-ahead mode goes back to the rollback journal on a network share.
@@ -184,10 +184,10 @@ bool InsertRow(const QString& file, const QString& table, double value, const QS
         // The close right after the insert checkpoints and syncs the table.
         Exec(db, QStringLiteral("PRAGMA synchronous=NORMAL"));
         QSqlQuery query(db);
-        if (!query.prepare(QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table)))
+        bool withPlantNumber = false;
+        if (!PrepareArchiveInsert(query, table, withPlantNumber))
             return false;
-        query.bindValue(QStringLiteral(":V"), value);
-        query.bindValue(QStringLiteral(":DT"), dt);
+        BindArchiveRow(query, withPlantNumber, value, dt, plantNumber);
         return query.exec();
     });
 }
@@ -405,7 +405,8 @@ bool CreateArchiveTable(const QString& path, const TArchiveMedia& media) {
     QFile::remove(temp);
     const bool wal = ArchiveUsesWal(info.path(), media);
     const bool built = WithConnection(temp, QStringLiteral("mode=rwc"), [&](QSqlDatabase& db) {
-        return Exec(db, QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT)").arg(table)) &&
+        return Exec(db,
+                    QStringLiteral("CREATE TABLE %1 (V REAL, DT TEXT, PN INTEGER)").arg(table)) &&
                (!wal || Exec(db, QStringLiteral("PRAGMA journal_mode=WAL")));
     });
     if (built && info.exists()) {
@@ -424,8 +425,25 @@ bool CreateArchiveTable(const QString& path, const TArchiveMedia& media) {
     return true;
 }
 
+bool PrepareArchiveInsert(QSqlQuery& insert, const QString& table, bool& withPlantNumber) {
+    withPlantNumber = insert.prepare(
+        QStringLiteral("INSERT INTO %1 (V, DT, PN) VALUES (:V, :DT, :PN)").arg(table));
+    return withPlantNumber ||
+           insert.prepare(QStringLiteral("INSERT INTO %1 (V, DT) VALUES (:V, :DT)").arg(table));
+}
+
+void BindArchiveRow(QSqlQuery& insert, bool withPlantNumber, double value, const QString& dt,
+                    int plantNumber) {
+    insert.bindValue(QStringLiteral(":V"), value);
+    insert.bindValue(QStringLiteral(":DT"), dt);
+    if (withPlantNumber)
+        insert.bindValue(QStringLiteral(":PN"), plantNumber < 0
+                                                    ? QVariant(QMetaType::fromType<int>())
+                                                    : QVariant(plantNumber));
+}
+
 bool AddArchiveRecord(const QString& name, TDateTime stamp, double value,
-                      const TArchiveMedia& media) {
+                      const TArchiveMedia& media, int plantNumber) {
     const QString table = name.trimmed();
     TStamp parts;
     if (!IsArchiveTableName(table) || !SplitStamp(stamp, parts))
@@ -436,7 +454,7 @@ bool AddArchiveRecord(const QString& name, TDateTime stamp, double value,
     const QString file = JoinPath(dir, table + QStringLiteral(".db"));
     if (!QFileInfo::exists(file) && !CreateArchiveTable(file, media))
         return false;
-    return InsertRow(file, table, value, parts.DTText(), media);
+    return InsertRow(file, table, value, parts.DTText(), plantNumber, media);
 }
 
 QByteArray ArchiveTextLine(TDateTime stamp, double value, int precision, int decimals) {
@@ -464,13 +482,14 @@ TArchiveBatch CaptureArchiveBatch(const TUlmar& ulmar, int code, TDateTime stamp
     batch.reserve(items.size());
     for (const TArchivedValue& item : items)
         if (const TIODouble* value = (ulmar.*item.Value).get())
-            batch.push_back({item.Table, stamp, value->AsDouble(), item.Decimals});
+            batch.push_back(
+                {item.Table, stamp, value->AsDouble(), item.Decimals, int(ulmar.PlantNumber)});
     return batch;
 }
 
 void WriteArchiveBatch(const TArchiveBatch& batch) {
     for (const TArchiveReading& reading : batch) {
-        AddArchiveRecord(reading.Table, reading.Stamp, reading.Value);
+        AddArchiveRecord(reading.Table, reading.Stamp, reading.Value, {}, reading.PlantNumber);
         AddArchiveText(reading.Table, reading.Stamp, reading.Value, ArchiveTextPrecision,
                        reading.Decimals);
     }

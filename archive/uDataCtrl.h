@@ -13,6 +13,7 @@
 #include "uTimeOut.h"
 #include <QByteArray>
 #include <QSqlDatabase>
+class QSqlQuery;
 #include <QString>
 #include <vector>
 
@@ -71,13 +72,25 @@ QString ArchiveTextStamp(TDateTime stamp);
 // Creates the table file at `path` (trimmed) anew and empty, replacing an existing one: built
 // beside it under a temporary name and renamed into place, so a reader never meets a file
 // without its table. False on any failure. The journal mode follows ArchiveUsesWal(media).
+// The table has the columns V (the value), DT (the time) and PN (the gauge's plant number);
+// files made before the plant number was kept have V and DT only, and their rows belong to
+// a gauge not known.
 bool CreateArchiveTable(const QString& path, const TArchiveMedia& media = {});
 
-// Appends one row (V = value, DT = stamp) to the table `name` of the stamp's day, creating the
-// directories and the table when missing. False when the row was not stored. The journal mode
-// follows ArchiveUsesWal(media).
+// Appends one row (V = value, DT = stamp, PN = plantNumber) to the table `name` of the stamp's
+// day, creating the directories and the table when missing; a plant number below 0 is stored as
+// not known (NULL), and a file without the PN column takes V and DT only. False when the row
+// was not stored. The journal mode follows ArchiveUsesWal(media).
 bool AddArchiveRecord(const QString& name, TDateTime stamp, double value,
-                      const TArchiveMedia& media = {});
+                      const TArchiveMedia& media = {}, int plantNumber = -1);
+
+// Prepares the insert of one row into `table` of an open archive file: with the plant number
+// where the table has the PN column (withPlantNumber true), otherwise V and DT only. False
+// when neither can be prepared (the error is the query's).
+bool PrepareArchiveInsert(QSqlQuery& insert, const QString& table, bool& withPlantNumber);
+// Binds one row to an insert prepared by PrepareArchiveInsert.
+void BindArchiveRow(QSqlQuery& insert, bool withPlantNumber, double value, const QString& dt,
+                    int plantNumber);
 
 // The text twin's line of a reading: ArchiveTextStamp, a blank, FormatArchiveValue, "\r\n",
 // in UTF-8. Empty for a stamp outside the years 1 to 9999.
@@ -95,6 +108,7 @@ struct TArchiveReading {
     TDateTime Stamp = 0.0;
     double Value = 0.0;
     int Decimals = 0;
+    int PlantNumber = -1; // the gauge's plant number; below 0 not known
 };
 // The readings of one poll, in writing order.
 using TArchiveBatch = std::vector<TArchiveReading>;

@@ -48,6 +48,7 @@ private slots:
     void tableNames_data();
     void tableNames();
     void createReplacesTable();
+    void plantNumberKept();
 
     void pollAnswer_data();
     void pollAnswer();
@@ -161,6 +162,57 @@ void TestArchive::firstReadingCreatesDay() {
              QStringLiteral("05.03.2024 14:03:07 1234,6\r\n05.03.2024 14:03:07 -7,3\r\n"));
     // The write-ahead log goes with the last connection.
     QCOMPARE(FilesUnder(Root()), QStringList({"2024/03/05/Lt.db", "2024/03/05/Lt.txt"}));
+}
+
+// The PN column of a day's table: 0 - the plant number given, NULL - not known. One query
+// connection per call, closed before the next write.
+QList<QVariant> PlantNumbers(const QString& file, const QString& table) {
+    QList<QVariant> out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "pn");
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery query(db);
+            if (query.exec("SELECT PN FROM " + table + " ORDER BY rowid"))
+                while (query.next())
+                    out << query.value(0);
+        }
+    }
+    QSqlDatabase::removeDatabase("pn");
+    return out;
+}
+
+// A reading carries its gauge's plant number into new tables; a table made before the plant
+// number was kept (V and DT only) still takes the reading, without it.
+void TestArchive::plantNumberKept() {
+    const TDateTime t = Stamp(2024, 3, 5, 10, 0, 0, 0);
+    const QString day = ArchiveDayDir(t);
+    QVERIFY(AddArchiveRecord("Lt", t, 1.5, {}, 1001));
+    QVERIFY(AddArchiveRecord("Lt", t + 1e-6, 2.5)); // not known
+    TUlmar ulmar;
+    ulmar.PlantNumber = 65535;
+    ulmar.Distance->SetValue(TVariant::FromDouble(3.5));
+    WriteArchiveBatch(CaptureArchiveBatch(ulmar, 1, t + 2e-6)); // the distance read: "Lt"
+    const QList<QVariant> numbers = PlantNumbers(JoinPath(day, "Lt.db"), "Lt");
+    QCOMPARE(numbers.size(), 3);
+    QCOMPARE(numbers[0].toInt(), 1001);
+    QVERIFY(numbers[1].isNull());
+    QCOMPARE(numbers[2].toInt(), 65535);
+    QCOMPARE(ReadAll(day, "Lt").size(), size_t(3));
+
+    // An older table without the column.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
+        db.setDatabaseName(JoinPath(day, "Hu.db"));
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("CREATE TABLE Hu (V REAL, DT TEXT)"));
+    }
+    QSqlDatabase::removeDatabase("old");
+    QVERIFY(AddArchiveRecord("Hu", t, 7.25, {}, 1001));
+    const auto rows = ReadAll(day, "Hu");
+    QCOMPARE(rows.size(), size_t(1));
+    QCOMPARE(rows[0].V, 7.25);
+    QVERIFY(PlantNumbers(JoinPath(day, "Hu.db"), "Hu").isEmpty()); // no such column
 }
 
 void TestArchive::readingsAroundMidnight() {

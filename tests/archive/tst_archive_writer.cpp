@@ -158,6 +158,7 @@ void TestArchiveWriter::orderAcrossRowsAndLines() {
 void TestArchiveWriter::pollRowsReadableWhenIdle() {
     TArchiveWriter writer;
     TUlmar ulmar;
+    ulmar.PlantNumber = 4321; // goes with every row
     const char* tables[] = {"Lt", "Hu", "Lc", "V"};
     const std::unique_ptr<TIODouble>* values[] = {&ulmar.Distance, &ulmar.Level, &ulmar.LevelFree,
                                                   &ulmar.Volume};
@@ -174,6 +175,8 @@ void TestArchiveWriter::pollRowsReadableWhenIdle() {
             QCOMPARE(rows.size(), size_t(poll));
             QCOMPARE(rows.back().V, poll * 10 + i + 0.125);
             QCOMPARE(rows.back().DT, T0 + poll * Second);
+            const QString numbers = QStringLiteral("SELECT DT, PN AS V FROM ") + tables[i];
+            QCOMPARE(QueryArchive(Day(), numbers).back().V, 4321.0);
         }
     }
     // The volume's twin line has 2 decimals after command 6.

@@ -200,9 +200,14 @@ private slots:
         r = store.ShipBatch("station-2", batch);
         QCOMPARE(r.Inserted, qint64(1000));
         QCOMPARE(Value("SELECT count(*) FROM readings", db), QStringLiteral("2500"));
-        QCOMPARE(Value("SELECT max(id) FROM parameters", db), QStringLiteral("1"));
-        QCOMPARE(Value("SELECT max(id) FROM gauges", db), QStringLiteral("1"));
-        QCOMPARE(Value("SELECT max(id) FROM stations", db), QStringLiteral("2"));
+        // After all those batches, the next new gauge, parameter and station take the next
+        // numbers: the repeated batches used none up.
+        r = store.ShipBatch("station-3", Rows(1002, "Volume", Utc(2026, 3, 5), 1));
+        QCOMPARE(r.Inserted, qint64(1));
+        QCOMPARE(Value("SELECT id FROM parameters WHERE name = 'Volume'", db), QStringLiteral("2"));
+        QCOMPARE(Value("SELECT id FROM gauges WHERE plant_number = 1002", db), QStringLiteral("2"));
+        QCOMPARE(Value("SELECT id FROM stations WHERE host_name = 'station-3'", db),
+                 QStringLiteral("3"));
 
         r = store.ShipBatch("station-1", {});
         QVERIFY(r.Confirmed);

@@ -16,6 +16,8 @@
 # ui) and app (everything). A file may include its own layer and the layers below it; tests/ and
 # bench/ may include anything. Below ui no layer uses Qt Widgets, Qt Print Support or
 # QCustomPlot: base to commands and sim use Qt Core only, archive and cli Qt Core and Qt SQL.
+# The PostgreSQL client library (libpq) is archive's alone: every other layer reaches the plant
+# archive through archive's own headers.
 #
 # Lists every include that breaks these rules as "file:line: ..." and exits with 1 when there
 # is any; also a source folder that is no layer and two headers with the same name (a header is
@@ -78,6 +80,7 @@ function allowed(src, dst, dstfile) {
     return 0
 }
 function qtallowed(layer, module) {
+    if (module == "libpq") return layer == "archive"
     if (layer == "ui" || layer == "app") return 1
     if (module == "QtCore") return 1
     if (module == "QtSql") return layer == "archive" || layer == "cli"
@@ -128,6 +131,7 @@ BEGIN {
                 m = ""
                 if (inc in qtmodule) m = qtmodule[inc]
                 else if (inc ~ /^[Qq]custom[Pp]lot|^qcustomplot/) m = "QCustomPlot"
+                else if (inc ~ /^(libpq-fe\.h|libpq-events\.h|libpq\/|postgres_ext\.h)/) m = "libpq"
                 if (m != "" && !qtallowed(src, m))
                     report(f ":" ln ": includes <" inc "> (" m "): " src "/ may not use it")
                 continue

@@ -24,6 +24,7 @@ sound() {
     printf '#pragma once\n#include "Ulmar.h"\n' >"$t"/commands/uParamTable.h
     printf '#include "uParamTable.h"\n#include <QSqlQuery>\n' >"$t"/archive/uBDE.cpp
     printf '#pragma once\n#include "uParamTable.h"\n' >"$t"/archive/uBDE.h
+    printf '#include "uBDE.h"\n#include <libpq-fe.h>\n' >"$t"/archive/uPlant.cpp
     printf '#pragma once\n#include "uBDE.h"\n#include <QWidget>\n#include <QAction>\n' >"$t"/ui/fMain.h
     printf '#include "uFrame.h"\n#include "uIni.h"\n' >"$t"/sim/uSim.cpp
     printf '#pragma once\n' >"$t"/sim/uSim.h
@@ -91,6 +92,10 @@ expect_bad sql_in_device 'device/uStore.cpp:1: includes <QSqlQuery> (QtSql): dev
     device/uStore.cpp '#include <QSqlQuery>'
 expect_bad chart_in_archive 'archive/uChart.cpp:1: includes <qcustomplot.h> (QCustomPlot): archive/ may not use it' \
     archive/uChart.cpp '#include <qcustomplot.h>'
+expect_bad libpq_in_ui 'ui/fPlant.cpp:2: includes <libpq-fe.h> (libpq): ui/ may not use it' \
+    ui/fPlant.cpp $'#include "uBDE.h"\n#include <libpq-fe.h>'
+expect_bad libpq_in_cli 'cli/uPlant.cpp:1: includes <libpq/libpq-fs.h> (libpq): cli/ may not use it' \
+    cli/uPlant.cpp '#include <libpq/libpq-fs.h>'
 expect_bad stray_folder 'devicelink/: holds sources but is no layer' \
     devicelink/uLink.cpp '#include "uIni.h"'
 expect_bad into_stray 'ui/fLink.cpp:1: includes "devicelink/uLink.h" (devicelink/uLink.h): devicelink/ is no layer' \

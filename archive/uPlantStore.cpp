@@ -1,0 +1,615 @@
+#include "uPlantStore.h"
+
+#include "uBDE.h"
+#include "uIniFile.h"
+
+#include <QDate>
+#include <QtEndian>
+#include <cstring>
+#include <libpq-fe.h>
+#include <memory>
+#include <utility>
+
+namespace {
+
+const QString Section = QStringLiteral("PlantArchive");
+
+const QString UnavailablePrefix = QStringLiteral("Сервер архива недоступен: ");
+const QString RefusedPrefix = QStringLiteral("Сервер архива отклонил запрос: ");
+
+// Taken by every session that makes or upgrades the schema or makes a partition: an arbitrary
+// constant of this program ("ULMA" in ASCII).
+constexpr qint64 SchemaLockKey = 0x554C4D41;
+
+// Milliseconds between 1970-01-01 and 2000-01-01 (UTC): the server counts time from 2000.
+constexpr qint64 ServerEpochMs = 946684800000LL;
+// 0001-01-01 00:00:00.000 and 9999-12-31 23:59:59.999 UTC.
+constexpr qint64 FirstPlantMs = -62135596800000LL;
+constexpr qint64 LastPlantMs = 253402300799999LL;
+
+constexpr qint64 DayMs = 86400000LL;
+// Julian day of 1970-01-01.
+constexpr qint64 UnixJulianDay = 2440588;
+
+// The steps of the schema, one per version: the statements that bring version n - 1 to n.
+// Foreign keys are left out of the readings table on purpose: every row gets its ids from the
+// lookup tables within the statement that stores it, and a trigger per row would halve the
+// speed of a batch. The unique key leads with (gauge, parameter, time), so that it also serves
+// the look-ups of a trend; the station closes it.
+const std::vector<std::vector<const char*>>& SchemaSteps() {
+    static const std::vector<std::vector<const char*>> steps = {
+        {
+            "CREATE TABLE stations ("
+            " id integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+            " host_name text NOT NULL UNIQUE,"
+            " first_seen timestamptz NOT NULL DEFAULT now())",
+            "CREATE TABLE gauges ("
+            " id integer GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+            " plant_number integer NOT NULL UNIQUE)",
+            "CREATE TABLE parameters ("
+            " id smallint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+            " name text NOT NULL UNIQUE)",
+            "CREATE TABLE readings ("
+            " station_id integer NOT NULL,"
+            " gauge_id integer NOT NULL,"
+            " parameter_id smallint NOT NULL,"
+            " time timestamptz NOT NULL,"
+            " value double precision NOT NULL,"
+            " CONSTRAINT readings_key UNIQUE (gauge_id, parameter_id, time, station_id))"
+            " PARTITION BY RANGE (time)",
+        },
+    };
+    return steps;
+}
+
+// The reason libpq gives, on one line.
+QString Reason(const pg_conn* conn) {
+    const QString text = QString::fromUtf8(PQerrorMessage(conn)).simplified();
+    return text.isEmpty() ? QStringLiteral("нет ответа") : text;
+}
+
+struct TResultFree {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using TResult = std::unique_ptr<PGresult, TResultFree>;
+
+void IgnoreNotice(void*, const char*) {}
+
+// Month number (year * 12 + month - 1) of a time in UTC.
+int MonthOf(qint64 timeMs) {
+    qint64 days = timeMs / DayMs;
+    if (timeMs % DayMs < 0)
+        --days;
+    const QDate date = QDate::fromJulianDay(UnixJulianDay + days);
+    return date.year() * 12 + date.month() - 1;
+}
+
+QString MonthStartText(int month) {
+    const int year = month / 12;
+    const int m = month % 12 + 1;
+    return QStringLiteral("%1-%2-01 00:00:00+00")
+        .arg(year, 4, 10, QLatin1Char('0'))
+        .arg(m, 2, 10, QLatin1Char('0'));
+}
+
+QString PartitionName(int month) {
+    return QStringLiteral("readings_y%1m%2")
+        .arg(month / 12, 4, 10, QLatin1Char('0'))
+        .arg(month % 12 + 1, 2, 10, QLatin1Char('0'));
+}
+
+bool IsShippable(const TPlantRow& row) {
+    return IsPlantTime(row.TimeMs) && !row.Parameter.isEmpty() &&
+           !row.Parameter.contains(QChar(u'\0'));
+}
+
+qint64 ServerMicros(qint64 timeMs) {
+    return (timeMs - ServerEpochMs) * 1000;
+}
+
+// Server microseconds to milliseconds, rounded down (the program stores milliseconds only).
+qint64 FromServerMicros(qint64 micros) {
+    qint64 ms = micros / 1000;
+    if (micros % 1000 < 0)
+        --ms;
+    return ms + ServerEpochMs;
+}
+
+template <typename T> void AppendBig(QByteArray& out, T value) {
+    char bytes[sizeof(T)];
+    qToBigEndian(value, bytes);
+    out.append(bytes, sizeof(T));
+}
+
+template <typename T> T ReadBig(const char* bytes) {
+    return qFromBigEndian<T>(bytes);
+}
+
+} // namespace
+
+// --- settings ---------------------------------------------------------------------------------
+
+void TPlantServerSettings::Load(const QString& fileName) {
+    const TIniFile ini(fileName);
+    *this = TPlantServerSettings();
+    Enabled = ini.ReadBool(Section, QStringLiteral("Enabled"), false);
+    Host = ini.ReadString(Section, QStringLiteral("Host"), Host).trimmed();
+    const qint64 port = ini.ReadInteger(Section, QStringLiteral("Port"), DefaultPort);
+    Port = port >= 1 && port <= 65535 ? int(port) : DefaultPort;
+    Database = ini.ReadString(Section, QStringLiteral("Database"), Database).trimmed();
+    User = ini.ReadString(Section, QStringLiteral("User"), User).trimmed();
+    Service = ini.ReadString(Section, QStringLiteral("Service"), Service).trimmed();
+    const qint64 timeout =
+        ini.ReadInteger(Section, QStringLiteral("ConnectTimeout"), DefaultConnectTimeoutS);
+    ConnectTimeoutS = timeout >= 2 && timeout <= 300 ? int(timeout) : DefaultConnectTimeoutS;
+}
+
+bool TPlantServerSettings::Save(const QString& fileName) const {
+    TIniFile ini(fileName);
+    ini.WriteInteger(Section, QStringLiteral("Enabled"), Enabled ? 1 : 0);
+    ini.WriteString(Section, QStringLiteral("Host"), Host);
+    ini.WriteInteger(Section, QStringLiteral("Port"), Port);
+    ini.WriteString(Section, QStringLiteral("Database"), Database);
+    ini.WriteString(Section, QStringLiteral("User"), User);
+    ini.WriteString(Section, QStringLiteral("Service"), Service);
+    ini.WriteInteger(Section, QStringLiteral("ConnectTimeout"), ConnectTimeoutS);
+    while (ini.ValueExists(Section, QStringLiteral("Password")))
+        ini.DeleteKey(Section, QStringLiteral("Password"));
+    return ini.Save(true);
+}
+
+QString PlantSettingsFile() {
+    return ArchiveSettingsFile();
+}
+
+bool IsPlantTime(qint64 timeMs) {
+    return timeMs >= FirstPlantMs && timeMs <= LastPlantMs;
+}
+
+// --- store ------------------------------------------------------------------------------------
+
+TPlantStore::TPlantStore(TPlantServerSettings settings) : Settings_(std::move(settings)) {}
+
+TPlantStore::~TPlantStore() {
+    Disconnect();
+}
+
+void TPlantStore::Disconnect() {
+    if (Conn_)
+        PQfinish(Conn_);
+    Conn_ = nullptr;
+    SchemaChecked_ = false;
+}
+
+bool TPlantStore::IsConnected() const {
+    return Conn_ && PQstatus(Conn_) == CONNECTION_OK;
+}
+
+bool TPlantStore::Connect() {
+    Disconnect();
+    const QByteArray host = Settings_.Host.toUtf8();
+    const QByteArray port = QByteArray::number(Settings_.Port);
+    const QByteArray database = Settings_.Database.toUtf8();
+    const QByteArray user = Settings_.User.toUtf8();
+    const QByteArray service = Settings_.Service.toUtf8();
+    const QByteArray timeout = QByteArray::number(qMax(2, Settings_.ConnectTimeoutS));
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    auto add = [&](const char* key, const QByteArray& value) {
+        if (value.isEmpty())
+            return;
+        keys.push_back(key);
+        values.push_back(value.constData());
+    };
+    add("host", host);
+    add("port", port);
+    add("dbname", database);
+    add("user", user);
+    add("service", service);
+    add("connect_timeout", timeout);
+    static const QByteArray utf8 = QByteArrayLiteral("UTF8");
+    static const QByteArray application = QByteArrayLiteral("ulmar");
+    // A dead link is noticed within a minute or so instead of the system's two hours.
+    static const QByteArray one = QByteArrayLiteral("1");
+    static const QByteArray idle = QByteArrayLiteral("30");
+    static const QByteArray interval = QByteArrayLiteral("10");
+    static const QByteArray count = QByteArrayLiteral("3");
+    // A batch counts as confirmed only once its commit is written: a server set to commit
+    // without waiting would lose confirmed rows when it crashes, and the shipper would never
+    // send them again.
+    static const QByteArray options = QByteArrayLiteral("-c synchronous_commit=on");
+    add("options", options);
+    add("client_encoding", utf8);
+    add("application_name", application);
+    add("keepalives", one);
+    add("keepalives_idle", idle);
+    add("keepalives_interval", interval);
+    add("keepalives_count", count);
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+    // expand_dbname 0: a database name is only a name, never a connection string that could
+    // bring a password or another server with it.
+    Conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    if (!Conn_) {
+        LastError_ = UnavailablePrefix + QStringLiteral("недостаточно памяти");
+        return false;
+    }
+    if (PQstatus(Conn_) != CONNECTION_OK) {
+        LastError_ = UnavailablePrefix + Reason(Conn_);
+        Disconnect();
+        return false;
+    }
+    PQsetNoticeProcessor(Conn_, IgnoreNotice, nullptr);
+    LastError_.clear();
+    return true;
+}
+
+void TPlantStore::Fail(const QString& what) {
+    if (!Conn_) {
+        LastError_ = UnavailablePrefix + what;
+        return;
+    }
+    if (PQstatus(Conn_) != CONNECTION_OK) {
+        LastError_ = UnavailablePrefix + Reason(Conn_);
+        Disconnect();
+        return;
+    }
+    LastError_ = RefusedPrefix + what;
+}
+
+bool TPlantStore::Exec(const char* statement) {
+    TResult r(PQexec(Conn_, statement));
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+        return true;
+    Fail(Reason(Conn_));
+    return false;
+}
+
+void TPlantStore::Rollback() {
+    if (Conn_ && PQstatus(Conn_) == CONNECTION_OK && PQtransactionStatus(Conn_) != PQTRANS_IDLE) {
+        TResult r(PQexec(Conn_, "ROLLBACK"));
+    }
+}
+
+int TPlantStore::ServerSchemaVersion() {
+    if (!IsConnected() && !Connect())
+        return -1;
+    // Two queries: a statement naming a missing table fails as a whole.
+    TResult exists(PQexec(Conn_, "SELECT to_regclass('schema_version') IS NOT NULL"));
+    if (!exists || PQresultStatus(exists.get()) != PGRES_TUPLES_OK ||
+        PQntuples(exists.get()) != 1) {
+        Fail(Reason(Conn_));
+        return -1;
+    }
+    if (PQgetvalue(exists.get(), 0, 0)[0] != 't')
+        return 0;
+    TResult r(PQexec(Conn_, "SELECT coalesce(max(version), 0) FROM schema_version"));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+        Fail(Reason(Conn_));
+        return -1;
+    }
+    return QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+}
+
+bool TPlantStore::EnsureSchema() {
+    // A schema at this program's version is only read: a user who may read and not write
+    // (a trend window's account) gets this far.
+    const int current = ServerSchemaVersion();
+    if (current < 0)
+        return false;
+    if (current == SchemaVersion) {
+        SchemaChecked_ = true;
+        LastError_.clear();
+        return true;
+    }
+    const QByteArray lock =
+        "SELECT pg_advisory_xact_lock(" + QByteArray::number(SchemaLockKey) + ")";
+    if (!Exec("BEGIN") || !Exec(lock.constData()) ||
+        !Exec("CREATE TABLE IF NOT EXISTS schema_version ("
+              " version integer PRIMARY KEY,"
+              " applied timestamptz NOT NULL DEFAULT now())")) {
+        Rollback();
+        return false;
+    }
+    TResult r(PQexec(Conn_, "SELECT coalesce(max(version), 0) FROM schema_version"));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+        Fail(Reason(Conn_));
+        Rollback();
+        return false;
+    }
+    const int version = QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+    const auto& steps = SchemaSteps();
+    if (version > int(steps.size())) {
+        Rollback();
+        LastError_ =
+            RefusedPrefix + QStringLiteral("схема архива на сервере версии %1 новее этой программы "
+                                           "(версия %2); обновите программу")
+                                .arg(version)
+                                .arg(steps.size());
+        return false;
+    }
+    for (int v = version + 1; v <= int(steps.size()); ++v) {
+        for (const char* statement : steps[size_t(v - 1)]) {
+            if (!Exec(statement)) {
+                Rollback();
+                return false;
+            }
+        }
+        const QByteArray mark =
+            "INSERT INTO schema_version (version) VALUES (" + QByteArray::number(v) + ")";
+        if (!Exec(mark.constData())) {
+            Rollback();
+            return false;
+        }
+    }
+    if (!Exec("COMMIT")) {
+        Rollback();
+        return false;
+    }
+    SchemaChecked_ = true;
+    LastError_.clear();
+    return true;
+}
+
+bool TPlantStore::Ready() {
+    if (!IsConnected() && !Connect())
+        return false;
+    return SchemaChecked_ || EnsureSchema();
+}
+
+bool TPlantStore::EnsurePartitions(const std::vector<TPlantRow>& rows) {
+    QSet<int> wanted;
+    for (const TPlantRow& row : rows)
+        if (IsShippable(row))
+            wanted.insert(MonthOf(row.TimeMs));
+    for (const int month : std::as_const(wanted)) {
+        if (Months_.contains(month))
+            continue;
+        const QByteArray name = PartitionName(month).toLatin1();
+        const QByteArray probe = "SELECT to_regclass('" + name + "') IS NOT NULL";
+        TResult r(PQexec(Conn_, probe.constData()));
+        if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+            Fail(Reason(Conn_));
+            return false;
+        }
+        if (PQgetvalue(r.get(), 0, 0)[0] != 't') {
+            // Made in a short transaction of its own: making a partition locks the whole
+            // readings table, which must not last as long as a batch.
+            const QByteArray lock =
+                "SELECT pg_advisory_xact_lock(" + QByteArray::number(SchemaLockKey) + ")";
+            const QByteArray create = "CREATE TABLE IF NOT EXISTS " + name +
+                                      " PARTITION OF readings FOR VALUES FROM ('" +
+                                      MonthStartText(month).toLatin1() + "') TO ('" +
+                                      MonthStartText(month + 1).toLatin1() + "')";
+            if (!Exec("BEGIN") || !Exec(lock.constData()) || !Exec(create.constData()) ||
+                !Exec("COMMIT")) {
+                Rollback();
+                return false;
+            }
+        }
+        Months_.insert(month);
+    }
+    return true;
+}
+
+bool TPlantStore::EnsureStation(const QString& station, int* id) {
+    if (StationId_ != 0 && station == StationName_) {
+        *id = StationId_;
+        return true;
+    }
+    const QByteArray name = station.toUtf8();
+    const char* params[1] = {name.constData()};
+    // Only a new station takes a number: the insert is tried only when the name is missing.
+    TResult insert(PQexecParams(Conn_,
+                                "INSERT INTO stations (host_name) SELECT $1::text"
+                                " WHERE NOT EXISTS (SELECT 1 FROM stations WHERE host_name = $1)"
+                                " ON CONFLICT (host_name) DO NOTHING",
+                                1, nullptr, params, nullptr, nullptr, 0));
+    if (!insert || PQresultStatus(insert.get()) != PGRES_COMMAND_OK) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    TResult r(PQexecParams(Conn_, "SELECT id FROM stations WHERE host_name = $1", 1, nullptr,
+                           params, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    StationName_ = station;
+    StationId_ = QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+    *id = StationId_;
+    return true;
+}
+
+bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, qint64* inserted) {
+    auto fail = [this] {
+        Rollback();
+        return false;
+    };
+    if (!Exec("BEGIN") || !Exec("CREATE TEMP TABLE IF NOT EXISTS plant_batch ("
+                                " plant_number integer NOT NULL,"
+                                " parameter text NOT NULL,"
+                                " time timestamptz NOT NULL,"
+                                " value double precision NOT NULL) ON COMMIT DELETE ROWS"))
+        return fail();
+    {
+        TResult r(PQexec(Conn_, "COPY plant_batch FROM STDIN (FORMAT binary)"));
+        if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) {
+            Fail(Reason(Conn_));
+            return fail();
+        }
+    }
+    // The binary COPY format: a signature, flags and header extension, then per row the number
+    // of fields and each field as its length and its bytes, big-endian; -1 closes it.
+    QByteArray chunk;
+    chunk.reserve(1 << 20);
+    chunk.append("PGCOPY\n\377\r\n\0", 11);
+    AppendBig<qint32>(chunk, 0);
+    AppendBig<qint32>(chunk, 0);
+    auto send = [&] {
+        if (chunk.isEmpty())
+            return true;
+        const bool sent = PQputCopyData(Conn_, chunk.constData(), int(chunk.size())) == 1;
+        chunk.clear();
+        return sent;
+    };
+    for (const TPlantRow& row : rows) {
+        if (!IsShippable(row))
+            continue;
+        const QByteArray parameter = row.Parameter.toUtf8();
+        AppendBig<qint16>(chunk, 4);
+        AppendBig<qint32>(chunk, 4);
+        AppendBig<qint32>(chunk, row.PlantNumber);
+        AppendBig<qint32>(chunk, qint32(parameter.size()));
+        chunk.append(parameter);
+        AppendBig<qint32>(chunk, 8);
+        AppendBig<qint64>(chunk, ServerMicros(row.TimeMs));
+        AppendBig<qint32>(chunk, 8);
+        quint64 bits;
+        std::memcpy(&bits, &row.Value, sizeof bits);
+        AppendBig<quint64>(chunk, bits);
+        if (chunk.size() >= (1 << 20) && !send())
+            break;
+    }
+    AppendBig<qint16>(chunk, -1);
+    const bool sent = send();
+    if (PQputCopyEnd(Conn_, sent ? nullptr : "the batch was not sent whole") != 1) {
+        Fail(Reason(Conn_));
+        return fail();
+    }
+    bool copied = true;
+    while (PGresult* raw = PQgetResult(Conn_)) {
+        TResult r(raw);
+        if (PQresultStatus(raw) != PGRES_COMMAND_OK && copied) {
+            copied = false;
+            Fail(Reason(Conn_));
+        }
+    }
+    if (!copied || !sent) {
+        if (copied)
+            Fail(Reason(Conn_));
+        return fail();
+    }
+    // Gauges and parameters new to the server; only missing names are inserted, so that the
+    // identity numbers are not used up by batches that bring nothing new (a smallint would run
+    // out after some thousands of batches).
+    if (!Exec("INSERT INTO gauges (plant_number)"
+              " SELECT DISTINCT b.plant_number FROM plant_batch b"
+              " WHERE NOT EXISTS (SELECT 1 FROM gauges g WHERE g.plant_number = b.plant_number)"
+              " ON CONFLICT (plant_number) DO NOTHING") ||
+        !Exec("INSERT INTO parameters (name)"
+              " SELECT DISTINCT b.parameter FROM plant_batch b"
+              " WHERE NOT EXISTS (SELECT 1 FROM parameters p WHERE p.name = b.parameter)"
+              " ON CONFLICT (name) DO NOTHING"))
+        return fail();
+    const QByteArray station = QByteArray::number(stationId);
+    const QByteArray insert =
+        "INSERT INTO readings (station_id, gauge_id, parameter_id, time, value)"
+        " SELECT " +
+        station +
+        ", g.id, p.id, b.time, b.value FROM plant_batch b"
+        " JOIN gauges g ON g.plant_number = b.plant_number"
+        " JOIN parameters p ON p.name = b.parameter"
+        " ON CONFLICT DO NOTHING";
+    TResult r(PQexec(Conn_, insert.constData()));
+    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+        Fail(Reason(Conn_));
+        return fail();
+    }
+    const qint64 count = QByteArray(PQcmdTuples(r.get())).toLongLong();
+    if (!Exec("COMMIT"))
+        return fail();
+    *inserted = count;
+    return true;
+}
+
+TPlantShipResult TPlantStore::ShipBatch(const QString& station,
+                                        const std::vector<TPlantRow>& rows) {
+    TPlantShipResult result;
+    for (const TPlantRow& row : rows)
+        if (!IsShippable(row))
+            ++result.Refused;
+    if (station.trimmed().isEmpty() || station.contains(QChar(u'\0'))) {
+        LastError_ = RefusedPrefix + QStringLiteral("у станции нет имени");
+        result.Error = LastError_;
+        return result;
+    }
+    // A connection that was there before this call may have been dropped by the server since
+    // (a restart): then one more try on a new connection.
+    const bool hadConnection = IsConnected();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        qint64 inserted = 0;
+        int stationId = 0;
+        const bool stored =
+            Ready() && EnsurePartitions(rows) && EnsureStation(station, &stationId) &&
+            (qint64(rows.size()) == result.Refused || StoreBatch(stationId, rows, &inserted));
+        if (stored) {
+            result.Confirmed = true;
+            result.Inserted = inserted;
+            LastError_.clear();
+            return result;
+        }
+        Months_.clear();
+        StationId_ = 0;
+        if (!(attempt == 0 && hadConnection && !IsConnected()))
+            break;
+    }
+    result.Error = LastError_;
+    return result;
+}
+
+std::vector<TPlantPoint> TPlantStore::ReadRange(int plantNumber, const QString& parameter,
+                                                qint64 fromMs, qint64 toMs, bool* ok) {
+    std::vector<TPlantPoint> points;
+    if (ok)
+        *ok = false;
+    fromMs = qBound(FirstPlantMs, fromMs, LastPlantMs);
+    toMs = qBound(FirstPlantMs, toMs, LastPlantMs);
+    // Parameters in binary: $1 int4, $2 text, $3 and $4 timestamptz; the result in binary too.
+    char plant[4];
+    qToBigEndian<qint32>(plantNumber, plant);
+    const QByteArray name = parameter.toUtf8();
+    char from[8];
+    char to[8];
+    qToBigEndian<qint64>(ServerMicros(fromMs), from);
+    qToBigEndian<qint64>(ServerMicros(toMs), to);
+    const Oid types[4] = {23, 25, 1184, 1184};
+    const char* values[4] = {plant, name.constData(), from, to};
+    const int lengths[4] = {4, int(name.size()), 8, 8};
+    const int formats[4] = {1, 1, 1, 1};
+    const bool hadConnection = IsConnected();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (Ready()) {
+            TResult r(
+                PQexecParams(Conn_,
+                             "SELECT r.time, r.value FROM readings r"
+                             " WHERE r.gauge_id = (SELECT id FROM gauges WHERE plant_number = $1)"
+                             " AND r.parameter_id = (SELECT id FROM parameters WHERE name = $2)"
+                             " AND r.time >= $3 AND r.time <= $4"
+                             " ORDER BY r.time, r.station_id",
+                             4, types, values, lengths, formats, 1));
+            if (r && PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQnfields(r.get()) == 2) {
+                const int n = PQntuples(r.get());
+                points.reserve(size_t(n));
+                for (int i = 0; i < n; ++i) {
+                    if (PQgetlength(r.get(), i, 0) != 8 || PQgetlength(r.get(), i, 1) != 8)
+                        continue;
+                    TPlantPoint p;
+                    p.TimeMs = FromServerMicros(ReadBig<qint64>(PQgetvalue(r.get(), i, 0)));
+                    const quint64 bits = ReadBig<quint64>(PQgetvalue(r.get(), i, 1));
+                    std::memcpy(&p.Value, &bits, sizeof bits);
+                    points.push_back(p);
+                }
+                LastError_.clear();
+                if (ok)
+                    *ok = true;
+                return points;
+            }
+            Fail(Reason(Conn_));
+        }
+        if (!(attempt == 0 && hadConnection && !IsConnected()))
+            break;
+    }
+    return points;
+}

@@ -203,14 +203,17 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
                                                  std::unique_ptr<ISerialPort>(), linkOptions);
     if (!program.Link->StartError().isEmpty())
         program.StartProblems << program.Link->StartError();
-    TUlmar* ulmar = program.Ulmar.get();
+    // The gauges of the line kept from the last session; none: the one gauge as always.
+    if (const std::vector<quint8> addresses = program.Link->Poller()->LoadAddresses();
+        !addresses.empty())
+        program.Link->SetPollAddresses(addresses);
     if (TArchiveWriter* writer = program.Writer.get()) {
         // The request thread only copies the readings (under the exchange lock) and
         // formats the log line; the writer thread puts both on the disk.
         const QString logPath = program.Link->RequestLog().FileName();
         writer->SetLogFile(logPath);
-        program.Link->ArchiveHook = [ulmar, writer](int code) {
-            writer->PostRows(CaptureArchiveBatch(*ulmar, code, NowDateTime()));
+        program.Link->ArchiveHook = [writer](const TUlmar& gauge, int code) {
+            writer->PostRows(CaptureArchiveBatch(gauge, code, NowDateTime()));
         };
         program.Link->LogSink = [writer, logPath](const QString& text) {
             writer->PostLine(logPath, TLog::FormatLine(text));
@@ -218,7 +221,9 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
         // The link window and the main window's status bar say when it fails.
         program.Link->ArchiveStatus = [writer] { return ArchiveHealthText(writer->Health()); };
     } else {
-        program.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
+        program.Link->ArchiveHook = [](const TUlmar& gauge, int code) {
+            ArchivePollAnswer(gauge, code);
+        };
     }
 
     // Standard buttons and dialogs in Russian.

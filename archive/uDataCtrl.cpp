@@ -495,7 +495,7 @@ void WriteArchiveBatch(const TArchiveBatch& batch) {
     }
 }
 
-void ArchivePollAnswer(TUlmar& ulmar, int code) {
+void ArchivePollAnswer(const TUlmar& ulmar, int code) {
     WriteArchiveBatch(CaptureArchiveBatch(ulmar, code, NowDateTime()));
 }
 

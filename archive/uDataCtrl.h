@@ -124,7 +124,7 @@ void WriteArchiveBatch(const TArchiveBatch& batch);
 
 // Archives the readings of one accepted poll answer at once on the calling thread:
 // CaptureArchiveBatch with the time of the call, then WriteArchiveBatch.
-void ArchivePollAnswer(TUlmar& ulmar, int code);
+void ArchivePollAnswer(const TUlmar& ulmar, int code);
 
 // Adds a SQLite connection to the table file `file` under a name of its own, to be opened as a
 // URI with `parameters` ("mode=rw", "mode=ro&immutable=1") and the busy time-out; not opened

@@ -82,7 +82,7 @@ TPhase Poll(TDeviceLink& link, int polls, const std::function<void(int)>& archiv
     TPhase phase;
     std::mutex lock;
     std::vector<Clock::time_point> ends;
-    link.ArchiveHook = [&](int code) {
+    link.ArchiveHook = [&](const TUlmar&, int code) {
         const auto start = Clock::now();
         archive(code);
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();

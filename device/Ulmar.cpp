@@ -228,3 +228,72 @@ void TUlmar::RecalcProgon() {
         p.dCurrentValue = p.CurrentSample - p.CurrentValue;
     }
 }
+
+namespace {
+
+void CopyValue(const TIOData& from, TIOData& to) {
+    to.SetValue(from.GetInValue(), from.ValueTime());
+}
+
+} // namespace
+
+void CopyGaugeState(const TUlmar& from, TUlmar& to) {
+    if (&from == &to)
+        return;
+    to.UnitType = from.UnitType;
+    to.PlantNumber = from.PlantNumber;
+    to.HardVersion = from.HardVersion;
+    to.SoftVersion = from.SoftVersion;
+    to.Usil = from.Usil;
+    to.FailureCount = from.FailureCount;
+    to.ErrorCode = from.ErrorCode;
+    to.ErrorText = from.ErrorText;
+    to.Dist1_ = from.Dist1_;
+    to.Dist2_ = from.Dist2_;
+    to.PPCalc_ = from.PPCalc_;
+    to.KKalman_ = from.KKalman_;
+    to.Speed_ = from.Speed_;
+    to.LevelKalibr_ = from.LevelKalibr_;
+    to.KrPer = from.KrPer;
+    to.SmPer = from.SmPer;
+    to.KrPerOpCh = from.KrPerOpCh;
+    to.SmPerOpCh = from.SmPerOpCh;
+    to.TareTable = from.TareTable;
+    to.Relay1Ust1 = from.Relay1Ust1;
+    to.Relay1Ust2 = from.Relay1Ust2;
+    to.Relay2Ust1 = from.Relay2Ust1;
+    to.Relay2Ust2 = from.Relay2Ust2;
+    to.UserPsw = from.UserPsw;
+    to.ModeProcessing = from.ModeProcessing;
+    to.ModeImage = from.ModeImage;
+    to.TemperCompareTermostat = from.TemperCompareTermostat;
+    to.ModeCurrentOutput = from.ModeCurrentOutput;
+    to.ModeChannel = from.ModeChannel;
+    to.ProgramType = from.ProgramType;
+    to.TemperTermostat = from.TemperTermostat;
+    to.ModeInputFilter = from.ModeInputFilter;
+    to.ModeTermostat = from.ModeTermostat;
+    to.ModeCalibr = from.ModeCalibr;
+    to.TypeSVCH = from.TypeSVCH;
+    to.PlantNumberSVCH = from.PlantNumberSVCH;
+    to.ZeroArray = from.ZeroArray;
+    to.ZeroBlock = from.ZeroBlock;
+    to.FreqCalibr = from.FreqCalibr;
+    to.kkk1 = from.kkk1;
+    to.kkk2 = from.kkk2;
+    to.kkk3 = from.kkk3;
+    to.PPM = from.PPM;
+    to.NNZ = from.NNZ;
+    for (auto [source, target] : {std::pair{from.Level.get(), to.Level.get()},
+                                  {from.LevelFree.get(), to.LevelFree.get()},
+                                  {from.Distance.get(), to.Distance.get()},
+                                  {from.Volume.get(), to.Volume.get()},
+                                  {from.Freq.get(), to.Freq.get()},
+                                  {from.FreqOpCh.get(), to.FreqOpCh.get()},
+                                  {from.TempSVCH.get(), to.TempSVCH.get()}})
+        CopyValue(*source, *target);
+    CopyValue(*from.Relay1, *to.Relay1);
+    CopyValue(*from.Relay2, *to.Relay2);
+    CopyValue(*from.LinkState, *to.LinkState);
+    to.UpdateRanges();
+}

@@ -211,6 +211,7 @@ signals:
     void Changed(unsigned what);
 
 private:
+    friend void CopyGaugeState(const TUlmar& from, TUlmar& to);
     void CountSuccess();
     void CountFailure(int code, const QString& text);
     unsigned ApplyGaugeAnswer(const TAnswer& answer);
@@ -240,3 +241,10 @@ TRequestValues RequestValues(const TUlmar& ulmar, int code);
 // TCodecError("Ошибка формирования запроса") for codes outside 0..79 and for code 13 with a
 // ZeroBlock outside 1..32.
 QByteArray EncodeRequest(const TUlmar& ulmar, int code);
+
+// Moves what is known of one gauge from one device object to another when the current gauge of
+// the line changes: identity, readings with their times, the fault and link state, parameters,
+// the tare table and the zero array. The address, the run-test table (the technician's own
+// work) and the КАЛИСТ-1 current (the line's meter, not a gauge's) stay with `to`. Emits
+// nothing; the caller tells the windows.
+void CopyGaugeState(const TUlmar& from, TUlmar& to);

@@ -1,5 +1,37 @@
 #include "uPoller.h"
+#include "uIniFile.h"
 #include "uRequestDevices.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+#include <algorithm>
+
+namespace {
+const QString PollListSection = QStringLiteral("PollList");
+const QString PollListKey = QStringLiteral("Addresses");
+} // namespace
+
+std::optional<std::vector<quint8>> ParsePollAddresses(const QString& text) {
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    std::vector<quint8> addresses;
+    for (const QString& word : text.split(separators, Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const uint value = word.toUInt(&ok, 10);
+        if (!ok || value > 254)
+            return std::nullopt;
+        const auto address = static_cast<quint8>(value);
+        if (std::find(addresses.begin(), addresses.end(), address) == addresses.end())
+            addresses.push_back(address);
+    }
+    return addresses;
+}
+
+QString PollAddressesText(const std::vector<quint8>& addresses) {
+    QStringList words;
+    for (const quint8 address : addresses)
+        words << QString::number(address);
+    return words.join(QLatin1Char(','));
+}
 
 TPoller::TPoller(TDeviceLink* link, QObject* parent)
     : QObject(parent), Link_(link), Timer_(std::make_unique<TCustomTimer>()) {
@@ -42,6 +74,28 @@ int TPoller::NextDevice() {
     }
     Position_ = p;
     return -1;
+}
+
+std::vector<quint8> TPoller::Addresses() const {
+    std::lock_guard lock(AddressesMutex_);
+    return Addresses_;
+}
+
+void TPoller::SetAddresses(std::vector<quint8> addresses) {
+    std::lock_guard lock(AddressesMutex_);
+    Addresses_ = std::move(addresses);
+}
+
+std::vector<quint8> TPoller::LoadAddresses() const {
+    const TIniFile ini(Timer_->SettingsPath());
+    return ParsePollAddresses(ini.ReadString(PollListSection, PollListKey, QString()))
+        .value_or(std::vector<quint8>());
+}
+
+bool TPoller::SaveAddresses() const {
+    TIniFile ini(Timer_->SettingsPath());
+    ini.WriteString(PollListSection, PollListKey, PollAddressesText(Addresses()));
+    return ini.Save(false);
 }
 
 void TPoller::Start() {

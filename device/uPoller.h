@@ -12,9 +12,19 @@
 #include <QString>
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class TDeviceLink;
+
+// A poll list as typed or kept in the settings: bus addresses 0 to 254 separated by commas,
+// spaces or semicolons ("1,3,7"); a repeated address is taken once, in its first place.
+// Nothing (an empty list) for an empty text; no value for anything else (the broadcast
+// address 255, a word, a number out of range).
+std::optional<std::vector<quint8>> ParsePollAddresses(const QString& text);
+// The list as the settings keep it: "1,3,7".
+QString PollAddressesText(const std::vector<quint8>& addresses);
 
 // One entry of the poll list: kind 0 a gauge, kind 1 the КАЛИСТ-1 current meter.
 struct TListDevice {
@@ -56,6 +66,18 @@ public:
     // The index of the entry polled last (0 before the first cycle). Any thread.
     int Position() const { return Position_.load(); }
 
+    // The addresses of the gauges that the gauge entry polls in turn, each with one reading poll
+    // per cycle; empty: the current gauge alone, at its own address, with every selected code
+    // (the program as it always was). Any thread.
+    std::vector<quint8> Addresses() const;
+    // Takes the list; the device link's SetPollAddresses calls it. Any thread.
+    void SetAddresses(std::vector<quint8> addresses);
+    // The list kept in the settings file of the timer (section "PollList", key "Addresses"):
+    // empty when the file or the key is missing or holds no valid list.
+    std::vector<quint8> LoadAddresses() const;
+    // Keeps the list there; false when the file could not be written.
+    bool SaveAddresses() const;
+
     // The timer itself (its name and settings file); the poller drives it.
     TCustomTimer* Timer() const { return Timer_.get(); }
 
@@ -83,4 +105,6 @@ private:
     std::atomic<bool> Running_{false};
     std::atomic<int> Position_{0};
     bool Held_ = false;
+    mutable std::mutex AddressesMutex_;
+    std::vector<quint8> Addresses_;
 };

@@ -179,6 +179,7 @@ private:
 // --- TDeviceLink ---
 
 struct TDeviceLink::TParseJob {
+    TUlmar* Target = nullptr; // the device model the answer is applied to
     quint8 Kind = 0;
     QByteArray Request;
     QByteArray Answer;
@@ -396,7 +397,8 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
         lock.unlock();
         // Decoding never throws, and applying an answer only stores values: the job always ends.
         ++UiDepth_;
-        const TParseResult result = ParseMeasured(job->Kind, job->Request, job->Answer);
+        const TParseResult result =
+            ParseMeasured(job->Target, job->Kind, job->Request, job->Answer);
         --UiDepth_;
         lock.lock();
         job->Done = true;
@@ -405,36 +407,38 @@ void TDeviceLink::RunParseJobs(std::unique_lock<std::mutex>& lock) {
     }
 }
 
-TDeviceLink::TParseResult TDeviceLink::ParseMeasured(quint8 kind, const QByteArray& request,
+TDeviceLink::TParseResult TDeviceLink::ParseMeasured(TUlmar* target, quint8 kind,
+                                                     const QByteArray& request,
                                                      const QByteArray& answer) {
     TParseResult result;
-    const quint64 stored = Ulmar_ ? Ulmar_->ReadingsStored() : 0;
-    const quint16 failures = Ulmar_ ? Ulmar_->FailureCount : 0;
-    DispatchAnswer(kind, request, answer);
+    const quint64 stored = target ? target->ReadingsStored() : 0;
+    const quint16 failures = target ? target->FailureCount : 0;
+    DispatchAnswer(target, kind, request, answer);
     // Silence is told with the port and the rate it was heard on: a wrong port or rate is the
     // usual cause, and an adapter renumbered by the system shows here.
-    if (Ulmar_ && answer.isEmpty() && Ulmar_->ErrorCode == LinkResult::NoAnswer && Transmitter_)
-        Ulmar_->ErrorText = LinkResultText(LinkResult::NoAnswer) + QStringLiteral(" (") +
+    if (target && answer.isEmpty() && target->ErrorCode == LinkResult::NoAnswer && Transmitter_)
+        target->ErrorText = LinkResultText(LinkResult::NoAnswer) + QStringLiteral(" (") +
                             Transmitter_->Settings().LineText() + QStringLiteral(")");
-    if (Ulmar_) {
-        result.LinkState = Ulmar_->LinkStateCode();
-        result.Stored = Ulmar_->ReadingsStored() != stored;
+    if (target) {
+        result.LinkState = target->LinkStateCode();
+        result.Stored = target->ReadingsStored() != stored;
         // A failure counts one up (it stays at its top); a success resets the count, an answer
         // that records nothing leaves it.
-        result.Failed = Ulmar_->FailureCount > failures ||
-                        (failures == 0xFFFF && Ulmar_->FailureCount == failures);
+        result.Failed = target->FailureCount > failures ||
+                        (failures == 0xFFFF && target->FailureCount == failures);
     }
     return result;
 }
 
-bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& request,
+bool TDeviceLink::HandOverParse(TUlmar* target, bool ui, quint8 kind, const QByteArray& request,
                                 const QByteArray& answer, TParseResult& result) {
     result = TParseResult();
     if (ui) {
-        result = ParseMeasured(kind, request, answer);
+        result = ParseMeasured(target, kind, request, answer);
         return true;
     }
     auto job = std::make_shared<TParseJob>();
+    job->Target = target;
     job->Kind = kind;
     job->Request = request;
     job->Answer = answer;
@@ -450,13 +454,14 @@ bool TDeviceLink::HandOverParse(bool ui, quint8 kind, const QByteArray& request,
     return !job->Failed;
 }
 
-void TDeviceLink::DispatchAnswer(quint8 kind, const QByteArray& request, const QByteArray& answer) {
-    if (!Ulmar_)
+void TDeviceLink::DispatchAnswer(TUlmar* target, quint8 kind, const QByteArray& request,
+                                 const QByteArray& answer) {
+    if (!target)
         return;
     if (kind == 0)
-        Ulmar_->Apply(Decode(request, answer));
+        target->Apply(Decode(request, answer));
     else if (kind == 1)
-        Ulmar_->ApplyKalist(DecodeKalist(answer));
+        target->ApplyKalist(DecodeKalist(answer));
 }
 
 // --- exchanges ---
@@ -466,12 +471,36 @@ int TDeviceLink::RequestExecUlmar(int code, TExchangeReport* report) {
     return ExecUlmar(code, linkState, false, report);
 }
 
+TUlmar* TDeviceLink::ModelOf(int address) const {
+    if (!Ulmar_ || address < 0 || address == Ulmar_->SystemAddress)
+        return Ulmar_;
+    const TGaugeRecord* record = Gauges_.Find(static_cast<quint8>(address));
+    return record ? record->Model.get() : nullptr;
+}
+
+TUlmar* TDeviceLink::ModelFor(int address) {
+    if (TUlmar* model = ModelOf(address))
+        return model;
+    if (address < 0 || address > 254)
+        return nullptr;
+    // A gauge of the list that lost its model (the current gauge's address was changed by a
+    // command meanwhile) gets a fresh one. Its change notices belong to the user-interface
+    // thread, whichever thread makes it.
+    TGaugeRecord& record = Gauges_.Get(static_cast<quint8>(address));
+    record.Model = std::make_unique<TUlmar>();
+    record.Model->SystemAddress = static_cast<quint8>(address);
+    if (UiContext_)
+        record.Model->moveToThread(UiContext_->thread());
+    return record.Model.get();
+}
+
 int TDeviceLink::RequestExecKalist() {
     int linkState = -1;
     return ExecKalist(linkState);
 }
 
-int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeReport* report) {
+int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeReport* report,
+                           int address) {
     linkState = -1;
     if (report)
         *report = TExchangeReport();
@@ -482,10 +511,14 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
         return -1;
     TExchangeGuard guard([this, ui] { ReleaseExchange(ui); });
     const qint64 startedMs = QDateTime::currentMSecsSinceEpoch();
+    // The gauge is chosen under the lock: the current one may change between two exchanges.
+    TUlmar* const gauge = ModelFor(address);
+    if (!gauge)
+        return -1;
 
     QByteArray request;
     try {
-        request = EncodeRequest(*Ulmar_, code);
+        request = EncodeRequest(*gauge, code);
     } catch (const TCodecError&) {
         return -1; // unknown code: nothing sent, parsed or published
     }
@@ -517,13 +550,13 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
         Thread_->AnswerBuffer = answer;
     }
     TParseResult parsed;
-    const bool handed = HandOverParse(ui, 0, request, answer, parsed);
+    const bool handed = HandOverParse(gauge, ui, 0, request, answer, parsed);
     if (!handed)
         errors += QStringLiteral(" Error in RequestThread.Synchronize ");
     linkState = parsed.LinkState;
     // Only readings this very answer stored are archived, never an earlier poll's again.
     if (archive && parsed.Stored && linkState == 1)
-        ArchiveAccepted(code);
+        ArchiveAccepted(*gauge, code);
 
     const int result = IsFailedAnswer(answer) ? -1 : 0;
     outcome.Result = result;
@@ -538,7 +571,8 @@ int TDeviceLink::ExecUlmar(int code, int& linkState, bool archive, TExchangeRepo
     const quint16 crc = Crc16(request);
     frame.append(static_cast<char>(crc & 0xFF));
     frame.append(static_cast<char>(crc >> 8));
-    PublishExchange(startedMs, 0, code, frame, answer, outcome);
+    PublishExchange(startedMs, 0, code, frame, answer, outcome, gauge);
+    Gauges_.Get(gauge->SystemAddress).Count(outcome.Accepted, QDateTime::currentMSecsSinceEpoch());
     return result;
 }
 
@@ -562,7 +596,8 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
     } catch (const std::runtime_error&) {
         // No parse, no log line; the monitor still shows the failed exchange.
         outcome.Errors = QStringLiteral(" Error in Transmitter.SendKalist ");
-        PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, QByteArray(), outcome);
+        PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, QByteArray(), outcome,
+                        Ulmar_);
         return -1;
     }
     outcome.Transmitted = true;
@@ -573,20 +608,20 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
         Thread_->AnswerBuffer = answer;
     }
     TParseResult parsed;
-    if (!HandOverParse(ui, 1, request, answer, parsed)) {
+    if (!HandOverParse(Ulmar_, ui, 1, request, answer, parsed)) {
         outcome.Errors = QStringLiteral(" Error in RequestThread.Synchronize ");
-        PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, outcome);
+        PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, outcome, Ulmar_);
         return -1;
     }
     linkState = parsed.LinkState;
     if (archive && parsed.Stored && linkState == 1)
-        ArchiveAccepted(UlmarCmd::KalistCurrent);
+        ArchiveAccepted(*Ulmar_, UlmarCmd::KalistCurrent);
     const int result = answer.isEmpty() || IsFailedAnswer(answer) ? -1 : 0;
     outcome.Result = result;
     outcome.Accepted = result == 0 && !parsed.Failed;
     // Silence has no line in the request log.
     outcome.Logged = !answer.isEmpty();
-    PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, outcome);
+    PublishExchange(startedMs, 1, UlmarCmd::KalistCurrent, frame, answer, outcome, Ulmar_);
     return result;
 }
 
@@ -628,7 +663,8 @@ int TDeviceLink::PortParity() const {
 }
 
 void TDeviceLink::PublishExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
-                                  const QByteArray& answer, const TExchangeOutcome& outcome) {
+                                  const QByteArray& answer, const TExchangeOutcome& outcome,
+                                  const TUlmar* gauge) {
     // Two implicitly shared byte arrays and a few numbers: the decode happens on the
     // listener's thread from this copy.
     TExchangeRecord record;
@@ -643,9 +679,9 @@ void TDeviceLink::PublishExchange(qint64 timeMs, int device, int code, const QBy
     }
     record.Result = outcome.Result;
     record.Accepted = outcome.Accepted;
-    if (Ulmar_) {
-        record.ErrorCode = Ulmar_->ErrorCode;
-        record.ResultText = Ulmar_->ErrorText;
+    if (gauge) {
+        record.ErrorCode = gauge->ErrorCode;
+        record.ResultText = gauge->ErrorText;
     }
     const QString own = outcome.Errors.simplified();
     if (!own.isEmpty())
@@ -659,11 +695,11 @@ void TDeviceLink::PublishExchange(qint64 timeMs, int device, int code, const QBy
     Publisher_->Publish(std::move(record));
 }
 
-void TDeviceLink::ArchiveAccepted(int code) {
+void TDeviceLink::ArchiveAccepted(const TUlmar& gauge, int code) {
     if (!ArchiveHook)
         return;
     // Called with the exchange lock held: the values are the ones this exchange's parse stored.
-    ArchiveHook(code);
+    ArchiveHook(gauge, code);
 }
 
 // --- poll cycle ---
@@ -691,6 +727,75 @@ bool TDeviceLink::RunCycle() {
 }
 
 void TDeviceLink::PollUlmar() {
+    const std::vector<quint8> addresses = Poller_->Addresses();
+    if (addresses.empty()) {
+        PollSelected(-1);
+        return;
+    }
+    // One round over the line: the current gauge with every selected code (a reading poll when
+    // none is selected), each other gauge with one reading poll, back to back. A list of one
+    // gauge, the current one, polls it exactly as without a list.
+    const bool worker = Thread_ && Thread_->IsWorker();
+    const bool several = addresses.size() > 1;
+    for (const quint8 address : addresses) {
+        if (worker && Thread_->Terminated())
+            return;
+        if (!IsCurrentGauge(address)) {
+            PollGauge(address, nullptr, true);
+            continue;
+        }
+        if (several && !SignatureKnown(address))
+            ReadGaugeSignature(address);
+        if (SelectedCommands.Codes().empty()) {
+            int linkState = -1;
+            ExecUlmar(UlmarCmd::LevelAllRead, linkState, true, nullptr, address);
+        } else {
+            PollSelected(address);
+        }
+    }
+}
+
+bool TDeviceLink::IsCurrentGauge(quint8 address) {
+    const bool ui = OnUiThread();
+    if (!Ulmar_ || !AcquireExchange(ui))
+        return false;
+    const bool current = Ulmar_->SystemAddress == address;
+    ReleaseExchange(ui);
+    return current;
+}
+
+bool TDeviceLink::SignatureKnown(quint8 address) const {
+    const TGaugeRecord* record = Gauges_.Find(address);
+    return record && record->SignatureKnown.load();
+}
+
+bool TDeviceLink::ReadGaugeSignature(quint8 address, TExchangeReport* report) {
+    int linkState = -1;
+    TExchangeReport own;
+    TExchangeReport& r = report ? *report : own;
+    ExecUlmar(UlmarCmd::SignatureRead, linkState, false, &r, address);
+    if (r.Accepted)
+        Gauges_.Get(address).SignatureKnown = true;
+    return r.Accepted;
+}
+
+int TDeviceLink::PollGauge(quint8 address, TExchangeReport* report, bool archive) {
+    if (!SignatureKnown(address)) {
+        TExchangeReport signature;
+        ReadGaugeSignature(address, &signature);
+        // A gauge that is silent to its signature is silent to its readings too: one time-out
+        // per round is enough for it.
+        if (!signature.Answered) {
+            if (report)
+                *report = signature;
+            return -1;
+        }
+    }
+    int linkState = -1;
+    return ExecUlmar(UlmarCmd::LevelAllRead, linkState, archive, report, address);
+}
+
+void TDeviceLink::PollSelected(int address) {
     const bool worker = Thread_ && Thread_->IsWorker();
     for (int code = 0; code <= PolledCodeLast; ++code) {
         if (worker && Thread_->Terminated())
@@ -698,7 +803,7 @@ void TDeviceLink::PollUlmar() {
         if (!SelectedCommands.Contains(code))
             continue;
         int linkState = -1;
-        ExecUlmar(code, linkState, true);
+        ExecUlmar(code, linkState, true, nullptr, address);
         if (worker) {
             if (!Thread_->Pause(PollPauseMs))
                 return;
@@ -757,6 +862,74 @@ bool TDeviceLink::EditDevice(const std::function<void(TUlmar&)>& edit) {
     if (!Ulmar_ || !edit)
         return false;
     return RunExclusive([&] { edit(*Ulmar_); });
+}
+
+// --- the gauges of the line ---
+
+TUlmar* TDeviceLink::GaugeModel(quint8 address) const {
+    return ModelOf(address);
+}
+
+TGaugeStats TDeviceLink::GaugeStats(quint8 address) const {
+    const TGaugeRecord* record = Gauges_.Find(address);
+    return record ? record->Stats() : TGaugeStats();
+}
+
+bool TDeviceLink::SetPollAddresses(const std::vector<quint8>& addresses) {
+    if (!Ulmar_)
+        return false;
+    bool currentListed = addresses.empty();
+    const bool taken = RunExclusive([&] {
+        for (const quint8 address : addresses) {
+            TGaugeRecord& record = Gauges_.Get(address);
+            if (address == Ulmar_->SystemAddress) {
+                currentListed = true;
+            } else if (!record.Model) {
+                // Made here, on the user-interface thread: the model's change notices are
+                // posted to the thread that made it.
+                record.Model = std::make_unique<TUlmar>();
+                record.Model->SystemAddress = address;
+            }
+        }
+        Poller_->SetAddresses(addresses);
+    });
+    if (!taken)
+        return false;
+    return currentListed || SelectGauge(addresses.front());
+}
+
+bool TDeviceLink::SelectGauge(quint8 address) {
+    if (!Ulmar_ || address == 255)
+        return false;
+    bool moved = false;
+    const bool taken = RunExclusive([&] {
+        const quint8 previous = Ulmar_->SystemAddress;
+        if (previous == address)
+            return;
+        // The gauge that stops being current keeps what is known of it in a model of its own,
+        // and the chosen one brings its own into the windows' model (a gauge never polled
+        // brings the state of a fresh model: nothing known yet).
+        TGaugeRecord& left = Gauges_.Get(previous);
+        if (!left.Model)
+            left.Model = std::make_unique<TUlmar>();
+        CopyGaugeState(*Ulmar_, *left.Model);
+        left.Model->SystemAddress = previous;
+        TGaugeRecord& chosen = Gauges_.Get(address);
+        if (chosen.Model) {
+            CopyGaugeState(*chosen.Model, *Ulmar_);
+            chosen.Model.reset();
+        } else {
+            const TUlmar fresh;
+            CopyGaugeState(fresh, *Ulmar_);
+        }
+        Ulmar_->SystemAddress = address;
+        moved = true;
+    });
+    if (moved)
+        Ulmar_->NotifyChanged(TUlmar::ChangeReadings | TUlmar::ChangeParameters |
+                              TUlmar::ChangeSignature | TUlmar::ChangeZeroArray |
+                              TUlmar::ChangeTare | TUlmar::ChangeLink);
+    return taken;
 }
 
 bool TDeviceLink::ApplyPortSettings(const TTransmitterSettings& settings) {

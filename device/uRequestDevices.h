@@ -20,6 +20,7 @@
 
 #include "Ulmar.h"
 #include "uExchangePublisher.h"
+#include "uGaugeSet.h"
 #include "uLog.h"
 #include "uPoller.h"
 #include "uTransmitter.h"
@@ -108,8 +109,36 @@ public:
     // Request thread: one poll cycle over the poller's next enabled entry; false when anything
     // failed.
     bool RunCycle();
+    // The gauge entry's cycle: with an empty poll list the current gauge with every selected
+    // code (as always); otherwise one round over the poll list's addresses.
     void PollUlmar();
     void PollKalist();
+
+    // --- the gauges of the line ---
+    // The device model that holds the gauge at `address`: Ulmar() for the current gauge, the
+    // gauge's own model for another gauge of the poll list, null for any other address.
+    // User-interface thread.
+    TUlmar* GaugeModel(quint8 address) const;
+    // What the exchanges with the gauge at `address` came to (all zero before the first).
+    // Any thread.
+    TGaugeStats GaugeStats(quint8 address) const;
+    // User-interface thread: takes a poll list (addresses 0..254, in order, no repeats) between
+    // two exchanges; each gauge of it gets a model of its own, and when the current gauge is
+    // not in the list, its first gauge becomes the current one. An empty list polls the
+    // current gauge alone. The caller keeps the list in the settings (TPoller::SaveAddresses).
+    bool SetPollAddresses(const std::vector<quint8>& addresses);
+    // User-interface thread: makes the gauge at `address` the current one between two
+    // exchanges: the windows' model takes what is known of it, the gauge left keeps its own;
+    // then Changed tells the windows. Polling of the others goes on. False for 255 or when
+    // called from inside an exchange.
+    bool SelectGauge(quint8 address);
+    // Any thread: one reading poll (command 6) of a gauge with its own model, preceded by its
+    // signature while that is unknown (a gauge silent to it is not asked for readings in the
+    // same call). Archived when `archive`. 0 when the readings came.
+    int PollGauge(quint8 address, TExchangeReport* report = nullptr, bool archive = false);
+    // The gauge's signature (plant number, versions) has been read while it was polled from the
+    // list. Any thread.
+    bool SignatureKnown(quint8 address) const;
 
     // The poller's tick: resumes the request thread under RequestLock. A resume while a cycle
     // runs does nothing.
@@ -147,8 +176,9 @@ public:
     // Number base of the request log and the link window: 10 or 16; other values log nothing.
     std::atomic<int> DisplayRadix{16};
     // Called by the poll cycle under the exchange lock right after a parse that stored new
-    // readings with LinkState 1 (request thread): copies them for the archive writer.
-    std::function<void(int code)> ArchiveHook;
+    // readings with LinkState 1 (request thread): copies them, with the gauge's plant number,
+    // for the archive writer. `gauge` is the model of the gauge polled.
+    std::function<void(const TUlmar& gauge, int code)> ArchiveHook;
     // When set, the request log's lines (without their time stamp) go here instead of to the
     // request log file, on the exchanging thread, in exchange order (the publisher's sink).
     std::function<void(const QString& text)> LogSink;
@@ -184,17 +214,31 @@ private:
     };
     // Decodes the answer to its request and applies it on the user-interface thread, and waits.
     // False when the hand-over failed (the link is closing).
-    bool HandOverParse(bool ui, quint8 kind, const QByteArray& request, const QByteArray& answer,
-                       TParseResult& result);
+    bool HandOverParse(TUlmar* target, bool ui, quint8 kind, const QByteArray& request,
+                       const QByteArray& answer, TParseResult& result);
     // User-interface thread: decodes and applies the answer and measures what it did.
-    TParseResult ParseMeasured(quint8 kind, const QByteArray& request, const QByteArray& answer);
-    // User-interface thread: the decoder of the kind (0 gauge, 1 КАЛИСТ-1), applied to the device.
-    void DispatchAnswer(quint8 kind, const QByteArray& request, const QByteArray& answer);
+    TParseResult ParseMeasured(TUlmar* target, quint8 kind, const QByteArray& request,
+                               const QByteArray& answer);
+    // User-interface thread: the decoder of the kind (0 gauge, 1 КАЛИСТ-1), applied to the
+    // target model.
+    void DispatchAnswer(TUlmar* target, quint8 kind, const QByteArray& request,
+                        const QByteArray& answer);
     // The exchanges; linkState is the LinkState code right after this exchange's own parse,
     // -1 when nothing was parsed. With archive, readings that the parse stored go to the
     // ArchiveHook before the lock is released.
-    int ExecUlmar(int code, int& linkState, bool archive = false,
-                  TExchangeReport* report = nullptr);
+    // `address` -1 is the current gauge; another picks that gauge's model (ModelOf).
+    int ExecUlmar(int code, int& linkState, bool archive = false, TExchangeReport* report = nullptr,
+                  int address = -1);
+    // Under the exchange lock or on the user-interface thread: the model of the gauge at
+    // `address` (-1: the current gauge), null for an address without one.
+    TUlmar* ModelOf(int address) const;
+    // Under the exchange lock: ModelOf, a model made for a gauge address without one.
+    TUlmar* ModelFor(int address);
+    // The current gauge with every selected code, pausing between commands (`address` -1: at
+    // whatever address the current gauge has).
+    void PollSelected(int address);
+    bool IsCurrentGauge(quint8 address);
+    bool ReadGaugeSignature(quint8 address, TExchangeReport* report = nullptr);
     int ExecKalist(int& linkState, bool archive = false);
     // The publisher's sink: the request log's line of a record that has one.
     void WriteExchangeLog(const TExchangeRecord& record);
@@ -208,15 +252,17 @@ private:
     };
     // Under the exchange lock, after the parse: the exchange as one record to the publisher.
     void PublishExchange(qint64 timeMs, int device, int code, const QByteArray& frame,
-                         const QByteArray& answer, const TExchangeOutcome& outcome);
+                         const QByteArray& answer, const TExchangeOutcome& outcome,
+                         const TUlmar* gauge);
     // The port's parity now (a TSerialParity value), -1 without an open port.
     int PortParity() const;
     // The archive of an accepted reading, under the exchange lock.
-    void ArchiveAccepted(int code);
+    void ArchiveAccepted(const TUlmar& gauge, int code);
     // Waits for the request thread to end while abandoning parse jobs; false on time-out.
     bool EndRequestThread(int timeoutMs);
 
     TUlmar* Ulmar_;
+    TGaugeSet Gauges_;
     std::unique_ptr<TPoller> Poller_;
     std::unique_ptr<TExchangePublisher> Publisher_;
     std::unique_ptr<TTransmitter> Transmitter_;

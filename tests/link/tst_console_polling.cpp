@@ -49,7 +49,7 @@ void TestConsolePolling::editCommandsWhilePolling() {
     link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
     link.SelectedCommands.Include(UlmarCmd::LevelRead);
     std::atomic<int> archived{0};
-    link.ArchiveHook = [&archived](int) { archived.fetch_add(1); };
+    link.ArchiveHook = [&archived](const TUlmar&, int) { archived.fetch_add(1); };
     std::atomic<int> cycles{0};
     rig.StartPolling(cycles);
 

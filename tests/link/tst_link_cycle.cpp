@@ -178,7 +178,7 @@ void TestLinkCycle::archiveHookOnlyForAcceptedAnswers() {
     Watch(rig, cycles);
     std::mutex lock;
     QList<int> archived;
-    rig.Link->ArchiveHook = [&](int code) {
+    rig.Link->ArchiveHook = [&](const TUlmar&, int code) {
         std::lock_guard g(lock);
         archived << code;
     };
@@ -211,7 +211,7 @@ void TestLinkCycle::archiveOnlyNewReadings() {
     Watch(rig, cycles);
     std::mutex lock;
     int archived = 0;
-    rig.Link->ArchiveHook = [&](int) {
+    rig.Link->ArchiveHook = [&](const TUlmar&, int) {
         std::lock_guard g(lock);
         ++archived;
     };
@@ -248,8 +248,7 @@ void TestLinkCycle::archiveTablesAndTextLines() {
     Watch(rig, cycles);
     const QString root = rig.Dirs.Root.filePath("archive");
     SetArchiveRoot(root);
-    TUlmar* ulmar = rig.Ulmar.get();
-    rig.Link->ArchiveHook = [ulmar](int code) { ArchivePollAnswer(*ulmar, code); };
+    rig.Link->ArchiveHook = [](const TUlmar& gauge, int code) { ArchivePollAnswer(gauge, code); };
     rig.FixGauge(6000.0);
     rig.Link->SelectedCommands.Include(UlmarCmd::VolumeRead);
     rig.Link->SelectedCommands.Include(UlmarCmd::LevelAllRead);

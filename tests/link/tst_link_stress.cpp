@@ -48,7 +48,7 @@ void TestLinkStress::commandsWhilePolling() {
 
     TDeviceLink& link = *rig.Link;
     std::atomic<int> archived{0};
-    link.ArchiveHook = [&archived](int) { archived.fetch_add(1); };
+    link.ArchiveHook = [&archived](const TUlmar&, int) { archived.fetch_add(1); };
     link.SelectedCommands.Include(UlmarCmd::LevelRead);
     link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
     link.SelectedCommands.Include(UlmarCmd::TemperSVChModuleRead);

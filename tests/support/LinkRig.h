@@ -28,9 +28,10 @@ struct TRigTimeouts {
 
 class TLinkRig {
 public:
+    // gauges: the simulated gauges on the line, at addresses 1, 2, … (plant numbers 1001, …).
     explicit TLinkRig(const TRigTimeouts& timeouts = {}, int answerDelayMs = 1,
-                      const QString& portOverride = {}) {
-        Sim = std::make_unique<TSimServer>(std::make_unique<TGaugeSim>(1));
+                      const QString& portOverride = {}, int gauges = 1) {
+        Sim = std::make_unique<TSimServer>(std::make_unique<TGaugeSim>(gauges));
         SimStarted = Sim->Start();
         Sim->SetAnswerDelay(answerDelayMs);
         TIniFile ini(JoinPath(JoinPath(Dirs.Work(), "INI"), "ComPort.ini"));

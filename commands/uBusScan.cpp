@@ -2,6 +2,7 @@
 #include "Ulmar.h"
 
 #include <QSaveFile>
+#include <algorithm>
 
 namespace {
 
@@ -409,4 +410,15 @@ bool SaveScanCsv(const QString& fileName, const std::vector<TScanRow>& rows, QSt
         return false;
     }
     return true;
+}
+
+std::vector<quint8> FoundAddresses(const std::vector<TScanRow>& rows) {
+    std::vector<quint8> addresses;
+    for (const TScanRow& row : rows) {
+        if (!row.Identified || row.Collision || row.WrongAddress || row.SystemAddress == 255)
+            continue;
+        if (std::find(addresses.begin(), addresses.end(), row.SystemAddress) == addresses.end())
+            addresses.push_back(row.SystemAddress);
+    }
+    return addresses;
 }

@@ -144,5 +144,8 @@ bool SaveScanCsv(const QString& fileName, const std::vector<TScanRow>& rows, QSt
 // The column titles of the device list (and of the CSV): №, address, plant number, type, the
 // two versions and the note.
 const QStringList& ScanColumnTitles();
+// The addresses of the gauges a scan found, in the order found, for the poll list: rows with a
+// signature, not marked as a collision or an answer from another address; each address once.
+std::vector<quint8> FoundAddresses(const std::vector<TScanRow>& rows);
 // The row's cells in the columns' order.
 QStringList ScanRowCells(const TScanRow& row);

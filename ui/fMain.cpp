@@ -2,6 +2,7 @@
 #include "fGraph.h"
 #include "fGraph2.h"
 #include "fInput.h"
+#include "fLine.h"
 #include "fMainTables.h"
 #include "fPortSettings.h"
 #include "fProgon.h"
@@ -301,7 +302,7 @@ void TFormMain::CreateMenus() {
     AddMenu(nullptr, QStringLiteral("Окна"), {},
             {"actReqAnsShow", "actUlmarShow", "actUlmarParShow", "actSelectCmdShow",
              "actTaraEditor", "actFormZeroShow", "actFormProgonShow", "actFormScanShow",
-             "actFormAboutShow"});
+             "actFormLineShow", "actFormAboutShow"});
     // The about box also where it is looked for first; the same action as under "Окна".
     AddMenu(nullptr, QStringLiteral("Справка"), {}, {"actFormAboutShow"});
     PollingMenus_ = {parameters, factory, read, write, array};
@@ -729,6 +730,8 @@ void TFormMain::CloseToolWindows() {
         Windows_.ReqAns->close();
     if (Windows_.Progon)
         Windows_.Progon->close();
+    if (Windows_.Line)
+        Windows_.Line->close();
     for (QWidget* w : QApplication::topLevelWidgets())
         if (w->objectName() == QLatin1String("FormGraph"))
             w->close();

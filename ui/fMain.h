@@ -24,6 +24,7 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class TDeviceLink;
+class TFormLine;
 class TFormProgon;
 class TFormReqAns;
 class TFormScan;
@@ -46,6 +47,7 @@ struct TToolWindows {
     TWindowSlot<TFormZero> Zero;
     TWindowSlot<TFormProgon> Progon;
     TWindowSlot<TFormTaraEditor> TaraEditor;
+    TWindowSlot<TFormLine> Line;
     QPointer<TFormScan> Scan;
 };
 

@@ -1,6 +1,7 @@
 // The main window's service tool actions: each opens its window.
 
 #include "fAbout.h"
+#include "fLine.h"
 #include "fMain.h"
 #include "fProgon.h"
 #include "fScan.h"
@@ -17,6 +18,7 @@ void TFormMain::BindServiceTools() {
     on("actFormScanShow", [this] { ShowScan(Windows_.Scan, *Commands_, &PollControl_, this); });
     on("actFormProgonShow", [this] { ShowProgon(Windows_.Progon, this); });
     on("actFormZeroShow", [this] { ShowZero(Windows_.Zero, *Commands_, &Context_, this); });
+    on("actFormLineShow", [this] { ShowFormLine(Windows_.Line, Link_, &Context_); });
     on("actFormAboutShow", [] { ShowAbout(); });
     (void)on;
 }

@@ -1,7 +1,10 @@
 #include "fScan.h"
 #include "EditNum.h"
 #include "Ulmar.h"
+#include "uGaugeCommands.h"
 #include "uModal.h"
+#include "uPoller.h"
+#include "uRequestDevices.h"
 #include "uWindowPosition.h"
 
 #include <QCloseEvent>
@@ -54,7 +57,7 @@ bool WholeValue(const TEditNum* edit, double min, double max, int& value) {
 } // namespace
 
 TFormScan::TFormScan(TGaugeCommands& commands, IPollControl* poll, QWidget* parent)
-    : QDialog(parent), Job_(commands, poll) {
+    : QDialog(parent), Commands_(&commands), Job_(commands, poll) {
     setObjectName(QStringLiteral("FormScan"));
     setWindowTitle(QStringLiteral("Сканирование"));
     setModal(true);
@@ -112,8 +115,12 @@ TFormScan::TFormScan(TGaugeCommands& commands, IPollControl* poll, QWidget* pare
     pnlStatus = new QLabel(this);
     pnlStatus->setObjectName(QStringLiteral("pnlStatus"));
     btnSave = Button(QStringLiteral("Сохранить список…"), "btnSave", this);
+    btnPollFound = Button(QStringLiteral("Опрашивать найденные"), "btnPollFound", this);
+    btnPollFound->setToolTip(
+        QStringLiteral("Найденные приборы становятся списком опроса (окно \"Линия\")"));
     status->addWidget(pbProgress);
     status->addWidget(pnlStatus, 1);
+    status->addWidget(btnPollFound);
     status->addWidget(btnSave);
     layout->addLayout(status);
 
@@ -122,6 +129,7 @@ TFormScan::TFormScan(TGaugeCommands& commands, IPollControl* poll, QWidget* pare
     connect(btnScanStop, &QPushButton::clicked, this, &TFormScan::StopJob);
     connect(btnWriteStop, &QPushButton::clicked, this, &TFormScan::StopJob);
     connect(btnSave, &QPushButton::clicked, this, &TFormScan::SaveList);
+    connect(btnPollFound, &QPushButton::clicked, this, &TFormScan::PollFound);
     Job_.OnRow = [this](const TScanRow& row) { AddRow(row); };
 
     enStartSA->SetValue(StartAddress);
@@ -155,6 +163,7 @@ void TFormScan::SetButtons(bool running) {
     btnScanStop->setEnabled(running);
     btnWriteStop->setEnabled(running);
     btnSave->setEnabled(!running && !Rows_.empty());
+    btnPollFound->setEnabled(!running && !FoundAddresses(Rows_).empty());
 }
 
 void TFormScan::BuildList() {
@@ -241,6 +250,21 @@ void TFormScan::StopJob() {
     pnlStatus->clear();
     StopRequested = true;
     Job_.Stop();
+}
+
+bool TFormScan::PollFound() {
+    const std::vector<quint8> addresses = FoundAddresses(Rows_);
+    TDeviceLink* link = Commands_->Link();
+    if (Job_.Running() || addresses.empty() || !link)
+        return false;
+    if (!link->SetPollAddresses(addresses)) {
+        pnlStatus->setText(QStringLiteral("Список опроса не принят: идёт обмен"));
+        return false;
+    }
+    const bool saved = link->Poller()->SaveAddresses();
+    pnlStatus->setText(QStringLiteral("Опрашиваются адреса ") + PollAddressesText(addresses) +
+                       (saved ? QString() : QStringLiteral(" (в настройках не сохранено)")));
+    return true;
 }
 
 bool TFormScan::SaveList() {

@@ -32,6 +32,7 @@ public:
     QPushButton* btnWrite;
     QPushButton* btnWriteStop;
     QPushButton* btnSave;
+    QPushButton* btnPollFound;
     QTableWidget* acgDeviceList;
     QProgressBar* pbProgress;
     QLabel* pnlStatus;
@@ -54,6 +55,8 @@ public:
     const std::vector<TScanRow>& Rows() const { return Rows_; }
     // "Сохранить список…": asks for the file, writes the CSV; false when nothing was written.
     bool SaveList();
+    // "Опрашивать найденные": the gauges found become the poll list, kept in the settings.
+    bool PollFound();
     // Writes the list to the file; an error box on failure.
     bool SaveListTo(const QString& fileName);
 
@@ -70,6 +73,7 @@ private:
     void ShowStep();
     void RunStep();
 
+    TGaugeCommands* Commands_;
     TBusScan Job_;
     std::vector<TScanRow> Rows_;
     QString EndText_;

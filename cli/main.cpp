@@ -221,8 +221,10 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliReportInterrupt(out); // nothing sent
     // The objects of read, watch and monitor name the gauge.
     TCliGauge gauge;
-    if (r.Command == TCliCommand::Read || r.Command == TCliCommand::Watch ||
-        r.Command == TCliCommand::Monitor)
+    // With --addresses each gauge of the line is named by its own signature.
+    if ((r.Command == TCliCommand::Read || r.Command == TCliCommand::Watch ||
+         r.Command == TCliCommand::Monitor) &&
+        r.Addresses.empty())
         gauge = CliIdentifyGauge(r, session);
     if (CliInterrupted())
         return CliReportInterrupt(out);

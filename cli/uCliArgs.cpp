@@ -1,5 +1,6 @@
 #include "uCliArgs.h"
 #include "uAbout.h"
+#include "uPoller.h"
 
 #include <QHash>
 
@@ -26,6 +27,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--trace", {false, {}}},
         {"--kalist", {false, {C::Read, C::Watch, C::Monitor}}},
         {"--period", {true, {C::Watch, C::Monitor}}},
+        {"--addresses", {true, {C::Watch, C::Monitor}}},
         {"--count", {true, {C::Watch, C::Monitor}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
         {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
@@ -212,6 +214,17 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     r.Trace = given.contains(QStringLiteral("--trace"));
     r.Quiet = given.contains(QStringLiteral("--quiet"));
     r.Kalist = given.contains(QStringLiteral("--kalist"));
+    if (given.contains(QStringLiteral("--addresses"))) {
+        const auto addresses = ParsePollAddresses(given.value(QStringLiteral("--addresses")));
+        if (!addresses || addresses->empty())
+            return Refuse(QStringLiteral("--addresses: адреса приборов 0..254 через запятую, "
+                                         "дано «") +
+                          given.value(QStringLiteral("--addresses")) + QStringLiteral("»"));
+        r.Addresses = *addresses;
+        if (r.Kalist)
+            return Refuse(QStringLiteral("--kalist: ток КАЛИСТ-1 опрашивается с одним прибором, "
+                                         "без --addresses"));
+    }
     r.Factory = given.contains(QStringLiteral("--factory"));
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
         r.Command == TCliCommand::ZeroRead)
@@ -290,8 +303,10 @@ QString CliUsage() {
             "Команды:\n"
             "  read [--kalist]                 один опрос (команда 6); с --kalist ещё ток "
             "КАЛИСТ-1\n"
-            "  watch [--period MS] [--count N] [--kalist]\n"
-            "                                  опрос до остановки или N раз, строка на опрос\n"
+            "  watch [--period MS] [--count N] [--kalist] [--addresses A,B,...]\n"
+            "                                  опрос до остановки или N раз, строка на опрос;\n"
+            "                                  с --addresses — приборы линии по очереди, строка\n"
+            "                                  на прибор и круг (N — число кругов)\n"
             "  params read [--factory] [--out FILE] [--force]\n"
             "                                  все параметры; с --out — файл параметров\n"
             "                                  (--out - — в стандартный вывод)\n"
@@ -319,7 +334,8 @@ QString CliUsage() {
             "стандартный\n"
             "                                  ввод): каждый обмен расшифрован; нерасшифрованная\n"
             "                                  строка выводится как есть с причиной\n"
-            "  monitor [--period MS] [--count N] [--kalist] [--csv [--captions]|--json]\n"
+            "  monitor [--period MS] [--count N] [--kalist] [--addresses A,B,...]\n"
+            "          [--csv [--captions]|--json]\n"
             "                                  опрос как watch, каждый обмен на линии расшифрован\n"
             "  ports                           последовательные порты: устройство, адаптер, имя в\n"
             "                                  /dev/serial/by-id и состояние (свободен, занят, "

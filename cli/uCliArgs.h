@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <vector>
 
 // Exit codes.
 enum TCliExit : int {
@@ -50,6 +51,8 @@ struct TCliRequest {
     bool Quiet = false; // -q: no progress, notes or summaries on stderr (errors still are)
     // Command options.
     bool Kalist = false;
+    // watch, monitor --addresses: the gauges polled in turn (empty: the one gauge of --address).
+    std::vector<quint8> Addresses;
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;

@@ -433,34 +433,50 @@ int CliMonitor(const TCliRequest& r, TCliSession& session, TCliOutput& out,
     bool anyFailed = false;
     int done = 0;
     int unanswered = 0;
+    // With --addresses a round polls each gauge of the line in turn, each object naming it.
+    const bool line = !r.Addresses.empty();
+    if (line)
+        session.Link().SetPollAddresses(r.Addresses);
+    const std::vector<int> gauges =
+        line ? std::vector<int>(r.Addresses.begin(), r.Addresses.end()) : std::vector<int>{-1};
     for (int polls = 0; !CliInterrupted() && !out.Failed() && (!r.Count || polls < *r.Count);
          ++polls) {
         const auto start = steady_clock::now();
-        exchanges.clear();
-        TExchangeReport report;
-        session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
-        ++done;
-        unanswered += report.Accepted ? 0 : 1;
-        const auto gaugeEnd = exchanges.size();
-        if (r.Kalist)
-            session.Link().RequestExecKalist();
-        for (size_t i = 0; i < exchanges.size(); ++i) {
-            TExchangeRecord& raw = exchanges[i];
-            const bool kalist = i >= gaugeEnd;
-            raw.Device = kalist ? 1 : 0;
-            raw.Code = kalist ? UlmarCmd::KalistCurrent : ExchangeCodeOfRequest(raw.Request);
-            const TDecodedExchange d = DecodeExchange(raw);
-            anyFailed = anyFailed || d.Failed;
-            QJsonObject extra = gaugeJson;
-            extra.insert(QStringLiteral("device"),
-                         kalist ? QStringLiteral("kalist") : QStringLiteral("gauge"));
-            Print(out, csv, d, raw, nullptr, extra, true);
-        }
-        if (exchanges.empty()) {
-            // Nothing reached the line (the port failed before the request went out).
-            anyFailed = true;
-            out.Failure(CliError::NoAnswer, QStringLiteral("monitor: запрос не отправлен: ") +
-                                                session.Ulmar().ErrorText);
+        for (const int address : gauges) {
+            if (CliInterrupted() || out.Failed())
+                break;
+            exchanges.clear();
+            TExchangeReport report;
+            if (line) {
+                session.Link().PollGauge(static_cast<quint8>(address), &report);
+                gaugeJson = QJsonObject();
+                CliLineGauge(session.Link(), static_cast<quint8>(address)).AddTo(gaugeJson);
+            } else {
+                session.Link().RequestExecUlmar(UlmarCmd::LevelAllRead, &report);
+            }
+            ++done;
+            unanswered += report.Accepted ? 0 : 1;
+            const auto gaugeEnd = exchanges.size();
+            if (r.Kalist)
+                session.Link().RequestExecKalist();
+            for (size_t i = 0; i < exchanges.size(); ++i) {
+                TExchangeRecord& raw = exchanges[i];
+                const bool kalist = i >= gaugeEnd;
+                raw.Device = kalist ? 1 : 0;
+                raw.Code = kalist ? UlmarCmd::KalistCurrent : ExchangeCodeOfRequest(raw.Request);
+                const TDecodedExchange d = DecodeExchange(raw);
+                anyFailed = anyFailed || d.Failed;
+                QJsonObject extra = gaugeJson;
+                extra.insert(QStringLiteral("device"),
+                             kalist ? QStringLiteral("kalist") : QStringLiteral("gauge"));
+                Print(out, csv, d, raw, nullptr, extra, true);
+            }
+            if (exchanges.empty()) {
+                // Nothing reached the line (the port failed before the request went out).
+                anyFailed = true;
+                out.Failure(CliError::NoAnswer, QStringLiteral("monitor: запрос не отправлен: ") +
+                                                    session.Ulmar().ErrorText);
+            }
         }
         if (r.Count && polls + 1 >= *r.Count)
             break;

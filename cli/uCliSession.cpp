@@ -355,9 +355,103 @@ int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out,
     return ExitDone;
 }
 
+TCliGauge CliLineGauge(TDeviceLink& link, quint8 address) {
+    TCliGauge gauge;
+    gauge.Address = address;
+    const TUlmar* model = link.GaugeModel(address);
+    if (model && link.SignatureKnown(address))
+        gauge.PlantNumber = model->PlantNumber;
+    return gauge;
+}
+
+namespace {
+
+// Waits until `due` or an interrupt.
+void PaceUntil(std::chrono::steady_clock::time_point due) {
+    using namespace std::chrono;
+    while (!CliInterrupted() && steady_clock::now() < due)
+        std::this_thread::sleep_for(
+            std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
+}
+
+// watch --addresses: a round over the gauges per period (the signature of each first, once),
+// one line or object per gauge and round.
+int CliWatchLine(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    using namespace std::chrono;
+    TDeviceLink& link = session.Link();
+    link.SetPollAddresses(request.Addresses);
+    const int period = request.PeriodMs.value_or(link.Poller()->Interval());
+    bool anyFailed = false;
+    int done = 0;
+    int unanswered = 0;
+    for (int round = 0;
+         !CliInterrupted() && !out.Failed() && (!request.Count || round < *request.Count);
+         ++round) {
+        const auto start = steady_clock::now();
+        for (const quint8 address : request.Addresses) {
+            if (CliInterrupted() || out.Failed())
+                break;
+            const QDateTime now = QDateTime::currentDateTime();
+            TExchangeReport report;
+            link.PollGauge(address, &report);
+            ++done;
+            unanswered += report.Accepted ? 0 : 1;
+            const TUlmar* g = link.GaugeModel(address);
+            if (!g)
+                continue;
+            const bool ok = report.Accepted;
+            QJsonObject o;
+            QStringList parts;
+            if (ok) {
+                o = Readings(*g);
+                parts << QStringLiteral("Lт=") + Number(g->Distance->AsDouble())
+                      << QStringLiteral("Ну=") + Number(g->Level->AsDouble())
+                      << QStringLiteral("Lс=") + Number(g->LevelFree->AsDouble())
+                      << QStringLiteral("V=") + Number(g->Volume->AsDouble())
+                      << QStringLiteral("Реле1=") + TextRelay(*g->Relay1)
+                      << QStringLiteral("Реле2=") + TextRelay(*g->Relay2);
+            } else {
+                parts << g->ErrorText;
+            }
+            anyFailed = anyFailed || !ok;
+            o.insert(QStringLiteral("time"), IsoTimeText(now));
+            const TCliGauge gauge = CliLineGauge(link, address);
+            gauge.AddTo(o);
+            const bool refusal = !report.Accepted && report.Answered && report.Result != 0;
+            if (out.Json()) {
+                out.Result(o,
+                           ok        ? nullptr
+                           : refusal ? CliError::Refused
+                                     : CliError::NoAnswer,
+                           QStringLiteral("watch: адрес ") + QString::number(address) +
+                               QStringLiteral(": ") + g->ErrorText);
+            } else {
+                QString who = QStringLiteral("адрес ") + QString::number(address);
+                if (gauge.PlantNumber.isDouble())
+                    who += QStringLiteral(" №") + QString::number(gauge.PlantNumber.toInt());
+                out.Line(now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
+                         QStringLiteral("  ") + who + QStringLiteral("  ") +
+                         parts.join(QLatin1Char(' ')));
+            }
+        }
+        if (request.Count && round + 1 >= *request.Count)
+            break;
+        PaceUntil(start + milliseconds(period));
+    }
+    if (CliInterrupted()) {
+        out.Note(CliPollSummary(done, unanswered));
+        return CliReportInterrupt(out, QStringLiteral("watch"));
+    }
+    return anyFailed ? ExitLine : ExitDone;
+}
+
+} // namespace
+
 int CliWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out,
              const TCliGauge& gauge) {
     using namespace std::chrono;
+    if (!request.Addresses.empty())
+        return CliWatchLine(request, session, out);
     TUlmar& u = session.Ulmar();
     const int period = request.PeriodMs.value_or(session.Link().Poller()->Interval());
     bool anyFailed = false;

@@ -125,6 +125,9 @@ private:
 // Reads the signature once (with --json only: the text stays as it was) for read, watch and
 // monitor.
 TCliGauge CliIdentifyGauge(const TCliRequest& request, TCliSession& session);
+// A gauge of watch and monitor --addresses as its objects name it: its address, and its plant
+// number once its signature was read while polling.
+TCliGauge CliLineGauge(TDeviceLink& link, quint8 address);
 
 // The commands that talk to the gauge; each returns the exit code.
 int CliRead(const TCliRequest& request, TCliSession& session, TCliOutput& out,

@@ -211,6 +211,36 @@ private slots:
     }
 
     // Failures a script meets, each with its error code, exit code and stderr line.
+    // watch and monitor over a line of gauges: each object names its gauge; one of the list
+    // does not answer, and the others go on in every round.
+    void lineOfGaugesFitsTheSchema() {
+        QVERIFY(StartSim({"--gauges", "2"}));
+        const auto watch = Expect(
+            {"watch", "--addresses", "1,3,2", "--count", "2", "--period", "0"}, "watch", 2, Stream);
+        QCOMPARE(watch.size(), 6);
+        const int order[] = {1, 3, 2, 1, 3, 2};
+        for (int i = 0; i < 6; ++i) {
+            const QJsonObject& o = watch[i];
+            QCOMPARE(o["address"].toInt(), order[i]);
+            QCOMPARE(o["ok"].toBool(), order[i] != 3);
+            if (order[i] == 3)
+                QVERIFY(o["plantNumber"].isNull());
+            else
+                QCOMPARE(o["plantNumber"].toInt(), 1000 + order[i]);
+        }
+        const auto monitor =
+            Expect({"monitor", "--addresses", "2,1", "--count", "1", "--period", "0"}, "monitor", 0,
+                   Stream);
+        // Per gauge its signature (first round) and its readings.
+        QCOMPARE(monitor.size(), 4);
+        QCOMPARE(monitor[0]["address"].toInt(), 2);
+        QCOMPARE(monitor[3]["address"].toInt(), 1);
+        QCOMPARE(monitor[3]["plantNumber"].toInt(), 1001);
+        // --kalist is for the one gauge of --address.
+        QCOMPARE(Cli({"watch", "--addresses", "1,2", "--kalist"}).Exit, 3);
+        QCOMPARE(Cli({"watch", "--addresses", "1,255"}).Exit, 3);
+    }
+
     void failuresFitTheSchema() {
         for (const QStringList& args :
              {QStringList{"frobnicate"}, QStringList{"read", "--bogus"}, QStringList{"raw", "34"},

@@ -87,6 +87,46 @@ void Measure(const char* label, TDeviceLink& link, TUlmar& ulmar, TSimServer& si
     std::fflush(stdout);
 }
 
+// The poll cycle itself over a poll list of `gauges` addresses: one round per cycle, each gauge
+// one reading poll (the current one its selected code), back to back. The first round, which
+// also reads each gauge's signature, is the warm-up.
+void MeasureRounds(const char* label, TDeviceLink& link, bool byLength, int gauges, int rounds,
+                   int runs) {
+    TTransmitterSettings settings = link.Transmitter()->Settings();
+    settings.EndByLength = byLength;
+    link.Transmitter()->SetSettings(settings);
+    std::vector<quint8> addresses;
+    for (int a = 1; a <= gauges; ++a)
+        addresses.push_back(static_cast<quint8>(a));
+    link.SelectedCommands.Clear();
+    link.SelectedCommands.Include(UlmarCmd::LevelAllRead);
+    link.SetPollAddresses(addresses);
+    link.RunCycle(); // warm-up: the signatures
+    std::vector<double> rates;
+    quint64 silent = 0;
+    for (int r = 0; r < runs; ++r) {
+        quint64 good = 0;
+        for (const quint8 a : addresses)
+            good -= link.GaugeStats(a).Good;
+        const auto begin = std::chrono::steady_clock::now();
+        for (int i = 0; i < rounds; ++i)
+            link.RunCycle();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        for (const quint8 a : addresses)
+            good += link.GaugeStats(a).Good;
+        silent += quint64(gauges) * quint64(rounds) - good;
+        rates.push_back(double(gauges) * rounds / seconds);
+    }
+    std::printf("%-28s gauges=%d runs=%d rounds/run=%d | polls/s median %.2f (min %.2f, max "
+                "%.2f) | round %.0f ms | unanswered %llu\n",
+                label, gauges, runs, rounds, Percentile(rates, 0.5), Percentile(rates, 0.0),
+                Percentile(rates, 1.0), 1000.0 * gauges / Percentile(rates, 0.5),
+                static_cast<unsigned long long>(silent));
+    std::fflush(stdout);
+    link.SetPollAddresses({});
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -101,7 +141,7 @@ int main(int argc, char* argv[]) {
     SetProgramDir(root.filePath("prog"));
     SetStartDir(root.filePath("work"));
 
-    TSimServer sim(std::make_unique<TGaugeSim>(4));
+    TSimServer sim(std::make_unique<TGaugeSim>(32));
     QString error;
     if (!sim.Start({}, &error)) {
         std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
@@ -131,6 +171,8 @@ int main(int argc, char* argv[]) {
         Measure("length rule", link, ulmar, sim, true, 1, polls, runs);
         Measure("silence rule, 4 gauges", link, ulmar, sim, false, 4, polls, runs);
         Measure("length rule, 4 gauges", link, ulmar, sim, true, 4, polls, runs);
+        MeasureRounds("poll list, silence rule", link, false, 32, 3, runs);
+        MeasureRounds("poll list, length rule", link, true, 32, 3, runs);
     }
     return 0;
 }

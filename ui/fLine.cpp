@@ -76,6 +76,8 @@ TFormLine::TFormLine(TDeviceLink* link, TWindowContext* context, QWidget* parent
     lblNote = new QLabel(this);
     lblNote->setObjectName(QStringLiteral("lblNote"));
     lblNote->setWordWrap(true);
+    lblNote->setStyleSheet(QStringLiteral("color: #c00000;"));
+    lblNote->hide();
     layout->addWidget(lblNote);
 
     grdLine = new QTableWidget(this);
@@ -86,6 +88,7 @@ TFormLine::TFormLine(TDeviceLink* link, TWindowContext* context, QWidget* parent
     grdLine->setSelectionMode(QAbstractItemView::SingleSelection);
     grdLine->setEditTriggers(QAbstractItemView::NoEditTriggers);
     grdLine->verticalHeader()->hide();
+    grdLine->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     grdLine->horizontalHeader()->setStretchLastSection(true);
     grdLine->setToolTip(QStringLiteral("Щелчок по строке делает прибор текущим"));
     layout->addWidget(grdLine, 1);
@@ -97,7 +100,7 @@ TFormLine::TFormLine(TDeviceLink* link, TWindowContext* context, QWidget* parent
     connect(grdLine, &QTableWidget::cellClicked, this, [this](int row, int) { ChooseRow(row); });
     connect(Timer_, &QTimer::timeout, this, &TFormLine::RefreshRows);
     Timer_->setInterval(RefreshMs);
-    resize(900, 320);
+    resize(1100, 320);
     LoadWindowPosition(this);
     RefreshRows();
 }
@@ -168,21 +171,25 @@ void TFormLine::ApplyAddresses() {
         return;
     const auto addresses = ParsePollAddresses(edAddresses->text());
     if (!addresses) {
-        lblNote->setText(
-            QStringLiteral("Адреса приборов: числа от 0 до 254 через запятую (255 — общий)"));
+        SetNote(QStringLiteral("Адреса приборов: числа от 0 до 254 через запятую (255 — общий)"));
         return;
     }
     if (!Link_->SetPollAddresses(*addresses)) {
-        lblNote->setText(QStringLiteral("Список не принят: идёт обмен, повторите"));
+        SetNote(QStringLiteral("Список не принят: идёт обмен, повторите"));
         return;
     }
-    lblNote->setText(Link_->Poller()->SaveAddresses()
-                         ? QString()
-                         : QStringLiteral("Список опроса не сохранён в настройках"));
+    SetNote(Link_->Poller()->SaveAddresses()
+                ? QString()
+                : QStringLiteral("Список опроса не сохранён в настройках"));
     edAddresses->setText(PollAddressesText(*addresses));
     if (Context_)
         Context_->RequestRefresh();
     RefreshRows();
+}
+
+void TFormLine::SetNote(const QString& text) {
+    lblNote->setText(text);
+    lblNote->setVisible(!text.isEmpty());
 }
 
 void TFormLine::ChooseRow(int row) {

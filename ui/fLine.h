@@ -68,6 +68,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The red line under the list: why a typed list was not taken; hidden when empty.
+    void SetNote(const QString& text);
+
     TDeviceLink* Link_;
     QPointer<TWindowContext> Context_;
     QTimer* Timer_;

@@ -483,15 +483,32 @@ TUlmar* TDeviceLink::ModelFor(int address) {
         return model;
     if (address < 0 || address > 254)
         return nullptr;
-    // A gauge of the list that lost its model (the current gauge's address was changed by a
-    // command meanwhile) gets a fresh one. Its change notices belong to the user-interface
-    // thread, whichever thread makes it.
-    TGaugeRecord& record = Gauges_.Get(static_cast<quint8>(address));
-    record.Model = std::make_unique<TUlmar>();
-    record.Model->SystemAddress = static_cast<quint8>(address);
-    if (UiContext_)
-        record.Model->moveToThread(UiContext_->thread());
-    return record.Model.get();
+    // A gauge of the list without a model (the current gauge's address was changed by a
+    // command meanwhile) gets one on the user-interface thread, so that a model is only ever
+    // made and moved there (holding the lock) and read there or under the lock. Polled from
+    // another thread, the gauge misses this round.
+    const auto gauge = static_cast<quint8>(address);
+    if (OnUiThread()) {
+        TGaugeRecord& record = Gauges_.Get(gauge);
+        record.Model = std::make_unique<TUlmar>();
+        record.Model->SystemAddress = gauge;
+        return record.Model.get();
+    }
+    if (!UiContext_)
+        return nullptr;
+    QMetaObject::invokeMethod(
+        UiContext_.get(),
+        [this, gauge] {
+            RunExclusive([this, gauge] {
+                TGaugeRecord& record = Gauges_.Get(gauge);
+                if (record.Model || !Ulmar_ || Ulmar_->SystemAddress == gauge)
+                    return;
+                record.Model = std::make_unique<TUlmar>();
+                record.Model->SystemAddress = gauge;
+            });
+        },
+        Qt::QueuedConnection);
+    return nullptr;
 }
 
 int TDeviceLink::RequestExecKalist() {

@@ -232,7 +232,8 @@ private:
     // Under the exchange lock or on the user-interface thread: the model of the gauge at
     // `address` (-1: the current gauge), null for an address without one.
     TUlmar* ModelOf(int address) const;
-    // Under the exchange lock: ModelOf, a model made for a gauge address without one.
+    // Under the exchange lock: ModelOf; for a gauge address without a model, null, and the
+    // model is made on the user-interface thread for the next round.
     TUlmar* ModelFor(int address);
     // The current gauge with every selected code, pausing between commands (`address` -1: at
     // whatever address the current gauge has).

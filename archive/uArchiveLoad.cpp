@@ -308,7 +308,7 @@ void FileState(const QString& file, qint64& size, qint64& modified) {
 }
 
 // Counts the rows of each gauge in one pass over the PN column. False when the file cannot be
-// read to its end.
+// read to its end (`out` then holds what was counted before the damage).
 bool CountGauges(const QString& file, const QString& table, std::vector<TGaugeRows>& out) {
     TReadConnection connection;
     bool hasPlantNumber = false;
@@ -344,8 +344,7 @@ bool CountGauges(const QString& file, const QString& table, std::vector<TGaugeRo
         else if (n >= 0 && n <= std::numeric_limits<int>::max())
             ++others[static_cast<int>(n)];
     }
-    if (rc != SQLITE_DONE)
-        return false;
+    // A file damaged part-way: the rows counted before the damage are still listed.
     if (unknown > 0)
         out.push_back({UnknownGauge, unknown});
     for (std::size_t n = 0; n < counts.size(); ++n)
@@ -353,7 +352,7 @@ bool CountGauges(const QString& file, const QString& table, std::vector<TGaugeRo
             out.push_back({static_cast<int>(n), counts[n]});
     for (const auto& [n, rows] : others)
         out.push_back({n, rows});
-    return true;
+    return rc == SQLITE_DONE;
 }
 
 void AddGauges(std::vector<TGaugeRows>& sum, const std::vector<TGaugeRows>& add) {
@@ -405,8 +404,9 @@ std::vector<TGaugeRows> ArchiveDayGauges(const QString& dayDir, const QString& t
             it->LogModified == entry.LogModified)
             return it->Gauges;
     }
+    // What a damaged file gave is listed but not kept: it is counted again next time.
     if (!CountGauges(file, table, entry.Gauges))
-        return {};
+        return entry.Gauges;
     std::lock_guard lock(GaugeCacheMutex);
     GaugeCache().insert(file, entry);
     return entry.Gauges;

@@ -38,7 +38,8 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
                         const std::atomic<bool>* stopRead = nullptr, int gauge = AllGauges);
 
 // The rows of each gauge in one day table: (plant number or UnknownGauge, rows), ordered by
-// plant number with the unknown gauge first; empty when the table is missing or unreadable.
+// plant number with the unknown gauge first; empty when the table is missing or unreadable
+// (of a table damaged part-way, the rows before the damage).
 // One pass over the PN column; the answer is kept for the process's life while the file and its
 // write-ahead log keep their size and time, so a day that is no longer written is read once.
 struct TGaugeRows {

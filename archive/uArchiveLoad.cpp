@@ -3,8 +3,10 @@
 #include "uDataCtrl.h"
 #include "uParamStr.h"
 #include <QByteArray>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocale>
 #include <QThread>
 #include <QUrl>
@@ -12,6 +14,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <mutex>
 #include <sqlite3.h>
 #include <thread>
@@ -146,12 +150,16 @@ public:
 
     sqlite3_stmt* Statement() const { return Stmt_; }
 
-private:
+    // Replaces the prepared statement of an open connection by `sql`.
     bool Prepare(const QByteArray& sql) {
+        if (Stmt_)
+            sqlite3_finalize(Stmt_);
+        Stmt_ = nullptr;
         return sqlite3_prepare_v2(Db_, sql.constData(), static_cast<int>(sql.size()), &Stmt_,
                                   nullptr) == SQLITE_OK;
     }
 
+private:
     void Close() {
         if (Stmt_)
             sqlite3_finalize(Stmt_);
@@ -171,6 +179,24 @@ QString ExistingTable(const QString& dayDir, const QString& table) {
         return {};
     const QString file = JoinPath(dayDir, table + QStringLiteral(".db"));
     return QFileInfo(file).isFile() ? file : QString();
+}
+
+// Opens the table file and tells whether its table has the PN column (PRAGMA table_info, which
+// lists nothing for a table the file does not hold). False when the file cannot be opened.
+bool OpenWithColumns(TReadConnection& connection, const QString& file, const QString& table,
+                     bool& hasPlantNumber) {
+    hasPlantNumber = false;
+    if (!connection.Open(file, "PRAGMA table_info(" + table.toLatin1() + ")"))
+        return false;
+    sqlite3_stmt* stmt = connection.Statement();
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        const unsigned char* name = sqlite3_column_text(stmt, 1);
+        if (name &&
+            QByteArray(reinterpret_cast<const char*>(name)).compare("PN", Qt::CaseInsensitive) == 0)
+            hasPlantNumber = true;
+    }
+    return rc == SQLITE_DONE;
 }
 
 } // namespace
@@ -193,14 +219,31 @@ QList<QDate> ArchiveRangeDates(TDateTime start, TDateTime stop) {
 
 TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime start,
                         TDateTime stop, std::vector<TTrendPoint>& out,
-                        const std::function<void()>& yield, const std::atomic<bool>* stopRead) {
+                        const std::function<void()>& yield, const std::atomic<bool>* stopRead,
+                        int gauge) {
     const QString file = ExistingTable(dayDir, table);
     if (file.isEmpty())
         return TDayRead::Missing;
     TReadConnection connection;
     // Rows in table order, which is writing order; the caller checks and restores X order.
-    if (!connection.Open(file, QByteArrayLiteral("SELECT DT, V FROM ") + table.toLatin1()))
-        return TDayRead::Failed;
+    QByteArray select = QByteArrayLiteral("SELECT DT, V FROM ") + table.toLatin1();
+    if (gauge == AllGauges) {
+        if (!connection.Open(file, select))
+            return TDayRead::Failed;
+    } else {
+        // The gauge is chosen in the statement; a table without the PN column holds the rows
+        // of no known gauge only.
+        bool hasPlantNumber = false;
+        if (!OpenWithColumns(connection, file, table, hasPlantNumber))
+            return TDayRead::Failed;
+        if (hasPlantNumber)
+            select += gauge < 0 ? QByteArrayLiteral(" WHERE PN IS NULL")
+                                : " WHERE PN = " + QByteArray::number(gauge);
+        else if (gauge >= 0)
+            return TDayRead::Read;
+        if (!connection.Prepare(select))
+            return TDayRead::Failed;
+    }
     const std::int64_t low = StampMs(start);
     const std::int64_t high = StampMs(stop);
     sqlite3_stmt* stmt = connection.Statement();
@@ -239,6 +282,148 @@ qint64 ArchiveDayRowBound(const QString& dayDir, const QString& table) {
     if (sqlite3_step(connection.Statement()) != SQLITE_ROW)
         return 0;
     return std::max<qint64>(0, sqlite3_column_int64(connection.Statement(), 0));
+}
+
+namespace {
+
+// What ArchiveDayGauges found in a table file, and the state of the file it was found in.
+struct TGaugeCacheEntry {
+    qint64 Size = -1;
+    qint64 Modified = 0;
+    qint64 LogSize = -1;
+    qint64 LogModified = 0;
+    std::vector<TGaugeRows> Gauges;
+};
+
+std::mutex GaugeCacheMutex;
+QHash<QString, TGaugeCacheEntry>& GaugeCache() {
+    static QHash<QString, TGaugeCacheEntry> cache;
+    return cache;
+}
+
+void FileState(const QString& file, qint64& size, qint64& modified) {
+    const QFileInfo info(file);
+    size = info.exists() ? info.size() : -1;
+    modified = info.exists() ? info.lastModified().toMSecsSinceEpoch() : 0;
+}
+
+// Counts the rows of each gauge in one pass over the PN column. False when the file cannot be
+// read to its end (`out` then holds what was counted before the damage).
+bool CountGauges(const QString& file, const QString& table, std::vector<TGaugeRows>& out) {
+    TReadConnection connection;
+    bool hasPlantNumber = false;
+    if (!OpenWithColumns(connection, file, table, hasPlantNumber))
+        return false;
+    const QByteArray name = table.toLatin1();
+    if (!connection.Prepare(hasPlantNumber ? "SELECT PN FROM " + name
+                                           : "SELECT count(*) FROM " + name))
+        return false;
+    sqlite3_stmt* stmt = connection.Statement();
+    if (!hasPlantNumber) {
+        if (sqlite3_step(stmt) != SQLITE_ROW)
+            return false;
+        const qint64 rows = sqlite3_column_int64(stmt, 0);
+        if (rows > 0)
+            out.push_back({UnknownGauge, rows});
+        return true;
+    }
+    // Plant numbers are 16-bit: counted in a table by number; any other integer aside.
+    std::vector<qint64> counts(65536, 0);
+    qint64 unknown = 0;
+    std::map<int, qint64> others;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        sqlite3_value* pn = sqlite3_column_value(stmt, 0);
+        if (sqlite3_value_type(pn) == SQLITE_NULL) {
+            ++unknown;
+            continue;
+        }
+        const sqlite3_int64 n = sqlite3_value_int64(pn);
+        if (n >= 0 && n < 65536)
+            ++counts[static_cast<std::size_t>(n)];
+        else if (n >= 0 && n <= std::numeric_limits<int>::max())
+            ++others[static_cast<int>(n)];
+    }
+    // A file damaged part-way: the rows counted before the damage are still listed.
+    if (unknown > 0)
+        out.push_back({UnknownGauge, unknown});
+    for (std::size_t n = 0; n < counts.size(); ++n)
+        if (counts[n] > 0)
+            out.push_back({static_cast<int>(n), counts[n]});
+    for (const auto& [n, rows] : others)
+        out.push_back({n, rows});
+    return rc == SQLITE_DONE;
+}
+
+void AddGauges(std::vector<TGaugeRows>& sum, const std::vector<TGaugeRows>& add) {
+    for (const TGaugeRows& g : add) {
+        auto at = std::lower_bound(sum.begin(), sum.end(), g.Gauge,
+                                   [](const TGaugeRows& a, int gauge) { return a.Gauge < gauge; });
+        if (at != sum.end() && at->Gauge == g.Gauge)
+            at->Rows += g.Rows;
+        else
+            sum.insert(at, g);
+    }
+}
+
+// The gauge's rows of a day table from what ArchiveDayGauges keeps, without reading the file;
+// false when nothing is kept for the file as it is now.
+bool KeptGaugeRows(const QString& dayDir, const QString& table, int gauge, qint64& rows) {
+    const QString file = ExistingTable(dayDir, table);
+    rows = 0;
+    if (file.isEmpty())
+        return true;
+    TGaugeCacheEntry now;
+    FileState(file, now.Size, now.Modified);
+    FileState(file + QStringLiteral("-wal"), now.LogSize, now.LogModified);
+    std::lock_guard lock(GaugeCacheMutex);
+    const auto it = GaugeCache().constFind(file);
+    if (it == GaugeCache().constEnd() || it->Size != now.Size || it->Modified != now.Modified ||
+        it->LogSize != now.LogSize || it->LogModified != now.LogModified)
+        return false;
+    for (const TGaugeRows& g : it->Gauges)
+        if (g.Gauge == gauge)
+            rows = g.Rows;
+    return true;
+}
+
+} // namespace
+
+std::vector<TGaugeRows> ArchiveDayGauges(const QString& dayDir, const QString& table) {
+    const QString file = ExistingTable(dayDir, table);
+    if (file.isEmpty())
+        return {};
+    TGaugeCacheEntry entry;
+    FileState(file, entry.Size, entry.Modified);
+    FileState(file + QStringLiteral("-wal"), entry.LogSize, entry.LogModified);
+    {
+        std::lock_guard lock(GaugeCacheMutex);
+        const auto it = GaugeCache().constFind(file);
+        if (it != GaugeCache().constEnd() && it->Size == entry.Size &&
+            it->Modified == entry.Modified && it->LogSize == entry.LogSize &&
+            it->LogModified == entry.LogModified)
+            return it->Gauges;
+    }
+    // What a damaged file gave is listed but not kept: it is counted again next time.
+    if (!CountGauges(file, table, entry.Gauges))
+        return entry.Gauges;
+    std::lock_guard lock(GaugeCacheMutex);
+    GaugeCache().insert(file, entry);
+    return entry.Gauges;
+}
+
+std::vector<TGaugeRows> ArchiveRangeGauges(const QStringList& tables, TDateTime start,
+                                           TDateTime stop, const std::function<void()>& yield) {
+    std::vector<TGaugeRows> gauges;
+    for (const QDate& d : ArchiveRangeDates(start, stop)) {
+        const QString dir = DayDirOf(d);
+        for (const QString& table : tables) {
+            AddGauges(gauges, ArchiveDayGauges(dir, table));
+            if (yield)
+                yield();
+        }
+    }
+    return gauges;
 }
 
 namespace {
@@ -291,7 +476,12 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
         for (TDayJob& job : jobs) {
             if (job.Source != source)
                 continue;
-            job.Bound = ArchiveDayRowBound(job.Dir, source->Table);
+            // One gauge of a table shared by many: its rows when they were counted already
+            // (the window lists the gauges first); otherwise no reserve, the line grows.
+            if (source->Gauge == AllGauges)
+                job.Bound = ArchiveDayRowBound(job.Dir, source->Table);
+            else if (!KeptGaugeRows(job.Dir, source->Table, source->Gauge, job.Bound))
+                job.Bound = 0;
             bound += job.Bound;
             if (hooks.Yield)
                 hooks.Yield();
@@ -326,8 +516,8 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
             lock.unlock();
             std::vector<TTrendPoint> rows;
             rows.reserve(static_cast<std::size_t>(job.Bound) + ReserveSlack);
-            const TDayRead read =
-                ReadArchiveDay(job.Dir, job.Source->Table, start, stop, rows, {}, &abandon);
+            const TDayRead read = ReadArchiveDay(job.Dir, job.Source->Table, start, stop, rows, {},
+                                                 &abandon, job.Source->Gauge);
             lock.lock();
             job.Rows = std::move(rows);
             job.Result = read;
@@ -392,12 +582,18 @@ TArchiveLoadResult LoadArchiveRange(const std::vector<TArchiveSource>& sources, 
 }
 
 qint64 ArchiveRangeRowBound(const QStringList& tables, TDateTime start, TDateTime stop,
-                            const std::function<void()>& yield) {
+                            const std::function<void()>& yield, int gauge) {
     qint64 rows = 0;
     for (const QDate& d : ArchiveRangeDates(start, stop)) {
         const QString dir = DayDirOf(d);
         for (const QString& table : tables) {
-            rows += ArchiveDayRowBound(dir, table);
+            if (gauge == AllGauges) {
+                rows += ArchiveDayRowBound(dir, table);
+            } else {
+                for (const TGaugeRows& g : ArchiveDayGauges(dir, table))
+                    if (g.Gauge == gauge)
+                        rows += g.Rows;
+            }
             if (yield)
                 yield();
         }

@@ -19,17 +19,39 @@ QList<QDate> ArchiveRangeDates(TDateTime start, TDateTime stop);
 
 enum class TDayRead { Read, Missing, Failed, Stopped };
 
+// Which rows of a day table a read takes, by the gauge's plant number (the PN column): every
+// row (AllGauges), the rows of no known gauge (UnknownGauge: PN NULL, and every row of a table
+// made before the column was kept), or the rows of the gauge with that plant number (0 and up).
+constexpr int AllGauges = -2;
+constexpr int UnknownGauge = -1;
+
 // Appends to `out` the rows of `table` in the day directory whose DT lies within [start, stop],
 // both ends inclusive to the millisecond, in table order (row number order: the order they
 // were written). Missing when the directory or the table file does not exist (nothing is opened
 // then); Failed when the file cannot be read as that table, or not to its end (a damaged or cut
 // file): the rows read before the damage stay in `out`. Rows with an unreadable DT or a null V
 // are skipped. `yield` runs every few thousand rows; a set `stop` ends the read there (Stopped,
-// the rows read so far kept).
+// the rows read so far kept). `gauge` selects the rows of one gauge (see AllGauges).
 TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime start,
                         TDateTime stop, std::vector<TTrendPoint>& out,
                         const std::function<void()>& yield = {},
-                        const std::atomic<bool>* stopRead = nullptr);
+                        const std::atomic<bool>* stopRead = nullptr, int gauge = AllGauges);
+
+// The rows of each gauge in one day table: (plant number or UnknownGauge, rows), ordered by
+// plant number with the unknown gauge first; empty when the table is missing or unreadable
+// (of a table damaged part-way, the rows before the damage).
+// One pass over the PN column; the answer is kept for the process's life while the file and its
+// write-ahead log keep their size and time, so a day that is no longer written is read once.
+struct TGaugeRows {
+    int Gauge = UnknownGauge;
+    qint64 Rows = 0;
+};
+std::vector<TGaugeRows> ArchiveDayGauges(const QString& dayDir, const QString& table);
+
+// The gauges that have rows in any of the tables on the dates of [start, stop] (whole days),
+// with their rows summed, in the order of ArchiveDayGauges. `yield` runs after each table.
+std::vector<TGaugeRows> ArchiveRangeGauges(const QStringList& tables, TDateTime start,
+                                           TDateTime stop, const std::function<void()>& yield = {});
 
 // The greatest row number of the table: an upper bound of its rows (rows are only appended).
 // 0 when missing or unreadable.
@@ -38,6 +60,8 @@ qint64 ArchiveDayRowBound(const QString& dayDir, const QString& table);
 struct TArchiveSource {
     QString Table;
     TTrendData* Data = nullptr;
+    // The gauge whose rows the line takes (AllGauges: every row, as a table of one gauge).
+    int Gauge = AllGauges;
 };
 
 struct TArchiveLoadResult {
@@ -52,8 +76,9 @@ struct TArchiveLoadResult {
 
 // What a load of [start, stop] would hold, counted from the day tables present (their row
 // bounds, ArchiveDayRowBound), every table of the sources. `yield` runs after each table.
+// For one gauge (not AllGauges) the gauge's rows of each day (ArchiveDayGauges).
 qint64 ArchiveRangeRowBound(const QStringList& tables, TDateTime start, TDateTime stop,
-                            const std::function<void()>& yield = {});
+                            const std::function<void()>& yield = {}, int gauge = AllGauges);
 
 struct TArchiveLoadHooks {
     // After each date: (index of the date, 0-based; index of the last date).

@@ -345,12 +345,15 @@ QString ArchiveDTText(TDateTime stamp) {
     return SplitStamp(stamp, parts) ? parts.DTText() : QString();
 }
 
-QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop) {
+QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop,
+                               int plantNumber) {
     QStringList conditions;
     if (start != 0.0)
         conditions << QStringLiteral("(DT>='%1')").arg(ArchiveDTText(start));
     if (stop != 0.0)
         conditions << QStringLiteral("(DT<='%1')").arg(ArchiveDTText(stop));
+    if (plantNumber >= 0)
+        conditions << QStringLiteral("(PN=%1)").arg(plantNumber);
     QStringList lines{QStringLiteral("SELECT DT, V"), QStringLiteral("FROM ") + table};
     if (!conditions.isEmpty()) {
         lines << QStringLiteral("WHERE");

@@ -56,8 +56,10 @@ QString ArchiveDTText(TDateTime stamp);
 
 // The trend windows' statement for one table: "SELECT DT, V", "FROM <table>", "WHERE" and the
 // conditions "(DT>='start')" "AND" "(DT<='stop')" (a zero stamp leaves its condition out),
-// "ORDER BY DT", one per line.
-QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop);
+// "ORDER BY DT", one per line. A plant number of 0 or more adds the condition "(PN=<number>)":
+// the rows of that gauge only (a table without the PN column cannot run it).
+QString ArchiveSelectStatement(const QString& table, TDateTime start, TDateTime stop,
+                               int plantNumber = -1);
 
 // The reading as the text twin writes it: rounded once to `precision` significant digits or
 // `decimals` decimals, whichever keeps fewer, fixed point with exactly `decimals` decimals,

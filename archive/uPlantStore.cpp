@@ -5,6 +5,8 @@
 
 #include <QDate>
 #include <QtEndian>
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <libpq-fe.h>
 #include <memory>
@@ -559,6 +561,178 @@ TPlantShipResult TPlantStore::ShipBatch(const QString& station,
     return result;
 }
 
+namespace {
+
+// A time as the server reads it whatever its DateStyle: ISO 8601 in UTC, to the millisecond.
+QByteArray UtcLiteral(qint64 timeMs) {
+    qint64 days = timeMs / DayMs;
+    qint64 ms = timeMs % DayMs;
+    if (ms < 0) {
+        --days;
+        ms += DayMs;
+    }
+    const QDate date = QDate::fromJulianDay(UnixJulianDay + days);
+    char text[48];
+    std::snprintf(text, sizeof text, "'%04d-%02d-%02d %02d:%02d:%02d.%03d+00'", date.year(),
+                  date.month(), date.day(), int(ms / 3600000), int(ms / 60000 % 60),
+                  int(ms / 1000 % 60), int(ms % 1000));
+    return QByteArray(text);
+}
+
+// Reads the rows of a binary COPY of (timestamptz, double precision) as they arrive: a header
+// (signature, flags, extension), then per row the field count, and each field as its length and
+// its bytes, big-endian; a field count of -1 ends it. A row may span two messages.
+class TCopyPointParser {
+public:
+    explicit TCopyPointParser(std::vector<TPlantPoint>& out) : Out_(out) {}
+
+    // False when the stream is not such a COPY.
+    bool Feed(const char* data, int size) {
+        if (Bad_ || Done_)
+            return !Bad_;
+        const char* p = data;
+        const char* end = data + size;
+        if (!Pending_.isEmpty()) {
+            Pending_.append(data, size);
+            p = Pending_.constData();
+            end = p + Pending_.size();
+        }
+        if (!Header_) {
+            constexpr int Fixed = 19; // signature 11, flags 4, extension length 4
+            if (end - p < Fixed)
+                return Keep(p, end);
+            if (std::memcmp(p, "PGCOPY\n\377\r\n\0", 11) != 0)
+                return Fail();
+            const qint32 extension = ReadBig<qint32>(p + 15);
+            if (extension < 0)
+                return Fail();
+            if (end - p < Fixed + extension)
+                return Keep(p, end);
+            p += Fixed + extension;
+            Header_ = true;
+        }
+        constexpr int Row = 2 + 4 + 8 + 4 + 8;
+        while (end - p >= 2) {
+            const qint16 fields = ReadBig<qint16>(p);
+            if (fields == -1) {
+                Done_ = true;
+                Pending_.clear();
+                return true;
+            }
+            if (fields != 2)
+                return Fail();
+            if (end - p < Row)
+                break;
+            if (ReadBig<qint32>(p + 2) != 8 || ReadBig<qint32>(p + 14) != 8)
+                return Fail();
+            TPlantPoint point;
+            point.TimeMs = FromServerMicros(ReadBig<qint64>(p + 6));
+            const quint64 bits = ReadBig<quint64>(p + 18);
+            std::memcpy(&point.Value, &bits, sizeof bits);
+            Out_.push_back(point);
+            p += Row;
+        }
+        return Keep(p, end);
+    }
+
+    bool Done() const { return Done_; }
+
+private:
+    bool Keep(const char* p, const char* end) {
+        // The unread tail may lie in Pending_ itself: copied before it is replaced.
+        QByteArray rest(p, end - p);
+        Pending_ = std::move(rest);
+        return true;
+    }
+    bool Fail() {
+        Bad_ = true;
+        return false;
+    }
+
+    std::vector<TPlantPoint>& Out_;
+    QByteArray Pending_;
+    bool Header_ = false;
+    bool Done_ = false;
+    bool Bad_ = false;
+};
+
+struct TCopyBufferFree {
+    void operator()(char* buffer) const { PQfreemem(buffer); }
+};
+
+} // namespace
+
+bool TPlantStore::LookUpIds(int plantNumber, const QString& parameter, qint64* gaugeId,
+                            qint64* parameterId, bool* ok) {
+    *ok = false;
+    char plant[4];
+    qToBigEndian<qint32>(plantNumber, plant);
+    const QByteArray name = parameter.toUtf8();
+    const Oid types[2] = {23, 25};
+    const char* values[2] = {plant, name.constData()};
+    const int lengths[2] = {4, int(name.size())};
+    const int formats[2] = {1, 1};
+    TResult r(PQexecParams(Conn_,
+                           "SELECT (SELECT id FROM gauges WHERE plant_number = $1),"
+                           " (SELECT id FROM parameters WHERE name = $2)",
+                           2, types, values, lengths, formats, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
+        PQnfields(r.get()) != 2) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    *ok = true;
+    if (PQgetisnull(r.get(), 0, 0) || PQgetisnull(r.get(), 0, 1))
+        return false;
+    *gaugeId = QByteArray(PQgetvalue(r.get(), 0, 0)).toLongLong();
+    *parameterId = QByteArray(PQgetvalue(r.get(), 0, 1)).toLongLong();
+    return true;
+}
+
+bool TPlantStore::CopyRange(qint64 gaugeId, qint64 parameterId, qint64 fromMs, qint64 toMs,
+                            std::vector<TPlantPoint>& points) {
+    // A binary COPY of the query: the rows stream in as they are found, in the order of the
+    // key's index (gauge, parameter, time, station), and are parsed straight into the points,
+    // with no result set held by the client library in between. COPY takes no parameters: the
+    // ids are numbers and the times literals made here.
+    const QByteArray statement =
+        "COPY (SELECT time, value FROM readings WHERE gauge_id = " + QByteArray::number(gaugeId) +
+        " AND parameter_id = " + QByteArray::number(parameterId) +
+        " AND time >= " + UtcLiteral(fromMs) + " AND time <= " + UtcLiteral(toMs) +
+        " ORDER BY time, station_id) TO STDOUT (FORMAT binary)";
+    {
+        TResult r(PQexec(Conn_, statement.constData()));
+        if (!r || PQresultStatus(r.get()) != PGRES_COPY_OUT) {
+            Fail(Reason(Conn_));
+            return false;
+        }
+    }
+    TCopyPointParser parser(points);
+    bool parsed = true;
+    int size;
+    char* raw = nullptr;
+    while ((size = PQgetCopyData(Conn_, &raw, 0)) > 0) {
+        std::unique_ptr<char, TCopyBufferFree> buffer(raw);
+        if (parsed)
+            parsed = parser.Feed(buffer.get(), size);
+    }
+    bool finished = size == -1;
+    while (PGresult* rest = PQgetResult(Conn_)) {
+        TResult r(rest);
+        if (PQresultStatus(rest) != PGRES_COMMAND_OK)
+            finished = false;
+    }
+    if (!finished) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    if (!parsed || !parser.Done()) {
+        Fail(QStringLiteral("ответ сервера не читается"));
+        return false;
+    }
+    return true;
+}
+
 std::vector<TPlantPoint> TPlantStore::ReadRange(int plantNumber, const QString& parameter,
                                                 qint64 fromMs, qint64 toMs, bool* ok) {
     std::vector<TPlantPoint> points;
@@ -566,50 +740,81 @@ std::vector<TPlantPoint> TPlantStore::ReadRange(int plantNumber, const QString& 
         *ok = false;
     fromMs = qBound(FirstPlantMs, fromMs, LastPlantMs);
     toMs = qBound(FirstPlantMs, toMs, LastPlantMs);
-    // Parameters in binary: $1 int4, $2 text, $3 and $4 timestamptz; the result in binary too.
-    char plant[4];
-    qToBigEndian<qint32>(plantNumber, plant);
-    const QByteArray name = parameter.toUtf8();
-    char from[8];
-    char to[8];
-    qToBigEndian<qint64>(ServerMicros(fromMs), from);
-    qToBigEndian<qint64>(ServerMicros(toMs), to);
-    const Oid types[4] = {23, 25, 1184, 1184};
-    const char* values[4] = {plant, name.constData(), from, to};
-    const int lengths[4] = {4, int(name.size()), 8, 8};
-    const int formats[4] = {1, 1, 1, 1};
     const bool hadConnection = IsConnected();
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (Ready()) {
-            TResult r(
-                PQexecParams(Conn_,
-                             "SELECT r.time, r.value FROM readings r"
-                             " WHERE r.gauge_id = (SELECT id FROM gauges WHERE plant_number = $1)"
-                             " AND r.parameter_id = (SELECT id FROM parameters WHERE name = $2)"
-                             " AND r.time >= $3 AND r.time <= $4"
-                             " ORDER BY r.time, r.station_id",
-                             4, types, values, lengths, formats, 1));
-            if (r && PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQnfields(r.get()) == 2) {
-                const int n = PQntuples(r.get());
-                points.reserve(size_t(n));
-                for (int i = 0; i < n; ++i) {
-                    if (PQgetlength(r.get(), i, 0) != 8 || PQgetlength(r.get(), i, 1) != 8)
-                        continue;
-                    TPlantPoint p;
-                    p.TimeMs = FromServerMicros(ReadBig<qint64>(PQgetvalue(r.get(), i, 0)));
-                    const quint64 bits = ReadBig<quint64>(PQgetvalue(r.get(), i, 1));
-                    std::memcpy(&p.Value, &bits, sizeof bits);
-                    points.push_back(p);
-                }
+            qint64 gaugeId = 0;
+            qint64 parameterId = 0;
+            bool asked = false;
+            const bool known = LookUpIds(plantNumber, parameter, &gaugeId, &parameterId, &asked);
+            if (asked && (!known || fromMs > toMs)) {
                 LastError_.clear();
                 if (ok)
                     *ok = true;
                 return points;
             }
-            Fail(Reason(Conn_));
+            if (asked) {
+                if (CopyRange(gaugeId, parameterId, fromMs, toMs, points)) {
+                    LastError_.clear();
+                    if (ok)
+                        *ok = true;
+                    return points;
+                }
+                points.clear();
+            }
         }
         if (!(attempt == 0 && hadConnection && !IsConnected()))
             break;
     }
     return points;
+}
+
+std::vector<int> TPlantStore::ListGauges(const QStringList& parameters, qint64 fromMs, qint64 toMs,
+                                         bool* ok) {
+    std::vector<int> gauges;
+    if (ok)
+        *ok = false;
+    fromMs = qBound(FirstPlantMs, fromMs, LastPlantMs);
+    toMs = qBound(FirstPlantMs, toMs, LastPlantMs);
+    char from[8];
+    char to[8];
+    qToBigEndian<qint64>(ServerMicros(fromMs), from);
+    qToBigEndian<qint64>(ServerMicros(toMs), to);
+    const bool hadConnection = IsConnected();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool asked = Ready();
+        QSet<int> found;
+        for (int i = 0; asked && i < parameters.size(); ++i) {
+            // Per gauge one look into the key's index: does it have a row in the range?
+            const QByteArray name = parameters.at(i).toUtf8();
+            const Oid types[3] = {25, 1184, 1184};
+            const char* values[3] = {name.constData(), from, to};
+            const int lengths[3] = {int(name.size()), 8, 8};
+            const int formats[3] = {1, 1, 1};
+            TResult r(
+                PQexecParams(Conn_,
+                             "SELECT g.plant_number FROM gauges g, parameters p WHERE p.name = $1"
+                             " AND EXISTS (SELECT 1 FROM readings r WHERE r.gauge_id = g.id"
+                             " AND r.parameter_id = p.id AND r.time >= $2 AND r.time <= $3)",
+                             3, types, values, lengths, formats, 0));
+            if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK) {
+                Fail(Reason(Conn_));
+                asked = false;
+                break;
+            }
+            for (int row = 0; row < PQntuples(r.get()); ++row)
+                found.insert(QByteArray(PQgetvalue(r.get(), row, 0)).toInt());
+        }
+        if (asked) {
+            gauges.assign(found.cbegin(), found.cend());
+            std::sort(gauges.begin(), gauges.end());
+            LastError_.clear();
+            if (ok)
+                *ok = true;
+            return gauges;
+        }
+        if (!(attempt == 0 && hadConnection && !IsConnected()))
+            break;
+    }
+    return gauges;
 }

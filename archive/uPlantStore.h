@@ -19,6 +19,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 struct pg_conn;
@@ -122,6 +123,12 @@ public:
     std::vector<TPlantPoint> ReadRange(int plantNumber, const QString& parameter, qint64 fromMs,
                                        qint64 toMs, bool* ok = nullptr);
 
+    // The plant numbers of the gauges that have readings of any of `parameters` from `fromMs` to
+    // `toMs` (both included), of any station, ascending. Nothing and ok false when the server
+    // cannot be asked (LastError()).
+    std::vector<int> ListGauges(const QStringList& parameters, qint64 fromMs, qint64 toMs,
+                                bool* ok = nullptr);
+
     // The text of the last failure, for the operator; empty after a call that succeeded.
     const QString& LastError() const { return LastError_; }
 
@@ -133,6 +140,12 @@ private:
     bool StoreBatch(int stationId, const std::vector<TPlantRow>& rows, qint64* inserted);
     void Fail(const QString& what);
     void Rollback();
+    // The ids of a gauge and a parameter on the server; false with ok true when either is
+    // unknown there.
+    bool LookUpIds(int plantNumber, const QString& parameter, qint64* gaugeId, qint64* parameterId,
+                   bool* ok);
+    bool CopyRange(qint64 gaugeId, qint64 parameterId, qint64 fromMs, qint64 toMs,
+                   std::vector<TPlantPoint>& points);
 
     TPlantServerSettings Settings_;
     pg_conn* Conn_ = nullptr;

@@ -247,6 +247,29 @@ int main(int argc, char** argv) {
                     (rss1 - rss0) * 1024.0 / data.Count(), (peak1 - peak0) * 1024.0 / data.Count());
         std::printf("  longest stretch without a chance to answer: %.1f ms\n", longestGap);
     }
+    {
+        // One gauge's rows chosen in the statement (WHERE PN IS NULL: the generated rows carry
+        // no plant number, so the same rows come back), one reader, the gauges counted first as
+        // the trend window does.
+        auto t = Clock::now();
+        const std::vector<TGaugeRows> gauges = ArchiveRangeGauges(
+            {QStringLiteral("Hu")}, DayStart(0), DayStart(Days) - OneSecond / 1000);
+        const double listMs = MsSince(t);
+        t = Clock::now();
+        ArchiveRangeGauges({QStringLiteral("Hu")}, DayStart(0), DayStart(Days) - OneSecond / 1000);
+        std::printf("gauges of the range: %zu in %.0f ms, again (kept) in %.2f ms\n", gauges.size(),
+                    listMs, MsSince(t));
+        TTrendData one;
+        TArchiveLoadHooks hooks;
+        hooks.Threads = 1;
+        t = Clock::now();
+        const TArchiveLoadResult result =
+            LoadArchiveRange({{QStringLiteral("Hu"), &one, UnknownGauge}}, DayStart(0),
+                             DayStart(Days) - OneSecond / 1000, hooks);
+        const double ms = MsSince(t);
+        std::printf("load of one gauge, one reader: %lld rows in %.0f ms = %.2f million rows/s\n",
+                    static_cast<long long>(result.Rows), ms, result.Rows / ms / 1000.0);
+    }
 #ifdef ULMAR_BENCH_CHART
     ChartFigures(std::move(data));
     return 0;

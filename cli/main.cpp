@@ -63,6 +63,22 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
         return ExitBadInput;
     }
     LoadArchiveSettings();
+    if (r.FromServer) {
+        TPlantServerSettings settings;
+        settings.Load(PlantSettingsFile());
+        const TArchiveExportResult result = ExportPlantArchive(
+            settings, r.Table, {*from, *to}, *r.PlantNumber, r.Json, r.Captions, out.Out());
+        if (result.Interrupted)
+            return CliReportInterrupt(out, QStringLiteral("archive export"));
+        if (result.WriteFailed)
+            return ExitLine;
+        if (!result.ServerError.isEmpty()) {
+            out.Failure(CliError::ServerUnavailable,
+                        QStringLiteral("archive export: ") + result.ServerError);
+            return ExitLine;
+        }
+        return ExitDone;
+    }
     // No archive to read is not an empty range: a wrong --program-dir must not pass unnoticed.
     const QString refusal = ArchiveRootRefusal();
     if (!refusal.isEmpty()) {
@@ -70,7 +86,7 @@ int ArchiveExportCommand(const TCliRequest& r, TCliOutput& out) {
         return ExitBadInput;
     }
     const TArchiveExportResult result =
-        ExportArchive(r.Table, {*from, *to}, r.Json, r.Captions, out.Out());
+        ExportArchive(r.Table, {*from, *to}, r.Json, r.Captions, out.Out(), r.PlantNumber);
     if (result.Interrupted)
         return CliReportInterrupt(out, QStringLiteral("archive export"));
     if (result.WriteFailed)

@@ -48,6 +48,33 @@ QString RowTime(TDateTime dt) {
     return IsoTimeText(QDateTime::fromString(stored, QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
 }
 
+// False only when the table file reads and its table lacks the PN column: then the table
+// answers a select of V and DT and refuses one of PN.
+bool HasPlantNumberColumn(const QString& dayDir, const QString& table) {
+    bool plain = false;
+    bool withNumber = false;
+    QueryArchive(dayDir, QStringLiteral("SELECT DT, V FROM %1 WHERE 0").arg(table), &plain);
+    QueryArchive(dayDir, QStringLiteral("SELECT PN AS DT, V FROM %1 WHERE 0").arg(table),
+                 &withNumber);
+    return !plain || withNumber;
+}
+
+// A line of the export: CSV "time;value" or a JSON object after its head.
+void ExportLine(QTextStream& out, bool json, const QString& head, const QString& time,
+                double value) {
+    const QString v = std::isfinite(value) ? Shortest(value) : QString();
+    if (json)
+        out << head << (time.isEmpty() ? QStringLiteral("null") : JsonString(time))
+            << ",\"value\":" << (v.isEmpty() ? QStringLiteral("null") : v) << "}\n";
+    else
+        out << TCliCsv::Line({time, v}) << "\r\n";
+}
+
+QString JsonHead(const QString& table) {
+    return QStringLiteral("{\"schemaVersion\":1,\"ok\":true,\"error\":null,\"table\":") +
+           JsonString(table) + QStringLiteral(",\"time\":");
+}
+
 } // namespace
 
 std::optional<QDateTime> ParseExportTime(const QString& text, bool endOfRange) {
@@ -69,16 +96,15 @@ std::optional<QDateTime> ParseExportTime(const QString& text, bool endOfRange) {
 }
 
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
-                                   bool json, bool captions, QTextStream& out) {
+                                   bool json, bool captions, QTextStream& out,
+                                   std::optional<int> plantNumber) {
     TArchiveExportResult result;
     TCliCsv csv(out, captions);
     // Every JSON line starts alike: the envelope and the table.
-    const QString head =
-        QStringLiteral("{\"schemaVersion\":1,\"ok\":true,\"error\":null,\"table\":") +
-        JsonString(table) + QStringLiteral(",\"time\":");
+    const QString head = JsonHead(table);
     const TDateTime from = Stamp(range.From.date(), range.From.time());
     const TDateTime to = Stamp(range.To.date(), range.To.time());
-    const QString statement = ArchiveSelectStatement(table, from, to);
+    const QString statement = ArchiveSelectStatement(table, from, to, plantNumber.value_or(-1));
     if (!json)
         csv.Header({{"time", "Время"}, {"value", "Значение"}});
     for (QDate day = range.From.date(); day <= range.To.date() && !result.Interrupted;
@@ -89,6 +115,8 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             continue;
         bool ok = false;
         const std::vector<TArchiveRow> rows = QueryArchive(dayDir, statement, &ok);
+        if (!ok && plantNumber && !HasPlantNumberColumn(dayDir, table))
+            continue; // a table of no known gauge: none of its rows is that gauge's
         if (!ok) {
             result.Unreadable << file;
             continue;
@@ -98,19 +126,63 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
                 result.Interrupted = true;
                 break;
             }
-            const QString v = std::isfinite(row.V) ? Shortest(row.V) : QString();
-            const QString time = RowTime(row.DT);
-            if (json)
-                out << head << (time.isEmpty() ? QStringLiteral("null") : JsonString(time))
-                    << ",\"value\":" << (v.isEmpty() ? QStringLiteral("null") : v) << "}\n";
-            else
-                out << TCliCsv::Line({time, v}) << "\r\n";
+            ExportLine(out, json, head, RowTime(row.DT), row.V);
             ++result.Rows;
             if (out.status() != QTextStream::Ok)
                 break;
         }
         out.flush();
         // A full disk or a closed output: the rest would be lost as well.
+        if (out.status() != QTextStream::Ok) {
+            result.WriteFailed = true;
+            return result;
+        }
+    }
+    out.flush();
+    result.WriteFailed = out.status() != QTextStream::Ok;
+    return result;
+}
+
+TArchiveExportResult ExportPlantArchive(const TPlantServerSettings& settings, const QString& table,
+                                        const TArchiveExportRange& range, int plantNumber,
+                                        bool json, bool captions, QTextStream& out) {
+    TArchiveExportResult result;
+    TCliCsv csv(out, captions);
+    const QString head = JsonHead(table);
+    TPlantStore store(settings);
+    // Connected before the header: a server that cannot be asked prints nothing but the error.
+    if (!store.Connect()) {
+        result.ServerError = store.LastError();
+        return result;
+    }
+    if (!json)
+        csv.Header({{"time", "Время"}, {"value", "Значение"}});
+    // A local day at a time, so that a long range never sits in memory whole.
+    const qint64 last = range.To.toMSecsSinceEpoch();
+    for (QDate day = range.From.date(); day <= range.To.date() && !result.Interrupted;
+         day = day.addDays(1)) {
+        const qint64 from = day == range.From.date() ? range.From.toMSecsSinceEpoch()
+                                                     : day.startOfDay().toMSecsSinceEpoch();
+        const qint64 to =
+            day == range.To.date() ? last : day.addDays(1).startOfDay().toMSecsSinceEpoch() - 1;
+        bool ok = false;
+        const std::vector<TPlantPoint> points = store.ReadRange(plantNumber, table, from, to, &ok);
+        if (!ok) {
+            result.ServerError = store.LastError();
+            break;
+        }
+        for (const TPlantPoint& p : points) {
+            if (StopSignalReceived()) {
+                result.Interrupted = true;
+                break;
+            }
+            ExportLine(out, json, head, IsoTimeText(QDateTime::fromMSecsSinceEpoch(p.TimeMs)),
+                       p.Value);
+            ++result.Rows;
+            if (out.status() != QTextStream::Ok)
+                break;
+        }
+        out.flush();
         if (out.status() != QTextStream::Ok) {
             result.WriteFailed = true;
             return result;

@@ -7,6 +7,7 @@
 // Any thread that may open archive connections.
 
 #include "uDataCtrl.h"
+#include "uPlantStore.h"
 
 #include <QDateTime>
 #include <QString>
@@ -31,6 +32,9 @@ struct TArchiveExportResult {
     bool Interrupted = false;
     // A write to `out` failed: the export stopped there.
     bool WriteFailed = false;
+    // The plant archive's server could not be asked ("Сервер архива недоступен: …"): the
+    // export stopped there.
+    QString ServerError;
 };
 
 // Why the archive root cannot be read (a file in its path, not a folder, no access), or empty
@@ -44,8 +48,18 @@ QString ArchiveRootRefusal();
 // stored number is one, otherwise the shortest text that reads back as it. The archive
 // root is the archive settings' (LoadArchiveSettings first). A stop signal (Ctrl+C, SIGTERM)
 // ends it between two rows; it also stops at the first write that fails.
+// With a plant number, only the rows of that gauge (the PN column); a day table made before
+// the plant number was kept holds no known gauge's rows and gives none.
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
-                                   bool json, bool captions, QTextStream& out);
+                                   bool json, bool captions, QTextStream& out,
+                                   std::optional<int> plantNumber = std::nullopt);
+
+// As ExportArchive, from the plant archive on the server named by `settings`: the rows of the
+// gauge with that plant number from every station, day by day in time order, the times shown
+// in local time as ExportArchive shows them.
+TArchiveExportResult ExportPlantArchive(const TPlantServerSettings& settings, const QString& table,
+                                        const TArchiveExportRange& range, int plantNumber,
+                                        bool json, bool captions, QTextStream& out);
 
 // One table of the archive and the days whose folder (root/yyyy/MM/dd) holds its file, oldest
 // first.

@@ -36,6 +36,8 @@ const QHash<QString, TOptionRule>& Options() {
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
+        {"--plant-number", {true, {C::ArchiveExport}}},
+        {"--source", {true, {C::ArchiveExport}}},
         {"--from", {true, {C::ArchiveExport, C::Scan}}},
         {"--to", {true, {C::ArchiveExport, C::Scan}}},
         {"--csv", {false, {C::ArchiveExport, C::Decode, C::Monitor}}},
@@ -249,6 +251,18 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         if (given.contains(QStringLiteral("--csv")) && r.Json)
             return Refuse(QStringLiteral("archive export: --csv или --json, не оба"));
         r.Csv = !r.Json; // CSV unless --json
+        if (!number("--plant-number", 0, 65535, r.PlantNumber))
+            return Refuse(QStringLiteral("archive export: --plant-number: заводской номер "
+                                         "0..65535"));
+        const QString source = given.value(QStringLiteral("--source"), QStringLiteral("local"));
+        if (source != QLatin1String("local") && source != QLatin1String("server"))
+            return Refuse(QStringLiteral("archive export: --source local или server"));
+        r.FromServer = source == QLatin1String("server");
+        // The server keeps every station's gauges: without the number the rows of many
+        // gauges would run together.
+        if (r.FromServer && !r.PlantNumber)
+            return Refuse(QStringLiteral("archive export: с --source server нужен "
+                                         "--plant-number N (заводской номер прибора)"));
     }
     if (r.Command == TCliCommand::Decode || r.Command == TCliCommand::Monitor) {
         r.Csv = given.contains(QStringLiteral("--csv"));
@@ -319,8 +333,13 @@ QString CliUsage() {
             "  zero read [--out FILE] [--force]\n"
             "                                  массив нулей; с --out — файл массива (256 строк)\n"
             "  archive export --table NAME --from T1 --to T2 [--csv [--captions]|--json]\n"
+            "                 [--plant-number N] [--source local|server]\n"
             "                                  архив одной таблицы за период (границы включены)\n"
-            "                                  (таблицы архива — в archive list)\n"
+            "                                  (таблицы архива — в archive list); с\n"
+            "                                  --plant-number — только прибор с этим заводским\n"
+            "                                  номером; --source server — из архива на сервере\n"
+            "                                  (раздел [PlantArchive] bde.ini, нужен\n"
+            "                                  --plant-number)\n"
             "  archive list                    таблицы архива и дни, за которые они есть\n"
             "  tare read [--out FILE] [--force]\n"
             "                                  тарировочная таблица прибора; с --out — файл\n"

@@ -65,6 +65,10 @@ struct TCliRequest {
     QString Table;
     QString From;
     QString To;
+    // archive export: only the rows of the gauge with this plant number; from the plant archive
+    // on the server (--source server) instead of the local day files.
+    std::optional<int> PlantNumber;
+    bool FromServer = false;
     int ScanFrom = 0; // scan: the system address range
     int ScanTo = 254;
     QString Name;          // tare write: the table

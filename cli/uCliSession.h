@@ -28,6 +28,9 @@ inline constexpr const char* OutputFailed = "outputFailed";   // exit 2
 inline constexpr const char* Refused = "refused";             // exit 1: refused or not taken
 inline constexpr const char* Differences = "differences";     // exit 1
 inline constexpr const char* Interrupted = "interrupted";     // exit 130 or 143
+
+// exit 2: archive export --source server could not ask the plant archive's server.
+inline constexpr const char* ServerUnavailable = "serverUnavailable";
 } // namespace CliError
 
 // The version of the JSON objects' layout; every object carries it as "schemaVersion".

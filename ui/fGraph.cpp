@@ -167,8 +167,7 @@ void TFormGraph::LivePointArrived() {
     const TDescriptionOfDouble* d = TrendValue->Description();
     const double value = TrendValue->AsDouble();
     Panel(PanelValue)->setText(d->Digits == 255 ? QString() : d->FormatValue(value));
-    LivePoint(Series1, value);
-    if (IsLoading())
+    if (!LivePoint(Series1, value) || IsLoading())
         return;
     FollowNewest();
     if (Scan)
@@ -305,8 +304,9 @@ void TFormGraph::ReportPreview() {
 }
 
 int ShowTrend(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
-              TDateTime stop) {
+              TDateTime stop, int currentGauge) {
     TFormGraph form;
+    form.CurrentGauge = currentGauge;
     form.Open(table, source, caption, start, stop);
     ExecModal(&form);
     form.Finish();

@@ -66,6 +66,7 @@ QString PlainNumberText(double value);
 // 255).
 void ApplyDescriptionToAxis(TTrendChart* chart, QCPAxis* axis, const TDescriptionOfDouble* d);
 
-// Opens the trend window modally and returns 0 when it is closed.
+// Opens the trend window modally and returns 0 when it is closed. currentGauge: the plant
+// number of the gauge whose values `source` carries (TFormGraphBase::CurrentGauge).
 int ShowTrend(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
-              TDateTime stop);
+              TDateTime stop, int currentGauge = AllGauges);

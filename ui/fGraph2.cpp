@@ -146,15 +146,15 @@ void TFormGraph2::AttachLiveHandlers(bool attach) {
 void TFormGraph2::DistancePointArrived() {
     if (!TrendValue || Closed_)
         return;
-    LivePoint(Series1, TrendValue->AsDouble());
-    AfterLivePoint();
+    if (LivePoint(Series1, TrendValue->AsDouble()))
+        AfterLivePoint();
 }
 
 void TFormGraph2::TemperaturePointArrived() {
     if (!TrendValue2 || Closed_)
         return;
-    LivePoint(Series2, TrendValue2->AsDouble());
-    AfterLivePoint();
+    if (LivePoint(Series2, TrendValue2->AsDouble()))
+        AfterLivePoint();
 }
 
 void TFormGraph2::AfterLivePoint() {
@@ -238,8 +238,10 @@ void TFormGraph2::ReportPreview() {
     PreviewTrend2Report(*this);
 }
 
-int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop) {
+int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop,
+               int currentGauge) {
     TFormGraph2 form;
+    form.CurrentGauge = currentGauge;
     form.Open(distance, temperature, start, stop);
     ExecModal(&form);
     form.Finish();

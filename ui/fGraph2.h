@@ -54,4 +54,6 @@ private:
 };
 
 // Opens the two-parameter trend window modally and returns 0 when it is closed.
-int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop);
+// currentGauge: the plant number of the gauge whose values the sources carry.
+int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop,
+               int currentGauge = AllGauges);

@@ -8,13 +8,16 @@
 #include "uModal.h"
 #include "uParamStr.h"
 #include "uPaths.h"
+#include "uPlantTrend.h"
 #include "uWindowPosition.h"
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -24,6 +27,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -104,11 +108,54 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& pa
     ToolBar1->setIconSize(QSize(28, 24));
     BuildToolBar(yRangeActions);
 
+    // The gauge and source choosers, in a row of their own under the tool bar (which keeps its
+    // width); hidden while there is nothing to choose.
+    PlantSettings.Load(PlantSettingsFile());
+    GaugeBar = new QWidget(this);
+    GaugeBar->setObjectName(QStringLiteral("GaugeBar"));
+    auto* bar = new QHBoxLayout(GaugeBar);
+    bar->setContentsMargins(6, 2, 6, 2);
+    auto* gaugeLabel = new QLabel(QStringLiteral("Прибор"), GaugeBar);
+    GaugeBox = new QComboBox(GaugeBar);
+    GaugeBox->setObjectName(QStringLiteral("GaugeBox"));
+    GaugeBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    gaugeLabel->setBuddy(GaugeBox);
+    auto* sourceLabel = new QLabel(QStringLiteral("Источник"), GaugeBar);
+    sourceLabel->setObjectName(QStringLiteral("SourceLabel"));
+    SourceBox = new QComboBox(GaugeBar);
+    SourceBox->setObjectName(QStringLiteral("SourceBox"));
+    SourceBox->addItems({QStringLiteral("Локальный архив"), QStringLiteral("Сервер архива")});
+    SourceBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    sourceLabel->setVisible(PlantSettings.Enabled);
+    SourceBox->setVisible(PlantSettings.Enabled);
+    auto* serverState = new QLabel(GaugeBar);
+    serverState->setObjectName(QStringLiteral("ServerState"));
+    serverState->setStyleSheet(QStringLiteral("color: #b00000"));
+    serverState->setVisible(false);
+    bar->addWidget(gaugeLabel);
+    bar->addWidget(GaugeBox);
+    bar->addSpacing(12);
+    bar->addWidget(sourceLabel);
+    bar->addWidget(SourceBox);
+    bar->addSpacing(12);
+    bar->addWidget(serverState, 1);
+    bar->addStretch(0);
+    GaugeBar->setVisible(false);
+    connect(GaugeBox, &QComboBox::activated, this, [this](int index) {
+        if (!FillingGaugeBar_ && index >= 0)
+            ChooseGauge(GaugeBox->itemData(index).toInt());
+    });
+    connect(SourceBox, &QComboBox::activated, this, [this](int index) {
+        if (!FillingGaugeBar_ && index >= 0)
+            ChooseSource(index == 1);
+    });
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setMenuBar(MainMenu1);
     layout->addWidget(ToolBar1);
+    layout->addWidget(GaugeBar);
     layout->addWidget(Chart1, 1);
     layout->addWidget(ScrollBar1);
     layout->addWidget(StatusBar1);
@@ -525,13 +572,21 @@ void TFormGraphBase::ScanOff() {
     Action(QStringLiteral("actScanEndOff"))->setChecked(true);
 }
 
-void TFormGraphBase::LivePoint(TTrendSeries* series, double value) {
+bool TFormGraphBase::LiveGaugeShown() const {
+    return CurrentGauge == AllGauges || Gauge == AllGauges || Gauge == CurrentGauge;
+}
+
+bool TFormGraphBase::LivePoint(TTrendSeries* series, double value) {
+    // Another gauge's line never takes the current gauge's values.
+    if (!LiveGaugeShown())
+        return false;
     const double x = TrendXFromDateTime(NowDateTime());
     if (Loading_) {
         Pending_.push_back({series, x, value});
-        return;
+        return true;
     }
     series->Data.Add(x, value);
+    return true;
 }
 
 void TFormGraphBase::FollowNewest() {
@@ -588,10 +643,23 @@ void TFormGraphBase::ChooseRange() {
 }
 
 bool TFormGraphBase::RangeFitsMemory(TDateTime start, TDateTime stop) {
+    // The server's rows are not counted ahead: a trend of one gauge from it is read as it comes.
+    if (FromServer)
+        return true;
     QStringList tables;
     for (const TArchiveSource& source : ArchiveSources())
         tables << source.Table;
-    const qint64 points = ArchiveRangeRowBound(tables, start, stop);
+    // The rows of the gauge that the load would show, of every line.
+    std::vector<int> gauges;
+    std::vector<TGaugeRows> rows;
+    int gauge = AllGauges;
+    FindGauges(start, stop, gauges, gauge, &rows);
+    qint64 points = 0;
+    if (gauge == AllGauges)
+        points = ArchiveRangeRowBound(tables, start, stop);
+    for (const TGaugeRows& g : rows)
+        if (g.Gauge == gauge)
+            points += g.Rows;
     // The lines' present points are let go before a load: their memory counts as available.
     qint64 held = 0;
     for (const TTrendSeries* s : Lines_)
@@ -621,7 +689,8 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
     Pending_.clear();
     for (TTrendSeries* s : Lines_)
         s->Data.Clear();
-    const std::vector<TArchiveSource> sources = ArchiveSources();
+    std::vector<TArchiveSource> sources = ArchiveSources();
+    ServerError.clear();
     TArchiveLoadHooks hooks;
     const QString text = QStringLiteral("Загрузка архива");
     hooks.Progress = [&text](int day, int lastDay) { ProgressShow(text, day, lastDay); };
@@ -639,11 +708,27 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
         const auto days = ArchiveRangeDates(Range->GetStart(), Range->GetStop()).size();
         ProgressShow(text, 0, static_cast<int>(days) - 1);
         ProgressOfferCancel([this] { CancelLoad(); });
-        result = LoadArchiveRange(sources, Range->GetStart(), Range->GetStop(), hooks);
+        // One gauge per load: every line takes the rows of the gauge chosen for the range.
+        if (FindGauges(Range->GetStart(), Range->GetStop(), Gauges, Gauge)) {
+            for (TArchiveSource& source : sources)
+                source.Gauge = Gauge;
+            if (FromServer) {
+                const TPlantLoadResult read =
+                    LoadPlantRange(PlantSettings, sources, Range->GetStart(), Range->GetStop(),
+                                   hooks.Yield, hooks.Cancel);
+                if (!read.Ok)
+                    ServerError = read.Error;
+                result.Rows = read.Rows;
+                result.Cancelled = read.Cancelled;
+            } else {
+                result = LoadArchiveRange(sources, Range->GetStart(), Range->GetStop(), hooks);
+            }
+        }
     }
     ProgressClose();
     Loading_ = false;
     CancelLoad_ = false;
+    FillGaugeBar();
     MergePending();
     SyncScrollBar();
     RefreshSpanPanels();
@@ -654,11 +739,123 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
             this, [this] { close(); }, Qt::QueuedConnection);
         return true;
     }
+    if (!ServerError.isEmpty()) {
+        ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"), ServerError,
+                       QMessageBox::Ok, QMessageBox::Ok, this);
+        return true;
+    }
     UnreadableDaysMessage(result.FailedDates);
     // A load the operator cancelled shows what it read, without "Отсутствуют данные".
     if (!result.Cancelled)
         EmptyDataMessages();
     return true;
+}
+
+// --- gauges and the source ---
+
+QString TFormGraphBase::GaugeText(int gauge) {
+    return gauge < 0 ? QStringLiteral("неизвестен") : QStringLiteral("№ ") + QString::number(gauge);
+}
+
+QString TFormGraphBase::GaugeCaption() const {
+    return Gauge == AllGauges ? QString() : QStringLiteral("Прибор ") + GaugeText(Gauge);
+}
+
+bool TFormGraphBase::FindGauges(TDateTime start, TDateTime stop, std::vector<int>& gauges,
+                                int& gauge, std::vector<TGaugeRows>* rows) {
+    QStringList tables;
+    for (const TArchiveSource& source : ArchiveSources())
+        tables << source.Table;
+    gauges.clear();
+    bool found = true;
+    if (FromServer) {
+        QElapsedTimer answered;
+        answered.start();
+        const TPlantLoadResult listed =
+            ListPlantGauges(PlantSettings, tables, start, stop, gauges, [&answered] {
+                if (answered.elapsed() >= AnswerEveryMs) {
+                    QCoreApplication::processEvents();
+                    answered.restart();
+                }
+            });
+        if (!listed.Ok) {
+            ServerError = listed.Error;
+            found = false;
+        }
+    } else {
+        const std::vector<TGaugeRows> counted = ArchiveRangeGauges(tables, start, stop);
+        for (const TGaugeRows& g : counted)
+            gauges.push_back(g.Gauge);
+        if (rows)
+            *rows = counted;
+    }
+    const auto has = [&gauges](int g) {
+        return std::find(gauges.begin(), gauges.end(), g) != gauges.end();
+    };
+    if (Gauge != AllGauges && has(Gauge))
+        gauge = Gauge;
+    else if (CurrentGauge != AllGauges && has(CurrentGauge))
+        gauge = CurrentGauge;
+    else if (!gauges.empty()) {
+        // A known gauge before the rows of no known one.
+        const auto known = std::find_if(gauges.begin(), gauges.end(), [](int g) { return g >= 0; });
+        gauge = known != gauges.end() ? *known : gauges.front();
+    } else
+        gauge = CurrentGauge;
+    // The current gauge is always offered: its live values join its line.
+    if (CurrentGauge != AllGauges && !has(CurrentGauge))
+        gauges.insert(std::lower_bound(gauges.begin(), gauges.end(), CurrentGauge), CurrentGauge);
+    return found;
+}
+
+void TFormGraphBase::FillGaugeBar() {
+    FillingGaugeBar_ = true;
+    GaugeBox->clear();
+    for (const int g : Gauges)
+        GaugeBox->addItem(GaugeText(g), g);
+    GaugeBox->setCurrentIndex(GaugeBox->findData(Gauge));
+    SourceBox->setCurrentIndex(FromServer ? 1 : 0);
+    SourceBox->setVisible(PlantSettings.Enabled);
+    if (auto* label = GaugeBar->findChild<QLabel*>(QStringLiteral("SourceLabel")))
+        label->setVisible(PlantSettings.Enabled);
+    if (auto* state = GaugeBar->findChild<QLabel*>(QStringLiteral("ServerState"))) {
+        state->setText(ServerError);
+        state->setVisible(!ServerError.isEmpty());
+    }
+    GaugeBar->setVisible(PlantSettings.Enabled || Gauges.size() > 1);
+    FillingGaugeBar_ = false;
+}
+
+void TFormGraphBase::ChooseGauge(int gauge) {
+    if (Loading_ || gauge == Gauge)
+        return;
+    const int before = Gauge;
+    Gauge = gauge;
+    if (!LoadArchive()) {
+        // Refused (the range would not fit): the window keeps what it shows.
+        Gauge = before;
+        FillGaugeBar();
+        return;
+    }
+    PointsShow(ShowPoints);
+    ShowAllX(false);
+    ApplyStep(dtStepIndex);
+    WritePanel0();
+}
+
+void TFormGraphBase::ChooseSource(bool server) {
+    if (Loading_ || server == FromServer || (server && !PlantSettings.Enabled))
+        return;
+    FromServer = server;
+    if (!LoadArchive()) {
+        FromServer = !server;
+        FillGaugeBar();
+        return;
+    }
+    PointsShow(ShowPoints);
+    ShowAllX(false);
+    ApplyStep(dtStepIndex);
+    WritePanel0();
 }
 
 void TFormGraphBase::UnreadableDaysMessage(const QList<QDate>& dates) {

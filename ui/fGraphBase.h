@@ -6,6 +6,7 @@
 // user-interface thread.
 
 #include "uArchiveLoad.h"
+#include "uPlantStore.h"
 #include "uRangeDT.h"
 #include "uStatusPanel.h"
 #include "uTrendChart.h"
@@ -17,6 +18,7 @@
 #include <memory>
 
 class QAction;
+class QComboBox;
 class QLabel;
 class QMenuBar;
 class QScrollBar;
@@ -52,6 +54,37 @@ public:
     double StepSpan = 45.0 / 1440; // days
     bool SyncingScrollBar = false;
     QString SettingsFile;
+
+    // --- gauges and the source ---
+    // A trend shows one gauge: the rows of the day tables with that plant number (PN), or of
+    // no known gauge (UnknownGauge: older files), never several gauges joined into one line.
+    // The gauge whose live values the window shows (its plant number), set by the opener before
+    // Open; AllGauges when the opener does not say (its live values then join the chosen gauge).
+    int CurrentGauge = AllGauges;
+    // The gauge the lines show; chosen when a range is loaded: the one chosen before when the
+    // range has it, else the current gauge when the range has it, else the first found.
+    int Gauge = AllGauges;
+    // The gauges the chooser lists: those with rows in the range, and the current gauge.
+    std::vector<int> Gauges;
+    // The plant archive's settings ([PlantArchive] of bde.ini), read when the window is made.
+    // When enabled the window offers "Сервер архива" beside "Локальный архив".
+    TPlantServerSettings PlantSettings;
+    bool FromServer = false;
+    // The text of the server's last failure; empty after a load that reached it.
+    QString ServerError;
+    // The row above the chart: "Прибор" with its chooser, "Источник" with its; shown when there
+    // is a choice (more than one gauge, or the plant archive enabled).
+    QWidget* GaugeBar = nullptr;
+    QComboBox* GaugeBox = nullptr;
+    QComboBox* SourceBox = nullptr;
+    // "№ <plant number>", or "неизвестен" for UnknownGauge.
+    static QString GaugeText(int gauge);
+    // Shows that gauge's lines (loads the range again).
+    void ChooseGauge(int gauge);
+    // Reads the lines from the server (true) or the local day files (loads the range again).
+    void ChooseSource(bool server);
+    // "Прибор № 1001" for the printed report; empty when the window shows no one gauge.
+    QString GaugeCaption() const;
 
     // --- controls ---
     TTrendChart* Chart1 = nullptr;
@@ -160,8 +193,9 @@ protected:
     // A date-time as wide as any in the panels' font, for their samples.
     static TDateTime SampleStamp();
 
-    // A live point of a line: added now, or kept until a running load has finished.
-    void LivePoint(TTrendSeries* series, double value);
+    // A live point of a line: added now, or kept until a running load has finished. False, and
+    // nothing added, when the line shows another gauge than the current one.
+    bool LivePoint(TTrendSeries* series, double value);
     // After a live point: follow the newest value when Scan is on.
     void FollowNewest();
     // The closing steps; run once.
@@ -200,6 +234,15 @@ private:
     };
     // After a load: the message naming the days that could not be read.
     void UnreadableDaysMessage(const QList<QDate>& dates);
+    // The gauges of [start, stop] (local day files or the server), and the gauge that a load of
+    // that range shows; false when the server could not be asked (ServerError).
+    bool FindGauges(TDateTime start, TDateTime stop, std::vector<int>& gauges, int& gauge,
+                    std::vector<TGaugeRows>* rows = nullptr);
+    // The chooser's entries from Gauges and Gauge, the bar shown when there is a choice.
+    void FillGaugeBar();
+    // Live values join the line only when they are the shown gauge's.
+    bool LiveGaugeShown() const;
+    bool FillingGaugeBar_ = false;
     // A close asked for during a load: the load is cancelled and the window closes after it.
     void CloseAfterLoad();
 

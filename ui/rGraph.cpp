@@ -20,6 +20,10 @@ QString ReportSpanText(double x0, double x1) {
            QStringLiteral(" по ") + ArchiveTextStamp(DateTimeFromTrendX(x1));
 }
 
+QString ReportGaugePrefix(const TFormGraphBase& window) {
+    return window.Gauge >= 0 ? window.GaugeCaption() + QStringLiteral(", ") : QString();
+}
+
 void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& to) {
     to.AssignShown(from, x0, x1);
 }
@@ -34,7 +38,8 @@ void FillTrendReport(TRepGraph& report, const TFormGraph& window) {
     report.Series1.Markers = window.ShowPoints;
     report.Title = window.windowTitle();
     report.Bottom.CopyFrom(bottom);
-    report.FilterDescribe = ReportSpanText(bottom->range().lower, bottom->range().upper);
+    report.FilterDescribe =
+        ReportGaugePrefix(window) + ReportSpanText(bottom->range().lower, bottom->range().upper);
 }
 
 void PreviewTrendReport(const TFormGraph& window) {

@@ -5,6 +5,7 @@
 #include "rReport.h"
 
 class TFormGraph;
+class TFormGraphBase;
 
 class TRepGraph : public TReportLayout {
 public:
@@ -21,6 +22,9 @@ protected:
 
 // "с " + the start + " по " + the stop of a shown span (the с is Cyrillic).
 QString ReportSpanText(double x0, double x1);
+// "Прибор № <plant number>, " before the span when the window shows a gauge known by its plant
+// number; empty otherwise (the rows of no known gauge, as before the number was archived).
+QString ReportGaugePrefix(const TFormGraphBase& window);
 // The points of a line within [x0, x1] and one point each side of it, run by run.
 void CopyShownPoints(const TTrendData& from, double x0, double x1, TTrendData& to);
 

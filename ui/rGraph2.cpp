@@ -30,7 +30,7 @@ void FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
     report.Series1.Markers = window.ShowPoints;
     report.Title = window.windowTitle();
     report.Bottom.CopyFrom(bottom);
-    report.FilterDescribe = ReportSpanText(x0, x1);
+    report.FilterDescribe = ReportGaugePrefix(window) + ReportSpanText(x0, x1);
     report.Right.CopyFrom(window.Chart1->Right());
     report.Series2.Data.Clear();
     CopyShownPoints(window.Series2->Data, x0, x1, report.Series2.Data);

@@ -685,6 +685,56 @@ private slots:
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
     }
 
+    // --plant-number: only that gauge's rows of tables shared by several gauges; a day file made
+    // before the number was archived holds none of them and is no error. --source server needs
+    // the number.
+    void archiveExportOneGauge() {
+        const QDate day(2024, 3, 5);
+        const auto at = [](const QDate& d, int h, int m, int s, int ms) {
+            return QtToDateTime(QDateTime(d, QTime(h, m, s, ms)));
+        };
+        // The old day: V and DT only.
+        QVERIFY(!WriteGaugeDayTable("Lt", {{QDateTime(day, QTime(12, 0)), 1.5, 1001}}, false)
+                     .isEmpty());
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 9, 0, 0, 0), 2.0, {}, 1001));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 9, 0, 0, 250), 3.0, {}, 1002));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 9, 0, 0, 500), 4.5, {}, 1001));
+        QVERIFY(AddArchiveRecord("Lt", at(day.addDays(1), 9, 0, 0, 750), 5.0));
+
+        const QStringList range{"archive", "export",     "--table", "Lt",
+                                "--from",  "2024-03-05", "--to",    "2024-03-06"};
+        TCliRun run = Cli(range + QStringList{"--plant-number", "1001"});
+        QCOMPARE(run.Exit, 0);
+        QVERIFY2(run.Err.isEmpty(), run.Err);
+        QCOMPARE(
+            run.Out,
+            CsvText({"time;value", IsoLocal(QDateTime(day.addDays(1), QTime(9, 0, 0, 0))) + ";2",
+                     IsoLocal(QDateTime(day.addDays(1), QTime(9, 0, 0, 500))) + ";4.5"}));
+        run = Cli(range + QStringList{"--plant-number", "1002", "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.JsonLines().size(), 1);
+        QCOMPARE(run.JsonLines()[0]["value"].toDouble(), 3.0);
+        // Without the number: every row, the old day's included, as always.
+        run = Cli(range);
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Text().count('\n'), 1 + 5);
+        QCOMPARE(Cli(range + QStringList{"--plant-number", "1003"}).Out, CsvText({"time;value"}));
+
+        for (const QStringList& wrong :
+             {QStringList{"--plant-number", "-1"}, QStringList{"--plant-number", "65536"},
+              QStringList{"--plant-number", "x"}, QStringList{"--source", "elsewhere"}}) {
+            run = Cli(range + wrong);
+            QVERIFY2(run.Exit == 3, qPrintable(wrong.join(' ')));
+            QVERIFY(run.Out.isEmpty());
+        }
+        run = Cli(range + QStringList{"--source", "server"});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("--plant-number"), run.Err);
+        run = Cli(range + QStringList{"--source", "server", "--json"});
+        QCOMPARE(run.Exit, 3);
+        QCOMPARE(ErrorCode(run.Json()), QStringLiteral("badArgument"));
+    }
+
     // archive list: every table with the days its file lies in, oldest first; folders that name
     // no day are passed over, and a program folder without an archive stays as it was.
     void archiveList() {

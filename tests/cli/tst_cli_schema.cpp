@@ -26,7 +26,8 @@ const QString NoPort = QStringLiteral("/dev/ulmar-no-such-port");
 int ExitOf(const QString& code) {
     if (code == "badArgument" || code == "badFile" || code == "unknownTable" || code == "needsYes")
         return 3;
-    if (code == "portNotOpened" || code == "noAnswer" || code == "outputFailed")
+    if (code == "portNotOpened" || code == "noAnswer" || code == "outputFailed" ||
+        code == "serverUnavailable")
         return 2;
     if (code == "refused" || code == "differences")
         return 1;
@@ -258,6 +259,17 @@ private slots:
                                   "failure", 3)
                                .value(0)),
                  QStringLiteral("unknownTable"));
+        // A plant archive whose server is not there (a socket folder without a server).
+        QVERIFY(WriteAll(Dirs->Prog() + "/INI/bde.ini",
+                         "[PlantArchive]\r\nEnabled=1\r\nHost=" + File("no-server").toUtf8() +
+                             "\r\nConnectTimeout=2\r\n"));
+        const QJsonObject unavailable =
+            Expect({"archive", "export", "--source", "server", "--plant-number", "1001", "--table",
+                    "Lt", "--from", "2026-12-10", "--to", "2026-12-10"},
+                   "failure", 2)
+                .value(0);
+        QCOMPARE(ErrorCode(unavailable), QStringLiteral("serverUnavailable"));
+        QVERIFY(ErrorMessage(unavailable).contains(QStringLiteral("Сервер архива недоступен: ")));
         QCOMPARE(
             ErrorCode(Expect({"tare", "write", "-", "--name", "t"}, "failure", 3, One, "0 0\r\n")
                           .value(0)),

@@ -47,6 +47,73 @@ inline QString WriteDayTable(const QString& table, const QList<QPair<QDateTime, 
     return ok ? file : QString();
 }
 
+// A row of a day table with the gauge's plant number (below 0: NULL, no known gauge).
+struct TGaugeRow {
+    QDateTime At;
+    double Value = 0.0;
+    int PlantNumber = -1;
+};
+
+// Rows written in the given order into the table of the first row's day, as WriteDayTable does.
+// withPlantNumber false makes the table as files were made before the plant number was kept
+// (V and DT only; every PlantNumber is left out). The path of the file; empty on failure.
+inline QString WriteGaugeDayTable(const QString& table, const QList<TGaugeRow>& rows,
+                                  bool withPlantNumber = true) {
+    if (rows.isEmpty())
+        return {};
+    const QString dir = ArchiveDayDir(QtToDateTime(rows.first().At));
+    const QString file = JoinPath(dir, table + QStringLiteral(".db"));
+    QFile::remove(file);
+    if (!QDir().mkpath(dir))
+        return {};
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return {};
+    }
+    const QByteArray create =
+        "CREATE TABLE " + table.toLatin1() +
+        (withPlantNumber ? " (V REAL, DT TEXT, PN INTEGER)" : " (V REAL, DT TEXT)");
+    bool ok = sqlite3_exec(db, create.constData(), nullptr, nullptr, nullptr) == SQLITE_OK &&
+              sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_stmt* stmt = nullptr;
+    const QByteArray sql =
+        "INSERT INTO " + table.toLatin1() +
+        (withPlantNumber ? " (V, DT, PN) VALUES (?1, ?2, ?3)" : " (V, DT) VALUES (?1, ?2)");
+    ok = ok && sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) == SQLITE_OK;
+    for (const TGaugeRow& row : rows) {
+        if (!ok)
+            break;
+        const QByteArray dt = row.At.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
+        sqlite3_bind_double(stmt, 1, row.Value);
+        sqlite3_bind_text(stmt, 2, dt.constData(), static_cast<int>(dt.size()), SQLITE_TRANSIENT);
+        if (withPlantNumber) {
+            if (row.PlantNumber < 0)
+                sqlite3_bind_null(stmt, 3);
+            else
+                sqlite3_bind_int(stmt, 3, row.PlantNumber);
+        }
+        ok = sqlite3_step(stmt) == SQLITE_DONE && sqlite3_reset(stmt) == SQLITE_OK;
+    }
+    sqlite3_finalize(stmt);
+    ok = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK && ok;
+    sqlite3_close(db);
+    return ok ? file : QString();
+}
+
+// `count` rows a `stepMs` apart from `first` taking turns among the gauges, as a line polled in
+// rotation writes them: row k belongs to gauges[k % size], value gauge * 1000 + k.
+inline QList<TGaugeRow> InterleavedRows(const QDateTime& first, int count, int stepMs,
+                                        const QList<int>& gauges) {
+    QList<TGaugeRow> rows;
+    for (int k = 0; k < count; ++k) {
+        const int g = gauges.at(k % gauges.size());
+        rows.append({first.addMSecs(qint64(k) * stepMs), g * 1000.0 + k, g});
+    }
+    return rows;
+}
+
 // `count` rows a `stepMs` apart from `first`, value k for the k-th row.
 inline QList<QPair<QDateTime, double>> EvenRows(const QDateTime& first, int count, int stepMs) {
     QList<QPair<QDateTime, double>> rows;

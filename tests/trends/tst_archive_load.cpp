@@ -520,6 +520,80 @@ private slots:
         QCOMPARE(text, QStringLiteral("Время;Hu\r\n05.03.2024 23:59:59,999;1,5\r\n"
                                       "06.03.2024 00:00:00,000;2,5\r\n"));
     }
+
+    // Two gauges polled in turn on one line write into the same day tables; a line of one
+    // gauge takes its rows only, and the listing names both with their rows.
+    void gaugesNeverJoin() {
+        const QString hu = QStringLiteral("Hu");
+        const QDateTime first(QDate(2024, 5, 6), QTime(8, 0));
+        QVERIFY(!WriteGaugeDayTable(hu, InterleavedRows(first, 1000, 250, {1001, 1002})).isEmpty());
+        const TDateTime start = At(2024, 5, 6), stop = At(2024, 5, 6, 23, 59, 59, 999);
+        const std::vector<TGaugeRows> gauges = ArchiveRangeGauges({hu}, start, stop);
+        QCOMPARE(gauges.size(), std::size_t(2));
+        QCOMPARE(gauges[0].Gauge, 1001);
+        QCOMPARE(gauges[0].Rows, qint64(500));
+        QCOMPARE(gauges[1].Gauge, 1002);
+        QCOMPARE(gauges[1].Rows, qint64(500));
+        for (const int gauge : {1001, 1002}) {
+            TTrendData line;
+            const TArchiveLoadResult r = LoadArchiveRange({{hu, &line, gauge}}, start, stop);
+            QCOMPARE(r.Rows, qint64(500));
+            QCOMPARE(line.Count(), std::size_t(500));
+            // One run: the gauge's own rows in time order, every other row of the table.
+            QCOMPARE(line.RunCount(), std::size_t(1));
+            for (std::size_t i = 0; i < line.Count(); ++i) {
+                const int k = int(i) * 2 + (gauge == 1002 ? 1 : 0);
+                QCOMPARE(line.At(i).Y, gauge * 1000.0 + k);
+                QCOMPARE(line.At(i).X, TrendXFromDateTime(QtToDateTime(first.addMSecs(k * 250))));
+            }
+            QCOMPARE(ArchiveRangeRowBound({hu}, start, stop, {}, gauge), qint64(500));
+        }
+        TTrendData unknown, all;
+        LoadArchiveRange({{hu, &unknown, UnknownGauge}, {hu, &all}}, start, stop);
+        QVERIFY(unknown.Empty());
+        QCOMPARE(all.Count(), std::size_t(1000)); // every row, as before gauges were told apart
+        // A gauge that starts writing later in the day is listed once its rows are there.
+        QVERIFY(AddArchiveRecord(hu, At(2024, 5, 6, 20), 7.0, {}, 1003));
+        QCOMPARE(ArchiveRangeGauges({hu}, start, stop).size(), std::size_t(3));
+        QCOMPARE(ArchiveRangeGauges({hu}, start, stop).back().Gauge, 1003);
+    }
+
+    // A day file made before the plant number was archived reads as the gauge not known, next
+    // to a newer day that has both known rows and rows without a number.
+    void oldFileReadAsUnknown() {
+        const QString lt = QStringLiteral("Lt");
+        const QDateTime oldDay(QDate(2024, 5, 6), QTime(10, 0));
+        const QDateTime newDay(QDate(2024, 5, 7), QTime(10, 0));
+        QList<TGaugeRow> old;
+        for (int k = 0; k < 30; ++k)
+            old.append({oldDay.addSecs(k), 10.0 + k, 1001}); // the number is not stored
+        QList<TGaugeRow> now = InterleavedRows(newDay, 40, 1000, {1001, -1});
+        const QString oldFile = WriteGaugeDayTable(lt, old, false);
+        QVERIFY(!oldFile.isEmpty());
+        QVERIFY(!WriteGaugeDayTable(lt, now).isEmpty());
+        const TDateTime start = At(2024, 5, 6), stop = At(2024, 5, 7, 23);
+        const std::vector<TGaugeRows> gauges = ArchiveRangeGauges({lt}, start, stop);
+        QCOMPARE(gauges.size(), std::size_t(2));
+        QCOMPARE(gauges[0].Gauge, UnknownGauge);
+        QCOMPARE(gauges[0].Rows, qint64(30 + 20));
+        QCOMPARE(gauges[1].Gauge, 1001);
+        QCOMPARE(gauges[1].Rows, qint64(20));
+        TTrendData unknown, known;
+        LoadArchiveRange({{lt, &unknown, UnknownGauge}, {lt, &known, 1001}}, start, stop);
+        QCOMPARE(unknown.Count(), std::size_t(50));
+        QCOMPARE(unknown.At(0).Y, 10.0);
+        QCOMPARE(unknown.At(29).Y, 39.0);
+        QCOMPARE(unknown.At(30).Y, -1000.0 + 1); // the new day's first row without a number
+        QCOMPARE(known.Count(), std::size_t(20));
+        for (std::size_t i = 0; i < known.Count(); ++i)
+            QCOMPARE(known.At(i).Y, 1001000.0 + double(i * 2));
+        // The old table holds no row of a known gauge; it is read, not failed.
+        std::vector<TTrendPoint> rows;
+        QCOMPARE(ReadArchiveDay(ArchiveDayDir(QtToDateTime(oldDay)), lt, start, stop, rows, {},
+                                nullptr, 1001),
+                 TDayRead::Read);
+        QVERIFY(rows.empty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestArchiveLoad)

@@ -13,7 +13,9 @@
 #include "tests/trends/TrendRig.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDateEdit>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -778,6 +780,91 @@ private slots:
         QVERIFY(f.read(4) == "%PDF");
         QVERIFY(!form->SavePdf(R->Dirs.Root.filePath(QStringLiteral("none/t.pdf"))));
         QCOMPARE(R->Boxes.last().Caption, QStringLiteral("Ошибка"));
+    }
+
+    // Two gauges polled in turn on one line: the window shows one (the current gauge), the
+    // chooser lists both, a choice reloads the other's rows alone, the current gauge's live
+    // values never join another gauge's line, and the report names the gauge.
+    void gaugeChooser() {
+        const QDateTime first(QDate(2024, 3, 5), QTime(11, 0));
+        QVERIFY(
+            !WriteGaugeDayTable(Hu, InterleavedRows(first, 600, 10000, {1001, 1002})).isEmpty());
+        const TDateTime t0 = Rig::At(2024, 3, 5, 11);
+        auto form = std::make_unique<TFormGraph>();
+        form->CurrentGauge = 1002;
+        form->Open(Hu, Source.get(), QStringLiteral("График"), t0 - 0.1, t0 + 0.2);
+        QCOMPARE(form->Gauge, 1002);
+        QVERIFY(form->GaugeBar->isVisibleTo(form.get()));
+        QVERIFY(!form->SourceBox->isVisibleTo(form.get())); // no plant archive set up
+        QCOMPARE(form->GaugeBox->count(), 2);
+        QCOMPARE(form->GaugeBox->itemText(0), QStringLiteral("№ 1001"));
+        QCOMPARE(form->GaugeBox->itemText(1), QStringLiteral("№ 1002"));
+        QCOMPARE(form->GaugeBox->currentText(), QStringLiteral("№ 1002"));
+        const auto onlyGauge = [](const TTrendData& line, int gauge) {
+            for (std::size_t i = 0; i < line.Count(); ++i)
+                if (std::floor(line.At(i).Y / 1000) != gauge)
+                    return false;
+            return true;
+        };
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(300));
+        QVERIFY(onlyGauge(form->Series1->Data, 1002));
+        emit form->GaugeBox->activated(0);
+        QCOMPARE(form->Gauge, 1001);
+        QCOMPARE(form->GaugeBox->currentText(), QStringLiteral("№ 1001"));
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(300));
+        QVERIFY(onlyGauge(form->Series1->Data, 1001));
+        QCOMPARE(form->Series1->Data.At(0).X, TrendXFromDateTime(t0));
+        // The device's value is gauge 1002's: it stays off gauge 1001's line.
+        Source->SetValue(TVariant::FromDouble(5.0));
+        QCOMPARE(form->Series1->Data.Count(), std::size_t(300));
+        TRepGraph report;
+        FillTrendReport(report, *form);
+        QVERIFY2(report.FilterDescribe.startsWith(QStringLiteral("Прибор № 1001, с 05.03.2024")),
+                 qPrintable(report.FilterDescribe));
+        QVERIFY(R->Boxes.isEmpty());
+
+        // A current gauge without rows in the range: the first gauge found is shown, and the
+        // current one is offered beside it.
+        auto other = std::make_unique<TFormGraph>();
+        other->CurrentGauge = 7;
+        other->Open(Hu, Source.get(), QStringLiteral("График"), t0 - 0.1, t0 + 0.2);
+        QCOMPARE(other->Gauge, 1001);
+        QCOMPARE(other->GaugeBox->count(), 3);
+        QCOMPARE(other->GaugeBox->itemText(0), QStringLiteral("№ 7"));
+    }
+
+    // A plant archive enabled in the settings but not reachable: the window offers the server,
+    // and choosing it shows the server's failure text, in a box and in the window, within the
+    // connection time-out, with the lines empty; the local archive is back with one choice.
+    void serverUnreachable() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 11);
+        Rig::Fill(Hu, t0, t0 + 1.0 / 24, 60, [](int k) { return 100.0 + k; });
+        auto form = std::make_unique<TFormGraph>();
+        form->PlantSettings.Enabled = true;
+        form->PlantSettings.Host = R->Dirs.Root.filePath(QStringLiteral("no-server"));
+        form->PlantSettings.ConnectTimeoutS = 2;
+        form->Open(Hu, Source.get(), QStringLiteral("График"), t0 - 0.1, t0 + 0.2);
+        const std::size_t local = form->Series1->Data.Count();
+        QVERIFY(local >= 60);
+        QVERIFY(form->GaugeBar->isVisibleTo(form.get()));
+        QVERIFY(form->SourceBox->isVisibleTo(form.get()));
+        QCOMPARE(form->SourceBox->itemText(1), QStringLiteral("Сервер архива"));
+        QElapsedTimer timer;
+        timer.start();
+        emit form->SourceBox->activated(1);
+        QVERIFY(timer.elapsed() < 10000);
+        QVERIFY(form->FromServer);
+        QVERIFY(form->Series1->Data.Empty());
+        QCOMPARE(R->Boxes.size(), 1);
+        QVERIFY2(R->Boxes.at(0).Text.startsWith(QStringLiteral("Сервер архива недоступен: ")),
+                 qPrintable(R->Boxes.at(0).Text));
+        const auto* state = form->GaugeBar->findChild<QLabel*>(QStringLiteral("ServerState"));
+        QVERIFY(state && state->isVisibleTo(form.get()));
+        QCOMPARE(state->text(), R->Boxes.at(0).Text);
+        emit form->SourceBox->activated(0);
+        QVERIFY(!form->FromServer);
+        QCOMPARE(form->Series1->Data.Count(), local);
+        QVERIFY(!state->isVisibleTo(form.get()));
     }
 
     void showTrendRunsModally() {

@@ -435,8 +435,10 @@ void TFormMain::BindHandlers() {
     // Trends: modal windows over the last TrendSpan days, charting the device's readings live.
     const auto trend = [this](const char* table, std::unique_ptr<TIODouble> TUlmar::*value) {
         const TDateTime now = NowDateTime();
+        // The current gauge's trend by default; its live values join only its own line.
         ShowTrend(QString::fromLatin1(table), Ulmar() ? (Ulmar()->*value).get() : nullptr,
-                  QStringLiteral("График"), now - TrendSpan, now);
+                  QStringLiteral("График"), now - TrendSpan, now,
+                  Ulmar() ? int(Ulmar()->PlantNumber) : AllGauges);
     };
     on("actGraphDistance", [trend] { trend("Lt", &TUlmar::Distance); });
     on("actGraphLevelFree", [trend] { trend("Lc", &TUlmar::LevelFree); });
@@ -447,7 +449,7 @@ void TFormMain::BindHandlers() {
         const TDateTime now = NowDateTime();
         TUlmar* ulmar = Ulmar();
         ShowTrend2(ulmar ? ulmar->Distance.get() : nullptr, ulmar ? ulmar->TempSVCH.get() : nullptr,
-                   now - TrendSpan, now);
+                   now - TrendSpan, now, ulmar ? int(ulmar->PlantNumber) : AllGauges);
     });
 }
 

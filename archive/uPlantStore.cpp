@@ -175,6 +175,12 @@ TPlantStore::~TPlantStore() {
 }
 
 void TPlantStore::Disconnect() {
+    {
+        std::lock_guard lock(CancelMutex_);
+        if (Cancel_)
+            PQfreeCancel(Cancel_);
+        Cancel_ = nullptr;
+    }
     if (Conn_)
         PQfinish(Conn_);
     Conn_ = nullptr;
@@ -217,7 +223,9 @@ bool TPlantStore::Connect() {
     // A batch counts as confirmed only once its commit is written: a server set to commit
     // without waiting would lose confirmed rows when it crashes, and the shipper would never
     // send them again.
-    static const QByteArray options = QByteArrayLiteral("-c synchronous_commit=on");
+    QByteArray options = QByteArrayLiteral("-c synchronous_commit=on");
+    if (StatementTimeoutMs_ > 0)
+        options += " -c statement_timeout=" + QByteArray::number(StatementTimeoutMs_);
     add("options", options);
     add("client_encoding", utf8);
     add("application_name", application);
@@ -240,8 +248,20 @@ bool TPlantStore::Connect() {
         return false;
     }
     PQsetNoticeProcessor(Conn_, IgnoreNotice, nullptr);
+    {
+        std::lock_guard lock(CancelMutex_);
+        Cancel_ = PQgetCancel(Conn_);
+    }
     LastError_.clear();
     return true;
+}
+
+void TPlantStore::CancelRequest() {
+    std::lock_guard lock(CancelMutex_);
+    if (!Cancel_)
+        return;
+    char error[256];
+    PQcancel(Cancel_, error, int(sizeof error));
 }
 
 void TPlantStore::Fail(const QString& what) {

@@ -19,9 +19,11 @@
 
 #include <QSet>
 #include <QString>
+#include <mutex>
 #include <vector>
 
 struct pg_conn;
+struct pg_cancel;
 
 // Section "PlantArchive" of the archive settings file (bde.ini).
 struct TPlantServerSettings {
@@ -125,6 +127,13 @@ public:
     // The text of the last failure, for the operator; empty after a call that succeeded.
     const QString& LastError() const { return LastError_; }
 
+    // A statement that runs longer is cancelled by the server; 0 (the default) leaves the
+    // server's setting. Takes effect with the next connection.
+    void SetStatementTimeoutMs(int ms) { StatementTimeoutMs_ = ms > 0 ? ms : 0; }
+    // Any thread: asks the server to cancel the statement the owning thread waits for, if any;
+    // that call then fails as a lost request.
+    void CancelRequest();
+
 private:
     bool Ready();
     bool Exec(const char* statement);
@@ -143,4 +152,8 @@ private:
     QString StationName_;
     int StationId_ = 0;
     QString LastError_;
+    int StatementTimeoutMs_ = 0;
+    // The connection's cancel handle, for CancelRequest from another thread.
+    std::mutex CancelMutex_;
+    pg_cancel* Cancel_ = nullptr;
 };

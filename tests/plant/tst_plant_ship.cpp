@@ -15,6 +15,9 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 #include <QTimeZone>
 #include <atomic>
@@ -418,6 +421,42 @@ private slots:
         QCOMPARE(ServerDigest(db, "st-a"), Digest(a.Expected()));
         QCOMPARE(ServerDigest(db, "st-b"), Digest(b.Expected()));
         QCOMPARE(Cluster->Value("SELECT count(*) FROM gauges", db), QString("4"));
+    }
+
+    // ulmar-cli archive ship: the pending rows once, as JSON; a second run finds nothing new.
+    void cliShipsOnce() {
+        NEED_SERVER();
+        TTestDirs dirs;
+        const QString root = QDir(dirs.Work()).filePath("archive");
+        SetArchiveRoot(root);
+        QVERIFY(SaveArchiveSettings());
+        const QString db = NewDatabase();
+        QVERIFY(Settings(db).Save(PlantSettingsFile()));
+        TPolls polls(2, Start());
+        {
+            TArchiveWriter writer;
+            for (int i = 0; i < 400; ++i)
+                polls.Poll(writer);
+            QVERIFY(writer.Stop(20000));
+        }
+        const auto ship = [&] {
+            QProcess p;
+            p.start(ULMAR_CLI_PATH, {"--json", "--program-dir", dirs.Prog(), "--work-dir",
+                                     dirs.Work(), "archive", "ship"});
+            const bool ended = p.waitForFinished(60000);
+            const QJsonObject o = QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+            return std::pair{ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                             o};
+        };
+        const auto [exit, first] = ship();
+        QCOMPARE(exit, 0);
+        QCOMPARE(first["ok"], QJsonValue(true));
+        QCOMPARE(first["shipped"].toInt(), 1200);
+        QCOMPARE(first["pending"].toInt(), 0);
+        QCOMPARE(ServerDigest(db, first["station"].toString()), Digest(polls.Expected()));
+        const auto [again, second] = ship();
+        QCOMPARE(again, 0);
+        QCOMPARE(second["shipped"].toInt(), 0);
     }
 
     // A server that refuses the login: the status gives the server's reason, the rows wait,

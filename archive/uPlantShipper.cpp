@@ -542,9 +542,9 @@ TPlantShipWork::TPlantShipWork(TPlantServerSettings settings, TPlantShipOptions 
 
 TPlantShipWork::~TPlantShipWork() = default;
 
-bool TPlantShipWork::Pass(const std::atomic<bool>* stop) {
+bool TPlantShipWork::Pass(const std::function<bool()>& stop) {
     TImpl& im = *Impl_;
-    const auto stopped = [stop] { return stop && stop->load(std::memory_order_relaxed); };
+    const auto stopped = [&stop] { return stop && stop(); };
     if (!im.OpenCursor(Error_))
         return false;
     im.Scan();
@@ -671,7 +671,7 @@ struct TPlantShipper::TState {
                 std::lock_guard lock(Mutex);
                 pass = ++PassesStarted;
             }
-            const bool ok = Work.Pass(&Stopping);
+            const bool ok = Work.Pass([this] { return Stopping.load(); });
             int pause;
             {
                 std::lock_guard lock(Mutex);

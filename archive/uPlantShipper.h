@@ -105,8 +105,9 @@ public:
     TPlantShipWork& operator=(const TPlantShipWork&) = delete;
 
     // True when everything pending was shipped (or there was nothing); false when the server
-    // or the cursor file failed (Error()) or `stop` was set. Counts accumulate in Counts().
-    bool Pass(const std::atomic<bool>* stop = nullptr);
+    // or the cursor file failed (Error()) or `stop` said true (asked between batches). Counts
+    // accumulate in Counts().
+    bool Pass(const std::function<bool()>& stop = {});
 
     // The failure's text: "Сервер архива недоступен: ..." as TPlantStore gives it, or the
     // cursor file's; empty after a pass that succeeded.

@@ -185,6 +185,8 @@ void TPlantStore::Disconnect() {
         PQfinish(Conn_);
     Conn_ = nullptr;
     SchemaChecked_ = false;
+    GaugeIds_.clear();
+    ParameterIds_.clear();
 }
 
 bool TPlantStore::IsConnected() const {
@@ -442,19 +444,71 @@ bool TPlantStore::EnsureStation(const QString& station, int* id) {
     return true;
 }
 
+bool TPlantStore::LookUpId(const char* insert, const char* select, const QByteArray& key, int* id) {
+    const char* params[1] = {key.constData()};
+    TResult added(PQexecParams(Conn_, insert, 1, nullptr, params, nullptr, nullptr, 0));
+    if (!added || PQresultStatus(added.get()) != PGRES_COMMAND_OK) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    TResult r(PQexecParams(Conn_, select, 1, nullptr, params, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    *id = QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+    return true;
+}
+
+bool TPlantStore::EnsureIds(const std::vector<TPlantRow>& rows) {
+    // Gauges and parameters new to this connection: made on the server where missing, each in
+    // a statement of its own outside the batch's transaction, so that a known number is never
+    // one a rolled-back batch took. Only a missing one is inserted, so that the identity numbers
+    // are not used up by rows that bring nothing new (a smallint would run out).
+    for (const TPlantRow& row : rows) {
+        if (!IsShippable(row))
+            continue;
+        if (!GaugeIds_.contains(row.PlantNumber)) {
+            int id = 0;
+            if (!LookUpId("INSERT INTO gauges (plant_number) SELECT $1::integer WHERE NOT EXISTS"
+                          " (SELECT 1 FROM gauges WHERE plant_number = $1::integer)"
+                          " ON CONFLICT (plant_number) DO NOTHING",
+                          "SELECT id FROM gauges WHERE plant_number = $1::integer",
+                          QByteArray::number(row.PlantNumber), &id))
+                return false;
+            GaugeIds_.insert(row.PlantNumber, id);
+        }
+        if (!ParameterIds_.contains(row.Parameter)) {
+            int id = 0;
+            if (!LookUpId("INSERT INTO parameters (name) SELECT $1::text WHERE NOT EXISTS"
+                          " (SELECT 1 FROM parameters WHERE name = $1::text)"
+                          " ON CONFLICT (name) DO NOTHING",
+                          "SELECT id FROM parameters WHERE name = $1::text", row.Parameter.toUtf8(),
+                          &id))
+                return false;
+            ParameterIds_.insert(row.Parameter, id);
+        }
+    }
+    return true;
+}
+
 bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, qint64* inserted) {
     auto fail = [this] {
         Rollback();
         return false;
     };
-    if (!Exec("BEGIN") || !Exec("CREATE TEMP TABLE IF NOT EXISTS plant_batch ("
-                                " plant_number integer NOT NULL,"
-                                " parameter text NOT NULL,"
+    if (!EnsureIds(rows))
+        return false;
+    // The rows go in with their gauge's and parameter's numbers, so that the insert into the
+    // readings needs no look-up per row.
+    if (!Exec("BEGIN") || !Exec("CREATE TEMP TABLE IF NOT EXISTS plant_rows ("
+                                " gauge_id integer NOT NULL,"
+                                " parameter_id smallint NOT NULL,"
                                 " time timestamptz NOT NULL,"
                                 " value double precision NOT NULL) ON COMMIT DELETE ROWS"))
         return fail();
     {
-        TResult r(PQexec(Conn_, "COPY plant_batch FROM STDIN (FORMAT binary)"));
+        TResult r(PQexec(Conn_, "COPY plant_rows FROM STDIN (FORMAT binary)"));
         if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) {
             Fail(Reason(Conn_));
             return fail();
@@ -474,15 +528,27 @@ bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, 
         chunk.clear();
         return sent;
     };
+    // Consecutive rows mostly share their gauge or parameter: looked up again only on a change.
+    int lastPlant = 0;
+    int gaugeId = -1;
+    QString lastName;
+    int parameterId = -1;
     for (const TPlantRow& row : rows) {
         if (!IsShippable(row))
             continue;
-        const QByteArray parameter = row.Parameter.toUtf8();
+        if (gaugeId < 0 || row.PlantNumber != lastPlant) {
+            lastPlant = row.PlantNumber;
+            gaugeId = GaugeIds_.value(lastPlant);
+        }
+        if (parameterId < 0 || row.Parameter != lastName) {
+            lastName = row.Parameter;
+            parameterId = ParameterIds_.value(lastName);
+        }
         AppendBig<qint16>(chunk, 4);
         AppendBig<qint32>(chunk, 4);
-        AppendBig<qint32>(chunk, row.PlantNumber);
-        AppendBig<qint32>(chunk, qint32(parameter.size()));
-        chunk.append(parameter);
+        AppendBig<qint32>(chunk, gaugeId);
+        AppendBig<qint32>(chunk, 2);
+        AppendBig<qint16>(chunk, qint16(parameterId));
         AppendBig<qint32>(chunk, 8);
         AppendBig<qint64>(chunk, ServerMicros(row.TimeMs));
         AppendBig<qint32>(chunk, 8);
@@ -511,27 +577,11 @@ bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, 
             Fail(Reason(Conn_));
         return fail();
     }
-    // Gauges and parameters new to the server; only missing names are inserted, so that the
-    // identity numbers are not used up by batches that bring nothing new (a smallint would run
-    // out after some thousands of batches).
-    if (!Exec("INSERT INTO gauges (plant_number)"
-              " SELECT DISTINCT b.plant_number FROM plant_batch b"
-              " WHERE NOT EXISTS (SELECT 1 FROM gauges g WHERE g.plant_number = b.plant_number)"
-              " ON CONFLICT (plant_number) DO NOTHING") ||
-        !Exec("INSERT INTO parameters (name)"
-              " SELECT DISTINCT b.parameter FROM plant_batch b"
-              " WHERE NOT EXISTS (SELECT 1 FROM parameters p WHERE p.name = b.parameter)"
-              " ON CONFLICT (name) DO NOTHING"))
-        return fail();
     const QByteArray station = QByteArray::number(stationId);
     const QByteArray insert =
         "INSERT INTO readings (station_id, gauge_id, parameter_id, time, value)"
         " SELECT " +
-        station +
-        ", g.id, p.id, b.time, b.value FROM plant_batch b"
-        " JOIN gauges g ON g.plant_number = b.plant_number"
-        " JOIN parameters p ON p.name = b.parameter"
-        " ON CONFLICT DO NOTHING";
+        station + ", gauge_id, parameter_id, time, value FROM plant_rows ON CONFLICT DO NOTHING";
     TResult r(PQexec(Conn_, insert.constData()));
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
         Fail(Reason(Conn_));
@@ -572,6 +622,8 @@ TPlantShipResult TPlantStore::ShipBatch(const QString& station,
         }
         Months_.clear();
         StationId_ = 0;
+        GaugeIds_.clear();
+        ParameterIds_.clear();
         if (!(attempt == 0 && hadConnection && !IsConnected()))
             break;
     }

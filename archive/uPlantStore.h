@@ -17,6 +17,7 @@
 // One TPlantStore per thread; the object keeps its connection between calls and makes a new
 // one when the server has dropped it.
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <mutex>
@@ -140,6 +141,8 @@ private:
     bool EnsurePartitions(const std::vector<TPlantRow>& rows);
     bool EnsureStation(const QString& station, int* id);
     bool StoreBatch(int stationId, const std::vector<TPlantRow>& rows, qint64* inserted);
+    bool EnsureIds(const std::vector<TPlantRow>& rows);
+    bool LookUpId(const char* insert, const char* select, const QByteArray& key, int* id);
     void Fail(const QString& what);
     void Rollback();
 
@@ -151,6 +154,10 @@ private:
     QSet<int> Months_;
     QString StationName_;
     int StationId_ = 0;
+    // The server's numbers of the gauges (by plant number) and parameters (by name) known on
+    // this connection; cleared with the partitions.
+    QHash<int, int> GaugeIds_;
+    QHash<QString, int> ParameterIds_;
     QString LastError_;
     int StatementTimeoutMs_ = 0;
     // The connection's cancel handle, for CancelRequest from another thread.

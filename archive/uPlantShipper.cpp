@@ -17,6 +17,7 @@
 #include <mutex>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <system_error>
 #ifdef Q_OS_LINUX
 #include <pthread.h>
 #endif
@@ -643,6 +644,8 @@ bool TPlantShipWork::Pass(const std::function<bool()>& stop) {
         for (const auto& [key, f] : im.Files)
             pending += f.Seen ? f.Pending : 0;
         Counts_.Pending = pending;
+        if (OnBatch)
+            OnBatch();
     }
 }
 
@@ -666,7 +669,19 @@ struct TPlantShipper::TState {
     quint64 CleanPass = 0; // the number of the last pass that ended with nothing pending
     bool Finished = false;
 
+    // Thread: after each batch of a long catch-up, the counts for the windows, and the server
+    // is plainly there again.
+    void Published() {
+        {
+            std::lock_guard lock(Mutex);
+            Counts = Work.Counts();
+            Status.clear();
+        }
+        Cv.notify_all();
+    }
+
     void Run() {
+        Work.OnBatch = [this] { Published(); };
 #ifdef Q_OS_LINUX
         // Named for top -H and the benchmark's count of its processor time.
         pthread_setname_np(pthread_self(), "plant-ship");
@@ -720,10 +735,15 @@ TPlantShipper::~TPlantShipper() {
 bool TPlantShipper::Stop(int timeoutMs) {
     TState& s = *State_;
     if (!s.Stopping.exchange(true)) {
-        // A statement on its way is cancelled: the batch is not confirmed and is sent again
-        // by the next start. The cancel talks to the server, which may not answer: on a thread
-        // of its own, which keeps the state.
-        std::thread([state = State_] { state->Work.Store().CancelRequest(); }).detach();
+        // A connection under way is given up and a statement on its way is cancelled: the
+        // batch is not confirmed and is sent again by the next start. The cancel talks to the
+        // server, which may not answer: on a thread of its own, which keeps the state.
+        s.Work.Store().Abort();
+        try {
+            std::thread([state = State_] { state->Work.Store().CancelRequest(); }).detach();
+        } catch (const std::system_error&) {
+            // No thread for it: the statement's time-out still ends the wait.
+        }
     }
     {
         std::unique_lock lock(s.Mutex);

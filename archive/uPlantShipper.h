@@ -116,6 +116,9 @@ public:
     const QString& Station() const { return Station_; }
     TPlantStore& Store() { return Store_; }
 
+    // Runs after each batch whose cursor is written (Counts() then hold it).
+    std::function<void()> OnBatch;
+
 private:
     struct TImpl;
     std::unique_ptr<TImpl> Impl_;

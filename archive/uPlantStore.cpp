@@ -4,10 +4,12 @@
 #include "uIniFile.h"
 
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QtEndian>
 #include <cstring>
 #include <libpq-fe.h>
 #include <memory>
+#include <poll.h>
 #include <utility>
 
 namespace {
@@ -239,12 +241,34 @@ bool TPlantStore::Connect() {
     values.push_back(nullptr);
     // expand_dbname 0: a database name is only a name, never a connection string that could
     // bring a password or another server with it.
-    Conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    // Connected step by step, so that Abort from another thread ends the wait at once; the
+    // steps end after connect_timeout, as libpq's own wait would.
+    Conn_ = PQconnectStartParams(keys.data(), values.data(), 0);
     if (!Conn_) {
         LastError_ = UnavailablePrefix + QStringLiteral("недостаточно памяти");
         return false;
     }
-    if (PQstatus(Conn_) != CONNECTION_OK) {
+    QDeadlineTimer deadline(qint64(qMax(2, Settings_.ConnectTimeoutS)) * 1000);
+    PostgresPollingStatusType step =
+        PQstatus(Conn_) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+    while (step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
+        if (Aborted_.load()) {
+            LastError_ = UnavailablePrefix + QStringLiteral("соединение прервано");
+            Disconnect();
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            LastError_ = UnavailablePrefix + QStringLiteral("timeout expired");
+            Disconnect();
+            return false;
+        }
+        pollfd p{PQsocket(Conn_), short(step == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        const int ready =
+            ::poll(&p, 1, int(qMin<qint64>(100, qMax<qint64>(0, deadline.remainingTime()))));
+        if (ready > 0 || p.fd < 0)
+            step = PQconnectPoll(Conn_);
+    }
+    if (step == PGRES_POLLING_FAILED || PQstatus(Conn_) != CONNECTION_OK) {
         LastError_ = UnavailablePrefix + Reason(Conn_);
         Disconnect();
         return false;
@@ -256,6 +280,10 @@ bool TPlantStore::Connect() {
     }
     LastError_.clear();
     return true;
+}
+
+void TPlantStore::Abort() {
+    Aborted_ = true;
 }
 
 void TPlantStore::CancelRequest() {

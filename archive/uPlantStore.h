@@ -20,6 +20,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <atomic>
 #include <mutex>
 #include <vector>
 
@@ -134,6 +135,9 @@ public:
     // Any thread: asks the server to cancel the statement the owning thread waits for, if any;
     // that call then fails as a lost request.
     void CancelRequest();
+    // Any thread: every later connection attempt, and one under way, fails at once (with
+    // CancelRequest, for the end of the program).
+    void Abort();
 
 private:
     bool Ready();
@@ -163,4 +167,5 @@ private:
     // The connection's cancel handle, for CancelRequest from another thread.
     std::mutex CancelMutex_;
     pg_cancel* Cancel_ = nullptr;
+    std::atomic<bool> Aborted_{false};
 };

@@ -15,6 +15,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -25,6 +26,8 @@
 #include <memory>
 #include <mutex>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
 
 namespace {
@@ -457,6 +460,83 @@ private slots:
         const auto [again, second] = ship();
         QCOMPARE(again, 0);
         QCOMPARE(second["shipped"].toInt(), 0);
+    }
+
+    // The end of the program is not held up by a server that does not answer: neither by a
+    // connection it never completes nor by a statement that waits for a lock; the batch that was
+    // cut short is shipped by the next start, once.
+    void stopsPromptly() {
+        TTestDirs dirs;
+        {
+            // A socket that takes connections and never says a word.
+            const QString socketDir = QDir(dirs.Work()).filePath("mute");
+            QVERIFY(QDir().mkpath(socketDir));
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const QByteArray path = QFile::encodeName(socketDir + "/.s.PGSQL.5432");
+            QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            QCOMPARE(::listen(fd, 8), 0);
+            TPlantServerSettings mute;
+            mute.Host = socketDir;
+            mute.ConnectTimeoutS = 60;
+            const QString root = QDir(dirs.Work()).filePath("archive");
+            SetArchiveRoot(root);
+            TPolls polls(1, Start());
+            {
+                TArchiveWriter writer;
+                polls.Poll(writer);
+                QVERIFY(writer.Stop(10000));
+            }
+            auto shipper = std::make_unique<TPlantShipper>(mute, Options(root));
+            QThread::msleep(300);
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(shipper->Stop(3000));
+            QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+            ::close(fd);
+        }
+        if (!Cluster->Ready())
+            return;
+        const QString root = QDir(dirs.Work()).filePath("locked");
+        SetArchiveRoot(root);
+        const QString db = NewDatabase();
+        TPolls polls(2, Start());
+        {
+            TArchiveWriter writer;
+            polls.Poll(writer);
+            QVERIFY(writer.Stop(10000));
+        }
+        TPlantShipWork first(Settings(db), Options(root));
+        QVERIFY(first.Pass());
+        {
+            TArchiveWriter writer;
+            for (int i = 0; i < 50; ++i)
+                polls.Poll(writer);
+            QVERIFY(writer.Stop(10000));
+        }
+        PGconn* holder = PQconnectdb(Cluster->ConnInfo(db).constData());
+        QCOMPARE(PQstatus(holder), CONNECTION_OK);
+        PQclear(PQexec(holder, "BEGIN"));
+        PGresult* locked = PQexec(holder, "LOCK TABLE readings IN ACCESS EXCLUSIVE MODE");
+        QCOMPARE(PQresultStatus(locked), PGRES_COMMAND_OK);
+        PQclear(locked);
+        {
+            TPlantShipper shipper(Settings(db), Options(root));
+            QThread::msleep(500);
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY(shipper.Stop(3000));
+            QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(shipper.Counts().Shipped, qint64(0));
+        }
+        PQclear(PQexec(holder, "ROLLBACK"));
+        PQfinish(holder);
+        TPlantShipWork again(Settings(db), Options(root));
+        QVERIFY2(again.Pass(), qPrintable(again.Error()));
+        QCOMPARE(ServerDigest(db, "st-a"), Digest(polls.Expected()));
     }
 
     // A server that refuses the login: the status gives the server's reason, the rows wait,

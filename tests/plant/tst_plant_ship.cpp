@@ -35,11 +35,7 @@ namespace {
 const QString Unavailable = QStringLiteral("Сервер архива недоступен: ");
 const QStringList Tables = {QStringLiteral("Hu"), QStringLiteral("Lt"), QStringLiteral("V")};
 
-#define NEED_SERVER()                                                                              \
-    do {                                                                                           \
-        if (!Cluster->Ready())                                                                     \
-            QSKIP(qPrintable("no PostgreSQL server: " + Cluster->Reason()));                       \
-    } while (false)
+#define NEED_SERVER() PG_NEED_SERVER(Cluster)
 
 struct TExpected {
     int Plant;
@@ -498,8 +494,7 @@ private slots:
             QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
             ::close(fd);
         }
-        if (!Cluster->Ready())
-            return;
+        NEED_SERVER();
         const QString root = QDir(dirs.Work()).filePath("locked");
         SetArchiveRoot(root);
         const QString db = NewDatabase();

@@ -549,8 +549,11 @@ TPlantShipWork::~TPlantShipWork() = default;
 bool TPlantShipWork::Pass(const std::function<bool()>& stop) {
     TImpl& im = *Impl_;
     const auto stopped = [&stop] { return stop && stop(); };
-    if (!im.OpenCursor(Error_))
+    CursorFailed_ = false;
+    if (!im.OpenCursor(Error_)) {
+        CursorFailed_ = true;
         return false;
+    }
     im.Scan();
     std::vector<TPlantRow> rows;
     rows.reserve(size_t(im.Options.BatchRows));
@@ -629,8 +632,10 @@ bool TPlantShipWork::Pass(const std::function<bool()>& stop) {
         }
         if (im.Options.AfterConfirm)
             im.Options.AfterConfirm();
-        if (!im.SaveCursors(updates, Error_))
+        if (!im.SaveCursors(updates, Error_)) {
+            CursorFailed_ = true;
             return false;
+        }
         Counts_.Skipped += skipped;
         qint64 pending = 0;
         for (const TImpl::TUpdate& u : updates) {

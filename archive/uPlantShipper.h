@@ -112,6 +112,8 @@ public:
     // The failure's text: "Сервер архива недоступен: ..." as TPlantStore gives it, or the
     // cursor file's; empty after a pass that succeeded.
     const QString& Error() const { return Error_; }
+    // The last pass failed on the cursor file, not on the server.
+    bool CursorFailed() const { return CursorFailed_; }
     const TPlantShipCounts& Counts() const { return Counts_; }
     const QString& Station() const { return Station_; }
     TPlantStore& Store() { return Store_; }
@@ -125,6 +127,7 @@ private:
     TPlantStore Store_;
     QString Station_;
     QString Error_;
+    bool CursorFailed_ = false;
     TPlantShipCounts Counts_;
 };
 

@@ -171,12 +171,14 @@ int ArchiveShipCommand(const TCliRequest& r, TCliOutput& out) {
     if (CliInterrupted())
         return CliReportInterrupt(out, QStringLiteral("archive ship"), summary, counts);
     if (!done) {
-        // What was shipped before the failure stays shipped and is said.
+        // What was shipped before the failure stays shipped and is said. A cursor file that
+        // cannot be written is a file fault of this station, not the server's.
+        const char* code = work.CursorFailed() ? CliError::BadFile : CliError::ServerUnavailable;
         if (r.Json)
-            out.Result(counts, CliError::ServerUnavailable, error);
+            out.Result(counts, code, error);
         else
-            out.Failure(CliError::ServerUnavailable, error + QStringLiteral("; ") + summary);
-        return ExitLine;
+            out.Failure(code, error + QStringLiteral("; ") + summary);
+        return work.CursorFailed() ? ExitBadInput : ExitLine;
     }
     if (r.Json) {
         out.Object(counts);

@@ -18,17 +18,19 @@ class TUlmar;
 // The error codes of ulmar-cli's JSON objects ("error": {"code", "message"}); each goes with one
 // exit code (CliErrorExit). Stable strings: scripts compare them.
 namespace CliError {
-inline constexpr const char* BadArgument = "badArgument";             // exit 3
-inline constexpr const char* BadFile = "badFile";                     // exit 3
-inline constexpr const char* UnknownTable = "unknownTable";           // exit 3
-inline constexpr const char* NeedsYes = "needsYes";                   // exit 3
-inline constexpr const char* PortNotOpened = "portNotOpened";         // exit 2
-inline constexpr const char* NoAnswer = "noAnswer";                   // exit 2
-inline constexpr const char* OutputFailed = "outputFailed";           // exit 2
-inline constexpr const char* ServerUnavailable = "serverUnavailable"; // exit 2: plant archive
-inline constexpr const char* Refused = "refused";         // exit 1: refused or not taken
-inline constexpr const char* Differences = "differences"; // exit 1
-inline constexpr const char* Interrupted = "interrupted"; // exit 130 or 143
+inline constexpr const char* BadArgument = "badArgument";     // exit 3
+inline constexpr const char* BadFile = "badFile";             // exit 3
+inline constexpr const char* UnknownTable = "unknownTable";   // exit 3
+inline constexpr const char* NeedsYes = "needsYes";           // exit 3
+inline constexpr const char* PortNotOpened = "portNotOpened"; // exit 2
+inline constexpr const char* NoAnswer = "noAnswer";           // exit 2
+inline constexpr const char* OutputFailed = "outputFailed";   // exit 2
+inline constexpr const char* Refused = "refused";             // exit 1: refused or not taken
+inline constexpr const char* Differences = "differences";     // exit 1
+inline constexpr const char* Interrupted = "interrupted";     // exit 130 or 143
+
+// exit 2: the plant archive's server cannot be reached (archive ship)
+inline constexpr const char* ServerUnavailable = "serverUnavailable";
 } // namespace CliError
 
 // The version of the JSON objects' layout; every object carries it as "schemaVersion".

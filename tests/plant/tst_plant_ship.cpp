@@ -292,6 +292,30 @@ private slots:
         QCOMPARE(Cluster->Value("SELECT count(*) FROM readings", dbName), QString("4"));
     }
 
+    // A cursor file that cannot be made stops the pass before anything is sent, and says so as
+    // the station's fault, not the server's.
+    void cursorFileFault() {
+        TTestDirs dirs;
+        const QString root = QDir(dirs.Work()).filePath("archive");
+        SetArchiveRoot(root);
+        TPolls polls(1, Start());
+        {
+            TArchiveWriter writer;
+            polls.Poll(writer);
+            QVERIFY(writer.Stop(10000));
+        }
+        TPlantShipOptions o = Options(root);
+        o.CursorFile = QDir(dirs.Work()).filePath("a-folder");
+        QVERIFY(QDir().mkpath(o.CursorFile));
+        TPlantServerSettings nowhere;
+        nowhere.Host = QDir(dirs.Work()).filePath("no-server");
+        TPlantShipWork work(nowhere, o);
+        QVERIFY(!work.Pass());
+        QVERIFY(work.CursorFailed());
+        QVERIFY2(work.Error().contains("a-folder"), qPrintable(work.Error()));
+        QCOMPARE(work.Counts().Shipped, qint64(0));
+    }
+
     // The server stopped for a while and started again while polls go on: every row arrives
     // once, and meanwhile the status says why nothing is shipped.
     void serverStoppedAndRestarted() {

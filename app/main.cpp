@@ -13,6 +13,7 @@
 #include "uModal.h"
 #include "uParamStr.h"
 #include "uPaths.h"
+#include "uPlantShipper.h"
 #include "uProgramLocale.h"
 #include "uRequestDevices.h"
 #include "uSimServer.h"
@@ -142,6 +143,8 @@ struct TProgram {
     // The archive's and the request log's disk writes, off the line; outlives the link.
     std::unique_ptr<TArchiveWriter> Writer;
     std::unique_ptr<TDeviceLink> Link;
+    // Store and forward to the plant archive's server; only where the settings enable it.
+    std::unique_ptr<TPlantShipper> Shipper;
     // The command line's /full and /kalist, for the main window.
     TCommandLineModes Modes;
     // What did not start (the simulator, the archive writer, the request thread): said once,
@@ -151,6 +154,35 @@ struct TProgram {
 
 // How long shut-down waits for the writer to put the waiting readings and lines on the disk.
 constexpr int WriterDrainMs = 15000;
+
+// The plant archive's shipper, when the archive settings enable the server: it reads the day
+// tables the writer has written and never touches the writer or the line. Its text joins the
+// writer's in the windows (a line each).
+void StartPlantShipper(TProgram& program) {
+    TPlantServerSettings settings;
+    settings.Load(PlantSettingsFile());
+    if (!settings.Enabled)
+        return;
+    TPlantShipOptions options;
+    options.ArchiveRoot = ArchiveRoot();
+    try {
+        program.Shipper = std::make_unique<TPlantShipper>(settings, options);
+    } catch (const std::system_error& e) {
+        program.StartProblems << QStringLiteral("Поток отправки в архив завода не запущен: ") +
+                                     QString::fromLocal8Bit(e.what());
+        return;
+    }
+    TPlantShipper* shipper = program.Shipper.get();
+    TArchiveWriter* writer = program.Writer.get();
+    program.Link->ArchiveStatus = [writer, shipper] {
+        QStringList lines;
+        if (writer)
+            lines << ArchiveHealthText(writer->Health());
+        lines << shipper->StatusText();
+        lines.removeAll(QString());
+        return lines.join(u'\n');
+    };
+}
 
 // Program-wide initialisation, before any window. Returns the problems met with the per-user
 // folders, for a message once the main window stands; what else did not start is kept in
@@ -225,6 +257,7 @@ QStringList StartUp(TProgram& program, const TStartOptions& options, const QStri
             ArchivePollAnswer(gauge, code);
         };
     }
+    StartPlantShipper(program);
 
     // Standard buttons and dialogs in Russian.
     auto translator = std::make_unique<QTranslator>();
@@ -245,6 +278,13 @@ void ShutDown(TProgram& program) {
             program.Link.reset();
         else
             (void)program.Link.release(); // still in use by its thread: left to the exit
+    }
+    // The shipper's batch on its way is cancelled (sent again by the next start), bounded.
+    if (program.Shipper) {
+        if (program.Shipper->Stop(TPlantShipper::DefaultStopMs) && linkEnded)
+            program.Shipper.reset();
+        else
+            (void)program.Shipper.release(); // ends on its own; the link may still ask its text
     }
     // Nothing posts any more once the link has ended: what waits goes to the disk (bounded).
     if (program.Writer) {

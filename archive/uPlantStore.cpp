@@ -4,12 +4,14 @@
 #include "uIniFile.h"
 
 #include <QDate>
+#include <QDeadlineTimer>
 #include <QtEndian>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <libpq-fe.h>
 #include <memory>
+#include <poll.h>
 #include <utility>
 
 namespace {
@@ -177,10 +179,18 @@ TPlantStore::~TPlantStore() {
 }
 
 void TPlantStore::Disconnect() {
+    {
+        std::lock_guard lock(CancelMutex_);
+        if (Cancel_)
+            PQfreeCancel(Cancel_);
+        Cancel_ = nullptr;
+    }
     if (Conn_)
         PQfinish(Conn_);
     Conn_ = nullptr;
     SchemaChecked_ = false;
+    GaugeIds_.clear();
+    ParameterIds_.clear();
 }
 
 bool TPlantStore::IsConnected() const {
@@ -219,7 +229,9 @@ bool TPlantStore::Connect() {
     // A batch counts as confirmed only once its commit is written: a server set to commit
     // without waiting would lose confirmed rows when it crashes, and the shipper would never
     // send them again.
-    static const QByteArray options = QByteArrayLiteral("-c synchronous_commit=on");
+    QByteArray options = QByteArrayLiteral("-c synchronous_commit=on");
+    if (StatementTimeoutMs_ > 0)
+        options += " -c statement_timeout=" + QByteArray::number(StatementTimeoutMs_);
     add("options", options);
     add("client_encoding", utf8);
     add("application_name", application);
@@ -231,19 +243,57 @@ bool TPlantStore::Connect() {
     values.push_back(nullptr);
     // expand_dbname 0: a database name is only a name, never a connection string that could
     // bring a password or another server with it.
-    Conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    // Connected step by step, so that Abort from another thread ends the wait at once; the
+    // steps end after connect_timeout, as libpq's own wait would.
+    Conn_ = PQconnectStartParams(keys.data(), values.data(), 0);
     if (!Conn_) {
         LastError_ = UnavailablePrefix + QStringLiteral("недостаточно памяти");
         return false;
     }
-    if (PQstatus(Conn_) != CONNECTION_OK) {
+    QDeadlineTimer deadline(qint64(qMax(2, Settings_.ConnectTimeoutS)) * 1000);
+    PostgresPollingStatusType step =
+        PQstatus(Conn_) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+    while (step != PGRES_POLLING_OK && step != PGRES_POLLING_FAILED) {
+        if (Aborted_.load()) {
+            LastError_ = UnavailablePrefix + QStringLiteral("соединение прервано");
+            Disconnect();
+            return false;
+        }
+        if (deadline.hasExpired()) {
+            LastError_ = UnavailablePrefix + QStringLiteral("timeout expired");
+            Disconnect();
+            return false;
+        }
+        pollfd p{PQsocket(Conn_), short(step == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        const int ready =
+            ::poll(&p, 1, int(qMin<qint64>(100, qMax<qint64>(0, deadline.remainingTime()))));
+        if (ready > 0 || p.fd < 0)
+            step = PQconnectPoll(Conn_);
+    }
+    if (step == PGRES_POLLING_FAILED || PQstatus(Conn_) != CONNECTION_OK) {
         LastError_ = UnavailablePrefix + Reason(Conn_);
         Disconnect();
         return false;
     }
     PQsetNoticeProcessor(Conn_, IgnoreNotice, nullptr);
+    {
+        std::lock_guard lock(CancelMutex_);
+        Cancel_ = PQgetCancel(Conn_);
+    }
     LastError_.clear();
     return true;
+}
+
+void TPlantStore::Abort() {
+    Aborted_ = true;
+}
+
+void TPlantStore::CancelRequest() {
+    std::lock_guard lock(CancelMutex_);
+    if (!Cancel_)
+        return;
+    char error[256];
+    PQcancel(Cancel_, error, int(sizeof error));
 }
 
 void TPlantStore::Fail(const QString& what) {
@@ -424,19 +474,71 @@ bool TPlantStore::EnsureStation(const QString& station, int* id) {
     return true;
 }
 
+bool TPlantStore::LookUpId(const char* insert, const char* select, const QByteArray& key, int* id) {
+    const char* params[1] = {key.constData()};
+    TResult added(PQexecParams(Conn_, insert, 1, nullptr, params, nullptr, nullptr, 0));
+    if (!added || PQresultStatus(added.get()) != PGRES_COMMAND_OK) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    TResult r(PQexecParams(Conn_, select, 1, nullptr, params, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1) {
+        Fail(Reason(Conn_));
+        return false;
+    }
+    *id = QByteArray(PQgetvalue(r.get(), 0, 0)).toInt();
+    return true;
+}
+
+bool TPlantStore::EnsureIds(const std::vector<TPlantRow>& rows) {
+    // Gauges and parameters new to this connection: made on the server where missing, each in
+    // a statement of its own outside the batch's transaction, so that a known number is never
+    // one a rolled-back batch took. Only a missing one is inserted, so that the identity numbers
+    // are not used up by rows that bring nothing new (a smallint would run out).
+    for (const TPlantRow& row : rows) {
+        if (!IsShippable(row))
+            continue;
+        if (!GaugeIds_.contains(row.PlantNumber)) {
+            int id = 0;
+            if (!LookUpId("INSERT INTO gauges (plant_number) SELECT $1::integer WHERE NOT EXISTS"
+                          " (SELECT 1 FROM gauges WHERE plant_number = $1::integer)"
+                          " ON CONFLICT (plant_number) DO NOTHING",
+                          "SELECT id FROM gauges WHERE plant_number = $1::integer",
+                          QByteArray::number(row.PlantNumber), &id))
+                return false;
+            GaugeIds_.insert(row.PlantNumber, id);
+        }
+        if (!ParameterIds_.contains(row.Parameter)) {
+            int id = 0;
+            if (!LookUpId("INSERT INTO parameters (name) SELECT $1::text WHERE NOT EXISTS"
+                          " (SELECT 1 FROM parameters WHERE name = $1::text)"
+                          " ON CONFLICT (name) DO NOTHING",
+                          "SELECT id FROM parameters WHERE name = $1::text", row.Parameter.toUtf8(),
+                          &id))
+                return false;
+            ParameterIds_.insert(row.Parameter, id);
+        }
+    }
+    return true;
+}
+
 bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, qint64* inserted) {
     auto fail = [this] {
         Rollback();
         return false;
     };
-    if (!Exec("BEGIN") || !Exec("CREATE TEMP TABLE IF NOT EXISTS plant_batch ("
-                                " plant_number integer NOT NULL,"
-                                " parameter text NOT NULL,"
+    if (!EnsureIds(rows))
+        return false;
+    // The rows go in with their gauge's and parameter's numbers, so that the insert into the
+    // readings needs no look-up per row.
+    if (!Exec("BEGIN") || !Exec("CREATE TEMP TABLE IF NOT EXISTS plant_rows ("
+                                " gauge_id integer NOT NULL,"
+                                " parameter_id smallint NOT NULL,"
                                 " time timestamptz NOT NULL,"
                                 " value double precision NOT NULL) ON COMMIT DELETE ROWS"))
         return fail();
     {
-        TResult r(PQexec(Conn_, "COPY plant_batch FROM STDIN (FORMAT binary)"));
+        TResult r(PQexec(Conn_, "COPY plant_rows FROM STDIN (FORMAT binary)"));
         if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) {
             Fail(Reason(Conn_));
             return fail();
@@ -456,15 +558,27 @@ bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, 
         chunk.clear();
         return sent;
     };
+    // Consecutive rows mostly share their gauge or parameter: looked up again only on a change.
+    int lastPlant = 0;
+    int gaugeId = -1;
+    QString lastName;
+    int parameterId = -1;
     for (const TPlantRow& row : rows) {
         if (!IsShippable(row))
             continue;
-        const QByteArray parameter = row.Parameter.toUtf8();
+        if (gaugeId < 0 || row.PlantNumber != lastPlant) {
+            lastPlant = row.PlantNumber;
+            gaugeId = GaugeIds_.value(lastPlant);
+        }
+        if (parameterId < 0 || row.Parameter != lastName) {
+            lastName = row.Parameter;
+            parameterId = ParameterIds_.value(lastName);
+        }
         AppendBig<qint16>(chunk, 4);
         AppendBig<qint32>(chunk, 4);
-        AppendBig<qint32>(chunk, row.PlantNumber);
-        AppendBig<qint32>(chunk, qint32(parameter.size()));
-        chunk.append(parameter);
+        AppendBig<qint32>(chunk, gaugeId);
+        AppendBig<qint32>(chunk, 2);
+        AppendBig<qint16>(chunk, qint16(parameterId));
         AppendBig<qint32>(chunk, 8);
         AppendBig<qint64>(chunk, ServerMicros(row.TimeMs));
         AppendBig<qint32>(chunk, 8);
@@ -493,27 +607,11 @@ bool TPlantStore::StoreBatch(int stationId, const std::vector<TPlantRow>& rows, 
             Fail(Reason(Conn_));
         return fail();
     }
-    // Gauges and parameters new to the server; only missing names are inserted, so that the
-    // identity numbers are not used up by batches that bring nothing new (a smallint would run
-    // out after some thousands of batches).
-    if (!Exec("INSERT INTO gauges (plant_number)"
-              " SELECT DISTINCT b.plant_number FROM plant_batch b"
-              " WHERE NOT EXISTS (SELECT 1 FROM gauges g WHERE g.plant_number = b.plant_number)"
-              " ON CONFLICT (plant_number) DO NOTHING") ||
-        !Exec("INSERT INTO parameters (name)"
-              " SELECT DISTINCT b.parameter FROM plant_batch b"
-              " WHERE NOT EXISTS (SELECT 1 FROM parameters p WHERE p.name = b.parameter)"
-              " ON CONFLICT (name) DO NOTHING"))
-        return fail();
     const QByteArray station = QByteArray::number(stationId);
     const QByteArray insert =
         "INSERT INTO readings (station_id, gauge_id, parameter_id, time, value)"
         " SELECT " +
-        station +
-        ", g.id, p.id, b.time, b.value FROM plant_batch b"
-        " JOIN gauges g ON g.plant_number = b.plant_number"
-        " JOIN parameters p ON p.name = b.parameter"
-        " ON CONFLICT DO NOTHING";
+        station + ", gauge_id, parameter_id, time, value FROM plant_rows ON CONFLICT DO NOTHING";
     TResult r(PQexec(Conn_, insert.constData()));
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
         Fail(Reason(Conn_));
@@ -554,6 +652,8 @@ TPlantShipResult TPlantStore::ShipBatch(const QString& station,
         }
         Months_.clear();
         StationId_ = 0;
+        GaugeIds_.clear();
+        ParameterIds_.clear();
         if (!(attempt == 0 && hadConnection && !IsConnected()))
             break;
     }

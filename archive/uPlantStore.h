@@ -17,12 +17,16 @@
 // One TPlantStore per thread; the object keeps its connection between calls and makes a new
 // one when the server has dropped it.
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <mutex>
 #include <vector>
 
 struct pg_conn;
+struct pg_cancel;
 
 // Section "PlantArchive" of the archive settings file (bde.ini).
 struct TPlantServerSettings {
@@ -132,12 +136,24 @@ public:
     // The text of the last failure, for the operator; empty after a call that succeeded.
     const QString& LastError() const { return LastError_; }
 
+    // A statement that runs longer is cancelled by the server; 0 (the default) leaves the
+    // server's setting. Takes effect with the next connection.
+    void SetStatementTimeoutMs(int ms) { StatementTimeoutMs_ = ms > 0 ? ms : 0; }
+    // Any thread: asks the server to cancel the statement the owning thread waits for, if any;
+    // that call then fails as a lost request.
+    void CancelRequest();
+    // Any thread: every later connection attempt, and one under way, fails at once (with
+    // CancelRequest, for the end of the program).
+    void Abort();
+
 private:
     bool Ready();
     bool Exec(const char* statement);
     bool EnsurePartitions(const std::vector<TPlantRow>& rows);
     bool EnsureStation(const QString& station, int* id);
     bool StoreBatch(int stationId, const std::vector<TPlantRow>& rows, qint64* inserted);
+    bool EnsureIds(const std::vector<TPlantRow>& rows);
+    bool LookUpId(const char* insert, const char* select, const QByteArray& key, int* id);
     void Fail(const QString& what);
     void Rollback();
     // The ids of a gauge and a parameter on the server; false with ok true when either is
@@ -155,5 +171,14 @@ private:
     QSet<int> Months_;
     QString StationName_;
     int StationId_ = 0;
+    // The server's numbers of the gauges (by plant number) and parameters (by name) known on
+    // this connection; cleared with the partitions.
+    QHash<int, int> GaugeIds_;
+    QHash<QString, int> ParameterIds_;
     QString LastError_;
+    int StatementTimeoutMs_ = 0;
+    // The connection's cancel handle, for CancelRequest from another thread.
+    std::mutex CancelMutex_;
+    pg_cancel* Cancel_ = nullptr;
+    std::atomic<bool> Aborted_{false};
 };

@@ -8,6 +8,7 @@
 #include "uBDE.h"
 #include "uCliArgs.h"
 #include "uCliDecode.h"
+#include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliPorts.h"
 #include "uCliScan.h"
@@ -17,6 +18,7 @@
 #include "uCliZero.h"
 #include "uDataCtrl.h"
 #include "uDataPlaces.h"
+#include "uPlantShipper.h"
 #include "uProgramLocale.h"
 #include "uSmallFile.h"
 
@@ -140,6 +142,68 @@ int ArchiveListCommand(const TCliRequest& r, TCliOutput& out) {
     return ExitDone;
 }
 
+// Ships once what the plant archive's server has not confirmed yet, with the cursor the window
+// program keeps (a window program shipping at the same time sends nothing twice: the server
+// stores a row once). Stops between batches at a stop signal.
+int ArchiveShipCommand(const TCliRequest& r, TCliOutput& out) {
+    LoadArchiveSettings();
+    const QString refusal = ArchiveRootRefusal();
+    if (!refusal.isEmpty()) {
+        out.Failure(CliError::BadFile, QStringLiteral("archive ship: ") + refusal);
+        return ExitBadInput;
+    }
+    TPlantServerSettings settings;
+    settings.Load(PlantSettingsFile());
+    if (!settings.Enabled) {
+        out.Failure(CliError::BadFile,
+                    QStringLiteral("archive ship: архив завода выключен: раздел [PlantArchive], "
+                                   "Enabled=1 в ") +
+                        QDir::toNativeSeparators(PlantSettingsFile()));
+        return ExitBadInput;
+    }
+    TPlantShipOptions options;
+    options.ArchiveRoot = ArchiveRoot();
+    TPlantShipWork work(settings, options);
+    // The server is asked even when nothing waits: a script learns that it is not there.
+    const bool done = work.Store().Connect() && work.Pass([] { return CliInterrupted(); });
+    const QString error = work.Error().isEmpty() ? work.Store().LastError() : work.Error();
+    const TPlantShipCounts& c = work.Counts();
+    const QJsonObject counts{{"station", work.Station()},
+                             {"shipped", c.Shipped},
+                             {"inserted", c.Inserted},
+                             {"skipped", c.Skipped},
+                             {"pending", c.Pending},
+                             {"batches", c.Batches},
+                             {"lastRowTime", c.LastRowUtcMs != 0
+                                                 ? QJsonValue(IsoTimeTextMs(c.LastRowUtcMs))
+                                                 : QJsonValue(QJsonValue::Null)}};
+    const QString summary =
+        QStringLiteral("отправлено записей: %1 (новых на сервере: %2), пропущено без прибора: %3, "
+                       "ждут отправки: %4")
+            .arg(c.Shipped)
+            .arg(c.Inserted)
+            .arg(c.Skipped)
+            .arg(c.Pending);
+    if (CliInterrupted())
+        return CliReportInterrupt(out, QStringLiteral("archive ship"), summary, counts);
+    if (!done) {
+        // What was shipped before the failure stays shipped and is said. A cursor file that
+        // cannot be written is a file fault of this station, not the server's.
+        const char* code = work.CursorFailed() ? CliError::BadFile : CliError::ServerUnavailable;
+        if (r.Json)
+            out.Result(counts, code, error);
+        else
+            out.Failure(code, error + QStringLiteral("; ") + summary);
+        return work.CursorFailed() ? ExitBadInput : ExitLine;
+    }
+    if (r.Json) {
+        out.Object(counts);
+        return ExitDone;
+    }
+    out.Line(QStringLiteral("Станция %1: ").arg(work.Station()) + summary);
+    return ExitDone;
+}
+
 // The version and the folders this command line would use; nothing is created.
 int VersionCommand(const TCliRequest& r, TCliOutput& out) {
     const TDataPlaces places =
@@ -192,6 +256,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return ArchiveExportCommand(r, out);
     if (r.Command == TCliCommand::ArchiveList)
         return ArchiveListCommand(r, out);
+    if (r.Command == TCliCommand::ArchiveShip)
+        return ArchiveShipCommand(r, out);
     if (r.Command == TCliCommand::Decode)
         return CliDecode(r, out);
     if (r.Command == TCliCommand::Ports)

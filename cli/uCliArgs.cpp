@@ -161,10 +161,12 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::ZeroRead;
         used = 2;
     } else if (first == QLatin1String("archive")) {
-        if (second != QLatin1String("export") && second != QLatin1String("list"))
-            return Refuse(QStringLiteral("archive: export или list"));
+        if (second != QLatin1String("export") && second != QLatin1String("list") &&
+            second != QLatin1String("ship"))
+            return Refuse(QStringLiteral("archive: export, list или ship"));
         r.Command = second == QLatin1String("export") ? TCliCommand::ArchiveExport
-                                                      : TCliCommand::ArchiveList;
+                    : second == QLatin1String("list") ? TCliCommand::ArchiveList
+                                                      : TCliCommand::ArchiveShip;
         used = 2;
     } else if (first == QLatin1String("tare")) {
         used = 2;
@@ -341,6 +343,9 @@ QString CliUsage() {
             "                                  (раздел [PlantArchive] bde.ini, нужен\n"
             "                                  --plant-number)\n"
             "  archive list                    таблицы архива и дни, за которые они есть\n"
+            "  archive ship                    отправить в архив завода (сервер из раздела\n"
+            "                                  [PlantArchive] файла INI/bde.ini) записи, которые\n"
+            "                                  ещё не подтверждены сервером\n"
             "  tare read [--out FILE] [--force]\n"
             "                                  тарировочная таблица прибора; с --out — файл\n"
             "  tare write FILE --name NAME [--yes]\n"

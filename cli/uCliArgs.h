@@ -26,6 +26,7 @@ enum class TCliCommand {
     Raw,
     ArchiveExport,
     ArchiveList,
+    ArchiveShip, // ships the rows pending for the plant archive's server once
     Scan,
     TareRead,
     TareWrite,

@@ -29,7 +29,8 @@ inline constexpr const char* Refused = "refused";             // exit 1: refused
 inline constexpr const char* Differences = "differences";     // exit 1
 inline constexpr const char* Interrupted = "interrupted";     // exit 130 or 143
 
-// exit 2: archive export --source server could not ask the plant archive's server.
+// exit 2: the plant archive's server cannot be reached (archive export --source server,
+// archive ship).
 inline constexpr const char* ServerUnavailable = "serverUnavailable";
 } // namespace CliError
 

@@ -281,6 +281,19 @@ private slots:
             QCOMPARE(ErrorCode(Expect(QStringList{"--port", NoPort} + args, "failure", 2).value(0)),
                      QStringLiteral("portNotOpened"));
 
+        // The plant archive: off in the settings, and a server that is not there.
+        QCOMPARE(ErrorCode(Expect({"archive", "ship"}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        {
+            TIniFile ini(JoinPath(JoinPath(Dirs->Prog(), "INI"), "bde.ini"));
+            ini.WriteInteger("PlantArchive", "Enabled", 1);
+            ini.WriteString("PlantArchive", "Host", JoinPath(Dirs->Work(), "no-server"));
+            QVERIFY(ini.Save(false));
+        }
+        const QJsonObject ship = Expect({"archive", "ship"}, "archiveShip", 2).value(0);
+        QCOMPARE(ErrorCode(ship), QStringLiteral("serverUnavailable"));
+        QVERIFY(ship["error"]["message"].toString().startsWith("Сервер архива недоступен: "));
+
         // A silent gauge.
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
         for (const QStringList& args :

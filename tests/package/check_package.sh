@@ -44,7 +44,7 @@ version=$(sed -n 's/^project(ulmar VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
     fail "version: $(dpkg-deb -f "$deb" Version), project $version"
 depends=$(dpkg-deb -f "$deb" Depends)
 for needed in libqt6core6 libqt6widgets6 libqt6sql6-sqlite qt6-qpa-plugins \
-    libqcustomplot2.1-qt6; do
+    libqcustomplot2.1-qt6 libpq5; do
     grep -q "$needed" <<<"$depends" && pass "depends on $needed" || fail "no dependency $needed"
 done
 description=$(dpkg-deb -f "$deb" Description)

@@ -41,11 +41,7 @@ quint64 Bits(double v) {
 const QString Unavailable = QStringLiteral("Сервер архива недоступен: ");
 
 // The tests that need the server skip, with the reason, where none could be started.
-#define NEED_SERVER()                                                                              \
-    do {                                                                                           \
-        if (!Cluster->Ready())                                                                     \
-            QSKIP(qPrintable("no PostgreSQL server: " + Cluster->Reason()));                       \
-    } while (false)
+#define NEED_SERVER() PG_NEED_SERVER(Cluster)
 
 } // namespace
 

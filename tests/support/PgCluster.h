@@ -32,6 +32,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Where ULMAR_PG_REQUIRED=1 (the continuous integration's run) a server that cannot be started
+// fails the tests that need it instead of skipping them.
+inline bool PgServerRequired() {
+    return qEnvironmentVariableIntValue("ULMAR_PG_REQUIRED") == 1;
+}
+
+// In a test function: skips it, with the reason, where the cluster could not be started (or
+// fails it where PgServerRequired()). Needs <QTest>.
+#define PG_NEED_SERVER(cluster)                                                                    \
+    do {                                                                                           \
+        if (!(cluster)->Ready()) {                                                                 \
+            if (PgServerRequired())                                                                \
+                QFAIL(qPrintable("no PostgreSQL server (ULMAR_PG_REQUIRED is set): " +             \
+                                 (cluster)->Reason()));                                            \
+            QSKIP(qPrintable("no PostgreSQL server: " + (cluster)->Reason()));                     \
+        }                                                                                          \
+    } while (false)
+
 class TPgCluster {
 public:
     TPgCluster() : Root_(QDir(QDir::tempPath()).filePath(QStringLiteral("ulmar-pg-XXXXXX"))) {

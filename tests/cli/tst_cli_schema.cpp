@@ -259,6 +259,9 @@ private slots:
                                   "failure", 3)
                                .value(0)),
                  QStringLiteral("unknownTable"));
+        // The plant archive off in the settings: nothing to ship to.
+        QCOMPARE(ErrorCode(Expect({"archive", "ship"}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
         // A plant archive whose server is not there (a socket folder without a server).
         QVERIFY(WriteAll(Dirs->Prog() + "/INI/bde.ini",
                          "[PlantArchive]\r\nEnabled=1\r\nHost=" + File("no-server").toUtf8() +
@@ -281,9 +284,7 @@ private slots:
             QCOMPARE(ErrorCode(Expect(QStringList{"--port", NoPort} + args, "failure", 2).value(0)),
                      QStringLiteral("portNotOpened"));
 
-        // The plant archive: off in the settings, and a server that is not there.
-        QCOMPARE(ErrorCode(Expect({"archive", "ship"}, "failure", 3).value(0)),
-                 QStringLiteral("badFile"));
+        // The plant archive's shipping: a server that is not there.
         {
             TIniFile ini(JoinPath(JoinPath(Dirs->Prog(), "INI"), "bde.ini"));
             ini.WriteInteger("PlantArchive", "Enabled", 1);

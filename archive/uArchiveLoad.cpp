@@ -1,4 +1,5 @@
 #include "uArchiveLoad.h"
+#include "uArchiveRead.h"
 
 #include "uDataCtrl.h"
 #include "uParamStr.h"
@@ -95,84 +96,6 @@ QString DayDirOf(const QDate& date) {
     return ArchiveDayDir(static_cast<double>(Epoch.daysTo(date)) + 0.5);
 }
 
-// One read connection: closed when it goes out of scope.
-class TReadConnection {
-public:
-    ~TReadConnection() {
-        if (Stmt_)
-            sqlite3_finalize(Stmt_);
-        if (Db_)
-            sqlite3_close_v2(Db_);
-    }
-
-    // Opens the existing table file for reading and prepares `sql`. Tries, in order: read-write
-    // without create (so the last reader folds the write-ahead log back, as the writer expects)
-    // with writes refused, read-only, and read-only on unchangeable media. No flag creates a file.
-    bool Open(const QString& file, const QByteArray& sql) {
-        const QByteArray uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath())
-                                   .toString(QUrl::FullyEncoded)
-                                   .toUtf8();
-        const struct {
-            const char* Query;
-            int Flags;
-            bool QueryOnly;
-        } attempts[] = {
-            {"?mode=rw", SQLITE_OPEN_READWRITE, true},
-            {"?mode=ro", SQLITE_OPEN_READONLY, false},
-            {"?mode=ro&immutable=1", SQLITE_OPEN_READONLY, false},
-        };
-        for (const auto& a : attempts) {
-            Close();
-            const QByteArray name = uri + a.Query;
-            if (sqlite3_open_v2(name.constData(), &Db_,
-                                a.Flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                                nullptr) != SQLITE_OK)
-                continue;
-            sqlite3_busy_timeout(Db_, ArchiveBusyTimeoutMs);
-            if (a.QueryOnly &&
-                sqlite3_exec(Db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
-                continue;
-            sqlite3_exec(Db_, "PRAGMA mmap_size=268435456", nullptr, nullptr, nullptr);
-            if (Prepare(sql))
-                return true;
-            // A file cut short (fewer pages than its header says) is refused as corrupt unless
-            // the schema is taken as it stands; then the pages that are there can be read.
-            // Nothing is written either way: the connection is query-only or read-only.
-            if ((sqlite3_errcode(Db_) & 0xFF) == SQLITE_CORRUPT &&
-                sqlite3_exec(Db_, "PRAGMA writable_schema=ON", nullptr, nullptr, nullptr) ==
-                    SQLITE_OK &&
-                Prepare(sql))
-                return true;
-        }
-        Close();
-        return false;
-    }
-
-    sqlite3_stmt* Statement() const { return Stmt_; }
-
-    // Replaces the prepared statement of an open connection by `sql`.
-    bool Prepare(const QByteArray& sql) {
-        if (Stmt_)
-            sqlite3_finalize(Stmt_);
-        Stmt_ = nullptr;
-        return sqlite3_prepare_v2(Db_, sql.constData(), static_cast<int>(sql.size()), &Stmt_,
-                                  nullptr) == SQLITE_OK;
-    }
-
-private:
-    void Close() {
-        if (Stmt_)
-            sqlite3_finalize(Stmt_);
-        Stmt_ = nullptr;
-        if (Db_)
-            sqlite3_close_v2(Db_);
-        Db_ = nullptr;
-    }
-
-    sqlite3* Db_ = nullptr;
-    sqlite3_stmt* Stmt_ = nullptr;
-};
-
 // The table file of a day, or empty when the name is unusable or the file does not exist.
 QString ExistingTable(const QString& dayDir, const QString& table) {
     if (dayDir.isEmpty() || !IsArchiveTableName(table))
@@ -183,7 +106,7 @@ QString ExistingTable(const QString& dayDir, const QString& table) {
 
 // Opens the table file and tells whether its table has the PN column (PRAGMA table_info, which
 // lists nothing for a table the file does not hold). False when the file cannot be opened.
-bool OpenWithColumns(TReadConnection& connection, const QString& file, const QString& table,
+bool OpenWithColumns(TArchiveReadConnection& connection, const QString& file, const QString& table,
                      bool& hasPlantNumber) {
     hasPlantNumber = false;
     if (!connection.Open(file, "PRAGMA table_info(" + table.toLatin1() + ")"))
@@ -224,7 +147,7 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
     const QString file = ExistingTable(dayDir, table);
     if (file.isEmpty())
         return TDayRead::Missing;
-    TReadConnection connection;
+    TArchiveReadConnection connection;
     // Rows in table order, which is writing order; the caller checks and restores X order.
     QByteArray select = QByteArrayLiteral("SELECT DT, V FROM ") + table.toLatin1();
     if (gauge == AllGauges) {
@@ -275,7 +198,7 @@ TDayRead ReadArchiveDay(const QString& dayDir, const QString& table, TDateTime s
 
 qint64 ArchiveDayRowBound(const QString& dayDir, const QString& table) {
     const QString file = ExistingTable(dayDir, table);
-    TReadConnection connection;
+    TArchiveReadConnection connection;
     if (file.isEmpty() ||
         !connection.Open(file, QByteArrayLiteral("SELECT max(rowid) FROM ") + table.toLatin1()))
         return 0;
@@ -310,7 +233,7 @@ void FileState(const QString& file, qint64& size, qint64& modified) {
 // Counts the rows of each gauge in one pass over the PN column. False when the file cannot be
 // read to its end (`out` then holds what was counted before the damage).
 bool CountGauges(const QString& file, const QString& table, std::vector<TGaugeRows>& out) {
-    TReadConnection connection;
+    TArchiveReadConnection connection;
     bool hasPlantNumber = false;
     if (!OpenWithColumns(connection, file, table, hasPlantNumber))
         return false;

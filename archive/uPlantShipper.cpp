@@ -1,4 +1,5 @@
 #include "uPlantShipper.h"
+#include "uArchiveRead.h"
 
 #include "uDataCtrl.h"
 #include "uParamStr.h"
@@ -139,74 +140,32 @@ bool IsYear(const QString& s) {
 class TDayRead {
 public:
     ~TDayRead() {
-        for (sqlite3_stmt* s : {Rows_, Max_})
-            if (s)
-                sqlite3_finalize(s);
-        if (Db_)
-            sqlite3_close_v2(Db_);
+        if (Max_)
+            sqlite3_finalize(Max_);
     }
 
-    // Opens the table as the trend loader does: read-write without create and with writes
-    // refused (the last connection to close folds the write-ahead log back, as the writer
-    // expects), else read-only. No flag creates a file.
+    // Opens the table as the trend loader does (TArchiveReadConnection) with its row read and its
+    // highest rowid.
     bool Open(const QString& file, const QString& table) {
-        const QByteArray uri = QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath())
-                                   .toString(QUrl::FullyEncoded)
-                                   .toUtf8();
-        const struct {
-            const char* Query;
-            int Flags;
-            bool QueryOnly;
-        } attempts[] = {{"?mode=rw", SQLITE_OPEN_READWRITE, true},
-                        {"?mode=ro", SQLITE_OPEN_READONLY, false}};
         const QByteArray name = table.toLatin1();
-        for (const auto& a : attempts) {
-            Close();
-            if (sqlite3_open_v2((uri + a.Query).constData(), &Db_,
-                                a.Flags | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
-                                nullptr) != SQLITE_OK)
-                continue;
-            sqlite3_busy_timeout(Db_, ArchiveBusyTimeoutMs);
-            if (a.QueryOnly &&
-                sqlite3_exec(Db_, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
-                continue;
-            // Tables made before the plant number was kept have no PN: their rows read as of
-            // no gauge.
-            const QByteArray withPn = "SELECT rowid, V, DT, PN FROM " + name +
-                                      " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2";
-            const QByteArray withoutPn = "SELECT rowid, V, DT, NULL FROM " + name +
-                                         " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2";
-            if (sqlite3_prepare_v2(Db_, withPn.constData(), -1, &Rows_, nullptr) != SQLITE_OK &&
-                sqlite3_prepare_v2(Db_, withoutPn.constData(), -1, &Rows_, nullptr) != SQLITE_OK)
-                continue;
-            const QByteArray max = "SELECT max(rowid) FROM " + name;
-            if (sqlite3_prepare_v2(Db_, max.constData(), -1, &Max_, nullptr) != SQLITE_OK)
-                continue;
-            return true;
-        }
-        Close();
-        return false;
+        // Tables made before the plant number was kept have no PN: their rows read as of no
+        // gauge.
+        if (!Rows_.Open(file, "SELECT rowid, V, DT, PN FROM " + name +
+                                  " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2") &&
+            !Rows_.Open(file, "SELECT rowid, V, DT, NULL FROM " + name +
+                                  " WHERE rowid > ?1 ORDER BY rowid LIMIT ?2"))
+            return false;
+        const QByteArray max = "SELECT max(rowid) FROM " + name;
+        return sqlite3_prepare_v2(Rows_.Db(), max.constData(), -1, &Max_, nullptr) == SQLITE_OK;
     }
 
-    sqlite3* Db() const { return Db_; }
-    sqlite3_stmt* Rows() const { return Rows_; }
+    sqlite3* Db() const { return Rows_.Db(); }
+    sqlite3_stmt* Rows() const { return Rows_.Statement(); }
     sqlite3_stmt* Max() const { return Max_; }
 
 private:
-    void Close() {
-        for (sqlite3_stmt** s : {&Rows_, &Max_}) {
-            if (*s)
-                sqlite3_finalize(*s);
-            *s = nullptr;
-        }
-        if (Db_)
-            sqlite3_close_v2(Db_);
-        Db_ = nullptr;
-    }
-
-    sqlite3* Db_ = nullptr;
-    sqlite3_stmt* Rows_ = nullptr;
-    sqlite3_stmt* Max_ = nullptr;
+    TArchiveReadConnection Rows_;
+    sqlite3_stmt* Max_ = nullptr; // finalized before the connection closes
 };
 
 } // namespace

@@ -95,6 +95,33 @@ std::optional<QDateTime> ParseExportTime(const QString& text, bool endOfRange) {
     return std::nullopt;
 }
 
+namespace {
+
+// Writes one day's rows with `line` until a stop signal; false when the output failed (a full
+// disk or a closed output: the rest would be lost as well), and the export ends there.
+template <class TRows, class TLine>
+bool ExportDay(QTextStream& out, const TRows& rows, TArchiveExportResult& result,
+               const TLine& line) {
+    for (const auto& row : rows) {
+        if (StopSignalReceived()) {
+            result.Interrupted = true;
+            break;
+        }
+        line(row);
+        ++result.Rows;
+        if (out.status() != QTextStream::Ok)
+            break;
+    }
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        result.WriteFailed = true;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRange& range,
                                    bool json, bool captions, QTextStream& out,
                                    std::optional<int> plantNumber) {
@@ -121,22 +148,10 @@ TArchiveExportResult ExportArchive(const QString& table, const TArchiveExportRan
             result.Unreadable << file;
             continue;
         }
-        for (const TArchiveRow& row : rows) {
-            if (StopSignalReceived()) {
-                result.Interrupted = true;
-                break;
-            }
-            ExportLine(out, json, head, RowTime(row.DT), row.V);
-            ++result.Rows;
-            if (out.status() != QTextStream::Ok)
-                break;
-        }
-        out.flush();
-        // A full disk or a closed output: the rest would be lost as well.
-        if (out.status() != QTextStream::Ok) {
-            result.WriteFailed = true;
+        if (!ExportDay(out, rows, result, [&](const TArchiveRow& row) {
+                ExportLine(out, json, head, RowTime(row.DT), row.V);
+            }))
             return result;
-        }
     }
     out.flush();
     result.WriteFailed = out.status() != QTextStream::Ok;
@@ -171,22 +186,11 @@ TArchiveExportResult ExportPlantArchive(const TPlantServerSettings& settings, co
             result.ServerError = store.LastError();
             break;
         }
-        for (const TPlantPoint& p : points) {
-            if (StopSignalReceived()) {
-                result.Interrupted = true;
-                break;
-            }
-            ExportLine(out, json, head, IsoTimeText(QDateTime::fromMSecsSinceEpoch(p.TimeMs)),
-                       p.Value);
-            ++result.Rows;
-            if (out.status() != QTextStream::Ok)
-                break;
-        }
-        out.flush();
-        if (out.status() != QTextStream::Ok) {
-            result.WriteFailed = true;
+        if (!ExportDay(out, points, result, [&](const TPlantPoint& p) {
+                ExportLine(out, json, head, IsoTimeText(QDateTime::fromMSecsSinceEpoch(p.TimeMs)),
+                           p.Value);
+            }))
             return result;
-        }
     }
     out.flush();
     result.WriteFailed = out.status() != QTextStream::Ok;

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QString>
 #include <QUrl>
+#include <cstdint>
+#include <cstring>
 #include <sqlite3.h>
 
 class TArchiveReadConnection {
@@ -90,4 +92,67 @@ private:
 
     sqlite3* Db_ = nullptr;
     sqlite3_stmt* Stmt_ = nullptr;
+};
+
+// The day count and the digits of a stored time, as the trend loader reads them.
+namespace ArchiveDT {
+
+// Days since 1 January 1970 of a civil date (proleptic Gregorian).
+inline std::int64_t DaysFromCivil(int y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// The `count` decimal digits at p as a number; false at any other character.
+inline bool Digits(const unsigned char* p, int count, int& value) {
+    value = 0;
+    for (int i = 0; i < count; ++i) {
+        const unsigned c = static_cast<unsigned>(p[i]) - '0';
+        if (c > 9)
+            return false;
+        value = value * 10 + static_cast<int>(c);
+    }
+    return true;
+}
+
+} // namespace ArchiveDT
+
+// Reads DT as stored, "yyyy-MM-dd HH:mm:ss.zzz" (or without the milliseconds), as milliseconds
+// since 1 January 1970 of the naive local scale. The date of the previous row is remembered:
+// a day table repeats one date.
+class TArchiveDTParser {
+public:
+    bool Parse(const unsigned char* t, int n, std::int64_t& ms) {
+        if (!t || (n != 19 && n != 23) || t[10] != ' ')
+            return false;
+        if (std::memcmp(t, Date_, 10) != 0 && !ParseDate(t))
+            return false;
+        int h, mi, s, z = 0;
+        if (!ArchiveDT::Digits(t + 11, 2, h) || t[13] != ':' || !ArchiveDT::Digits(t + 14, 2, mi) ||
+            t[16] != ':' || !ArchiveDT::Digits(t + 17, 2, s) || h > 23 || mi > 59 || s > 59)
+            return false;
+        if (n == 23 && (t[19] != '.' || !ArchiveDT::Digits(t + 20, 3, z)))
+            return false;
+        ms = DayMs_ + ((h * 60 + mi) * 60 + s) * 1000 + z;
+        return true;
+    }
+
+private:
+    bool ParseDate(const unsigned char* t) {
+        int y, mo, d;
+        if (!ArchiveDT::Digits(t, 4, y) || t[4] != '-' || !ArchiveDT::Digits(t + 5, 2, mo) ||
+            t[7] != '-' || !ArchiveDT::Digits(t + 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31)
+            return false;
+        std::memcpy(Date_, t, 10);
+        DayMs_ = ArchiveDT::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) *
+                 86400000;
+        return true;
+    }
+
+    unsigned char Date_[10] = {};
+    std::int64_t DayMs_ = 0;
 };

@@ -35,43 +35,14 @@ constexpr qint64 SettleMs = 2000;
 // pending and the newest day are).
 constexpr qint64 FullScanMs = 10000;
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian), as the trend loader counts them.
-qint64 DaysFromCivil(int y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const qint64 era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<qint64>(doe) - 719468;
-}
-
-bool Digits(const unsigned char* p, int count, int& value) {
-    value = 0;
-    for (int i = 0; i < count; ++i) {
-        const unsigned c = static_cast<unsigned>(p[i]) - '0';
-        if (c > 9)
-            return false;
-        value = value * 10 + static_cast<int>(c);
-    }
-    return true;
-}
-
 // DT as stored ("yyyy-MM-dd HH:mm:ss.zzz", or without the milliseconds) to milliseconds of
 // the local scale, with the trend loader's rules.
 bool ParseLocalDT(const unsigned char* t, int n, qint64& ms) {
-    if (!t || (n != 19 && n != 23) || t[10] != ' ')
+    TArchiveDTParser parser;
+    std::int64_t value = 0;
+    if (!parser.Parse(t, n, value))
         return false;
-    int y, mo, d, h, mi, s, z = 0;
-    if (!Digits(t, 4, y) || t[4] != '-' || !Digits(t + 5, 2, mo) || t[7] != '-' ||
-        !Digits(t + 8, 2, d) || mo < 1 || mo > 12 || d < 1 || d > 31)
-        return false;
-    if (!Digits(t + 11, 2, h) || t[13] != ':' || !Digits(t + 14, 2, mi) || t[16] != ':' ||
-        !Digits(t + 17, 2, s) || h > 23 || mi > 59 || s > 59)
-        return false;
-    if (n == 23 && (t[19] != '.' || !Digits(t + 20, 3, z)))
-        return false;
-    ms = DaysFromCivil(y, unsigned(mo), unsigned(d)) * MsPerDay + ((h * 60 + mi) * 60 + s) * 1000 +
-         z;
+    ms = value;
     return true;
 }
 

@@ -6,7 +6,7 @@
 // across the changes of daylight-saving time.
 
 #include "tests/support/ChildRun.h"
-#include "tests/support/PgCluster.h"
+#include "tests/support/PlantSettings.h"
 #include "tests/support/TestDirs.h"
 #include "uArchiveWriter.h"
 #include "uBDE.h"
@@ -141,25 +141,11 @@ class TestPlantShip : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TPgCluster> Cluster;
-    int Databases = 0;
 
-    QString NewDatabase() {
-        const QString name = QStringLiteral("ship_%1").arg(++Databases);
-        QString error;
-        if (!Cluster->Sql("CREATE DATABASE " + name, &error))
-            qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(error));
-        return name;
-    }
+    QString NewDatabase() { return Cluster->NewDatabase(QStringLiteral("ship")); }
 
     TPlantServerSettings Settings(const QString& database, const QString& user = QString()) {
-        TPlantServerSettings s;
-        s.Enabled = true;
-        s.Host = Cluster->SocketDir();
-        s.Port = Cluster->Port();
-        s.Database = database;
-        s.User = user.isEmpty() ? Cluster->SuperUser() : user;
-        s.ConnectTimeoutS = 5;
-        return s;
+        return PlantServerSettings(*Cluster, database, user);
     }
 
     static TPlantShipOptions Options(const QString& root, const QString& station = "st-a") {

@@ -3,7 +3,7 @@
 // a server that goes away and comes back, and values that come back bit for bit.
 
 #include "tests/support/ChildRun.h"
-#include "tests/support/PgCluster.h"
+#include "tests/support/PlantSettings.h"
 #include "tests/support/TestDirs.h"
 #include "uPlantStore.h"
 
@@ -49,26 +49,11 @@ class TestPlantStore : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TPgCluster> Cluster;
-    int Databases = 0;
 
-    // A new empty database for one test.
-    QString NewDatabase() {
-        const QString name = QStringLiteral("plant_%1").arg(++Databases);
-        QString error;
-        if (!Cluster->Sql("CREATE DATABASE " + name, &error))
-            qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(error));
-        return name;
-    }
+    QString NewDatabase() { return Cluster->NewDatabase(QStringLiteral("plant")); }
 
     TPlantServerSettings Settings(const QString& database, const QString& user = QString()) {
-        TPlantServerSettings s;
-        s.Enabled = true;
-        s.Host = Cluster->SocketDir();
-        s.Port = Cluster->Port();
-        s.Database = database;
-        s.User = user.isEmpty() ? Cluster->SuperUser() : user;
-        s.ConnectTimeoutS = 5;
-        return s;
+        return PlantServerSettings(*Cluster, database, user);
     }
 
     QString Value(const QString& query, const QString& database) {

@@ -4,7 +4,7 @@
 // the repeated autumn hour); the gauges of a range are listed; and the export from the server
 // writes, byte for byte, what the export of the same rows from the local day files writes.
 
-#include "tests/support/PgCluster.h"
+#include "tests/support/PlantSettings.h"
 #include "tests/support/TestDirs.h"
 #include "uArchiveExport.h"
 #include "uBDE.h"
@@ -59,21 +59,9 @@ class TestPlantTrend : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TPgCluster> Cluster;
-    int Databases = 0;
 
     TPlantServerSettings NewDatabase() {
-        const QString name = QStringLiteral("trend_%1").arg(++Databases);
-        QString error;
-        if (!Cluster->Sql("CREATE DATABASE " + name, &error))
-            qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(error));
-        TPlantServerSettings s;
-        s.Enabled = true;
-        s.Host = Cluster->SocketDir();
-        s.Port = Cluster->Port();
-        s.Database = name;
-        s.User = Cluster->SuperUser();
-        s.ConnectTimeoutS = 5;
-        return s;
+        return PlantServerSettings(*Cluster, Cluster->NewDatabase(QStringLiteral("trend")));
     }
 
 private slots:

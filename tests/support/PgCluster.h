@@ -82,6 +82,15 @@ public:
             .toUtf8();
     }
 
+    // A new empty database "<prefix>_<n>" for one test; a warning when it cannot be made.
+    QString NewDatabase(const QString& prefix) {
+        const QString name = QStringLiteral("%1_%2").arg(prefix).arg(++Databases_);
+        QString error;
+        if (!Sql("CREATE DATABASE " + name, &error))
+            qWarning("CREATE DATABASE %s: %s", qPrintable(name), qPrintable(error));
+        return name;
+    }
+
     // Runs one statement as the superuser on `database`; false and the server's text in error
     // when it fails.
     bool Sql(const QString& statement, QString* error = nullptr,
@@ -170,6 +179,7 @@ public:
     }
 
     static constexpr int PortNumber = 5432;
+    int Databases_ = 0;
 
 private:
     void Make() {

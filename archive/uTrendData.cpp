@@ -1,5 +1,7 @@
 #include "uTrendData.h"
 
+#include "uTrendMeasure.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -272,13 +274,13 @@ std::vector<TIndexRange> TTrendData::ShownRanges(double x0, double x1) const {
     return parts;
 }
 
-void TTrendData::DecimateRun(std::size_t from, std::size_t to, std::size_t perColumn,
+bool TTrendData::DecimateRun(std::size_t from, std::size_t to, std::size_t perColumn,
                              std::vector<TTrendPoint>& out) const {
     const std::size_t count = to - from;
     if (count <= 4 * perColumn) {
         out.insert(out.end(), Points_.begin() + static_cast<std::ptrdiff_t>(from),
                    Points_.begin() + static_cast<std::ptrdiff_t>(to));
-        return;
+        return false;
     }
     // The finest blocks that hold at least half a column's share of points: two points per
     // block, at most four per column, and no block wider than a column.
@@ -301,16 +303,23 @@ void TTrendData::DecimateRun(std::size_t from, std::size_t to, std::size_t perCo
         },
         [&](std::size_t i) { out.push_back(Points_[i]); });
     out.push_back(Points_[to - 1]);
+    return true;
 }
 
-void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out) const {
+void TTrendData::Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out,
+                          double gapLimit) const {
     out.clear();
     const std::size_t perColumn = static_cast<std::size_t>(std::max(columns, 1));
+    // Neighbours of a thinned stretch lie up to two blocks apart, each no wider than a column.
+    const double columnSpan = std::fabs(x1 - x0) / static_cast<double>(perColumn);
     for (const TIndexRange& part : ShownRanges(x0, x1)) {
         // The break lies inside the interval, so that a chart clipping at its edges keeps it.
         if (!out.empty())
             out.push_back({std::clamp(Points_[part.First].X, std::min(x0, x1), std::max(x0, x1)),
                            std::numeric_limits<double>::quiet_NaN()});
-        DecimateRun(part.First, part.Last, perColumn, out);
+        const std::size_t start = out.size();
+        const bool thinned = DecimateRun(part.First, part.Last, perColumn, out);
+        if (gapLimit > 0)
+            InsertGapBreaks(out, start, thinned ? std::max(gapLimit, 2.5 * columnSpan) : gapLimit);
     }
 }

@@ -92,7 +92,11 @@ public:
     // are many, the lowest and the highest point of each block of the cache, in X order, so that
     // every peak stays visible. Between two runs a point with Y not a number (at the X of the
     // next run's first point) breaks the line.
-    void Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out) const;
+    // gapLimit > 0: within a run, two drawn neighbours more than gapLimit seconds apart have
+    // such a break between them as well (no reading there: a break, not a ramp); where the
+    // points are thinned out, only a gap wider than two and a half columns is seen as one.
+    void Decimate(double x0, double x1, int columns, std::vector<TTrendPoint>& out,
+                  double gapLimit = 0.0) const;
 
 private:
     struct TBlock {
@@ -120,7 +124,8 @@ private:
     void Walk(std::size_t from, std::size_t to, int maxLevel, BlockFn&& block,
               PointFn&& point) const;
     // Decimates the stretch [from, to) of one run into out.
-    void DecimateRun(std::size_t from, std::size_t to, std::size_t perColumn,
+    // Returns false when every point of the stretch went out (not thinned).
+    bool DecimateRun(std::size_t from, std::size_t to, std::size_t perColumn,
                      std::vector<TTrendPoint>& out) const;
 
     std::vector<TTrendPoint> Points_;

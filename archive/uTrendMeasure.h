@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QString>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -27,7 +28,9 @@ struct TCursorMeasure {
 TCursorMeasure MeasureCursors(const TTrendPoint& a, const TTrendPoint& b);
 
 // The spacing of the middle of the line's steps (the median of the X steps within runs), in
-// seconds; 0 when the line has fewer than two points in a run.
+// seconds; 0 when the line has fewer than two points in a run. A long line is judged by
+// SpacingSamples steps spread evenly over it, so that a month of points costs no more.
+constexpr std::size_t SpacingSamples = 65536;
 double MedianSpacing(const TTrendData& data);
 
 // A gap longer than this many poll periods is a break in the line, not a ramp.
@@ -38,11 +41,12 @@ constexpr double GapPeriods = 3.0;
 // that a curve drawn through them stops and starts again. A limit of 0 or less breaks nothing.
 void InsertGapBreaks(std::vector<TTrendPoint>& points, std::size_t from, double limit);
 
-// The axes of a view of the chart.
+// The axes of a view of the chart; an automatic axis follows the data whatever its range.
 struct TTrendView {
     double X0 = 0, X1 = 0;
     double Left0 = 0, Left1 = 0;
     double Right0 = 0, Right1 = 0;
+    bool AutoX = false, AutoLeft = false, AutoRight = false;
     bool operator==(const TTrendView&) const = default;
 };
 
@@ -70,9 +74,36 @@ private:
 // the plant number is not known (below 0), the address when it is not (below 0).
 QString TrendCaption(const QString& parameter, int plantNumber, int address);
 
-// The default name of an export: "<parameter>_<yyyy-MM-dd>.<suffix>", the parameter with the
-// characters a file name cannot hold replaced by "_"; "trend" when the parameter is empty.
-QString TrendExportFileName(const QString& parameter, const QDate& date, const QString& suffix);
+// The default name of an export: "<parameter>_<yyyy-MM-dd>.<suffix>" for the day shown,
+// "<parameter>_<first day>_<last day>.<suffix>" when the view spans several; the parameter with
+// the characters a file name cannot hold (and spaces) replaced by "_", "trend" when empty; no
+// date when `first` is not valid.
+QString TrendExportFileName(const QString& parameter, const QDate& first, const QDate& last,
+                            const QString& suffix);
+
+// The short sign of an archived parameter as the gauge's documents write it ("Hu" -> "Ну",
+// "Lt" -> "Lт"); the table name itself for a table without one.
+QString ParameterSign(const QString& table);
 
 // The unit of a rate: "<unit>/мин" ("мм/мин"); "/мин" when the line has no unit.
 QString RateUnit(const QString& unit);
+
+// A reading's time to the millisecond: "dd.MM.yy hh:mm:ss.zzz" (empty outside the years 1 to
+// 9999).
+QString ReadingTimeText(double x);
+// A time difference: "[-][<days> д ]hh:mm:ss.zzz".
+QString DurationText(double seconds);
+
+// How one line writes its part of the cursor read-out.
+struct TReadoutFormat {
+    QString Name;                          // "Ну"
+    QString Unit;                          // "мм"; empty for none
+    std::function<QString(double)> Number; // a value or a difference, in the line's own form
+    int RateDecimals = 2;
+};
+// The read-out of one line for the readings under the two cursors (each may be missing):
+// "Ну: 1) <time> = <value> мм; 2) <time> = <value> мм; ΔT = <duration>; ΔY = <difference> мм;
+// скорость = <rate> мм/мин". The differences come only with both readings, the rate only when
+// their times differ.
+QString CursorReadoutText(const TReadoutFormat& format, const std::optional<TTrendPoint>& a,
+                          const std::optional<TTrendPoint>& b);

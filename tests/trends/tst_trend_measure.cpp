@@ -1,10 +1,12 @@
 // Measuring on a trend without windows: the nearest stored reading (also across a clock step
-// back), the differences and rate between two cursors, gap breaks at three poll periods, the
-// order of the zoom history, and the caption and export names.
+// back), the differences and rate between two cursors and their read-out, gap breaks at three
+// poll periods (also in a thinned drawing), the order of the zoom history, and the caption and
+// export names.
 
 #include "uTrendMeasure.h"
 
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 
 class TestTrendMeasure : public QObject {
@@ -130,14 +132,84 @@ private slots:
         QCOMPARE(TrendCaption(QStringLiteral("Hu"), 1001, -1),
                  QStringLiteral("Hu — прибор № 1001"));
         QCOMPARE(TrendCaption(QStringLiteral("Hu"), -1, 3), QStringLiteral("Hu"));
-        QCOMPARE(
-            TrendExportFileName(QStringLiteral("Hu"), QDate(2026, 12, 10), QStringLiteral("csv")),
-            QStringLiteral("Hu_2026-12-10.csv"));
+        const QDate day(2026, 12, 10);
+        QCOMPARE(TrendExportFileName(ParameterSign(QStringLiteral("Hu")), day, day,
+                                     QStringLiteral("csv")),
+                 QStringLiteral("Ну_2026-12-10.csv"));
+        // A view over several days names both; characters a file name cannot hold go.
         QCOMPARE(TrendExportFileName(QStringLiteral("Lт-Расстояние, Температура/СВЧ"),
-                                     QDate(2026, 1, 2), QStringLiteral("pdf")),
-                 QStringLiteral("Lт-Расстояние,_Температура_СВЧ_2026-01-02.pdf"));
-        QCOMPARE(TrendExportFileName(QString(), QDate(2026, 1, 2), QStringLiteral("csv")),
-                 QStringLiteral("trend_2026-01-02.csv"));
+                                     QDate(2026, 1, 2), QDate(2026, 1, 4), QStringLiteral("pdf")),
+                 QStringLiteral("Lт-Расстояние,_Температура_СВЧ_2026-01-02_2026-01-04.pdf"));
+        QCOMPARE(TrendExportFileName(QString(), QDate(), QDate(), QStringLiteral("csv")),
+                 QStringLiteral("trend.csv"));
+        QCOMPARE(ParameterSign(QStringLiteral("Freq")), QStringLiteral("Freq"));
+    }
+
+    void durationText_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("90 s") << 90.0 << "00:01:30.000";
+        QTest::newRow("back 0.2 s") << -0.2 << "-00:00:00.200";
+        QTest::newRow("rounded to ms") << 59.9996 << "00:01:00.000";
+        QTest::newRow("days") << 2 * 86400.0 + 3723.5 << "2 д 01:02:03.500";
+        QTest::newRow("no -0") << -0.0001 << "00:00:00.000";
+    }
+    void durationText() {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(DurationText(seconds), text);
+    }
+
+    // The read-out of a line names each reading's own time to the millisecond and value, then
+    // the differences and the rate in the line's unit per minute.
+    void readoutText() {
+        QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+        TReadoutFormat f;
+        f.Name = QStringLiteral("Ну");
+        f.Unit = QStringLiteral("мм");
+        f.Number = [](double v) { return QString::number(v, 'f', 0); };
+        const double x0 = TrendXFromParts(20432, 12 * 3600000 + 5200); // 10.12.25 12:00:05.200
+        const TTrendPoint a{x0, 2500}, b{x0 + 90, 2440};
+        QCOMPARE(CursorReadoutText(f, a, b),
+                 QStringLiteral("Ну: 1) 10.12.25 12:00:05.200 = 2500 мм; 2) 10.12.25 12:01:35.200 "
+                                "= 2440 мм; ΔT = 00:01:30.000; ΔY = -60 мм; скорость = -40,00 "
+                                "мм/мин"));
+        // One cursor placed: no differences; one reading under both: no rate.
+        QCOMPARE(CursorReadoutText(f, a, std::nullopt),
+                 QStringLiteral("Ну: 1) 10.12.25 12:00:05.200 = 2500 мм; 2) —"));
+        QVERIFY(!CursorReadoutText(f, a, a).contains(QStringLiteral("скорость")));
+        QLocale::setDefault(QLocale::c());
+    }
+
+    // On a dense regular line seen whole (thinned to min/max per column), a gap of hours is one
+    // break and nothing else breaks; with no limit the gap is a ramp.
+    void decimatedGapBreaks() {
+        TTrendData data;
+        for (int i = 0; i < 200000; ++i)
+            data.Add(i * 0.2 + (i >= 100000 ? 7200 : 0), std::sin(i * 0.01));
+        const double limit = GapPeriods * MedianSpacing(data);
+        QCOMPARE(limit, 3 * 0.2);
+        std::vector<TTrendPoint> out;
+        data.Decimate(data.MinX(), data.MaxX(), 1000, out, limit);
+        QVERIFY(out.size() < 5000);
+        std::vector<double> breaks;
+        for (const TTrendPoint& p : out)
+            if (std::isnan(p.Y))
+                breaks.push_back(p.X);
+        QCOMPARE(breaks.size(), std::size_t(1));
+        QVERIFY(breaks[0] > 100000 * 0.2 - 0.2 && breaks[0] < 100000 * 0.2 + 7200);
+        data.Decimate(data.MinX(), data.MaxX(), 1000, out, 0);
+        QVERIFY(std::none_of(out.begin(), out.end(), [](auto& p) { return std::isnan(p.Y); }));
+    }
+
+    void medianOfALongLineIsSampled() {
+        // Steps of 1 s with every tenth 30 s: the median stays 1 s whether all steps or a
+        // sample of them are looked at.
+        TTrendData data;
+        double x = 0;
+        for (std::size_t i = 0; i < 3 * SpacingSamples; ++i)
+            data.Add(x += i % 10 == 9 ? 30.0 : 1.0, 0);
+        QCOMPARE(MedianSpacing(data), 1.0);
     }
 };
 

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QLabel>
 #include <QScrollBar>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -91,6 +92,8 @@ TFormGraph::~TFormGraph() {
 void TFormGraph::Open(const QString& table, TIODouble* source, const QString& caption,
                       TDateTime start, TDateTime stop) {
     YRange = 0;
+    Parameter = caption;
+    ExportName = ParameterSign(table);
     setWindowTitle(caption);
     TableName = table;
     Range->SetStartStop(start, stop);
@@ -273,6 +276,28 @@ QList<TTrendCsvColumn> TFormGraph::CsvColumns() const {
     return {{header, &Series1->Data}};
 }
 
+TReadoutFormat TrendReadoutFormat(const QString& sign, const TDescriptionOfDouble* d) {
+    TReadoutFormat f;
+    f.Name = sign;
+    if (!d)
+        return f;
+    f.Unit = d->Dimension;
+    // As TrendNumberText, without holding on to the description.
+    f.Number = [precision = d->Precision, digits = d->Digits](double v) {
+        return digits == 255 ? PlainNumberText(v) : FormatNumber(v, precision, digits);
+    };
+    // Two decimals beyond the value's own: a slow change still shows.
+    f.RateDecimals = d->Digits == 255 ? 4 : std::min(d->Digits + 2, 6);
+    return f;
+}
+
+std::vector<TReadoutFormat> TFormGraph::ReadoutFormats() const {
+    const TDescriptionOfDouble* d = TrendValue ? TrendValue->Description() : nullptr;
+    // A table without a sign of its own goes by its description's title.
+    const QString sign = ExportName != TableName || !d ? ExportName : d->Title;
+    return {TrendReadoutFormat(sign, d)};
+}
+
 void TFormGraph::ReadExtraSettings(const TIniFile& ini) {
     const double value = ini.ReadFloat(Section, QStringLiteral("YRange"), 0.0);
     const TDescriptionOfDouble* d = TrendValue->Description();
@@ -304,9 +329,10 @@ void TFormGraph::ReportPreview() {
 }
 
 int ShowTrend(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
-              TDateTime stop, int currentGauge) {
+              TDateTime stop, int currentGauge, std::function<int(int)> gaugeAddress) {
     TFormGraph form;
     form.CurrentGauge = currentGauge;
+    form.GaugeAddress = std::move(gaugeAddress);
     form.Open(table, source, caption, start, stop);
     ExecModal(&form);
     form.Finish();

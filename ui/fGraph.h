@@ -14,9 +14,10 @@ public:
     TFormGraph();
     ~TFormGraph() override;
 
-    // The opening steps of ShowTrend up to showing the window: caption, table, range, archive
-    // load, the source's description, settings, point markers, follow marks, all along X and
-    // the stored preset. A null source leaves the window without live points.
+    // The opening steps of ShowTrend up to showing the window: the parameter (`caption`, which
+    // the window's caption names with the gauge), table, range, archive load, the source's
+    // description, settings, point markers, follow marks, all along X and the stored preset. A
+    // null source leaves the window without live points.
     void Open(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
               TDateTime stop);
 
@@ -50,6 +51,7 @@ protected:
     void AttachLiveHandlers(bool attach) override;
     void MouseReadout(double x, double yLeft, double yRight) override;
     QList<TTrendCsvColumn> CsvColumns() const override;
+    std::vector<TReadoutFormat> ReadoutFormats() const override;
     void ReadExtraSettings(const TIniFile& ini) override;
     void WriteExtraSettings(TIniFile& ini) override;
     void FollowStarted() override;
@@ -66,7 +68,13 @@ QString PlainNumberText(double value);
 // 255).
 void ApplyDescriptionToAxis(TTrendChart* chart, QCPAxis* axis, const TDescriptionOfDouble* d);
 
+// The cursor read-out's form for a line of that description: its sign (or title), unit and
+// number texts.
+TReadoutFormat TrendReadoutFormat(const QString& sign, const TDescriptionOfDouble* d);
+
 // Opens the trend window modally and returns 0 when it is closed. currentGauge: the plant
-// number of the gauge whose values `source` carries (TFormGraphBase::CurrentGauge).
+// number of the gauge whose values `source` carries (TFormGraphBase::CurrentGauge);
+// gaugeAddress: the address of a gauge by its plant number (TFormGraphBase::GaugeAddress).
 int ShowTrend(const QString& table, TIODouble* source, const QString& caption, TDateTime start,
-              TDateTime stop, int currentGauge = AllGauges);
+              TDateTime stop, int currentGauge = AllGauges,
+              std::function<int(int)> gaugeAddress = {});

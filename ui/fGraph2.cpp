@@ -38,7 +38,9 @@ TFormGraph2::TFormGraph2()
                              {400, false, "Точка на графике"},
                              {50, false, ""}}) {
     setObjectName(QStringLiteral("FormGraph2"));
-    setWindowTitle(QStringLiteral("Lт-Расстояние, Температура СВЧ модуля"));
+    Parameter = QStringLiteral("Lт-Расстояние, Температура СВЧ модуля");
+    ExportName = ParameterSign(TableName) + u'-' + ParameterSign(TableName2);
+    setWindowTitle(Parameter);
     Series1 = Chart1->AddSeries(Chart1->Left(), Qt::blue, Qt::blue, 3);
     Series2 = Chart1->AddSeries(Chart1->Right(), Qt::red, Qt::blue, 3);
     Series1->Line->setName(QStringLiteral("Series1"));
@@ -220,6 +222,13 @@ QList<TTrendCsvColumn> TFormGraph2::CsvColumns() const {
             {CsvHeader(TrendValue2.get(), TableName2), &Series2->Data}};
 }
 
+std::vector<TReadoutFormat> TFormGraph2::ReadoutFormats() const {
+    return {TrendReadoutFormat(ParameterSign(TableName),
+                               TrendValue ? TrendValue->Description() : nullptr),
+            TrendReadoutFormat(ParameterSign(TableName2),
+                               TrendValue2 ? TrendValue2->Description() : nullptr)};
+}
+
 void TFormGraph2::ReleaseValues() {
     AttachLiveHandlers(false);
     TrendValue.reset();
@@ -239,9 +248,10 @@ void TFormGraph2::ReportPreview() {
 }
 
 int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop,
-               int currentGauge) {
+               int currentGauge, std::function<int(int)> gaugeAddress) {
     TFormGraph2 form;
     form.CurrentGauge = currentGauge;
+    form.GaugeAddress = std::move(gaugeAddress);
     form.Open(distance, temperature, start, stop);
     ExecModal(&form);
     form.Finish();

@@ -46,6 +46,7 @@ protected:
     void AttachLiveHandlers(bool attach) override;
     void MouseReadout(double x, double yLeft, double yRight) override;
     QList<TTrendCsvColumn> CsvColumns() const override;
+    std::vector<TReadoutFormat> ReadoutFormats() const override;
     void ReleaseValues() override;
     QStringList PanelSamples() const override;
 
@@ -54,6 +55,7 @@ private:
 };
 
 // Opens the two-parameter trend window modally and returns 0 when it is closed.
-// currentGauge: the plant number of the gauge whose values the sources carry.
+// currentGauge: the plant number of the gauge whose values the sources carry; gaugeAddress: the
+// address of a gauge by its plant number.
 int ShowTrend2(TIODouble* distance, TIODouble* temperature, TDateTime start, TDateTime stop,
-               int currentGauge = AllGauges);
+               int currentGauge = AllGauges, std::function<int(int)> gaugeAddress = {});

@@ -150,6 +150,15 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& pa
             ChooseSource(index == 1);
     });
 
+    CursorPanel = new QLabel(this);
+    CursorPanel->setObjectName(QStringLiteral("CursorPanel"));
+    CursorPanel->setWordWrap(true);
+    CursorPanel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    CursorPanel->setContentsMargins(6, 2, 6, 2);
+    // A long read-out wraps: it never widens the window.
+    CursorPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    CursorPanel->setVisible(false);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -157,6 +166,7 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& pa
     layout->addWidget(ToolBar1);
     layout->addWidget(GaugeBar);
     layout->addWidget(Chart1, 1);
+    layout->addWidget(CursorPanel);
     layout->addWidget(ScrollBar1);
     layout->addWidget(StatusBar1);
 
@@ -166,6 +176,10 @@ TFormGraphBase::TFormGraphBase(bool yRangeActions, const QList<TPanelLayout>& pa
     connect(Chart1, &TTrendChart::Scrolled, this, [this] { ChartScrolled(); });
     connect(Chart1, &TTrendChart::MouseValues, this,
             [this](double x, double yl, double yr) { MouseReadout(x, yl, yr); });
+    connect(Chart1, &TTrendChart::CursorPlaced, this,
+            [this](int which, double x) { PlaceCursor(which, x); });
+    connect(Chart1, &TTrendChart::ViewsChanged, this, [this] { ViewsRefresh(); });
+    ViewsRefresh();
     // The window sees its keys before its controls do.
     qApp->installEventFilter(this);
 
@@ -278,12 +292,23 @@ void TFormGraphBase::BuildActions(bool yRangeActions) {
               QStringLiteral("Уменьшить график. Кнопка \"Серый минус\""), QStringLiteral("−"));
     NewAction(QStringLiteral("actZoomPlus"), QStringLiteral("Увеличить \"+\""),
               QStringLiteral("Увеличить график. Кнопка \"Серый плюс\""), QStringLiteral("+"));
+    NewAction(QStringLiteral("actViewBack"), QStringLiteral("Предыдущий вид \"Alt+←\""),
+              QStringLiteral("Вернуться к предыдущему масштабу. Кнопки \"Alt+←\""),
+              QStringLiteral("←"));
+    NewAction(QStringLiteral("actViewForward"), QStringLiteral("Следующий вид \"Alt+→\""),
+              QStringLiteral("Снова к масштабу, от которого вернулись. Кнопки \"Alt+→\""),
+              QStringLiteral("→"));
     same("actShowAllX", "Показать все по X", "↔X");
     same("actShowAllY", "Показать все по Y", "↕");
     NewAction(QStringLiteral("actShowAllXY"), QStringLiteral("Показать все"),
               QStringLiteral("Показать все данные"), QStringLiteral("Все"));
     same("actPointsTrue", "Точки показать", "•");
     same("actPointsFalse", "Точки скрыть", "—");
+    NewAction(QStringLiteral("actCursors"), QStringLiteral("Курсоры"),
+              QStringLiteral("Курсоры: щелчок - курсор 1, Shift+щелчок - курсор 2, линию курсора "
+                             "можно перетащить"),
+              QStringLiteral("К"));
+    Action(QStringLiteral("actCursors"))->setCheckable(true);
     same("actScanEndOn", "Следить за значением", "→|");
     same("actScanEndOff", "Не следить за значением", "||");
     NewAction(QStringLiteral("actReportPreview"), QStringLiteral("Просмотр/Печать"),
@@ -313,16 +338,25 @@ void TFormGraphBase::BuildActions(bool yRangeActions) {
     On(QStringLiteral("actCurrent"), [this] { CurrentRange(); });
     On(QStringLiteral("actStartStopDT"), [this] { ChooseRange(); });
     for (int i = 1; i <= static_cast<int>(Presets.size()); ++i)
-        On(QLatin1String(Presets[i - 1].Action), [this, i] { ApplyStep(i); });
+        Zooming(QLatin1String(Presets[i - 1].Action), [this, i] { ApplyStep(i); });
+    // The chart records the view left by its own zooms.
     On(QStringLiteral("actUndoZoom"), [this] { UndoZoom(); });
     On(QStringLiteral("actZoomMinus"), [this] { ZoomOut(); });
     On(QStringLiteral("actZoomPlus"), [this] { ZoomIn(); });
-    On(QStringLiteral("actShowAllX"), [this] { ShowAllX(); });
-    On(QStringLiteral("actShowAllY"), [this] {
+    On(QStringLiteral("actViewBack"), [this] { Chart1->ViewBack(); });
+    On(QStringLiteral("actViewForward"), [this] { Chart1->ViewForward(); });
+    Zooming(QStringLiteral("actShowAllX"), [this] { ShowAllX(); });
+    Zooming(QStringLiteral("actShowAllY"), [this] {
         ShowAllY();
+        RefreshSpanPanels();
         Chart1->Redraw();
     });
-    On(QStringLiteral("actShowAllXY"), [this] { ShowAllXY(); });
+    Zooming(QStringLiteral("actShowAllXY"), [this] { ShowAllXY(); });
+    QAction* cursors = Action(QStringLiteral("actCursors"));
+    connect(cursors, &QAction::toggled, this, [this](bool on) {
+        if (on != Chart1->CursorsOn())
+            SetCursors(on);
+    });
     On(QStringLiteral("actPointsTrue"), [this] { PointsShow(true); });
     On(QStringLiteral("actPointsFalse"), [this] { PointsShow(false); });
     On(QStringLiteral("actScanEndOn"), [this] { ScanOn(); });
@@ -341,6 +375,18 @@ void TFormGraphBase::BuildActions(bool yRangeActions) {
             SavePdf(path);
     });
     On(QStringLiteral("actClose"), [this] { close(); });
+}
+
+void TFormGraphBase::Zooming(const QString& name, std::function<void()> zoom) {
+    On(name, [this, zoom = std::move(zoom)] {
+        Chart1->PushView();
+        zoom();
+    });
+}
+
+void TFormGraphBase::ViewsRefresh() {
+    Action(QStringLiteral("actViewBack"))->setEnabled(Chart1->Views().CanBack());
+    Action(QStringLiteral("actViewForward"))->setEnabled(Chart1->Views().CanForward());
 }
 
 void TFormGraphBase::BuildMenus(bool yRangeActions) {
@@ -362,11 +408,12 @@ void TFormGraphBase::BuildMenus(bool yRangeActions) {
     for (const TPreset& p : Presets)
         interval << QLatin1String(p.Action);
     menu(QStringLiteral("Интервал"), interval);
-    menu(QStringLiteral("Масштаб"), {"actUndoZoom", "actZoomMinus", "actZoomPlus", "actShowAllX",
-                                     "actShowAllY", "actShowAllXY"});
+    menu(QStringLiteral("Масштаб"),
+         {"actUndoZoom", "actZoomMinus", "actZoomPlus", "actShowAllX", "actShowAllY",
+          "actShowAllXY", "-", "actViewBack", "actViewForward"});
     menu(QStringLiteral("График"),
-         {"actPointsTrue", "actPointsFalse", "-", "actScanEndOn", "actScanEndOff", "-",
-          "actReportPreview", "actSavePdf", "actSaveCsv"});
+         {"actPointsTrue", "actPointsFalse", "-", "actCursors", "-", "actScanEndOn",
+          "actScanEndOff", "-", "actReportPreview", "actSavePdf", "actSaveCsv"});
     menu(QStringLiteral("Окно"), {"actClose"});
 }
 
@@ -383,9 +430,12 @@ void TFormGraphBase::BuildToolBar(bool yRangeActions) {
     if (yRangeActions)
         items << "actYRangeSet";
     items << "actShowAllXY"
+          << "actViewBack"
+          << "actViewForward"
           << "|"
           << "actPointsTrue"
           << "actPointsFalse"
+          << "actCursors"
           << "|"
           << "actScanEndOn"
           << "actScanEndOff"
@@ -586,6 +636,9 @@ bool TFormGraphBase::LivePoint(TTrendSeries* series, double value) {
         return true;
     }
     series->Data.Add(x, value);
+    // A cursor near the newest reading may now stand nearer to this one.
+    if (CursorAt[0] || CursorAt[1])
+        RefreshCursors();
     return true;
 }
 
@@ -687,6 +740,8 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
     Loading_ = true;
     CancelLoad_ = false;
     Pending_.clear();
+    // Views of other points mean nothing for the lines about to be read.
+    Chart1->ClearViews();
     for (TTrendSeries* s : Lines_)
         s->Data.Clear();
     std::vector<TArchiveSource> sources = ArchiveSources();
@@ -729,9 +784,11 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
     Loading_ = false;
     CancelLoad_ = false;
     FillGaugeBar();
+    RefreshCaption();
     MergePending();
     SyncScrollBar();
     RefreshSpanPanels();
+    RefreshCursors();
     Chart1->Redraw();
     if (CloseAfterLoad_) {
         // The window was asked to close meanwhile: it does, once the caller has finished.
@@ -759,6 +816,81 @@ QString TFormGraphBase::GaugeText(int gauge) {
 
 QString TFormGraphBase::GaugeCaption() const {
     return Gauge == AllGauges ? QString() : QStringLiteral("Прибор ") + GaugeText(Gauge);
+}
+
+void TFormGraphBase::RefreshCaption() {
+    const int gauge = Gauge >= 0 ? Gauge : -1;
+    const int address = gauge >= 0 && GaugeAddress ? GaugeAddress(gauge) : -1;
+    setWindowTitle(TrendCaption(Parameter, gauge, address));
+}
+
+QString TFormGraphBase::ExportFileName(const QString& suffix) const {
+    const QCPRange r = Chart1->Bottom()->range();
+    QDate first, last;
+    QTime time;
+    if (!SplitTrendX(r.lower, first, time) || !SplitTrendX(r.upper, last, time))
+        first = last = QDate();
+    return TrendExportFileName(ExportName, first, last, suffix);
+}
+
+// --- cursors ---
+
+void TFormGraphBase::SetCursors(bool on) {
+    CursorAt = {};
+    Chart1->SetCursorsOn(on);
+    Action(QStringLiteral("actCursors"))->setChecked(on);
+    CursorPanel->setVisible(on);
+    RefreshCursors();
+    Chart1->Redraw();
+}
+
+void TFormGraphBase::PlaceCursor(int which, double x) {
+    if (which < 0 || which > 1 || !std::isfinite(x) || !Chart1->CursorsOn())
+        return;
+    CursorAt[static_cast<std::size_t>(which)] = x;
+    RefreshCursors();
+}
+
+std::vector<std::optional<TTrendPoint>> TFormGraphBase::CursorReadings(int which) const {
+    std::vector<std::optional<TTrendPoint>> readings;
+    const std::optional<double> at = CursorAt[static_cast<std::size_t>(which)];
+    for (const TTrendSeries* s : Lines_)
+        readings.push_back(at ? NearestReading(s->Data, *at) : std::nullopt);
+    return readings;
+}
+
+void TFormGraphBase::RefreshCursors() {
+    if (!Chart1->CursorsOn()) {
+        CursorPanel->clear();
+        return;
+    }
+    const std::vector<TReadoutFormat> formats = ReadoutFormats();
+    std::array<std::vector<std::optional<TTrendPoint>>, 2> readings;
+    for (int which = 0; which < 2; ++which) {
+        readings[which] = CursorReadings(which);
+        const std::optional<double> at = CursorAt[static_cast<std::size_t>(which)];
+        // The line stands on the first line's reading, where the read-out says it is.
+        std::optional<double> lineX = at;
+        std::vector<std::pair<QCPAxis*, TTrendPoint>> marks;
+        for (qsizetype i = 0; i < Lines_.size(); ++i) {
+            const std::optional<TTrendPoint>& p = readings[which][static_cast<std::size_t>(i)];
+            if (!p)
+                continue;
+            if (marks.empty())
+                lineX = p->X;
+            marks.push_back({Lines_.at(i)->ValueAxis(), *p});
+        }
+        Chart1->SetCursorMarks(which, lineX, marks);
+    }
+    if (!CursorAt[0] && !CursorAt[1]) {
+        CursorPanel->setText(
+            QStringLiteral("Щелчок на графике - курсор 1, Shift+щелчок - курсор 2"));
+        return;
+    }
+    QStringList text;
+    for (std::size_t i = 0; i < formats.size() && i < readings[0].size(); ++i)
+        text << CursorReadoutText(formats[i], readings[0][i], readings[1][i]);
+    CursorPanel->setText(text.join(u'\n'));
 }
 
 bool TFormGraphBase::FindGauges(TDateTime start, TDateTime stop, std::vector<int>& gauges,
@@ -911,7 +1043,7 @@ QString TFormGraphBase::FileDialog(const QString& caption, const QString& filter
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(suffix);
-    dialog.selectFile(Lines_.isEmpty() ? QString() : QStringLiteral("trend.") + suffix);
+    dialog.selectFile(ExportFileName(suffix));
     if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().constFirst();
@@ -948,6 +1080,13 @@ bool TFormGraphBase::HandleKey(int key, Qt::KeyboardModifiers modifiers) {
         // Nothing runs inside a load; Esc asks to close, which cancels the load.
         if (key == Qt::Key_Escape)
             CloseAfterLoad();
+        return true;
+    }
+    if (modifiers & Qt::AltModifier && (key == Qt::Key_Left || key == Qt::Key_Right)) {
+        if (key == Qt::Key_Left)
+            Chart1->ViewBack();
+        else
+            Chart1->ViewForward();
         return true;
     }
     const TChartKeyActions actions{[this] { close(); },

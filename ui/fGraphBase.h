@@ -15,7 +15,9 @@
 #include <QHash>
 #include <QIcon>
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -85,6 +87,31 @@ public:
     void ChooseSource(bool server);
     // "Прибор № 1001" for the printed report; empty when the window shows no one gauge.
     QString GaugeCaption() const;
+
+    // --- the caption: the parameter and the gauge shown (TrendCaption) ---
+    // The parameter as the caption names it ("Ну - Уровень") and as export file names begin
+    // ("Ну").
+    QString Parameter;
+    QString ExportName;
+    // The address on the line of the gauge with a plant number; -1 when it is not polled.
+    // Set by the opener; unset: no address is named.
+    std::function<int(int plantNumber)> GaugeAddress;
+    // The caption for the parameter and the gauge the lines show; run after every load.
+    void RefreshCaption();
+    // The default name of an export of the shown span (TrendExportFileName).
+    QString ExportFileName(const QString& suffix) const;
+
+    // --- measuring cursors (actCursors) ---
+    // Where the cursors were placed (trend X); each snaps to the nearest reading of every line.
+    std::array<std::optional<double>, 2> CursorAt;
+    // The read-out under the chart: one line per trend line (CursorReadoutText).
+    QLabel* CursorPanel = nullptr;
+    void SetCursors(bool on);
+    void PlaceCursor(int which, double x);
+    // Marks and read-out again for the lines as they are now (after a load or a live point).
+    void RefreshCursors();
+    // The nearest reading of each line (in the order of Lines_) to cursor `which`.
+    std::vector<std::optional<TTrendPoint>> CursorReadings(int which) const;
 
     // --- controls ---
     TTrendChart* Chart1 = nullptr;
@@ -181,6 +208,8 @@ protected:
     virtual void AttachLiveHandlers(bool attach) = 0;
     virtual void MouseReadout(double x, double yLeft, double yRight) = 0;
     virtual QList<TTrendCsvColumn> CsvColumns() const = 0;
+    // How each line (in the order of Lines_) writes its part of the cursor read-out.
+    virtual std::vector<TReadoutFormat> ReadoutFormats() const = 0;
     virtual void ReadExtraSettings(const TIniFile&) {}
     virtual void WriteExtraSettings(TIniFile&) {}
     // Run once when following is switched on.
@@ -220,6 +249,9 @@ private:
     void BuildActions(bool yRangeActions);
     void BuildMenus(bool yRangeActions);
     void BuildToolBar(bool yRangeActions);
+    // Runs a zoom action of the window after recording the view it leaves.
+    void Zooming(const QString& name, std::function<void()> zoom);
+    void ViewsRefresh();
     QAction* NewAction(const QString& name, const QString& caption, const QString& hint,
                        const QString& glyph);
     bool HandleKey(int key, Qt::KeyboardModifiers modifiers);

@@ -38,6 +38,22 @@
 
 namespace {
 
+// The address on the line of the gauge with that plant number: the current gauge's, or a gauge
+// of the poll list whose signature has been read; -1 when none is polled. A trend caption names
+// it.
+int AddressOfGauge(const TDeviceLink* link, int plantNumber) {
+    if (!link || plantNumber < 0)
+        return -1;
+    if (const TUlmar* current = link->Ulmar();
+        current && current->PlantNumber == plantNumber && current->SystemAddress != 255)
+        return current->SystemAddress;
+    for (const quint8 address : link->Poller()->Addresses())
+        if (const TUlmar* gauge = link->GaugeModel(address);
+            gauge && link->SignatureKnown(address) && gauge->PlantNumber == plantNumber)
+            return address;
+    return -1;
+}
+
 const char* const EnabledProperty = "ulmarEnabled";
 
 // A small tool-bar picture: a standard one where the desktop has it, otherwise a short label.
@@ -433,23 +449,27 @@ void TFormMain::BindHandlers() {
     BindServiceTools();
 
     // Trends: modal windows over the last TrendSpan days, charting the device's readings live.
-    const auto trend = [this](const char* table, std::unique_ptr<TIODouble> TUlmar::*value) {
+    // The caption names the parameter as the menu does, and the gauge with its address.
+    const auto address = [this](int plantNumber) { return AddressOfGauge(Link_, plantNumber); };
+    const auto trend = [this, address](const char* action, const char* table,
+                                       std::unique_ptr<TIODouble> TUlmar::*value) {
         const TDateTime now = NowDateTime();
         // The current gauge's trend by default; its live values join only its own line.
         ShowTrend(QString::fromLatin1(table), Ulmar() ? (Ulmar()->*value).get() : nullptr,
-                  QStringLiteral("График"), now - TrendSpan, now,
-                  Ulmar() ? int(Ulmar()->PlantNumber) : AllGauges);
+                  Require(QString::fromLatin1(action))->text().trimmed(), now - TrendSpan, now,
+                  Ulmar() ? int(Ulmar()->PlantNumber) : AllGauges, address);
     };
-    on("actGraphDistance", [trend] { trend("Lt", &TUlmar::Distance); });
-    on("actGraphLevelFree", [trend] { trend("Lc", &TUlmar::LevelFree); });
-    on("actGraphLevel", [trend] { trend("Hu", &TUlmar::Level); });
-    on("actGraphVolume", [trend] { trend("V", &TUlmar::Volume); });
-    on("actGraphCurrentOutput", [trend] { trend("CurrentOutput", &TUlmar::CurrentOutput); });
-    on("actLevelFromTemp", [this] {
+    on("actGraphDistance", [trend] { trend("actGraphDistance", "Lt", &TUlmar::Distance); });
+    on("actGraphLevelFree", [trend] { trend("actGraphLevelFree", "Lc", &TUlmar::LevelFree); });
+    on("actGraphLevel", [trend] { trend("actGraphLevel", "Hu", &TUlmar::Level); });
+    on("actGraphVolume", [trend] { trend("actGraphVolume", "V", &TUlmar::Volume); });
+    on("actGraphCurrentOutput",
+       [trend] { trend("actGraphCurrentOutput", "CurrentOutput", &TUlmar::CurrentOutput); });
+    on("actLevelFromTemp", [this, address] {
         const TDateTime now = NowDateTime();
         TUlmar* ulmar = Ulmar();
         ShowTrend2(ulmar ? ulmar->Distance.get() : nullptr, ulmar ? ulmar->TempSVCH.get() : nullptr,
-                   now - TrendSpan, now, ulmar ? int(ulmar->PlantNumber) : AllGauges);
+                   now - TrendSpan, now, ulmar ? int(ulmar->PlantNumber) : AllGauges, address);
     });
 }
 

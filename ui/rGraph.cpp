@@ -36,6 +36,8 @@ void FillTrendReport(TRepGraph& report, const TFormGraph& window) {
     CopyShownPoints(window.Series1->Data, bottom->range().lower, bottom->range().upper,
                     report.Series1.Data);
     report.Series1.Markers = window.ShowPoints;
+    // Breaks where the window breaks the line (the shown points alone would judge otherwise).
+    report.Series1.GapLimit = window.Series1->GapLimit();
     report.Title = window.windowTitle();
     report.Bottom.CopyFrom(bottom);
     report.FilterDescribe =

@@ -28,6 +28,7 @@ void FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
     report.Series1.Data.Clear();
     CopyShownPoints(window.Series1->Data, x0, x1, report.Series1.Data);
     report.Series1.Markers = window.ShowPoints;
+    report.Series1.GapLimit = window.Series1->GapLimit();
     report.Title = window.windowTitle();
     report.Bottom.CopyFrom(bottom);
     report.FilterDescribe = ReportGaugePrefix(window) + ReportSpanText(x0, x1);
@@ -35,6 +36,7 @@ void FillTrend2Report(TRepGraph2& report, const TFormGraph2& window) {
     report.Series2.Data.Clear();
     CopyShownPoints(window.Series2->Data, x0, x1, report.Series2.Data);
     report.Series2.Markers = window.ShowPoints;
+    report.Series2.GapLimit = window.Series2->GapLimit();
 }
 
 void PreviewTrend2Report(const TFormGraph2& window) {

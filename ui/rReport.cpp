@@ -125,7 +125,7 @@ void TReportLayout::Chart(QCPPainter& painter, double dpm, double left, double t
         if (s->Markers)
             graph->setScatterStyle(
                 QCPScatterStyle(QCPScatterStyle::ssSquare, s->Color, s->MarkerSize));
-        s->Data.Decimate(bottom.Min, bottom.Max, std::max(w, 100), points);
+        s->Data.Decimate(bottom.Min, bottom.Max, std::max(w, 100), points, s->GapLimit);
         QVector<QCPCurveData> data;
         data.reserve(static_cast<qsizetype>(points.size()));
         for (const TTrendPoint& p : points)

@@ -44,6 +44,9 @@ struct TReportSeries {
     int Width = 1;
     bool Markers = false;
     int MarkerSize = 3;
+    // Two neighbours further apart than this (X units, > 0) are drawn with a break between
+    // them, not a ramp; 0 joins every neighbour. The trend reports take the window's line's.
+    double GapLimit = 0.0;
 };
 
 class TReportLayout {

@@ -7,6 +7,8 @@
 namespace {
 
 constexpr int DragThreshold = 4; // pixels a drag must cover to count as a gesture
+constexpr int CursorReach = 5;   // pixels either side of a cursor line that grab it
+const QColor CursorColours[2] = {QColor(0, 140, 0), QColor(200, 0, 160)};
 
 bool Finite(double a, double b) {
     return std::isfinite(a) && std::isfinite(b);
@@ -49,8 +51,19 @@ void TTrendSeries::SetPointsShown(bool shown) {
         Markers->data()->clear();
 }
 
+double TTrendSeries::GapLimit() const {
+    const std::size_t n = Data.Count();
+    // The median is reckoned again while the line is short, and then as it grows by an eighth
+    // (live points), never at every drawing of a long line.
+    if (n != GapCount_ && (n < 4096 || n < GapCount_ || n > GapCount_ + GapCount_ / 8)) {
+        GapLimit_ = GapPeriods * MedianSpacing(Data);
+        GapCount_ = n;
+    }
+    return GapLimit_;
+}
+
 void TTrendSeries::Feed(double x0, double x1, int columns) {
-    Data.Decimate(x0, x1, columns, Scratch_);
+    Data.Decimate(x0, x1, columns, Scratch_, GapLimit());
     QVector<QCPCurveData> points;
     points.reserve(static_cast<qsizetype>(Scratch_.size()));
     // The curve keeps the points in this order (t is the index).
@@ -184,6 +197,7 @@ bool TTrendChart::ScrollAxis(QCPAxis* axis, double offset) {
 }
 
 void TTrendChart::ZoomPercent(double percent) {
+    PushView();
     QList<QPair<QCPAxis*, QCPRange>> next;
     for (QCPAxis* axis : {xAxis, yAxis, yAxis2}) {
         const QCPRange r = axis->range();
@@ -200,9 +214,141 @@ void TTrendChart::ZoomPercent(double percent) {
 }
 
 void TTrendChart::UndoZoom() {
+    PushView();
     AutoBottom_ = AutoLeft_ = AutoRight_ = true;
     emit UndoZoomed();
     Redraw();
+}
+
+TTrendView TTrendChart::View() const {
+    TTrendView v;
+    v.X0 = xAxis->range().lower;
+    v.X1 = xAxis->range().upper;
+    v.Left0 = yAxis->range().lower;
+    v.Left1 = yAxis->range().upper;
+    v.Right0 = yAxis2->range().lower;
+    v.Right1 = yAxis2->range().upper;
+    v.AutoX = AutoBottom_;
+    v.AutoLeft = AutoLeft_;
+    v.AutoRight = AutoRight_;
+    return v;
+}
+
+void TTrendChart::SetView(const TTrendView& view) {
+    SetAxisRange(xAxis, view.X0, view.X1);
+    SetAxisRange(yAxis, view.Left0, view.Left1);
+    SetAxisRange(yAxis2, view.Right0, view.Right1);
+    AutoBottom_ = view.AutoX;
+    AutoLeft_ = view.AutoLeft;
+    AutoRight_ = view.AutoRight;
+    emit Zoomed();
+    Redraw();
+}
+
+void TTrendChart::PushView() {
+    Views_.Push(View());
+    emit ViewsChanged();
+}
+
+bool TTrendChart::ViewBack() {
+    const std::optional<TTrendView> view = Views_.Back(View());
+    if (view)
+        SetView(*view);
+    emit ViewsChanged();
+    return view.has_value();
+}
+
+bool TTrendChart::ViewForward() {
+    const std::optional<TTrendView> view = Views_.Forward(View());
+    if (view)
+        SetView(*view);
+    emit ViewsChanged();
+    return view.has_value();
+}
+
+void TTrendChart::ClearViews() {
+    Views_.Clear();
+    emit ViewsChanged();
+}
+
+void TTrendChart::SetCursorsOn(bool on) {
+    CursorsOn_ = on;
+    if (!on) {
+        SetCursorMarks(0, std::nullopt, {});
+        SetCursorMarks(1, std::nullopt, {});
+    }
+}
+
+void TTrendChart::SetCursorMarks(int which, std::optional<double> x,
+                                 const std::vector<std::pair<QCPAxis*, TTrendPoint>>& marks) {
+    if (which < 0 || which > 1)
+        return;
+    TCursorItems& c = Cursors_[static_cast<std::size_t>(which)];
+    const QColor colour = CursorColours[which];
+    if (!c.Line) {
+        c.Line = new QCPItemStraightLine(this);
+        c.Line->setPen(QPen(colour, 1, Qt::DashLine));
+        c.Line->setSelectable(false);
+        c.Label = new QCPItemText(this);
+        c.Label->setText(QString::number(which + 1));
+        c.Label->setColor(colour);
+        c.Label->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+        c.Label->position->setTypeY(QCPItemPosition::ptAxisRectRatio);
+        c.Label->setSelectable(false);
+    }
+    const bool shown = x.has_value() && std::isfinite(*x);
+    c.Line->setVisible(shown);
+    c.Label->setVisible(shown);
+    if (shown) {
+        c.Line->point1->setCoords(*x, 0);
+        c.Line->point2->setCoords(*x, 1);
+        c.Label->position->setCoords(*x, 0.0);
+        c.Label->setPadding(QMargins(3, 2, 0, 0));
+    }
+    while (c.Marks.size() < marks.size()) {
+        auto* mark = new QCPItemTracer(this);
+        mark->setStyle(QCPItemTracer::tsCircle);
+        mark->setSize(9);
+        mark->setPen(QPen(colour, 2));
+        mark->setBrush(Qt::NoBrush);
+        mark->setSelectable(false);
+        c.Marks.push_back(mark);
+    }
+    for (std::size_t i = 0; i < c.Marks.size(); ++i) {
+        QCPItemTracer* mark = c.Marks[i];
+        mark->setVisible(shown && i < marks.size());
+        if (i < marks.size()) {
+            mark->position->setAxes(xAxis, marks[i].first);
+            mark->position->setCoords(marks[i].second.X, marks[i].second.Y);
+        }
+    }
+}
+
+std::optional<double> TTrendChart::CursorX(int which) const {
+    if (which < 0 || which > 1)
+        return std::nullopt;
+    const TCursorItems& c = Cursors_[static_cast<std::size_t>(which)];
+    if (!c.Line || !c.Line->visible())
+        return std::nullopt;
+    return c.Line->point1->coords().x();
+}
+
+int TTrendChart::CursorAt(int px) const {
+    if (!CursorsOn_)
+        return -1;
+    int best = -1;
+    double bestDistance = CursorReach + 1;
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<double> x = CursorX(i);
+        if (!x)
+            continue;
+        const double d = std::fabs(xAxis->coordToPixel(*x) - px);
+        if (d <= CursorReach && d < bestDistance) {
+            best = i;
+            bestDistance = d;
+        }
+    }
+    return best;
 }
 
 QString TTrendChart::XLabel(double x) {
@@ -256,7 +402,9 @@ void TTrendChart::mousePressEvent(QMouseEvent* event) {
         return;
     PressPos_ = LastPanPos_ = pos;
     PressButton_ = event->button();
-    if (PressButton_ == Qt::LeftButton) {
+    PanRecorded_ = false;
+    DraggedCursor_ = PressButton_ == Qt::LeftButton ? CursorAt(pos.x()) : -1;
+    if (PressButton_ == Qt::LeftButton && DraggedCursor_ < 0) {
         if (!Band_)
             Band_ = new QRubberBand(QRubberBand::Rectangle, this);
         Band_->setGeometry(QRect(pos, QSize()));
@@ -267,9 +415,16 @@ void TTrendChart::mousePressEvent(QMouseEvent* event) {
 void TTrendChart::mouseMoveEvent(QMouseEvent* event) {
     QCustomPlot::mouseMoveEvent(event);
     const QPoint pos = event->position().toPoint();
-    if (PressButton_ == Qt::LeftButton && Band_) {
+    if (PressButton_ == Qt::LeftButton && DraggedCursor_ >= 0) {
+        emit CursorPlaced(DraggedCursor_, xAxis->pixelToCoord(pos.x()));
+        Redraw();
+    } else if (PressButton_ == Qt::LeftButton && Band_) {
         Band_->setGeometry(QRect(PressPos_, pos).normalized());
     } else if (PressButton_ == Qt::RightButton && pos != LastPanPos_) {
+        if (!PanRecorded_) {
+            PushView();
+            PanRecorded_ = true;
+        }
         // The view follows the mouse: every shown axis moves by the distance dragged.
         const double dx = xAxis->pixelToCoord(LastPanPos_.x()) - xAxis->pixelToCoord(pos.x());
         const QCPRange xr = xAxis->range();
@@ -294,6 +449,8 @@ void TTrendChart::mouseReleaseEvent(QMouseEvent* event) {
     QCustomPlot::mouseReleaseEvent(event);
     const Qt::MouseButton button = PressButton_;
     PressButton_ = Qt::NoButton;
+    const int dragged = DraggedCursor_;
+    DraggedCursor_ = -1;
     if (button != Qt::LeftButton || event->button() != Qt::LeftButton)
         return;
     if (Band_)
@@ -301,7 +458,16 @@ void TTrendChart::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
     const int dx = pos.x() - PressPos_.x();
     const int dy = pos.y() - PressPos_.y();
-    if (dx > DragThreshold && dy > DragThreshold) {
+    if (dragged >= 0) {
+        emit CursorPlaced(dragged, xAxis->pixelToCoord(pos.x()));
+        Redraw();
+    } else if (CursorsOn_ && std::abs(dx) <= DragThreshold && std::abs(dy) <= DragThreshold) {
+        // A click: cursor 1 where it was clicked, cursor 2 with Shift.
+        emit CursorPlaced(event->modifiers() & Qt::ShiftModifier ? 1 : 0,
+                          xAxis->pixelToCoord(pos.x()));
+        Redraw();
+    } else if (dx > DragThreshold && dy > DragThreshold) {
+        PushView();
         const double x0 = xAxis->pixelToCoord(PressPos_.x());
         const double x1 = xAxis->pixelToCoord(pos.x());
         QList<QPair<QCPAxis*, QCPRange>> next;

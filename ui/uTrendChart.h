@@ -1,14 +1,19 @@
 #pragma once
 // The chart of the trend windows: a time axis at the bottom, the value axes left (and right),
-// lines drawn from their level-of-detail caches, automatic axes that follow the data, zoom and
-// scroll with the limits the windows ask for, and the mouse gestures (drag a rectangle to the
-// right and down to zoom, drag to the left to undo the zoom, drag with the right button to
-// pan). User-interface thread.
+// lines drawn from their level-of-detail caches (broken where readings are missing), automatic
+// axes that follow the data, zoom and scroll with the limits the windows ask for, the views left
+// behind for going back and forward, two measuring cursors, and the mouse gestures (drag a
+// rectangle to the right and down to zoom, drag to the left to undo the zoom, drag with the
+// right button to pan; with the cursors on, click to place one and drag its line to move it).
+// User-interface thread.
 
 #include "uTrendData.h"
+#include "uTrendMeasure.h"
 #include <QColor>
+#include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <qcustomplot.h>
 #include <vector>
 
@@ -37,8 +42,14 @@ public:
     // Points on the curves after the last feed (the breaks between runs included).
     int FedCount() const { return Line->dataCount(); }
 
+    // The gap that breaks the line, seconds (0: none): GapPeriods times the line's own step
+    // (MedianSpacing), reckoned again while the line is short and then as it grows by an eighth.
+    double GapLimit() const;
+
 private:
     bool PointsShown_ = false;
+    mutable double GapLimit_ = 0.0;
+    mutable std::size_t GapCount_ = 0; // points when GapLimit_ was reckoned
     std::vector<TTrendPoint> Scratch_;
 };
 
@@ -85,6 +96,29 @@ public:
     // Every axis automatic again, then reports an undo-zoom.
     void UndoZoom();
 
+    // --- the views left, to go back and forward through (ZoomPercent, UndoZoom and the mouse
+    // gestures record theirs; the windows record a view before their own zoom actions) ---
+    TTrendView View() const;
+    // Shows a view (its automatic axes follow the data again) and reports a zoom.
+    void SetView(const TTrendView& view);
+    // Records the view shown now as the one being left.
+    void PushView();
+    // The view before (after) the one shown; false when there is none.
+    bool ViewBack();
+    bool ViewForward();
+    void ClearViews();
+    const TZoomHistory& Views() const { return Views_; }
+
+    // --- two measuring cursors, each a vertical line with a mark on each line's reading ---
+    // While on, a click in the plot places cursor 1 (with Shift cursor 2) and a cursor line can
+    // be dragged; the chart reports where (CursorPlaced) and the window answers with the marks.
+    bool CursorsOn() const { return CursorsOn_; }
+    void SetCursorsOn(bool on);
+    // Cursor `which` (0 or 1) at x with a mark at each (axis, point); none: hidden.
+    void SetCursorMarks(int which, std::optional<double> x,
+                        const std::vector<std::pair<QCPAxis*, TTrendPoint>>& marks);
+    std::optional<double> CursorX(int which) const;
+
     // Where an empty chart's time axis ends (now, or the range's stop) and its span, seconds.
     std::function<double()> EmptyAnchor;
     double EmptySpan = 3600.0;
@@ -102,6 +136,10 @@ signals:
     void Scrolled();
     // The axis values under the mouse, while it moves over the plot area.
     void MouseValues(double x, double yLeft, double yRight);
+    // A cursor clicked or dragged to the time x.
+    void CursorPlaced(int which, double x);
+    // A view recorded, or gone back or forward to.
+    void ViewsChanged();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -122,4 +160,17 @@ private:
     QPoint PressPos_;
     Qt::MouseButton PressButton_ = Qt::NoButton;
     QPoint LastPanPos_;
+    bool PanRecorded_ = false; // the view before this pan is recorded
+    int DraggedCursor_ = -1;
+
+    // The cursor whose line lies within reach of the pixel column px; -1 for none.
+    int CursorAt(int px) const;
+    struct TCursorItems {
+        QCPItemStraightLine* Line = nullptr;
+        QCPItemText* Label = nullptr;
+        std::vector<QCPItemTracer*> Marks;
+    };
+    bool CursorsOn_ = false;
+    std::array<TCursorItems, 2> Cursors_;
+    TZoomHistory Views_;
 };

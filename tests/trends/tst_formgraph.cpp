@@ -3,7 +3,8 @@
 // refused for memory, days that cannot be read named, the repeated autumn hour drawn as two
 // runs, a range typed at midnight, live points and following, zoom and scroll limits, the scroll
 // bar with 0, 1 and 2 points, show-all, point markers, number texts with Digits 255, read-outs,
-// CSV of the shown range, and the report filled from the window.
+// CSV of the shown range, the report filled from the window, the caption naming the gauge, the
+// export's default name, the measuring cursors, gap breaks and the back/forward views.
 
 #include "fGraph.h"
 #include "fProgress.h"
@@ -17,6 +18,7 @@
 #include <QDateEdit>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -865,6 +867,170 @@ private slots:
         QVERIFY(!form->FromServer);
         QCOMPARE(form->Series1->Data.Count(), local);
         QVERIFY(!state->isVisibleTo(form.get()));
+    }
+
+    // The caption and the printed report name the parameter and the gauge shown, with its
+    // address on the line, and follow the chooser; the export's default name holds the
+    // parameter's sign and the day shown.
+    void captionNamesGaugeAndExportNamesDay() {
+        const QDateTime first(QDate(2024, 3, 5), QTime(11, 0));
+        QVERIFY(
+            !WriteGaugeDayTable(Hu, InterleavedRows(first, 600, 10000, {1001, 1002})).isEmpty());
+        const TDateTime t0 = Rig::At(2024, 3, 5, 11);
+        auto form = std::make_unique<TFormGraph>();
+        form->CurrentGauge = 1002;
+        // 1002 polled at address 7; 1001 not on the line now.
+        form->GaugeAddress = [](int pn) { return pn == 1002 ? 7 : -1; };
+        form->Open(Hu, Source.get(), QStringLiteral("Ну - Уровень"), t0 - 0.1, t0 + 0.2);
+        QCOMPARE(form->windowTitle(), QStringLiteral("Ну - Уровень — прибор № 1002, адрес 7"));
+        emit form->GaugeBox->activated(0);
+        QCOMPARE(form->windowTitle(), QStringLiteral("Ну - Уровень — прибор № 1001"));
+        TRepGraph report;
+        FillTrendReport(report, *form);
+        QCOMPARE(report.Title, form->windowTitle());
+        QString offered;
+        R->Answer = [&](QDialog* d) {
+            if (auto* fd = qobject_cast<QFileDialog*>(d))
+                offered = QFileInfo(fd->selectedFiles().value(0)).fileName();
+            return int(QDialog::Rejected);
+        };
+        form->Action(QStringLiteral("actSaveCsv"))->trigger();
+        QCOMPARE(offered, QStringLiteral("Ну_2024-03-05.csv"));
+        form->Action(QStringLiteral("actSavePdf"))->trigger();
+        QCOMPARE(offered, QStringLiteral("Ну_2024-03-05.pdf"));
+    }
+
+    // A technician switches the cursors on, clicks near 12:01 and Shift+clicks near 12:04 on a
+    // 10-second line, then drags cursor 2 into a stretch without readings: the read-out names
+    // the readings themselves (not the clicked times), ΔT, ΔY and the rate in mm/min. Gaps of
+    // 40 s and 10 min are breaks on the chart and in the report; one of exactly three periods
+    // (30 s) is not.
+    void cursorsAndGapBreaks() {
+        const QDateTime noon(QDate(2024, 3, 5), QTime(12, 0));
+        QList<QPair<QDateTime, double>> rows;
+        for (int k = 0; k <= 180; ++k) {
+            const bool missing = k == 31 || k == 32 || (k > 60 && k < 120) || (k > 150 && k < 154);
+            if (!missing)
+                rows.append({noon.addSecs(10 * k), 500.0 + k});
+        }
+        QVERIFY(!WriteDayTable(Hu, rows).isEmpty());
+        auto form = Open(Rig::At(2024, 3, 5, 11), Rig::At(2024, 3, 5, 13));
+        form->resize(1100, 650);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const double x0 = X(2024, 3, 5, 12);
+        form->Chart1->SetAxisRange(form->Chart1->Bottom(), x0 - 60, x0 + 1860);
+        form->Chart1->Redraw();
+
+        // Breaks after 12:05:00 + 40 s and after 12:10:00 + 10 min; none after 12:05:00 (30 s).
+        QCOMPARE(form->Series1->GapLimit(), 30.0);
+        const auto breaksOf = [](const std::vector<TTrendPoint>& points) {
+            QList<QPair<double, double>> at; // the readings either side of each break
+            for (std::size_t i = 1; i + 1 < points.size(); ++i)
+                if (std::isnan(points[i].Y))
+                    at.append({points[i - 1].X, points[i + 1].X});
+            return at;
+        };
+        std::vector<TTrendPoint> drawn;
+        for (const QPointF& p : CurvePoints(form->Series1))
+            drawn.push_back({p.x(), p.y()});
+        const QList<QPair<double, double>> expected{{x0 + 600, x0 + 1200}, {x0 + 1500, x0 + 1540}};
+        QCOMPARE(breaksOf(drawn), expected);
+        // The report draws its copy of the shown points with the window's limit: the same breaks.
+        TRepGraph report;
+        FillTrendReport(report, *form);
+        QCOMPARE(report.Series1.GapLimit, 30.0);
+        report.Series1.Data.Decimate(x0 - 60, x0 + 1860, 1000, drawn, report.Series1.GapLimit);
+        QCOMPARE(breaksOf(drawn), expected);
+
+        // The cursors, as the tool bar button and the mouse place them.
+        QVERIFY(!form->CursorPanel->isVisible());
+        form->Action(QStringLiteral("actCursors"))->trigger();
+        QVERIFY(form->CursorPanel->isVisible());
+        QCPAxis* bottom = form->Chart1->Bottom();
+        const int y = form->Chart1->axisRect()->center().y();
+        const auto px = [bottom](double x) { return qRound(bottom->coordToPixel(x)); };
+        QTest::mouseClick(form->Chart1, Qt::LeftButton, Qt::NoModifier, QPoint(px(x0 + 63), y));
+        QTest::mouseClick(form->Chart1, Qt::LeftButton, Qt::ShiftModifier, QPoint(px(x0 + 244), y));
+        QCOMPARE(form->Chart1->CursorX(0), std::optional<double>(x0 + 60));
+        QCOMPARE(form->Chart1->CursorX(1), std::optional<double>(x0 + 240));
+        QCOMPARE(form->CursorPanel->text(),
+                 QStringLiteral("Ну: 1) 05.03.24 12:01:00.000 = 506 мм; 2) 05.03.24 "
+                                "12:04:00.000 = 524 мм; ΔT = 00:03:00.000; ΔY = 18 мм; "
+                                "скорость = 6,00 мм/мин"));
+        // Cursor 2's line dragged to 12:17, in the gap: it stands on the nearest reading, 12:20.
+        QTest::mousePress(form->Chart1, Qt::LeftButton, Qt::NoModifier, QPoint(px(x0 + 240), y));
+        QTest::mouseMove(form->Chart1, QPoint(px(x0 + 1020), y));
+        QTest::mouseRelease(form->Chart1, Qt::LeftButton, Qt::NoModifier, QPoint(px(x0 + 1020), y));
+        QCOMPARE(form->Chart1->CursorX(1), std::optional<double>(x0 + 1200));
+        QVERIFY2(form->CursorPanel->text().endsWith(
+                     QStringLiteral("2) 05.03.24 12:20:00.000 = 620 мм; ΔT = 00:19:00.000; "
+                                    "ΔY = 114 мм; скорость = 6,00 мм/мин")),
+                 qPrintable(form->CursorPanel->text()));
+        // The drag moved the cursor: the view is as it was.
+        QCOMPARE(bottom->range().lower, x0 - 60);
+        if (const QString dir = qEnvironmentVariable("ULMAR_SHOTS"); !dir.isEmpty()) {
+            // At its opening width, the level axis fitted to the line.
+            form->resize(form->NeededWidth(), 650);
+            form->Action(QStringLiteral("actShowAllY"))->trigger();
+            QTest::qWait(50);
+            QDir().mkpath(dir);
+            form->grab().save(QDir(dir).filePath(QStringLiteral("trend_cursors.png")));
+            form->Chart1->ViewBack();
+        }
+        // Off: the marks go, and a click is no cursor.
+        form->Action(QStringLiteral("actCursors"))->trigger();
+        QVERIFY(!form->CursorPanel->isVisible());
+        QVERIFY(!form->Chart1->CursorX(0));
+        QTest::mouseClick(form->Chart1, Qt::LeftButton, Qt::NoModifier, QPoint(px(x0 + 63), y));
+        QVERIFY(!form->CursorAt[0]);
+    }
+
+    // Back and forward through the views the zoom actions, the presets and a drag left, with
+    // Alt+Left and Alt+Right; a new zoom after going back drops the views ahead.
+    void zoomHistoryBackAndForward() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Hu, t0, t0 + 0.1, 60, [](int k) { return 100.0 + k; });
+        auto form = Open(t0 - 0.1, t0 + 0.2);
+        form->resize(1100, 650);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QAction* back = form->Action(QStringLiteral("actViewBack"));
+        QAction* forward = form->Action(QStringLiteral("actViewForward"));
+        QVERIFY(!back->isEnabled() && !forward->isEnabled());
+        const TTrendView opened = form->Chart1->View();
+        form->Action(QStringLiteral("actZoomPlus"))->trigger();
+        const TTrendView zoomed = form->Chart1->View();
+        form->Action(QStringLiteral("actSetOneHour"))->trigger();
+        const TTrendView hour = form->Chart1->View();
+        QVERIFY(!(hour == zoomed) && !(zoomed == opened));
+        // A rectangle dragged right and down zooms as well.
+        QTest::mousePress(form->Chart1, Qt::LeftButton, Qt::NoModifier, QPoint(200, 100));
+        QTest::mouseMove(form->Chart1, QPoint(400, 200));
+        QTest::mouseRelease(form->Chart1, Qt::LeftButton, Qt::NoModifier, QPoint(400, 200));
+        const TTrendView dragged = form->Chart1->View();
+        QVERIFY(dragged.X1 - dragged.X0 < hour.X1 - hour.X0);
+        QVERIFY(back->isEnabled() && !forward->isEnabled());
+
+        QTest::keyClick(form.get(), Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(form->Chart1->View(), hour);
+        QTest::keyClick(form.get(), Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(form->Chart1->View(), zoomed);
+        back->trigger();
+        QCOMPARE(form->Chart1->View(), opened);
+        QVERIFY(!back->isEnabled() && forward->isEnabled());
+        QTest::keyClick(form.get(), Qt::Key_Right, Qt::AltModifier);
+        QCOMPARE(form->Chart1->View(), zoomed);
+        forward->trigger();
+        QCOMPARE(form->Chart1->View(), hour);
+        // The span panel follows the view gone back to.
+        QVERIFY(form->Panel(TFormGraph::PanelSpan)
+                    ->text()
+                    .contains(TTrendChart::XLabel(hour.X0).mid(9)));
+        form->Action(QStringLiteral("actZoomMinus"))->trigger();
+        QVERIFY(!forward->isEnabled());
+        back->trigger();
+        QCOMPARE(form->Chart1->View(), hour);
     }
 
     void showTrendRunsModally() {

@@ -1,6 +1,6 @@
 // The two-parameter trend window: a message per missing table, each vertical axis scrolled by
 // its own span, show-all along Y on a flat distance, the read-out in both number forms, live
-// points of both values, the shared settings, and its report.
+// points of both values, the shared settings, its report, and the cursors over both lines.
 
 #include "fGraph.h"
 #include "fGraph2.h"
@@ -67,6 +67,30 @@ private slots:
         QVERIFY(!form.Chart1->IsAutomatic(form.Chart1->Right()));
         QCOMPARE(form.TrendValue->Description()->Title, QStringLiteral("Значение 1"));
         QCOMPARE(form.TrendValue2->Description()->Hint, QStringLiteral("Значение параметра 2"));
+    }
+
+    // Both lines under each cursor, each snapped to its own nearest reading (the temperature is
+    // written at other moments than the distance), with the rate in its own unit per minute;
+    // the export's default name holds both signs.
+    void cursorsReadBothLines() {
+        const TDateTime t0 = Rig::At(2024, 3, 5, 12);
+        Rig::Fill(Lt, t0, t0 + 0.01, 10, [](int k) { return 3000.0 - k; });
+        Rig::Fill(Temp, t0 + 4.0 / 86400, t0 + 0.01, 60, [](int k) { return 20.0 + k; });
+        auto form = Open(t0 - 0.1, t0 + 0.1);
+        QCOMPARE(form->ExportFileName(QStringLiteral("csv")),
+                 QStringLiteral("Lт-Т_2024-03-05.csv"));
+        form->SetCursors(true);
+        const double x0 = TrendXFromDateTime(t0);
+        form->PlaceCursor(0, x0 + 1);
+        form->PlaceCursor(1, x0 + 119);
+        const QStringList lines = form->CursorPanel->text().split(u'\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines.at(0), QStringLiteral("Lт: 1) 05.03.24 12:00:00.000 = 3\u00A0000 мм; 2) "
+                                             "05.03.24 12:02:00.000 = 2\u00A0988 мм; ΔT = "
+                                             "00:02:00.000; ΔY = -12 мм; скорость = -6,00 мм/мин"));
+        QCOMPARE(lines.at(1), QStringLiteral("Т: 1) 05.03.24 12:00:04.000 = 20 °C; 2) 05.03.24 "
+                                             "12:02:04.000 = 22 °C; ΔT = 00:02:00.000; ΔY = 2 °C; "
+                                             "скорость = 1,00 °C/мин"));
     }
 
     void messagePerMissingTable_data() {

@@ -1,5 +1,6 @@
 // The main window's five trend actions and the two-parameter trend, and the readings window's
-// pictures: each opens its window on the right table with the device's value connected.
+// pictures: each opens its window on the right table with the device's value connected, its
+// caption naming the parameter and the current gauge with its address.
 
 #include "fGraph.h"
 #include "fGraph2.h"
@@ -99,10 +100,14 @@ private slots:
         QFETCH(QString, table);
         QFETCH(TValueMember, member);
         Member = member;
+        Rig->Ulmar->PlantNumber = 4321;
         Form->Action(action)->trigger();
         QCOMPARE(Seen.Name, QStringLiteral("FormGraph"));
         QCOMPARE(Seen.Table, table);
-        QCOMPARE(Seen.Caption, QStringLiteral("График"));
+        // The parameter as the menu names it, the current gauge and its address on the line.
+        QCOMPARE(Seen.Caption, Form->Action(action)->text().trimmed() +
+                                   QStringLiteral(" — прибор № 4321, адрес ") +
+                                   QString::number(Rig->Ulmar->SystemAddress));
         QCOMPARE(Seen.ValueTitle, (Rig->Ulmar.get()->*member)->Description()->Title);
         QVERIFY(std::fabs(Seen.Days - 1.0) < 1e-9);
         QCOMPARE(Seen.LivePoints, std::size_t(1)); // the device's reading reached the chart
@@ -113,6 +118,9 @@ private slots:
         Form->Action(QStringLiteral("actLevelFromTemp"))->trigger();
         QCOMPARE(Seen.Name, QStringLiteral("FormGraph2"));
         QCOMPARE(Seen.Table, QStringLiteral("Lt+TempSVCH"));
+        QVERIFY2(Seen.Caption.startsWith(QStringLiteral("Lт-Расстояние, Температура СВЧ модуля — "
+                                                        "прибор № ")),
+                 qPrintable(Seen.Caption));
         QCOMPARE(Seen.ValueTitle, QStringLiteral("Расстояние+Температура СВЧ модуля"));
         QCOMPARE(Seen.LivePoints, std::size_t(1));
         QCOMPARE(Boxes.size(), 2);

@@ -786,6 +786,8 @@ bool TFormGraphBase::LoadArchive(bool checkMemory) {
     FillGaugeBar();
     RefreshCaption();
     MergePending();
+    for (TTrendSeries* s : Lines_)
+        s->DataReplaced();
     SyncScrollBar();
     RefreshSpanPanels();
     RefreshCursors();

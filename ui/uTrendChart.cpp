@@ -54,10 +54,15 @@ void TTrendSeries::SetPointsShown(bool shown) {
 double TTrendSeries::GapLimit() const {
     const std::size_t n = Data.Count();
     // The median is reckoned again while the line is short, and then as it grows by an eighth
-    // (live points), never at every drawing of a long line.
-    if (n != GapCount_ && (n < 4096 || n < GapCount_ || n > GapCount_ + GapCount_ / 8)) {
+    // (live points), never at every drawing of a long line; other points (another gauge, another
+    // range) always.
+    const bool grown =
+        n != GapCount_ && (n < 4096 || n < GapCount_ || n > GapCount_ + GapCount_ / 8);
+    if (GapStale_ || grown || (n > 0 && Data.MinX() != GapMinX_)) {
         GapLimit_ = GapPeriods * MedianSpacing(Data);
         GapCount_ = n;
+        GapMinX_ = n > 0 ? Data.MinX() : 0.0;
+        GapStale_ = false;
     }
     return GapLimit_;
 }

@@ -43,13 +43,18 @@ public:
     int FedCount() const { return Line->dataCount(); }
 
     // The gap that breaks the line, seconds (0: none): GapPeriods times the line's own step
-    // (MedianSpacing), reckoned again while the line is short and then as it grows by an eighth.
+    // (MedianSpacing), reckoned again while the line is short, then as it grows by an eighth,
+    // and whenever its points were replaced.
     double GapLimit() const;
+    // The points were replaced (a load): the gap limit is reckoned afresh at the next feed.
+    void DataReplaced() { GapStale_ = true; }
 
 private:
     bool PointsShown_ = false;
     mutable double GapLimit_ = 0.0;
+    mutable bool GapStale_ = true;
     mutable std::size_t GapCount_ = 0; // points when GapLimit_ was reckoned
+    mutable double GapMinX_ = 0.0;     // and the first of them
     std::vector<TTrendPoint> Scratch_;
 };
 

@@ -900,6 +900,26 @@ private slots:
         QCOMPARE(offered, QStringLiteral("Ну_2024-03-05.pdf"));
     }
 
+    // Two gauges with as many readings from the same moment, one every 10 s and one every
+    // minute: the break limit is each gauge's own, not the one shown before the choice.
+    void gapLimitFollowsTheGaugeShown() {
+        const QDateTime first(QDate(2024, 3, 5), QTime(11, 0));
+        QList<TGaugeRow> rows;
+        for (int k = 0; k < 100; ++k) {
+            rows.append({first.addSecs(10 * k), 1.0, 1001});
+            rows.append({first.addSecs(60 * k), 2.0, 1002});
+        }
+        QVERIFY(!WriteGaugeDayTable(Hu, rows).isEmpty());
+        auto form = std::make_unique<TFormGraph>();
+        form->CurrentGauge = 1001;
+        form->Open(Hu, Source.get(), QStringLiteral("Ну"), Rig::At(2024, 3, 5),
+                   Rig::At(2024, 3, 5, 23));
+        QCOMPARE(form->Series1->GapLimit(), 30.0);
+        emit form->GaugeBox->activated(1);
+        QCOMPARE(form->Gauge, 1002);
+        QCOMPARE(form->Series1->GapLimit(), 180.0);
+    }
+
     // A technician switches the cursors on, clicks near 12:01 and Shift+clicks near 12:04 on a
     // 10-second line, then drags cursor 2 into a stretch without readings: the read-out names
     // the readings themselves (not the clicked times), ΔT, ΔY and the rate in mm/min. Gaps of

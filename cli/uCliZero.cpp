@@ -65,8 +65,11 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     const TZeroArray zero = u.ZeroArray;
     if (!request.File.isEmpty()) {
         QString error;
-        const auto write = [&zero, &request](const QString& staged, QString& why) {
-            if (SaveZeroFile(staged, zero, &why))
+        // The file carries the gauge's plant number and the time of the read.
+        const QByteArray comment =
+            ZeroFileComment(commands.KnownPlantNumber().value_or(0), QDateTime::currentDateTime());
+        const auto write = [&zero, &request, &comment](const QString& staged, QString& why) {
+            if (SaveZeroFile(staged, zero, &why, comment))
                 return true;
             why = QStringLiteral("не удалось записать файл ") +
                   QDir::toNativeSeparators(request.File) + QStringLiteral(": ") + why;

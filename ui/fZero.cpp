@@ -378,7 +378,14 @@ void TFormZero::SaveToFile() {
         return;
     const TUlmar* u = Commands_.Ulmar();
     QString error;
-    if (!u || !SaveZeroFile(path, u->ZeroArray, &error))
+    // An array read from the gauge is saved with its plant number and the time; one still as
+    // loaded from a file keeps that file's comment line.
+    const bool fromFile = u && FromFile_ && FromFile_->Array == u->ZeroArray;
+    const QByteArray comment = !u ? QByteArray()
+                               : fromFile
+                                   ? FromFile_->Comment
+                                   : ZeroFileComment(u->PlantNumber, QDateTime::currentDateTime());
+    if (!u || !SaveZeroFile(path, u->ZeroArray, &error, comment))
         ErrorBox(QStringLiteral("Не удалось сохранить файл\n") + Native(path) +
                  (error.isEmpty() ? QString() : QStringLiteral("\n") + error));
 }
@@ -404,6 +411,7 @@ void TFormZero::LoadFromFile() {
                  QStringLiteral("\nИдёт обмен с прибором: массив не изменён"));
         return;
     }
+    FromFile_ = TLoadedFile{load.Array, load.Comment};
     LoadFromZero();
 }
 
@@ -412,6 +420,7 @@ void TFormZero::CloseArray() {
     SyncScrollBar();
     Chart1->replot(QCustomPlot::rpQueuedReplot);
     Commands_.Edit([](TUlmar& device) { device.ClearZeroArray(); });
+    FromFile_.reset();
 }
 
 void TFormZero::closeEvent(QCloseEvent* event) {

@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <optional>
 
 class QAction;
 class QCPBars;
@@ -93,6 +94,13 @@ private:
     TZeroArray Shown_{};
     bool HasData_ = false;
     bool SyncingScrollBar_ = false;
+    // The array last loaded from a file and its comment line: while the device object still
+    // holds it, a save writes that comment, not this gauge's plant number.
+    struct TLoadedFile {
+        TZeroArray Array{};
+        QByteArray Comment;
+    };
+    std::optional<TLoadedFile> FromFile_;
 };
 
 // Creates the window over the main window's command layer when the slot holds none, keeps it

@@ -1,12 +1,13 @@
 // ulmar-cli "zero read" against ulmar-sim on a pseudo-terminal: the list as the zero array
-// window shows it, the 256-line file of --out byte for byte, JSON, an empty array, a silent line
-// (no file written) and the arguments it refuses.
+// window shows it, the file of --out byte for byte (the plant number comment, 256 lines),
+// JSON, an empty array, a silent line (no file written) and the arguments it refuses.
 
 #include "tests/support/CliRig.h"
 #include "tests/support/FileSizeLimit.h"
 #include "uIniFile.h"
 #include "uParamStr.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -58,11 +59,20 @@ private slots:
         QByteArray bytes;
         for (int i = 0; i < 256; ++i)
             bytes += QByteArray::number(i < 16 ? a[i] : i == 255 ? 65535 : 0) + "\r\n";
-        QCOMPARE(ReadAll(File("Zero.txt")), bytes);
+        // First the comment line with the gauge's plant number and the time of the read.
+        const QByteArray file = ReadAll(File("Zero.txt"));
+        const qsizetype eol = file.indexOf("\r\n");
+        QVERIFY2(file.startsWith(QStringLiteral("# Заводской номер 1001, ").toUtf8()), file);
+        QVERIFY2(
+            QDateTime::fromString(QString::fromUtf8(file.mid(eol - 19, 19)), "dd.MM.yyyy HH:mm:ss")
+                .isValid(),
+            file);
+        QCOMPARE(file.mid(eol + 2), bytes);
         // "--out -": the same file on standard output, and nothing else there.
         run = Cli({"zero", "read", "--out", "-"});
         QVERIFY2(run.Exit == 0, run.Err);
-        QCOMPARE(run.Out, bytes);
+        QVERIFY(run.Out.startsWith('#'));
+        QCOMPARE(run.Out.mid(run.Out.indexOf("\r\n") + 2), bytes);
 
         run = Cli({"--json", "zero", "read"});
         QCOMPARE(run.Exit, 0);

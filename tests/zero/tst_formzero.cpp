@@ -47,6 +47,11 @@ QStringList Items(const QListWidget* list) {
     return items;
 }
 
+// The entries of a zero-array file: its bytes after a first comment line.
+QByteArray Entries(const QByteArray& bytes) {
+    return bytes.startsWith('#') ? bytes.mid(bytes.indexOf("\r\n") + 2) : bytes;
+}
+
 // Saves a picture of the window when ULMAR_SHOTS names a folder.
 void Shot(QWidget* w, const char* name) {
     const QString dir = qEnvironmentVariable("ULMAR_SHOTS");
@@ -244,7 +249,12 @@ private slots:
         QCOMPARE(filters, QStringList{"Массив нулей (*.txt)"});
         QVERIFY2(QFileInfo(proposed).fileName().startsWith("Zero20"), qPrintable(proposed));
         QVERIFY(Script->Boxes.isEmpty());
-        QCOMPARE(ReadAll(path), ZeroFileBytes(saved));
+        // An array of the gauge: its plant number and the time first, in a comment line.
+        const QByteArray comment = ZeroFileComment(Rig->Ulmar->PlantNumber, QDateTime());
+        QVERIFY2(ReadAll(path).startsWith(comment.left(comment.indexOf(','))), ReadAll(path));
+        QCOMPARE(Entries(ReadAll(path)), ZeroFileBytes(saved));
+        QVERIFY(LoadZeroFile(path).Ok);
+        QCOMPARE(LoadZeroFile(path).Array, saved);
 
         // Saving over it asks; No keeps the file.
         Rig->Ulmar->ZeroArray[4] = 3000;
@@ -256,11 +266,11 @@ private slots:
         QCOMPARE(Script->Boxes[0].Text,
                  "Заменить существующий файл " + QDir::toNativeSeparators(path) + " ?");
         QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Warning);
-        QCOMPARE(ReadAll(path), ZeroFileBytes(saved));
+        QCOMPARE(Entries(ReadAll(path)), ZeroFileBytes(saved));
         PickFile(path);
         Script->PushButton(QMessageBox::Yes);
         w->Action("actZeroSaveToFile")->trigger();
-        QCOMPARE(ReadAll(path), ZeroFileBytes(Rig->Ulmar->ZeroArray));
+        QCOMPARE(Entries(ReadAll(path)), ZeroFileBytes(Rig->Ulmar->ZeroArray));
 
         // A save that cannot be written: an error box, nothing made.
         Script->Boxes.clear();
@@ -284,6 +294,16 @@ private slots:
         QCOMPARE(Items(w->lbZero),
                  (QStringList{"Кол-во:2", "Min:0", "Max:65535", "1) 1000", "2) 3000"}));
         const TZeroArray loaded = Rig->Ulmar->ZeroArray;
+        // Saved again as loaded: the file's own comment line, not this gauge's, is kept.
+        const QString other = ProgFile("other.txt");
+        QVERIFY(WriteAll(other, "# Заводской номер 4321, 01.02.2026 03:04:05\r\n" +
+                                    ZeroFileBytes(loaded)));
+        PickFile(other);
+        w->Action("actZeroLoadFromFile")->trigger();
+        const QString copy = ProgFile("copy.txt");
+        PickFile(copy);
+        w->Action("actZeroSaveToFile")->trigger();
+        QCOMPARE(ReadAll(copy), ReadAll(other));
 
         // A cancelled load keeps the array; so does a refused file, with its reason.
         PickFile(QString());

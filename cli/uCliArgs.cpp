@@ -32,7 +32,7 @@ const QHash<QString, TOptionRule>& Options() {
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
         {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
-        {"--name", {true, {C::TareWrite}}},
+        {"--name", {true, {C::TareWrite, C::TareCompare}}},
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
@@ -172,14 +172,15 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         used = 2;
         if (second == QLatin1String("read")) {
             r.Command = TCliCommand::TareRead;
-        } else if (second == QLatin1String("write")) {
-            r.Command = TCliCommand::TareWrite;
+        } else if (second == QLatin1String("write") || second == QLatin1String("compare")) {
+            r.Command = second == QLatin1String("write") ? TCliCommand::TareWrite
+                                                         : TCliCommand::TareCompare;
             r.File = words.value(2);
             if (r.File.isEmpty())
-                return Refuse(QStringLiteral("tare write: нет файла"));
+                return Refuse(QStringLiteral("tare ") + second + QStringLiteral(": нет файла"));
             used = 3;
         } else {
-            return Refuse(QStringLiteral("tare: read или write"));
+            return Refuse(QStringLiteral("tare: read, write или compare"));
         }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
@@ -284,6 +285,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.ScanFrom = *from;
         r.ScanTo = *to;
     }
+    if (r.Command == TCliCommand::TareCompare)
+        r.Name = given.value(QStringLiteral("--name"));
     if (r.Command == TCliCommand::TareWrite) {
         r.Name = given.value(QStringLiteral("--name"));
         r.Yes = given.contains(QStringLiteral("--yes"));
@@ -353,6 +356,10 @@ QString CliUsage() {
             "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
             "                                  на терминале (ввод не с терминала или FILE «-»:\n"
             "                                  без --yes отказ, код 3)\n"
+            "  tare compare FILE [--name NAME]\n"
+            "                                  сравнить таблицу NAME из файла (без --name —\n"
+            "                                  единственную таблицу файла) с таблицей прибора\n"
+            "                                  построчно; есть отличия — код 1\n"
             "  decode FILE [--csv [--captions]|--json]\n"
             "                                  журнал запросов rd….txt (файл, канал; - — "
             "стандартный\n"
@@ -379,7 +386,8 @@ QString CliUsage() {
             "$XDG_CONFIG_HOME/ulmar\n"
             "(~/.config/ulmar). --version называет их и папку журналов окна программы.\n"
             "Адрес по умолчанию 255 (любой прибор на линии).\n"
-            "FILE «-» — стандартный ввод (params write, params diff, tare write, decode);\n"
+            "FILE «-» — стандартный ввод (params write, params diff, tare write, tare compare,\n"
+            "decode);\n"
             "--out - — стандартный вывод (не вместе с --json).\n"
             "-q, --quiet: без хода работы, пояснений и итогов на stderr; ошибки выводятся.\n"
             "scan показывает ход работы на stderr, только если это терминал.\n"

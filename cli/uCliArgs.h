@@ -30,6 +30,7 @@ enum class TCliCommand {
     Scan,
     TareRead,
     TareWrite,
+    TareCompare, // a table of a tare file against the gauge's table
     ZeroRead,
     Decode,
     Monitor,
@@ -57,7 +58,8 @@ struct TCliRequest {
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    // params write / diff, tare write, decode: the file; params read, tare read, zero read:
+    // params write / diff, tare write / compare, decode: the file; params read, tare read, zero
+    // read:
     // --out. "-" is standard input or output (CliStandardStream).
     QString File;
     bool Force = false; // --out may replace an existing regular file
@@ -72,7 +74,7 @@ struct TCliRequest {
     bool FromServer = false;
     int ScanFrom = 0; // scan: the system address range
     int ScanTo = 254;
-    QString Name;          // tare write: the table
+    QString Name;          // tare write, tare compare: the table
     bool Yes = false;      // tare write: no confirmation asked
     bool Csv = false;      // decode, monitor, archive export: CSV rows
     bool Captions = false; // --captions: the CSV header in Russian captions

@@ -172,6 +172,9 @@ private slots:
         const QString tare = File("tare.txt");
         Expect({"tare", "read", "--out", tare}, "tareRead", 0);
         Expect({"tare", "write", tare, "--name", "ttFromUlmar", "--yes"}, "tareWrite", 0);
+        Expect({"tare", "compare", tare}, "tareCompare", 0);
+        QVERIFY(WriteAll(tare, "t=2\r\n0 0\r\n1 1\r\n"));
+        Expect({"tare", "compare", tare, "--name", "t"}, "tareCompare", 1);
         Expect({"--version"}, "version", 0);
         TFakePortTree tree;
         QVERIFY(tree.Device("ttyUSB0", Sim->Port) &&
@@ -252,6 +255,7 @@ private slots:
         for (const QStringList& args :
              {QStringList{"params", "diff", File("none.ini")},
               QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
+              QStringList{"tare", "compare", File("none.txt")},
               QStringList{"decode", Dirs->Work()}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
         QCOMPARE(ErrorCode(Expect({"archive", "export", "--table", "Nope", "--from", "2026-12-10",

@@ -343,6 +343,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliTareCompare(compare, session, out, tareLines);
     case TCliCommand::ZeroRead:
         return CliZeroRead(r, session, out);
+    case TCliCommand::ZeroWatch:
+        return CliZeroWatch(r, session, out);
     case TCliCommand::Monitor:
         return CliMonitor(r, session, out, gauge);
     default:

@@ -28,9 +28,10 @@ const QHash<QString, TOptionRule>& Options() {
         {"--kalist", {false, {C::Read, C::Watch, C::Monitor}}},
         {"--period", {true, {C::Watch, C::Monitor}}},
         {"--addresses", {true, {C::Watch, C::Monitor}}},
-        {"--count", {true, {C::Watch, C::Monitor}}},
+        {"--count", {true, {C::Watch, C::Monitor, C::ZeroWatch}}},
+        {"--every", {true, {C::ZeroWatch}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead, C::ZeroWatch}}},
         {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--name", {true, {C::TareWrite, C::TareCompare}}},
         {"--yes", {false, {C::TareWrite}}},
@@ -156,9 +157,10 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("params: read, write или diff"));
         }
     } else if (first == QLatin1String("zero")) {
-        if (second != QLatin1String("read"))
-            return Refuse(QStringLiteral("zero: read"));
-        r.Command = TCliCommand::ZeroRead;
+        if (second != QLatin1String("read") && second != QLatin1String("watch"))
+            return Refuse(QStringLiteral("zero: read или watch"));
+        r.Command =
+            second == QLatin1String("read") ? TCliCommand::ZeroRead : TCliCommand::ZeroWatch;
         used = 2;
     } else if (first == QLatin1String("archive")) {
         if (second != QLatin1String("export") && second != QLatin1String("list") &&
@@ -234,8 +236,15 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
         r.Command == TCliCommand::ZeroRead)
         r.File = given.value(QStringLiteral("--out"));
-    if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
+    if (r.Command == TCliCommand::ZeroWatch) {
+        r.OutDir = given.value(QStringLiteral("--out"));
+        if (r.OutDir.isEmpty() || CliStandardStream(r.OutDir))
+            return Refuse(QStringLiteral("zero watch: нужно --out ПАПКА"));
+        if (!number("--every", 1, 86400, r.EverySeconds) || !r.EverySeconds)
+            return Refuse(QStringLiteral("zero watch: нужно --every СЕКУНДЫ (1..86400)"));
+    } else if (given.contains(QStringLiteral("--out")) && r.File.isEmpty()) {
         return Refuse(QStringLiteral("--out: пустое имя файла"));
+    }
     // Both would go to standard output, one into the other.
     if (CliStandardStream(r.File) && r.Json && given.contains(QStringLiteral("--out")))
         return Refuse(QStringLiteral("--out - и --json: оба пишут в стандартный вывод"));
@@ -337,6 +346,10 @@ QString CliUsage() {
             "                                  строка на прибор; коллизии и повторы отмечены\n"
             "  zero read [--out FILE] [--force]\n"
             "                                  массив нулей; с --out — файл массива (256 строк)\n"
+            "  zero watch --every S --out DIR [--count N]\n"
+            "                                  снимки массива нулей каждые S секунд в папку DIR\n"
+            "                                  (файлы массива нулей); строка на снимок; до Ctrl+C\n"
+            "                                  или N снимков\n"
             "  archive export --table NAME --from T1 --to T2 [--csv [--captions]|--json]\n"
             "                 [--plant-number N] [--source local|server]\n"
             "                                  архив одной таблицы за период (границы включены)\n"

@@ -32,6 +32,7 @@ enum class TCliCommand {
     TareWrite,
     TareCompare, // a table of a tare file against the gauge's table
     ZeroRead,
+    ZeroWatch, // zero-array snapshots into a folder at an interval
     Decode,
     Monitor,
     Ports,    // the serial ports and their states; no port is opened
@@ -74,6 +75,9 @@ struct TCliRequest {
     bool FromServer = false;
     int ScanFrom = 0; // scan: the system address range
     int ScanTo = 254;
+    // zero watch: the seconds between two snapshots and the recording folder (--every, --out).
+    std::optional<int> EverySeconds;
+    QString OutDir;
     QString Name;          // tare write, tare compare: the table
     bool Yes = false;      // tare write: no confirmation asked
     bool Csv = false;      // decode, monitor, archive export: CSV rows

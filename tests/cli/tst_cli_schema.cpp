@@ -169,6 +169,8 @@ private slots:
             QVERIFY(!Expect(raw, "raw", 0).value(0)["decoded"].toObject().isEmpty());
         Expect({"scan", "--from", "0", "--to", "2"}, "scan", 0);
         Expect({"zero", "read"}, "zeroRead", 0);
+        Expect({"zero", "watch", "--every", "1", "--out", File("echo"), "--count", "2"},
+               "zeroWatch", 0, Stream);
         const QString tare = File("tare.txt");
         Expect({"tare", "read", "--out", tare}, "tareRead", 0);
         Expect({"tare", "write", tare, "--name", "ttFromUlmar", "--yes"}, "tareWrite", 0);
@@ -306,6 +308,11 @@ private slots:
               QStringList{"zero", "read"}, QStringList{"tare", "read"}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 2).value(0)), QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"raw", "6"}, "raw", 2).value(0)), QStringLiteral("noAnswer"));
+        QCOMPARE(ErrorCode(Expect({"zero", "watch", "--every", "1", "--out", File("silent"),
+                                   "--count", "1"},
+                                  "zeroWatch", 2, Stream)
+                               .value(0)),
+                 QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"scan", "--from", "0", "--to", "1"}, "scan", 2).value(0)),
                  QStringLiteral("noAnswer"));
         const auto polls = Expect({"watch", "--count", "1"}, "watch", 2, Stream);

@@ -183,17 +183,15 @@ TTareCompareResult TTareCommands::CompareWithGauge(const QStringList& lines,
     result.Rows = int(open.size());
     result.GaugeRows = int(gauge.size());
     result.Differences = CompareTarePoints(open, gauge);
+    // One arg() for all: a table name holding "%2" is not taken for a place holder.
     result.Message =
         result.Differences.empty()
             ? QStringLiteral("Таблица %1 совпадает с таблицей прибора (строк: %2)")
-                  .arg(tableName)
-                  .arg(result.Rows)
+                  .arg(tableName, QString::number(result.Rows))
             : QStringLiteral("Таблица %1 не совпадает с таблицей прибора: строк в таблице %2, в "
                              "приборе %3, различаются %4")
-                  .arg(tableName)
-                  .arg(result.Rows)
-                  .arg(result.GaugeRows)
-                  .arg(result.Differences.size());
+                  .arg(tableName, QString::number(result.Rows), QString::number(result.GaugeRows),
+                       QString::number(result.Differences.size()));
     return result;
 }
 

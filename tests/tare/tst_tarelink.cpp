@@ -359,6 +359,11 @@ void TTareLinkTest::compareWithGauge() {
     QCOMPARE(r.Rows, 10);
     QCOMPARE(r.GaugeRows, 10);
     QVERIFY2(r.Message.contains(QStringLiteral("совпадает")), qPrintable(r.Message));
+    // A table name that looks like a place holder is shown as it is.
+    QStringList odd = TenRows();
+    odd[1] = QStringLiteral("t%2=10");
+    r = tare.CompareWithGauge(odd, QStringLiteral("t%2"));
+    QCOMPARE(r.Message, QStringLiteral("Таблица t%2 совпадает с таблицей прибора (строк: 10)"));
 
     // Row 4's volume and row 7's level changed in the file.
     QStringList changed = TenRows();

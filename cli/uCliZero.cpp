@@ -132,7 +132,8 @@ int CliZeroWatch(const TCliRequest& request, TCliSession& session, TCliOutput& o
          ++round) {
         const auto start = steady_clock::now();
         const TZeroTake take = TakeZeroSnapshot(commands, ui, request.OutDir);
-        if (take.Stopped || CliInterrupted())
+        // A read a stop signal ended left no file; one that ended whole is still reported.
+        if (take.Stopped || (!take.Ok && CliInterrupted()))
             break;
         const QDateTime at = take.Ok ? take.Snapshot.Time : QDateTime::currentDateTime();
         if (!take.Ok && !take.NoAnswer) {

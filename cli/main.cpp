@@ -281,6 +281,14 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         out.Failure(CliError::BadFile, error);
         return ExitBadInput;
     }
+    // tare compare without --name: the table the file holds, named here.
+    TCliRequest compare = r;
+    if (r.Command == TCliCommand::TareCompare && !CliLoadTareCompare(compare, tareLines, error)) {
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("tare compare"));
+        out.Failure(CliError::BadFile, error);
+        return ExitBadInput;
+    }
     error = CliOutRefusal(r);
     if (!error.isEmpty()) {
         out.Failure(CliError::BadArgument, error);
@@ -331,8 +339,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliTareRead(r, session, out);
     case TCliCommand::TareWrite:
         return CliTareWrite(r, session, out, tareLines);
+    case TCliCommand::TareCompare:
+        return CliTareCompare(compare, session, out, tareLines);
     case TCliCommand::ZeroRead:
         return CliZeroRead(r, session, out);
+    case TCliCommand::ZeroWatch:
+        return CliZeroWatch(r, session, out);
     case TCliCommand::Monitor:
         return CliMonitor(r, session, out, gauge);
     default:

@@ -28,11 +28,12 @@ const QHash<QString, TOptionRule>& Options() {
         {"--kalist", {false, {C::Read, C::Watch, C::Monitor}}},
         {"--period", {true, {C::Watch, C::Monitor}}},
         {"--addresses", {true, {C::Watch, C::Monitor}}},
-        {"--count", {true, {C::Watch, C::Monitor}}},
+        {"--count", {true, {C::Watch, C::Monitor, C::ZeroWatch}}},
+        {"--every", {true, {C::ZeroWatch}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead, C::ZeroWatch}}},
         {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
-        {"--name", {true, {C::TareWrite}}},
+        {"--name", {true, {C::TareWrite, C::TareCompare}}},
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
         {"--table", {true, {C::ArchiveExport}}},
@@ -156,9 +157,10 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("params: read, write или diff"));
         }
     } else if (first == QLatin1String("zero")) {
-        if (second != QLatin1String("read"))
-            return Refuse(QStringLiteral("zero: read"));
-        r.Command = TCliCommand::ZeroRead;
+        if (second != QLatin1String("read") && second != QLatin1String("watch"))
+            return Refuse(QStringLiteral("zero: read или watch"));
+        r.Command =
+            second == QLatin1String("read") ? TCliCommand::ZeroRead : TCliCommand::ZeroWatch;
         used = 2;
     } else if (first == QLatin1String("archive")) {
         if (second != QLatin1String("export") && second != QLatin1String("list") &&
@@ -172,14 +174,15 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         used = 2;
         if (second == QLatin1String("read")) {
             r.Command = TCliCommand::TareRead;
-        } else if (second == QLatin1String("write")) {
-            r.Command = TCliCommand::TareWrite;
+        } else if (second == QLatin1String("write") || second == QLatin1String("compare")) {
+            r.Command = second == QLatin1String("write") ? TCliCommand::TareWrite
+                                                         : TCliCommand::TareCompare;
             r.File = words.value(2);
             if (r.File.isEmpty())
-                return Refuse(QStringLiteral("tare write: нет файла"));
+                return Refuse(QStringLiteral("tare ") + second + QStringLiteral(": нет файла"));
             used = 3;
         } else {
-            return Refuse(QStringLiteral("tare: read или write"));
+            return Refuse(QStringLiteral("tare: read, write или compare"));
         }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
@@ -233,8 +236,15 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
         r.Command == TCliCommand::ZeroRead)
         r.File = given.value(QStringLiteral("--out"));
-    if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
+    if (r.Command == TCliCommand::ZeroWatch) {
+        r.OutDir = given.value(QStringLiteral("--out"));
+        if (r.OutDir.isEmpty() || CliStandardStream(r.OutDir))
+            return Refuse(QStringLiteral("zero watch: нужно --out ПАПКА"));
+        if (!number("--every", 1, 86400, r.EverySeconds) || !r.EverySeconds)
+            return Refuse(QStringLiteral("zero watch: нужно --every СЕКУНДЫ (1..86400)"));
+    } else if (given.contains(QStringLiteral("--out")) && r.File.isEmpty()) {
         return Refuse(QStringLiteral("--out: пустое имя файла"));
+    }
     // Both would go to standard output, one into the other.
     if (CliStandardStream(r.File) && r.Json && given.contains(QStringLiteral("--out")))
         return Refuse(QStringLiteral("--out - и --json: оба пишут в стандартный вывод"));
@@ -284,6 +294,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.ScanFrom = *from;
         r.ScanTo = *to;
     }
+    if (r.Command == TCliCommand::TareCompare)
+        r.Name = given.value(QStringLiteral("--name"));
     if (r.Command == TCliCommand::TareWrite) {
         r.Name = given.value(QStringLiteral("--name"));
         r.Yes = given.contains(QStringLiteral("--yes"));
@@ -334,6 +346,10 @@ QString CliUsage() {
             "                                  строка на прибор; коллизии и повторы отмечены\n"
             "  zero read [--out FILE] [--force]\n"
             "                                  массив нулей; с --out — файл массива (256 строк)\n"
+            "  zero watch --every S --out DIR [--count N]\n"
+            "                                  снимки массива нулей каждые S секунд в папку DIR\n"
+            "                                  (файлы массива нулей); строка на снимок; до Ctrl+C\n"
+            "                                  или N снимков\n"
             "  archive export --table NAME --from T1 --to T2 [--csv [--captions]|--json]\n"
             "                 [--plant-number N] [--source local|server]\n"
             "                                  архив одной таблицы за период (границы включены)\n"
@@ -353,6 +369,10 @@ QString CliUsage() {
             "                                  сверить и сохранить в ПЗУ; без --yes — с вопросом\n"
             "                                  на терминале (ввод не с терминала или FILE «-»:\n"
             "                                  без --yes отказ, код 3)\n"
+            "  tare compare FILE [--name NAME]\n"
+            "                                  сравнить таблицу NAME из файла (без --name —\n"
+            "                                  единственную таблицу файла) с таблицей прибора\n"
+            "                                  построчно; есть отличия — код 1\n"
             "  decode FILE [--csv [--captions]|--json]\n"
             "                                  журнал запросов rd….txt (файл, канал; - — "
             "стандартный\n"
@@ -379,7 +399,8 @@ QString CliUsage() {
             "$XDG_CONFIG_HOME/ulmar\n"
             "(~/.config/ulmar). --version называет их и папку журналов окна программы.\n"
             "Адрес по умолчанию 255 (любой прибор на линии).\n"
-            "FILE «-» — стандартный ввод (params write, params diff, tare write, decode);\n"
+            "FILE «-» — стандартный ввод (params write, params diff, tare write, tare compare,\n"
+            "decode);\n"
             "--out - — стандартный вывод (не вместе с --json).\n"
             "-q, --quiet: без хода работы, пояснений и итогов на stderr; ошибки выводятся.\n"
             "scan показывает ход работы на stderr, только если это терминал.\n"

@@ -30,7 +30,9 @@ enum class TCliCommand {
     Scan,
     TareRead,
     TareWrite,
+    TareCompare, // a table of a tare file against the gauge's table
     ZeroRead,
+    ZeroWatch, // zero-array snapshots into a folder at an interval
     Decode,
     Monitor,
     Ports,    // the serial ports and their states; no port is opened
@@ -57,7 +59,8 @@ struct TCliRequest {
     std::optional<int> PeriodMs;
     std::optional<int> Count;
     bool Factory = false;
-    // params write / diff, tare write, decode: the file; params read, tare read, zero read:
+    // params write / diff, tare write / compare, decode: the file; params read, tare read, zero
+    // read:
     // --out. "-" is standard input or output (CliStandardStream).
     QString File;
     bool Force = false; // --out may replace an existing regular file
@@ -72,7 +75,10 @@ struct TCliRequest {
     bool FromServer = false;
     int ScanFrom = 0; // scan: the system address range
     int ScanTo = 254;
-    QString Name;          // tare write: the table
+    // zero watch: the seconds between two snapshots and the recording folder (--every, --out).
+    std::optional<int> EverySeconds;
+    QString OutDir;
+    QString Name;          // tare write, tare compare: the table
     bool Yes = false;      // tare write: no confirmation asked
     bool Csv = false;      // decode, monitor, archive export: CSV rows
     bool Captions = false; // --captions: the CSV header in Russian captions

@@ -6,11 +6,15 @@
 #include "uTareCommands.h"
 #include "uTareFile.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QLocale>
 #include <QTextStream>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -80,13 +84,93 @@ bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& er
     return true;
 }
 
+bool CliLoadTareCompare(TCliRequest& request, QStringList& lines, QString& error) {
+    const TCliInputFile file(request.File, TareFileMaxBytes);
+    if (file.Path().isEmpty()) {
+        error = file.Error();
+        return false;
+    }
+    QString text;
+    if (!ReadTareFile(file.Path(), text, error)) {
+        error = file.Shown(error).replace(QLatin1Char('\r'), QStringLiteral(" "));
+        return false;
+    }
+    lines = TareLines(text);
+    const QString shown =
+        CliStandardStream(request.File) ? CliStandardInputName() : NativePath(request.File);
+    if (request.Name.isEmpty()) {
+        const QStringList names = TareTableNames(lines);
+        if (names.size() != 1) {
+            error = shown + (names.isEmpty() ? QStringLiteral(": в файле нет таблиц")
+                                             : QStringLiteral(": в файле несколько таблиц, нужно "
+                                                              "--name ТАБЛИЦА"));
+            return false;
+        }
+        request.Name = names.first();
+    }
+    TTaraTable table;
+    QStringList problems;
+    if (!ReadTareTable(lines, request.Name, table, &problems)) {
+        error = shown + QStringLiteral(": таблица ") + request.Name +
+                QStringLiteral(" не прочитана") +
+                (problems.isEmpty() ? QString() : QStringLiteral(": ") + problems.first());
+        return false;
+    }
+    return true;
+}
+
+int CliTareCompare(const TCliRequest& request, TCliSession& session, TCliOutput& out,
+                   const QStringList& lines) {
+    TTerminalUi ui(true);
+    TGaugeCommands commands(&session.Link(), ui);
+    TTareCommands tare(commands, nullptr);
+    const TTareCompareResult r = tare.CompareWithGauge(lines, request.Name);
+    if (!r.Read) {
+        if (CliInterrupted())
+            return CliReportInterrupt(out, QStringLiteral("tare compare"));
+        QString error = r.Message;
+        error.replace(QLatin1Char('\n'), QStringLiteral(": "));
+        const char* code = r.Refused ? CliError::BadFile : CliError::NoAnswer;
+        out.Failure(code, QStringLiteral("tare compare: ") + error);
+        return r.Refused ? ExitBadInput : ExitLine;
+    }
+    const QStringList texts = TareDifferenceLines(r.Differences, QLocale::c());
+    if (out.Json()) {
+        QJsonArray differences;
+        for (const TTarePointDifference& d : r.Differences)
+            differences.append(QJsonObject{{"row", d.Point},
+                                           {"level", JsonPointValue(d.LevelA)},
+                                           {"volume", JsonPointValue(d.VolumeA)},
+                                           {"gaugeLevel", JsonPointValue(d.LevelB)},
+                                           {"gaugeVolume", JsonPointValue(d.VolumeB)}});
+        out.Result(QJsonObject{{"ok", r.Same()},
+                               {"same", r.Same()},
+                               {"table", r.Table},
+                               {"rows", r.Rows},
+                               {"gaugeRows", r.GaugeRows},
+                               {"differences", differences},
+                               {"message", r.Message}},
+                   r.Same() ? nullptr : CliError::Differences,
+                   QStringLiteral("tare compare: ") + r.Message);
+    } else {
+        out.Line(r.Message);
+        for (const QString& line : texts)
+            out.Line(line);
+        out.Out().flush();
+    }
+    return r.Same() ? ExitDone : ExitDifferences;
+}
+
 int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     TTerminalUi ui(true);
     TGaugeCommands commands(&session.Link(), ui);
     TTareCommands tare(commands, nullptr);
     QString error;
     bool silent = false;
-    if (!tare.ReadFromGauge(&error, &silent)) {
+    // A table written to a named file is also kept beside it under the gauge's plant number.
+    const bool keep = !request.File.isEmpty() && !CliStandardStream(request.File);
+    std::optional<quint16> plant;
+    if (!tare.ReadFromGauge(&error, &silent, keep ? &plant : nullptr)) {
         if (CliInterrupted())
             return CliReportInterrupt(out, QStringLiteral("tare read"),
                                       request.File.isEmpty() ? QString()
@@ -113,14 +197,30 @@ int CliTareRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
         if (!CliStandardStream(request.File))
             message = QStringLiteral("записан файл ") + NativePath(request.File);
     }
+    QString gaugeFile;
+    if (keep && plant) {
+        const QString path = GaugeTareFilePath(QFileInfo(request.File).absolutePath(), *plant,
+                                               QDateTime::currentDateTime());
+        QString why;
+        if (WriteTareFile(path, text, why)) {
+            gaugeFile = path;
+            message += QStringLiteral(", ") + NativePath(path);
+        } else {
+            out.ErrorLine(why.replace(QLatin1Char('\r'), QStringLiteral(" ")));
+        }
+    } else if (keep) {
+        out.ErrorLine(QStringLiteral("tare read: заводской номер прибора не считан, файл с номером "
+                                     "не записан"));
+    }
     if (out.Json()) {
         QJsonArray list;
         for (const TTarePoint& p : points)
             if (!TarePointEmpty(p))
                 list.append(QJsonObject{{"level", JsonPointValue(p.Level)},
                                         {"volume", JsonPointValue(p.Volume)}});
-        out.Object(
-            {{"points", list}, {"file", request.File.isEmpty() ? QJsonValue() : request.File}});
+        out.Object({{"points", list},
+                    {"file", request.File.isEmpty() ? QJsonValue() : request.File},
+                    {"gaugeFile", gaugeFile.isEmpty() ? QJsonValue() : gaugeFile}});
     } else {
         if (request.File.isEmpty())
             out.Out() << text;

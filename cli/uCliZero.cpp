@@ -1,11 +1,16 @@
 #include "uCliZero.h"
 #include "Ulmar.h"
+#include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliSignals.h"
 #include "uZeroArray.h"
+#include "uZeroSnapshots.h"
 
 #include <QDir>
 #include <QJsonArray>
+#include <chrono>
+#include <optional>
+#include <thread>
 
 namespace {
 
@@ -65,8 +70,11 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
     const TZeroArray zero = u.ZeroArray;
     if (!request.File.isEmpty()) {
         QString error;
-        const auto write = [&zero, &request](const QString& staged, QString& why) {
-            if (SaveZeroFile(staged, zero, &why))
+        // The file carries the gauge's plant number and the time of the read.
+        const QByteArray comment =
+            ZeroFileComment(commands.KnownPlantNumber().value_or(0), QDateTime::currentDateTime());
+        const auto write = [&zero, &request, &comment](const QString& staged, QString& why) {
+            if (SaveZeroFile(staged, zero, &why, comment))
                 return true;
             why = QStringLiteral("не удалось записать файл ") +
                   QDir::toNativeSeparators(request.File) + QStringLiteral(": ") + why;
@@ -105,4 +113,83 @@ int CliZeroRead(const TCliRequest& request, TCliSession& session, TCliOutput& ou
         return ExitLine;
     }
     return ExitDone;
+}
+
+int CliZeroWatch(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
+    using namespace std::chrono;
+    TZeroRecordUi ui;
+    TCommandOptions options;
+    options.RetryUntilAccepted = true;
+    TGaugeCommands commands(&session.Link(), ui, options);
+    // The plant number for the files' comment line, asked once.
+    commands.KnownPlantNumber();
+    const auto period = seconds(request.EverySeconds.value_or(1));
+    std::optional<TZeroArray> previous;
+    int taken = 0;
+    int failed = 0;
+    for (int round = 0;
+         !CliInterrupted() && !out.Failed() && (!request.Count || round < *request.Count);
+         ++round) {
+        const auto start = steady_clock::now();
+        const TZeroTake take = TakeZeroSnapshot(commands, ui, request.OutDir);
+        // A read a stop signal ended left no file; one that ended whole is still reported.
+        if (take.Stopped || (!take.Ok && CliInterrupted()))
+            break;
+        const QDateTime at = take.Ok ? take.Snapshot.Time : QDateTime::currentDateTime();
+        if (!take.Ok && !take.NoAnswer) {
+            // The folder or the file cannot be written: nothing to go on with.
+            out.Failure(CliError::BadFile, QStringLiteral("zero watch: ") + take.Error);
+            return ExitBadInput;
+        }
+        if (take.Ok) {
+            ++taken;
+            const std::optional<TZeroDifference> change =
+                previous ? std::optional(CompareZeroArrays(*previous, take.Snapshot.Array))
+                         : std::nullopt;
+            previous = take.Snapshot.Array;
+            const QString file = QDir::toNativeSeparators(take.Snapshot.File);
+            if (out.Json())
+                out.Object(
+                    {{"time", IsoTimeText(at)},
+                     {"file", file},
+                     {"count", ZeroCount(take.Snapshot.Array)},
+                     {"changed", change ? QJsonValue(change->Changed()) : QJsonValue()},
+                     {"largestShift", change ? QJsonValue(change->LargestShift) : QJsonValue()},
+                     {"summary",
+                      change ? QJsonValue(ZeroDifferenceSummary(*change)) : QJsonValue()}});
+            else
+                out.Line(
+                    at.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")) + QStringLiteral("  ") +
+                    file + QStringLiteral("  Кол-во: ") +
+                    QString::number(ZeroCount(take.Snapshot.Array)) +
+                    (change ? QStringLiteral("  ") + ZeroDifferenceSummary(*change) : QString()));
+        } else {
+            ++failed;
+            const QString text = QStringLiteral("zero watch: ") + take.Error;
+            if (out.Json())
+                out.Result({{"ok", false},
+                            {"time", IsoTimeText(at)},
+                            {"file", QJsonValue()},
+                            {"count", QJsonValue()},
+                            {"changed", QJsonValue()},
+                            {"largestShift", QJsonValue()},
+                            {"summary", QJsonValue()}},
+                           CliError::NoAnswer, text);
+            else
+                out.Failure(CliError::NoAnswer, text);
+        }
+        out.Out().flush();
+        if (request.Count && round + 1 >= *request.Count)
+            break;
+        const auto due = start + period;
+        while (!CliInterrupted() && steady_clock::now() < due)
+            std::this_thread::sleep_for(
+                std::min<steady_clock::duration>(milliseconds(20), due - steady_clock::now()));
+    }
+    if (CliInterrupted()) {
+        out.Note(QStringLiteral("снимков: ") + QString::number(taken) +
+                 QStringLiteral(", не считано: ") + QString::number(failed));
+        return CliReportInterrupt(out, QStringLiteral("zero watch"));
+    }
+    return failed > 0 ? ExitLine : ExitDone;
 }

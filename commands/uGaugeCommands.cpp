@@ -339,6 +339,19 @@ bool TGaugeCommands::RepeatZeroBlockRead() {
     return false;
 }
 
+std::optional<quint16> TGaugeCommands::KnownPlantNumber() {
+    quint16 plant = 0;
+    Edit([&](TUlmar& u) { plant = u.PlantNumber; });
+    if (plant != 0)
+        return plant;
+    TExchangeReport report;
+    if (!Repeat(UlmarCmd::SignatureRead, CommandHint(TCommandId::SignatureRead), &report) ||
+        !report.Accepted)
+        return std::nullopt;
+    Edit([&](TUlmar& u) { plant = u.PlantNumber; });
+    return plant;
+}
+
 TZeroReadEnd TGaugeCommands::ReadZeroArray() {
     TUlmar* u = Ulmar();
     if (u)

@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class TUlmar;
@@ -179,6 +180,11 @@ public:
     // The rows' Read actions in turn (no signature); a refresh at the end. With stopWhenSilent
     // the reads end at the first one that got no answer at all.
     TBulkReport ReadRows(const std::vector<const TParamRow*>& rows, bool stopWhenSilent = false);
+
+    // The gauge's plant number for the files named after it: the device object's, or, when it
+    // holds none (0, no signature came yet), the signature's, asked for once without a box;
+    // none when the signature did not come.
+    std::optional<quint16> KnownPlantNumber();
 
     // Start command, the blocks the first one announces, stop command.
     TZeroReadEnd ReadZeroArray();

@@ -135,18 +135,64 @@ bool TTareCommands::ReadParts(QString* error, bool* noAnswer) {
     return true;
 }
 
-bool TTareCommands::ReadFromGauge(QString* error, bool* noAnswer) {
+bool TTareCommands::ReadFromGauge(QString* error, bool* noAnswer,
+                                  std::optional<quint16>* plantNumber) {
     if (error)
         error->clear();
     if (noAnswer)
         *noAnswer = false;
+    if (plantNumber)
+        plantNumber->reset();
     std::optional<TPollingPause> pause;
     if (Poll_)
         pause.emplace(*Poll_);
     Commands_.Edit([](TUlmar& u) { u.ClearTareTable(); });
     const bool ok = ReadParts(error, noAnswer);
+    if (ok && plantNumber)
+        *plantNumber = Commands_.KnownPlantNumber();
     Commands_.Ui().Refresh();
     return ok;
+}
+
+TTareCompareResult TTareCommands::CompareWithGauge(const QStringList& lines,
+                                                   const QString& tableName) {
+    TTareCompareResult result;
+    result.Table = tableName;
+    TTaraTable table;
+    QStringList problems;
+    if (tableName.isEmpty() || !ReadTareTable(lines, tableName, table, &problems)) {
+        result.Refused = true;
+        result.Message =
+            tableName.isEmpty()
+                ? QStringLiteral("Таблица не выбрана")
+                : QStringLiteral("Таблица ") + tableName + QStringLiteral(" не прочитана") +
+                      (problems.isEmpty() ? QString() : QStringLiteral(": ") + problems.first());
+        return result;
+    }
+    QString error;
+    if (!ReadFromGauge(&error, &result.NoAnswer)) {
+        result.Message = error;
+        return result;
+    }
+    TTareRows open;
+    for (const TTaraPoint& p : table)
+        open.push_back({p.TaraLevel, p.TaraVolume});
+    TTareRows gauge;
+    Commands_.Edit([&](TUlmar& u) { gauge = GaugeTareRows(u.TareTable); });
+    result.Read = true;
+    result.Rows = int(open.size());
+    result.GaugeRows = int(gauge.size());
+    result.Differences = CompareTarePoints(open, gauge);
+    // One arg() for all: a table name holding "%2" is not taken for a place holder.
+    result.Message =
+        result.Differences.empty()
+            ? QStringLiteral("Таблица %1 совпадает с таблицей прибора (строк: %2)")
+                  .arg(tableName, QString::number(result.Rows))
+            : QStringLiteral("Таблица %1 не совпадает с таблицей прибора: строк в таблице %2, в "
+                             "приборе %3, различаются %4")
+                  .arg(tableName, QString::number(result.Rows), QString::number(result.GaugeRows),
+                       QString::number(result.Differences.size()));
+    return result;
 }
 
 TTareWriteResult TTareCommands::WriteToGauge(const QStringList& lines, const QString& tableName) {

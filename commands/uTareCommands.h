@@ -8,11 +8,13 @@
 
 #include "uGaugeCommands.h"
 #include "uPollControl.h"
+#include "uTareFile.h"
 
 #include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <optional>
 #include <vector>
 
 // One part of a point that reads back other than it was written, both as the gauge stores
@@ -37,6 +39,20 @@ struct TTareWriteResult {
     bool Stopped = false;
 };
 
+// A table of a tare file compared with the gauge's table.
+struct TTareCompareResult {
+    QString Table;
+    bool Refused = false;  // the table was not read from the lines: nothing sent
+    bool Read = false;     // the gauge's table was read and compared
+    bool NoAnswer = false; // the read failed and got no answer at all
+    // The reason it was not compared, or the outcome in one line.
+    QString Message;
+    int Rows = 0;                                  // the rows of the table
+    int GaugeRows = 0;                             // the points of the gauge that are not empty
+    std::vector<TTarePointDifference> Differences; // A the table, B the gauge's, row by row
+    bool Same() const { return Read && Differences.empty(); }
+};
+
 // "Точка N: уровень записан X, считан Y" (the volume in %), numbers in `locale`.
 QString TareMismatchText(const TTareMismatch& mismatch, const QLocale& locale);
 // A few lines for a message box: how many points differ and the first `shown` differences.
@@ -54,7 +70,15 @@ public:
 
     // Both parts read into the device object's TareTable; false (and a message) when either
     // fails. `noAnswer`, when given, tells whether the failed part got no answer at all.
-    bool ReadFromGauge(QString* error = nullptr, bool* noAnswer = nullptr);
+    // `plantNumber`, when given, gets the gauge's plant number after a good read, for the file
+    // named after the gauge: the device object's, or, when it holds none (0), read from the
+    // gauge's signature with polling still stopped; none when the signature did not come.
+    bool ReadFromGauge(QString* error = nullptr, bool* noAnswer = nullptr,
+                       std::optional<quint16>* plantNumber = nullptr);
+    // Reads the named table of the lines (refused when it is not read whole), then the gauge's
+    // table as ReadFromGauge does, and compares them row by row as the gauge stores them: the
+    // gauge's points that are not empty against the table's rows in order.
+    TTareCompareResult CompareWithGauge(const QStringList& lines, const QString& tableName);
     // Check, confirm through commands.Ui().Ask (naming the table and its row count), levels,
     // volumes, read both back, compare as stored, commit once.
     TTareWriteResult WriteToGauge(const QStringList& lines, const QString& tableName);

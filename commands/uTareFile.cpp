@@ -7,7 +7,9 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -209,4 +211,86 @@ QString GaugeTareText(const std::array<TTarePoint, 32>& points) {
         text += row + CrLf;
     text += CrLf;
     return text;
+}
+
+QString GaugeTareFileName(quint16 plantNumber, const QDateTime& at) {
+    return QString::number(plantNumber) + QLatin1Char('_') +
+           at.toString(QStringLiteral("yyyyMMdd-HHmmss")) + QStringLiteral(".txt");
+}
+
+QString GaugeTareFilePath(const QString& dir, quint16 plantNumber, const QDateTime& at) {
+    const QString name = GaugeTareFileName(plantNumber, at);
+    const QDir folder(dir);
+    QString path = folder.filePath(name);
+    const QString stem = name.chopped(4);
+    for (int n = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++n)
+        path =
+            folder.filePath(stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".txt"));
+    return path;
+}
+
+TTareRows GaugeTareRows(const std::array<TTarePoint, 32>& points) {
+    TTareRows rows;
+    for (const TTarePoint& p : points)
+        if (!TarePointEmpty(p))
+            rows.push_back({p.Level, p.Volume});
+    return rows;
+}
+
+std::vector<TTarePointDifference> CompareTarePoints(const TTareRows& a, const TTareRows& b) {
+    constexpr double None = std::numeric_limits<double>::quiet_NaN();
+    // A side as the gauge stores it: a missing or non-finite part as FF FF FF FF.
+    auto stored = [](double x, double scale) {
+        return std::isfinite(x) ? FloatToBytes(x * scale)
+                                : std::array<quint8, 4>{0xFF, 0xFF, 0xFF, 0xFF};
+    };
+    std::vector<TTarePointDifference> differences;
+    const std::size_t count = std::max(a.size(), b.size());
+    for (std::size_t k = 0; k < count; ++k) {
+        TTarePointDifference d{int(k) + 1, None, None, None, None};
+        if (k < a.size()) {
+            d.LevelA = a[k][0];
+            d.VolumeA = a[k][1];
+        }
+        if (k < b.size()) {
+            d.LevelB = b[k][0];
+            d.VolumeB = b[k][1];
+        }
+        if (k >= a.size() || k >= b.size() || stored(d.LevelA, 1.0) != stored(d.LevelB, 1.0) ||
+            stored(d.VolumeA, 100.0) != stored(d.VolumeB, 100.0))
+            differences.push_back(d);
+    }
+    return differences;
+}
+
+namespace {
+
+// A number of a table as its single holds it: 7 significant digits at most, no trailing zeros,
+// no group separator (as a tare file writes it).
+QString SingleText(double x, QLocale locale) {
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return std::isfinite(x) ? locale.toString(double(float(x)), 'g', 7) : QStringLiteral("нет");
+}
+
+QString RowSide(double level, double volume, const QLocale& locale) {
+    if (std::isnan(level) && std::isnan(volume))
+        return QStringLiteral("нет строки");
+    return SingleText(level, locale) + QStringLiteral(" мм, ") + SingleText(volume, locale) +
+           QStringLiteral(" %");
+}
+
+} // namespace
+
+QString TareDifferenceText(const TTarePointDifference& d, const QLocale& locale) {
+    return QStringLiteral("Строка %1: в таблице %2; в приборе %3")
+        .arg(QString::number(d.Point), RowSide(d.LevelA, d.VolumeA, locale),
+             RowSide(d.LevelB, d.VolumeB, locale));
+}
+
+QStringList TareDifferenceLines(const std::vector<TTarePointDifference>& differences,
+                                const QLocale& locale) {
+    QStringList lines;
+    for (const TTarePointDifference& d : differences)
+        lines << TareDifferenceText(d, locale);
+    return lines;
 }

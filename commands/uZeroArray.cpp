@@ -180,8 +180,49 @@ QString ZeroFileName(const QDateTime& at) {
            QStringLiteral(".txt");
 }
 
-bool SaveZeroFile(const QString& path, const TZeroArray& zero, QString* error) {
-    const QByteArray bytes = ZeroFileBytes(zero);
+namespace {
+
+const QByteArray CommentPlant = QStringLiteral("# Заводской номер ").toUtf8();
+const QByteArray CommentUnknown = QStringLiteral("неизвестен").toUtf8();
+const QString CommentTimeFormat = QStringLiteral("dd.MM.yyyy HH:mm:ss");
+
+} // namespace
+
+QByteArray ZeroFileComment(quint16 plantNumber, const QDateTime& at) {
+    return CommentPlant + (plantNumber != 0 ? QByteArray::number(plantNumber) : CommentUnknown) +
+           ", " + at.toString(CommentTimeFormat).toUtf8();
+}
+
+TZeroFileNote ParseZeroFileComment(QByteArrayView line) {
+    TZeroFileNote note;
+    line = Trimmed(line);
+    if (!line.startsWith(CommentPlant))
+        return note;
+    line = line.sliced(CommentPlant.size());
+    const qsizetype comma = line.indexOf(',');
+    if (comma < 0)
+        return note;
+    bool ok = false;
+    const uint plant = line.first(comma).toUInt(&ok, 10);
+    if (ok && plant > 0 && plant <= 0xFFFF)
+        note.PlantNumber = quint16(plant);
+    const QByteArrayView time = Trimmed(line.sliced(comma + 1));
+    if (time.size() == CommentTimeFormat.size())
+        note.Time =
+            QDateTime::fromString(QString::fromLatin1(time.data(), time.size()), CommentTimeFormat);
+    return note;
+}
+
+bool SaveZeroFile(const QString& path, const TZeroArray& zero, QString* error,
+                  const QByteArray& comment) {
+    if (!comment.isEmpty() && (!comment.startsWith('#') || comment.contains('\r') ||
+                               comment.contains('\n') || comment.size() > ZeroCommentMaxBytes)) {
+        if (error)
+            *error = QStringLiteral("Строка комментария не подходит для файла массива нулей");
+        return false;
+    }
+    const QByteArray bytes =
+        (comment.isEmpty() ? QByteArray() : comment + "\r\n") + ZeroFileBytes(zero);
     QSaveFile file(path);
     // Unbuffered: a write cut short (a full disk) shows here; a buffered one would be flushed
     // at commit, which renames a shortened file over the former one and reports success.
@@ -200,15 +241,26 @@ TZeroLoad ParseZeroFile(const QByteArray& bytes) {
     if (text.startsWith("\xEF\xBB\xBF"))
         text = text.sliced(3);
     // Line i to entry i, as far as the file goes: the entries after its last line keep their
-    // cleared values, and lines after the 256th are not read.
+    // cleared values, and lines after the 256th are not read. Comment lines hold no entry and
+    // move none; the first one, when short enough to be a note of this program, is kept.
     const QList<QByteArrayView> lines = SplitLines(text);
     TZeroLoad load;
     load.Ok = true;
     load.Array = ClearedZeroArray();
-    const int count = std::min<int>(int(lines.size()), EntryCount);
-    for (int i = 0; i < count; ++i)
-        if (const auto value = DecimalEntry(Trimmed(lines.at(i))))
-            load.Array[i] = *value;
+    int entry = 0;
+    bool commentSeen = false;
+    for (qsizetype i = 0; i < lines.size() && entry < EntryCount; ++i) {
+        const QByteArrayView line = Trimmed(lines.at(i));
+        if (line.startsWith('#')) {
+            if (!commentSeen && line.size() <= ZeroCommentMaxBytes && !line.contains('\0'))
+                load.Comment = line.toByteArray();
+            commentSeen = true;
+            continue;
+        }
+        if (const auto value = DecimalEntry(line))
+            load.Array[entry] = *value;
+        ++entry;
+    }
     return load;
 }
 

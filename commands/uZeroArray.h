@@ -75,21 +75,43 @@ QByteArray ZeroFileBytes(const TZeroArray& zero);
 // "Zero" + yyyyMMdd_hhmmss + ".txt".
 QString ZeroFileName(const QDateTime& at);
 
+// The comment line a file saved from a gauge starts with (without its line end): "# Заводской
+// номер N, dd.MM.yyyy HH:mm:ss", or "# Заводской номер неизвестен, " + the time when the
+// device object holds none (0). UTF-8; the loader skips it.
+QByteArray ZeroFileComment(quint16 plantNumber, const QDateTime& at);
+// A comment line longer than this is not kept (nor written).
+constexpr int ZeroCommentMaxBytes = 256;
+
+// What a comment line of ZeroFileComment tells; nothing (no plant number, an invalid time) for
+// any other text.
+struct TZeroFileNote {
+    std::optional<quint16> PlantNumber;
+    QDateTime Time;
+};
+TZeroFileNote ParseZeroFileComment(QByteArrayView line);
+
 // Writes the file through a temporary file and a rename, so that a failure leaves a former
-// file as it was. False with the reason in `error` on any failure.
-bool SaveZeroFile(const QString& path, const TZeroArray& zero, QString* error = nullptr);
+// file as it was. False with the reason in `error` on any failure. `comment`, when not empty,
+// is written as the first line: refused unless it is one line starting with "#", at most
+// ZeroCommentMaxBytes long.
+bool SaveZeroFile(const QString& path, const TZeroArray& zero, QString* error = nullptr,
+                  const QByteArray& comment = {});
 
 // A file read into a new array: Ok with the array, or the reason it was refused.
 struct TZeroLoad {
     bool Ok = false;
     TZeroArray Array{};
     QString Error;
+    // The file's first comment line, without its line end; empty when it has none or it is
+    // longer than ZeroCommentMaxBytes.
+    QByteArray Comment;
 };
 
 // The text of a file: an optional UTF-8 BOM, lines ending with CR LF, LF or CR, blanks around a
-// value ignored. Line i (1..256) goes to entry i when it is a decimal 32-bit integer and
-// otherwise leaves the cleared value there; entries past the file's last line keep their
-// cleared values, and reading stops after 256 lines.
+// value ignored. Comment lines (the first character after blanks "#") are skipped and not
+// counted; of the other lines, line i (1..256) goes to entry i when it is a decimal 32-bit
+// integer and otherwise leaves the cleared value there; entries past the file's last line keep
+// their cleared values, and reading stops after 256 entry lines.
 TZeroLoad ParseZeroFile(const QByteArray& bytes);
 // Reads the file and parses it; refused when missing, no regular file, over ZeroFileMaxBytes or
 // unreadable, with the reason ("не обычный файл", "больше 64 КБ", ...) as the error.

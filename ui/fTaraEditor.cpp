@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -34,12 +35,15 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 #include <qcustomplot.h>
 
 namespace {
 
 const QString Caption = QStringLiteral("Редактор тарировочной таблицы");
 const QString NoTable = QStringLiteral("Не определено");
+// The rows that differ from the gauge's, shown in the comparison's box itself.
+constexpr int ShownDifferences = 8;
 const QString Filter = QStringLiteral("Тарировочные таблицы (*.txt)");
 const QString GaugeFileName = QStringLiteral("ttFromUlmar.txt");
 
@@ -149,6 +153,9 @@ void TFormTaraEditor::CreateActions() {
     actSaveToUlmar =
         make("actSaveToUlmar", QStringLiteral("Записать в прибор"),
              QStringLiteral("Записать тарировочную таблицу в прибор"), QStyle::SP_ArrowUp);
+    actCompareWithUlmar = make("actCompareWithUlmar", QStringLiteral("Сравнить с прибором"),
+                               QStringLiteral("Сравнить таблицу с тарировочной таблицей прибора"),
+                               QStyle::SP_FileDialogContentsView);
 
     connect(actCreateTaraFile, &QAction::triggered, this, [this] { CreateFile(false); });
     connect(actCreateTypicalTaraFile, &QAction::triggered, this, [this] { CreateFile(true); });
@@ -163,6 +170,7 @@ void TFormTaraEditor::CreateActions() {
     connect(actOnSelect, &QAction::triggered, this, [this] { ShowTable(); });
     connect(actLoadFromUlmar, &QAction::triggered, this, [this] { LoadFromUlmar(); });
     connect(actSaveToUlmar, &QAction::triggered, this, [this] { SaveToUlmar(); });
+    connect(actCompareWithUlmar, &QAction::triggered, this, [this] { CompareWithUlmar(); });
 }
 
 void TFormTaraEditor::CreateMenus() {
@@ -177,7 +185,7 @@ void TFormTaraEditor::CreateMenus() {
     QMenu* graph = menuBar()->addMenu(QStringLiteral("График"));
     graph->addActions({actGraphPoints, actGraphMarks});
     QMenu* gauge = menuBar()->addMenu(QStringLiteral("УЛМАР"));
-    gauge->addActions({actLoadFromUlmar, actSaveToUlmar});
+    gauge->addActions({actLoadFromUlmar, actSaveToUlmar, actCompareWithUlmar});
 
     QToolBar* bar = addToolBar(QString());
     bar->setObjectName(QStringLiteral("ToolBar"));
@@ -186,7 +194,7 @@ void TFormTaraEditor::CreateMenus() {
     bar->addSeparator();
     bar->addActions({actGraphPoints, actGraphMarks});
     bar->addSeparator();
-    bar->addActions({actLoadFromUlmar, actSaveToUlmar});
+    bar->addActions({actLoadFromUlmar, actSaveToUlmar, actCompareWithUlmar});
     bar->addSeparator();
     bar->addAction(actExit);
 }
@@ -320,6 +328,7 @@ void TFormTaraEditor::SetCurrentFile(const QString& path) {
     cbTables->setEnabled(open);
     actLoadFromUlmar->setEnabled(!open);
     actSaveToUlmar->setEnabled(open);
+    actCompareWithUlmar->setEnabled(open);
     Modified_ = false;
 }
 
@@ -670,7 +679,8 @@ void TFormTaraEditor::LoadFromUlmar() {
     TGaugeCommands& commands = Main_->Commands();
     TTareCommands tare(commands, &Main_->PollControl());
     QString error;
-    const bool read = tare.ReadFromGauge(&error);
+    std::optional<quint16> plant;
+    const bool read = tare.ReadFromGauge(&error, nullptr, &plant);
     // The points as read, taken before anything else can run (polling has resumed).
     std::array<TTarePoint, TUlmar::TarePointCount> points{};
     QString pointsText;
@@ -693,10 +703,25 @@ void TFormTaraEditor::LoadFromUlmar() {
     const QString path = JoinPath(TareFileDir(), GaugeFileName);
     QDir().mkpath(TareFileDir());
     QString writeError;
-    if (!WriteTareFile(path, GaugeTareText(points), writeError)) {
+    const QString text = GaugeTareText(points);
+    if (!WriteTareFile(path, text, writeError)) {
         SetCurrentFile(QString());
         Error(QStringLiteral("Не удалось создать файл\r") + path);
         return;
+    }
+    // The same table kept under the gauge's plant number and the time of the read, so that a
+    // later read does not replace it.
+    QString kept;
+    if (plant) {
+        const QString gaugePath =
+            GaugeTareFilePath(TareFileDir(), *plant, QDateTime::currentDateTime());
+        if (WriteTareFile(gaugePath, text, writeError))
+            kept = QStringLiteral("Таблица сохранена также в файле ") +
+                   QDir::toNativeSeparators(gaugePath);
+        else
+            Warning(QStringLiteral("Не удалось создать файл\r") + gaugePath);
+    } else {
+        kept = QStringLiteral("Заводской номер прибора не считан: файл с номером не создан");
     }
     QString loadError;
     if (!LoadText(path, loadError))
@@ -705,6 +730,7 @@ void TFormTaraEditor::LoadFromUlmar() {
     RebuildList();
     // Read, not yet saved by the operator: marked modified.
     MarkModified();
+    StatusPanel->setText(kept);
 }
 
 void TFormTaraEditor::SaveToUlmar() {
@@ -741,6 +767,36 @@ void TFormTaraEditor::SaveToUlmar() {
     }
     if (Main_)
         Main_->ControlRefresh();
+}
+
+void TFormTaraEditor::CompareWithUlmar() {
+    if (!Main_ || CurrentFile_.isEmpty() || !Main_->Ulmar())
+        return;
+    const QString table = cbTables->currentIndex() > 0 ? cbTables->currentText() : QString();
+    TTareCommands tare(Main_->Commands(), &Main_->PollControl());
+    const TTareCompareResult result = tare.CompareWithGauge(Lines(), table);
+    if (Main_ && result.Read)
+        Main_->ControlRefresh();
+    if (!result.Read) {
+        Warning(result.Message.isEmpty()
+                    ? QStringLiteral("Не выполнена команда\r") + actLoadFromUlmar->statusTip()
+                    : result.Message);
+        return;
+    }
+    StatusPanel->setText(result.Message);
+    if (result.Same()) {
+        ShowMessageBox(QMessageBox::Information, QStringLiteral("Сравнение с прибором"),
+                       result.Message, QMessageBox::Ok, QMessageBox::Ok, this);
+        return;
+    }
+    // The first rows that differ in the box, so that it fits the screen; all of them in its
+    // details.
+    const QLocale locale;
+    const QStringList rows = TareDifferenceLines(result.Differences, locale);
+    ShowMessageBox(QMessageBox::Warning, QStringLiteral("Сравнение с прибором"),
+                   result.Message + QLatin1Char('\n') + rows.mid(0, ShownDifferences).join('\n') +
+                       (rows.size() > ShownDifferences ? QStringLiteral("\n…") : QString()),
+                   QMessageBox::Ok, QMessageBox::Ok, this, rows.join(QLatin1Char('\n')));
 }
 
 // --- window ---

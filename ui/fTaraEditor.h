@@ -1,7 +1,8 @@
 #pragma once
 // Tare table editor "Редактор тарировочной таблицы": a tare file edited as free text, its
 // tables listed, the selected one shown as a grid and a curve with the level to volume lookup,
-// the gauge's table read into "ttFromUlmar.txt" and the selected table written into the gauge.
+// the gauge's table read into "ttFromUlmar.txt" (and a file named after the gauge), the selected
+// table written into the gauge or compared with the gauge's.
 // Files are written through a temporary file and a rename; a failed save keeps the window,
 // its text and its modified mark. The gauge sequences run in the command layer
 // (TTareCommands), which stops polling around them. User-interface thread.
@@ -50,6 +51,7 @@ public:
     QAction* actOnSelect = nullptr;
     QAction* actLoadFromUlmar = nullptr;
     QAction* actSaveToUlmar = nullptr;
+    QAction* actCompareWithUlmar = nullptr;
 
     // Controls.
     QPlainTextEdit* mTaraFile = nullptr;
@@ -126,6 +128,8 @@ private:
     // Gauge.
     void LoadFromUlmar();
     void SaveToUlmar();
+    // "Сравнить с прибором": the selected table against the gauge's, row by row, in a box.
+    void CompareWithUlmar();
 
     void Error(const QString& text);
     void Warning(const QString& text);

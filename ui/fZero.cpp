@@ -3,7 +3,9 @@
 #include "fGraphBase.h"
 #include "uChartKeys.h"
 #include "uGaugeCommands.h"
+#include "uIniFile.h"
 #include "uModal.h"
+#include "uParamStr.h"
 #include "uPaths.h"
 #include "uWindowPosition.h"
 #include "uWindowSlot.h"
@@ -12,14 +14,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScrollBar>
+#include <QSlider>
+#include <QSpinBox>
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -37,21 +43,71 @@ constexpr double ColumnShare = 0.1;
 // The bottom axis runs from 1 % to 99 % of the plot area's width; no less than this many pixels
 // each side, so that the end labels show whole.
 constexpr int MinSideMargin = 24;
+// The list column on the right: the array's lines and, under them, what moved.
+constexpr int ListWidth = 170;
 
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
+// The reference's columns: shorter than the shown array's, so that both show where they meet.
+constexpr double ReferenceHeight = 0.5;
+// Seconds between two snapshots: the default and the bounds of the setting.
+constexpr int DefaultInterval = 10;
+constexpr int MinInterval = 1;
+constexpr int MaxInterval = 3600;
+const QString EchoSection = QStringLiteral("Echo");
+const QString IntervalKey = QStringLiteral("Interval");
+
+QString SettingsPath() {
+    return JoinPath(StartIniDir(), QStringLiteral("fZero.ini"));
+}
+
+QString SnapshotTimeText(const QDateTime& time) {
+    return time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+}
+
 } // namespace
+
+// The face a snapshot read runs behind: no boxes, the window's events taken between two
+// exchanges and through the gauge's pause after the start command, so that the window (and the
+// rest of the program) stays live while the array is read; the program's closing ends the read.
+class TFormZero::TRecordUi : public TZeroRecordUi {
+public:
+    explicit TRecordUi(TWindowContext* context) : Context_(context) {}
+    void Progress(const QString&, int, int) override {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    void Wait(int ms) override {
+        QEventLoop loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    bool Closing() const override {
+        return (Context_ && Context_->Closing) || TZeroRecordUi::Closing();
+    }
+
+private:
+    TWindowContext* Context_;
+};
 
 TFormZero::TFormZero(TGaugeCommands& commands, TWindowContext* context, QWidget* parent)
     : QMainWindow(parent, Qt::Window), Commands_(commands), Context_(context) {
     setObjectName(QStringLiteral("FormZero"));
     setWindowTitle(QStringLiteral("Массив нулей"));
     setAttribute(Qt::WA_DeleteOnClose);
+    RecordUi_ = std::make_unique<TRecordUi>(context);
+    TCommandOptions options;
+    options.RetryUntilAccepted = true;
+    RecordCommands_ = std::make_unique<TGaugeCommands>(commands.Link(), *RecordUi_, options);
     BuildActions();
     BuildLayout();
-    resize(1040, 560);
+    BuildEchoBar();
+    RecordTimer_.setSingleShot(false);
+    connect(&RecordTimer_, &QTimer::timeout, this, [this] { RecordTick(); });
+    PlayTimer_.setInterval(ZeroPlayStepMs);
+    connect(&PlayTimer_, &QTimer::timeout, this, [this] { PlayTick(); });
+    resize(1100, 600);
     // The window sees its keys before its controls do.
     qApp->installEventFilter(this);
     // The main window's exit closes this window too (the program ends with its last window).
@@ -171,6 +227,11 @@ void TFormZero::BuildLayout() {
     Series2->setPen(Qt::NoPen);
     Series2->setBrush(QColor(Qt::red));
     Series2->setWidthType(QCPBars::wtAbsolute);
+    Series3 = new QCPBars(Chart1->xAxis, Chart1->yAxis);
+    Series3->setName(QStringLiteral("Series3"));
+    Series3->setPen(Qt::NoPen);
+    Series3->setBrush(QColor(0, 160, 0));
+    Series3->setWidthType(QCPBars::wtAbsolute);
     left->addWidget(Chart1, 1);
 
     ScrollBar1 = new QScrollBar(Qt::Horizontal, central);
@@ -181,10 +242,24 @@ void TFormZero::BuildLayout() {
     left->addWidget(ScrollBar1);
     columns->addLayout(left, 1);
 
+    auto* right = new QVBoxLayout;
+    right->setSpacing(2);
     lbZero = new QListWidget(central);
     lbZero->setObjectName(QStringLiteral("lbZero"));
-    lbZero->setFixedWidth(140);
-    columns->addWidget(lbZero);
+    lbZero->setFixedWidth(ListWidth);
+    right->addWidget(lbZero, 3);
+    lblDifference = new QLabel(central);
+    lblDifference->setObjectName(QStringLiteral("lblDifference"));
+    lblDifference->setWordWrap(true);
+    lblDifference->setFixedWidth(ListWidth);
+    right->addWidget(lblDifference);
+    lbDifference = new QListWidget(central);
+    lbDifference->setObjectName(QStringLiteral("lbDifference"));
+    lbDifference->setFixedWidth(ListWidth);
+    right->addWidget(lbDifference, 2);
+    lblDifference->hide();
+    lbDifference->hide();
+    columns->addLayout(right);
     setCentralWidget(central);
 }
 
@@ -193,6 +268,7 @@ void TFormZero::BuildLayout() {
 void TFormZero::ClearView() {
     Series1->data()->clear();
     Series2->data()->clear();
+    Series3->data()->clear();
     for (QCPItemText* label : std::as_const(Labels_))
         Chart1->removeItem(label);
     Labels_.clear();
@@ -210,7 +286,15 @@ void TFormZero::LoadFromZero() {
     const TUlmar* u = Commands_.Ulmar();
     if (!u)
         return;
-    Shown_ = u->ZeroArray;
+    ShownSnapshot_ = -1;
+    ShowArray(u->ZeroArray, false);
+    SyncSnapshotControls();
+}
+
+void TFormZero::ShowArray(const TZeroArray& zero, bool keepView) {
+    const TZeroRange view = View();
+    ClearView();
+    Shown_ = zero;
     HasData_ = true;
     for (double x : ZeroLimits(Shown_)) {
         Series2->addData(x, LimitHeight);
@@ -226,8 +310,14 @@ void TFormZero::LoadFromZero() {
     for (double x : ZeroPositions(Shown_))
         Series1->addData(x, PositionHeight);
     lbZero->addItems(ZeroListLines(Shown_));
+    ShowReference();
     UpdateBarWidths();
-    UndoZoom();
+    if (keepView) {
+        SetView(view);
+        SyncScrollBar();
+    } else {
+        UndoZoom();
+    }
 }
 
 QStringList TFormZero::LimitLabels() const {
@@ -245,6 +335,7 @@ void TFormZero::UpdateBarWidths() {
     };
     Series1->setWidth(pixels(Series1->dataCount()));
     Series2->setWidth(pixels(Series2->dataCount()));
+    Series3->setWidth(pixels(std::max(Series1->dataCount(), Series3->dataCount())));
 }
 
 void TFormZero::resizeEvent(QResizeEvent* event) {
@@ -378,7 +469,14 @@ void TFormZero::SaveToFile() {
         return;
     const TUlmar* u = Commands_.Ulmar();
     QString error;
-    if (!u || !SaveZeroFile(path, u->ZeroArray, &error))
+    // An array read from the gauge is saved with its plant number and the time; one still as
+    // loaded from a file keeps that file's comment line.
+    const bool fromFile = u && FromFile_ && FromFile_->Array == u->ZeroArray;
+    const QByteArray comment = !u ? QByteArray()
+                               : fromFile
+                                   ? FromFile_->Comment
+                                   : ZeroFileComment(u->PlantNumber, QDateTime::currentDateTime());
+    if (!u || !SaveZeroFile(path, u->ZeroArray, &error, comment))
         ErrorBox(QStringLiteral("Не удалось сохранить файл\n") + Native(path) +
                  (error.isEmpty() ? QString() : QStringLiteral("\n") + error));
 }
@@ -404,6 +502,7 @@ void TFormZero::LoadFromFile() {
                  QStringLiteral("\nИдёт обмен с прибором: массив не изменён"));
         return;
     }
+    FromFile_ = TLoadedFile{load.Array, load.Comment};
     LoadFromZero();
 }
 
@@ -412,12 +511,364 @@ void TFormZero::CloseArray() {
     SyncScrollBar();
     Chart1->replot(QCustomPlot::rpQueuedReplot);
     Commands_.Edit([](TUlmar& device) { device.ClearZeroArray(); });
+    FromFile_.reset();
 }
 
 void TFormZero::closeEvent(QCloseEvent* event) {
+    // A snapshot under way ends first (at once when the program closes): the window closes then.
+    if (Taking_) {
+        CloseAfterTake_ = true;
+        StopRecording();
+        event->ignore();
+        return;
+    }
+    StopRecording();
+    StopPlaying();
     SaveWindowPosition(this);
     event->accept();
     emit Closed();
+}
+
+// --- echo snapshots ---
+
+void TFormZero::BuildEchoBar() {
+    QStyle* s = style();
+    auto* record = NewAction("actZeroRecord", QStringLiteral("Запись"),
+                             s->standardIcon(QStyle::SP_DialogNoButton));
+    record->setCheckable(true);
+    record->setToolTip(QStringLiteral("Записывать снимки массива нулей"));
+    connect(record, &QAction::toggled, this, [this](bool on) {
+        if (on)
+            StartRecording();
+        else
+            StopRecording();
+    });
+    connect(NewAction("actZeroOpenRecording", QStringLiteral("Открыть запись…"),
+                      s->standardIcon(QStyle::SP_DirOpenIcon)),
+            &QAction::triggered, this, [this] {
+                QFileDialog dialog(this, QStringLiteral("Открыть запись"),
+                                   QDir(RecordingRoot()).exists() ? RecordingRoot() : ProgramDir());
+                dialog.setOption(QFileDialog::DontUseNativeDialog);
+                dialog.setFileMode(QFileDialog::Directory);
+                dialog.setOption(QFileDialog::ShowDirsOnly);
+                if (ExecModal(&dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+                    LoadRecording(dialog.selectedFiles().constFirst());
+            });
+    auto* play = NewAction("actZeroPlay", QStringLiteral("Воспроизвести"),
+                           s->standardIcon(QStyle::SP_MediaPlay));
+    connect(play, &QAction::triggered, this, [this] {
+        if (Playing())
+            StopPlaying();
+        else
+            Play();
+    });
+    connect(NewAction("actZeroReference", QStringLiteral("Эталон…"),
+                      ChartToolIcon(QStringLiteral("Э"))),
+            &QAction::triggered, this, [this] { ChooseReference(); });
+    connect(NewAction("actZeroReferenceClear", QStringLiteral("Без эталона"),
+                      ChartToolIcon(QStringLiteral("×"))),
+            &QAction::triggered, this, [this] { ClearReference(); });
+
+    addToolBarBreak();
+    EchoBar = addToolBar(QStringLiteral("EchoBar"));
+    EchoBar->setObjectName(QStringLiteral("EchoBar"));
+    EchoBar->setMovable(false);
+    EchoBar->setIconSize(QSize(28, 24));
+    EchoBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    EchoBar->addAction(record);
+    seInterval = new QSpinBox(EchoBar);
+    seInterval->setObjectName(QStringLiteral("seInterval"));
+    seInterval->setRange(MinInterval, MaxInterval);
+    seInterval->setSuffix(QStringLiteral(" с"));
+    seInterval->setToolTip(QStringLiteral("Интервал между снимками, с"));
+    seInterval->setValue(ReadInterval());
+    connect(seInterval, &QSpinBox::valueChanged, this, [this](int seconds) {
+        SaveInterval(seconds);
+        if (RecordTimer_.isActive())
+            RecordTimer_.setInterval(seconds * 1000);
+    });
+    EchoBar->addWidget(seInterval);
+    EchoBar->addSeparator();
+    EchoBar->addAction(Action(QStringLiteral("actZeroOpenRecording")));
+    EchoBar->addAction(play);
+    tbSnapshots = new QSlider(Qt::Horizontal, EchoBar);
+    tbSnapshots->setObjectName(QStringLiteral("tbSnapshots"));
+    tbSnapshots->setFixedWidth(150);
+    tbSnapshots->setPageStep(1);
+    connect(tbSnapshots, &QSlider::valueChanged, this, [this](int index) {
+        if (index != ShownSnapshot_ && index >= 0 && index < int(Snapshots_.size()))
+            ShowSnapshot(index);
+    });
+    EchoBar->addWidget(tbSnapshots);
+    lblSnapshot = new QLabel(EchoBar);
+    lblSnapshot->setObjectName(QStringLiteral("lblSnapshot"));
+    lblSnapshot->setMinimumWidth(215);
+    EchoBar->addWidget(lblSnapshot);
+    EchoBar->addSeparator();
+    EchoBar->addAction(Action(QStringLiteral("actZeroReference")));
+    EchoBar->addAction(Action(QStringLiteral("actZeroReferenceClear")));
+    SyncSnapshotControls();
+}
+
+QString TFormZero::RecordingRoot() {
+    return JoinPath(ProgramDir(), QStringLiteral("Echo"));
+}
+
+int TFormZero::ReadInterval() const {
+    const TIniFile ini(SettingsPath());
+    const qint64 seconds = ini.ReadInteger(EchoSection, IntervalKey, DefaultInterval);
+    // A value out of bounds (a file edited by hand) is brought within them.
+    return int(std::clamp<qint64>(seconds, MinInterval, MaxInterval));
+}
+
+void TFormZero::SaveInterval(int seconds) const {
+    if (!QDir(StartIniDir()).exists())
+        return;
+    TIniFile ini(SettingsPath());
+    ini.WriteInteger(EchoSection, IntervalKey, seconds);
+    ini.Save(false);
+}
+
+bool TFormZero::Recording() const {
+    return RecordTimer_.isActive();
+}
+
+void TFormZero::StartRecording() {
+    if (Recording())
+        return;
+    StopPlaying();
+    Folder_ = JoinPath(RecordingRoot(),
+                       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
+    Snapshots_.clear();
+    ShownSnapshot_ = -1;
+    RecordTimer_.start(seInterval->value() * 1000);
+    if (QAction* record = Action(QStringLiteral("actZeroRecord")); !record->isChecked()) {
+        const QSignalBlocker quiet(record);
+        record->setChecked(true);
+    }
+    SyncSnapshotControls();
+    // The first snapshot at once, after the click has been handled.
+    QTimer::singleShot(0, this, [this] {
+        if (Recording())
+            RecordTick();
+    });
+}
+
+void TFormZero::StopRecording() {
+    RecordTimer_.stop();
+    if (QAction* record = Action(QStringLiteral("actZeroRecord")); record && record->isChecked()) {
+        const QSignalBlocker quiet(record);
+        record->setChecked(false);
+    }
+    SyncSnapshotControls();
+}
+
+void TFormZero::RecordTick() {
+    TakeSnapshot();
+}
+
+void TFormZero::LockArrayActions(bool locked) {
+    if (!locked) {
+        for (QAction* a : std::as_const(Locked_))
+            a->setEnabled(true);
+        Locked_.clear();
+        return;
+    }
+    QList<QAction*> actions{Action(QStringLiteral("actZeroLoadFromFile")),
+                            Action(QStringLiteral("actZeroClose"))};
+    if (Context_)
+        for (const char* name : {"actInitReadStart", "actInitReadStop", "actZeroRead"})
+            if (QAction* a = Context_->Action(QString::fromLatin1(name)))
+                actions << a;
+    for (QAction* a : actions)
+        if (a && a->isEnabled()) {
+            a->setEnabled(false);
+            Locked_ << a;
+        }
+}
+
+bool TFormZero::TakeSnapshot() {
+    if (Taking_ || !Commands_.Link())
+        return false;
+    // The main window's own read is under way (it disables its action meanwhile).
+    if (Context_)
+        if (QAction* read = Context_->Action(QStringLiteral("actZeroRead"));
+            read && !read->isEnabled())
+            return false;
+    if (Folder_.isEmpty())
+        Folder_ =
+            JoinPath(RecordingRoot(),
+                     QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_HHmmss")));
+    Taking_ = true;
+    LockArrayActions(true);
+    lblSnapshot->setText(QStringLiteral("Чтение массива…"));
+    const TZeroTake take = TakeZeroSnapshot(*RecordCommands_, *RecordUi_, Folder_);
+    LockArrayActions(false);
+    Taking_ = false;
+    if (take.Ok) {
+        // The slider follows the recording while it shows the last snapshot (or none).
+        const bool follow = ShownSnapshot_ < 0 || ShownSnapshot_ == int(Snapshots_.size()) - 1;
+        Snapshots_.push_back(take.Snapshot);
+        if (follow && !Playing())
+            ShowSnapshot(int(Snapshots_.size()) - 1);
+        else
+            SyncSnapshotControls();
+    } else {
+        SyncSnapshotControls();
+        lblSnapshot->setText(take.Error);
+        // A file that cannot be written ends the recording; a gauge that did not answer this
+        // time is asked again at the next interval.
+        if (!take.NoAnswer && !take.Stopped && Recording()) {
+            StopRecording();
+            ErrorBox(QStringLiteral("Запись остановлена\n") + take.Error);
+        }
+    }
+    if (take.Stopped)
+        StopRecording();
+    if (CloseAfterTake_) {
+        CloseAfterTake_ = false;
+        QTimer::singleShot(0, this, [this] { close(); });
+    }
+    return take.Ok;
+}
+
+bool TFormZero::LoadRecording(const QString& folder) {
+    const TZeroRecording recording = LoadZeroRecording(folder);
+    if (!recording.Skipped.isEmpty())
+        ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"),
+                       QStringLiteral("Не все снимки записи загружены\n") + Native(folder),
+                       QMessageBox::Ok, QMessageBox::Ok, this, recording.Skipped.join('\n'));
+    if (recording.Snapshots.empty())
+        return false;
+    StopRecording();
+    StopPlaying();
+    Folder_ = folder;
+    Snapshots_ = recording.Snapshots;
+    ShownSnapshot_ = -1;
+    ShowSnapshot(0);
+    return true;
+}
+
+void TFormZero::ShowSnapshot(int index) {
+    if (index < 0 || index >= int(Snapshots_.size())) {
+        LoadFromZero();
+        return;
+    }
+    ShownSnapshot_ = index;
+    ShowArray(Snapshots_[std::size_t(index)].Array, true);
+    SyncSnapshotControls();
+}
+
+void TFormZero::SyncSnapshotControls() {
+    if (!tbSnapshots)
+        return;
+    const int count = int(Snapshots_.size());
+    {
+        const QSignalBlocker quiet(tbSnapshots);
+        tbSnapshots->setRange(0, std::max(count - 1, 0));
+        tbSnapshots->setValue(std::max(ShownSnapshot_, 0));
+    }
+    tbSnapshots->setEnabled(count > 1);
+    Action(QStringLiteral("actZeroPlay"))->setEnabled(count > 1);
+    if (ShownSnapshot_ >= 0 && ShownSnapshot_ < count)
+        lblSnapshot->setText(
+            QStringLiteral("Снимок %1 из %2: %3")
+                .arg(ShownSnapshot_ + 1)
+                .arg(count)
+                .arg(SnapshotTimeText(Snapshots_[std::size_t(ShownSnapshot_)].Time)));
+    else
+        lblSnapshot->setText(count > 0 ? QStringLiteral("Снимков: %1").arg(count)
+                                       : QStringLiteral("Снимков нет"));
+}
+
+bool TFormZero::Playing() const {
+    return PlayTimer_.isActive();
+}
+
+void TFormZero::Play() {
+    if (Snapshots_.size() < 2)
+        return;
+    if (ShownSnapshot_ < 0 || ShownSnapshot_ >= int(Snapshots_.size()) - 1)
+        ShowSnapshot(0);
+    PlayTimer_.start();
+    QAction* play = Action(QStringLiteral("actZeroPlay"));
+    play->setText(QStringLiteral("Стоп"));
+    play->setIcon(style()->standardIcon(QStyle::SP_MediaStop));
+}
+
+void TFormZero::StopPlaying() {
+    PlayTimer_.stop();
+    if (QAction* play = Action(QStringLiteral("actZeroPlay"))) {
+        play->setText(QStringLiteral("Воспроизвести"));
+        play->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    }
+}
+
+void TFormZero::PlayTick() {
+    const int next = ShownSnapshot_ + 1;
+    if (next >= int(Snapshots_.size())) {
+        StopPlaying();
+        return;
+    }
+    ShowSnapshot(next);
+    if (next == int(Snapshots_.size()) - 1)
+        StopPlaying();
+}
+
+void TFormZero::SetReference(const TZeroArray& reference, const QString& caption) {
+    Reference_ = reference;
+    ReferenceCaption_ = caption;
+    ShowReference();
+    UpdateBarWidths();
+    Chart1->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void TFormZero::ClearReference() {
+    Reference_.reset();
+    ReferenceCaption_.clear();
+    ShowReference();
+    Chart1->replot(QCustomPlot::rpQueuedReplot);
+}
+
+std::optional<TZeroDifference> TFormZero::Difference() const {
+    if (!Reference_ || !HasData_)
+        return std::nullopt;
+    return CompareZeroArrays(*Reference_, Shown_);
+}
+
+void TFormZero::ShowReference() {
+    Series3->data()->clear();
+    lbDifference->clear();
+    const std::optional<TZeroDifference> difference = Difference();
+    lblDifference->setVisible(Reference_.has_value());
+    lbDifference->setVisible(Reference_.has_value());
+    Action(QStringLiteral("actZeroReferenceClear"))->setEnabled(Reference_.has_value());
+    if (!Reference_)
+        return;
+    for (double x : ZeroPositions(*Reference_))
+        Series3->addData(x, ReferenceHeight);
+    lblDifference->setText(QStringLiteral("Эталон: ") + ReferenceCaption_ + QLatin1Char('\n') +
+                           (difference ? ZeroDifferenceSummary(*difference) : QString()));
+    if (difference)
+        lbDifference->addItems(ZeroDifferenceLines(*difference));
+}
+
+void TFormZero::ChooseReference() {
+    QFileDialog dialog(this, QStringLiteral("Эталон"), Folder_.isEmpty() ? ProgramDir() : Folder_,
+                       FileFilter);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = dialog.selectedFiles().constFirst();
+    const TZeroLoad load = LoadZeroFile(path);
+    if (!load.Ok) {
+        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
+                 QStringLiteral("\n") + load.Error);
+        return;
+    }
+    SetReference(load.Array, QFileInfo(path).fileName());
 }
 
 int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,

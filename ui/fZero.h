@@ -3,19 +3,33 @@
 // chart of the positions, zoom and scroll along the scale, the array saved to and loaded from a
 // text file, and cleared. A view over commands/uZeroArray.h: the arithmetic and the file live
 // there. Not modal, at most one; the main window refreshes it after each zero-array read
-// through its action "actZeroRefresh". User-interface thread.
+// through its action "actZeroRefresh".
+// Echo snapshots: "Запись" reads the array every few seconds while the window is open and keeps
+// each read as a zero-array file in a recording folder (commands/uZeroSnapshots.h); the slider
+// shows any snapshot with its time, "Воспроизвести" steps through them as a movie, and a
+// reference array ("Эталон…", or SetReference) is drawn over the shown one in green, with what
+// moved listed under the array. User-interface thread.
 
+#include "uGaugeCommands.h"
 #include "uZeroArray.h"
+#include "uZeroSnapshots.h"
 
 #include <QHash>
 #include <QMainWindow>
+#include <QTimer>
+#include <memory>
+#include <optional>
+#include <vector>
 
 class QAction;
 class QCPBars;
 class QCPItemText;
 class QCustomPlot;
+class QLabel;
 class QListWidget;
 class QScrollBar;
+class QSlider;
+class QSpinBox;
 class QToolBar;
 class TGaugeCommands;
 class TWindowContext;
@@ -39,6 +53,14 @@ public:
     QCPBars* Series2 = nullptr; // red: columns of height 3 at the minimum and the maximum
     QScrollBar* ScrollBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
+    // Echo snapshots.
+    QToolBar* EchoBar = nullptr;
+    QSpinBox* seInterval = nullptr;      // seconds between two snapshots, kept in the settings
+    QSlider* tbSnapshots = nullptr;      // the snapshot shown, 0..count - 1
+    QLabel* lblSnapshot = nullptr;       // its number and time
+    QCPBars* Series3 = nullptr;          // green: the reference's positions, height 0.5
+    QLabel* lblDifference = nullptr;     // the reference's caption and what moved, in one line
+    QListWidget* lbDifference = nullptr; // what moved, one entry a line
 
     // The window's own action with that object name, or null.
     QAction* Action(const QString& name) const;
@@ -64,6 +86,42 @@ public:
     // "Закрыть": the chart and the list cleared, the array cleared in the device object.
     void CloseArray();
 
+    // --- echo snapshots ---
+    // "Запись" on: a new recording folder (RecordingRoot()/yyyyMMdd_HHmmss), a snapshot at once
+    // and then every seInterval seconds; off: no more snapshots (one under way ends first).
+    void StartRecording();
+    void StopRecording();
+    bool Recording() const;
+    // A snapshot read now: false when one is under way, the main window reads the array, or
+    // there is no gauge link. Runs the exchanges on this thread between the window's events.
+    bool TakeSnapshot();
+    // "Открыть запись…": a recording folder read back (LoadZeroRecording); files that do not
+    // load are named in a box. False when nothing was loaded.
+    bool LoadRecording(const QString& folder);
+    const std::vector<TZeroSnapshot>& Snapshots() const { return Snapshots_; }
+    QString RecordingFolder() const { return Folder_; }
+    // Shows snapshot `index` (the slider follows); -1 shows the device object's array again.
+    void ShowSnapshot(int index);
+    int ShownSnapshot() const { return ShownSnapshot_; }
+    // "Воспроизвести": the snapshots from the shown one (from the first when the last is shown)
+    // one every ZeroPlayStepMs, then stops; "Стоп" stops where it is.
+    void Play();
+    void StopPlaying();
+    bool Playing() const;
+    // The reference drawn over the shown array, with its caption ("Эталон: " + caption). The
+    // hook for a reference from elsewhere (a service session's as-left array).
+    void SetReference(const TZeroArray& reference, const QString& caption);
+    void ClearReference();
+    const std::optional<TZeroArray>& Reference() const { return Reference_; }
+    // The shown array against the reference; none without a reference or data.
+    std::optional<TZeroDifference> Difference() const;
+    // "Эталон…": a zero-array file chosen in a dialog becomes the reference.
+    void ChooseReference();
+    // Where recordings are made: "Echo" in the program's folder.
+    static QString RecordingRoot();
+    // One movie frame, ms.
+    static constexpr int ZeroPlayStepMs = 400;
+
 signals:
     // The close was accepted: the window is on its way to deletion.
     void Closed();
@@ -84,6 +142,18 @@ private:
     void ScrollVertical(double fraction);
     void ScrollHorizontal(double fraction);
     void ErrorBox(const QString& text);
+    void BuildEchoBar();
+    // Both series, the labels and the list for an array; the view kept when `keepView`.
+    void ShowArray(const TZeroArray& zero, bool keepView);
+    void ShowReference();
+    void SyncSnapshotControls();
+    void RecordTick();
+    void PlayTick();
+    // The actions that must not run while a snapshot is read (the main window's reads, load,
+    // "Закрыть"), disabled or restored.
+    void LockArrayActions(bool locked);
+    int ReadInterval() const;
+    void SaveInterval(int seconds) const;
 
     TGaugeCommands& Commands_;
     TWindowContext* Context_;
@@ -93,6 +163,29 @@ private:
     TZeroArray Shown_{};
     bool HasData_ = false;
     bool SyncingScrollBar_ = false;
+    // The array last loaded from a file and its comment line: while the device object still
+    // holds it, a save writes that comment, not this gauge's plant number.
+    struct TLoadedFile {
+        TZeroArray Array{};
+        QByteArray Comment;
+    };
+    std::optional<TLoadedFile> FromFile_;
+
+    // Echo snapshots.
+    class TRecordUi;
+    std::unique_ptr<TRecordUi> RecordUi_;
+    std::unique_ptr<TGaugeCommands> RecordCommands_;
+    QTimer RecordTimer_;
+    QTimer PlayTimer_;
+    QString Folder_;
+    std::vector<TZeroSnapshot> Snapshots_;
+    int ShownSnapshot_ = -1;
+    bool Taking_ = false;
+    bool CloseAfterTake_ = false;
+    std::optional<TZeroArray> Reference_;
+    QString ReferenceCaption_;
+    // The actions LockArrayActions disabled, to enable again.
+    QList<QAction*> Locked_;
 };
 
 // Creates the window over the main window's command layer when the slot holds none, keeps it

@@ -169,9 +169,14 @@ private slots:
             QVERIFY(!Expect(raw, "raw", 0).value(0)["decoded"].toObject().isEmpty());
         Expect({"scan", "--from", "0", "--to", "2"}, "scan", 0);
         Expect({"zero", "read"}, "zeroRead", 0);
+        Expect({"zero", "watch", "--every", "1", "--out", File("echo"), "--count", "2"},
+               "zeroWatch", 0, Stream);
         const QString tare = File("tare.txt");
         Expect({"tare", "read", "--out", tare}, "tareRead", 0);
         Expect({"tare", "write", tare, "--name", "ttFromUlmar", "--yes"}, "tareWrite", 0);
+        Expect({"tare", "compare", tare}, "tareCompare", 0);
+        QVERIFY(WriteAll(tare, "t=2\r\n0 0\r\n1 1\r\n"));
+        Expect({"tare", "compare", tare, "--name", "t"}, "tareCompare", 1);
         Expect({"--version"}, "version", 0);
         TFakePortTree tree;
         QVERIFY(tree.Device("ttyUSB0", Sim->Port) &&
@@ -252,6 +257,7 @@ private slots:
         for (const QStringList& args :
              {QStringList{"params", "diff", File("none.ini")},
               QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
+              QStringList{"tare", "compare", File("none.txt")},
               QStringList{"decode", Dirs->Work()}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
         QCOMPARE(ErrorCode(Expect({"archive", "export", "--table", "Nope", "--from", "2026-12-10",
@@ -302,6 +308,11 @@ private slots:
               QStringList{"zero", "read"}, QStringList{"tare", "read"}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 2).value(0)), QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"raw", "6"}, "raw", 2).value(0)), QStringLiteral("noAnswer"));
+        QCOMPARE(ErrorCode(Expect({"zero", "watch", "--every", "1", "--out", File("silent"),
+                                   "--count", "1"},
+                                  "zeroWatch", 2, Stream)
+                               .value(0)),
+                 QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"scan", "--from", "0", "--to", "1"}, "scan", 2).value(0)),
                  QStringLiteral("noAnswer"));
         const auto polls = Expect({"watch", "--count", "1"}, "watch", 2, Stream);

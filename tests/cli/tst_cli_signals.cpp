@@ -2,8 +2,8 @@
 // simulator in this process (so that its records tell what reached the line): params write and
 // tare write stop between two exchanges and commit nothing to ROM, tare write also while it
 // waits for its answer on the terminal; watch keeps what it printed; decode stops while it
-// waits on a pipe; archive export stops between two rows. Each ends with 128 + the signal's
-// number and says "прервано".
+// waits on a pipe; archive export stops between two rows; zero watch keeps every snapshot it
+// reported and no other. Each ends with 128 + the signal's number and says "прервано".
 
 #include "tests/support/CliRig.h"
 #include "tests/support/JsonSchemaCheck.h"
@@ -11,6 +11,8 @@
 #include "uParamStr.h"
 #include "uSimServer.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -170,6 +172,29 @@ private slots:
         QCOMPARE(Schema.Check(lines.first(), "#/$defs/watch"), QStringList());
         QCOMPARE(ErrorCode(lines.last()), QStringLiteral("interrupted"));
         QCOMPARE(Schema.Check(lines.last(), "#/$defs/failure"), QStringList());
+        CheckExchangesWhole();
+    }
+
+    // zero watch stopped between snapshots or in the middle of one: every file in the folder
+    // was reported on its line, none is half written, and the last object says "interrupted".
+    void zeroWatchKeepsWhatItReported() {
+        QVERIFY(StartServer(5));
+        const QString folder = File("echo");
+        const auto cli = StartCli({"zero", "watch", "--every", "1", "--out", folder, "--json"});
+        QVERIFY(cli);
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(folder).entryList(QDir::Files).size() >= 2, 30000);
+        const TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        const QList<QJsonObject> lines = run.JsonLines();
+        QVERIFY(lines.size() >= 3);
+        QStringList reported;
+        for (const QJsonObject& o : lines.mid(0, lines.size() - 1)) {
+            QCOMPARE(Schema.Check(o, "#/$defs/zeroWatch"), QStringList());
+            reported << QFileInfo(o["file"].toString()).fileName();
+        }
+        QCOMPARE(ErrorCode(lines.last()), QStringLiteral("interrupted"));
+        const QStringList files = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(files, reported);
         CheckExchangesWhole();
     }
 

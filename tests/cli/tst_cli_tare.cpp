@@ -1,17 +1,21 @@
 // ulmar-cli tare read and tare write against ulmar-sim on a pseudo-terminal: a table written,
 // read into a file and written back unchanged; the confirmation asked on the terminal and a
 // "no" that sends nothing; a table unfit for the gauge refused before the port opens; a gauge
-// that stores another value; a silent gauge that leaves no file.
+// that stores another value; a silent gauge that leaves no file; the copy named after the gauge;
+// a table compared with the gauge's.
 
 #include "tests/support/CliRig.h"
 #include "uIniFile.h"
 #include "uParamStr.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <memory>
 #include <sys/stat.h>
@@ -32,6 +36,12 @@ QByteArray TenRows() {
 class TestCliTare : public TCliTest {
     Q_OBJECT
 
+    // The files named after the gauge ("<plant number>_<date-time>.txt") in the program folder.
+    QStringList GaugeFiles() const {
+        static const QRegularExpression name(QStringLiteral("^\\d+_\\d{8}-\\d{6}(-\\d+)?\\.txt$"));
+        return QDir(Dirs->Prog()).entryList(QDir::Files).filter(name);
+    }
+
 private slots:
     void init() { NewDirs(); }
     void cleanup() { DropDirs(); }
@@ -50,6 +60,11 @@ private slots:
         const QByteArray bytes = ReadAll(first);
         QVERIFY2(bytes.contains("\r\nttFromUlmar=10\r\n0 0,37\r\n1234 11,37\r\n"), bytes);
         QVERIFY(bytes.endsWith("11106 99,37\r\n\r\n"));
+        // The same table beside it, under the gauge's plant number and the time of the read.
+        const QStringList kept = GaugeFiles();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(ReadAll(Dirs->Prog() + "/" + kept[0]), bytes);
+        QVERIFY2(run.Text().contains(kept[0]), run.Out);
 
         // Written back and read again: the same file, byte for byte.
         run = Cli({"tare", "write", first, "--name", "ttFromUlmar", "--yes", "--json"});
@@ -59,8 +74,13 @@ private slots:
         QCOMPARE(Cli({"tare", "read", "--out", second}).Exit, 0);
         QCOMPARE(ReadAll(second), bytes);
 
+        run = Cli({"tare", "read", "--out", File("third.txt"), "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(GaugeFiles().size(), 3);
+        QVERIFY(GaugeFiles().contains(QFileInfo(run.Json()["gaugeFile"].toString()).fileName()));
         run = Cli({"tare", "read", "--json"});
         QCOMPARE(run.Exit, 0);
+        QVERIFY(run.Json()["gaugeFile"].isNull());
         const QJsonArray points = run.Json()["points"].toArray();
         QCOMPARE(points.size(), 10);
         QCOMPARE(points[1].toObject()["level"].toDouble(), 1234.0);
@@ -168,9 +188,11 @@ private slots:
         struct stat st {};
         QVERIFY(::stat(QFile::encodeName(file).constData(), &st) == 0);
         QCOMPARE(st.st_mode & 0777, 0640u);
-        // Nothing left beside it.
-        QCOMPARE(QDir(Dirs->Prog()).entryList(QDir::Files | QDir::Hidden),
-                 (QStringList{"link.txt", "tables.txt"}));
+        // Nothing left beside it but the copy named after the gauge.
+        QStringList files = QDir(Dirs->Prog()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(GaugeFiles().size(), 1);
+        files.removeOne(GaugeFiles().constFirst());
+        QCOMPARE(files, (QStringList{"link.txt", "tables.txt"}));
     }
 
     void refusedBeforeThePortOpens() {
@@ -207,10 +229,65 @@ private slots:
     void silentGaugeLeavesNoFile() {
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
         const QString out = File("gauge.txt");
-        const TCliRun run = Cli({"tare", "read", "--out", out});
+        TCliRun run = Cli({"tare", "read", "--out", out});
         QCOMPARE(run.Exit, 2);
         QVERIFY(run.ErrText().contains(QStringLiteral("файл не записан")));
         QVERIFY(!QFile::exists(out));
+        QVERIFY(GaugeFiles().isEmpty());
+        const QString source = File("ten.txt");
+        QVERIFY(WriteAll(source, TenRows()));
+        run = Cli({"tare", "compare", source});
+        QCOMPARE(run.Exit, 2);
+    }
+
+    // tare compare: the same table (exit 0), rows that differ (exit 1, each named), a table the
+    // file does not hold or a file of several tables without --name (exit 3, port not opened).
+    void compareWithTheGauge() {
+        QVERIFY(StartSim());
+        const QString source = File("ten.txt");
+        QVERIFY(WriteAll(source, TenRows()));
+        QCOMPARE(Cli({"tare", "write", source, "--name", "ten", "--yes"}).Exit, 0);
+        TCliRun run = Cli({"tare", "compare", source});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QVERIFY2(run.Text().contains(QStringLiteral("совпадает")), run.Out);
+        run = Cli({"tare", "compare", source, "--name", "ten", "--json"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Json()["same"].toBool(), true);
+        QCOMPARE(run.Json()["rows"].toInt(), 10);
+        QCOMPARE(run.Json()["differences"].toArray().size(), 0);
+
+        // Row 3's volume changed, and an eleventh row the gauge does not hold.
+        QByteArray changed = TenRows();
+        changed.replace("2468\t22,37", "2468\t22,5");
+        changed.replace("11106\t99,37\r\n", "11106\t99,37\r\n12000\t100\r\n");
+        changed.replace("ten=10", "ten=11");
+        QVERIFY(WriteAll(source, changed));
+        run = Cli({"tare", "compare", source});
+        QCOMPARE(run.Exit, 1);
+        QVERIFY2(run.Text().contains(QStringLiteral(
+                     "Строка 3: в таблице 2468 мм, 22.5 %; в приборе 2468 мм, 22.37 %")),
+                 run.Out);
+        QVERIFY2(run.Text().contains(
+                     QStringLiteral("Строка 11: в таблице 12000 мм, 100 %; в приборе нет строки")),
+                 run.Out);
+        run = Cli({"tare", "compare", source, "--json"});
+        QCOMPARE(run.Exit, 1);
+        QCOMPARE(run.Json()["error"].toObject()["code"].toString(), QStringLiteral("differences"));
+        const QJsonArray rows = run.Json()["differences"].toArray();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].toObject()["row"].toInt(), 3);
+        QCOMPARE(rows[0].toObject()["volume"].toDouble(), 22.5);
+        QVERIFY(rows[1].toObject()["gaugeLevel"].isNull());
+        QCOMPARE(run.Json()["gaugeRows"].toInt(), 10);
+
+        // Refused before the port opens: no such table, or which one of two.
+        const QString noPort = QStringLiteral("/dev/ulmar-no-such-port");
+        QCOMPARE(Cli({"--port", noPort, "tare", "compare", source, "--name", "none"}).Exit, 3);
+        QVERIFY(WriteAll(source, TenRows() + TenRows().replace("ten", "eleven")));
+        run = Cli({"--port", noPort, "tare", "compare", source});
+        QCOMPARE(run.Exit, 3);
+        QVERIFY2(run.ErrText().contains("--name"), run.Err);
+        QCOMPARE(Cli({"--port", noPort, "tare", "compare"}).Exit, 3);
     }
 };
 

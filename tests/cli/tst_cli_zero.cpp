@@ -1,13 +1,17 @@
 // ulmar-cli "zero read" against ulmar-sim on a pseudo-terminal: the list as the zero array
-// window shows it, the 256-line file of --out byte for byte, JSON, an empty array, a silent line
-// (no file written) and the arguments it refuses.
+// window shows it, the file of --out byte for byte (the plant number comment, 256 lines),
+// JSON, an empty array, a silent line (no file written) and the arguments it refuses; "zero
+// watch" recording snapshots into a folder.
 
 #include "tests/support/CliRig.h"
 #include "tests/support/FileSizeLimit.h"
 #include "uIniFile.h"
 #include "uParamStr.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,11 +62,20 @@ private slots:
         QByteArray bytes;
         for (int i = 0; i < 256; ++i)
             bytes += QByteArray::number(i < 16 ? a[i] : i == 255 ? 65535 : 0) + "\r\n";
-        QCOMPARE(ReadAll(File("Zero.txt")), bytes);
+        // First the comment line with the gauge's plant number and the time of the read.
+        const QByteArray file = ReadAll(File("Zero.txt"));
+        const qsizetype eol = file.indexOf("\r\n");
+        QVERIFY2(file.startsWith(QStringLiteral("# Заводской номер 1001, ").toUtf8()), file);
+        QVERIFY2(
+            QDateTime::fromString(QString::fromUtf8(file.mid(eol - 19, 19)), "dd.MM.yyyy HH:mm:ss")
+                .isValid(),
+            file);
+        QCOMPARE(file.mid(eol + 2), bytes);
         // "--out -": the same file on standard output, and nothing else there.
         run = Cli({"zero", "read", "--out", "-"});
         QVERIFY2(run.Exit == 0, run.Err);
-        QCOMPARE(run.Out, bytes);
+        QVERIFY(run.Out.startsWith('#'));
+        QCOMPARE(run.Out.mid(run.Out.indexOf("\r\n") + 2), bytes);
 
         run = Cli({"--json", "zero", "read"});
         QCOMPARE(run.Exit, 0);
@@ -111,11 +124,62 @@ private slots:
         QCOMPARE(QDir(Dirs->Prog()).entryList(QDir::Files | QDir::Hidden), QStringList{"Zero.txt"});
     }
 
+    // "zero watch": a snapshot file per line in the folder, times rising, what changed since
+    // the one before; the folder is a recording the loader reads back.
+    void watchRecordsSnapshots() {
+        QVERIFY(StartSim({"--zero", "13"}));
+        const QString folder = File("echo");
+        TCliRun run =
+            Cli({"--json", "zero", "watch", "--every", "1", "--out", folder, "--count", "3"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        const QList<QByteArray> lines = run.Out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        QDateTime previous;
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+            QCOMPARE(o["ok"].toBool(), true);
+            QCOMPARE(o["count"].toInt(), 13);
+            QVERIFY(QFile::exists(o["file"].toString()));
+            QVERIFY(QFileInfo(o["file"].toString()).fileName().startsWith("Zero"));
+            QCOMPARE(o["changed"].isNull(), i == 0);
+            if (i > 0)
+                QCOMPARE(o["changed"].toInt(), 0);
+            const QDateTime time = QDateTime::fromString(o["time"].toString(), Qt::ISODateWithMs);
+            QVERIFY(time.isValid());
+            // At least a second apart: the interval runs from the start of one read.
+            if (previous.isValid())
+                QVERIFY(previous.msecsTo(time) >= 900);
+            previous = time;
+        }
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 3);
+        QVERIFY(ReadAll(QDir(folder).filePath(QDir(folder).entryList(QDir::Files).first()))
+                    .startsWith(QStringLiteral("# Заводской номер 1001, ").toUtf8()));
+
+        // Text: one line per snapshot with its file.
+        run = Cli({"zero", "watch", "--every", "1", "--out", folder, "--count", "1"});
+        QVERIFY2(run.Exit == 0, run.Err);
+        QCOMPARE(run.Lines().size(), 1);
+        QVERIFY2(run.Lines()[0].contains(QStringLiteral("Кол-во: 13")), run.Out);
+        QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 4);
+
+        // A folder that cannot be made: exit 3 at the first snapshot.
+        QVERIFY(WriteAll(File("blocked"), "x"));
+        run = Cli({"zero", "watch", "--every", "1", "--out", File("blocked") + "/echo"});
+        QCOMPARE(run.Exit, 3);
+    }
+
     void arguments() {
         for (const QStringList& args :
              {QStringList{"zero"}, QStringList{"zero", "write"},
               QStringList{"zero", "read", "extra"}, QStringList{"zero", "read", "--out"},
-              QStringList{"zero", "read", "--out="}, QStringList{"zero", "read", "--factory"}})
+              QStringList{"zero", "read", "--out="}, QStringList{"zero", "read", "--factory"},
+              QStringList{"zero", "watch", "--out", "d"},
+              QStringList{"zero", "watch", "--every", "1"},
+              QStringList{"zero", "watch", "--every", "0", "--out", "d"},
+              QStringList{"zero", "watch", "--every", "x", "--out", "d"},
+              QStringList{"zero", "watch", "--every", "1", "--out", "-"},
+              QStringList{"zero", "watch", "--every", "1", "--out", "d", "--force"},
+              QStringList{"zero", "read", "--every", "1"}})
             QVERIFY2(Cli(args).Exit == 3, qPrintable(args.join(' ')));
         QVERIFY(
             QString::fromUtf8(Cli({"--help"}).Out).contains("zero read [--out FILE] [--force]"));

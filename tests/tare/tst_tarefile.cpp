@@ -56,6 +56,8 @@ private slots:
     void unencodableRefused();
     void gaugeTextReadsBackToSameSingles();
     void gaugeTextSkipsEmptyPoints();
+    void gaugeFileNameNeverReplacesAFile();
+    void compareAsTheGaugeStores();
 
 private:
     QTemporaryDir Dir;
@@ -224,6 +226,91 @@ void TTareFileTest::gaugeTextSkipsEmptyPoints() {
                        QStringLiteral("ttFromUlmar=2\r\n0 0,00\r\n10000 100,00\r\n\r\n"));
     QVERIFY(TareUnfitForGauge(text.split(QStringLiteral("\r\n")), QStringLiteral("ttFromUlmar"))
                 .isEmpty());
+}
+
+void TTareFileTest::gaugeFileNameNeverReplacesAFile() {
+    const QDateTime at(QDate(2026, 12, 10), QTime(9, 4, 5));
+    QCOMPARE(GaugeTareFileName(1001, at), QStringLiteral("1001_20261210-090405.txt"));
+    QCOMPARE(GaugeTareFileName(0, at), QStringLiteral("0_20261210-090405.txt"));
+    QTemporaryDir dir;
+    const QString first = dir.filePath(QStringLiteral("1001_20261210-090405.txt"));
+    QCOMPARE(GaugeTareFilePath(dir.path(), 1001, at), first);
+    // Two reads within the same second: the second file gets a number, the first stays.
+    QVERIFY(WriteBytes(first, "a"));
+    const QString second = GaugeTareFilePath(dir.path(), 1001, at);
+    QCOMPARE(second, dir.filePath(QStringLiteral("1001_20261210-090405-2.txt")));
+    QVERIFY(WriteBytes(second, "b"));
+    QCOMPARE(GaugeTareFilePath(dir.path(), 1001, at),
+             dir.filePath(QStringLiteral("1001_20261210-090405-3.txt")));
+    // A dangling link of that name is taken too: it is not written through.
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("none")),
+                        dir.filePath(QStringLiteral("1001_20261210-090405-3.txt"))));
+    QCOMPARE(GaugeTareFilePath(dir.path(), 1001, at),
+             dir.filePath(QStringLiteral("1001_20261210-090405-4.txt")));
+    QCOMPARE(ReadBytes(first), QByteArray("a"));
+}
+
+// A table compared with the gauge's row by row as the gauge stores it: a table read back
+// through ttFromUlmar equals the gauge's; a changed level or volume, a missing or an extra row
+// differ; the texts do not depend on the C library's locale.
+void TTareFileTest::compareAsTheGaugeStores() {
+    std::array<TTarePoint, 32> points = EmptyPoints();
+    const float volumes100[] = {0.0f, 93.0f, 2048.0f, 7194.9995f, 10000.0f};
+    for (int k = 0; k < 5; ++k)
+        points[k] = {double(1234.567f) * k, double(volumes100[k]) / 100.0};
+    const TTareRows gauge = GaugeTareRows(points);
+    QCOMPARE(gauge.size(), std::size_t(5));
+    TTaraTable read;
+    QVERIFY(ReadTareTable(GaugeTareText(points).split(QStringLiteral("\r\n")),
+                          QStringLiteral("ttFromUlmar"), read));
+    TTareRows table;
+    for (const TTaraPoint& p : read)
+        table.push_back({p.TaraLevel, p.TaraVolume});
+    QVERIFY(CompareTarePoints(table, gauge).empty());
+    QVERIFY(CompareTarePoints({}, {}).empty());
+
+    // A volume off by 0,01 % and a level off by 1 mm: those two rows, in order.
+    TTareRows changed = table;
+    changed[1][1] += 0.01;
+    changed[3][0] += 1.0;
+    auto d = CompareTarePoints(changed, gauge);
+    QCOMPARE(d.size(), std::size_t(2));
+    QCOMPARE(d[0].Point, 2);
+    QCOMPARE(d[0].VolumeA, changed[1][1]);
+    QCOMPARE(d[0].VolumeB, gauge[1][1]);
+    QCOMPARE(d[1].Point, 4);
+
+    // Different row counts: the rows one side lacks differ, NaN on that side.
+    TTareRows shorter(table.begin(), table.begin() + 3);
+    d = CompareTarePoints(shorter, gauge);
+    QCOMPARE(d.size(), std::size_t(2));
+    QCOMPARE(d[0].Point, 4);
+    QVERIFY(std::isnan(d[0].LevelA) && std::isnan(d[0].VolumeA));
+    QCOMPARE(d[1].Point, 5);
+    d = CompareTarePoints(gauge, shorter);
+    QCOMPARE(d.size(), std::size_t(2));
+    QVERIFY(std::isnan(d[1].LevelB));
+    // A row of 0 mm, 0 % is a row, not a missing one.
+    d = CompareTarePoints({{0.0, 0.0}}, {});
+    QCOMPARE(d.size(), std::size_t(1));
+
+    // The texts: the locale given, never the C library's.
+    const char* c = std::setlocale(LC_ALL, "ru_RU.UTF-8");
+    TTarePointDifference row{3, 645.0, 2.67, 650.0, double(270.0f) / 100.0};
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    QCOMPARE(TareDifferenceText(row, russian),
+             QStringLiteral("Строка 3: в таблице 645 мм, 2,67 %; в приборе 650 мм, 2,7 %"));
+    QCOMPARE(TareDifferenceText(row, QLocale::c()),
+             QStringLiteral("Строка 3: в таблице 645 мм, 2.67 %; в приборе 650 мм, 2.7 %"));
+    // No group separator in a level, as a tare file has none.
+    QCOMPARE(TareDifferenceText({1, 12000.0, 100.0, 12000.0, 99.5}, russian),
+             QStringLiteral("Строка 1: в таблице 12000 мм, 100 %; в приборе 12000 мм, 99,5 %"));
+    row.LevelB = row.VolumeB = std::numeric_limits<double>::quiet_NaN();
+    QCOMPARE(TareDifferenceText(row, QLocale::c()),
+             QStringLiteral("Строка 3: в таблице 645 мм, 2.67 %; в приборе нет строки"));
+    QCOMPARE(TareDifferenceLines({row, row}, QLocale::c()).size(), 2);
+    if (c)
+        std::setlocale(LC_ALL, "C");
 }
 
 QTEST_GUILESS_MAIN(TTareFileTest)

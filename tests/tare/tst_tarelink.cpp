@@ -14,6 +14,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -103,6 +104,8 @@ private slots:
     void garbledOrForeignAnswerFails_data();
     void garbledOrForeignAnswerFails();
     void pollingStoppedAndRestarted();
+    void readNamesTheGauge();
+    void compareWithGauge();
 };
 
 void TTareLinkTest::readThenWriteBackUnchanged() {
@@ -314,6 +317,93 @@ void TTareLinkTest::pollingStoppedAndRestarted() {
     QVERIFY(tare.ReadFromGauge());
     QVERIFY(poll.PollingRunning());
     poll.StopPolling();
+}
+
+// The plant number for the file named after the gauge: the device object's, else one signature
+// asked for after the table; none when the gauge gives no signature.
+void TTareLinkTest::readNamesTheGauge() {
+    TLinkRig rig;
+    QVERIFY(rig.SimStarted);
+    quint16 simPlant = 0;
+    rig.Sim->WithSim([&](TGaugeSim& s) { simPlant = s.Gauges[0].PlantNumber; });
+    TAnswerUi ui;
+    TGaugeCommands commands(rig.Link.get(), ui);
+    TTareCommands tare(commands, nullptr);
+    std::optional<quint16> plant;
+    QVERIFY(tare.ReadFromGauge(nullptr, nullptr, &plant));
+    QCOMPARE(plant, std::optional<quint16>(simPlant));
+    QCOMPARE(Commands(*rig.Sim), QList<quint8>({0xA5, 0xA5, 0x20}));
+    // Known now: no signature asked again.
+    rig.Sim->ClearRecords();
+    QVERIFY(tare.ReadFromGauge(nullptr, nullptr, &plant));
+    QCOMPARE(plant, std::optional<quint16>(simPlant));
+    QCOMPARE(Commands(*rig.Sim), QList<quint8>({0xA5, 0xA5}));
+    // Not known and the signature not given: none, not 0.
+    rig.Ulmar->PlantNumber = 0;
+    Fault(*rig.Sim, TSimFault::Silence, 0, 1.0);
+    QVERIFY(!commands.KnownPlantNumber());
+}
+
+// "Сравнить с прибором" without a window: same, rows that differ, rows the gauge lacks; a table
+// that cannot be read sends nothing.
+void TTareLinkTest::compareWithGauge() {
+    TLinkRig rig;
+    QVERIFY(rig.SimStarted);
+    TAnswerUi ui;
+    TGaugeCommands commands(rig.Link.get(), ui);
+    TTareCommands tare(commands, nullptr);
+    QVERIFY(tare.WriteToGauge(TenRows(), QStringLiteral("ten")).Committed);
+
+    TTareCompareResult r = tare.CompareWithGauge(TenRows(), QStringLiteral("ten"));
+    QVERIFY2(r.Same(), qPrintable(r.Message));
+    QCOMPARE(r.Rows, 10);
+    QCOMPARE(r.GaugeRows, 10);
+    QVERIFY2(r.Message.contains(QStringLiteral("совпадает")), qPrintable(r.Message));
+    // A table name that looks like a place holder is shown as it is.
+    QStringList odd = TenRows();
+    odd[1] = QStringLiteral("t%2=10");
+    r = tare.CompareWithGauge(odd, QStringLiteral("t%2"));
+    QCOMPARE(r.Message, QStringLiteral("Таблица t%2 совпадает с таблицей прибора (строк: 10)"));
+
+    // Row 4's volume and row 7's level changed in the file.
+    QStringList changed = TenRows();
+    changed[2 + 3] = QStringLiteral("3000\t30,6");
+    changed[2 + 6] = QStringLiteral("6001\t60,5");
+    r = tare.CompareWithGauge(changed, QStringLiteral("ten"));
+    QVERIFY(r.Read && !r.Same());
+    QCOMPARE(r.Differences.size(), std::size_t(2));
+    QCOMPARE(r.Differences[0].Point, 4);
+    QCOMPARE(r.Differences[0].VolumeA, 30.6);
+    QCOMPARE(float(r.Differences[0].VolumeB), 30.5f);
+    QCOMPARE(r.Differences[1].Point, 7);
+    QCOMPARE(r.Differences[1].LevelB, 6000.0);
+
+    // The gauge holds 12 points: the two beyond the table's ten differ.
+    rig.Sim->WithSim([](TGaugeSim& s) {
+        s.Gauges[0].TareLevels[10] = 10000.0f;
+        s.Gauges[0].TareVolumes[10] = 100.0;
+        s.Gauges[0].TareLevels[11] = 11000.0f;
+        s.Gauges[0].TareVolumes[11] = 100.0;
+    });
+    r = tare.CompareWithGauge(TenRows(), QStringLiteral("ten"));
+    QCOMPARE(r.GaugeRows, 12);
+    QCOMPARE(r.Differences.size(), std::size_t(2));
+    QCOMPARE(r.Differences[0].Point, 11);
+    QVERIFY(std::isnan(r.Differences[0].LevelA));
+
+    // No such table, or none chosen: nothing sent.
+    rig.Sim->ClearRecords();
+    r = tare.CompareWithGauge(TenRows(), QStringLiteral("other"));
+    QVERIFY(r.Refused && !r.Read);
+    r = tare.CompareWithGauge(TenRows(), QString());
+    QCOMPARE(r.Message, QStringLiteral("Таблица не выбрана"));
+    QCOMPARE(rig.Sim->RequestCount(), 0);
+
+    // A silent gauge: not compared, said so.
+    Fault(*rig.Sim, TSimFault::Silence, 0, 1.0);
+    r = tare.CompareWithGauge(TenRows(), QStringLiteral("ten"));
+    QVERIFY(!r.Read && !r.Refused && r.NoAnswer);
+    QVERIFY(r.Message.startsWith(QStringLiteral("Не выполнена команда")));
 }
 
 QTEST_MAIN(TTareLinkTest)

@@ -1,7 +1,7 @@
 // The tare table editor as the operator drives it, beside the main window and against the gauge
 // simulator: create, open, save and close with the save question; the table list, grid, chart
-// and level lookup that follow the text; reading the gauge's table into a file and writing a
-// table into the gauge.
+// and level lookup that follow the text; reading the gauge's table into a file (and one named
+// after the gauge), writing a table into the gauge and comparing one with the gauge's.
 
 #include "EditNum.h"
 #include "IODescription.h"
@@ -595,6 +595,18 @@ private slots:
         QCOMPARE(Script->Boxes.size(), 1);
         QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Information);
         QCOMPARE(Script->Boxes[0].Text, Rig->Ulmar->TareTableText());
+        // The same bytes kept under the gauge's plant number and the time of the read;
+        // ttFromUlmar.txt keeps its name and format.
+        quint16 plant = 0;
+        Rig->Sim->WithSim([&](TGaugeSim& sim) { plant = sim.Gauges[0].PlantNumber; });
+        const QStringList kept =
+            QDir(Dir())
+                .entryList(QDir::Files)
+                .filter(QRegularExpression(QStringLiteral("^%1_\\d{8}-\\d{6}\\.txt$").arg(plant)));
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(Bytes(InDir(kept[0])), Bytes(path));
+        QVERIFY(Bytes(path).contains("\r\nttFromUlmar=10\r\n"));
+        QVERIFY2(ed->StatusPanel->text().contains(kept[0]), qPrintable(ed->StatusPanel->text()));
 
         // The tare exchanges ran together, none of a poll cycle between them.
         const QList<int> codes = Rig->Codes();
@@ -604,6 +616,43 @@ private slots:
         for (int i = first; i <= last; ++i)
             QVERIFY(codes[i] == UlmarCmd::TaraLevelRead || codes[i] == UlmarCmd::TaraVolumeRead);
         QVERIFY(codes.mid(last + 1).contains(UlmarCmd::LevelAllRead)); // polling resumed
+    }
+
+    // "Сравнить с прибором": the open table against the gauge's, the same or row by row.
+    void compareWithGauge() {
+        TFormTaraEditor* ed = Open();
+        QVERIFY(ed);
+        QVERIFY(!ed->actCompareWithUlmar->isEnabled()); // no file open
+        Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].FillLinearTare(10); });
+        ed->actLoadFromUlmar->trigger();
+        QVERIFY(ed->actCompareWithUlmar->isEnabled());
+        QCOMPARE(ed->cbTables->currentText(), QStringLiteral("ttFromUlmar"));
+        ed->actCompareWithUlmar->trigger();
+        QCOMPARE(Script->Boxes.size(), 1);
+        QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Information);
+        QVERIFY2(Script->Boxes[0].Text.contains(QStringLiteral("совпадает")),
+                 qPrintable(Script->Boxes[0].Text));
+
+        // The gauge's point 4 changed and a twelfth point added: two rows listed, both sides.
+        Rig->Sim->WithSim([](TGaugeSim& sim) {
+            sim.Gauges[0].TareLevels[3] += 5.0f;
+            sim.Gauges[0].TareLevels[10] = 20000.0f;
+            sim.Gauges[0].TareVolumes[10] = 100.0;
+        });
+        ed->actCompareWithUlmar->trigger();
+        QCOMPARE(Script->Boxes.size(), 2);
+        const TSeenBox& box = Script->Boxes[1];
+        QCOMPARE(box.Icon, QMessageBox::Warning);
+        const QStringList details = box.Details.split('\n');
+        QCOMPARE(details.size(), 2);
+        QVERIFY2(details[0].startsWith(QStringLiteral("Строка 4: в таблице ")),
+                 qPrintable(box.Details));
+        const QString expected = QStringLiteral("в таблице нет строки; в приборе 20000 мм, 100 %");
+        QVERIFY2(details[1].endsWith(expected), qPrintable(details[1] + " | " + expected));
+        QVERIFY(box.Text.contains(details[0]));
+        // Comparing changes neither the text nor its modified mark.
+        QVERIFY(ed->Modified());
+        QCOMPARE(ed->CurrentFile(), InDir("ttFromUlmar.txt"));
     }
 
     // A gauge that does not answer: a warning, and no file is written or opened.

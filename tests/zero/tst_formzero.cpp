@@ -1,7 +1,8 @@
 // The zero array window in the main window against the simulator: opened from the main
 // window's action, refreshed after a zero-array read, its keys, the file dialogs, question and
 // messages (a cancelled or refused load keeps the array), "Закрыть", and its closing with the
-// main window; the about box with its version and an unreadable build stamp.
+// main window; echo snapshots recorded, replayed and compared with a reference; the about box
+// with its version and an unreadable build stamp.
 // With ULMAR_SHOTS set to a folder, pictures of the two windows are saved there.
 
 #include "fAbout.h"
@@ -16,6 +17,7 @@
 #include "uZeroArray.h"
 
 #include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -23,6 +25,8 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -45,6 +49,11 @@ QStringList Items(const QListWidget* list) {
     for (int i = 0; i < list->count(); ++i)
         items << list->item(i)->text();
     return items;
+}
+
+// The entries of a zero-array file: its bytes after a first comment line.
+QByteArray Entries(const QByteArray& bytes) {
+    return bytes.startsWith('#') ? bytes.mid(bytes.indexOf("\r\n") + 2) : bytes;
 }
 
 // Saves a picture of the window when ULMAR_SHOTS names a folder.
@@ -244,7 +253,12 @@ private slots:
         QCOMPARE(filters, QStringList{"Массив нулей (*.txt)"});
         QVERIFY2(QFileInfo(proposed).fileName().startsWith("Zero20"), qPrintable(proposed));
         QVERIFY(Script->Boxes.isEmpty());
-        QCOMPARE(ReadAll(path), ZeroFileBytes(saved));
+        // An array of the gauge: its plant number and the time first, in a comment line.
+        const QByteArray comment = ZeroFileComment(Rig->Ulmar->PlantNumber, QDateTime());
+        QVERIFY2(ReadAll(path).startsWith(comment.left(comment.indexOf(','))), ReadAll(path));
+        QCOMPARE(Entries(ReadAll(path)), ZeroFileBytes(saved));
+        QVERIFY(LoadZeroFile(path).Ok);
+        QCOMPARE(LoadZeroFile(path).Array, saved);
 
         // Saving over it asks; No keeps the file.
         Rig->Ulmar->ZeroArray[4] = 3000;
@@ -256,11 +270,11 @@ private slots:
         QCOMPARE(Script->Boxes[0].Text,
                  "Заменить существующий файл " + QDir::toNativeSeparators(path) + " ?");
         QCOMPARE(Script->Boxes[0].Icon, QMessageBox::Warning);
-        QCOMPARE(ReadAll(path), ZeroFileBytes(saved));
+        QCOMPARE(Entries(ReadAll(path)), ZeroFileBytes(saved));
         PickFile(path);
         Script->PushButton(QMessageBox::Yes);
         w->Action("actZeroSaveToFile")->trigger();
-        QCOMPARE(ReadAll(path), ZeroFileBytes(Rig->Ulmar->ZeroArray));
+        QCOMPARE(Entries(ReadAll(path)), ZeroFileBytes(Rig->Ulmar->ZeroArray));
 
         // A save that cannot be written: an error box, nothing made.
         Script->Boxes.clear();
@@ -284,6 +298,16 @@ private slots:
         QCOMPARE(Items(w->lbZero),
                  (QStringList{"Кол-во:2", "Min:0", "Max:65535", "1) 1000", "2) 3000"}));
         const TZeroArray loaded = Rig->Ulmar->ZeroArray;
+        // Saved again as loaded: the file's own comment line, not this gauge's, is kept.
+        const QString other = ProgFile("other.txt");
+        QVERIFY(WriteAll(other, "# Заводской номер 4321, 01.02.2026 03:04:05\r\n" +
+                                    ZeroFileBytes(loaded)));
+        PickFile(other);
+        w->Action("actZeroLoadFromFile")->trigger();
+        const QString copy = ProgFile("copy.txt");
+        PickFile(copy);
+        w->Action("actZeroSaveToFile")->trigger();
+        QCOMPARE(ReadAll(copy), ReadAll(other));
 
         // A cancelled load keeps the array; so does a refused file, with its reason.
         PickFile(QString());
@@ -346,6 +370,115 @@ private slots:
         QCOMPARE(w->View(), view);
         w->Action("actZeroRefresh")->trigger();
         QCOMPARE(w->lbZero->count(), 256);
+    }
+
+    // Echo snapshots as a technician takes them: "Запись" with a 1-second interval while the
+    // gauge's array moves, the slider following the snapshots with their times, the window live
+    // during the reads, replay as a movie, a reference overlaid with what moved listed.
+    void echoRecordAndReplay() {
+        Open();
+        Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].FillZeroArray(20); });
+        TFormZero* w = OpenZero();
+        QVERIFY(w);
+        w->show();
+        QVERIFY(!w->Action("actZeroPlay")->isEnabled());
+        w->seInterval->setValue(1);
+        QCOMPARE(TIniFile(JoinPath(StartIniDir(), "fZero.ini")).ReadInteger("Echo", "Interval", 0),
+                 1);
+        // The window's timers keep running while a snapshot is read (the gauge's pause of a
+        // second after the start command included): no gap near that long between two ticks.
+        QElapsedTimer clock;
+        qint64 last = 0;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        ticker.start(50);
+        w->Action("actZeroRecord")->trigger();
+        QVERIFY(w->Recording());
+        QTRY_COMPARE_WITH_TIMEOUT(int(w->Snapshots().size()), 1, 15000);
+        QVERIFY2(longestGap < 700, qPrintable(QString::number(longestGap)));
+        QCOMPARE(w->tbSnapshots->maximum(), 0);
+        // The gauge's position 3 moves by 1500 for the next snapshots (still below position 4,
+        // a shift that shows on the chart).
+        Rig->Sim->WithSim([](TGaugeSim& sim) { sim.Gauges[0].ZeroArray[3 + 2] += 1500; });
+        QTRY_VERIFY_WITH_TIMEOUT(w->Snapshots().size() >= 3, 20000);
+        w->Action("actZeroRecord")->trigger();
+        QVERIFY(!w->Recording());
+        QVERIFY(w->Action("actZeroLoadFromFile")->isEnabled()); // no read under way
+        const int count = int(w->Snapshots().size());
+        QCOMPARE(w->tbSnapshots->maximum(), count - 1);
+        QCOMPARE(w->tbSnapshots->value(), count - 1); // it followed the recording
+        for (int i = 1; i < count; ++i)
+            QVERIFY(w->Snapshots()[std::size_t(i)].Time > w->Snapshots()[std::size_t(i - 1)].Time);
+        // Each snapshot is a zero-array file of the recording folder.
+        QVERIFY(w->RecordingFolder().startsWith(TFormZero::RecordingRoot()));
+        QCOMPARE(QDir(w->RecordingFolder()).entryList({"Zero*.txt"}, QDir::Files).size(), count);
+
+        // The slider shows the first snapshot and its time.
+        w->tbSnapshots->setValue(0);
+        QCOMPARE(w->ShownSnapshot(), 0);
+        const TZeroSnapshot first = w->Snapshots()[0];
+        QVERIFY2(w->lblSnapshot->text().contains(first.Time.toString("dd.MM.yyyy HH:mm:ss")),
+                 qPrintable(w->lblSnapshot->text()));
+        QCOMPARE(Items(w->lbZero), ZeroListLines(first.Array));
+
+        // The first snapshot as the reference: the last one differs at position 3 by +1500.
+        w->SetReference(first.Array, QStringLiteral("снимок 1"));
+        QCOMPARE(w->Series3->dataCount(), 20);
+        QVERIFY(w->Difference() && w->Difference()->Same());
+        w->tbSnapshots->setValue(count - 1);
+        const std::optional<TZeroDifference> moved = w->Difference();
+        QVERIFY(moved && !moved->Same());
+        QCOMPARE(moved->LargestAt, 3);
+        QCOMPARE(moved->LargestShift, qint64(1500));
+        QVERIFY(w->lbDifference->isVisibleTo(w));
+        QCOMPARE(Items(w->lbDifference), ZeroDifferenceLines(*moved));
+        QVERIFY2(w->lblDifference->text().contains(QStringLiteral("снимок 1")),
+                 qPrintable(w->lblDifference->text()));
+
+        // Replay: from the first snapshot to the last, one frame at a time, then it stops.
+        QList<int> frames;
+        const auto sample = [&] {
+            if (frames.isEmpty() || frames.last() != w->tbSnapshots->value())
+                frames << w->tbSnapshots->value();
+        };
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, sample);
+        sampler.start(20);
+        w->Action("actZeroPlay")->trigger();
+        QVERIFY(w->Playing());
+        QCOMPARE(w->Action("actZeroPlay")->text(), QStringLiteral("Стоп"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->Playing(), 10000);
+        sample(); // the last frame, shown as the playing stopped
+        QList<int> expected;
+        for (int i = 0; i < count; ++i)
+            expected << i;
+        QCOMPARE(frames, expected);
+        QCOMPARE(w->Action("actZeroPlay")->text(), QStringLiteral("Воспроизвести"));
+        Shot(w, "echo_replay.png");
+
+        // The recording folder read back: the same snapshots in the same order.
+        const QString folder = w->RecordingFolder();
+        std::vector<TZeroArray> arrays;
+        for (const TZeroSnapshot& snapshot : w->Snapshots())
+            arrays.push_back(snapshot.Array);
+        w->ClearReference();
+        QVERIFY(!w->lbDifference->isVisibleTo(w));
+        QVERIFY(w->LoadRecording(folder));
+        QCOMPARE(int(w->Snapshots().size()), count);
+        for (int i = 0; i < count; ++i)
+            QCOMPARE(w->Snapshots()[std::size_t(i)].Array, arrays[std::size_t(i)]);
+        // "Эталон…" takes a zero-array file.
+        PickFile(w->Snapshots()[0].File);
+        w->Action("actZeroReference")->trigger();
+        QVERIFY(w->Reference());
+        QCOMPARE(*w->Reference(), arrays[0]);
+        // The device object's array is still the gauge's last read: replay is a view only.
+        QCOMPARE(Rig->Ulmar->ZeroArray, arrays.back());
     }
 
     void closesWithTheMainWindow() {

@@ -1,6 +1,7 @@
 // The zero array without a window: the list, the views, zoom and scroll bar arithmetic, and the
-// file: byte for byte, files of other than 256 lines, its refusals (size, not a file) and what a
-// refused or failed load and a failed save leave behind.
+// file: byte for byte, files of other than 256 lines, the comment line of a file saved from a
+// gauge, its refusals (size, not a file) and what a refused or failed load and a failed save
+// leave behind.
 
 #include "Ulmar.h"
 #include "tests/support/FileSizeLimit.h"
@@ -271,6 +272,87 @@ private slots:
         const TZeroArray cleared = ClearedZeroArray();
         for (int i = 0; i < 256; ++i)
             QCOMPARE(load.Array[i], i < lines ? i + 1 : cleared[i]);
+    }
+
+    // A file saved from a gauge starts with a comment line (plant number and time): it moves no
+    // entry, reads back as it was written, and the same file without it (older ones) loads alike.
+    void commentLine() {
+        const TZeroArray zero = Sample(40);
+        const QDateTime at(QDate(2026, 12, 10), QTime(14, 5, 9));
+        const QByteArray comment = ZeroFileComment(1001, at);
+        QCOMPARE(QString::fromUtf8(comment),
+                 QStringLiteral("# Заводской номер 1001, 10.12.2026 14:05:09"));
+        const QString path = Path("Zero.txt");
+        QString error;
+        QVERIFY2(SaveZeroFile(path, zero, &error, comment), qPrintable(error));
+        QCOMPARE(ReadAll(path), comment + "\r\n" + ZeroFileBytes(zero));
+        TZeroLoad load = LoadZeroFile(path);
+        QVERIFY2(load.Ok, qPrintable(load.Error));
+        QCOMPARE(load.Array, zero);
+        QCOMPARE(load.Comment, comment);
+        const TZeroFileNote note = ParseZeroFileComment(load.Comment);
+        QCOMPARE(note.PlantNumber, std::optional<quint16>(1001));
+        QCOMPARE(note.Time, at);
+        // Without it, as older files are.
+        QVERIFY(SaveZeroFile(path, zero));
+        load = LoadZeroFile(path);
+        QVERIFY(load.Ok);
+        QCOMPARE(load.Array, zero);
+        QVERIFY(load.Comment.isEmpty());
+        // No plant number known: said so, and the time still read.
+        const TZeroFileNote unknown = ParseZeroFileComment(ZeroFileComment(0, at));
+        QVERIFY(!unknown.PlantNumber);
+        QCOMPARE(unknown.Time, at);
+        // A comment anywhere (after a BOM, between entries) moves nothing either.
+        load = ParseZeroFile("\xEF\xBB\xBF  # one\r\n1\r\n#two\n2\r\n");
+        QCOMPARE(load.Array[0], 1);
+        QCOMPARE(load.Array[1], 2);
+        QCOMPARE(load.Comment, QByteArray("# one"));
+    }
+
+    // Comment lines the program did not write: loaded without a crash, the entries intact, the
+    // note empty; a comment that would break the file is not written.
+    void oddCommentLines_data() {
+        QTest::addColumn<QByteArray>("comment");
+        QTest::addColumn<int>("plant"); // 0: none
+        QTest::addColumn<bool>("time");
+        QTest::newRow("no number")
+            << QByteArray("# Заводской номер , 10.12.2026 14:05:09") << 0 << true;
+        QTest::newRow("number too large")
+            << QByteArray("# Заводской номер 70000, 1.1.2026") << 0 << false;
+        QTest::newRow("no comma") << QByteArray("# Заводской номер 12") << 0 << false;
+        QTest::newRow("bad time") << QByteArray("# Заводской номер 12, 99.99.9999 99:99:99") << 12
+                                  << false;
+        QTest::newRow("other text") << QByteArray("#") << 0 << false;
+        QTest::newRow("NUL") << QByteArray("# \0\0 12", 8) << 0 << false;
+        QTest::newRow("not UTF-8")
+            << QByteArray("# \xFF\xFE\xC3 12, 10.12.2026 14:05:09") << 0 << false;
+        QTest::newRow("huge") << "# Заводской номер 5, " + QByteArray(40000, 'x') << 0 << false;
+    }
+    void oddCommentLines() {
+        QFETCH(QByteArray, comment);
+        QFETCH(int, plant);
+        QFETCH(bool, time);
+        const TZeroArray zero = Sample(20);
+        const QString path = Path("odd.txt");
+        QVERIFY(WriteAll(path, comment + "\r\n" + ZeroFileBytes(zero)));
+        const TZeroLoad load = LoadZeroFile(path);
+        QVERIFY2(load.Ok, qPrintable(load.Error));
+        QCOMPARE(load.Array, zero);
+        QVERIFY(load.Comment.size() <= ZeroCommentMaxBytes);
+        if (comment.size() > ZeroCommentMaxBytes || comment.contains('\0'))
+            QVERIFY(load.Comment.isEmpty());
+        const TZeroFileNote note = ParseZeroFileComment(load.Comment);
+        QCOMPARE(note.PlantNumber.value_or(0), plant);
+        QCOMPARE(note.Time.isValid(), time);
+        // Written back: refused unless it is one short comment line.
+        QString error;
+        const bool fits = comment.size() <= ZeroCommentMaxBytes && !comment.contains('\r') &&
+                          !comment.contains('\n');
+        QCOMPARE(SaveZeroFile(Path("back.txt"), zero, &error, comment), fits);
+        QVERIFY(!SaveZeroFile(Path("two.txt"), zero, &error, "# a\r\n5"));
+        QVERIFY(!SaveZeroFile(Path("plain.txt"), zero, &error, "5"));
+        QVERIFY(!QFile::exists(Path("two.txt")) && !QFile::exists(Path("plain.txt")));
     }
 
     void largeFileRefusedUnread() {

@@ -1,8 +1,9 @@
 // The gauge finder of the command layer against the simulator on a pseudo-terminal, the
 // simulated gauges answering only at their own rate: one gauge at 19200 baud found over the
 // whole rate list, two gauges at one rate both reported, a gauge outside the scan range found
-// by its answer to address 255, a stop between rates, and the link's port settings and device
-// object as they were afterwards.
+// by its answer to address 255, a silent line, a port that opens at no rate, a stop between
+// rates and inside a rate's scan, the found gauge made the one polled, and the link's port
+// settings and device object as they were afterwards.
 
 #include "tests/support/LinkRig.h"
 #include "uGaugeFinder.h"
@@ -36,8 +37,13 @@ class TestGaugeFinder : public QObject {
         QCOMPARE(s.ReadTotalMultiplier, 1);
         QVERIFY(!s.EndByLength);
         QCOMPARE(int(Rig->Ulmar->SystemAddress), 1);
+        // The answers to 255 and to the range did not become the current gauge's identity.
+        QCOMPARE(int(Rig->Ulmar->PlantNumber), 777);
+        QCOMPARE(int(Rig->Ulmar->SoftVersion), 9);
         QVERIFY(!Rig->Ulmar->On32);
+        QCOMPARE(Rig->Link->Transmitter()->IsOpen(), WasOpen);
     }
+    bool WasOpen = false;
 
 private slots:
     void init() {
@@ -48,6 +54,9 @@ private slots:
         Ui = std::make_unique<TQuietCommandUi>();
         Commands = std::make_unique<TGaugeCommands>(Rig->Link.get(), *Ui);
         Rig->Link->Transmitter()->LoadSettings();
+        Rig->Ulmar->PlantNumber = 777;
+        Rig->Ulmar->SoftVersion = 9;
+        WasOpen = Rig->Link->Transmitter()->IsOpen();
     }
     void cleanup() {
         Commands.reset();
@@ -115,6 +124,7 @@ private slots:
         const TFinderReport report = finder.Find(0, 16, {38400, 19200, 9600});
         QCOMPARE(report.Rates.size(), size_t(3));
         QVERIFY(report.Rates[1].Answered255 && report.Rates[1].Garbled255);
+        QVERIFY(report.Notes().isEmpty());
         QCOMPARE(report.Rates[1].Found, 2);
         QCOMPARE(report.Gauges.size(), size_t(2));
         QCOMPARE(int(report.Gauges[0].SystemAddress), 3);
@@ -122,6 +132,47 @@ private slots:
         QCOMPARE(int(report.Gauges[1].SystemAddress), 7);
         QCOMPARE(int(report.Gauges[1].PlantNumber), 1007);
         QVERIFY(!report.Rates[0].Answered255 && !report.Rates[2].Answered255);
+        CheckLinkAsBefore();
+
+        // Applying the second: the line of both becomes the poll list, kept in the settings,
+        // and the chosen one the current gauge.
+        QVERIFY(PollFoundGauge(*Rig->Link, report.Gauges, report.Gauges[1]));
+        QCOMPARE(Rig->Link->Poller()->Addresses(), (std::vector<quint8>{3, 7}));
+        QCOMPARE(Rig->Link->Poller()->LoadAddresses(), (std::vector<quint8>{3, 7}));
+        QCOMPARE(int(Rig->Ulmar->SystemAddress), 7);
+        // A gauge found alone at another rate does not bring the others into its line.
+        TFoundGauge alone = report.Gauges[0];
+        alone.BaudRate = 9600;
+        alone.SystemAddress = 12;
+        std::vector<TFoundGauge> mixed = report.Gauges;
+        mixed.push_back(alone);
+        QCOMPARE(TGaugeFinder::LineOf(mixed, alone), (std::vector<quint8>{12}));
+    }
+
+    // Nothing at any rate: every rate tried once, nothing found, no note, the link as before;
+    // a port that does not exist fails at every rate and says why.
+    void silentLineAndMissingPort() {
+        SetGauges(*Rig->Sim, {});
+        TGaugeFinder finder(*Commands, nullptr);
+        TFinderReport report = finder.Find();
+        QVERIFY(!report.Stopped);
+        QVERIFY(report.Gauges.empty());
+        QCOMPARE(report.Rates.size(), size_t(15));
+        QCOMPARE(report.Requests, 15);
+        QVERIFY(report.Notes().isEmpty());
+        QVERIFY(report.PortError.isEmpty());
+        CheckLinkAsBefore();
+
+        TTransmitterSettings missing = Rig->Link->Transmitter()->Settings();
+        missing.Port = Rig->Dirs.Work() + "/no-such-port";
+        report = finder.Find(0, 16, {19200, 9600}, {}, &missing);
+        QCOMPARE(report.Rates.size(), size_t(2));
+        QVERIFY(report.Rates[0].PortFailed && report.Rates[1].PortFailed);
+        QCOMPARE(report.Requests, 0);
+        QVERIFY2(report.PortError.contains("no-such-port"), qPrintable(report.PortError));
+        QCOMPARE(report.Notes().size(), qsizetype(2));
+        // The link's own port is the one it keeps.
+        QCOMPARE(Rig->Link->Transmitter()->Settings().Port, Rig->Sim->PortName());
         CheckLinkAsBefore();
     }
 
@@ -159,9 +210,28 @@ private slots:
         QCOMPARE(report.Requests, 1);
         CheckLinkAsBefore();
 
+        // A stop in the middle of a rate's scan keeps what it found so far.
+        SetGauges(*Rig->Sim, {{1, 1001}, {2, 1002}, {5, 1005}});
+        QVERIFY(finder.Start(0, 16, {19200}).isEmpty());
+        std::vector<TFoundGauge> shown;
+        finder.OnGauge = [&shown](const TFoundGauge& g) { shown.push_back(g); };
+        int steps = 0;
+        while (finder.Step()) {
+            if (++steps == 4) // 255, then addresses 0, 1 and 2
+                finder.Stop();
+        }
+        QVERIFY(!finder.Running());
+        QVERIFY(finder.Report().Stopped);
+        QCOMPARE(finder.Report().Gauges.size(), size_t(2));
+        QCOMPARE(shown.size(), size_t(2));
+        QCOMPARE(finder.Report().Requests, 4);
+        CheckLinkAsBefore();
+
         const TFinderReport refused = finder.Find(10, 3);
         QCOMPARE(refused.Refusal, QString("Начальный системный адрес больше конечного!"));
         QCOMPARE(refused.Requests, 0);
+        QVERIFY(!finder.Start(0, 16, {19200, 0}).isEmpty());
+        QVERIFY(!finder.Running());
     }
 };
 

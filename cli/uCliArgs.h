@@ -28,6 +28,7 @@ enum class TCliCommand {
     ArchiveList,
     ArchiveShip, // ships the rows pending for the plant archive's server once
     Scan,
+    Find, // the gauge finder over the rate list
     TareRead,
     TareWrite,
     ZeroRead,
@@ -70,7 +71,7 @@ struct TCliRequest {
     // on the server (--source server) instead of the local day files.
     std::optional<int> PlantNumber;
     bool FromServer = false;
-    int ScanFrom = 0; // scan: the system address range
+    int ScanFrom = 0; // scan, find: the system address range
     int ScanTo = 254;
     QString Name;          // tare write: the table
     bool Yes = false;      // tare write: no confirmation asked

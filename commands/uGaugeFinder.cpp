@@ -14,6 +14,7 @@ constexpr int AnswerChars = 16;
 // Time for the gauge to start its answer, beyond the characters' time on the line.
 constexpr int AnswerMarginMs = 80;
 constexpr quint8 AnyGauge = 255;
+constexpr int MinReadIntervalMs = 25;
 
 // The time of `chars` characters of 11 bits at `baud`, in whole ms rounded up.
 int CharsMs(int chars, int baud) {
@@ -93,7 +94,10 @@ TTransmitterSettings TGaugeFinder::TrySettings(const TTransmitterSettings& base,
     s.StopBits = QStringLiteral("1");
     s.Parity = QStringLiteral("None");
     s.FlowControl = QStringLiteral("None");
-    s.ReadInterval = std::max(5, CharsMs(3, baud));
+    // The silence that ends a read short of a whole frame: three characters, and never under
+    // the latency of a USB adapter, which hands bytes over in bursts some 16 ms apart. A whole
+    // answer ends by its length at once, so this costs only a garbled one.
+    s.ReadInterval = std::max(MinReadIntervalMs, CharsMs(3, baud));
     s.ReadTotalConstant = AnswerMarginMs + CharsMs(AnswerChars, baud);
     s.ReadTotalMultiplier = 0;
     // A slow rate needs its write bound: a character at 110 baud takes 100 ms.

@@ -113,6 +113,21 @@ private slots:
                  run.Err);
         QVERIFY(Cli({"-q", "find", "--from", "3", "--to", "6"}).Err.isEmpty());
 
+        // Two gauges at one address: the third is found, the collision is told and makes the
+        // exit code 1, in text and in JSON.
+        QVERIFY(StartSim({"--gauges", "3", "--address", "4,4,5", "--plant", "1,2,1005",
+                          "--only-rate", "57600", "--line-rate"}));
+        run = Cli({"find", "--from", "4", "--to", "5"});
+        QCOMPARE(run.Exit, 1);
+        QCOMPARE(run.Text(),
+                 QString("57600 бод, адрес 5: заводской номер 1005, тип 17, АВ 1, ПВ 3\n"));
+        QVERIFY2(run.ErrText().contains("57600 бод: адрес 4: коллизия"), run.Err);
+        run = Cli({"find", "--from", "4", "--to", "5", "--json"});
+        QCOMPARE(run.Exit, 1);
+        QCOMPARE(run.Lines().size(), 2);
+        const QJsonObject summary = run.JsonLines().last();
+        QCOMPARE(ErrorCode(summary), QStringLiteral("differences"));
+
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
         run = Cli({"find"});
         QCOMPARE(run.Exit, 2);

@@ -212,19 +212,25 @@ private slots:
 
         // A stop in the middle of a rate's scan keeps what it found so far.
         SetGauges(*Rig->Sim, {{1, 1001}, {2, 1002}, {5, 1005}});
+        Rig->Sim->ClearRecords();
         QVERIFY(finder.Start(0, 16, {19200}).isEmpty());
         std::vector<TFoundGauge> shown;
         finder.OnGauge = [&shown](const TFoundGauge& g) { shown.push_back(g); };
         int steps = 0;
+        int atStop = -1;
         while (finder.Step()) {
-            if (++steps == 4) // 255, then addresses 0, 1 and 2
+            if (++steps == 4) { // 255, then addresses 0, 1 and 2
                 finder.Stop();
+                atStop = Rig->Sim->RequestCount();
+            }
         }
         QVERIFY(!finder.Running());
         QVERIFY(finder.Report().Stopped);
         QCOMPARE(finder.Report().Gauges.size(), size_t(2));
         QCOMPARE(shown.size(), size_t(2));
-        QCOMPARE(finder.Report().Requests, 4);
+        // Nothing went on the line after the stop (a garbled answer may have been asked twice).
+        QCOMPARE(Rig->Sim->RequestCount(), atStop);
+        QCOMPARE(finder.Report().Requests, atStop);
         CheckLinkAsBefore();
 
         const TFinderReport refused = finder.Find(10, 3);

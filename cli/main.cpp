@@ -8,6 +8,7 @@
 #include "uBDE.h"
 #include "uCliArgs.h"
 #include "uCliDecode.h"
+#include "uCliFind.h"
 #include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliPorts.h"
@@ -335,6 +336,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliRaw(r, session, out);
     case TCliCommand::Scan:
         return CliScan(r, session, out);
+    case TCliCommand::Find:
+        return CliFind(r, session, out);
     case TCliCommand::TareRead:
         return CliTareRead(r, session, out);
     case TCliCommand::TareWrite:

@@ -39,8 +39,8 @@ const QHash<QString, TOptionRule>& Options() {
         {"--table", {true, {C::ArchiveExport}}},
         {"--plant-number", {true, {C::ArchiveExport}}},
         {"--source", {true, {C::ArchiveExport}}},
-        {"--from", {true, {C::ArchiveExport, C::Scan}}},
-        {"--to", {true, {C::ArchiveExport, C::Scan}}},
+        {"--from", {true, {C::ArchiveExport, C::Scan, C::Find}}},
+        {"--to", {true, {C::ArchiveExport, C::Scan, C::Find}}},
         {"--csv", {false, {C::ArchiveExport, C::Decode, C::Monitor}}},
         {"--captions", {false, {C::ArchiveExport, C::Decode, C::Monitor}}},
     };
@@ -134,6 +134,8 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         r.Command = TCliCommand::Signature;
     } else if (first == QLatin1String("scan")) {
         r.Command = TCliCommand::Scan;
+    } else if (first == QLatin1String("find")) {
+        r.Command = TCliCommand::Find;
     } else if (first == QLatin1String("raw")) {
         r.Command = TCliCommand::Raw;
         const auto code = Integer(second, 0, 79);
@@ -296,6 +298,16 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     }
     if (r.Command == TCliCommand::TareCompare)
         r.Name = given.value(QStringLiteral("--name"));
+    if (r.Command == TCliCommand::Find) {
+        std::optional<int> from = 0;
+        std::optional<int> to = 16;
+        if (!number("--from", 0, 254, from) || !number("--to", 0, 254, to))
+            return Refuse(QStringLiteral("find: --from и --to — системные адреса 0..254"));
+        if (*to < *from)
+            return Refuse(QStringLiteral("find: Начальный системный адрес больше конечного!"));
+        r.ScanFrom = *from;
+        r.ScanTo = *to;
+    }
     if (r.Command == TCliCommand::TareWrite) {
         r.Name = given.value(QStringLiteral("--name"));
         r.Yes = given.contains(QStringLiteral("--yes"));
@@ -344,6 +356,11 @@ QString CliUsage() {
             "  raw CODE [--value V]            один запрос 0..79 и его ответ\n"
             "  scan [--from A] [--to B]        сигнатуры по системным адресам A..B (0..254),\n"
             "                                  строка на прибор; коллизии и повторы отмечены\n"
+            "  find [--from A] [--to B]        найти прибор: каждая скорость списка настроек\n"
+            "                                  порта (от быстрой к медленной), сигнатура по\n"
+            "                                  адресу 255, где ответили — по адресам A..B\n"
+            "                                  (по умолчанию 0..16); строка на прибор: скорость,\n"
+            "                                  адрес, заводской номер, тип, версии\n"
             "  zero read [--out FILE] [--force]\n"
             "                                  массив нулей; с --out — файл массива (256 строк)\n"
             "  zero watch --every S --out DIR [--count N]\n"
@@ -403,7 +420,7 @@ QString CliUsage() {
             "decode);\n"
             "--out - — стандартный вывод (не вместе с --json).\n"
             "-q, --quiet: без хода работы, пояснений и итогов на stderr; ошибки выводятся.\n"
-            "scan показывает ход работы на stderr, только если это терминал.\n"
+            "scan и find показывают ход работы на stderr, только если это терминал.\n"
             "--out пишет новый файл в существующий каталог; существующий обычный файл заменяется\n"
             "только с --force. Символическая ссылка, каталог, устройство и канал (FIFO) не\n"
             "принимаются: код 3, порт не открывается. Файл пишется целиком под временным именем\n"
@@ -414,6 +431,9 @@ QString CliUsage() {
             "места,\n"
             "закрыт); 3 неверный аргумент или файл. params diff: 2 — не все параметры считаны.\n"
             "scan: 1 — есть отмеченные строки, 2 — не ответил ни один прибор.\n"
+            "find: 1 — при сканировании скорости что-то отмечено (коллизия), 2 — ни один прибор\n"
+            "не ответил ни на одной скорости или порт не открылся; настройки порта после поиска\n"
+            "прежние (INI/ComPort.ini не меняется).\n"
             "--json: объекты JSON (схема docs/cli-json-schema.json), --csv: CSV через «;», UTF-8\n"
             "с BOM, заголовок — ключи JSON, с --captions — русские подписи.\n"
             "decode: 1 — есть нерасшифрованные строки. monitor: 2 — был сбойный обмен.\n"

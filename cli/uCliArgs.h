@@ -28,6 +28,7 @@ enum class TCliCommand {
     ArchiveList,
     ArchiveShip, // ships the rows pending for the plant archive's server once
     Scan,
+    Find, // the gauge finder over the rate list
     TareRead,
     TareWrite,
     TareCompare, // a table of a tare file against the gauge's table
@@ -73,7 +74,7 @@ struct TCliRequest {
     // on the server (--source server) instead of the local day files.
     std::optional<int> PlantNumber;
     bool FromServer = false;
-    int ScanFrom = 0; // scan: the system address range
+    int ScanFrom = 0; // scan, find: the system address range
     int ScanTo = 254;
     // zero watch: the seconds between two snapshots and the recording folder (--every, --out).
     std::optional<int> EverySeconds;

@@ -52,7 +52,7 @@ const TFaultOption FaultOptions[] = {
 
 // The options that take a value; the others are switches.
 const QStringList ValueOptions = {"--gauges", "--address", "--plant", "--delay", "--level",
-                                  "--zero",   "--link",    "--seed",  "--baud"};
+                                  "--zero",   "--link",    "--seed",  "--baud",  "--only-rate"};
 const QStringList Switches = {"--kalist", "--line-rate"};
 
 QString Usage() {
@@ -74,6 +74,9 @@ QString Usage() {
         {QStringLiteral("--baud RATE"),
          QStringLiteral("скорость линии для --line-rate, бод, какой бы ни\n"
                         "была скорость порта (включает --line-rate)")},
+        {QStringLiteral("--only-rate RATE"),
+         QStringLiteral("отвечать, только когда клиент установил на порту\n"
+                        "эту скорость, бод (прибор с заданной скоростью)")},
     };
     for (const auto& f : FaultOptions)
         options.append(
@@ -263,6 +266,13 @@ int main(int argc, char* argv[]) {
             return Fail("--baud must be 50 to 4000000");
     }
 
+    int onlyRate = 0;
+    if (isSet("only-rate")) {
+        onlyRate = value("only-rate").toInt(&ok);
+        if (!ok || onlyRate < 50 || onlyRate > 4000000)
+            return Fail("--only-rate must be 50 to 4000000");
+    }
+
     // Block the stop signals before the server thread starts, so that sigwait receives them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -273,6 +283,7 @@ int main(int argc, char* argv[]) {
     TSimServer server(std::move(sim));
     server.SetAnswerDelay(delay);
     server.SetLineRate(lineRate);
+    server.SetOnlyRate(onlyRate);
     QString error;
     if (!server.Start(value("link"), &error))
         return Fail(error);

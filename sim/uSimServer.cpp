@@ -311,9 +311,11 @@ void TSimServer::Dispatch(qint64 nowUs) {
     record.FirstByteUs = RxFirstUs_;
     record.LastByteUs = nowUs;
     RxFirstUs_ = nowUs;
+    const int only = OnlyRate_;
+    const bool heard = only <= 0 || TerminalRate(Slave_) == only;
     std::lock_guard<std::mutex> guard(Lock_);
     Sim_->SetClockMs((nowUs - StartUs_) / 1000);
-    const TSimAnswer answer = Sim_->Exchange(request);
+    const TSimAnswer answer = heard ? Sim_->Exchange(request) : TSimAnswer();
     record.Answer = answer.Bytes;
     Records_.push_back(record);
     while (Records_.size() > RecordLimit_) {

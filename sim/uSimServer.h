@@ -59,6 +59,11 @@ public:
     int LineRate() const { return LineRate_; }
     // The rate answers are paced at now: 0 when not paced.
     int PaceRate() const;
+    // A gauge set to one rate: with a rate above 0, requests arriving while the client's
+    // pseudo-terminal is set to another rate are recorded and left unanswered, as a gauge
+    // hears only noise at a wrong rate; 0 (the default) answers at any rate.
+    void SetOnlyRate(int baud) { OnlyRate_ = baud; }
+    int OnlyRate() const { return OnlyRate_; }
 
     // Runs f on the simulator under the server's lock (configuration, faults, state).
     void WithSim(const std::function<void(TGaugeSim&)>& f);
@@ -122,6 +127,7 @@ private:
     std::atomic<int> AnswerDelayMs_{5};
     std::atomic<int> FrameGapMs_{100};
     std::atomic<int> LineRate_{0};
+    std::atomic<int> OnlyRate_{0};
     std::atomic<int> Overlaps_{0};
     std::atomic<int> Dropped_{0};
 };

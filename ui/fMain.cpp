@@ -548,10 +548,17 @@ void TFormMain::TransmitterChange() {
         if (!loadError.isEmpty())
             ShowMessageBox(QMessageBox::Critical, QStringLiteral("Ошибка"), loadError);
         // The dialog edits a copy; the link applies it, saves it and reopens the port in one
-        // exclusive section (also on Cancel, which reopens the port as it was).
+        // exclusive section (also on Cancel, which reopens the port as it was). A gauge that
+        // the finder found and "Применить" took becomes the one polled, with the other gauges
+        // found at its rate, and the poll list is saved with the port settings.
         TTransmitterSettings settings = transmitter->Settings();
-        EditTransmitterSettings(settings, this);
+        std::optional<TFoundGauge> applied;
+        std::vector<TFoundGauge> search;
+        EditTransmitterSettings(settings, *Commands_, &PollControl_, applied, search, this);
         Link_->ApplyPortSettings(settings);
+        QString pollError;
+        if (applied && !PollFoundGauge(*Link_, search, *applied, &pollError))
+            ShowMessageBox(QMessageBox::Warning, QStringLiteral("Внимание"), pollError);
     }
     ControlRefresh();
 }

@@ -1,6 +1,6 @@
 // ulmar-cli scan against ulmar-sim with several gauges on a pseudo-terminal: one line per gauge
 // in text, a JSON array, a collision of two gauges at one address, a silent range, and the
-// refused ranges.
+// refused ranges; find over the rate list in text.
 
 #include "tests/support/CliRig.h"
 #include "uIniFile.h"
@@ -97,6 +97,45 @@ private slots:
         QCOMPARE(Cli({"scan", "--from", "0", "--to", "255"}).Exit, 3);
         QCOMPARE(Cli({"scan", "--table", "x"}).Exit, 3);
         QVERIFY(Cli({"--help"}).Text().contains("scan [--from A] [--to B]"));
+    }
+
+    // find in text: a line per gauge at the one rate it answers at, the summary on stderr; a
+    // silent line is exit code 2 with the reason; a bad range is refused before the port.
+    void findInText() {
+        QVERIFY(StartSim({"--gauges", "2", "--address", "4,6", "--plant", "1004,1006",
+                          "--only-rate", "2400", "--line-rate"}));
+        TCliRun run = Cli({"find", "--from", "3", "--to", "6"});
+        QCOMPARE(run.Exit, 0);
+        QCOMPARE(run.Text(),
+                 QString("2400 бод, адрес 4: заводской номер 1004, тип 17, АВ 1, ПВ 3\n"
+                         "2400 бод, адрес 6: заводской номер 1006, тип 17, АВ 1, ПВ 3\n"));
+        QVERIFY2(run.ErrText().contains("проверено скоростей: 15 из 15, найдено приборов: 2"),
+                 run.Err);
+        QVERIFY(Cli({"-q", "find", "--from", "3", "--to", "6"}).Err.isEmpty());
+
+        // Two gauges at one address: the third is found, the collision is told and makes the
+        // exit code 1, in text and in JSON.
+        QVERIFY(StartSim({"--gauges", "3", "--address", "4,4,5", "--plant", "1,2,1005",
+                          "--only-rate", "57600", "--line-rate"}));
+        run = Cli({"find", "--from", "4", "--to", "5"});
+        QCOMPARE(run.Exit, 1);
+        QCOMPARE(run.Text(),
+                 QString("57600 бод, адрес 5: заводской номер 1005, тип 17, АВ 1, ПВ 3\n"));
+        QVERIFY2(run.ErrText().contains("57600 бод: адрес 4: коллизия"), run.Err);
+        run = Cli({"find", "--from", "4", "--to", "5", "--json"});
+        QCOMPARE(run.Exit, 1);
+        QCOMPARE(run.Lines().size(), 2);
+        const QJsonObject summary = run.JsonLines().last();
+        QCOMPARE(ErrorCode(summary), QStringLiteral("differences"));
+
+        QVERIFY(StartSim({"--fault-silence", "prob=1"}));
+        run = Cli({"find"});
+        QCOMPARE(run.Exit, 2);
+        QVERIFY(run.Out.isEmpty());
+        QVERIFY2(run.ErrText().contains("ни один прибор не ответил ни на одной скорости"), run.Err);
+        QCOMPARE(Cli({"find", "--to", "255"}).Exit, 3);
+        QCOMPARE(Cli({"find", "--from", "7", "--to", "6"}).Exit, 3);
+        QVERIFY(Cli({"--help"}).Text().contains("find [--from A] [--to B]"));
     }
 };
 

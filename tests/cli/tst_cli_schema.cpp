@@ -216,6 +216,38 @@ private slots:
         QVERIFY(listed);
     }
 
+    // find: one object per gauge as found, then the summary; a silent line ends with the
+    // summary as noAnswer, a port that does not open before anything is tried.
+    void findFitsTheSchema() {
+        QVERIFY(StartSim({"--gauges", "2", "--address", "3,7", "--plant", "1003,1007",
+                          "--only-rate", "19200", "--line-rate"}));
+        const auto found = Expect({"find", "--to", "8"}, "find", 0, Stream);
+        QCOMPARE(found.size(), 3);
+        QCOMPARE(found[0]["baudRate"].toInt(), 19200);
+        QCOMPARE(found[0]["address"].toInt(), 3);
+        QCOMPARE(found[1]["address"].toInt(), 7);
+        QCOMPARE(found[1]["plantNumber"].toInt(), 1007);
+        const QJsonObject summary = found[2];
+        QVERIFY(summary["ok"].toBool());
+        QCOMPARE(summary["ratesTried"].toInt(), 15);
+        QCOMPARE(summary["gaugesFound"].toInt(), 2);
+        QCOMPARE(summary["to"].toInt(), 8);
+        QVERIFY(summary["elapsedMs"].toInt() > 0);
+        // Address 255 at each of the 15 rates, then one request for each of 0..8 at 19200.
+        QCOMPARE(summary["requests"].toInt(), 15 + 9);
+        QVERIFY(Schema->Check(summary, "#/$defs/findGauge").size() > 0);
+
+        QVERIFY(StartSim({"--fault-silence", "prob=1"}));
+        const auto silent = Expect({"find"}, "find", 2, Stream);
+        QCOMPARE(silent.size(), 1);
+        QCOMPARE(ErrorCode(silent[0]), QStringLiteral("noAnswer"));
+        QCOMPARE(silent[0]["gaugesFound"].toInt(), 0);
+        QCOMPARE(ErrorCode(Expect({"--port", NoPort, "find"}, "failure", 2).value(0)),
+                 QStringLiteral("portNotOpened"));
+        QCOMPARE(ErrorCode(Expect({"find", "--from", "9", "--to", "2"}, "failure", 3).value(0)),
+                 QStringLiteral("badArgument"));
+    }
+
     // Failures a script meets, each with its error code, exit code and stderr line.
     // watch and monitor over a line of gauges: each object names its gauge; one of the list
     // does not answer, and the others go on in every round.

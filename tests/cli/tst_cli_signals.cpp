@@ -215,6 +215,34 @@ private slots:
         QCOMPARE(o["signal"].toInt(), SIGINT);
     }
 
+    // An interrupted find keeps the gauges it printed and ends with its summary as the
+    // interrupt: the rates tried so far, never exit code 0.
+    void findSaysItWasInterrupted() {
+        QVERIFY(StartServer(5));
+        Server->SetOnlyRate(19200);
+        Server->SetLineRate(TSimServer::LinePortRate);
+        const auto cli = StartCli({"find", "--json"});
+        QVERIFY(cli);
+        // Address 255 at the seven rates down to 19200, then 0 and 1 of its scan: the gauge at
+        // address 1 is found; the signal comes during the rest of the scan.
+        QVERIFY(Server->WaitForRequests(10, 30000));
+        const TCliRun run = Interrupt(*cli, SIGINT);
+        QCOMPARE(run.Exit, 130);
+        const QList<QJsonObject> lines = run.JsonLines();
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(Schema.Check(lines[0], "#/$defs/findGauge"), QStringList());
+        QCOMPARE(lines[0]["address"].toInt(), 1);
+        QCOMPARE(lines[0]["baudRate"].toInt(), 19200);
+        const QJsonObject summary = lines[1];
+        QCOMPARE(Schema.Check(summary, "#/$defs/findSummary"), QStringList());
+        QCOMPARE(ErrorCode(summary), QStringLiteral("interrupted"));
+        QCOMPARE(summary["signal"].toInt(), SIGINT);
+        QCOMPARE(summary["ratesTried"].toInt(), 7);
+        QCOMPARE(summary["gaugesFound"].toInt(), 1);
+        QVERIFY2(run.ErrText().contains("проверено скоростей: 7 из 15, найдено приборов: 1"),
+                 run.Err);
+    }
+
     // Stopped by a signal, watch and monitor sum their polls up on stderr (not with -q), and so
     // does scan its addresses; a scan cut short never ends as done, whatever it found.
     void summaries_data() {

@@ -645,22 +645,29 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
 void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
     if (!record.Logged)
         return;
+    const int radix = DisplayRadix.load();
+    const bool logged = radix == 10 || radix == 16;
+    const bool tapped = HasLogTap_.load(std::memory_order_acquire);
+    if (!logged && !tapped)
+        return;
     QString sent;
     QString received;
-    switch (DisplayRadix.load()) {
-    case 10:
+    if (radix == 10) {
         sent = ToDecString(record.Request, true);
         received = ToDecString(record.Answer, true);
-        break;
-    case 16:
+    } else {
         sent = ToHexString(record.Request);
         received = ToHexString(record.Answer);
-        break;
-    default:
-        return;
     }
     const QString text = QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
                          QStringLiteral("]") + record.LinkErrors;
+    if (tapped) {
+        std::lock_guard lock(TapMutex_);
+        if (LogTap_)
+            LogTap_(text);
+    }
+    if (!logged)
+        return;
     try {
         if (LogSink)
             LogSink(text);
@@ -672,6 +679,12 @@ void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
             qWarning().noquote() << QStringLiteral("Журнал запросов не записан:")
                                  << QString::fromLocal8Bit(e.what());
     }
+}
+
+void TDeviceLink::SetLogTap(std::function<void(const QString& text)> tap) {
+    std::lock_guard lock(TapMutex_);
+    HasLogTap_.store(static_cast<bool>(tap), std::memory_order_release);
+    LogTap_ = std::move(tap);
 }
 
 int TDeviceLink::PortParity() const {

@@ -329,6 +329,7 @@ QJsonObject ServiceRecordToJson(const TServiceRecord& rec) {
                        {"finished", rec.Finished},
                        {"state", StateName(rec.State)},
                        {"gauge", GaugeToJson(rec.Gauge)},
+                       {"factory", rec.Factory},
                        {"asFound", SnapshotToJson(rec.AsFound)},
                        {"asLeft", SnapshotToJson(rec.AsLeft)},
                        {"runTest", RunTestToJson(rec.RunTest)},
@@ -360,6 +361,9 @@ bool ServiceRecordFromJson(const QJsonObject& json, TServiceRecord& record, QStr
     else if (state != StateName(TServiceState::Open))
         r.Fail(QStringLiteral("state"), QStringLiteral("не open и не finished"));
     rec.Gauge = GaugeFromJson(r, r.Object(json, QString(), "gauge"), QStringLiteral("gauge"));
+    // Absent in a record that never read the factory set.
+    if (json.contains(QLatin1String("factory")))
+        rec.Factory = r.Bool(json, QString(), "factory");
     if (!r.Failed())
         rec.AsFound =
             SnapshotFromJson(r, r.Object(json, QString(), "asFound"), QStringLiteral("asFound"));

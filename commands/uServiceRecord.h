@@ -135,6 +135,7 @@ struct TServiceRecord {
     QString Finished; // empty while open
     TServiceState State = TServiceState::Open;
     TServiceGauge Gauge;
+    bool Factory = false; // the parameters are the bulk read set of factory mode
     TServiceSnapshot AsFound;
     TServiceSnapshot AsLeft;
     TServiceRunTest RunTest;

@@ -305,8 +305,7 @@ bool TServiceSession::Save() {
     QString error;
     if (SaveServiceRecord(FilePath(QString::fromLatin1(ServiceRecordFile)), Record_, error))
         return true;
-    Error_ = QStringLiteral("Протокол не записан: ") + error;
-    return false;
+    return Refuse(TServiceErrorKind::File, QStringLiteral("Протокол не записан: ") + error);
 }
 
 void TServiceSession::AttachLog() {
@@ -314,7 +313,22 @@ void TServiceSession::AttachLog() {
                                             FilePath(QString::fromLatin1(ServiceRequestsFile)));
 }
 
-void TServiceSession::Fail(TServiceSnapshot& snapshot, TServiceStep step, const QString& reason) {
+void TServiceSession::ClearError() {
+    Error_.clear();
+    Kind_ = TServiceErrorKind::None;
+}
+
+bool TServiceSession::Refuse(TServiceErrorKind kind, const QString& reason) {
+    Kind_ = kind;
+    Error_ = reason;
+    return false;
+}
+
+void TServiceSession::Fail(TServiceSnapshot& snapshot, TServiceStep step, const QString& reason,
+                           TServiceErrorKind kind) {
+    // The first kind stays: a file failure after a silent gauge is still a silent gauge.
+    if (Kind_ == TServiceErrorKind::None)
+        Kind_ = kind;
     snapshot.Done &= ~unsigned(step);
     snapshot.Failed.push_back({ServiceStepName(step), reason});
     if (!Error_.isEmpty())
@@ -362,7 +376,8 @@ bool TServiceSession::ReadSignatureStep(TServiceSnapshot& snapshot) {
             Fail(snapshot, ServiceStepSignature,
                  QStringLiteral("На линии другой прибор: заводской номер %1, а сессия прибора %2")
                      .arg(g.PlantNumber)
-                     .arg(expected));
+                     .arg(expected),
+                 TServiceErrorKind::OtherGauge);
             return false;
         }
     }
@@ -373,7 +388,7 @@ bool TServiceSession::ReadSignatureStep(TServiceSnapshot& snapshot) {
 bool TServiceSession::ReadParamsStep(TServiceSnapshot& snapshot, const TServiceFiles& files) {
     TStepUi ui(Commands_.Ui());
     TGaugeCommands commands(Commands_.Link(), ui, StepOptions());
-    const std::vector<const TParamRow*> rows = BulkRows(TBulkDirection::Read, Options_.Factory);
+    const std::vector<const TParamRow*> rows = BulkRows(TBulkDirection::Read, Record_.Factory);
     const TBulkReport report = commands.ReadRows(rows, true);
     const TUlmar* u = Commands_.Ulmar();
     // The parameter file holds the values read and the file defaults for the others.
@@ -401,7 +416,8 @@ bool TServiceSession::ReadParamsStep(TServiceSnapshot& snapshot, const TServiceF
     if (!WriteParamFile(file, FilePath(name))) {
         Fail(snapshot, ServiceStepParameters,
              QStringLiteral("Файл параметров не записан: ") +
-                 QDir::toNativeSeparators(FilePath(name)));
+                 QDir::toNativeSeparators(FilePath(name)),
+             TServiceErrorKind::File);
         return false;
     }
     if (report.Stopped || !missing.isEmpty()) {
@@ -436,7 +452,7 @@ bool TServiceSession::ReadTareStep(TServiceSnapshot& snapshot, const TServiceFil
     const QString name = QString::fromLatin1(files.Tare);
     snapshot.TareFile = name;
     if (!WriteTareFile(FilePath(name), GaugeTareText(points), error)) {
-        Fail(snapshot, ServiceStepTare, TStepUi::OneLine(error));
+        Fail(snapshot, ServiceStepTare, TStepUi::OneLine(error), TServiceErrorKind::File);
         return false;
     }
     snapshot.Done |= ServiceStepTare;
@@ -461,7 +477,8 @@ bool TServiceSession::ReadZeroStep(TServiceSnapshot& snapshot, const TServiceFil
     snapshot.ZeroFile = name;
     QString error;
     if (!SaveZeroFile(FilePath(name), zero, &error)) {
-        Fail(snapshot, ServiceStepZero, QStringLiteral("Файл массива нулей не записан: ") + error);
+        Fail(snapshot, ServiceStepZero, QStringLiteral("Файл массива нулей не записан: ") + error,
+             TServiceErrorKind::File);
         return false;
     }
     snapshot.Done |= ServiceStepZero;
@@ -501,11 +518,10 @@ bool TServiceSession::Snapshot(TServiceSnapshot& snapshot, const TServiceFiles& 
 }
 
 bool TServiceSession::Start(const QString& site, const QString& tag, const QString& technician) {
-    Error_.clear();
-    if (Open_) {
-        Error_ = QStringLiteral("Сессия уже открыта: ") + QDir::toNativeSeparators(Folder_);
-        return false;
-    }
+    ClearError();
+    if (Open_)
+        return Refuse(TServiceErrorKind::State,
+                      QStringLiteral("Сессия уже открыта: ") + QDir::toNativeSeparators(Folder_));
     std::optional<TPollingPause> pause;
     if (Poll_)
         pause.emplace(*Poll_);
@@ -523,6 +539,7 @@ bool TServiceSession::Start(const QString& site, const QString& tag, const QStri
     Record_.Technician = technician;
     Record_.Started = ServiceTimeText(started);
     Record_.Gauge = found.Gauge;
+    Record_.Factory = Options_.Factory;
     Record_.AsFound = found;
     Record_.Tolerance =
         Options_.Tolerance.value_or(ReadServiceTolerance(ServiceSettingsFile(), &Notes_));
@@ -532,9 +549,9 @@ bool TServiceSession::Start(const QString& site, const QString& tag, const QStri
         folder = ServiceSessionDir(Options_.RecordsDir, found.Gauge.PlantNumber, started) +
                  QLatin1Char('_') + QString::number(n);
     if (!QDir().mkpath(folder)) {
-        Error_ = QStringLiteral("Сессия не начата: не создана папка ") +
-                 QDir::toNativeSeparators(folder);
-        return false;
+        return Refuse(TServiceErrorKind::File,
+                      QStringLiteral("Сессия не начата: не создана папка ") +
+                          QDir::toNativeSeparators(folder));
     }
     Folder_ = folder;
     if (!Save())
@@ -545,21 +562,19 @@ bool TServiceSession::Start(const QString& site, const QString& tag, const QStri
 }
 
 bool TServiceSession::Resume(const QString& folder) {
-    Error_.clear();
-    if (Open_) {
-        Error_ = QStringLiteral("Сессия уже открыта: ") + QDir::toNativeSeparators(Folder_);
-        return false;
-    }
+    ClearError();
+    if (Open_)
+        return Refuse(TServiceErrorKind::State,
+                      QStringLiteral("Сессия уже открыта: ") + QDir::toNativeSeparators(Folder_));
     TServiceRecord record;
     QString error;
     if (!LoadServiceRecord(JoinPath(folder, QString::fromLatin1(ServiceRecordFile)), record,
                            error)) {
-        Error_ = QStringLiteral("Сессия не продолжена: ") + error;
-        return false;
+        return Refuse(TServiceErrorKind::File, QStringLiteral("Сессия не продолжена: ") + error);
     }
     if (record.State == TServiceState::Finished) {
-        Error_ = QStringLiteral("Сессия уже завершена: ") + QDir::toNativeSeparators(folder);
-        return false;
+        return Refuse(TServiceErrorKind::State,
+                      QStringLiteral("Сессия уже завершена: ") + QDir::toNativeSeparators(folder));
     }
     std::optional<TPollingPause> pause;
     if (Poll_)
@@ -580,16 +595,12 @@ bool TServiceSession::Resume(const QString& folder) {
 }
 
 bool TServiceSession::RecordRunTest() {
-    Error_.clear();
-    if (!Open_) {
-        Error_ = QStringLiteral("Сессия не открыта");
-        return false;
-    }
+    ClearError();
+    if (!Open_)
+        return Refuse(TServiceErrorKind::State, QStringLiteral("Сессия не открыта"));
     const TUlmar* u = Commands_.Ulmar();
-    if (!u) {
-        Error_ = QStringLiteral("Нет прибора");
-        return false;
-    }
+    if (!u)
+        return Refuse(TServiceErrorKind::State, QStringLiteral("Нет прибора"));
     TServiceRunTest test;
     const int rows = std::clamp<int>(u->ProgonMode(), 0, TUlmar::ProgonRowCount);
     for (int i = 0; i < rows; ++i) {
@@ -616,11 +627,9 @@ void TServiceSession::TakeWrites() {
 }
 
 bool TServiceSession::Finish() {
-    Error_.clear();
-    if (!Open_) {
-        Error_ = QStringLiteral("Сессия не открыта");
-        return false;
-    }
+    ClearError();
+    if (!Open_)
+        return Refuse(TServiceErrorKind::State, QStringLiteral("Сессия не открыта"));
     // A run test done in the session and not recorded yet goes with it.
     if (const TUlmar* u = Commands_.Ulmar(); u && Record_.RunTest.Recorded.isEmpty()) {
         const bool taken = std::any_of(u->ProgonPoints.begin(), u->ProgonPoints.end(),

@@ -68,9 +68,19 @@ QString FindOpenSession(int plantNumber, const QString& recordsDir = ServiceReco
 QString FindOpenSessionOnPort(const QString& port, int address,
                               const QString& recordsDir = ServiceRecordsDir());
 
+// What kind of failure the last one was, so that a caller picks its exit code or message.
+enum class TServiceErrorKind {
+    None,
+    Line,       // the gauge did not answer or refused a step
+    File,       // a file of the session could not be read or written
+    OtherGauge, // another gauge answers than the session's
+    State       // not open, already open, already finished
+};
+
 struct TServiceOptions {
     QString RecordsDir = ServiceRecordsDir();
-    // The bulk read set of factory mode (the factory parameters as well).
+    // Start: the bulk read set of factory mode (the factory parameters as well). A resumed
+    // session reads the set it was started with.
     bool Factory = false;
     // The run test's tolerance; by default from the settings file (ReadServiceTolerance).
     std::optional<TServiceTolerance> Tolerance;
@@ -109,6 +119,7 @@ public:
     const QString& Folder() const { return Folder_; }
     // The reason of the last failure in the program's words; empty after a success.
     const QString& Error() const { return Error_; }
+    TServiceErrorKind ErrorKind() const { return Kind_; }
     // Notes along the way that are no failure (a bad tolerance setting, a request log line
     // that could not be written).
     const QStringList& Notes() const { return Notes_; }
@@ -122,7 +133,11 @@ private:
     bool ReadParamsStep(TServiceSnapshot& snapshot, const TServiceFiles& files);
     bool ReadTareStep(TServiceSnapshot& snapshot, const TServiceFiles& files);
     bool ReadZeroStep(TServiceSnapshot& snapshot, const TServiceFiles& files);
-    void Fail(TServiceSnapshot& snapshot, TServiceStep step, const QString& reason);
+    void Fail(TServiceSnapshot& snapshot, TServiceStep step, const QString& reason,
+              TServiceErrorKind kind = TServiceErrorKind::Line);
+    // Starts an operation: no failure yet.
+    void ClearError();
+    bool Refuse(TServiceErrorKind kind, const QString& reason);
     bool Save();
     void AttachLog();
     void TakeWrites();
@@ -134,6 +149,7 @@ private:
     QString Folder_;
     bool Open_ = false;
     QString Error_;
+    TServiceErrorKind Kind_ = TServiceErrorKind::None;
     QStringList Notes_;
     std::unique_ptr<TServiceLogTap> Tap_;
 };

@@ -41,6 +41,13 @@ QJsonValue Number(double value) {
 
 // --- writing ---
 
+QJsonObject GaugeToJson(const TServiceGauge& g) {
+    return QJsonObject{
+        {"address", g.Address},         {"baudRate", g.BaudRate}, {"port", g.Port},
+        {"plantNumber", g.PlantNumber}, {"unitType", g.UnitType}, {"hardVersion", g.HardVersion},
+        {"softVersion", g.SoftVersion}};
+}
+
 QJsonObject SnapshotToJson(const TServiceSnapshot& s) {
     QJsonArray done;
     for (const TServiceStep step : AllSteps)
@@ -62,10 +69,15 @@ QJsonObject SnapshotToJson(const TServiceSnapshot& s) {
     QJsonArray failed;
     for (const TServiceFailure& f : s.Failed)
         failed.append(QJsonObject{{"step", f.Step}, {"reason", f.Reason}});
-    return QJsonObject{{"taken", s.Taken},     {"done", done},
-                       {"parameters", params}, {"paramFile", s.ParamFile},
-                       {"tare", tare},         {"tareFile", s.TareFile},
-                       {"zero", zero},         {"zeroFile", s.ZeroFile},
+    return QJsonObject{{"taken", s.Taken},
+                       {"done", done},
+                       {"gauge", GaugeToJson(s.Gauge)},
+                       {"parameters", params},
+                       {"paramFile", s.ParamFile},
+                       {"tare", tare},
+                       {"tareFile", s.TareFile},
+                       {"zero", zero},
+                       {"zeroFile", s.ZeroFile},
                        {"failed", failed}};
 }
 
@@ -163,9 +175,22 @@ private:
     QString& Error_;
 };
 
+TServiceGauge GaugeFromJson(TReader& r, const QJsonObject& g, const QString& gp) {
+    TServiceGauge gauge;
+    gauge.Address = r.Integer(g, gp, "address", -1, 255);
+    gauge.BaudRate = r.Integer(g, gp, "baudRate", 0, 100000000);
+    gauge.Port = r.Text(g, gp, "port");
+    gauge.PlantNumber = r.Integer(g, gp, "plantNumber", -1, 65535);
+    gauge.UnitType = r.Integer(g, gp, "unitType", -1, 255);
+    gauge.HardVersion = r.Integer(g, gp, "hardVersion", -1, 255);
+    gauge.SoftVersion = r.Integer(g, gp, "softVersion", -1, 255);
+    return gauge;
+}
+
 TServiceSnapshot SnapshotFromJson(TReader& r, const QJsonObject& o, const QString& path) {
     TServiceSnapshot s;
     s.Taken = r.Text(o, path, "taken");
+    s.Gauge = GaugeFromJson(r, r.Object(o, path, "gauge"), TReader::Join(path, "gauge"));
     const QJsonArray done = r.Array(o, path, "done");
     for (qsizetype i = 0; i < done.size(); ++i) {
         bool known = false;
@@ -287,7 +312,6 @@ const TServiceParam* TServiceSnapshot::Param(const QString& key) const {
 }
 
 QJsonObject ServiceRecordToJson(const TServiceRecord& rec) {
-    const TServiceGauge& g = rec.Gauge;
     QJsonArray writes;
     for (const TServiceWrite& w : rec.Writes)
         writes.append(QJsonObject{{"time", w.Time},
@@ -304,13 +328,8 @@ QJsonObject ServiceRecordToJson(const TServiceRecord& rec) {
                        {"started", rec.Started},
                        {"finished", rec.Finished},
                        {"state", StateName(rec.State)},
-                       {"gauge", QJsonObject{{"address", g.Address},
-                                             {"baudRate", g.BaudRate},
-                                             {"port", g.Port},
-                                             {"plantNumber", g.PlantNumber},
-                                             {"unitType", g.UnitType},
-                                             {"hardVersion", g.HardVersion},
-                                             {"softVersion", g.SoftVersion}}},
+                       {"gauge", GaugeToJson(rec.Gauge)},
+                       {"factory", rec.Factory},
                        {"asFound", SnapshotToJson(rec.AsFound)},
                        {"asLeft", SnapshotToJson(rec.AsLeft)},
                        {"runTest", RunTestToJson(rec.RunTest)},
@@ -341,15 +360,10 @@ bool ServiceRecordFromJson(const QJsonObject& json, TServiceRecord& record, QStr
         rec.State = TServiceState::Finished;
     else if (state != StateName(TServiceState::Open))
         r.Fail(QStringLiteral("state"), QStringLiteral("не open и не finished"));
-    const QString gp = QStringLiteral("gauge");
-    const QJsonObject g = r.Object(json, QString(), "gauge");
-    rec.Gauge.Address = r.Integer(g, gp, "address", -1, 255);
-    rec.Gauge.BaudRate = r.Integer(g, gp, "baudRate", 0, 100000000);
-    rec.Gauge.Port = r.Text(g, gp, "port");
-    rec.Gauge.PlantNumber = r.Integer(g, gp, "plantNumber", -1, 65535);
-    rec.Gauge.UnitType = r.Integer(g, gp, "unitType", -1, 255);
-    rec.Gauge.HardVersion = r.Integer(g, gp, "hardVersion", -1, 255);
-    rec.Gauge.SoftVersion = r.Integer(g, gp, "softVersion", -1, 255);
+    rec.Gauge = GaugeFromJson(r, r.Object(json, QString(), "gauge"), QStringLiteral("gauge"));
+    // Absent in a record that never read the factory set.
+    if (json.contains(QLatin1String("factory")))
+        rec.Factory = r.Bool(json, QString(), "factory");
     if (!r.Failed())
         rec.AsFound =
             SnapshotFromJson(r, r.Object(json, QString(), "asFound"), QStringLiteral("asFound"));

@@ -75,6 +75,7 @@ QString ServiceStepName(TServiceStep step);
 struct TServiceSnapshot {
     QString Taken; // UTC, ISO 8601; empty before the first step
     unsigned Done = 0;
+    TServiceGauge Gauge; // the signature as this snapshot read it (port and rate not used)
     std::vector<TServiceParam> Parameters; // in the bulk read order
     QString ParamFile;                     // file name within the session folder
     std::vector<TServiceTarePoint> Tare;   // the points that are not empty, in point order
@@ -134,6 +135,7 @@ struct TServiceRecord {
     QString Finished; // empty while open
     TServiceState State = TServiceState::Open;
     TServiceGauge Gauge;
+    bool Factory = false; // the parameters are the bulk read set of factory mode
     TServiceSnapshot AsFound;
     TServiceSnapshot AsLeft;
     TServiceRunTest RunTest;

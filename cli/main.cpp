@@ -11,6 +11,7 @@
 #include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliPorts.h"
+#include "uCliRecordPdf.h"
 #include "uCliScan.h"
 #include "uCliSession.h"
 #include "uCliSignals.h"
@@ -24,9 +25,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -262,6 +265,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliDecode(r, out);
     if (r.Command == TCliCommand::Ports)
         return CliPorts(r, out);
+    if (r.Command == TCliCommand::RecordPdf)
+        return CliRecordPdf(r, out);
 
     // Bad arguments and files are refused before the port opens.
     TUlmar wanted;
@@ -340,10 +345,25 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
 }
 
+// The application object: a QGuiApplication for the commands that draw pages (fonts need one),
+// with the offscreen platform where no display is named so that a headless machine draws too;
+// a QCoreApplication for every other command.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]) {
+    bool draws = false;
+    for (int i = 1; i + 1 < argc && !draws; ++i)
+        draws = qstrcmp(argv[i], "record") == 0 && qstrcmp(argv[i + 1], "pdf") == 0;
+    if (!draws)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
     UseProgramLocale();
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();

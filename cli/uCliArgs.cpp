@@ -30,8 +30,8 @@ const QHash<QString, TOptionRule>& Options() {
         {"--addresses", {true, {C::Watch, C::Monitor}}},
         {"--count", {true, {C::Watch, C::Monitor}}},
         {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
-        {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead, C::RecordPdf}}},
+        {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead, C::RecordPdf}}},
         {"--name", {true, {C::TareWrite}}},
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
@@ -181,6 +181,14 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         } else {
             return Refuse(QStringLiteral("tare: read или write"));
         }
+    } else if (first == QLatin1String("record")) {
+        if (second != QLatin1String("pdf"))
+            return Refuse(QStringLiteral("record: pdf"));
+        r.Command = TCliCommand::RecordPdf;
+        r.Folder = words.value(2);
+        if (r.Folder.isEmpty())
+            return Refuse(QStringLiteral("record pdf: нет папки сеанса"));
+        used = 3;
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
     }
@@ -231,8 +239,11 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
     }
     r.Factory = given.contains(QStringLiteral("--factory"));
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
-        r.Command == TCliCommand::ZeroRead)
+        r.Command == TCliCommand::ZeroRead || r.Command == TCliCommand::RecordPdf)
         r.File = given.value(QStringLiteral("--out"));
+    // The PDF is a file of its own, never a stream.
+    if (r.Command == TCliCommand::RecordPdf && CliStandardStream(r.File))
+        return Refuse(QStringLiteral("record pdf: --out - не принимается, нужен файл"));
     if (given.contains(QStringLiteral("--out")) && r.File.isEmpty())
         return Refuse(QStringLiteral("--out: пустое имя файла"));
     // Both would go to standard output, one into the other.
@@ -361,6 +372,10 @@ QString CliUsage() {
             "  monitor [--period MS] [--count N] [--kalist] [--addresses A,B,...]\n"
             "          [--csv [--captions]|--json]\n"
             "                                  опрос как watch, каждый обмен на линии расшифрован\n"
+            "  record pdf DIR [--out FILE] [--force]\n"
+            "                                  протокол сеанса обслуживания из папки DIR\n"
+            "                                  (session.json) в PDF; по умолчанию DIR/record.pdf.\n"
+            "                                  Порт не открывается\n"
             "  ports                           последовательные порты: устройство, адаптер, имя в\n"
             "                                  /dev/serial/by-id и состояние (свободен, занят, "
             "нет\n"

@@ -33,9 +33,10 @@ enum class TCliCommand {
     ZeroRead,
     Decode,
     Monitor,
-    Ports,    // the serial ports and their states; no port is opened
-    Version,  // --version: the version and the folders in force
-    NoCommand // nothing to do: the usage on stderr, exit code 3
+    Ports,     // the serial ports and their states; no port is opened
+    Version,   // --version: the version and the folders in force
+    RecordPdf, // the PDF of a kept service session; no port is opened
+    NoCommand  // nothing to do: the usage on stderr, exit code 3
 };
 
 struct TCliRequest {
@@ -76,6 +77,7 @@ struct TCliRequest {
     bool Yes = false;      // tare write: no confirmation asked
     bool Csv = false;      // decode, monitor, archive export: CSV rows
     bool Captions = false; // --captions: the CSV header in Russian captions
+    QString Folder;        // record pdf: the service session's folder
 };
 
 // "-" in place of a file: standard input, or standard output for --out.

@@ -9,6 +9,7 @@
 #include "tests/support/CliRig.h"
 #include "tests/support/FakePortTree.h"
 #include "tests/support/JsonSchemaCheck.h"
+#include "tests/support/ServiceRecordSample.h"
 #include "uDataCtrl.h"
 #include "uIniFile.h"
 
@@ -209,6 +210,56 @@ private slots:
             if (t["name"] == QJsonValue("Lt"))
                 listed = t["days"].toArray().contains(QJsonValue("2026-12-10"));
         QVERIFY(listed);
+    }
+
+    // record pdf: a kept session folder (no port, no display), the PDF in it or at --out; a
+    // folder without its session.json or with a garbled one is a bad file and leaves no PDF.
+    void recordPdfFitsTheSchema() {
+        const QString folder = Dirs->Prog() + "/Records/4711/2026-03-05_10-12-40";
+        QVERIFY(QDir().mkpath(folder));
+        QString error;
+        TServiceRecord record = SampleServiceRecord();
+        QVERIFY2(SaveServiceRecord(folder + "/session.json", record, error), qPrintable(error));
+        Environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        const QJsonObject made = Expect({"record", "pdf", folder}, "recordPdf", 0).value(0);
+        QCOMPARE(made["pdf"].toString(), folder + "/record.pdf");
+        QCOMPARE(made["verdict"].toString(), QStringLiteral("pass"));
+        QVERIFY(made["pages"].toInt() >= 2);
+        QVERIFY(ReadAll(folder + "/record.pdf").startsWith("%PDF-"));
+        // Made again over its own file; --out elsewhere needs --force for an existing file.
+        QCOMPARE(Cli({"record", "pdf", folder}).Exit, 0);
+        const QString out = File("copy.pdf");
+        QVERIFY(WriteAll(out, "kept"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", folder, "--out", out}, "failure", 3).value(0)),
+                 QStringLiteral("badArgument"));
+        QCOMPARE(ReadAll(out), QByteArray("kept"));
+        record.RunTest.Rows[2].CurrentDifference = 0.05;
+        QVERIFY(SaveServiceRecord(folder + "/session.json", record, error));
+        QCOMPARE(Expect({"record", "pdf", folder, "--out", out, "--force"}, "recordPdf", 0)
+                     .value(0)["verdict"]
+                     .toString(),
+                 QStringLiteral("fail"));
+        QVERIFY(ReadAll(out).startsWith("%PDF-"));
+        const TCliRun text = Cli({"record", "pdf", folder});
+        QCOMPARE(text.Exit, 0);
+        QVERIFY2(text.Text().contains(QStringLiteral("заключение: Не годен")), text.Out);
+
+        QVERIFY(QFile::remove(folder + "/record.pdf"));
+        QVERIFY(WriteAll(folder + "/session.json", "{\"format\": 1, \"site\": "));
+        const QJsonObject garbled = Expect({"record", "pdf", folder}, "failure", 3).value(0);
+        QCOMPARE(ErrorCode(garbled), QStringLiteral("badFile"));
+        QVERIFY(ErrorMessage(garbled).contains(QStringLiteral("не JSON")));
+        QVERIFY(WriteAll(folder + "/session.json", "{\"format\": 1, \"site\": 5}"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", folder}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        QVERIFY(QFile::remove(folder + "/session.json"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", folder}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", File("nowhere")}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        QVERIFY(!QFile::exists(folder + "/record.pdf"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf"}, "failure", 3).value(0)),
+                 QStringLiteral("badArgument"));
     }
 
     // Failures a script meets, each with its error code, exit code and stderr line.

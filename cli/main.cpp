@@ -11,6 +11,7 @@
 #include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliPorts.h"
+#include "uCliRecord.h"
 #include "uCliScan.h"
 #include "uCliSession.h"
 #include "uCliSignals.h"
@@ -20,6 +21,7 @@
 #include "uDataPlaces.h"
 #include "uPlantShipper.h"
 #include "uProgramLocale.h"
+#include "uServiceSession.h"
 #include "uSmallFile.h"
 
 #include <QCoreApplication>
@@ -262,6 +264,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliDecode(r, out);
     if (r.Command == TCliCommand::Ports)
         return CliPorts(r, out);
+    if (r.Command == TCliCommand::RecordShow)
+        return CliRecordShow(r, out);
 
     // Bad arguments and files are refused before the port opens.
     TUlmar wanted;
@@ -301,6 +305,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     if (CliInterrupted())
         return CliReportInterrupt(out); // nothing sent
+    const bool recordCommand = r.Command == TCliCommand::RecordStart ||
+                               r.Command == TCliCommand::RecordResume ||
+                               r.Command == TCliCommand::RecordFinish;
+    // An open service session of this gauge keeps every exchange in its own request log.
+    const std::unique_ptr<TServiceLogTap> sessionLog =
+        recordCommand ? nullptr : CliAttachOpenSession(r, session, out);
     // The objects of read, watch and monitor name the gauge.
     TCliGauge gauge;
     // With --addresses each gauge of the line is named by its own signature.
@@ -335,6 +345,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliZeroRead(r, session, out);
     case TCliCommand::Monitor:
         return CliMonitor(r, session, out, gauge);
+    case TCliCommand::RecordStart:
+        return CliRecordStart(r, session, out);
+    case TCliCommand::RecordResume:
+        return CliRecordResume(r, session, out);
+    case TCliCommand::RecordFinish:
+        return CliRecordFinish(r, session, out);
     default:
         return ExitBadInput;
     }

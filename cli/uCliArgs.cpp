@@ -29,7 +29,10 @@ const QHash<QString, TOptionRule>& Options() {
         {"--period", {true, {C::Watch, C::Monitor}}},
         {"--addresses", {true, {C::Watch, C::Monitor}}},
         {"--count", {true, {C::Watch, C::Monitor}}},
-        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
+        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff, C::RecordStart}}},
+        {"--site", {true, {C::RecordStart}}},
+        {"--tag", {true, {C::RecordStart}}},
+        {"--technician", {true, {C::RecordStart}}},
         {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
         {"--name", {true, {C::TareWrite}}},
@@ -181,6 +184,22 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         } else {
             return Refuse(QStringLiteral("tare: read или write"));
         }
+    } else if (first == QLatin1String("record")) {
+        used = 2;
+        if (second == QLatin1String("start")) {
+            r.Command = TCliCommand::RecordStart;
+        } else if (second == QLatin1String("resume") || second == QLatin1String("finish") ||
+                   second == QLatin1String("show")) {
+            r.Command = second == QLatin1String("resume")   ? TCliCommand::RecordResume
+                        : second == QLatin1String("finish") ? TCliCommand::RecordFinish
+                                                            : TCliCommand::RecordShow;
+            r.File = words.value(2);
+            if (r.File.isEmpty())
+                return Refuse(QStringLiteral("record ") + second + QStringLiteral(": нет папки"));
+            used = 3;
+        } else {
+            return Refuse(QStringLiteral("record: start, resume, finish или show"));
+        }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
     }
@@ -230,6 +249,9 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
                                          "без --addresses"));
     }
     r.Factory = given.contains(QStringLiteral("--factory"));
+    r.Site = given.value(QStringLiteral("--site")).trimmed();
+    r.Tag = given.value(QStringLiteral("--tag")).trimmed();
+    r.Technician = given.value(QStringLiteral("--technician")).trimmed();
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
         r.Command == TCliCommand::ZeroRead)
         r.File = given.value(QStringLiteral("--out"));
@@ -366,6 +388,16 @@ QString CliUsage() {
             "нет\n"
             "                                  доступа, нет устройства); порт настроек отмечен.\n"
             "                                  Порт не открывается\n"
+            "  record start [--site S] [--tag T] [--technician N] [--factory]\n"
+            "                                  начать протокол прибора: сигнатура, параметры,\n"
+            "                                  тарировочная таблица и массив нулей «как найдено»\n"
+            "                                  в папку Records/<заводской номер>/<дата-время>\n"
+            "                                  каталога программы; сессия остаётся открытой, и\n"
+            "                                  обмены других команд с прибором идут в её журнал\n"
+            "  record resume DIR               продолжить сессию: шаги, что не выполнены\n"
+            "  record finish DIR               «как оставлено», записи в прибор, завершить\n"
+            "  record show DIR                 протокол сессии и заключение прогона; порт не\n"
+            "                                  открывается\n"
             "\n"
             "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего "
             "каталога.\n"

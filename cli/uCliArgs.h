@@ -33,8 +33,13 @@ enum class TCliCommand {
     ZeroRead,
     Decode,
     Monitor,
-    Ports,    // the serial ports and their states; no port is opened
-    Version,  // --version: the version and the folders in force
+    Ports,   // the serial ports and their states; no port is opened
+    Version, // --version: the version and the folders in force
+    // The service session of a gauge: start (as found), resume, finish (as left), show.
+    RecordStart,
+    RecordResume,
+    RecordFinish,
+    RecordShow,
     NoCommand // nothing to do: the usage on stderr, exit code 3
 };
 
@@ -76,6 +81,9 @@ struct TCliRequest {
     bool Yes = false;      // tare write: no confirmation asked
     bool Csv = false;      // decode, monitor, archive export: CSV rows
     bool Captions = false; // --captions: the CSV header in Russian captions
+    QString Site;          // record start: typed by the technician
+    QString Tag;
+    QString Technician;
 };
 
 // "-" in place of a file: standard input, or standard output for --out.

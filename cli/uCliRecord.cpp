@@ -144,9 +144,20 @@ int CliRecordResume(const TCliRequest& request, TCliSession& session, TCliOutput
 
 int CliRecordFinish(const TCliRequest& request, TCliSession& session, TCliOutput& out) {
     TServiceSession s(session.Commands(), nullptr, Options(request));
+    // An as-found step that still fails does not keep the session from being finished; it is
+    // said, and the exit status tells it.
     bool ok = s.Resume(request.File);
-    if (ok || s.IsOpen())
-        ok = s.Finish();
+    if (!s.IsOpen())
+        return Report("record finish", false, s, out);
+    const QString asFound = ok ? QString() : s.Error();
+    ok = s.Finish();
+    if (ok && !asFound.isEmpty()) {
+        PrintRecord(out, s.Folder(), s.Record(), s.Notes(), CliError::NoAnswer,
+                    QStringLiteral("record finish: сессия завершена, но «как найдено» считано не "
+                                   "всё: ") +
+                        asFound);
+        return ExitLine;
+    }
     return Report("record finish", ok, s, out);
 }
 

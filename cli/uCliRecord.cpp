@@ -5,6 +5,7 @@
 #include "uServiceSession.h"
 #include "uSmallFile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonArray>
 
@@ -35,18 +36,37 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
+QString StepCaption(TServiceStep step) {
+    switch (step) {
+    case ServiceStepSignature:
+        return QStringLiteral("сигнатура");
+    case ServiceStepParameters:
+        return QStringLiteral("параметры");
+    case ServiceStepTare:
+        return QStringLiteral("таблица тарировки");
+    default:
+        return QStringLiteral("массив нулей");
+    }
+}
+
+// A record's time as the terminal shows it: local time.
+QString LocalTime(const QString& utc) {
+    const QDateTime at = QDateTime::fromString(utc, Qt::ISODateWithMs);
+    return at.isValid() ? at.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) : utc;
+}
+
 // The snapshot in one line: which steps are done and why the others are not.
 QString SnapshotLine(const QString& caption, const TServiceSnapshot& s) {
     QStringList done;
     for (const TServiceStep step :
          {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero})
         if (s.IsDone(step))
-            done << ServiceStepName(step);
+            done << StepCaption(step);
     QString line = caption + QStringLiteral(": ") +
                    (done.isEmpty() ? QStringLiteral("ничего не считано")
                                    : QStringLiteral("считано ") + done.join(QStringLiteral(", ")));
     for (const TServiceFailure& f : s.Failed)
-        line += QStringLiteral("; ") + f.Step + QStringLiteral(": ") + f.Reason;
+        line += QStringLiteral("; ") + f.Reason;
     return line;
 }
 
@@ -69,9 +89,10 @@ void PrintRecord(TCliOutput& out, const QString& folder, const TServiceRecord& r
                  .arg(g.UnitType)
                  .arg(g.HardVersion)
                  .arg(g.SoftVersion));
-    out.Line(QStringLiteral("Сессия: ") + (record.State == TServiceState::Finished
-                                               ? QStringLiteral("завершена ") + record.Finished
-                                               : QStringLiteral("открыта с ") + record.Started));
+    out.Line(QStringLiteral("Сессия: ") +
+             (record.State == TServiceState::Finished
+                  ? QStringLiteral("завершена ") + LocalTime(record.Finished)
+                  : QStringLiteral("открыта с ") + LocalTime(record.Started)));
     out.Line(SnapshotLine(QStringLiteral("Как найдено"), record.AsFound));
     if (!record.AsLeft.Taken.isEmpty())
         out.Line(SnapshotLine(QStringLiteral("Как оставлено"), record.AsLeft));

@@ -11,6 +11,7 @@
 #include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliPorts.h"
+#include "uCliRecord.h"
 #include "uCliRecordPdf.h"
 #include "uCliScan.h"
 #include "uCliSession.h"
@@ -21,6 +22,7 @@
 #include "uDataPlaces.h"
 #include "uPlantShipper.h"
 #include "uProgramLocale.h"
+#include "uServiceSession.h"
 #include "uSmallFile.h"
 
 #include <QCoreApplication>
@@ -265,6 +267,8 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliDecode(r, out);
     if (r.Command == TCliCommand::Ports)
         return CliPorts(r, out);
+    if (r.Command == TCliCommand::RecordShow)
+        return CliRecordShow(r, out);
     if (r.Command == TCliCommand::RecordPdf)
         return CliRecordPdf(r, out);
 
@@ -306,6 +310,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     if (CliInterrupted())
         return CliReportInterrupt(out); // nothing sent
+    const bool recordCommand = r.Command == TCliCommand::RecordStart ||
+                               r.Command == TCliCommand::RecordResume ||
+                               r.Command == TCliCommand::RecordFinish;
+    // An open service session of this gauge keeps every exchange in its own request log.
+    const std::unique_ptr<TServiceLogTap> sessionLog =
+        recordCommand ? nullptr : CliAttachOpenSession(r, session, out);
     // The objects of read, watch and monitor name the gauge.
     TCliGauge gauge;
     // With --addresses each gauge of the line is named by its own signature.
@@ -340,6 +350,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliZeroRead(r, session, out);
     case TCliCommand::Monitor:
         return CliMonitor(r, session, out, gauge);
+    case TCliCommand::RecordStart:
+        return CliRecordStart(r, session, out);
+    case TCliCommand::RecordResume:
+        return CliRecordResume(r, session, out);
+    case TCliCommand::RecordFinish:
+        return CliRecordFinish(r, session, out);
     default:
         return ExitBadInput;
     }

@@ -29,7 +29,10 @@ const QHash<QString, TOptionRule>& Options() {
         {"--period", {true, {C::Watch, C::Monitor}}},
         {"--addresses", {true, {C::Watch, C::Monitor}}},
         {"--count", {true, {C::Watch, C::Monitor}}},
-        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
+        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff, C::RecordStart}}},
+        {"--site", {true, {C::RecordStart}}},
+        {"--tag", {true, {C::RecordStart}}},
+        {"--technician", {true, {C::RecordStart}}},
         {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead, C::RecordPdf}}},
         {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead, C::RecordPdf}}},
         {"--name", {true, {C::TareWrite}}},
@@ -182,13 +185,27 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
             return Refuse(QStringLiteral("tare: read или write"));
         }
     } else if (first == QLatin1String("record")) {
-        if (second != QLatin1String("pdf"))
-            return Refuse(QStringLiteral("record: pdf"));
-        r.Command = TCliCommand::RecordPdf;
-        r.Folder = words.value(2);
-        if (r.Folder.isEmpty())
-            return Refuse(QStringLiteral("record pdf: нет папки сеанса"));
-        used = 3;
+        used = 2;
+        if (second == QLatin1String("start")) {
+            r.Command = TCliCommand::RecordStart;
+        } else if (second == QLatin1String("resume") || second == QLatin1String("finish") ||
+                   second == QLatin1String("show")) {
+            r.Command = second == QLatin1String("resume")   ? TCliCommand::RecordResume
+                        : second == QLatin1String("finish") ? TCliCommand::RecordFinish
+                                                            : TCliCommand::RecordShow;
+            r.File = words.value(2);
+            if (r.File.isEmpty())
+                return Refuse(QStringLiteral("record ") + second + QStringLiteral(": нет папки"));
+            used = 3;
+        } else if (second == QLatin1String("pdf")) {
+            r.Command = TCliCommand::RecordPdf;
+            r.Folder = words.value(2);
+            if (r.Folder.isEmpty())
+                return Refuse(QStringLiteral("record pdf: нет папки сеанса"));
+            used = 3;
+        } else {
+            return Refuse(QStringLiteral("record: start, resume, finish, show или pdf"));
+        }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
     }
@@ -238,6 +255,9 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
                                          "без --addresses"));
     }
     r.Factory = given.contains(QStringLiteral("--factory"));
+    r.Site = given.value(QStringLiteral("--site")).trimmed();
+    r.Tag = given.value(QStringLiteral("--tag")).trimmed();
+    r.Technician = given.value(QStringLiteral("--technician")).trimmed();
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
         r.Command == TCliCommand::ZeroRead || r.Command == TCliCommand::RecordPdf)
         r.File = given.value(QStringLiteral("--out"));
@@ -372,14 +392,24 @@ QString CliUsage() {
             "  monitor [--period MS] [--count N] [--kalist] [--addresses A,B,...]\n"
             "          [--csv [--captions]|--json]\n"
             "                                  опрос как watch, каждый обмен на линии расшифрован\n"
-            "  record pdf DIR [--out FILE] [--force]\n"
-            "                                  протокол сеанса обслуживания из папки DIR\n"
-            "                                  (session.json) в PDF; по умолчанию DIR/record.pdf.\n"
-            "                                  Порт не открывается\n"
             "  ports                           последовательные порты: устройство, адаптер, имя в\n"
             "                                  /dev/serial/by-id и состояние (свободен, занят, "
             "нет\n"
             "                                  доступа, нет устройства); порт настроек отмечен.\n"
+            "                                  Порт не открывается\n"
+            "  record start [--site S] [--tag T] [--technician N] [--factory]\n"
+            "                                  начать протокол прибора: сигнатура, параметры,\n"
+            "                                  тарировочная таблица и массив нулей «как найдено»\n"
+            "                                  в папку Records/<заводской номер>/<дата-время>\n"
+            "                                  каталога программы; сессия остаётся открытой, и\n"
+            "                                  обмены других команд с прибором идут в её журнал\n"
+            "  record resume DIR               продолжить сессию: шаги, что не выполнены\n"
+            "  record finish DIR               «как оставлено», записи в прибор, завершить\n"
+            "  record show DIR                 протокол сессии и заключение прогона; порт не\n"
+            "                                  открывается\n"
+            "  record pdf DIR [--out FILE] [--force]\n"
+            "                                  протокол сессии из папки DIR\n"
+            "                                  (session.json) в PDF; по умолчанию DIR/record.pdf.\n"
             "                                  Порт не открывается\n"
             "\n"
             "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего "

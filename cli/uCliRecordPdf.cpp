@@ -2,6 +2,7 @@
 
 #include "uCliArgs.h"
 #include "uCliOutFile.h"
+#include "uCliRecord.h"
 #include "uCliSession.h"
 #include "uRecordReport.h"
 #include "uServiceRecord.h"
@@ -47,11 +48,9 @@ int CliRecordPdf(const TCliRequest& r, TCliOutput& out) {
         return ExitLine;
     }
     if (out.Json()) {
-        const TServiceVerdict v = ServiceVerdict(record.RunTest, record.Tolerance);
-        const char* verdict = !v.Done ? "notDone" : v.Pass ? "pass" : "fail";
         out.Object({{"pdf", QDir::toNativeSeparators(path)},
                     {"pages", pages},
-                    {"verdict", QString::fromLatin1(verdict)}});
+                    {"verdict", CliRecordVerdictJson(record)}});
         return ExitDone;
     }
     out.Line(QStringLiteral("Протокол: %1 (страниц: %2), заключение: %3")

@@ -73,7 +73,7 @@ QString ServiceStepName(TServiceStep step);
 // its end and its file is saved; a step that failed is in Failed (and not in Done), so that a
 // resumed session runs it again.
 struct TServiceSnapshot {
-    QString Taken; // UTC, ISO 8601; empty before the first step
+    QString Taken; // UTC (ServiceTimeText); empty before the first step
     unsigned Done = 0;
     TServiceGauge Gauge; // the signature as this snapshot read it (port and rate not used)
     std::vector<TServiceParam> Parameters; // in the bulk read order
@@ -104,7 +104,7 @@ struct TServiceRunRow {
 };
 
 struct TServiceRunTest {
-    QString Recorded; // UTC, ISO 8601; empty: not recorded
+    QString Recorded; // UTC (ServiceTimeText); empty: not recorded
     std::vector<TServiceRunRow> Rows;
 };
 
@@ -117,7 +117,7 @@ struct TServiceTolerance {
 
 // One write request that went on the line during the session, from the session's request log.
 struct TServiceWrite {
-    QString Time; // UTC, ISO 8601 with milliseconds, from the log line's stamp
+    QString Time; // UTC (ServiceTimeText), from the log line's stamp
     int Address = -1;
     int Code = -1;
     QString Name;  // the command's or the parameter's name
@@ -131,7 +131,7 @@ struct TServiceRecord {
     QString Site;
     QString Tag;
     QString Technician;
-    QString Started;  // UTC, ISO 8601
+    QString Started;  // UTC (ServiceTimeText)
     QString Finished; // empty while open
     TServiceState State = TServiceState::Open;
     TServiceGauge Gauge;
@@ -199,5 +199,5 @@ QString ServiceSessionDir(const QString& recordsDir, int plantNumber, const QDat
 inline const char* const ServiceRecordFile = "session.json";
 inline const char* const ServiceRequestsFile = "requests.txt";
 
-// "yyyy-MM-ddTHH:mm:ss.zzzZ" of a moment; the record's time stamps.
+// "yyyy-MM-ddTHH:mm:ss.zzz+00:00" of a moment in UTC; the record's time stamps.
 QString ServiceTimeText(const QDateTime& at);

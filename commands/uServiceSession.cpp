@@ -534,6 +534,11 @@ bool TServiceSession::Start(const QString& site, const QString& tag, const QStri
         Error_ = QStringLiteral("Сессия не начата. ") + Error_;
         return false;
     }
+    // A session of the gauge left open is not taken over: it stays as it is, and is named.
+    if (const QString open = FindOpenSession(found.Gauge.PlantNumber, Options_.RecordsDir);
+        !open.isEmpty())
+        Notes_ << QStringLiteral("Не завершена прежняя сессия прибора: ") +
+                      QDir::toNativeSeparators(open);
     Record_.Site = site;
     Record_.Tag = tag;
     Record_.Technician = technician;

@@ -111,7 +111,8 @@ public:
     bool RecordRunTest();
     // Reads the gauge as left, lists the writes from requests.txt, closes the session. False,
     // the session still open, when an as-left step failed (Error() says which); the writes and
-    // the as-left read so far are saved.
+    // the as-left read so far are saved. A session whose as-found read is not complete is
+    // finished all the same (its failed steps stay in the record): the caller says so.
     bool Finish();
 
     bool IsOpen() const { return Open_; }

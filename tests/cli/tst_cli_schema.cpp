@@ -173,6 +173,25 @@ private slots:
         const QString tare = File("tare.txt");
         Expect({"tare", "read", "--out", tare}, "tareRead", 0);
         Expect({"tare", "write", tare, "--name", "ttFromUlmar", "--yes"}, "tareWrite", 0);
+        // A service session from start to finish; a finished one is not finished again.
+        const QString dir =
+            Expect({"record", "start", "--site", "Парк 2", "--technician", "Иванов"}, "record", 0)
+                .value(0)["folder"]
+                .toString();
+        QVERIFY(dir.startsWith(Dirs->Prog() + "/Records/4321/"));
+        Expect({"raw", "34", "--value", "1500"}, "raw", 0);
+        QCOMPARE(Expect({"record", "show", dir}, "record", 0)
+                     .value(0)["record"]
+                     .toObject()["writes"]
+                     .toArray()
+                     .size(),
+                 1);
+        Expect({"record", "resume", dir}, "record", 0);
+        const QJsonObject finished = Expect({"record", "finish", dir}, "record", 0).value(0);
+        QCOMPARE(finished["record"].toObject()["state"].toString(), QStringLiteral("finished"));
+        QCOMPARE(finished["verdict"].toObject()["text"].toString(), QStringLiteral("не выполнен"));
+        QCOMPARE(ErrorCode(Expect({"record", "finish", dir}, "failure", 1).value(0)),
+                 QStringLiteral("refused"));
         Expect({"--version"}, "version", 0);
         TFakePortTree tree;
         QVERIFY(tree.Device("ttyUSB0", Sim->Port) &&
@@ -223,7 +242,8 @@ private slots:
         Environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
         const QJsonObject made = Expect({"record", "pdf", folder}, "recordPdf", 0).value(0);
         QCOMPARE(made["pdf"].toString(), folder + "/record.pdf");
-        QCOMPARE(made["verdict"].toString(), QStringLiteral("pass"));
+        QCOMPARE(made["verdict"]["pass"], QJsonValue(true));
+        QCOMPARE(made["verdict"]["rows"].toArray().size(), 5);
         QVERIFY(made["pages"].toInt() >= 2);
         QVERIFY(ReadAll(folder + "/record.pdf").startsWith("%PDF-"));
         // Made again over its own file; --out elsewhere needs --force for an existing file.
@@ -235,10 +255,10 @@ private slots:
         QCOMPARE(ReadAll(out), QByteArray("kept"));
         record.RunTest.Rows[2].CurrentDifference = 0.05;
         QVERIFY(SaveServiceRecord(folder + "/session.json", record, error));
-        QCOMPARE(Expect({"record", "pdf", folder, "--out", out, "--force"}, "recordPdf", 0)
-                     .value(0)["verdict"]
-                     .toString(),
-                 QStringLiteral("fail"));
+        const QJsonObject failed =
+            Expect({"record", "pdf", folder, "--out", out, "--force"}, "recordPdf", 0).value(0);
+        QCOMPARE(failed["verdict"]["text"].toString(), QStringLiteral("не годен"));
+        QCOMPARE(failed["verdict"]["rows"][2].toString(), QStringLiteral("fail"));
         QVERIFY(ReadAll(out).startsWith("%PDF-"));
         const TCliRun text = Cli({"record", "pdf", folder});
         QCOMPARE(text.Exit, 0);
@@ -297,13 +317,15 @@ private slots:
         for (const QStringList& args :
              {QStringList{"frobnicate"}, QStringList{"read", "--bogus"}, QStringList{"raw", "34"},
               QStringList{"watch", "--count", "0"}, QStringList{"decode", "--captions", "x"},
+              QStringList{"record", "show"}, QStringList{"record", "stop"},
+              QStringList{"record", "finish", "x", "--site", "s"},
               QStringList{"archive", "export", "--table", "L;t", "--from", "2026-12-10", "--to",
                           "2026-12-10"}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badArgument"));
         for (const QStringList& args :
              {QStringList{"params", "diff", File("none.ini")},
               QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
-              QStringList{"decode", Dirs->Work()}})
+              QStringList{"decode", Dirs->Work()}, QStringList{"record", "show", Dirs->Work()}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
         QCOMPARE(ErrorCode(Expect({"archive", "export", "--table", "Nope", "--from", "2026-12-10",
                                    "--to", "2026-12-10"},
@@ -350,7 +372,8 @@ private slots:
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
         for (const QStringList& args :
              {QStringList{"read"}, QStringList{"signature"}, QStringList{"params", "read"},
-              QStringList{"zero", "read"}, QStringList{"tare", "read"}})
+              QStringList{"zero", "read"}, QStringList{"tare", "read"},
+              QStringList{"record", "start"}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 2).value(0)), QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"raw", "6"}, "raw", 2).value(0)), QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"scan", "--from", "0", "--to", "1"}, "scan", 2).value(0)),

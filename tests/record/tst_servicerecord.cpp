@@ -4,8 +4,11 @@
 // the field named when it is garbled.
 
 #include "tests/support/TestDirs.h"
+#include "uFrame.h"
 #include "uIniFile.h"
 #include "uServiceRecord.h"
+#include "uServiceSession.h"
+#include "uWire.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -57,6 +60,34 @@ TServiceRecord SampleRecord() {
     return rec;
 }
 
+QByteArray WithCrc(QByteArray bytes) {
+    const quint16 crc = Crc16(bytes);
+    bytes.append(static_cast<char>(crc & 0xFF));
+    bytes.append(static_cast<char>(crc >> 8));
+    return bytes;
+}
+
+QByteArray Request(int address, int code, std::initializer_list<double> values) {
+    TRequestValues v;
+    v.Address = static_cast<quint8>(address);
+    for (const double x : values)
+        v.Add(x);
+    return WithCrc(Encode(code, v));
+}
+
+// The gauge's answer: its address, the command, the length byte, the payload.
+QByteArray Answer(int address, int command, const QByteArray& payload = {}) {
+    return WithCrc(QByteArray(1, char(address)) + char(command) + char(payload.size() + 1) +
+                   payload);
+}
+
+// A request log line as the request log writes it, at 08:15:<second>,250 on 10 Dec 2026.
+QByteArray LogLine(int second, const QByteArray& request, const QByteArray& answer) {
+    const auto hex = [](const QByteArray& b) { return b.toHex(' ').toUpper(); };
+    return "10.12.2026 08:15:" + QByteArray::number(second).rightJustified(2, '0') + ",250 [" +
+           hex(request) + "] -> [" + hex(answer) + "]\r\n";
+}
+
 QString WriteFile(const QString& dir, const QByteArray& bytes) {
     const QString path = dir + QStringLiteral("/session.json");
     QFile f(path);
@@ -73,6 +104,7 @@ private slots:
     void verdictAtEdges_data();
     void verdictAtEdges();
     void verdictNotDone();
+    void writesFromLog();
     void toleranceSetting();
     void jsonRoundTrip();
     void garbledFileRefused_data();
@@ -130,6 +162,53 @@ void TestServiceRecord::verdictNotDone() {
     test.Rows[1].Filled = true;
     test.Recorded.clear();
     QVERIFY(!ServiceVerdict(test, {}).Pass);
+}
+
+// The writes of a line with two gauges: the session's gauge (plant number 1001, address 1)
+// moves to address 5 during the session; the other gauge's writes and every read stay out.
+void TestServiceRecord::writesFromLog() {
+    const QByteArray identity("\x11\x03\xE9\x01\x03", 5); // type 17, 1001, versions
+    QByteArray log;
+    log += LogLine(1, Request(1, UlmarCmd::Dist1Write, {1500}), Answer(1, 0xB3));
+    log += LogLine(2, Request(2, UlmarCmd::Dist1Write, {1500}), Answer(2, 0xB3));
+    log += LogLine(3, Request(1, UlmarCmd::Dist1Write, {1500.5}), Answer(1, 0xFA, "\x02"));
+    log += LogLine(4, Request(1, UlmarCmd::ModeImageWrite, {2}), QByteArray());
+    log += LogLine(5, Request(1, UlmarCmd::Dist1Read, {}), Answer(1, 0xB6, "\x44\xBB\x80\x00"));
+    log += "не строка обмена\r\n";
+    log += LogLine(6, Request(1, UlmarCmd::SystemAddressWrite, {17, 1001, 5}),
+                   Answer(5, 0x25, identity));
+    log += LogLine(7, Request(5, UlmarCmd::SystemAddressWrite, {17, 2002, 9}), QByteArray());
+    log += LogLine(8, Request(5, UlmarCmd::Relay1Ust1Write, {2500.25}), Answer(5, 0xB3));
+    const std::vector<TServiceWrite> writes = ServiceWritesFromLog(log, 1, 1001);
+
+    struct TExpected {
+        int Second;
+        int Address;
+        int Code;
+        const char* Key;
+        const char* Value;
+        TServiceOutcome Outcome;
+    };
+    const TExpected expected[] = {
+        {1, 1, UlmarCmd::Dist1Write, "Dist1", "1500", TServiceOutcome::Accepted},
+        {3, 1, UlmarCmd::Dist1Write, "Dist1", "1500.5", TServiceOutcome::Refused},
+        {4, 1, UlmarCmd::ModeImageWrite, "ModeImage", "2", TServiceOutcome::NoAnswer},
+        {6, 1, UlmarCmd::SystemAddressWrite, "SystemAddress", "5", TServiceOutcome::Accepted},
+        {8, 5, UlmarCmd::Relay1Ust1Write, "Relay1Ust1", "2500.25", TServiceOutcome::Accepted},
+    };
+    QCOMPARE(writes.size(), std::size(expected));
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        const TServiceWrite& w = writes[i];
+        const TExpected& e = expected[i];
+        QCOMPARE(w.Address, e.Address);
+        QCOMPARE(w.Code, e.Code);
+        QCOMPARE(w.Key, QString::fromLatin1(e.Key));
+        QCOMPARE(w.Value, QString::fromLatin1(e.Value));
+        QCOMPARE(w.Outcome, e.Outcome);
+        QVERIFY(!w.Name.isEmpty());
+        QCOMPARE(w.Time,
+                 ServiceTimeText(QDateTime(QDate(2026, 12, 10), QTime(8, 15, e.Second, 250))));
+    }
 }
 
 void TestServiceRecord::toleranceSetting() {

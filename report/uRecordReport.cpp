@@ -239,11 +239,24 @@ void GaugeSection(TLayout& layout, const TServiceRecord& r) {
     const auto row = [&table](const char* caption, const QString& value) {
         table.Rows.push_back({{QString::fromUtf8(caption), value}, false});
     };
-    row("Заводской номер", Integer(g.PlantNumber));
-    row("Адрес", Integer(g.Address));
-    row("Тип блока", Integer(g.UnitType));
-    row("Аппаратная версия", Integer(g.HardVersion));
-    row("Программная версия", Integer(g.SoftVersion));
+    // A number the as-left signature read otherwise (an address changed during the work, a
+    // new program) is shown as "found → left" and marked.
+    const TServiceGauge* left = r.AsLeft.IsDone(ServiceStepSignature) ? &r.AsLeft.Gauge : nullptr;
+    const auto number = [&table, left](const char* caption, int TServiceGauge::*field,
+                                       const TServiceGauge& found) {
+        const int a = found.*field;
+        const int b = left ? left->*field : -1;
+        const bool changed = b >= 0 && b != a;
+        table.Rows.push_back(
+            {{QString::fromUtf8(caption),
+              changed ? Integer(a) + QStringLiteral(" → ") + Integer(b) : Integer(a)},
+             changed});
+    };
+    number("Заводской номер", &TServiceGauge::PlantNumber, g);
+    number("Адрес", &TServiceGauge::Address, g);
+    number("Тип блока", &TServiceGauge::UnitType, g);
+    number("Аппаратная версия", &TServiceGauge::HardVersion, g);
+    number("Программная версия", &TServiceGauge::SoftVersion, g);
     row("Порт", g.Port.isEmpty() ? Dash : g.Port);
     row("Скорость, бод", g.BaudRate > 0 ? QString::number(g.BaudRate) : Dash);
     layout.Heading(QStringLiteral("1. Прибор"), TLayout::TableStart(table.Rows.size()));
@@ -526,7 +539,7 @@ void DrawText(QPainter& p, double dpm, const QRectF& mm, const QString& text, co
 
 // A cell that holds a number (or the dash of a missing one) is aligned to the right.
 bool IsNumberCell(const QString& text) {
-    static const QRegularExpression number(QStringLiteral("^(—|[-+]?[0-9][0-9 ,.:]*)$"));
+    static const QRegularExpression number(QStringLiteral("^(—|[-+]?[0-9][0-9 ,.:→—]*)$"));
     return number.match(text).hasMatch();
 }
 
@@ -584,17 +597,35 @@ struct TAxisRange {
     double Step = 1;
 };
 
+// At most this many labels along an axis, whatever the numbers.
+constexpr int MaxTicks = 40;
+
+// An axis over [lo, hi] in steps of 1, 2 or 5 times a power of ten. Ends that meet are widened
+// by a part of their size (by 1 near zero), so that even a huge or garbled value gets an axis
+// whose steps move it.
 TAxisRange AxisOver(double lo, double hi, int ticks) {
-    if (!(lo <= hi)) {
+    if (!(lo <= hi) || !std::isfinite(lo) || !std::isfinite(hi)) {
         lo = 0;
         hi = 1;
     }
-    if (hi - lo < 1e-9) {
-        lo -= 1;
-        hi += 1;
+    const double widen = std::max(1.0, std::max(std::fabs(lo), std::fabs(hi)) * 1e-3);
+    if (!(hi - lo > widen * 1e-3)) {
+        lo -= widen;
+        hi += widen;
     }
     const double step = NiceStep(hi - lo, ticks);
     return {std::floor(lo / step) * step, std::ceil(hi / step) * step, step};
+}
+
+// The labelled values of an axis: Min, Min + Step, ... up to Max, at most MaxTicks of them.
+std::vector<double> TickValues(const TAxisRange& axis) {
+    std::vector<double> values;
+    const double count = std::floor((axis.Max - axis.Min) / axis.Step + 1e-6);
+    if (!std::isfinite(count) || count < 0 || count > MaxTicks)
+        return {axis.Min, axis.Max};
+    for (int i = 0; i <= static_cast<int>(count); ++i)
+        values.push_back(axis.Min + i * axis.Step);
+    return values;
 }
 
 QString TickText(double value, double step) {
@@ -633,7 +664,7 @@ void PaintChart(QPainter& p, double dpm, double top, const TRecordChart& c) {
     const QFont small = BodyFont(dpm, SmallText);
     // Grid and tick labels.
     p.setPen(QPen(QColor(210, 210, 210), std::max(1.0, 0.1 * dpm)));
-    for (double v = x.Min; v <= x.Max + x.Step * 1e-6; v += x.Step) {
+    for (const double v : TickValues(x)) {
         p.drawLine(QPointF(px(v), py(y.Min)), QPointF(px(v), py(y.Max)));
         p.setPen(Qt::black);
         DrawText(p, dpm, QRectF((px(v) / dpm) - 10, boxTop + boxHeight + 0.5, 20, 4),
@@ -641,7 +672,7 @@ void PaintChart(QPainter& p, double dpm, double top, const TRecordChart& c) {
         p.setPen(QPen(QColor(210, 210, 210), std::max(1.0, 0.1 * dpm)));
     }
     if (!ticksOnly)
-        for (double v = y.Min; v <= y.Max + y.Step * 1e-6; v += y.Step) {
+        for (const double v : TickValues(y)) {
             p.drawLine(QPointF(px(x.Min), py(v)), QPointF(px(x.Max), py(v)));
             p.setPen(Qt::black);
             DrawText(p, dpm, QRectF(boxLeft - 15, (py(v) / dpm) - 2, 14, 4), TickText(v, y.Step),

@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -94,6 +96,8 @@ private slots:
                  QStringLiteral("17"));
         QCOMPARE(RowNamed(gauge, QStringLiteral("Скорость, бод"))->Cells.value(1),
                  QStringLiteral("9600"));
+        for (const TRecordRow& row : gauge)
+            QVERIFY(!row.Marked);
 
         // Parameters: the changed ones bold and marked, values with the decimal comma, the one
         // not read as found a dash with its reason below the table; nothing else marked.
@@ -228,6 +232,39 @@ private slots:
         // A heading never ends a page: what it heads follows it on the same page.
         for (const TRecordPageModel& page : doc.Pages)
             QVERIFY(page.Blocks.back().Kind != TRecordBlockKind::Heading);
+    }
+
+    // The as-left signature with another address and program: both numbers, marked; an
+    // as-left signature not read marks nothing.
+    void gaugeChanged() {
+        TServiceRecord r = SampleServiceRecord();
+        r.AsLeft.Gauge.Address = 7;
+        r.AsLeft.Gauge.SoftVersion = 18;
+        auto gauge = TableRows(BuildRecordDocument(r), QStringLiteral("Прибор"));
+        QCOMPARE(RowNamed(gauge, QStringLiteral("Адрес"))->Cells.value(1), QStringLiteral("1 → 7"));
+        QVERIFY(RowNamed(gauge, QStringLiteral("Адрес"))->Marked);
+        QVERIFY(RowNamed(gauge, QStringLiteral("Программная версия"))->Marked);
+        QVERIFY(!RowNamed(gauge, QStringLiteral("Аппаратная версия"))->Marked);
+        r.AsLeft.Done &= ~unsigned(ServiceStepSignature);
+        gauge = TableRows(BuildRecordDocument(r), QStringLiteral("Прибор"));
+        QCOMPARE(RowNamed(gauge, QStringLiteral("Адрес"))->Cells.value(1), QStringLiteral("1"));
+    }
+
+    // Numbers no gauge gives (a session.json edited by hand) are drawn: a tare of one huge
+    // level, levels that are not numbers, a zero array of the extreme 32-bit values.
+    void oddNumbers() {
+        TServiceRecord r = SampleServiceRecord();
+        r.AsFound.Tare = {{1e300, 5}, {1e300, 6}};
+        r.AsLeft.Tare = {{std::nan(""), 1}, {-1e308, std::numeric_limits<double>::infinity()}};
+        r.AsFound.Zero[3] = std::numeric_limits<qint32>::max();
+        r.AsFound.Zero[4] = std::numeric_limits<qint32>::min();
+        r.RunTest.Rows[0].LevelDifference = std::nan("");
+        const TRecordDocument doc = BuildRecordDocument(r);
+        QCOMPARE(doc.Verdict, QStringLiteral("Не годен"));
+        const auto tare = TableRows(doc, QStringLiteral("№"));
+        QCOMPARE(tare[0].Cells.value(3), QStringLiteral("—"));
+        for (int p = 0; p < doc.PageCount(); ++p)
+            QVERIFY(!RecordPageImage(doc, p, 1.0).isNull());
     }
 
     // A record with nothing read yet: no crash, every section says what is missing.

@@ -24,6 +24,8 @@ inline TServiceRecord SampleServiceRecord() {
                .UnitType = 2,
                .HardVersion = 3,
                .SoftVersion = 17};
+    r.AsFound.Gauge = r.Gauge;
+    r.AsLeft.Gauge = r.Gauge;
     int n = 0;
     for (const TParamRow* row : BulkRows(TBulkDirection::Read, false)) {
         TServiceParam p;

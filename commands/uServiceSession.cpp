@@ -185,12 +185,12 @@ constexpr qsizetype PendingMaxBytes = 4 * 1024 * 1024;
 
 TServiceLogTap::TServiceLogTap(TDeviceLink* link, const QString& path) : Link_(link), Path_(path) {
     if (Link_)
-        Link_->SetLogTap([this](const QString& text) { Append(text); });
+        TapNumber_ = Link_->AddLogTap([this](const QString& text) { Append(text); });
 }
 
 TServiceLogTap::~TServiceLogTap() {
     if (Link_)
-        Link_->SetLogTap({});
+        Link_->RemoveLogTap(TapNumber_);
 }
 
 QString TServiceLogTap::Error() const {

@@ -53,6 +53,7 @@ private:
     void Write(const QByteArray& line);
 
     TDeviceLink* Link_;
+    quint64 TapNumber_ = 0;
     mutable std::mutex Mutex_; // guards the members below; held while a line is written
     QString Path_;
     QByteArray Pending_;

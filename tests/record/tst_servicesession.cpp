@@ -92,6 +92,7 @@ private slots:
     void resumedAfterEachStep();
     void notReopenedNorAnotherGauge();
     void silentGaugeIsNoSuccess();
+    void twoLogsOnOneLink();
 };
 
 void TestServiceSession::wholeSession() {
@@ -326,6 +327,34 @@ void TestServiceSession::silentGaugeIsNoSuccess() {
     QVERIFY(LoadServiceRecord(SessionJson(session.Folder()), rec, error));
     QVERIFY(rec.AsLeft.Failed.empty());
     QCOMPARE(rec.State, TServiceState::Finished);
+}
+
+// Two sessions' logs on one link (two gauges of a line): each gets every line while it lives,
+// and the one removed first leaves the other in place.
+void TestServiceSession::twoLogsOnOneLink() {
+    TLinkRig rig;
+    QVERIFY(rig.SimStarted);
+    TYesUi ui;
+    TGaugeCommands commands(rig.Link.get(), ui);
+    const QString first = rig.Dirs.Work() + QStringLiteral("/first.txt");
+    const QString second = rig.Dirs.Work() + QStringLiteral("/second.txt");
+    const auto lines = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count('\n')) : -1;
+    };
+    auto a = std::make_unique<TServiceLogTap>(rig.Link.get(), first);
+    {
+        TServiceLogTap b(rig.Link.get(), QString());
+        QCOMPARE(commands.Once(UlmarCmd::SignatureRead), TOutcome::Accepted);
+        b.SetPath(second); // the line kept until now goes in first
+        QCOMPARE(commands.Once(UlmarCmd::Dist1Read), TOutcome::Accepted);
+        QCOMPARE(lines(second), 2);
+    }
+    QCOMPARE(commands.Once(UlmarCmd::Dist2Read), TOutcome::Accepted);
+    a.reset();
+    QCOMPARE(commands.Once(UlmarCmd::Dist2Read), TOutcome::Accepted);
+    QCOMPARE(lines(first), 3);
+    QCOMPARE(lines(second), 2);
 }
 
 QTEST_GUILESS_MAIN(TestServiceSession)

@@ -524,5 +524,6 @@ QString ServiceSessionDir(const QString& recordsDir, int plantNumber, const QDat
 
 QString ServiceTimeText(const QDateTime& at) {
     // The offset written out, as every time the program's JSON carries.
-    return at.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) + QStringLiteral("+00:00");
+    return at.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")) +
+           QStringLiteral("+00:00");
 }

@@ -20,6 +20,7 @@
 #include <QSet>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -178,14 +179,18 @@ QStringList SessionFolders(const QString& recordsDir, const QString& plantFolder
 
 // --- the session's request log ---
 
+// Lines kept before a path is set; beyond this the oldest part would be a session's whole
+// polling, and the lines after it are dropped (said by Error).
+constexpr qsizetype PendingMaxBytes = 4 * 1024 * 1024;
+
 TServiceLogTap::TServiceLogTap(TDeviceLink* link, const QString& path) : Link_(link), Path_(path) {
     if (Link_)
-        Link_->SetLogTap([this](const QString& text) { Append(text); });
+        TapNumber_ = Link_->AddLogTap([this](const QString& text) { Append(text); });
 }
 
 TServiceLogTap::~TServiceLogTap() {
     if (Link_)
-        Link_->SetLogTap({});
+        Link_->RemoveLogTap(TapNumber_);
 }
 
 QString TServiceLogTap::Error() const {
@@ -193,12 +198,28 @@ QString TServiceLogTap::Error() const {
     return Error_;
 }
 
-void TServiceLogTap::Append(const QString& text) {
-    int error = 0;
-    if (AppendLineToFile(Path_, TLog::FormatLine(text), &error))
-        return;
+void TServiceLogTap::SetPath(const QString& path) {
     std::lock_guard lock(Mutex_);
-    if (Error_.isEmpty())
+    Path_ = path;
+    if (!Pending_.isEmpty())
+        Write(std::exchange(Pending_, QByteArray()));
+}
+
+void TServiceLogTap::Append(const QString& text) {
+    const QByteArray line = TLog::FormatLine(text);
+    std::lock_guard lock(Mutex_);
+    if (!Path_.isEmpty()) {
+        Write(line);
+    } else if (Pending_.size() + line.size() <= PendingMaxBytes) {
+        Pending_ += line;
+    } else if (Error_.isEmpty()) {
+        Error_ = QStringLiteral("журнал сессии без папки переполнен");
+    }
+}
+
+void TServiceLogTap::Write(const QByteArray& line) {
+    int error = 0;
+    if (!AppendLineToFile(Path_, line, &error) && Error_.isEmpty())
         Error_ = FileRefusalText(Path_, SystemErrorText(error));
 }
 
@@ -528,9 +549,12 @@ bool TServiceSession::Start(const QString& site, const QString& tag, const QStri
     const QDateTime started = QDateTime::currentDateTimeUtc();
     Record_ = TServiceRecord();
     Folder_.clear();
+    // The session's request log starts with its first exchange, before its folder exists.
+    Tap_ = std::make_unique<TServiceLogTap>(Commands_.Link(), QString());
     TServiceSnapshot found;
     found.Taken = ServiceTimeText(started);
     if (!ReadSignatureStep(found)) {
+        Tap_.reset();
         Error_ = QStringLiteral("Сессия не начата. ") + Error_;
         return false;
     }
@@ -554,14 +578,17 @@ bool TServiceSession::Start(const QString& site, const QString& tag, const QStri
         folder = ServiceSessionDir(Options_.RecordsDir, found.Gauge.PlantNumber, started) +
                  QLatin1Char('_') + QString::number(n);
     if (!QDir().mkpath(folder)) {
+        Tap_.reset();
         return Refuse(TServiceErrorKind::File,
                       QStringLiteral("Сессия не начата: не создана папка ") +
                           QDir::toNativeSeparators(folder));
     }
     Folder_ = folder;
-    if (!Save())
+    if (!Save()) {
+        Tap_.reset();
         return false;
-    AttachLog();
+    }
+    Tap_->SetPath(FilePath(QString::fromLatin1(ServiceRequestsFile)));
     Open_ = true;
     return Snapshot(Record_.AsFound, ServiceAsFoundFiles);
 }

@@ -32,24 +32,31 @@ inline constexpr TServiceFiles ServiceAsFoundFiles{"asFound.ini", "tareAsFound.t
 inline constexpr TServiceFiles ServiceAsLeftFiles{"asLeft.ini", "tareAsLeft.txt", "zeroAsLeft.txt"};
 
 // Appends every request log line of the link to a file (the line as the request log writes it,
-// time stamp included) for its lifetime. The lines are written on the exchanging thread; a
-// failed write is counted, never thrown. Construct and destroy on the user-interface thread.
+// time stamp included) for its lifetime. Without a path yet (a session whose folder is made
+// once the gauge has named itself) the lines are kept until SetPath. The lines are written on
+// the exchanging thread; a failed write is kept as the reason, never thrown. Construct and
+// destroy on the user-interface thread.
 class TServiceLogTap {
 public:
     TServiceLogTap(TDeviceLink* link, const QString& path);
     ~TServiceLogTap();
     TServiceLogTap(const TServiceLogTap&) = delete;
     TServiceLogTap& operator=(const TServiceLogTap&) = delete;
-    const QString& Path() const { return Path_; }
+    // Any thread: the file from now on; the lines kept so far go into it first.
+    void SetPath(const QString& path);
     // The first failed write's reason; empty while every line went in. Any thread.
     QString Error() const;
 
 private:
     void Append(const QString& text);
+    // Mutex_ held.
+    void Write(const QByteArray& line);
 
     TDeviceLink* Link_;
+    quint64 TapNumber_ = 0;
+    mutable std::mutex Mutex_; // guards the members below; held while a line is written
     QString Path_;
-    mutable std::mutex Mutex_;
+    QByteArray Pending_;
     QString Error_;
 };
 

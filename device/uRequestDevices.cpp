@@ -663,8 +663,8 @@ void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
                          QStringLiteral("]") + record.LinkErrors;
     if (tapped) {
         std::lock_guard lock(TapMutex_);
-        if (LogTap_)
-            LogTap_(text);
+        for (const auto& [number, tap] : LogTaps_)
+            tap(text);
     }
     if (!logged)
         return;
@@ -681,10 +681,19 @@ void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
     }
 }
 
-void TDeviceLink::SetLogTap(std::function<void(const QString& text)> tap) {
+quint64 TDeviceLink::AddLogTap(std::function<void(const QString& text)> tap) {
     std::lock_guard lock(TapMutex_);
-    HasLogTap_.store(static_cast<bool>(tap), std::memory_order_release);
-    LogTap_ = std::move(tap);
+    if (!tap)
+        return 0;
+    LogTaps_.emplace_back(++LastTap_, std::move(tap));
+    HasLogTap_.store(true, std::memory_order_release);
+    return LastTap_;
+}
+
+void TDeviceLink::RemoveLogTap(quint64 number) {
+    std::lock_guard lock(TapMutex_);
+    std::erase_if(LogTaps_, [number](const auto& tap) { return tap.first == number; });
+    HasLogTap_.store(!LogTaps_.empty(), std::memory_order_release);
 }
 
 int TDeviceLink::PortParity() const {

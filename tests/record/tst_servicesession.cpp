@@ -92,6 +92,7 @@ private slots:
     void resumedAfterEachStep();
     void notReopenedNorAnotherGauge();
     void silentGaugeIsNoSuccess();
+    void twoLogsOnOneLink();
 };
 
 void TestServiceSession::wholeSession() {
@@ -112,6 +113,8 @@ void TestServiceSession::wholeSession() {
     QCOMPARE(found.Param(QStringLiteral("Dist1"))->Text, QStringLiteral("1000"));
     QCOMPARE(found.Tare.size(), std::size_t(5));
     QCOMPARE(found.Zero[0], 20);
+    // Every exchange on the line so far was the session's.
+    const std::size_t startExchanges = rig.Sim->Records().size();
     rig.Sim->ClearRecords();
 
     // The technician's work: dist.1 written, the first set-point refused once by the gauge and
@@ -204,18 +207,16 @@ void TestServiceSession::wholeSession() {
     const TZeroLoad zero = LoadZeroFile(session.FilePath(rec.AsFound.ZeroFile));
     QVERIFY(zero.Ok);
     QCOMPARE(std::vector<qint32>(zero.Array.begin(), zero.Array.end()), rec.AsFound.Zero);
-    // The session's request log holds the lines as the request log writes them.
+    // The session's request log holds a line for every exchange of the session, from the first
+    // signature request on, as the request log writes it.
     QFile requests(session.FilePath(QStringLiteral("requests.txt")));
     QVERIFY(requests.open(QIODevice::ReadOnly));
-    int parsed = 0;
-    for (const QByteArray& line : requests.readAll().split('\n')) {
-        TExchangeRecord raw;
-        QString reason;
-        if (!line.trimmed().isEmpty())
-            QVERIFY2(ParseRequestLogLine(QString::fromUtf8(line), raw, reason), line.constData());
-        parsed += line.trimmed().isEmpty() ? 0 : 1;
-    }
-    QVERIFY(parsed > int(seen.size()));
+    QList<QByteArray> lines = requests.readAll().split('\n');
+    QVERIFY(lines.takeLast().isEmpty());
+    QCOMPARE(std::size_t(lines.size()), startExchanges + rig.Sim->Records().size());
+    TExchangeRecord raw;
+    QVERIFY(ParseRequestLogLine(QString::fromUtf8(lines.first()), raw, error));
+    QCOMPARE(raw.Code, int(UlmarCmd::SignatureRead));
 }
 
 void TestServiceSession::resumedAfterEachStep_data() {
@@ -326,6 +327,34 @@ void TestServiceSession::silentGaugeIsNoSuccess() {
     QVERIFY(LoadServiceRecord(SessionJson(session.Folder()), rec, error));
     QVERIFY(rec.AsLeft.Failed.empty());
     QCOMPARE(rec.State, TServiceState::Finished);
+}
+
+// Two sessions' logs on one link (two gauges of a line): each gets every line while it lives,
+// and the one removed first leaves the other in place.
+void TestServiceSession::twoLogsOnOneLink() {
+    TLinkRig rig;
+    QVERIFY(rig.SimStarted);
+    TYesUi ui;
+    TGaugeCommands commands(rig.Link.get(), ui);
+    const QString first = rig.Dirs.Work() + QStringLiteral("/first.txt");
+    const QString second = rig.Dirs.Work() + QStringLiteral("/second.txt");
+    const auto lines = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count('\n')) : -1;
+    };
+    auto a = std::make_unique<TServiceLogTap>(rig.Link.get(), first);
+    {
+        TServiceLogTap b(rig.Link.get(), QString());
+        QCOMPARE(commands.Once(UlmarCmd::SignatureRead), TOutcome::Accepted);
+        b.SetPath(second); // the line kept until now goes in first
+        QCOMPARE(commands.Once(UlmarCmd::Dist1Read), TOutcome::Accepted);
+        QCOMPARE(lines(second), 2);
+    }
+    QCOMPARE(commands.Once(UlmarCmd::Dist2Read), TOutcome::Accepted);
+    a.reset();
+    QCOMPARE(commands.Once(UlmarCmd::Dist2Read), TOutcome::Accepted);
+    QCOMPARE(lines(first), 3);
+    QCOMPARE(lines(second), 2);
 }
 
 QTEST_GUILESS_MAIN(TestServiceSession)

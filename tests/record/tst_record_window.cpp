@@ -1,7 +1,8 @@
 // The "Протокол" window in the main window against the simulator, driven as a technician would:
 // the fields typed, "Начать", a parameter written and the run test taken, "Записать прогон",
 // "Завершить", "PDF…" and "Печать" (a printer writing a PDF file); the fields kept for the next
-// time; an open session left by a closed window taken up again with "Продолжить".
+// time; an open session left by a closed window taken up again with "Продолжить"; a silent
+// gauge at "Начать" and at "Завершить".
 // With ULMAR_SHOTS set to a folder, the window is saved there as record_window.png and the
 // whole session's PDF pages as record/page-1.png ... (the pictures of docs/).
 
@@ -266,25 +267,45 @@ private slots:
         QVERIFY(Script->Boxes.isEmpty());
     }
 
-    // No gauge on the line: no session, no folder, the reason said.
+    // No gauge on the line: no session, no folder, the reason said. A gauge that falls silent
+    // before "Завершить": the session stays open, the reason is said, and a second "Завершить"
+    // once it answers again closes it.
     void silentGauge() {
         Open();
-        Rig->Sim->WithSim([](TGaugeSim& s) {
-            TSimFaultRule rule;
-            rule.Probability = 1;
-            s.SetFault(TSimFault::Silence, rule);
-        });
+        const auto silence = [this](double probability) {
+            Rig->Sim->WithSim([probability](TGaugeSim& s) {
+                TSimFaultRule rule;
+                rule.Probability = probability;
+                s.SetFault(TSimFault::Silence, rule);
+            });
+        };
+        silence(1);
         TFormRecord* w = OpenRecord();
         Click(w->btnStart);
         QVERIFY(!w->Session());
-        QVERIFY(!QDir(ProgramDir() + QStringLiteral("/Records")).exists() ||
-                QDir(ProgramDir() + QStringLiteral("/Records"))
-                    .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-                    .isEmpty());
-        QVERIFY(!Script->Boxes.isEmpty());
+        const QDir records(ProgramDir() + QStringLiteral("/Records"));
+        QVERIFY(!records.exists() ||
+                records.entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+        QCOMPARE(Script->Boxes.size(), 1);
         QVERIFY2(Script->Boxes.last().Text.startsWith(QStringLiteral("Сеанс не начат: ")),
                  qPrintable(Script->Boxes.last().Text));
         QVERIFY(w->btnStart->isEnabled() && !w->btnPdf->isEnabled());
+
+        silence(0);
+        Click(w->btnStart);
+        QVERIFY(w->Session() && w->Session()->IsOpen());
+        silence(1);
+        Click(w->btnFinish);
+        QCOMPARE(Script->Boxes.size(), 2);
+        QVERIFY2(Script->Boxes.last().Text.startsWith(QStringLiteral("Сеанс не завершён: ")),
+                 qPrintable(Script->Boxes.last().Text));
+        QVERIFY(w->Session()->IsOpen());
+        QVERIFY(w->btnFinish->isEnabled());
+        QVERIFY(Items(w->lbSteps).contains(QStringLiteral("Сеанс открыт")));
+        silence(0);
+        Click(w->btnFinish);
+        QVERIFY(!w->Session()->IsOpen());
+        QCOMPARE(Script->Boxes.size(), 2);
     }
 };
 

@@ -363,11 +363,14 @@ int Run(const TCliRequest& r, TCliOutput& out) {
 
 // The application object: a QGuiApplication for the commands that draw pages (fonts need one),
 // with the offscreen platform where no display is named so that a headless machine draws too;
-// a QCoreApplication for every other command.
+// a QCoreApplication for every other command. The command is told by the parser itself, so
+// that options anywhere between its words ("record --json pdf DIR") make no difference.
 std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]) {
-    bool draws = false;
-    for (int i = 1; i + 1 < argc && !draws; ++i)
-        draws = qstrcmp(argv[i], "record") == 0 && qstrcmp(argv[i + 1], "pdf") == 0;
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const TCliParse parsed = ParseCliArguments(arguments);
+    const bool draws = parsed.Request && parsed.Request->Command == TCliCommand::RecordPdf;
     if (!draws)
         return std::make_unique<QCoreApplication>(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&

@@ -12,6 +12,8 @@
 #include "uCliFormat.h"
 #include "uCliOutFile.h"
 #include "uCliPorts.h"
+#include "uCliRecord.h"
+#include "uCliRecordPdf.h"
 #include "uCliScan.h"
 #include "uCliSession.h"
 #include "uCliSignals.h"
@@ -21,13 +23,16 @@
 #include "uDataPlaces.h"
 #include "uPlantShipper.h"
 #include "uProgramLocale.h"
+#include "uServiceSession.h"
 #include "uSmallFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -263,6 +268,10 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliDecode(r, out);
     if (r.Command == TCliCommand::Ports)
         return CliPorts(r, out);
+    if (r.Command == TCliCommand::RecordShow)
+        return CliRecordShow(r, out);
+    if (r.Command == TCliCommand::RecordPdf)
+        return CliRecordPdf(r, out);
 
     // Bad arguments and files are refused before the port opens.
     TUlmar wanted;
@@ -310,6 +319,12 @@ int Run(const TCliRequest& r, TCliOutput& out) {
     }
     if (CliInterrupted())
         return CliReportInterrupt(out); // nothing sent
+    const bool recordCommand = r.Command == TCliCommand::RecordStart ||
+                               r.Command == TCliCommand::RecordResume ||
+                               r.Command == TCliCommand::RecordFinish;
+    // An open service session of this gauge keeps every exchange in its own request log.
+    const std::unique_ptr<TServiceLogTap> sessionLog =
+        recordCommand ? nullptr : CliAttachOpenSession(r, session, out);
     // The objects of read, watch and monitor name the gauge.
     TCliGauge gauge;
     // With --addresses each gauge of the line is named by its own signature.
@@ -350,15 +365,39 @@ int Run(const TCliRequest& r, TCliOutput& out) {
         return CliZeroWatch(r, session, out);
     case TCliCommand::Monitor:
         return CliMonitor(r, session, out, gauge);
+    case TCliCommand::RecordStart:
+        return CliRecordStart(r, session, out);
+    case TCliCommand::RecordResume:
+        return CliRecordResume(r, session, out);
+    case TCliCommand::RecordFinish:
+        return CliRecordFinish(r, session, out);
     default:
         return ExitBadInput;
     }
 }
 
+// The application object: a QGuiApplication for the commands that draw pages (fonts need one),
+// with the offscreen platform where no display is named so that a headless machine draws too;
+// a QCoreApplication for every other command. The command is told by the parser itself, so
+// that options anywhere between its words ("record --json pdf DIR") make no difference.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const TCliParse parsed = ParseCliArguments(arguments);
+    const bool draws = parsed.Request && parsed.Request->Command == TCliCommand::RecordPdf;
+    if (!draws)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
     UseProgramLocale();
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();

@@ -30,9 +30,12 @@ const QHash<QString, TOptionRule>& Options() {
         {"--addresses", {true, {C::Watch, C::Monitor}}},
         {"--count", {true, {C::Watch, C::Monitor, C::ZeroWatch}}},
         {"--every", {true, {C::ZeroWatch}}},
-        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff}}},
-        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead, C::ZeroWatch}}},
-        {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead}}},
+        {"--factory", {false, {C::ParamsRead, C::ParamsWrite, C::ParamsDiff, C::RecordStart}}},
+        {"--site", {true, {C::RecordStart}}},
+        {"--tag", {true, {C::RecordStart}}},
+        {"--technician", {true, {C::RecordStart}}},
+        {"--out", {true, {C::ParamsRead, C::TareRead, C::ZeroRead, C::ZeroWatch, C::RecordPdf}}},
+        {"--force", {false, {C::ParamsRead, C::TareRead, C::ZeroRead, C::RecordPdf}}},
         {"--name", {true, {C::TareWrite, C::TareCompare}}},
         {"--yes", {false, {C::TareWrite}}},
         {"--value", {true, {C::Raw}}},
@@ -186,6 +189,28 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
         } else {
             return Refuse(QStringLiteral("tare: read, write или compare"));
         }
+    } else if (first == QLatin1String("record")) {
+        used = 2;
+        if (second == QLatin1String("start")) {
+            r.Command = TCliCommand::RecordStart;
+        } else if (second == QLatin1String("resume") || second == QLatin1String("finish") ||
+                   second == QLatin1String("show")) {
+            r.Command = second == QLatin1String("resume")   ? TCliCommand::RecordResume
+                        : second == QLatin1String("finish") ? TCliCommand::RecordFinish
+                                                            : TCliCommand::RecordShow;
+            r.File = words.value(2);
+            if (r.File.isEmpty())
+                return Refuse(QStringLiteral("record ") + second + QStringLiteral(": нет папки"));
+            used = 3;
+        } else if (second == QLatin1String("pdf")) {
+            r.Command = TCliCommand::RecordPdf;
+            r.Folder = words.value(2);
+            if (r.Folder.isEmpty())
+                return Refuse(QStringLiteral("record pdf: нет папки сеанса"));
+            used = 3;
+        } else {
+            return Refuse(QStringLiteral("record: start, resume, finish, show или pdf"));
+        }
     } else {
         return Refuse(QStringLiteral("неизвестная команда ") + first);
     }
@@ -235,9 +260,15 @@ TCliParse ParseCliArguments(const QStringList& arguments) {
                                          "без --addresses"));
     }
     r.Factory = given.contains(QStringLiteral("--factory"));
+    r.Site = given.value(QStringLiteral("--site")).trimmed();
+    r.Tag = given.value(QStringLiteral("--tag")).trimmed();
+    r.Technician = given.value(QStringLiteral("--technician")).trimmed();
     if (r.Command == TCliCommand::ParamsRead || r.Command == TCliCommand::TareRead ||
-        r.Command == TCliCommand::ZeroRead)
+        r.Command == TCliCommand::ZeroRead || r.Command == TCliCommand::RecordPdf)
         r.File = given.value(QStringLiteral("--out"));
+    // The PDF is a file of its own, never a stream.
+    if (r.Command == TCliCommand::RecordPdf && CliStandardStream(r.File))
+        return Refuse(QStringLiteral("record pdf: --out - не принимается, нужен файл"));
     if (r.Command == TCliCommand::ZeroWatch) {
         r.OutDir = given.value(QStringLiteral("--out"));
         if (r.OutDir.isEmpty() || CliStandardStream(r.OutDir))
@@ -402,6 +433,20 @@ QString CliUsage() {
             "                                  /dev/serial/by-id и состояние (свободен, занят, "
             "нет\n"
             "                                  доступа, нет устройства); порт настроек отмечен.\n"
+            "                                  Порт не открывается\n"
+            "  record start [--site S] [--tag T] [--technician N] [--factory]\n"
+            "                                  начать протокол прибора: сигнатура, параметры,\n"
+            "                                  тарировочная таблица и массив нулей «как найдено»\n"
+            "                                  в папку Records/<заводской номер>/<дата-время>\n"
+            "                                  каталога программы; сессия остаётся открытой, и\n"
+            "                                  обмены других команд с прибором идут в её журнал\n"
+            "  record resume DIR               продолжить сессию: шаги, что не выполнены\n"
+            "  record finish DIR               «как оставлено», записи в прибор, завершить\n"
+            "  record show DIR                 протокол сессии и заключение прогона; порт не\n"
+            "                                  открывается\n"
+            "  record pdf DIR [--out FILE] [--force]\n"
+            "                                  протокол сессии из папки DIR\n"
+            "                                  (session.json) в PDF; по умолчанию DIR/record.pdf.\n"
             "                                  Порт не открывается\n"
             "\n"
             "Порт, скорость и тайм-ауты по умолчанию берутся из INI/ComPort.ini рабочего "

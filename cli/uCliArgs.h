@@ -36,9 +36,15 @@ enum class TCliCommand {
     ZeroWatch, // zero-array snapshots into a folder at an interval
     Decode,
     Monitor,
-    Ports,    // the serial ports and their states; no port is opened
-    Version,  // --version: the version and the folders in force
-    NoCommand // nothing to do: the usage on stderr, exit code 3
+    Ports,   // the serial ports and their states; no port is opened
+    Version, // --version: the version and the folders in force
+    // The service session of a gauge: start (as found), resume, finish (as left), show.
+    RecordStart,
+    RecordResume,
+    RecordFinish,
+    RecordShow,
+    RecordPdf, // the PDF of a kept service session; no port is opened
+    NoCommand  // nothing to do: the usage on stderr, exit code 3
 };
 
 struct TCliRequest {
@@ -83,6 +89,10 @@ struct TCliRequest {
     bool Yes = false;      // tare write: no confirmation asked
     bool Csv = false;      // decode, monitor, archive export: CSV rows
     bool Captions = false; // --captions: the CSV header in Russian captions
+    QString Site;          // record start: typed by the technician
+    QString Tag;
+    QString Technician;
+    QString Folder; // record pdf: the service session's folder
 };
 
 // "-" in place of a file: standard input, or standard output for --out.

@@ -137,6 +137,7 @@ bool ReadParamFile(TUlmar& ulmar, const QString& fileName, QString* error) {
         const QString p = PointSection(ulmar, row);
         for (const TPointKey& k : PointKeys)
             ulmar.ProgonPoints[row].*k.Field = ini.ReadFloat(p, QLatin1String(k.Key), 0);
+        ulmar.ProgonPoints[row].Taken = false;
     }
     return true;
 }

@@ -204,6 +204,7 @@ TSetPointResult TProgonCommands::SetPoint() {
         TProgonPoint& p = device.ProgonPoints[static_cast<std::size_t>(row - 1)];
         p.Value = level;
         p.CurrentValue = current;
+        p.Taken = true;
         device.RecalcProgon();
     });
     if (!recorded)
@@ -240,6 +241,7 @@ bool TProgonCommands::ChangeRuletka(int row, std::optional<double> ruletka) {
         p.Ruletka = value;
         p.Sample = device.Dist2() + device.Dist1() - value;
         p.Value = p.Sample;
+        p.Taken = false;
         device.RecalcProgonCurrents();
         // The differences stay those of the last "Установить" until the next one.
     });

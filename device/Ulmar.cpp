@@ -199,6 +199,7 @@ void TUlmar::FillProgonTemplate() {
         ProgonPoints[i].Ruletka = ruletka[i];
         ProgonPoints[i].Sample = sample[i];
         ProgonPoints[i].Value = sample[i];
+        ProgonPoints[i].Taken = false;
     }
     RecalcProgonCurrents();
     for (TProgonPoint& p : ProgonPoints)

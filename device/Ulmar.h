@@ -38,6 +38,9 @@ struct TProgonPoint {
     double CurrentSample = 0.0; // mA
     double CurrentValue = 0.0;  // measured current, mA
     double dCurrentValue = 0.0; // mA
+    // "Установить" took the row's readings since the template, the tape value or a parameter
+    // file last set the row: a service record counts only such rows as measured.
+    bool Taken = false;
 };
 
 class TUlmar : public QObject {

@@ -645,22 +645,29 @@ int TDeviceLink::ExecKalist(int& linkState, bool archive) {
 void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
     if (!record.Logged)
         return;
+    const int radix = DisplayRadix.load();
+    const bool logged = radix == 10 || radix == 16;
+    const bool tapped = HasLogTap_.load(std::memory_order_acquire);
+    if (!logged && !tapped)
+        return;
     QString sent;
     QString received;
-    switch (DisplayRadix.load()) {
-    case 10:
+    if (radix == 10) {
         sent = ToDecString(record.Request, true);
         received = ToDecString(record.Answer, true);
-        break;
-    case 16:
+    } else {
         sent = ToHexString(record.Request);
         received = ToHexString(record.Answer);
-        break;
-    default:
-        return;
     }
     const QString text = QStringLiteral("[") + sent + QStringLiteral("] -> [") + received +
                          QStringLiteral("]") + record.LinkErrors;
+    if (tapped) {
+        std::lock_guard lock(TapMutex_);
+        for (const auto& [number, tap] : LogTaps_)
+            tap(text);
+    }
+    if (!logged)
+        return;
     try {
         if (LogSink)
             LogSink(text);
@@ -672,6 +679,21 @@ void TDeviceLink::WriteExchangeLog(const TExchangeRecord& record) {
             qWarning().noquote() << QStringLiteral("Журнал запросов не записан:")
                                  << QString::fromLocal8Bit(e.what());
     }
+}
+
+quint64 TDeviceLink::AddLogTap(std::function<void(const QString& text)> tap) {
+    std::lock_guard lock(TapMutex_);
+    if (!tap)
+        return 0;
+    LogTaps_.emplace_back(++LastTap_, std::move(tap));
+    HasLogTap_.store(true, std::memory_order_release);
+    return LastTap_;
+}
+
+void TDeviceLink::RemoveLogTap(quint64 number) {
+    std::lock_guard lock(TapMutex_);
+    std::erase_if(LogTaps_, [number](const auto& tap) { return tap.first == number; });
+    HasLogTap_.store(!LogTaps_.empty(), std::memory_order_release);
 }
 
 int TDeviceLink::PortParity() const {

@@ -182,6 +182,13 @@ public:
     // When set, the request log's lines (without their time stamp) go here instead of to the
     // request log file, on the exchanging thread, in exchange order (the publisher's sink).
     std::function<void(const QString& text)> LogSink;
+    // More receivers of the request log's lines besides the file (or LogSink): a service
+    // session's own copy. Each is called on the exchanging thread, under the exchange lock, with
+    // the line's text without its time stamp (in hexadecimal when DisplayRadix logs nothing); it
+    // must not block for long. Any thread may add or remove one; once removed it is not called
+    // after RemoveLogTap returns. AddLogTap returns the number that removes it.
+    quint64 AddLogTap(std::function<void(const QString& text)> tap);
+    void RemoveLogTap(quint64 number);
     // Called after every cycle with the polled device's name (request thread); unassigned.
     std::function<void(const QString& deviceName)> CycleDone;
     // The archive writer's trouble as the windows show it ("Архив не записывается: ..."), empty
@@ -270,6 +277,10 @@ private:
     std::unique_ptr<TRequestThread> Thread_;
     TLog RequestLog_;
     std::atomic<bool> LogFailed_{false}; // a request log write has failed and been said
+    std::mutex TapMutex_; // guards LogTaps_ and LastTap_ (no other lock is taken under it)
+    std::vector<std::pair<quint64, std::function<void(const QString& text)>>> LogTaps_;
+    quint64 LastTap_ = 0;
+    std::atomic<bool> HasLogTap_{false};
     QString StartError_;
 
     std::thread::id UiThread_;

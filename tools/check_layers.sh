@@ -9,13 +9,15 @@
 #   commands  the parameter table's user columns, command sequences, parameter and tare files,
 #             the exchange decoder's texts
 #   archive   archive store, writer and loader
+#   report    documents drawn with Qt Gui alone (the service record's pages, its PDF)
 #   ui        every window, dialog, chart and printed report
 #
 # and the programs on top: sim (the simulator: base, and of protocol only the frame envelope
 # and checksums, so that it stays independent of the codec it serves), cli (everything below
 # ui) and app (everything). A file may include its own layer and the layers below it; tests/ and
 # bench/ may include anything. Below ui no layer uses Qt Widgets, Qt Print Support or
-# QCustomPlot: base to commands and sim use Qt Core only, archive and cli Qt Core and Qt SQL.
+# QCustomPlot: base to commands and sim use Qt Core only, archive Qt Core and Qt SQL, report Qt
+# Core and Qt Gui, cli Qt Core, Qt SQL and Qt Gui (a QGuiApplication for the record's PDF).
 # The PostgreSQL client library (libpq) is archive's alone: every other layer reaches the plant
 # archive through archive's own headers.
 #
@@ -84,11 +86,12 @@ function qtallowed(layer, module) {
     if (layer == "ui" || layer == "app") return 1
     if (module == "QtCore") return 1
     if (module == "QtSql") return layer == "archive" || layer == "cli"
+    if (module == "QtGui") return layer == "report" || layer == "cli"
     return 0
 }
 function report(msg) { print msg; bad = 1 }
 BEGIN {
-    n = split("base protocol values device commands archive ui", order, " ")
+    n = split("base protocol values device commands archive report ui", order, " ")
     for (i = 1; i <= n; i++) rank[order[i]] = i
     known["sim"] = known["cli"] = known["app"] = 1
     for (l in rank) known[l] = 1

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when any is missing.
 # Sourced by run.sh and test.sh.
 ULMAR_PACKAGES=(cmake g++ ninja-build ccache qt6-base-dev libqcustomplot-dev libqcustomplot2.1-qt6
-    libqt6sql6-sqlite libsqlite3-dev qt6-translations-l10n locales libpq-dev postgresql)
+    libqt6sql6-sqlite libsqlite3-dev qt6-translations-l10n locales libpq-dev postgresql
+    poppler-utils)
 
 ulmar_install_deps() {
     local missing=()

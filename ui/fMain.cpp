@@ -6,6 +6,7 @@
 #include "fMainTables.h"
 #include "fPortSettings.h"
 #include "fProgon.h"
+#include "fRecord.h"
 #include "fReqAns.h"
 #include "fSelectCMD.h"
 #include "fTaraEditor.h"
@@ -318,7 +319,7 @@ void TFormMain::CreateMenus() {
     AddMenu(nullptr, QStringLiteral("Окна"), {},
             {"actReqAnsShow", "actUlmarShow", "actUlmarParShow", "actSelectCmdShow",
              "actTaraEditor", "actFormZeroShow", "actFormProgonShow", "actFormScanShow",
-             "actFormLineShow", "actFormAboutShow"});
+             "actFormLineShow", "actFormRecordShow", "actFormAboutShow"});
     // The about box also where it is looked for first; the same action as under "Окна".
     AddMenu(nullptr, QStringLiteral("Справка"), {}, {"actFormAboutShow"});
     PollingMenus_ = {parameters, factory, read, write, array};
@@ -768,6 +769,8 @@ void TFormMain::CloseToolWindows() {
         Windows_.TaraEditor->close();
     if (Windows_.Zero)
         Windows_.Zero->close();
+    if (Windows_.Record)
+        Windows_.Record->close();
 }
 
 // --- lookup ---

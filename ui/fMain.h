@@ -26,6 +26,7 @@ class QMenu;
 class TDeviceLink;
 class TFormLine;
 class TFormProgon;
+class TFormRecord;
 class TFormReqAns;
 class TFormScan;
 class TFormSelectCMD;
@@ -48,6 +49,7 @@ struct TToolWindows {
     TWindowSlot<TFormProgon> Progon;
     TWindowSlot<TFormTaraEditor> TaraEditor;
     TWindowSlot<TFormLine> Line;
+    TWindowSlot<TFormRecord> Record;
     QPointer<TFormScan> Scan;
 };
 

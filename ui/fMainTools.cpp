@@ -4,6 +4,7 @@
 #include "fLine.h"
 #include "fMain.h"
 #include "fProgon.h"
+#include "fRecord.h"
 #include "fScan.h"
 #include "fTaraEditor.h"
 #include "fZero.h"
@@ -19,6 +20,8 @@ void TFormMain::BindServiceTools() {
     on("actFormProgonShow", [this] { ShowProgon(Windows_.Progon, this); });
     on("actFormZeroShow", [this] { ShowZero(Windows_.Zero, *Commands_, &Context_, this); });
     on("actFormLineShow", [this] { ShowFormLine(Windows_.Line, Link_, &Context_); });
+    on("actFormRecordShow",
+       [this] { ShowRecord(Windows_.Record, *Commands_, &PollControl_, &Context_, this); });
     on("actFormAboutShow", [] { ShowAbout(); });
     (void)on;
 }

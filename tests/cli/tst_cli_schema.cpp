@@ -9,6 +9,7 @@
 #include "tests/support/CliRig.h"
 #include "tests/support/FakePortTree.h"
 #include "tests/support/JsonSchemaCheck.h"
+#include "tests/support/ServiceRecordSample.h"
 #include "uDataCtrl.h"
 #include "uIniFile.h"
 
@@ -177,6 +178,25 @@ private slots:
         Expect({"tare", "compare", tare}, "tareCompare", 0);
         QVERIFY(WriteAll(tare, "t=2\r\n0 0\r\n1 1\r\n"));
         Expect({"tare", "compare", tare, "--name", "t"}, "tareCompare", 1);
+        // A service session from start to finish; a finished one is not finished again.
+        const QString dir =
+            Expect({"record", "start", "--site", "Парк 2", "--technician", "Иванов"}, "record", 0)
+                .value(0)["folder"]
+                .toString();
+        QVERIFY(dir.startsWith(Dirs->Prog() + "/Records/4321/"));
+        Expect({"raw", "34", "--value", "1500"}, "raw", 0);
+        QCOMPARE(Expect({"record", "show", dir}, "record", 0)
+                     .value(0)["record"]
+                     .toObject()["writes"]
+                     .toArray()
+                     .size(),
+                 1);
+        Expect({"record", "resume", dir}, "record", 0);
+        const QJsonObject finished = Expect({"record", "finish", dir}, "record", 0).value(0);
+        QCOMPARE(finished["record"].toObject()["state"].toString(), QStringLiteral("finished"));
+        QCOMPARE(finished["verdict"].toObject()["text"].toString(), QStringLiteral("не выполнен"));
+        QCOMPARE(ErrorCode(Expect({"record", "finish", dir}, "failure", 1).value(0)),
+                 QStringLiteral("refused"));
         Expect({"--version"}, "version", 0);
         TFakePortTree tree;
         QVERIFY(tree.Device("ttyUSB0", Sim->Port) &&
@@ -248,6 +268,58 @@ private slots:
                  QStringLiteral("badArgument"));
     }
 
+    // record pdf: a kept session folder (no port, no display), the PDF in it or at --out; a
+    // folder without its session.json or with a garbled one is a bad file and leaves no PDF.
+    void recordPdfFitsTheSchema() {
+        const QString folder = Dirs->Prog() + "/Records/4711/2026-03-05_10-12-40";
+        QVERIFY(QDir().mkpath(folder));
+        QString error;
+        TServiceRecord record = SampleServiceRecord();
+        QVERIFY2(SaveServiceRecord(folder + "/session.json", record, error), qPrintable(error));
+        Environment = {{"QT_QPA_PLATFORM", ""}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        const QJsonObject made = Expect({"record", "pdf", folder}, "recordPdf", 0).value(0);
+        QCOMPARE(made["pdf"].toString(), folder + "/record.pdf");
+        QCOMPARE(made["verdict"]["pass"], QJsonValue(true));
+        QCOMPARE(made["verdict"]["rows"].toArray().size(), 5);
+        QVERIFY(made["pages"].toInt() >= 2);
+        QVERIFY(ReadAll(folder + "/record.pdf").startsWith("%PDF-"));
+        // Made again over its own file, options between the command's words; --out elsewhere
+        // needs --force for an existing file.
+        QCOMPARE(Cli({"record", "-q", "pdf", folder}).Exit, 0);
+        const QString out = File("copy.pdf");
+        QVERIFY(WriteAll(out, "kept"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", folder, "--out", out}, "failure", 3).value(0)),
+                 QStringLiteral("badArgument"));
+        QCOMPARE(ReadAll(out), QByteArray("kept"));
+        record.RunTest.Rows[2].CurrentDifference = 0.05;
+        QVERIFY(SaveServiceRecord(folder + "/session.json", record, error));
+        const QJsonObject failed =
+            Expect({"record", "pdf", folder, "--out", out, "--force"}, "recordPdf", 0).value(0);
+        QCOMPARE(failed["verdict"]["text"].toString(), QStringLiteral("не годен"));
+        QCOMPARE(failed["verdict"]["rows"][2].toString(), QStringLiteral("fail"));
+        QVERIFY(ReadAll(out).startsWith("%PDF-"));
+        const TCliRun text = Cli({"record", "pdf", folder});
+        QCOMPARE(text.Exit, 0);
+        QVERIFY2(text.Text().contains(QStringLiteral("заключение: Не годен")), text.Out);
+
+        QVERIFY(QFile::remove(folder + "/record.pdf"));
+        QVERIFY(WriteAll(folder + "/session.json", "{\"format\": 1, \"site\": "));
+        const QJsonObject garbled = Expect({"record", "pdf", folder}, "failure", 3).value(0);
+        QCOMPARE(ErrorCode(garbled), QStringLiteral("badFile"));
+        QVERIFY(ErrorMessage(garbled).contains(QStringLiteral("не JSON")));
+        QVERIFY(WriteAll(folder + "/session.json", "{\"format\": 1, \"site\": 5}"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", folder}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        QVERIFY(QFile::remove(folder + "/session.json"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", folder}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf", File("nowhere")}, "failure", 3).value(0)),
+                 QStringLiteral("badFile"));
+        QVERIFY(!QFile::exists(folder + "/record.pdf"));
+        QCOMPARE(ErrorCode(Expect({"record", "pdf"}, "failure", 3).value(0)),
+                 QStringLiteral("badArgument"));
+    }
+
     // Failures a script meets, each with its error code, exit code and stderr line.
     // watch and monitor over a line of gauges: each object names its gauge; one of the list
     // does not answer, and the others go on in every round.
@@ -283,6 +355,8 @@ private slots:
         for (const QStringList& args :
              {QStringList{"frobnicate"}, QStringList{"read", "--bogus"}, QStringList{"raw", "34"},
               QStringList{"watch", "--count", "0"}, QStringList{"decode", "--captions", "x"},
+              QStringList{"record", "show"}, QStringList{"record", "stop"},
+              QStringList{"record", "finish", "x", "--site", "s"},
               QStringList{"archive", "export", "--table", "L;t", "--from", "2026-12-10", "--to",
                           "2026-12-10"}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badArgument"));
@@ -290,7 +364,8 @@ private slots:
              {QStringList{"params", "diff", File("none.ini")},
               QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
               QStringList{"tare", "compare", File("none.txt")},
-              QStringList{"decode", Dirs->Work()}})
+              QStringList{"decode", Dirs->Work()},
+              QStringList{"record", "show", Dirs->Work()}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
         QCOMPARE(ErrorCode(Expect({"archive", "export", "--table", "Nope", "--from", "2026-12-10",
                                    "--to", "2026-12-10"},
@@ -337,7 +412,8 @@ private slots:
         QVERIFY(StartSim({"--fault-silence", "prob=1"}));
         for (const QStringList& args :
              {QStringList{"read"}, QStringList{"signature"}, QStringList{"params", "read"},
-              QStringList{"zero", "read"}, QStringList{"tare", "read"}})
+              QStringList{"zero", "read"}, QStringList{"tare", "read"},
+              QStringList{"record", "start"}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 2).value(0)), QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"raw", "6"}, "raw", 2).value(0)), QStringLiteral("noAnswer"));
         QCOMPARE(ErrorCode(Expect({"zero", "watch", "--every", "1", "--out", File("silent"),

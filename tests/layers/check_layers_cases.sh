@@ -9,12 +9,14 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 
 # A sound tree: every layer includes only itself and what lies below it, sim only the frame
-# envelope of protocol, app the windows and the simulator. Qt's headers are a fake folder.
+# envelope of protocol, app the windows and the simulator; report and cli draw with Qt Gui.
+# Qt's headers are a fake folder.
 sound() {
     local t=$1
-    mkdir -p "$t"/{base,protocol,values,device,commands,archive,ui,sim,cli,app}
+    mkdir -p "$t"/{base,protocol,values,device,commands,archive,report,ui,sim,cli,app}
     mkdir -p "$t"/qt/{QtCore,QtGui,QtWidgets,QtSql}
-    touch "$t"/qt/QtCore/QString "$t"/qt/QtGui/QAction "$t"/qt/QtWidgets/QWidget "$t"/qt/QtSql/QSqlQuery
+    touch "$t"/qt/QtCore/QString "$t"/qt/QtGui/QAction "$t"/qt/QtGui/QPainter "$t"/qt/QtWidgets/QWidget \
+        "$t"/qt/QtSql/QSqlQuery
     printf '#pragma once\n#include <QString>\n' >"$t"/base/uIni.h
     printf '#include "uIni.h"\n#include <vector>\n' >"$t"/base/uIni.cpp
     printf '#pragma once\n#include "uIni.h"\n' >"$t"/protocol/uFrame.h
@@ -25,10 +27,11 @@ sound() {
     printf '#include "uParamTable.h"\n#include <QSqlQuery>\n' >"$t"/archive/uBDE.cpp
     printf '#pragma once\n#include "uParamTable.h"\n' >"$t"/archive/uBDE.h
     printf '#include "uBDE.h"\n#include <libpq-fe.h>\n' >"$t"/archive/uPlant.cpp
-    printf '#pragma once\n#include "uBDE.h"\n#include <QWidget>\n#include <QAction>\n' >"$t"/ui/fMain.h
+    printf '#pragma once\n#include "uBDE.h"\n#include <QPainter>\n' >"$t"/report/uDoc.h
+    printf '#pragma once\n#include "uDoc.h"\n#include <QWidget>\n#include <QAction>\n' >"$t"/ui/fMain.h
     printf '#include "uFrame.h"\n#include "uIni.h"\n' >"$t"/sim/uSim.cpp
     printf '#pragma once\n' >"$t"/sim/uSim.h
-    printf '#include "uBDE.h"\n#include <QSqlQuery>\n' >"$t"/cli/main.cpp
+    printf '#include "uDoc.h"\n#include <QSqlQuery>\n#include <QPainter>\n' >"$t"/cli/main.cpp
     printf '#include "fMain.h"\n#include "uSim.h"\n' >"$t"/app/main.cpp
     mkdir -p "$t"/tests/ui "$t"/bench
     printf '#include "fMain.h"\n' >"$t"/tests/ui/tst_main.cpp
@@ -88,6 +91,10 @@ expect_bad widgets_below_ui 'values/IOView.h:2: includes <QWidget> (QtWidgets): 
     values/IOView.h $'#pragma once\n#include <QWidget>'
 expect_bad gui_below_ui 'commands/uMenu.cpp:1: includes <QAction> (QtGui): commands/ may not use it' \
     commands/uMenu.cpp '#include <QAction>'
+expect_bad widgets_in_report 'report/uDoc2.cpp:1: includes <QWidget> (QtWidgets): report/ may not use it' \
+    report/uDoc2.cpp '#include <QWidget>'
+expect_bad report_uses_ui 'report/uDoc2.cpp:1: includes "fMain.h" (ui/fMain.h): report may not include ui' \
+    report/uDoc2.cpp '#include "fMain.h"'
 expect_bad sql_in_device 'device/uStore.cpp:1: includes <QSqlQuery> (QtSql): device/ may not use it' \
     device/uStore.cpp '#include <QSqlQuery>'
 expect_bad chart_in_archive 'archive/uChart.cpp:1: includes <qcustomplot.h> (QCustomPlot): archive/ may not use it' \

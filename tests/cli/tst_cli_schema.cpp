@@ -363,8 +363,7 @@ private slots:
         for (const QStringList& args :
              {QStringList{"params", "diff", File("none.ini")},
               QStringList{"tare", "write", File("none.txt"), "--name", "t", "--yes"},
-              QStringList{"tare", "compare", File("none.txt")},
-              QStringList{"decode", Dirs->Work()},
+              QStringList{"tare", "compare", File("none.txt")}, QStringList{"decode", Dirs->Work()},
               QStringList{"record", "show", Dirs->Work()}})
             QCOMPARE(ErrorCode(Expect(args, "failure", 3).value(0)), QStringLiteral("badFile"));
         QCOMPARE(ErrorCode(Expect({"archive", "export", "--table", "Nope", "--from", "2026-12-10",

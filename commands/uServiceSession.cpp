@@ -280,6 +280,26 @@ QString FindOpenSession(int plantNumber, const QString& recordsDir) {
     return QString();
 }
 
+std::optional<TSessionZero> LatestSessionZero(int plantNumber, const QString& recordsDir) {
+    for (const QString& folder : SessionFolders(recordsDir, QString::number(plantNumber))) {
+        TServiceRecord record;
+        QString error;
+        if (!LoadServiceRecord(JoinPath(folder, QString::fromLatin1(ServiceRecordFile)), record,
+                               error) ||
+            record.Gauge.PlantNumber != plantNumber)
+            continue;
+        const bool left = record.AsLeft.Zero.size() == std::size_t(TUlmar::ZeroArraySize);
+        const TServiceSnapshot& snapshot = left ? record.AsLeft : record.AsFound;
+        if (snapshot.Zero.size() != std::size_t(TUlmar::ZeroArraySize))
+            continue;
+        return TSessionZero{
+            snapshot.Zero, folder,
+            QStringLiteral("протокол ") + QFileInfo(folder).fileName() +
+                (left ? QStringLiteral(", после работ") : QStringLiteral(", до работ"))};
+    }
+    return std::nullopt;
+}
+
 QString FindOpenSessionOnPort(const QString& port, int address, const QString& recordsDir) {
     QString newest;
     QString newestStarted;

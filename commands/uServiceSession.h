@@ -75,6 +75,18 @@ QString FindOpenSession(int plantNumber, const QString& recordsDir = ServiceReco
 QString FindOpenSessionOnPort(const QString& port, int address,
                               const QString& recordsDir = ServiceRecordsDir());
 
+// The zero array of the newest session of the plant number that holds one, as a reference for
+// the echo: the as-left array when the session read one, else its as-found array. The caption
+// names the session's folder and which array it is. None when no session of that gauge holds
+// a whole array (a session.json that cannot be read is passed over).
+struct TSessionZero {
+    std::vector<qint32> Array; // entries 1..256
+    QString Folder;
+    QString Caption;
+};
+std::optional<TSessionZero> LatestSessionZero(int plantNumber,
+                                              const QString& recordsDir = ServiceRecordsDir());
+
 // What kind of failure the last one was, so that a caller picks its exit code or message.
 enum class TServiceErrorKind {
     None,

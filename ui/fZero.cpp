@@ -7,6 +7,7 @@
 #include "uModal.h"
 #include "uParamStr.h"
 #include "uPaths.h"
+#include "uServiceSession.h"
 #include "uWindowPosition.h"
 #include "uWindowSlot.h"
 
@@ -565,6 +566,9 @@ void TFormZero::BuildEchoBar() {
     connect(NewAction("actZeroReference", QStringLiteral("Эталон…"),
                       ChartToolIcon(QStringLiteral("Э"))),
             &QAction::triggered, this, [this] { ChooseReference(); });
+    connect(NewAction("actZeroReferenceRecord", QStringLiteral("Эталон из протокола"),
+                      ChartToolIcon(QStringLiteral("П"))),
+            &QAction::triggered, this, [this] { ReferenceFromRecord(); });
     connect(NewAction("actZeroReferenceClear", QStringLiteral("Без эталона"),
                       ChartToolIcon(QStringLiteral("×"))),
             &QAction::triggered, this, [this] { ClearReference(); });
@@ -869,6 +873,24 @@ void TFormZero::ChooseReference() {
         return;
     }
     SetReference(load.Array, QFileInfo(path).fileName());
+}
+
+bool TFormZero::ReferenceFromRecord(const QString& recordsDir) {
+    const TUlmar* u = Commands_.Ulmar();
+    const int plant = u ? int(u->PlantNumber) : 0;
+    const std::optional<TSessionZero> zero =
+        LatestSessionZero(plant, recordsDir.isEmpty() ? ServiceRecordsDir() : recordsDir);
+    if (!zero) {
+        ShowMessageBox(QMessageBox::Information, QStringLiteral("Эталон"),
+                       QStringLiteral("Нет протокола прибора № ") + QString::number(plant) +
+                           QStringLiteral(" с массивом нулей."),
+                       QMessageBox::Ok, QMessageBox::Ok, this);
+        return false;
+    }
+    TZeroArray reference{};
+    std::copy(zero->Array.begin(), zero->Array.end(), reference.begin());
+    SetReference(reference, zero->Caption);
+    return true;
 }
 
 int ShowZero(TWindowSlot<TFormZero>& slot, TGaugeCommands& commands, TWindowContext* context,

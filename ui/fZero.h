@@ -117,6 +117,10 @@ public:
     std::optional<TZeroDifference> Difference() const;
     // "Эталон…": a zero-array file chosen in a dialog becomes the reference.
     void ChooseReference();
+    // "Эталон из протокола": the zero array of the current gauge's newest service session (its
+    // as-left array, else its as-found one) becomes the reference; false, with a message, when
+    // no session of the gauge holds one. Empty `recordsDir`: the program's Records folder.
+    bool ReferenceFromRecord(const QString& recordsDir = QString());
     // Where recordings are made: "Echo" in the program's folder.
     static QString RecordingRoot();
     // One movie frame, ms.

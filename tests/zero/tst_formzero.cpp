@@ -9,11 +9,13 @@
 #include "fMain.h"
 #include "fZero.h"
 #include "tests/console/ConsoleRig.h"
+#include "tests/support/ServiceRecordSample.h"
 #include "tests/support/ToolWindows.h"
 #include "uAbout.h"
 #include "uConsole.h"
 #include "uIniFile.h"
 #include "uParamStr.h"
+#include "uServiceRecord.h"
 #include "uZeroArray.h"
 
 #include <QAction>
@@ -27,6 +29,7 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -479,6 +482,53 @@ private slots:
         QCOMPARE(*w->Reference(), arrays[0]);
         // The device object's array is still the gauge's last read: replay is a view only.
         QCOMPARE(Rig->Ulmar->ZeroArray, arrays.back());
+    }
+
+    // "Эталон из протокола": the newest session of the shown gauge that holds a whole array,
+    // its as-left array before its as-found one; another gauge's sessions and a session.json
+    // that cannot be read are passed over.
+    void referenceFromRecord() {
+        Open();
+        TFormZero* w = OpenZero();
+        QVERIFY(w);
+        const int plant = int(Rig->Ulmar->PlantNumber);
+        QTemporaryDir records;
+        const auto save = [&](int number, const char* name, const TServiceRecord& r) {
+            const QString dir = records.filePath(QString::number(number) + "/" + name);
+            QString error;
+            return QDir().mkpath(dir) && SaveServiceRecord(dir + "/session.json", r, error);
+        };
+        QVERIFY(!w->ReferenceFromRecord(records.path()));
+        QCOMPARE(Script->Boxes.size(), 1);
+        QVERIFY(Script->Boxes[0].Text.contains(QString::number(plant)));
+        QVERIFY(!w->Reference());
+
+        TServiceRecord older = SampleServiceRecord();
+        older.Gauge.PlantNumber = plant;
+        QVERIFY(save(plant, "2026-03-05_10-12-40", older));
+        TServiceRecord newer = older; // open, as found only
+        newer.AsFound.Zero[5] = 4321;
+        newer.AsLeft.Zero.clear();
+        QVERIFY(save(plant, "2026-04-01_08-00-00", newer));
+        TServiceRecord other = older;
+        other.Gauge.PlantNumber = plant + 1;
+        QVERIFY(save(plant + 1, "2026-05-01_08-00-00", other));
+        QVERIFY(QDir().mkpath(records.filePath(QString::number(plant) + "/2026-06-01_08-00-00")));
+        QVERIFY(
+            WriteAll(records.filePath(QString::number(plant) + "/2026-06-01_08-00-00/session.json"),
+                     "{\"format\": 1, \"site\""));
+
+        QVERIFY(w->ReferenceFromRecord(records.path()));
+        QVERIFY(w->Reference());
+        QCOMPARE((*w->Reference())[5], 4321);
+        QVERIFY(w->lblDifference->text().contains(QStringLiteral("2026-04-01_08-00-00, до работ")));
+        // The newer one finished: its as-left array wins.
+        newer.AsLeft.Zero = newer.AsFound.Zero;
+        newer.AsLeft.Zero[5] = 4444;
+        QVERIFY(save(plant, "2026-04-01_08-00-00", newer));
+        QVERIFY(w->ReferenceFromRecord(records.path()));
+        QCOMPARE((*w->Reference())[5], 4444);
+        QVERIFY(w->lblDifference->text().contains(QStringLiteral("после работ")));
     }
 
     void closesWithTheMainWindow() {

@@ -9,6 +9,7 @@
 // Usage: bench_exchange [exchanges per path, default 300]
 
 #include "Ulmar.h"
+#include "bench/BenchSim.h"
 #include "bench/BenchStats.h"
 #include "uIniFile.h"
 #include "uParamStr.h"
@@ -66,18 +67,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
 
-    QTemporaryDir root;
-    QDir(root.path()).mkpath("prog/INI");
-    QDir(root.path()).mkpath("work/INI");
-    SetProgramDir(root.filePath("prog"));
-    SetStartDir(root.filePath("work"));
-
-    TSimServer sim(std::make_unique<TGaugeSim>(1));
-    QString error;
-    if (!sim.Start({}, &error)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+    TBenchSim rig;
+    if (!rig.Start())
         return 1;
-    }
+    TSimServer& sim = rig.Sim;
     sim.SetAnswerDelay(0);
     {
         TIniFile ini(JoinPath(StartIniDir(), "ComPort.ini"));

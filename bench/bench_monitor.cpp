@@ -12,6 +12,7 @@
 // Usage: QT_QPA_PLATFORM=offscreen bench_monitor [replayed exchanges, default 20000]
 
 #include "Ulmar.h"
+#include "bench/BenchSim.h"
 #include "bench/BenchStats.h"
 #include "fMonitorPanel.h"
 #include "uIniFile.h"
@@ -60,18 +61,10 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const int replayed = argc > 1 ? std::max(1000, std::atoi(argv[1])) : 20000;
 
-    QTemporaryDir root;
-    QDir(root.path()).mkpath("prog/INI");
-    QDir(root.path()).mkpath("work/INI");
-    SetProgramDir(root.filePath("prog"));
-    SetStartDir(root.filePath("work"));
-
-    TSimServer sim(std::make_unique<TGaugeSim>(1));
-    QString error;
-    if (!sim.Start({}, &error)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+    TBenchSim rig;
+    if (!rig.Start())
         return 1;
-    }
+    TSimServer& sim = rig.Sim;
     sim.SetAnswerDelay(0);
     {
         TIniFile ini(JoinPath(StartIniDir(), "ComPort.ini"));

@@ -6,6 +6,7 @@
 // Usage: bench_zero_snapshots [snapshots per array size, default 5]
 
 #include "Ulmar.h"
+#include "bench/BenchSim.h"
 #include "bench/BenchStats.h"
 #include "uIniFile.h"
 #include "uParamStr.h"
@@ -50,18 +51,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
 
-    QTemporaryDir root;
-    QDir(root.path()).mkpath("prog/INI");
-    QDir(root.path()).mkpath("work/INI");
-    SetProgramDir(root.filePath("prog"));
-    SetStartDir(root.filePath("work"));
-
-    TSimServer sim(std::make_unique<TGaugeSim>(1));
-    QString error;
-    if (!sim.Start({}, &error)) {
-        std::fprintf(stderr, "simulator: %s\n", qPrintable(error));
+    TBenchSim rig;
+    if (!rig.Start())
         return 1;
-    }
+    TSimServer& sim = rig.Sim;
     sim.SetAnswerDelay(2);
     sim.SetLineRate(TSimServer::LinePortRate);
     {
@@ -87,7 +80,7 @@ int main(int argc, char* argv[]) {
     TZeroSnapshot kept;
     for (const int positions : {13, 253}) {
         sim.WithSim([positions](TGaugeSim& s) { s.Gauges[0].FillZeroArray(positions); });
-        const QString folder = root.filePath(QStringLiteral("echo%1").arg(positions));
+        const QString folder = rig.Root.filePath(QStringLiteral("echo%1").arg(positions));
         std::vector<double> wall, cpu;
         int failed = 0;
         for (int i = 0; i < count; ++i) {

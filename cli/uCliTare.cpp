@@ -60,9 +60,9 @@ QJsonValue JsonPointValue(double x) {
     return std::isfinite(x) ? QJsonValue(x) : QJsonValue();
 }
 
-} // namespace
-
-bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& error) {
+// The lines of the tare file FILE (or standard input), at most a tare file's size; false with
+// the reason, the file named, when it cannot be read.
+bool ReadTareInput(const TCliRequest& request, QStringList& lines, QString& error) {
     const TCliInputFile file(request.File, TareFileMaxBytes);
     if (file.Path().isEmpty()) {
         error = file.Error();
@@ -74,6 +74,14 @@ bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& er
         return false;
     }
     lines = TareLines(text);
+    return true;
+}
+
+} // namespace
+
+bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& error) {
+    if (!ReadTareInput(request, lines, error))
+        return false;
     const QString unfit = TareUnfitForGauge(lines, request.Name);
     if (!unfit.isEmpty()) {
         error =
@@ -85,17 +93,8 @@ bool CliLoadTareFile(const TCliRequest& request, QStringList& lines, QString& er
 }
 
 bool CliLoadTareCompare(TCliRequest& request, QStringList& lines, QString& error) {
-    const TCliInputFile file(request.File, TareFileMaxBytes);
-    if (file.Path().isEmpty()) {
-        error = file.Error();
+    if (!ReadTareInput(request, lines, error))
         return false;
-    }
-    QString text;
-    if (!ReadTareFile(file.Path(), text, error)) {
-        error = file.Shown(error).replace(QLatin1Char('\r'), QStringLiteral(" "));
-        return false;
-    }
-    lines = TareLines(text);
     const QString shown =
         CliStandardStream(request.File) ? CliStandardInputName() : NativePath(request.File);
     if (request.Name.isEmpty()) {

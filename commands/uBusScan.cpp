@@ -1,5 +1,6 @@
 #include "uBusScan.h"
 #include "Ulmar.h"
+#include "uGaugeIdentity.h"
 
 #include <QSaveFile>
 #include <algorithm>
@@ -28,17 +29,6 @@ QString CsvField(const QString& text) {
 }
 
 } // namespace
-
-// The device object's identity as it was before a job, put back when the job ends.
-struct TBusScan::TIdentity {
-    quint8 SystemAddress = 0;
-    quint8 SystemAddressNew = 0;
-    quint16 PlantNumber = 0;
-    quint8 UnitType = 0;
-    quint8 HardVersion = 0;
-    quint8 SoftVersion = 0;
-    TOn32 On32;
-};
 
 TBusScan::TBusScan(TGaugeCommands& commands, IPollControl* poll)
     : Commands_(commands), Poll_(poll) {}
@@ -122,9 +112,7 @@ QString TBusScan::Begin(TBusJobKind kind, int first, int last) {
     if (Poll_)
         Pause_ = std::make_unique<TPollingPause>(*Poll_);
     if (const TUlmar* u = Commands_.Ulmar()) {
-        Kept_ = std::make_unique<TIdentity>(TIdentity{u->SystemAddress, u->SystemAddressNew,
-                                                      u->PlantNumber, u->UnitType, u->HardVersion,
-                                                      u->SoftVersion, u->On32});
+        Kept_ = std::make_unique<TGaugeIdentity>(TGaugeIdentity::Of(*u));
     }
     Commands_.Edit([this](TUlmar& u) {
         u.On32 = [this](TUlmar*, quint8 address, quint8 type, quint16 plant, quint8 hard,
@@ -141,16 +129,8 @@ QString TBusScan::Begin(TBusJobKind kind, int first, int last) {
 
 void TBusScan::Finish() {
     if (Kept_) {
-        const TIdentity kept = *Kept_;
-        Commands_.Edit([&kept](TUlmar& u) {
-            u.SystemAddress = kept.SystemAddress;
-            u.SystemAddressNew = kept.SystemAddressNew;
-            u.PlantNumber = kept.PlantNumber;
-            u.UnitType = kept.UnitType;
-            u.HardVersion = kept.HardVersion;
-            u.SoftVersion = kept.SoftVersion;
-            u.On32 = kept.On32;
-        });
+        const TGaugeIdentity kept = *Kept_;
+        Commands_.Edit([&kept](TUlmar& u) { kept.ApplyTo(u); });
     }
     Kept_.reset();
     Kind_ = TBusJobKind::None;

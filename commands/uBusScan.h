@@ -51,6 +51,8 @@ struct TBusJobReport {
     std::vector<TAddressWriteOutcome> Outcomes; // address write: one per row
 };
 
+struct TGaugeIdentity;
+
 class TBusScan {
 public:
     // poll: the polling to pause during a job (null: none to pause).
@@ -102,7 +104,6 @@ public:
     static QString CollisionText();
 
 private:
-    struct TIdentity;
     // What one address gave: nothing, a signature, or only garbled answers.
     struct TProbe {
         bool Answered = false;
@@ -131,7 +132,7 @@ private:
     int StartAddress_ = 0; // address write: the address of the first plant number
     bool StopFlag_ = false;
     std::unique_ptr<TPollingPause> Pause_;
-    std::unique_ptr<TIdentity> Kept_;
+    std::unique_ptr<TGaugeIdentity> Kept_;
     std::optional<TSignature> Seen_;   // filled by the identification event
     std::map<quint16, quint8> Plants_; // plant number → address where it was first seen
     TBusJobReport Report_;

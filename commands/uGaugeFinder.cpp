@@ -1,5 +1,6 @@
 #include "uGaugeFinder.h"
 #include "Ulmar.h"
+#include "uGaugeIdentity.h"
 #include "uPoller.h"
 #include "uRequestDevices.h"
 
@@ -45,16 +46,6 @@ qint64 NowMs() {
 }
 
 } // namespace
-
-struct TGaugeFinder::TIdentity {
-    quint8 SystemAddress = 0;
-    quint8 SystemAddressNew = 0;
-    quint16 PlantNumber = 0;
-    quint8 UnitType = 0;
-    quint8 HardVersion = 0;
-    quint8 SoftVersion = 0;
-    TOn32 On32;
-};
 
 QStringList TFinderReport::Notes() const {
     QStringList notes;
@@ -156,16 +147,8 @@ bool TGaugeFinder::UsePort(const TTransmitterSettings& settings, bool reopen) {
 void TGaugeFinder::RestoreIdentity() {
     if (!Kept_)
         return;
-    const TIdentity kept = *Kept_;
-    Commands_.Edit([&kept](TUlmar& u) {
-        u.SystemAddress = kept.SystemAddress;
-        u.SystemAddressNew = kept.SystemAddressNew;
-        u.PlantNumber = kept.PlantNumber;
-        u.UnitType = kept.UnitType;
-        u.HardVersion = kept.HardVersion;
-        u.SoftVersion = kept.SoftVersion;
-        u.On32 = kept.On32;
-    });
+    const TGaugeIdentity kept = *Kept_;
+    Commands_.Edit([&kept](TUlmar& u) { kept.ApplyTo(u); });
 }
 
 QString TGaugeFinder::Start(int from, int to, const std::vector<int>& rates,
@@ -197,9 +180,7 @@ QString TGaugeFinder::Start(int from, int to, const std::vector<int>& rates,
     KeptOpen_ = link->Transmitter()->IsOpen();
     Base_ = port ? *port : KeptPort_;
     if (const TUlmar* u = Commands_.Ulmar())
-        Kept_ = std::make_unique<TIdentity>(TIdentity{u->SystemAddress, u->SystemAddressNew,
-                                                      u->PlantNumber, u->UnitType, u->HardVersion,
-                                                      u->SoftVersion, u->On32});
+        Kept_ = std::make_unique<TGaugeIdentity>(TGaugeIdentity::Of(*u));
     Running_ = true;
     return {};
 }

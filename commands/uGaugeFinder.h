@@ -60,6 +60,8 @@ struct TFinderReport {
     QStringList Notes() const;
 };
 
+struct TGaugeIdentity;
+
 class TGaugeFinder {
 public:
     // The default scan range at a rate where address 255 answered: a line of up to 16 gauges
@@ -125,7 +127,6 @@ public:
                        const TTransmitterSettings* port = nullptr);
 
 private:
-    struct TIdentity;
     bool Stopping() const;
     // Closes the port and opens it with the settings, between two exchanges; false when it did
     // not open (or, with reopen false, stays closed).
@@ -147,7 +148,7 @@ private:
     TTransmitterSettings Base_;     // the port searched on
     TTransmitterSettings KeptPort_; // the link's settings as they were
     bool KeptOpen_ = false;
-    std::unique_ptr<TIdentity> Kept_;
+    std::unique_ptr<TGaugeIdentity> Kept_;
     std::unique_ptr<TPollingPause> Pause_;
     std::unique_ptr<TBusScan> Scan_; // the scan of the current rate, while it runs
     std::optional<TSignature> Seen255_;

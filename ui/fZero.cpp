@@ -482,21 +482,33 @@ void TFormZero::SaveToFile() {
                  (error.isEmpty() ? QString() : QStringLiteral("\n") + error));
 }
 
-void TFormZero::LoadFromFile() {
-    QFileDialog dialog(this, QString(), ProgramDir(), FileFilter);
+std::optional<TZeroLoad> TFormZero::AskZeroFile(const QString& caption, const QString& folder,
+                                                QString* path) {
+    QFileDialog dialog(this, caption, folder, FileFilter);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString path = dialog.selectedFiles().constFirst();
+        return std::nullopt;
+    const QString chosen = dialog.selectedFiles().constFirst();
     // Read into a new array: a file that is refused leaves the current one as it was.
-    const TZeroLoad load = LoadZeroFile(path);
+    TZeroLoad load = LoadZeroFile(chosen);
     if (!load.Ok) {
-        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
+        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(chosen) +
                  QStringLiteral("\n") + load.Error);
-        return;
+        return std::nullopt;
     }
+    if (path)
+        *path = chosen;
+    return load;
+}
+
+void TFormZero::LoadFromFile() {
+    QString path;
+    const std::optional<TZeroLoad> loaded = AskZeroFile(QString(), ProgramDir(), &path);
+    if (!loaded)
+        return;
+    const TZeroLoad& load = *loaded;
     // Between two exchanges of a running poll cycle; refused only inside an exchange.
     if (!Commands_.Edit([&load](TUlmar& device) { device.ZeroArray = load.Array; })) {
         ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
@@ -858,21 +870,10 @@ void TFormZero::ShowReference() {
 }
 
 void TFormZero::ChooseReference() {
-    QFileDialog dialog(this, QStringLiteral("Эталон"), Folder_.isEmpty() ? ProgramDir() : Folder_,
-                       FileFilter);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
-    const QString path = dialog.selectedFiles().constFirst();
-    const TZeroLoad load = LoadZeroFile(path);
-    if (!load.Ok) {
-        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
-                 QStringLiteral("\n") + load.Error);
-        return;
-    }
-    SetReference(load.Array, QFileInfo(path).fileName());
+    QString path;
+    if (const std::optional<TZeroLoad> load = AskZeroFile(
+            QStringLiteral("Эталон"), Folder_.isEmpty() ? ProgramDir() : Folder_, &path))
+        SetReference(load->Array, QFileInfo(path).fileName());
 }
 
 bool TFormZero::ReferenceFromRecord(const QString& recordsDir) {

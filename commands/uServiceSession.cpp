@@ -280,6 +280,18 @@ QString FindOpenSession(int plantNumber, const QString& recordsDir) {
     return QString();
 }
 
+TServiceRunTest ServiceRunTestOf(const TUlmar& ulmar, const QString& recorded) {
+    TServiceRunTest test;
+    const int rows = std::clamp<int>(ulmar.ProgonMode(), 0, TUlmar::ProgonRowCount);
+    for (int i = 0; i < rows; ++i) {
+        const TProgonPoint& p = ulmar.ProgonPoints[static_cast<std::size_t>(i)];
+        test.Rows.push_back({p.Ruletka, p.Sample, p.Value, p.dValue, p.CurrentSample,
+                             p.CurrentValue, p.dCurrentValue, p.Taken});
+    }
+    test.Recorded = recorded;
+    return test;
+}
+
 std::optional<TSessionZero> LatestSessionZero(int plantNumber, const QString& recordsDir) {
     for (const QString& folder : SessionFolders(recordsDir, QString::number(plantNumber))) {
         TServiceRecord record;
@@ -653,15 +665,7 @@ bool TServiceSession::RecordRunTest() {
     const TUlmar* u = Commands_.Ulmar();
     if (!u)
         return Refuse(TServiceErrorKind::State, QStringLiteral("Нет прибора"));
-    TServiceRunTest test;
-    const int rows = std::clamp<int>(u->ProgonMode(), 0, TUlmar::ProgonRowCount);
-    for (int i = 0; i < rows; ++i) {
-        const TProgonPoint& p = u->ProgonPoints[static_cast<std::size_t>(i)];
-        test.Rows.push_back({p.Ruletka, p.Sample, p.Value, p.dValue, p.CurrentSample,
-                             p.CurrentValue, p.dCurrentValue, p.Taken});
-    }
-    test.Recorded = Now();
-    Record_.RunTest = test;
+    Record_.RunTest = ServiceRunTestOf(*u, Now());
     Record_.Tolerance =
         Options_.Tolerance.value_or(ReadServiceTolerance(ServiceSettingsFile(), &Notes_));
     return Save();

@@ -68,6 +68,10 @@ private:
 std::vector<TServiceWrite> ServiceWritesFromLog(const QByteArray& log, int address,
                                                 int plantNumber);
 
+// The run test as the device object holds it (the rows of its run mode), recorded at `recorded`
+// (UTC, ISO 8601; empty: not recorded, and so no verdict but "не выполнен").
+TServiceRunTest ServiceRunTestOf(const TUlmar& ulmar, const QString& recorded);
+
 // The newest session folder of the plant number that is still open; empty when none.
 QString FindOpenSession(int plantNumber, const QString& recordsDir = ServiceRecordsDir());
 // The newest open session of the gauge reached through `port` at `address` (-1 or 255: any

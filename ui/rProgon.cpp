@@ -1,6 +1,8 @@
 #include "rProgon.h"
 
 #include "Ulmar.h"
+#include "uServiceSession.h"
+#include <QDateTime>
 #include <QLocale>
 #include <algorithm>
 
@@ -60,6 +62,8 @@ void TRepProgon::PaintContent(QCPPainter& painter, double dpm) const {
         for (int row = 0; row < 5; ++row)
             Text(painter, dpm, c.Left, RowTops[row], FieldWidth, (*c.Column)[row], Qt::AlignRight);
     }
+    Text(painter, dpm, 1.3, 40.2, 0, qrlVerdict);
+    Text(painter, dpm, 1.3, 46.6, 0, qrlTolerance);
     Chart(painter, dpm, 0, 52.9, 267.0, 116.7, Bottom, Left, nullptr, {&Series1}, {false});
 }
 
@@ -108,6 +112,15 @@ void FillProgonReport(TRepProgon& report, const TUlmar& ulmar, const TProgonChar
     report.qrlHardVersion = QString::number(ulmar.HardVersion);
     report.qrlSoftVersion = QString::number(ulmar.SoftVersion);
     report.qrlNNZ = ulmar.NNZ;
+    // The rows "Установить" took, against the tolerance in force; printed as the record
+    // prints it, so that the report and the record never disagree.
+    const TServiceTolerance tolerance = ReadServiceTolerance(ServiceSettingsFile());
+    const TServiceVerdict verdict = ServiceVerdict(
+        ServiceRunTestOf(ulmar, ServiceTimeText(QDateTime::currentDateTimeUtc())), tolerance);
+    report.qrlVerdict = QStringLiteral("Заключение: ") + ServiceVerdictText(verdict);
+    report.qrlTolerance = QStringLiteral("Допуск: ±") + QLocale().toString(tolerance.LevelMm) +
+                          QStringLiteral(" мм, ±") + QLocale().toString(tolerance.CurrentMa) +
+                          QStringLiteral(" мА");
     for (std::size_t n = 0; n < 5; ++n) {
         const TProgonPoint& p = ulmar.ProgonPoints[n];
         report.qrlRuletka[n] = Grouped(p.Ruletka, 0);

@@ -16,6 +16,10 @@ public:
     QString qrlHardVersion;
     QString qrlSoftVersion;
     QString qrlNNZ;
+    // "Заключение: годен / не годен / не выполнен" against the tolerance of the service record's
+    // settings, and that tolerance ("Допуск: ±3 мм, ±0,03 мА").
+    QString qrlVerdict;
+    QString qrlTolerance;
     std::array<QString, 5> qrlRuletka;
     std::array<QString, 5> qrlValue;
     std::array<QString, 5> qrlDValue;

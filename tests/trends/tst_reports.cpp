@@ -6,6 +6,8 @@
 #include "rGraph.h"
 #include "rProgon.h"
 #include "tests/support/TestDirs.h"
+#include "uIniFile.h"
+#include "uServiceRecord.h"
 
 #include <QImage>
 #include <QPageLayout>
@@ -66,6 +68,36 @@ private slots:
         QCOMPARE(report.Left.Min, -3.5);
         QCOMPARE(report.Left.Max, 3.5);
         QCOMPARE(report.Left.Title, QStringLiteral("Разброс"));
+        // No row taken by "Установить": the run test is not done, whatever its numbers.
+        QCOMPARE(report.qrlVerdict, QStringLiteral("Заключение: не выполнен"));
+    }
+
+    // The verdict as the commissioning record gives it: every row taken and within the
+    // tolerance of the settings (the edge included), one row beyond it, and a changed tolerance.
+    void progonVerdict() {
+        for (TProgonPoint& p : Ulmar->ProgonPoints) {
+            p.Value = p.Sample;
+            p.CurrentValue = p.CurrentSample;
+            p.Taken = true;
+        }
+        Ulmar->ProgonPoints[2].Value = Ulmar->ProgonPoints[2].Sample - 3.0;
+        Ulmar->RecalcProgon();
+        TRepProgon report;
+        FillProgonReport(report, *Ulmar, ProgonChartView(*Ulmar));
+        QCOMPARE(report.qrlVerdict, QStringLiteral("Заключение: годен"));
+        QCOMPARE(report.qrlTolerance, QStringLiteral("Допуск: ±") + QLocale().toString(3.0) +
+                                          QStringLiteral(" мм, ±") + QLocale().toString(0.03) +
+                                          QStringLiteral(" мА"));
+        Ulmar->ProgonPoints[2].Value = Ulmar->ProgonPoints[2].Sample - 3.1;
+        Ulmar->RecalcProgon();
+        FillProgonReport(report, *Ulmar, ProgonChartView(*Ulmar));
+        QCOMPARE(report.qrlVerdict, QStringLiteral("Заключение: не годен"));
+        TIniFile ini(ServiceSettingsFile());
+        ini.WriteString(QStringLiteral("Record"), QStringLiteral("LevelToleranceMm"),
+                        QStringLiteral("3.5"));
+        QVERIFY(ini.Save(true));
+        FillProgonReport(report, *Ulmar, ProgonChartView(*Ulmar));
+        QCOMPARE(report.qrlVerdict, QStringLiteral("Заключение: годен"));
     }
 
     void progonSecondFillReplaces() {

@@ -18,12 +18,7 @@ public:
     TArchiveReadConnection() = default;
     TArchiveReadConnection(const TArchiveReadConnection&) = delete;
     TArchiveReadConnection& operator=(const TArchiveReadConnection&) = delete;
-    ~TArchiveReadConnection() {
-        if (Stmt_)
-            sqlite3_finalize(Stmt_);
-        if (Db_)
-            sqlite3_close_v2(Db_);
-    }
+    ~TArchiveReadConnection() { Close(); }
 
     // Opens the existing table file for reading and prepares `sql`. Tries, in order: read-write
     // without create (so the last reader folds the write-ahead log back, as the writer expects)

@@ -35,17 +35,6 @@ constexpr qint64 SettleMs = 2000;
 // pending and the newest day are).
 constexpr qint64 FullScanMs = 10000;
 
-// DT as stored ("yyyy-MM-dd HH:mm:ss.zzz", or without the milliseconds) to milliseconds of
-// the local scale, with the trend loader's rules.
-bool ParseLocalDT(const unsigned char* t, int n, qint64& ms) {
-    TArchiveDTParser parser;
-    std::int64_t value = 0;
-    if (!parser.Parse(t, n, value))
-        return false;
-    ms = value;
-    return true;
-}
-
 qint64 NowUtcMs() {
     return QDateTime::currentMSecsSinceEpoch();
 }
@@ -433,12 +422,15 @@ struct TPlantShipWork::TImpl {
         int got = 0;
         int rc;
         const QString parameter = f.Table;
+        // DT as stored, to milliseconds of the local scale with the trend loader's rules; the
+        // parser keeps the day of the row before, which a day table repeats.
+        TArchiveDTParser parser;
         while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
             ++got;
             u.Rowid = sqlite3_column_int64(s, 0);
-            qint64 local = 0;
+            std::int64_t local = 0;
             const bool timeOk =
-                ParseLocalDT(sqlite3_column_text(s, 2), sqlite3_column_bytes(s, 2), local);
+                parser.Parse(sqlite3_column_text(s, 2), sqlite3_column_bytes(s, 2), local);
             const bool valueOk = sqlite3_column_type(s, 1) != SQLITE_NULL;
             const sqlite3_int64 pn =
                 sqlite3_column_type(s, 3) == SQLITE_NULL ? -1 : sqlite3_column_int64(s, 3);

@@ -23,14 +23,6 @@
 
 namespace {
 
-void SetGauges(TSimServer& sim, std::initializer_list<std::pair<quint8, quint16>> gauges) {
-    sim.WithSim([&gauges](TGaugeSim& s) {
-        s.Gauges.clear();
-        for (const auto& [address, plant] : gauges)
-            s.Gauges.emplace_back(address, plant);
-    });
-}
-
 QStringList RowCells(const QTableWidget* table, int row) {
     QStringList cells;
     for (int c = 0; c < table->columnCount(); ++c)
@@ -106,7 +98,7 @@ private slots:
     // One gauge at 19200 baud: listed with its rate, address, plant number and versions;
     // "Применить" puts 19200 in the rate box, OK saves it and polls the gauge at its address.
     void gaugeAt19200FoundAndApplied() {
-        SetGauges(*Rig->Sim, {{5, 1005}});
+        SetSimGauges(*Rig->Sim, {{5, 1005}});
         QStringList row;
         QString status;
         QString rate;
@@ -155,7 +147,7 @@ private slots:
     // Two gauges at one rate are both listed; the second applied: both are polled, the second
     // is the current gauge.
     void twoGaugesBothListed() {
-        SetGauges(*Rig->Sim, {{3, 1003}, {7, 1007}});
+        SetSimGauges(*Rig->Sim, {{3, 1003}, {7, 1007}});
         QList<QStringList> rows;
         QString applied;
         Script->Push([&](QDialog* d) {
@@ -194,7 +186,7 @@ private slots:
     // Nothing at any rate: an empty list, the reason said, nothing to apply; after Cancel the
     // settings and the link are as they were, the port reopened at its own rate.
     void silentLine() {
-        SetGauges(*Rig->Sim, {});
+        SetSimGauges(*Rig->Sim, {});
         QString status;
         bool applyEnabled = true;
         int rows = -1;
@@ -229,7 +221,7 @@ private slots:
 
     // "Остановить" ends the search between two requests; the rates tried so far are said.
     void stopEndsTheSearch() {
-        SetGauges(*Rig->Sim, {{5, 1005}});
+        SetSimGauges(*Rig->Sim, {{5, 1005}});
         QString status;
         bool started = false;
         bool ended = false;

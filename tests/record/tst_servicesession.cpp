@@ -82,6 +82,13 @@ QString SessionJson(const QString& folder) {
     return folder + QStringLiteral("/session.json");
 }
 
+// A session started and then left as a killed program leaves it: open, its object gone.
+// Returns its folder, empty when the start failed.
+QString StartedAndLeft(TGaugeCommands& commands, const TLinkRig& rig) {
+    TServiceSession first(commands, nullptr, Options(rig));
+    return first.Start({}, {}, {}) ? first.Folder() : QString();
+}
+
 } // namespace
 
 class TestServiceSession : public QObject {
@@ -236,12 +243,8 @@ void TestServiceSession::resumedAfterEachStep() {
     SetUpGauge(rig);
     TYesUi ui;
     TGaugeCommands commands(rig.Link.get(), ui);
-    QString folder;
-    {
-        TServiceSession first(commands, nullptr, Options(rig));
-        QVERIFY(first.Start({}, {}, {}));
-        folder = first.Folder();
-    }
+    const QString folder = StartedAndLeft(commands, rig);
+    QVERIFY(!folder.isEmpty());
     TServiceRecord rec;
     QString error;
     QVERIFY(LoadServiceRecord(SessionJson(folder), rec, error));
@@ -270,12 +273,8 @@ void TestServiceSession::notReopenedNorAnotherGauge() {
     SetUpGauge(rig);
     TYesUi ui;
     TGaugeCommands commands(rig.Link.get(), ui);
-    QString folder;
-    {
-        TServiceSession first(commands, nullptr, Options(rig));
-        QVERIFY(first.Start({}, {}, {}));
-        folder = first.Folder();
-    }
+    const QString folder = StartedAndLeft(commands, rig);
+    QVERIFY(!folder.isEmpty());
     // Another gauge answers at the address: nothing of it goes into this session's record.
     rig.Sim->WithSim([](TGaugeSim& s) {
         s.Gauges[0].PlantNumber = 2002;

@@ -13,25 +13,6 @@
 
 namespace {
 
-struct TGaugeAt {
-    quint8 Address;
-    quint16 Plant;
-};
-
-void SetGauges(TSimServer& sim, std::initializer_list<TGaugeAt> gauges) {
-    sim.WithSim([&gauges](TGaugeSim& s) {
-        s.Gauges.clear();
-        for (const TGaugeAt& g : gauges)
-            s.Gauges.emplace_back(g.Address, g.Plant);
-    });
-}
-
-int SimRequests(TSimServer& sim) {
-    int n = 0;
-    sim.WithSim([&n](TGaugeSim& s) { n = s.Requests; });
-    return n;
-}
-
 std::vector<int> SimAddresses(TSimServer& sim) {
     std::vector<int> addresses;
     sim.WithSim([&addresses](TGaugeSim& s) {
@@ -93,7 +74,7 @@ private slots:
     }
 
     void scanListsGaugesInOrder() {
-        SetGauges(*Rig->Sim, {{7, 1007}, {3, 1003}});
+        SetSimGauges(*Rig->Sim, {{7, 1007}, {3, 1003}});
         TBusScan scan(*Commands, nullptr);
         QStringList statuses;
         std::vector<int> shown;
@@ -127,7 +108,7 @@ private slots:
     }
 
     void oneAddressAndRefusedRange() {
-        SetGauges(*Rig->Sim, {{10, 1010}});
+        SetSimGauges(*Rig->Sim, {{10, 1010}});
         TBusScan scan(*Commands, nullptr);
         TBusJobReport report = scan.Scan(10, 10);
         QCOMPARE(report.Requests, 1);
@@ -144,7 +125,7 @@ private slots:
     // Two gauges at one address answer together: garbled twice, listed as a collision. A single
     // disturbed answer reads right when asked again.
     void collisionAndRetry() {
-        SetGauges(*Rig->Sim, {{5, 1005}, {5, 1006}, {6, 1016}});
+        SetSimGauges(*Rig->Sim, {{5, 1005}, {5, 1006}, {6, 1016}});
         Fault(*Rig->Sim, TSimFault::BadChecksum, 0);
         TBusScan scan(*Commands, nullptr);
         TBusJobReport report = scan.Scan(4, 6);
@@ -173,7 +154,7 @@ private slots:
     }
 
     void wrongAddressAndDuplicatePlant() {
-        SetGauges(*Rig->Sim, {{2, 500}, {4, 500}, {6, 600}});
+        SetSimGauges(*Rig->Sim, {{2, 500}, {4, 500}, {6, 600}});
         Fault(*Rig->Sim, TSimFault::WrongAddress, 1, 9);
         TBusScan scan(*Commands, nullptr);
         const TBusJobReport report = scan.Scan(2, 6);
@@ -192,7 +173,7 @@ private slots:
 
     // A stop asked while the status of an address is shown sends nothing more.
     void stopBeforeTheNextRequest() {
-        SetGauges(*Rig->Sim, {{1, 1001}, {3, 1003}});
+        SetSimGauges(*Rig->Sim, {{1, 1001}, {3, 1003}});
         TBusScan scan(*Commands, nullptr);
         const TBusJobReport report = scan.Scan(0, 20, [&scan](int position, const QString&) {
             if (position == 4)
@@ -248,7 +229,7 @@ private slots:
     }
 
     void addressWriteAssignsConsecutiveAddresses() {
-        SetGauges(*Rig->Sim, {{1, 2001}, {2, 2002}, {3, 2003}, {4, 2004}, {5, 2005}});
+        SetSimGauges(*Rig->Sim, {{1, 2001}, {2, 2002}, {3, 2003}, {4, 2004}, {5, 2005}});
         TBusScan scan(*Commands, nullptr);
         QStringList statuses;
         TBusJobReport report = scan.WriteAddresses(
@@ -289,7 +270,7 @@ private slots:
     // A target address where another gauge answers is skipped, a plant number nobody has is
     // not answering, and two gauges with one plant number both move and fail the verification.
     void addressWriteChecksAndVerifies() {
-        SetGauges(*Rig->Sim, {{1, 3001}, {2, 3002}, {11, 9999}, {3, 3004}, {4, 3004}});
+        SetSimGauges(*Rig->Sim, {{1, 3001}, {2, 3002}, {11, 9999}, {3, 3004}, {4, 3004}});
         TBusScan scan(*Commands, nullptr);
         const TBusJobReport report = scan.WriteAddresses(10, 3001, 4);
         QCOMPARE(report.Outcomes,
@@ -305,7 +286,7 @@ private slots:
     }
 
     void stopDuringAddressWrite() {
-        SetGauges(*Rig->Sim, {{1, 4001}, {2, 4002}, {3, 4003}});
+        SetSimGauges(*Rig->Sim, {{1, 4001}, {2, 4002}, {3, 4003}});
         TBusScan scan(*Commands, nullptr);
         const TBusJobReport report =
             scan.WriteAddresses(20, 4001, 3, [&scan](int position, const QString&) {

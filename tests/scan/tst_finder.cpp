@@ -10,18 +10,6 @@
 
 #include <QTest>
 
-namespace {
-
-void SetGauges(TSimServer& sim, std::initializer_list<std::pair<quint8, quint16>> gauges) {
-    sim.WithSim([&gauges](TGaugeSim& s) {
-        s.Gauges.clear();
-        for (const auto& [address, plant] : gauges)
-            s.Gauges.emplace_back(address, plant);
-    });
-}
-
-} // namespace
-
 class TestGaugeFinder : public QObject {
     Q_OBJECT
 
@@ -85,7 +73,7 @@ private slots:
 
     // One gauge at 19200 baud, the whole list tried: found once, at its rate only.
     void oneGaugeAt19200() {
-        SetGauges(*Rig->Sim, {{5, 1005}});
+        SetSimGauges(*Rig->Sim, {{5, 1005}});
         TGaugeFinder finder(*Commands, nullptr);
         std::vector<TFoundGauge> shown;
         finder.OnGauge = [&shown](const TFoundGauge& g) { shown.push_back(g); };
@@ -119,7 +107,7 @@ private slots:
 
     // Two gauges at one rate garble the answer to 255; the scan finds both.
     void twoGaugesBothReported() {
-        SetGauges(*Rig->Sim, {{3, 1003}, {7, 1007}});
+        SetSimGauges(*Rig->Sim, {{3, 1003}, {7, 1007}});
         TGaugeFinder finder(*Commands, nullptr);
         const TFinderReport report = finder.Find(0, 16, {38400, 19200, 9600});
         QCOMPARE(report.Rates.size(), size_t(3));
@@ -152,7 +140,7 @@ private slots:
     // Nothing at any rate: every rate tried once, nothing found, no note, the link as before;
     // a port that does not exist fails at every rate and says why.
     void silentLineAndMissingPort() {
-        SetGauges(*Rig->Sim, {});
+        SetSimGauges(*Rig->Sim, {});
         TGaugeFinder finder(*Commands, nullptr);
         TFinderReport report = finder.Find();
         QVERIFY(!report.Stopped);
@@ -179,14 +167,14 @@ private slots:
     // A gauge beyond the range is still named by its own answer to 255; two such gauges are
     // told as a note, not as a gauge.
     void outsideTheRange() {
-        SetGauges(*Rig->Sim, {{40, 1040}});
+        SetSimGauges(*Rig->Sim, {{40, 1040}});
         TGaugeFinder finder(*Commands, nullptr);
         TFinderReport report = finder.Find(0, 4, {19200});
         QCOMPARE(report.Gauges.size(), size_t(1));
         QCOMPARE(int(report.Gauges[0].SystemAddress), 40);
         QCOMPARE(int(report.Gauges[0].PlantNumber), 1040);
 
-        SetGauges(*Rig->Sim, {{40, 1040}, {41, 1041}});
+        SetSimGauges(*Rig->Sim, {{40, 1040}, {41, 1041}});
         report = finder.Find(0, 4, {19200});
         QVERIFY(report.Gauges.empty());
         QCOMPARE(report.Rates[0].Notes.size(), qsizetype(1));
@@ -195,7 +183,7 @@ private slots:
     }
 
     void stopAndRefusal() {
-        SetGauges(*Rig->Sim, {{5, 1005}});
+        SetSimGauges(*Rig->Sim, {{5, 1005}});
         TGaugeFinder finder(*Commands, nullptr);
         int calls = 0;
         const TFinderReport report =
@@ -211,7 +199,7 @@ private slots:
         CheckLinkAsBefore();
 
         // A stop in the middle of a rate's scan keeps what it found so far.
-        SetGauges(*Rig->Sim, {{1, 1001}, {2, 1002}, {5, 1005}});
+        SetSimGauges(*Rig->Sim, {{1, 1001}, {2, 1002}, {5, 1005}});
         Rig->Sim->ClearRecords();
         QVERIFY(finder.Start(0, 16, {19200}).isEmpty());
         std::vector<TFoundGauge> shown;

@@ -24,18 +24,6 @@ class TestFormScan : public QObject {
     std::unique_ptr<TModalScript> Script;
     std::unique_ptr<TFormMain> Form;
 
-    void SetGauges(std::initializer_list<std::pair<int, int>> gauges) {
-        Rig->Sim->WithSim([&gauges](TGaugeSim& s) {
-            s.Gauges.clear();
-            for (const auto& g : gauges)
-                s.Gauges.emplace_back(quint8(g.first), quint16(g.second));
-        });
-    }
-    int SimRequests() {
-        int n = 0;
-        Rig->Sim->WithSim([&n](TGaugeSim& s) { n = s.Requests; });
-        return n;
-    }
     // Opens the window from the main window's action; `drive` runs while it is open.
     void OpenScan(const std::function<void(TFormScan*)>& drive) {
         bool opened = false;
@@ -74,7 +62,7 @@ private slots:
     }
 
     void scanFillsTheList() {
-        SetGauges({{1, 1001}, {3, 1003}, {3, 1013}, {7, 1007}});
+        SetSimGauges(*Rig->Sim, {{1, 1001}, {3, 1003}, {3, 1013}, {7, 1007}});
         const QString csv = Rig->Dirs.Work() + "/found.csv";
         OpenScan([&](TFormScan* f) {
             QCOMPARE(f->objectName(), QString("FormScan"));
@@ -108,7 +96,7 @@ private slots:
             QCOMPARE(f->pnlStatus->text(), QString("Сканирование завершено"));
             QVERIFY(f->pbProgress->isHidden());
             QVERIFY(f->btnScan->isEnabled() && !f->btnScanStop->isEnabled());
-            QCOMPARE(SimRequests(), 9 + 1); // the collision is asked twice
+            QCOMPARE(SimRequests(*Rig->Sim), 9 + 1); // the collision is asked twice
 
             QCOMPARE(f->acgDeviceList->rowCount(), 3);
             QCOMPARE(Cell(f, 0, 0), QString("1"));
@@ -151,7 +139,7 @@ private slots:
     }
 
     void stopAndRefusals() {
-        SetGauges({{1, 1001}});
+        SetSimGauges(*Rig->Sim, {{1, 1001}});
         OpenScan([&](TFormScan* f) {
             f->enStartSA->setText("11");
             f->enStopSA->setText("10");
@@ -169,16 +157,16 @@ private slots:
             QVERIFY(!f->JobRunning());
             QCOMPARE(Script->Boxes.size(), 2);
             QVERIFY(Script->Boxes[1].Text.startsWith("Недостаточно системных адресов"));
-            QCOMPARE(SimRequests(), 0);
+            QCOMPARE(SimRequests(*Rig->Sim), 0);
 
             f->enStartSA->setText("0");
             f->enStopSA->setText("254");
             QTest::mouseClick(f->btnScan, Qt::LeftButton);
-            QTRY_VERIFY(SimRequests() >= 2);
+            QTRY_VERIFY(SimRequests(*Rig->Sim) >= 2);
             QTest::mouseClick(f->btnScanStop, Qt::LeftButton);
-            const int sent = SimRequests();
+            const int sent = SimRequests(*Rig->Sim);
             QTRY_VERIFY(!f->JobRunning());
-            QCOMPARE(SimRequests(), sent);
+            QCOMPARE(SimRequests(*Rig->Sim), sent);
             QCOMPARE(f->pnlStatus->text(), QString("Сканирование завершено"));
             QCOMPARE(f->acgDeviceList->rowCount(), 1);
             QCOMPARE(Cell(f, 0, 1), QString("1"));
@@ -186,7 +174,7 @@ private slots:
     }
 
     void addressWriteListsPlantNumbers() {
-        SetGauges({{1, 1001}, {2, 2001}, {3, 2002}});
+        SetSimGauges(*Rig->Sim, {{1, 1001}, {2, 2001}, {3, 2002}});
         // The main window polls: the job pauses polling and starts it again at its end.
         Form->Action("actOprosStart")->trigger();
         QVERIFY(Rig->Link->Poller()->Running());

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QStringList>
 #include <atomic>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -25,6 +26,28 @@ struct TRigTimeouts {
     int ReadTotalMultiplier = 1;
     std::optional<bool> TimerSaved;
 };
+
+// One simulated gauge on the line: its system address and plant number.
+struct TSimGaugeAt {
+    quint8 Address;
+    quint16 Plant;
+};
+
+// Replaces the simulated gauges on the line with the ones given, in that order.
+inline void SetSimGauges(TSimServer& sim, std::initializer_list<TSimGaugeAt> gauges) {
+    sim.WithSim([&gauges](TGaugeSim& s) {
+        s.Gauges.clear();
+        for (const TSimGaugeAt& g : gauges)
+            s.Gauges.emplace_back(g.Address, g.Plant);
+    });
+}
+
+// Requests the simulator has answered or ignored since it started.
+inline int SimRequests(TSimServer& sim) {
+    int n = 0;
+    sim.WithSim([&n](TGaugeSim& s) { n = s.Requests; });
+    return n;
+}
 
 class TLinkRig {
 public:

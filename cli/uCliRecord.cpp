@@ -36,19 +36,6 @@ QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-QString StepCaption(TServiceStep step) {
-    switch (step) {
-    case ServiceStepSignature:
-        return QStringLiteral("сигнатура");
-    case ServiceStepParameters:
-        return QStringLiteral("параметры");
-    case ServiceStepTare:
-        return QStringLiteral("таблица тарировки");
-    default:
-        return QStringLiteral("массив нулей");
-    }
-}
-
 // A record's time as the terminal shows it: local time.
 QString LocalTime(const QString& utc) {
     const QDateTime at = QDateTime::fromString(utc, Qt::ISODateWithMs);
@@ -61,10 +48,10 @@ QString SnapshotLine(const QString& caption, const TServiceSnapshot& s) {
     for (const TServiceStep step :
          {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero})
         if (s.IsDone(step))
-            done << StepCaption(step);
+            done << ServiceStepCaption(step);
     QString line = caption + QStringLiteral(": ") +
                    (done.isEmpty() ? QStringLiteral("ничего не считано")
-                                   : QStringLiteral("считано ") + done.join(QStringLiteral(", ")));
+                                   : QStringLiteral("считаны ") + done.join(QStringLiteral(", ")));
     for (const TServiceFailure& f : s.Failed)
         line += QStringLiteral("; ") + f.Reason;
     return line;

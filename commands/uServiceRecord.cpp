@@ -304,6 +304,29 @@ QString ServiceStepName(TServiceStep step) {
     }
 }
 
+QString ServiceStepCaption(TServiceStep step) {
+    switch (step) {
+    case ServiceStepSignature:
+        return QStringLiteral("сигнатура");
+    case ServiceStepParameters:
+        return QStringLiteral("параметры");
+    case ServiceStepTare:
+        return QStringLiteral("тарировочная таблица");
+    case ServiceStepZero:
+        return QStringLiteral("массив нулей");
+    default:
+        return QString();
+    }
+}
+
+QString ServiceStepCaption(const QString& name) {
+    for (const TServiceStep step :
+         {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero})
+        if (name == ServiceStepName(step))
+            return ServiceStepCaption(step);
+    return name;
+}
+
 const TServiceParam* TServiceSnapshot::Param(const QString& key) const {
     for (const TServiceParam& p : Parameters)
         if (p.Key == key)

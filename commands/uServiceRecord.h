@@ -68,6 +68,11 @@ enum TServiceStep : unsigned {
 };
 // "signature", "parameters", "tare", "zero": the step's name in the JSON.
 QString ServiceStepName(TServiceStep step);
+// The step as the windows, the PDF and ulmar-cli name it: "сигнатура", "параметры",
+// "тарировочная таблица", "массив нулей"; a JSON name (ServiceStepName) as it stands when
+// it names no step.
+QString ServiceStepCaption(TServiceStep step);
+QString ServiceStepCaption(const QString& name);
 
 // The gauge as read at one moment (as found, as left). A step is in Done once it has run to
 // its end and its file is saved; a step that failed is in Failed (and not in Done), so that a

@@ -94,18 +94,6 @@ QString DateTimeText(const QString& text) {
     return LocalTime(text, QStringLiteral("dd.MM.yyyy HH:mm:ss"));
 }
 
-QString StepCaption(const QString& step) {
-    if (step == ServiceStepName(ServiceStepSignature))
-        return QStringLiteral("подпись прибора");
-    if (step == ServiceStepName(ServiceStepParameters))
-        return QStringLiteral("параметры");
-    if (step == ServiceStepName(ServiceStepTare))
-        return QStringLiteral("тарировочная таблица");
-    if (step == ServiceStepName(ServiceStepZero))
-        return QStringLiteral("массив нулей");
-    return step;
-}
-
 QString OutcomeText(TServiceOutcome outcome) {
     switch (outcome) {
     case TServiceOutcome::Accepted:
@@ -313,8 +301,8 @@ void ParametersSection(TLayout& layout, const TServiceRecord& r) {
         return;
     layout.Text(QStringLiteral("Не считано:"), true);
     for (const auto& [when, f] : failures)
-        layout.Text(QStringLiteral("— ") + StepCaption(f->Step) + QStringLiteral(" (") + when +
-                    QStringLiteral("): ") + f->Reason);
+        layout.Text(QStringLiteral("— ") + ServiceStepCaption(f->Step) + QStringLiteral(" (") +
+                    when + QStringLiteral("): ") + f->Reason);
 }
 
 TRecordSeries TareSeries(const std::vector<TServiceTarePoint>& tare, const QString& name,

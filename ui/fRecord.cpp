@@ -40,22 +40,6 @@ private:
 // The section of the settings file (ServiceSettingsFile) that keeps the window's fields.
 const QString FieldsSection = QStringLiteral("RecordWindow");
 
-QString StepText(TServiceStep step) {
-    switch (step) {
-    case ServiceStepSignature:
-        return QStringLiteral("подпись прибора");
-    case ServiceStepParameters:
-        return QStringLiteral("параметры");
-    case ServiceStepTare:
-        return QStringLiteral("тарировочная таблица");
-    case ServiceStepZero:
-        return QStringLiteral("массив нулей");
-    default:
-        break;
-    }
-    return QString();
-}
-
 void SnapshotLines(QStringList& lines, const QString& when, const TServiceSnapshot& s) {
     for (const TServiceStep step :
          {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero}) {
@@ -65,9 +49,10 @@ void SnapshotLines(QStringList& lines, const QString& when, const TServiceSnapsh
             if (f.Step == name)
                 reason = f.Reason;
         if (s.IsDone(step))
-            lines << when + QStringLiteral(": ") + StepText(step) + QStringLiteral(" — считано");
+            lines << when + QStringLiteral(": ") + ServiceStepCaption(step) +
+                         QStringLiteral(" — считано");
         else if (!reason.isEmpty())
-            lines << when + QStringLiteral(": ") + StepText(step) +
+            lines << when + QStringLiteral(": ") + ServiceStepCaption(step) +
                          QStringLiteral(" — не считано: ") + reason;
     }
 }

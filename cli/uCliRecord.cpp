@@ -45,8 +45,7 @@ QString LocalTime(const QString& utc) {
 // The snapshot in one line: which steps are done and why the others are not.
 QString SnapshotLine(const QString& caption, const TServiceSnapshot& s) {
     QStringList done;
-    for (const TServiceStep step :
-         {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero})
+    for (const TServiceStep step : ServiceSteps)
         if (s.IsDone(step))
             done << ServiceStepCaption(step);
     QString line = caption + QStringLiteral(": ") +

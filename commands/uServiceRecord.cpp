@@ -15,9 +15,6 @@
 
 namespace {
 
-const TServiceStep AllSteps[] = {ServiceStepSignature, ServiceStepParameters, ServiceStepTare,
-                                 ServiceStepZero};
-
 QString StateName(TServiceState state) {
     return state == TServiceState::Finished ? QStringLiteral("finished") : QStringLiteral("open");
 }
@@ -50,7 +47,7 @@ QJsonObject GaugeToJson(const TServiceGauge& g) {
 
 QJsonObject SnapshotToJson(const TServiceSnapshot& s) {
     QJsonArray done;
-    for (const TServiceStep step : AllSteps)
+    for (const TServiceStep step : ServiceSteps)
         if (s.IsDone(step))
             done.append(ServiceStepName(step));
     QJsonArray params;
@@ -194,7 +191,7 @@ TServiceSnapshot SnapshotFromJson(TReader& r, const QJsonObject& o, const QStrin
     const QJsonArray done = r.Array(o, path, "done");
     for (qsizetype i = 0; i < done.size(); ++i) {
         bool known = false;
-        for (const TServiceStep step : AllSteps)
+        for (const TServiceStep step : ServiceSteps)
             if (done.at(i).toString() == ServiceStepName(step)) {
                 s.Done |= step;
                 known = true;
@@ -320,8 +317,7 @@ QString ServiceStepCaption(TServiceStep step) {
 }
 
 QString ServiceStepCaption(const QString& name) {
-    for (const TServiceStep step :
-         {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero})
+    for (const TServiceStep step : ServiceSteps)
         if (name == ServiceStepName(step))
             return ServiceStepCaption(step);
     return name;

@@ -66,6 +66,9 @@ enum TServiceStep : unsigned {
     ServiceStepZero = 8,
     ServiceStepsAll = 15
 };
+// Every step, in the order a snapshot runs them.
+inline constexpr TServiceStep ServiceSteps[] = {ServiceStepSignature, ServiceStepParameters,
+                                                ServiceStepTare, ServiceStepZero};
 // "signature", "parameters", "tare", "zero": the step's name in the JSON.
 QString ServiceStepName(TServiceStep step);
 // The step as the windows, the PDF and ulmar-cli name it: "сигнатура", "параметры",

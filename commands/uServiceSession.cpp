@@ -541,8 +541,7 @@ bool TServiceSession::ReadZeroStep(TServiceSnapshot& snapshot, const TServiceFil
 bool TServiceSession::Snapshot(TServiceSnapshot& snapshot, const TServiceFiles& files) {
     // A step that failed before is tried again; its old failure gives way to the new outcome.
     std::erase_if(snapshot.Failed, [&snapshot](const TServiceFailure& f) {
-        for (const TServiceStep step :
-             {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero})
+        for (const TServiceStep step : ServiceSteps)
             if (f.Step == ServiceStepName(step))
                 return !snapshot.IsDone(step);
         return false;

@@ -41,8 +41,7 @@ private:
 const QString FieldsSection = QStringLiteral("RecordWindow");
 
 void SnapshotLines(QStringList& lines, const QString& when, const TServiceSnapshot& s) {
-    for (const TServiceStep step :
-         {ServiceStepSignature, ServiceStepParameters, ServiceStepTare, ServiceStepZero}) {
+    for (const TServiceStep step : ServiceSteps) {
         const QString name = ServiceStepName(step);
         QString reason;
         for (const TServiceFailure& f : s.Failed)

@@ -483,29 +483,27 @@ void TFormZero::SaveToFile() {
 }
 
 std::optional<TZeroLoad> TFormZero::AskZeroFile(const QString& caption, const QString& folder,
-                                                QString* path) {
+                                                QString& path) {
     QFileDialog dialog(this, caption, folder, FileFilter);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (ExecModal(&dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    const QString chosen = dialog.selectedFiles().constFirst();
+    path = dialog.selectedFiles().constFirst();
     // Read into a new array: a file that is refused leaves the current one as it was.
-    TZeroLoad load = LoadZeroFile(chosen);
+    TZeroLoad load = LoadZeroFile(path);
     if (!load.Ok) {
-        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(chosen) +
+        ErrorBox(QStringLiteral("Не удалось загрузить файл\n") + Native(path) +
                  QStringLiteral("\n") + load.Error);
         return std::nullopt;
     }
-    if (path)
-        *path = chosen;
     return load;
 }
 
 void TFormZero::LoadFromFile() {
     QString path;
-    const std::optional<TZeroLoad> loaded = AskZeroFile(QString(), ProgramDir(), &path);
+    const std::optional<TZeroLoad> loaded = AskZeroFile(QString(), ProgramDir(), path);
     if (!loaded)
         return;
     const TZeroLoad& load = *loaded;
@@ -871,8 +869,8 @@ void TFormZero::ShowReference() {
 
 void TFormZero::ChooseReference() {
     QString path;
-    if (const std::optional<TZeroLoad> load = AskZeroFile(
-            QStringLiteral("Эталон"), Folder_.isEmpty() ? ProgramDir() : Folder_, &path))
+    if (const std::optional<TZeroLoad> load =
+            AskZeroFile(QStringLiteral("Эталон"), Folder_.isEmpty() ? ProgramDir() : Folder_, path))
         SetReference(load->Array, QFileInfo(path).fileName());
 }
 

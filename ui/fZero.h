@@ -139,7 +139,7 @@ private:
     // A zero-array file chosen in a dialog and read; none when the dialog was cancelled or the
     // file was refused (said in a box). `path` gets the chosen file.
     std::optional<TZeroLoad> AskZeroFile(const QString& caption, const QString& folder,
-                                         QString* path = nullptr);
+                                         QString& path);
     void BuildActions();
     void BuildLayout();
     QAction* NewAction(const QString& name, const QString& caption, const QIcon& icon);
